@@ -1,0 +1,322 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "api/TChainedConverter.h"
+#include "api/library_state.h"
+#include "linker/platform.h"
+#include "velta/encoding_converter.h"
+#include "velta/registry.h"
+
+namespace {
+
+// Serialises the start and end of the library and the data directory, so
+// that first use from several threads at once builds exactly one registry.
+std::recursive_mutex gLifecycleLock;
+
+// Registries replaced by a later NLS_EncInitialize stay alive, since
+// conversion objects and names may still refer to them, until termination.
+std::vector<TEncodingRegistry*>& retiredRegistries() {
+    static std::vector<TEncodingRegistry*> registries;
+    return registries;
+}
+
+const char kWildcardName[] = "*";
+const char kEmptyName[] = "";
+
+}  // namespace
+
+char* EncodingConverter::fgConverterPath = nullptr;
+std::atomic<TEncodingRegistry*> EncodingConverter::fgRegistry{nullptr};
+const char* const EncodingConverter::kDefaultConverterPath =
+    velta::platform::kPathSeparator == '/' ? "conv30/" : "conv30\\";
+
+namespace velta {
+
+void initializeLibrary(const MutexImplementation* lock, const char* dataDirectory) {
+    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    if (lock != nullptr) NLSMutex::SetImplementation(lock);
+    const char* directory = nullptr;
+    if (dataDirectory != nullptr && dataDirectory[0] != '\0') {
+        directory = dataDirectory;
+    } else {
+        const char* environment = getenv("ZP_NLS_DATADIRECTORY");
+        if (environment != nullptr && environment[0] != '\0') directory = environment;
+    }
+    EncodingConverter::setDataDirectory(directory);
+    EncodingConverter::initializeEncodingRegistry();
+}
+
+void terminateLibrary() {
+    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    EncodingConverter::deleteEncodingRegistry();
+    NLSMutex::ReleaseImplementation();
+}
+
+}  // namespace velta
+
+TEncodingRegistry* EncodingConverter::registryOnFirstNeed() {
+    if (TEncodingRegistry* registry = fgRegistry.load(std::memory_order_acquire)) return registry;
+    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    if (fgRegistry.load(std::memory_order_acquire) == nullptr)
+        velta::initializeLibrary(nullptr, nullptr);
+    return fgRegistry.load(std::memory_order_acquire);
+}
+
+const char* EncodingConverter::getDataDirectory() {
+    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    if (fgConverterPath == nullptr) setDataDirectory("");
+    return fgConverterPath;
+}
+
+// The directory, one separator unless it already ends in one, then "conv30"
+// and a separator: "D:\nls" and "D:\nls\" both give "D:\nls\conv30\".
+void EncodingConverter::setDataDirectory(const char* directory) {
+    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    free(fgConverterPath);
+    fgConverterPath = nullptr;
+    const char* base = (directory != nullptr && directory[0] != '\0') ? directory : ".";
+    const size_t length = strlen(base);
+    const bool endsInSeparator = base[length - 1] == velta::platform::kPathSeparator;
+    const size_t size = length + 1 + strlen(kDefaultConverterPath) + 1;
+    char* path = static_cast<char*>(malloc(size));
+    if (path == nullptr) return;
+    memcpy(path, base, length);
+    size_t end = length;
+    if (!endsInSeparator) path[end++] = velta::platform::kPathSeparator;
+    strcpy(path + end, kDefaultConverterPath);
+    fgConverterPath = path;
+}
+
+NLS_Status EncodingConverter::initializeEncodingRegistry() {
+    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    TEncodingRegistry* previous = fgRegistry.load(std::memory_order_acquire);
+    if (previous != nullptr) {
+        try {
+            retiredRegistries().push_back(previous);
+        } catch (...) {
+            return NLS_OUT_OF_MEMORY;  // keep the registry in use rather than lose it
+        }
+    }
+    fgRegistry.store(nullptr, std::memory_order_release);
+    TEncodingRegistry* registry = new (std::nothrow) TEncodingRegistry();
+    if (registry == nullptr) return NLS_OUT_OF_MEMORY;
+    NLS_Status status = registry->GetStatus();
+    if (status == NLS_SUCCESS) status = registry->Initialize(getDataDirectory());
+    fgRegistry.store(registry, std::memory_order_release);
+    return status;
+}
+
+void EncodingConverter::deleteEncodingRegistry() {
+    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    delete fgRegistry.exchange(nullptr);
+    for (TEncodingRegistry* retired : retiredRegistries()) delete retired;
+    retiredRegistries().clear();
+}
+
+TEncodingRegistry* EncodingConverter::getEncodingRegistry() {
+    return fgRegistry.load(std::memory_order_acquire);
+}
+
+void EncodingConverter::registerStaticLibrary(char* table) {
+    if (TEncodingRegistry* registry = registryOnFirstNeed()) registry->RegisterStaticConverters(table);
+}
+
+const char* EncodingConverter::normalizedEncodingName(const char* name) {
+    TEncodingRegistry* registry = registryOnFirstNeed();
+    if (registry == nullptr) return kEmptyName;
+    if (name == nullptr) return kWildcardName;
+    return registry->NormalizeEncodingName(name);
+}
+
+const char* EncodingConverter::normalizedJavaName(const char* javaName) {
+    TEncodingRegistry* registry = registryOnFirstNeed();
+    if (registry == nullptr) return nullptr;
+    if (javaName == nullptr) return kWildcardName;
+    return registry->NormalizeJavaEntity(javaName);
+}
+
+const char* EncodingConverter::javaEncodingName(const char* name) {
+    TEncodingRegistry* registry = registryOnFirstNeed();
+    if (registry == nullptr) return nullptr;
+    if (name == nullptr) return kWildcardName;
+    return registry->FindJavaEntityName(name);
+}
+
+char EncodingConverter::exists(const char* from, const char* to) {
+    TEncodingRegistry* registry = registryOnFirstNeed();
+    if (registry == nullptr) return 0;
+    const char* source = registry->NormalizeEncodingName(from);
+    const char* destination = registry->NormalizeEncodingName(to);
+    return registry->EnumerateEncodingConverters(source, destination) != 0 ? 1 : 0;
+}
+
+uint32_t EncodingConverter::resultBufferSize(const unsigned char* src, uint32_t srcLen,
+                                             const char* from, const char* to) {
+    if (registryOnFirstNeed() == nullptr) return 0;
+    EncodingConverter* object = new (std::nothrow) EncodingConverter(from, to);
+    if (object == nullptr) return 0;
+    uint32_t size = 0;
+    if (object->fConverter != nullptr) object->fConverter->TargetBufferSize(src, srcLen, &size);
+    delete object;
+    return size;
+}
+
+// A direct converter when the registry has one for the exact pair and its
+// factory yields an object; otherwise a chain through UCS-2.
+EncodingConverter::EncodingConverter(const char* from, const char* to)
+    : fStatus(NLS_SUCCESS),
+      fFromName(normalizedEncodingName(from)),
+      fToName(normalizedEncodingName(to)),
+      fLeftoverSize(0),
+      fLeftover(nullptr),
+      fRemainderSize(0),
+      fRemainderCapacity(0),
+      fRemainder(nullptr),
+      fConverter(nullptr) {
+    TEncodingRegistry* registry = getEncodingRegistry();
+    if (registry == nullptr) {
+        fStatus = NLS_CONVERTER_NOT_FOUND;
+        return;
+    }
+    fConverter = registry->CreateEncodingConverter(fFromName, fToName);
+    if (fConverter == nullptr) {
+        TEncodingEntry* toPivot = registry->FindEncoding(fFromName, NLS_UCS2_NAME);
+        TEncodingEntry* fromPivot = registry->FindEncoding(NLS_UCS2_NAME, fToName);
+        if (toPivot == nullptr || fromPivot == nullptr) {
+            fStatus = NLS_CONVERTER_NOT_FOUND;
+            return;
+        }
+        TEncodingConverter* first = registry->CreateEncodingConverter(toPivot);
+        if (first == nullptr) {
+            fStatus = NLS_NO_SOURCE_CONVERTER;
+            return;
+        }
+        TEncodingConverter* second = registry->CreateEncodingConverter(fromPivot);
+        if (second == nullptr) {
+            first->ReleaseEncodingConverter();
+            fStatus = NLS_NO_TARGET_CONVERTER;
+            return;
+        }
+        fConverter = new (std::nothrow) TChainedConverter(fFromName, fToName, first, second);
+        if (fConverter == nullptr) {
+            first->ReleaseEncodingConverter();
+            second->ReleaseEncodingConverter();
+            fStatus = NLS_CONVERTER_NOT_FOUND;
+            return;
+        }
+    }
+    fStatus = fConverter->GetStatus();
+}
+
+EncodingConverter::~EncodingConverter() {
+    if (fConverter != nullptr) fConverter->ReleaseEncodingConverter();
+    free(fLeftover);
+    free(fRemainder);
+}
+
+// Keeps the unconsumed tail of the input; the buffer is reused while it is
+// large enough, and the input may be the buffer itself (from nextBuffer).
+bool EncodingConverter::keepRemainder(const unsigned char* src, uint32_t srcLen,
+                                      uint32_t consumed) {
+    const uint32_t size = srcLen - consumed;
+    if (size == 0) {
+        fRemainderSize = 0;
+        return true;
+    }
+    if (size <= fRemainderCapacity) {
+        memmove(fRemainder, src + consumed, size);
+    } else {
+        unsigned char* buffer = static_cast<unsigned char*>(malloc(size));
+        if (buffer == nullptr) {
+            fRemainderSize = 0;
+            return false;
+        }
+        memcpy(buffer, src + consumed, size);
+        free(fRemainder);
+        fRemainder = buffer;
+        fRemainderCapacity = size;
+    }
+    fRemainderSize = size;
+    return true;
+}
+
+uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
+                                    uint32_t dstLen) {
+    if (fConverter == nullptr) {
+        fStatus = NLS_NO_CONVERTER;
+        return 0;
+    }
+    if ((src == nullptr && srcLen != 0) || (dst == nullptr && dstLen != 0)) {
+        fStatus = NLS_INVALID_PARAMETER;
+        return 0;
+    }
+    uint32_t produced = 0;
+    uint32_t consumed = 0;
+    NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
+    if (consumed > srcLen) consumed = srcLen;
+    if (produced > dstLen) produced = dstLen;
+    // A converter that, given the room the overflow protocol promises, neither
+    // consumes nor produces can never finish this input: it is incomplete.
+    if (status == NLS_RESULT_TRUNCATED && consumed == 0 && produced == 0 && srcLen != 0 &&
+        static_cast<uint64_t>(dstLen) >= static_cast<uint64_t>(kOverflowFactor) * srcLen)
+        status = NLS_SEQUENCE_INCOMPLETE;
+    fStatus = status;
+    if (!keepRemainder(src, srcLen, consumed)) fStatus = NLS_OUT_OF_MEMORY;
+    return produced;
+}
+
+uint32_t EncodingConverter::nextBuffer(unsigned char* dst, uint32_t dstLen) {
+    if (dst == nullptr || dstLen == 0) {
+        fStatus = NLS_INVALID_PARAMETER;
+        return 0;
+    }
+    return convert(fRemainder, fRemainderSize, dst, dstLen);
+}
+
+void EncodingConverter::reset() {
+    fLeftoverSize = 0;
+    fRemainderSize = 0;
+    if (fConverter != nullptr) fConverter->Reset();
+    fStatus = NLS_SUCCESS;
+}
+
+uint32_t EncodingConverter::remainderSize() {
+    fStatus = NLS_SUCCESS;
+    return fRemainderSize;
+}
+
+uint32_t EncodingConverter::leftoverSize() {
+    fStatus = NLS_SUCCESS;
+    return fLeftoverSize;
+}
+
+uint32_t EncodingConverter::leftover(unsigned char* dst, uint32_t dstLen) {
+    const uint32_t size = fLeftoverSize;
+    if (size != 0 && dst != nullptr && fLeftover != nullptr)
+        memcpy(dst, fLeftover, size < dstLen ? size : dstLen);
+    fLeftoverSize = 0;
+    if (size > dstLen) {
+        fStatus = NLS_RESULT_TRUNCATED;
+        return dstLen;
+    }
+    fStatus = NLS_SUCCESS;
+    return size;
+}
+
+NLS_Status EncodingConverter::status() { return fStatus; }
+
+short EncodingConverter::intermidiateCSIDForUnicodeConversion(short csid) {
+    if (csid == 515) return 260;
+    if (csid == 525) return 1292;
+    return 0;
+}
+
+uint32_t EncodingConverter::unicodeStringLength(unsigned short* text) {
+    uint32_t length = 0;
+    while (text != nullptr && text[length] != 0) ++length;
+    return length;
+}

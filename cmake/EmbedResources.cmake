@@ -1,0 +1,53 @@
+# Turns the readable mapping-table sources in resources/ (hexadecimal 16-bit
+# units, "#" comments) into the library's resources: a C++ resource directory
+# for POSIX builds and an RCDATA resource script for Windows builds.
+
+function(velta_read_units source out_units)
+  file(READ "${source}" text)
+  string(REGEX REPLACE "#[^\n]*" "" text "${text}")
+  string(REGEX MATCHALL "0[xX][0-9A-Fa-f]+" units "${text}")
+  set(${out_units} "${units}" PARENT_SCOPE)
+endfunction()
+
+# velta_embed_resources(<output.cpp> <symbol> <resource source>...)
+# Each source file resources/<NAME>.txt becomes the resource <NAME>.
+function(velta_embed_resources output symbol)
+  set(body "// Generated from resources/*.txt by cmake/EmbedResources.cmake; do not edit.\n")
+  string(APPEND body "#include \"velta/converter.h\"\n\nnamespace {\n\n")
+  set(entries "")
+  set(index 0)
+  foreach(source IN LISTS ARGN)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
+    get_filename_component(file_name "${source}" NAME)
+    string(REGEX REPLACE "\\.txt$" "" resource_name "${file_name}")
+    velta_read_units("${source}" units)
+    list(LENGTH units count)
+    string(JOIN ", " joined ${units})
+    string(APPEND body "// ${resource_name}: ${count} units\n")
+    string(APPEND body "alignas(4) const uint16_t kResource${index}[${count}] = {${joined}};\n\n")
+    string(APPEND entries "    {\"${resource_name}\", kResource${index}, sizeof kResource${index}},\n")
+    math(EXPR index "${index} + 1")
+  endforeach()
+  string(APPEND body "const NLS_ResourceEntry kEntries[] = {\n${entries}};\n\n}  // namespace\n\n")
+  string(APPEND body "extern const NLS_ResourceDirectory ${symbol};\n")
+  string(APPEND body "const NLS_ResourceDirectory ${symbol} = {kEntries, ${index}};\n")
+  file(WRITE "${output}.tmp" "${body}")
+  configure_file("${output}.tmp" "${output}" COPYONLY)
+endfunction()
+
+# velta_resource_script(<output.rc> <resource source>...): RCDATA resources,
+# language 1033 (English, United States), with the units as 16-bit words.
+function(velta_resource_script output)
+  set(body "// Generated from resources/*.txt by cmake/EmbedResources.cmake; do not edit.\n")
+  string(APPEND body "LANGUAGE 9, 1\n\n")
+  foreach(source IN LISTS ARGN)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
+    get_filename_component(file_name "${source}" NAME)
+    string(REGEX REPLACE "\\.txt$" "" resource_name "${file_name}")
+    velta_read_units("${source}" units)
+    string(JOIN ", " joined ${units})
+    string(APPEND body "\"${resource_name}\" RCDATA\n{\n  ${joined}\n}\n\n")
+  endforeach()
+  file(WRITE "${output}.tmp" "${body}")
+  configure_file("${output}.tmp" "${output}" COPYONLY)
+endfunction()

@@ -1,0 +1,128 @@
+// The machinery shared by UTF-7 (RFC 2152) and IMAP modified UTF-7
+// (RFC 3501, section 5.1.3): the bit buffer of a base64 run, the alphabets,
+// and an output that keeps the bytes a full buffer could not take.
+#ifndef VELTA_CODECS_BASE64_RUN_H
+#define VELTA_CODECS_BASE64_RUN_H
+
+#include <stdint.h>
+
+#include "converters/units.h"
+
+namespace velta {
+
+// Valid bits sit at the top of a 32-bit accumulator.
+struct BitBuffer {
+    uint32_t bits = 0;
+    uint32_t count = 0;
+
+    void add(uint32_t value, uint32_t width) {
+        bits |= value << (32 - width - count);
+        count += width;
+    }
+    uint32_t take(uint32_t width) {
+        const uint32_t value = bits >> (32 - width);
+        bits = width < 32 ? bits << width : 0;
+        count -= width;
+        return value;
+    }
+    // Zero bits up to the next multiple of six.
+    void padToSextet() { count += (6 - count % 6) % 6; }
+    // Bits that no 16-bit unit will take; must be zero at the end of a run.
+    bool leftoverIsZero() const { return bits == 0; }
+    void clear() { bits = count = 0; }
+};
+
+// A base64 alphabet and its inverse for codes 0..127 (-1 outside it).
+struct Base64Alphabet {
+    char digits[65];
+    int8_t index[128];
+};
+
+// Built once, on first use, by the thread-safe initialisation of statics.
+const Base64Alphabet& utf7Alphabet();          // A-Z a-z 0-9 + /
+const Base64Alphabet& modifiedUtf7Alphabet();  // A-Z a-z 0-9 + ,
+
+inline int base64Index(const Base64Alphabet& alphabet, unsigned char c) {
+    return c < 128 ? alphabet.index[c] : -1;
+}
+
+// Writes into the caller's buffer and keeps, in order, what did not fit; the
+// next call delivers the kept bytes before anything else.
+class ByteOutput {
+public:
+    enum { kMaxPending = 8 };
+
+    ByteOutput(unsigned char* target, uint32_t capacity, unsigned char* pending,
+               uint32_t* pendingCount)
+        : fTarget(target), fCapacity(capacity), fWritten(0), fPending(pending),
+          fPendingCount(pendingCount) {}
+
+    // Delivers kept bytes; true when none is left.
+    bool flushPending() {
+        uint32_t delivered = 0;
+        while (delivered < *fPendingCount && fWritten < fCapacity) fTarget[fWritten++] = fPending[delivered++];
+        for (uint32_t i = delivered; i < *fPendingCount; ++i) fPending[i - delivered] = fPending[i];
+        *fPendingCount -= delivered;
+        return *fPendingCount == 0;
+    }
+    void put(unsigned char byte) {
+        if (*fPendingCount == 0 && fWritten < fCapacity)
+            fTarget[fWritten++] = byte;
+        else if (*fPendingCount < kMaxPending)
+            fPending[(*fPendingCount)++] = byte;
+    }
+    bool full() const { return *fPendingCount != 0; }
+    uint32_t room() const { return fCapacity - fWritten; }
+    uint32_t written() const { return fWritten; }
+    unsigned char* target() const { return fTarget; }
+    uint32_t capacity() const { return fCapacity; }
+
+private:
+    unsigned char* fTarget;
+    uint32_t fCapacity;
+    uint32_t fWritten;
+    unsigned char* fPending;
+    uint32_t* fPendingCount;
+};
+
+// Writes the base64 digits of every whole sextet in the buffer.
+inline void putSextets(BitBuffer& buffer, const Base64Alphabet& alphabet, ByteOutput& out) {
+    while (buffer.count >= 6) out.put(static_cast<unsigned char>(alphabet.digits[buffer.take(6)]));
+}
+
+// The state of a decoder between calls: inside a run or not, the bits read
+// but not yet stored, and whether the run has had a base64 digit or a unit.
+struct Base64DecoderState {
+    bool shifted = false;
+    bool first = false;
+    bool wroteOne = false;
+    BitBuffer buffer;
+};
+
+// Decodes one base64 digit of a run into the UCS-2 output at *out. False,
+// with nothing changed, when the digit completes a unit that has no room.
+inline bool decodeSextet(Base64DecoderState& state, int sextet, unsigned char* target,
+                         uint32_t capacity, uint32_t* out) {
+    if (state.buffer.count + 6 >= 16 && capacity - *out < 2) return false;
+    state.buffer.add(static_cast<uint32_t>(sextet), 6);
+    state.first = false;
+    if (state.buffer.count >= 16) {
+        storeUnit(target + *out, static_cast<uint16_t>(state.buffer.take(16)));
+        *out += 2;
+        state.wroteOne = true;
+    }
+    return true;
+}
+
+// Ends a run: invalid when it produced no unit (unless `emptyRunAllowed`) or
+// left non-zero bits behind.
+inline bool endRunIsValid(Base64DecoderState& state, bool emptyRunAllowed) {
+    const bool valid = (state.wroteOne || emptyRunAllowed) && state.buffer.leftoverIsZero();
+    state.buffer.clear();
+    state.shifted = false;
+    return valid;
+}
+
+}  // namespace velta
+
+#endif

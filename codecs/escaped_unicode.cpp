@@ -1,0 +1,162 @@
+// Escaped Unicode: ASCII text in which any other UCS-2 unit is written as a
+// backslash, "u" and four hexadecimal digits ("\u20AC"). No state is kept
+// between calls: an escape cut by the end of the input is left unconsumed.
+#include <new>
+
+#include "converters/units.h"
+#include "velta/factories.h"
+
+using namespace velta;
+
+namespace {
+
+const char kEscapedName[] = "ESCAPED_UNICODE";
+const char kUcs2Name[] = NLS_UCS2_NAME;
+const unsigned char kBackslash = '\\';
+const uint32_t kEscapeLength = 6;  // "\uXXXX"
+
+class TEUCSToUnicodeConverter : public TEncodingConverter {
+public:
+    TEUCSToUnicodeConverter()
+        : TEncodingConverter(kEscapedName, kUcs2Name, nullptr, nullptr, nullptr, 0, 2, nullptr,
+                             nullptr, 0) {
+        fStatus = NLS_SUCCESS;
+    }
+    ~TEUCSToUnicodeConverter() override = default;
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+};
+
+class TUnicodeToEUCSConverter : public virtual TEncodingConverter {
+public:
+    TUnicodeToEUCSConverter()
+        : TEncodingConverter(kUcs2Name, kEscapedName, nullptr, nullptr, nullptr, 0, 8, nullptr,
+                             nullptr, 1) {
+        fStatus = NLS_SUCCESS;
+    }
+    ~TUnicodeToEUCSConverter() override = default;
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+    virtual char HexDigit(unsigned short value);
+};
+
+int hexValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// What the bytes at p begin with.
+struct Token {
+    enum Kind { kPlain, kEscape, kBackslashPair, kCut } kind;
+    uint32_t length;  // bytes consumed
+    uint16_t value;   // the escape's unit
+};
+
+// "\u" (any number of "u") and up to four hexadecimal digits is an escape,
+// ended early by a non-digit; "\u" with no digit at all is plain text, so the
+// backslash stands for itself. A backslash before any other byte stays, with
+// that byte, as two plain units. What the end of the input cuts short is kCut.
+Token readToken(const unsigned char* p, uint32_t remaining) {
+    if (p[0] != kBackslash) return {Token::kPlain, 1, p[0]};
+    if (remaining < 2) return {Token::kCut, 0, 0};
+    if (p[1] != 'u') return {Token::kBackslashPair, 2, 0};
+    uint32_t i = 2;
+    while (i < remaining && p[i] == 'u') ++i;
+    uint32_t value = 0;
+    uint32_t digits = 0;
+    while (digits < 4) {
+        if (i >= remaining) return {Token::kCut, 0, 0};
+        const int digit = hexValue(p[i]);
+        if (digit < 0) break;
+        value = value * 16 + static_cast<uint32_t>(digit);
+        ++digits;
+        ++i;
+    }
+    if (digits == 0) return {Token::kPlain, 1, kBackslash};
+    return {Token::kEscape, i, static_cast<uint16_t>(value)};
+}
+
+NLS_Status TEUCSToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
+                                            uint32_t targetCapacity, const unsigned char* source,
+                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    uint32_t in = 0;
+    uint32_t out = 0;
+    NLS_Status status = NLS_SUCCESS;
+    while (in < sourceLength) {
+        const Token token = readToken(source + in, sourceLength - in);
+        if (token.kind == Token::kCut) {
+            status = NLS_SEQUENCE_INCOMPLETE;
+            break;
+        }
+        const uint32_t units = token.kind == Token::kBackslashPair ? 2 : 1;
+        if (targetCapacity - out <= 2 * units) break;
+        if (token.kind == Token::kBackslashPair) {
+            storeUnit(target + out, kBackslash);
+            storeUnit(target + out + 2, source[in + 1]);
+        } else {
+            storeUnit(target + out, token.value);
+        }
+        out += 2 * units;
+        in += token.length;
+    }
+    *targetLength = out;
+    *sourceConsumed = in;
+    appendUnitTerminator(target, out, targetCapacity);
+    if (status == NLS_SUCCESS && in != sourceLength) status = NLS_RESULT_TRUNCATED;
+    return status;
+}
+
+char TUnicodeToEUCSConverter::HexDigit(unsigned short value) {
+    return "0123456789ABCDEF"[value & 15];
+}
+
+// Tab, line feed, carriage return and 0x20..0x7E stand for themselves (the
+// backslash included); every other unit is escaped.
+NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* targetLength,
+                                            uint32_t targetCapacity, const unsigned char* source,
+                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    const uint32_t units = sourceLength / 2;
+    uint32_t count = 0;
+    uint32_t out = 0;
+    while (count < units && targetCapacity - out > kEscapeLength + 1) {
+        const uint16_t unit = loadUnit(source + 2 * count);
+        if (unit == '\t' || unit == '\n' || unit == '\r' || (unit >= 0x20 && unit < 0x7F)) {
+            target[out++] = static_cast<unsigned char>(unit);
+        } else {
+            target[out++] = kBackslash;
+            target[out++] = 'u';
+            target[out++] = static_cast<unsigned char>(HexDigit(static_cast<unsigned short>(unit >> 12)));
+            target[out++] = static_cast<unsigned char>(HexDigit((unit >> 8) & 0xF));
+            target[out++] = static_cast<unsigned char>(HexDigit((unit >> 4) & 0xF));
+            target[out++] = static_cast<unsigned char>(HexDigit(unit & 0xF));
+        }
+        ++count;
+    }
+    *targetLength = out;
+    *sourceConsumed = 2 * count;
+    appendByteTerminator(target, out, targetCapacity);
+    return 2 * count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+}
+
+}  // namespace
+
+TEncodingConverter* NEWEUCSTOUNICODEENCODINGCONVERTER() {
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) TEUCSToUnicodeConverter();
+}
+
+TEncodingConverter* NEWUNICODETOEUCSENCODINGCONVERTER() {
+    TEncodingConverter::LibraryModule();
+    TUnicodeToEUCSConverter* converter = new (std::nothrow) TUnicodeToEUCSConverter();
+    return converter;
+}

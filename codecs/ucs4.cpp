@@ -1,0 +1,120 @@
+// UCS-4 (32-bit units in the machine's byte order) to and from UCS-2.
+// Code points above U+FFFF travel as surrogate pairs in UCS-2; values above
+// U+10FFFF have no UCS-2 form and become U+FFFD. No state between calls.
+#include <new>
+
+#include "converters/units.h"
+#include "velta/factories.h"
+
+using namespace velta;
+
+namespace {
+
+const char kUcs4Name[] = "ISO-10646-UCS-4";
+const char kUcs2Name[] = NLS_UCS2_NAME;
+const unsigned short kUcs4Csid = 801;
+
+class TUCS4ToUnicodeConverter : public TEncodingConverter {
+public:
+    TUCS4ToUnicodeConverter()
+        : TEncodingConverter(kUcs4Name, kUcs2Name, nullptr, nullptr, nullptr, kUcs4Csid, 2,
+                             nullptr, nullptr, 0) {
+        fStatus = NLS_SUCCESS;
+    }
+    ~TUCS4ToUnicodeConverter() override = default;
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+};
+
+class TUnicodeToUCS4Converter : public virtual TEncodingConverter {
+public:
+    TUnicodeToUCS4Converter()
+        : TEncodingConverter(kUcs2Name, kUcs4Name, nullptr, nullptr, nullptr, kUcs4Csid, 4,
+                             nullptr, nullptr, 1) {
+        fStatus = NLS_SUCCESS;
+    }
+    ~TUnicodeToUCS4Converter() override = default;
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+};
+
+// Two bytes of room always stay free for the terminator; a code point that
+// needs a surrogate pair is written whole or not at all. Trailing bytes that
+// make no whole unit stay unconsumed (result 2).
+NLS_Status TUCS4ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
+                                            uint32_t targetCapacity, const unsigned char* source,
+                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    const uint32_t units = sourceLength / 4;
+    uint32_t count = 0;
+    uint32_t out = 0;
+    while (count < units) {
+        uint32_t value = loadUnit32(source + 4 * count);
+        const uint32_t room = targetCapacity - out;
+        if (value > 0x10FFFF) value = 0xFFFD;
+        if (value <= 0xFFFF) {
+            if (room <= 2) break;
+            storeUnit(target + out, static_cast<uint16_t>(value));
+            out += 2;
+        } else {
+            if (room < 6) break;
+            value -= 0x10000;
+            storeUnit(target + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
+            storeUnit(target + out + 2, static_cast<uint16_t>(0xDC00 + (value & 0x3FF)));
+            out += 4;
+        }
+        ++count;
+    }
+    *targetLength = out;
+    *sourceConsumed = 4 * count;
+    appendUnitTerminator(target, out, targetCapacity);
+    return 4 * count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+}
+
+// A valid surrogate pair becomes one 32-bit unit; a lone surrogate is written
+// as its own value. Four bytes of room always stay free for the terminator.
+NLS_Status TUnicodeToUCS4Converter::Convert(unsigned char* target, uint32_t* targetLength,
+                                            uint32_t targetCapacity, const unsigned char* source,
+                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    const uint32_t units = sourceLength / 2;
+    uint32_t position = 0;
+    uint32_t out = 0;
+    while (position < units && targetCapacity - out > 4) {
+        uint32_t value = loadUnit(source + 2 * position);
+        uint32_t taken = 1;
+        if (value >= 0xD800 && value <= 0xDBFF && position + 1 < units) {
+            const uint32_t low = loadUnit(source + 2 * position + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                value = ((value - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
+                taken = 2;
+            }
+        }
+        storeUnit32(target + out, value);
+        out += 4;
+        position += taken;
+    }
+    *targetLength = out;
+    *sourceConsumed = 2 * position;
+    appendUnit32Terminator(target, out, targetCapacity);
+    return 2 * position == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+}
+
+}  // namespace
+
+TEncodingConverter* NEWUCS4TOUNICODEENCODINGCONVERTER() {
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) TUCS4ToUnicodeConverter();
+}
+
+TEncodingConverter* NEWUNICODETOUCS4ENCODINGCONVERTER() {
+    TEncodingConverter::LibraryModule();
+    TUnicodeToUCS4Converter* converter = new (std::nothrow) TUnicodeToUCS4Converter();
+    return converter;
+}

@@ -1,0 +1,228 @@
+// UTF-7 (RFC 2152) to and from UCS-2. Characters of the direct, optional
+// direct and space sets stand for themselves; everything else travels in
+// base64 runs opened by "+" and closed by "-" or any byte outside the base64
+// alphabet. Between calls each converter keeps exactly the state of a run that
+// a full output interrupted; the end of a call's input ends any run.
+#include <string.h>
+
+#include <initializer_list>
+#include <new>
+
+#include "codecs/base64_run.h"
+#include "velta/factories.h"
+
+using namespace velta;
+
+namespace {
+
+const char kUtf7Name[] = "UNICODE-1-1-UTF-7";
+const char kUcs2Name[] = NLS_UCS2_NAME;
+const unsigned short kUtf7DecoderCsid = 547;
+const unsigned short kUtf7EncoderCsid = 290;
+
+// 1 for the codes 0..127 that must travel in base64: everything but the
+// direct characters, the optional direct characters and the spaces.
+struct MustShiftTable {
+    uint8_t mustShift[128];
+    MustShiftTable() {
+        static const char kDirect[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789'(),-./:?";
+        static const char kSpaces[] = " \t\r\n\b";
+        static const char kOptionalDirect[] = "!\"#$%&*;<=>@[]^_`{|}";
+        memset(mustShift, 1, sizeof mustShift);
+        for (const char* set : {kDirect, kSpaces, kOptionalDirect})
+            for (const char* c = set; *c != 0; ++c) mustShift[static_cast<unsigned char>(*c)] = 0;
+    }
+};
+
+const MustShiftTable& mustShiftTable() {
+    static const MustShiftTable table;
+    return table;
+}
+
+class TUTF7ToUnicodeConverter : public TEncodingConverter {
+public:
+    TUTF7ToUnicodeConverter()
+        : TEncodingConverter(kUtf7Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf7DecoderCsid, 2,
+                             nullptr, nullptr, 0) {
+        utf7Alphabet();
+        fStatus = NLS_SUCCESS;
+    }
+    ~TUTF7ToUnicodeConverter() override = default;
+    void Reset() override { fState = Base64DecoderState(); }
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+
+private:
+    Base64DecoderState fState;
+};
+
+class TUnicodeToUTF7Converter : public TEncodingConverter {
+public:
+    TUnicodeToUTF7Converter()
+        : TEncodingConverter(kUcs2Name, kUtf7Name, nullptr, nullptr, nullptr, kUtf7EncoderCsid, 6,
+                             nullptr, nullptr, 1) {
+        utf7Alphabet();
+        mustShiftTable();
+        fStatus = NLS_SUCCESS;
+    }
+    ~TUnicodeToUTF7Converter() override = default;
+    void Reset() override {
+        fShifted = false;
+        fBuffer.clear();
+        fPendingCount = 0;
+    }
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+
+private:
+    bool fShifted = false;
+    BitBuffer fBuffer;
+    unsigned char fPending[ByteOutput::kMaxPending] = {};
+    uint32_t fPendingCount = 0;
+};
+
+// A byte is consumed only once everything it yields is stored, so the
+// consumed count and the kept state together resume exactly.
+NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
+                                            uint32_t targetCapacity, const unsigned char* source,
+                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    const Base64Alphabet& alphabet = utf7Alphabet();
+    Base64DecoderState& state = fState;
+    NLS_Status status = NLS_SUCCESS;
+    uint32_t in = 0;
+    uint32_t out = 0;
+    for (;;) {
+        if (in == sourceLength) {
+            if (state.shifted && !endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
+            break;
+        }
+        const unsigned char c = source[in];
+        if (state.shifted) {
+            const int sextet = base64Index(alphabet, c);
+            if (sextet >= 0) {
+                if (!decodeSextet(state, sextet, target, targetCapacity, &out)) {
+                    status = NLS_OUTPUT_FULL;
+                    break;
+                }
+                ++in;
+                continue;
+            }
+            if (c == '-') {
+                // "+-" stands for "+"; a "-" after digits only closes the run.
+                const bool plusSign = state.first;
+                if (plusSign && targetCapacity - out < 2) {
+                    status = NLS_OUTPUT_FULL;
+                    break;
+                }
+                if (!endRunIsValid(state, plusSign)) status = NLS_INVALID_INPUT;
+                if (plusSign) {
+                    storeUnit(target + out, '+');
+                    out += 2;
+                }
+                ++in;
+                continue;
+            }
+            if (!endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
+        }
+        if (c == '+') {
+            state.shifted = true;
+            state.first = true;
+            state.wroteOne = false;
+            ++in;
+            continue;
+        }
+        if (targetCapacity - out < 2) {
+            status = NLS_OUTPUT_FULL;
+            break;
+        }
+        if (c > 0x7F) status = NLS_INVALID_INPUT;
+        storeUnit(target + out, c);
+        out += 2;
+        ++in;
+    }
+    *targetLength = out;
+    *sourceConsumed = in;
+    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
+    return status;
+}
+
+bool isBase64DigitOrHyphen(uint16_t unit) {
+    return unit == '-' || (unit < 128 && utf7Alphabet().index[unit] >= 0);
+}
+
+// Every unit is consumed whole: what its bytes do not fit into the output is
+// kept and delivered first by the next call, which also goes on with an open
+// run without a new "+". The end of the input closes a run without "-".
+NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* targetLength,
+                                            uint32_t targetCapacity, const unsigned char* source,
+                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    const Base64Alphabet& alphabet = utf7Alphabet();
+    const MustShiftTable& table = mustShiftTable();
+    ByteOutput out(target, targetCapacity, fPending, &fPendingCount);
+    const uint32_t units = sourceLength / 2;
+    uint32_t position = 0;
+    NLS_Status status = NLS_SUCCESS;
+    if (out.flushPending()) {
+        for (; position < units; ++position) {
+            if (out.full()) {
+                status = NLS_OUTPUT_FULL;
+                break;
+            }
+            const uint16_t r = loadUnit(source + 2 * position);
+            const bool needShift = r > 0x7F || table.mustShift[r];
+            if (needShift && !fShifted) {
+                out.put('+');
+                if (r == '+') {
+                    out.put('-');
+                    continue;
+                }
+                fShifted = true;
+            }
+            if (fShifted) {
+                if (needShift)
+                    fBuffer.add(r, 16);
+                else
+                    fBuffer.padToSextet();
+                putSextets(fBuffer, alphabet, out);
+                if (needShift) continue;
+                if (isBase64DigitOrHyphen(r)) out.put('-');
+                fShifted = false;
+            }
+            out.put(static_cast<unsigned char>(r));
+        }
+        if (position == units && fShifted) {
+            fBuffer.padToSextet();
+            putSextets(fBuffer, alphabet, out);
+            fShifted = false;
+        }
+    } else {
+        status = NLS_OUTPUT_FULL;
+    }
+    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
+    *targetLength = out.written();
+    *sourceConsumed = 2 * position;
+    if (out.full() || !appendByteTerminator(target, out.written(), targetCapacity))
+        return NLS_RESULT_TRUNCATED;
+    return status;
+}
+
+}  // namespace
+
+TEncodingConverter* NEWUTF7TOUNICODEENCODINGCONVERTER() {
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) TUTF7ToUnicodeConverter();
+}
+
+TEncodingConverter* NEWUNICODETOUTF7ENCODINGCONVERTER() {
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) TUnicodeToUTF7Converter();
+}

@@ -1,0 +1,212 @@
+// Mapping tables: their lookup, the byte forms, and the shared resource map
+// through which converters load the tables of a module with reference counts.
+#include "converters/mapping_tables.h"
+
+#include <mutex>
+
+#include "linker/platform.h"
+
+using namespace velta::platform;
+
+namespace velta {
+
+namespace {
+
+enum CellFormat { kRangeWithOffset = 0, kRangeWithData = 1, kSingleCode = 2 };
+
+// Cells: method, length, first-byte range, then the (high, low) box of codes
+// written by the cell.
+const uByteFormTable kSingleByteForm = {0, kSingleByte, {}};
+const uByteFormTable kEucDoubleByteForm = {0, kEucDoubleByte, {}};
+const uByteFormTable kEucThreeByteForm = {0, kEucThreeByte, {}};
+const uByteFormTable kEucFourByteForm = {0, kEucFourByte, {}};
+const uByteFormTable kShiftJisCells = {4, kCellList,
+                                       {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
+                                        {0, 1, 0xA1, 0xDF, 0x00, 0xA1, 0x00, 0xDF},
+                                        {1, 2, 0x81, 0x9F, 0x81, 0x40, 0x9F, 0xFC},
+                                        {1, 2, 0xE0, 0xFC, 0xE0, 0x40, 0xFC, 0xFC}}};
+const uByteFormTable kDoubleByteCells = {2, kCellList,
+                                         {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
+                                          {1, 2, 0xA1, 0xFE, 0xA1, 0x40, 0xFE, 0xFE}}};
+const uByteFormTable kKatakanaCells = {2, kCellList,
+                                       {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
+                                        {3, 2, 0x8E, 0x8E, 0x00, 0xA1, 0x00, 0xDF}}};
+const uByteFormTable kUtf8LikeCells = {3, kCellList,
+                                       {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
+                                        {4, 2, 0xC0, 0xDF, 0x00, 0x00, 0x07, 0xFF},
+                                        {5, 3, 0xE0, 0xEF, 0x08, 0x00, 0xFF, 0xFF}}};
+
+// The form of each table id 0..63.
+const uByteFormTable* const kFormOfTableId[64] = {
+    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    nullptr,            // 0-3
+    &kShiftJisCells,      nullptr,             &kSingleByteForm,    &kDoubleByteCells,  // 4-7
+    &kEucDoubleByteForm,  nullptr,             &kSingleByteForm,    &kSingleByteForm,   // 8-11
+    &kEucDoubleByteForm,  nullptr,             &kSingleByteForm,    &kSingleByteForm,   // 12-15
+    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    &kSingleByteForm,   // 16-19
+    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    &kSingleByteForm,   // 20-23
+    &kEucDoubleByteForm,  &kEucFourByteForm,   &kEucDoubleByteForm, &kKatakanaCells,    // 24-27
+    &kEucDoubleByteForm,  &kSingleByteForm,    &kEucThreeByteForm,  &kEucDoubleByteForm,  // 28-31
+    nullptr,              nullptr,             &kUtf8LikeCells,     nullptr,            // 32-35
+    nullptr,              &kDoubleByteCells,   nullptr,             &kSingleByteForm,   // 36-39
+    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    &kSingleByteForm,   // 40-43
+    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    nullptr,            // 44-47
+};
+
+// Loads and releases change reference counts shared by every converter.
+std::mutex gResourceMapLock;
+
+resourceRecord* findRecord(uint16_t tableId, resourceMapTable* map, bool fromUCS2) {
+    if (map == nullptr) return nullptr;
+    for (resourceMapTable* row = map; row->tableId != 0; ++row) {
+        if (row->tableId == tableId) return fromUCS2 ? &row->fromUCS2 : &row->toUCS2;
+    }
+    return nullptr;
+}
+
+const void* loadRecord(uint16_t tableId, void* module, resourceMapTable* map, bool fromUCS2) {
+    std::lock_guard<std::mutex> guard(gResourceMapLock);
+    resourceRecord* record = findRecord(tableId, map, fromUCS2);
+    if (record == nullptr) return nullptr;
+    const void* data;
+    if (record->refCount > 0) {
+        data = Platform_LockResource(record->handle);
+        if (data == nullptr) return nullptr;
+    } else {
+        if (module == nullptr) return nullptr;
+        void* resource = Platform_FindResource(module, record->name);
+        if (resource == nullptr) return nullptr;
+        record->handle = Platform_LoadResource(module, resource);
+        if (record->handle == nullptr) return nullptr;
+        data = Platform_LockResource(record->handle);
+        if (data == nullptr) return nullptr;
+        record->data = data;
+    }
+    ++record->refCount;
+    return data;
+}
+
+void releaseRecord(uint16_t tableId, resourceMapTable* map, bool fromUCS2) {
+    std::lock_guard<std::mutex> guard(gResourceMapLock);
+    resourceRecord* record = findRecord(tableId, map, fromUCS2);
+    if (record == nullptr) return;
+    if (record->refCount > 0 && --record->refCount > 0) return;
+    if (record->handle != nullptr) Platform_FreeResource(record->handle);
+    record->data = nullptr;
+    record->handle = nullptr;
+    record->refCount = 0;
+}
+
+}  // namespace
+
+resourceMapTable gLibraryResourceMap[] = {
+    {2, {"L8859-1.UF", 0, nullptr, nullptr}, {"L8859-1.UT", 0, nullptr, nullptr}},
+    {6, {"MACROMAN.UF", 0, nullptr, nullptr}, {"MACROMAN.UT", 0, nullptr, nullptr}},
+    {0, {nullptr, 0, nullptr, nullptr}, {nullptr, 0, nullptr, nullptr}},
+};
+
+// Units: [0] N cells, [1] P format array, [2] Q cells, [3] R data; formats
+// are 4 bits a cell, four cells a unit; cell i is units Q+3i .. Q+3i+2.
+bool lookupTable(const uTable* table, uint16_t x, uint16_t* result) {
+    if (table == nullptr) return false;
+    const uint16_t cellCount = table[0];
+    const uTable* formats = table + table[1];
+    const uTable* cells = table + table[2];
+    const uTable* data = table + table[3];
+    for (uint32_t i = 0; i < cellCount; ++i) {
+        const unsigned format = (formats[i / 4] >> (4 * (i % 4))) & 0xF;
+        const uint16_t a = cells[3 * i], b = cells[3 * i + 1], c = cells[3 * i + 2];
+        switch (format) {
+            case kRangeWithOffset:
+                if (a <= x && x <= b) {
+                    *result = static_cast<uint16_t>(c - a + x);
+                    return true;
+                }
+                break;
+            case kRangeWithData:
+                if (a <= x && x <= b) {
+                    *result = data[c + (x - a)];
+                    return true;
+                }
+                break;
+            case kSingleCode:
+                if (x == a) {
+                    *result = c;
+                    return true;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return false;
+}
+
+const uByteFormTable* byteFormForTable(uint16_t tableId) { return kFormOfTableId[tableId & 0x3F]; }
+
+}  // namespace velta
+
+using velta::byteFormForTable;
+
+const uTable* TEncodingConverter::LoadFromUCS2Table(unsigned short tableId) {
+    return static_cast<const uTable*>(velta::loadRecord(tableId, fModule, fResourceMap, true));
+}
+
+const uTable* TEncodingConverter::LoadToUCS2Table(unsigned short tableId) {
+    return static_cast<const uTable*>(velta::loadRecord(tableId, fModule, fResourceMap, false));
+}
+
+void TEncodingConverter::UnloadFromUCS2Table(unsigned short tableId) {
+    velta::releaseRecord(tableId, fResourceMap, true);
+}
+
+void TEncodingConverter::UnloadToUCS2Table(unsigned short tableId) {
+    velta::releaseRecord(tableId, fResourceMap, false);
+}
+
+namespace {
+
+void emptyTableSet(uTableSet* set) {
+    for (int k = 0; k < kTableSlots; ++k) {
+        set->tables[k] = nullptr;
+        set->forms[k] = nullptr;
+        set->slots[k] = {0, 0xFF, 0x00};
+    }
+}
+
+}  // namespace
+
+NLS_Status TEncodingConverter::LoadUCS2TableSet(unsigned short, uTableSet* set, int fromUCS2) {
+    if (set == nullptr) return NLS_INVALID_PARAMETER;
+    emptyTableSet(set);
+    uint32_t filled = 0;
+    for (int k = 0; fUnicodeTableSet != nullptr && k < kTableSlots; ++k) {
+        const UnicodeTableSlot& slot = fUnicodeTableSet->slots[k];
+        if (slot.tableId == 0) break;
+        set->slots[k] = slot;
+        set->tables[k] = fromUCS2 ? LoadFromUCS2Table(slot.tableId) : LoadToUCS2Table(slot.tableId);
+        if (set->tables[k] == nullptr) {
+            fStatus = NLS_TABLE_NOT_LOADED;
+            return NLS_TABLE_NOT_LOADED;
+        }
+        set->forms[k] = byteFormForTable(slot.tableId);
+        ++filled;
+    }
+    fTableCount = filled;
+    fStatus = NLS_SUCCESS;
+    return NLS_SUCCESS;
+}
+
+void TEncodingConverter::UnloadUCS2TableSet(uTableSet* set, int fromUCS2) {
+    if (set == nullptr) return;
+    for (int k = 0; k < kTableSlots; ++k) {
+        if (set->slots[k].tableId != 0 && set->tables[k] != nullptr) {
+            if (fromUCS2)
+                UnloadFromUCS2Table(set->slots[k].tableId);
+            else
+                UnloadToUCS2Table(set->slots[k].tableId);
+        }
+        set->slots[k].tableId = 0;
+        set->tables[k] = nullptr;
+        set->forms[k] = nullptr;
+    }
+}

@@ -1,0 +1,32 @@
+// Mapping-table lookup and the built-in byte forms of the table-driven engines.
+#ifndef VELTA_CONVERTERS_MAPPING_TABLES_H
+#define VELTA_CONVERTERS_MAPPING_TABLES_H
+
+#include <stdint.h>
+
+#include "velta/converter.h"
+
+namespace velta {
+
+// The byte layouts of character-set codes (uByteFormTable::kind).
+enum ByteFormKind : uint16_t {
+    kSingleByte = 0,      // b
+    kDoubleByte = 1,      // b0 b1
+    kCellList = 2,        // per cell
+    kEucDoubleByte = 3,   // (b0 b1) & 0x7F7F
+    kEucThreeByte = 4,    // 0x8F b1 b2
+    kEucFourByte = 5,     // 0x8E 0xA2 b2 b3
+};
+
+// Looks x up: the first cell, in order, that matches gives the result.
+bool lookupTable(const uTable* table, uint16_t x, uint16_t* result);
+
+// The byte form of a table id (id & 0x3F), or null where there is none.
+const uByteFormTable* byteFormForTable(uint16_t tableId);
+
+// The library's own resource map: Latin-1 (table id 2) and Mac Roman (6).
+extern resourceMapTable gLibraryResourceMap[];
+
+}  // namespace velta
+
+#endif

@@ -1,0 +1,213 @@
+// The table-driven engines of the base converter: bytes of a character set to
+// UCS-2 and back, trying up to four tables (each with its byte form) in slot
+// order for every character. Neither keeps state between calls.
+#include <string.h>
+
+#include "converters/mapping_tables.h"
+#include "converters/units.h"
+#include "velta/converter.h"
+
+using namespace velta;
+
+namespace {
+
+const uint16_t kNoMapping = 0xFFFD;
+const unsigned char kQuestionMark = 0x3F;
+
+struct ReadCode {
+    uint16_t code;
+    uint32_t length;
+};
+
+// Reads the code at p by a cell's method; the cell's length bounds the read.
+bool readByCell(const uByteFormCell& cell, const unsigned char* p, uint32_t remaining,
+                ReadCode* read) {
+    static const uint8_t kBytesRead[6] = {1, 2, 2, 2, 2, 3};
+    if (cell.method > 5 || cell.length < kBytesRead[cell.method] || remaining < cell.length)
+        return false;
+    uint32_t code;
+    switch (cell.method) {
+        case 0: code = p[0]; break;
+        case 1: code = p[0] * 256u + p[1]; break;
+        case 2: code = (p[0] * 256u + p[1]) & 0x7F7F; break;
+        case 3: code = p[1]; break;
+        case 4: code = ((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu); break;
+        default: code = ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu); break;
+    }
+    *read = {static_cast<uint16_t>(code), cell.length};
+    return true;
+}
+
+bool readByForm(const uByteFormTable& form, const unsigned char* p, uint32_t remaining,
+                ReadCode* read) {
+    const unsigned char b = p[0];
+    switch (form.kind) {
+        case kSingleByte:
+            *read = {b, 1};
+            return true;
+        case kDoubleByte:
+            if (remaining < 2) return false;
+            *read = {static_cast<uint16_t>(b * 256u + p[1]), 2};
+            return true;
+        case kCellList:
+            for (int i = 0; i < form.cellCount && i < kMaxByteFormCells; ++i) {
+                const uByteFormCell& cell = form.cells[i];
+                if (cell.firstLow <= b && b <= cell.firstHigh) return readByCell(cell, p, remaining, read);
+            }
+            return false;
+        case kEucDoubleByte:
+            if (remaining < 2) return false;
+            *read = {static_cast<uint16_t>((b * 256u + p[1]) & 0x7F7F), 2};
+            return true;
+        case kEucThreeByte:
+            if (remaining < 3 || b != 0x8F) return false;
+            *read = {static_cast<uint16_t>((p[1] * 256u + p[2]) & 0x7F7F), 3};
+            return true;
+        case kEucFourByte:
+            if (remaining < 4 || b != 0x8E || p[1] != 0xA2) return false;
+            *read = {static_cast<uint16_t>((p[2] * 256u + p[3]) & 0x7F7F), 4};
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Writes a code by a cell's method; false when the method or length is unusable.
+uint32_t writeByCell(const uByteFormCell& cell, uint16_t code, unsigned char* out) {
+    const unsigned char high = static_cast<unsigned char>(code >> 8);
+    const unsigned char low = static_cast<unsigned char>(code);
+    static const uint8_t kBytesWritten[6] = {1, 2, 2, 2, 2, 3};
+    if (cell.method > 5 || cell.length != kBytesWritten[cell.method]) return 0;
+    switch (cell.method) {
+        case 0: out[0] = low; break;
+        case 1: out[0] = high; out[1] = low; break;
+        case 2: out[0] = high | 0x80; out[1] = low | 0x80; break;
+        case 3: out[0] = 0x8E; out[1] = low; break;
+        case 4:
+            out[0] = static_cast<unsigned char>(0xC0 | ((code >> 6) & 0x1F));
+            out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            break;
+        default:
+            out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+            out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            break;
+    }
+    return cell.length;
+}
+
+// The bytes of a code by a byte form, into out (at least 4 bytes); 0 when the
+// form cannot write it.
+uint32_t writeByForm(const uByteFormTable& form, uint16_t code, unsigned char* out) {
+    const unsigned char high = static_cast<unsigned char>(code >> 8);
+    const unsigned char low = static_cast<unsigned char>(code);
+    switch (form.kind) {
+        case kSingleByte: out[0] = low; return 1;
+        case kDoubleByte: out[0] = high; out[1] = low; return 2;
+        case kCellList:
+            for (int i = 0; i < form.cellCount && i < kMaxByteFormCells; ++i) {
+                const uByteFormCell& cell = form.cells[i];
+                if (cell.minHigh <= high && high <= cell.maxHigh && cell.minLow <= low &&
+                    low <= cell.maxLow)
+                    return writeByCell(cell, code, out);
+            }
+            return 0;
+        case kEucDoubleByte: out[0] = high | 0x80; out[1] = low | 0x80; return 2;
+        case kEucThreeByte: out[0] = 0x8F; out[1] = high | 0x80; out[2] = low | 0x80; return 3;
+        case kEucFourByte:
+            out[0] = 0x8E; out[1] = 0xA2; out[2] = high | 0x80; out[3] = low | 0x80;
+            return 4;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+// Bytes below 0x20 (0x00 included) stand for themselves; other bytes are read
+// by the first table whose first-byte range holds them and that maps them.
+// Anything unmapped becomes U+FFFD and consumes one byte.
+NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t* targetLength,
+                                                uint32_t targetCapacity,
+                                                const unsigned char* source, uint32_t sourceLength,
+                                                uint32_t* sourceConsumed) {
+    if (target == nullptr || targetLength == nullptr || source == nullptr ||
+        sourceConsumed == nullptr || targetCapacity == 0 || sourceLength == 0)
+        return NLS_INVALID_PARAMETER;
+    const uTableSet& set = fToUCS2Tables;
+    uint32_t p = 0;
+    uint32_t written = 0;
+    while (p < sourceLength && targetCapacity - written >= 4) {
+        const unsigned char b = source[p];
+        uint16_t unit = kNoMapping;
+        uint32_t length = 1;
+        if (b < 0x20) {
+            unit = b;
+        } else {
+            for (uint32_t i = 0; i < fTableCount && i < kTableSlots; ++i) {
+                if (set.tables[i] == nullptr || set.forms[i] == nullptr) continue;
+                if (b < set.slots[i].lowByte || b > set.slots[i].highByte) continue;
+                ReadCode read;
+                if (!readByForm(*set.forms[i], source + p, sourceLength - p, &read)) continue;
+                uint16_t mapped;
+                if (lookupTable(set.tables[i], read.code, &mapped) && mapped != kNoMapping) {
+                    unit = mapped;
+                    length = read.length;
+                    break;
+                }
+            }
+        }
+        storeUnit(target + written, unit);
+        written += 2;
+        p += length;
+    }
+    NLS_Status status = p == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    if (!appendUnitTerminator(target, written, targetCapacity)) status = NLS_RESULT_TRUNCATED;
+    *targetLength = written;
+    *sourceConsumed = p;
+    return status;
+}
+
+// Units that no table maps become their own byte up to 0x20 and "?" above;
+// so do codes whose byte form fails or does not fit beside the terminator.
+NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_t* targetLength,
+                                                  uint32_t targetCapacity,
+                                                  const unsigned char* source,
+                                                  uint32_t sourceLength, uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    const uTableSet& set = fFromUCS2Tables;
+    const uint32_t units = sourceLength / 2;
+    uint32_t i = 0;
+    uint32_t written = 0;
+    while (i < units && targetCapacity - written >= 2) {
+        const uint16_t x = loadUnit(source + 2 * i);
+        unsigned char bytes[4];
+        uint32_t count = 0;
+        bool mapped = false;
+        for (uint32_t j = 0; j < fTableCount && j < kTableSlots; ++j) {
+            if (set.tables[j] == nullptr) continue;
+            uint16_t code;
+            if (lookupTable(set.tables[j], x, &code) && code != kNoMapping) {
+                mapped = true;
+                if (set.forms[j] != nullptr) count = writeByForm(*set.forms[j], code, bytes);
+                break;
+            }
+        }
+        const uint32_t room = targetCapacity - written;
+        if (!mapped) {
+            target[written++] = x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark;
+        } else if (count == 0 || count >= room) {
+            target[written++] = kQuestionMark;
+        } else {
+            memcpy(target + written, bytes, count);
+            written += count;
+        }
+        ++i;
+    }
+    NLS_Status status = 2 * i == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    if (!appendByteTerminator(target, written, targetCapacity)) status = NLS_RESULT_TRUNCATED;
+    *targetLength = written;
+    *sourceConsumed = 2 * i;
+    return status;
+}

@@ -1,0 +1,160 @@
+// The converter base class and the mapping-table types.
+//
+// The Convert contract, kept by every converter:
+//  - target/targetCapacity: the output buffer, room for the terminator included.
+//  - source/sourceLength: the input bytes (UCS-2 input: two bytes a unit).
+//  - On return *targetLength is the number of bytes produced (terminator not
+//    counted) and *sourceConsumed the number of input bytes used; both always
+//    lie at character boundaries, so a caller can continue from them.
+//  - A zero terminator (one byte, or one 16-bit unit for UCS-2 output) follows
+//    the output when it fits; nothing is ever written past targetCapacity.
+//  - Result: 1 when all input was consumed; 2 when some input is left or the
+//    terminator did not fit; a negative status on error. A converter that
+//    keeps state between calls (a base64 run, say) resumes exactly where the
+//    previous call stopped; Reset() returns it to its initial state.
+#ifndef VELTA_CONVERTER_H
+#define VELTA_CONVERTER_H
+
+#include <stdint.h>
+
+#include "velta/nls.h"
+
+// One mapping table: 16-bit units, N cells, format array, cells, data.
+typedef uint16_t uTable;
+
+struct uByteFormCell {
+    uint8_t method;
+    uint8_t length;
+    uint8_t firstLow;
+    uint8_t firstHigh;
+    uint8_t minHigh;
+    uint8_t minLow;
+    uint8_t maxHigh;
+    uint8_t maxLow;
+};
+
+enum { kMaxByteFormCells = 4 };
+
+// How the codes of a character set are laid out as bytes.
+struct uByteFormTable {
+    int16_t cellCount;
+    uint16_t kind;
+    uByteFormCell cells[kMaxByteFormCells];
+};
+
+struct UnicodeTableSlot {
+    uint16_t tableId;  // 0 ends the list
+    uint8_t lowByte;   // first-byte range the table is tried for
+    uint8_t highByte;
+};
+
+enum { kTableSlots = 4 };
+
+// The static description of a converter's tables.
+struct UnicodeTableSet {
+    uint16_t csid;
+    UnicodeTableSlot slots[kTableSlots];
+};
+
+// Passed through and kept by converters; the library never reads it.
+struct UnicodeTableList {
+    uint16_t tableId;
+    const char* description;
+};
+
+// The loaded tables of one direction of one converter.
+struct uTableSet {
+    const uTable* tables[kTableSlots];
+    const uByteFormTable* forms[kTableSlots];
+    UnicodeTableSlot slots[kTableSlots];
+};
+
+struct resourceRecord {
+    const char* name;
+    int32_t refCount;
+    const void* data;
+    void* handle;
+};
+
+// One row of a resource map; a map ends with a row whose table id is 0.
+struct resourceMapTable {
+    uint16_t tableId;
+    resourceRecord fromUCS2;
+    resourceRecord toUCS2;
+};
+
+// A module's resources on platforms without resource sections: a module
+// handle there is the address of its directory.
+struct NLS_ResourceEntry {
+    const char* name;
+    const void* data;
+    uint32_t size;
+};
+
+struct NLS_ResourceDirectory {
+    const NLS_ResourceEntry* entries;
+    uint32_t count;
+};
+
+class VELTA_EXPORT TEncodingConverter {
+public:
+    TEncodingConverter(const char* from, const char* to, const UnicodeTableSet* tableSet,
+                       const UnicodeTableList* tableList1, const UnicodeTableList* tableList2,
+                       unsigned short csid, unsigned short expansionFactor,
+                       resourceMapTable* resourceMap, void* module, char direction);
+    TEncodingConverter(const TEncodingConverter& other);
+    TEncodingConverter& operator=(const TEncodingConverter&) = delete;
+
+    virtual void Reset();
+    virtual ~TEncodingConverter();
+    virtual void ReleaseEncodingConverter();
+    virtual void TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
+                                  uint32_t* size);
+    virtual NLS_Status Convert(unsigned char* target, uint32_t* targetLength,
+                               uint32_t targetCapacity, const unsigned char* source,
+                               uint32_t sourceLength, uint32_t* sourceConsumed);
+    virtual NLS_Status GetStatus();
+
+    // The library's own module, under which its table resources are found.
+    static void* LibraryModule();
+
+protected:
+    virtual NLS_Status ConvertToUnicode(unsigned char* target, uint32_t* targetLength,
+                                        uint32_t targetCapacity, const unsigned char* source,
+                                        uint32_t sourceLength, uint32_t* sourceConsumed);
+    virtual NLS_Status ConvertFromUnicode(unsigned char* target, uint32_t* targetLength,
+                                          uint32_t targetCapacity, const unsigned char* source,
+                                          uint32_t sourceLength, uint32_t* sourceConsumed);
+
+    NLS_Status LoadUCS2TableSet(unsigned short csid, uTableSet* set, int fromUCS2);
+    void UnloadUCS2TableSet(uTableSet* set, int fromUCS2);
+    const uTable* LoadFromUCS2Table(unsigned short tableId);
+    const uTable* LoadToUCS2Table(unsigned short tableId);
+    void UnloadFromUCS2Table(unsigned short tableId);
+    void UnloadToUCS2Table(unsigned short tableId);
+
+    // True when Convert's pointers cannot be used as given: a null out-count,
+    // a null buffer with a non-zero length.
+    static bool InvalidConvertArguments(const unsigned char* target, const uint32_t* targetLength,
+                                        uint32_t targetCapacity, const unsigned char* source,
+                                        uint32_t sourceLength, const uint32_t* sourceConsumed);
+
+    const UnicodeTableSet* fUnicodeTableSet;
+    const UnicodeTableList* fTableList2;
+    const UnicodeTableList* fTableList1;
+    unsigned short fCSID;
+    const char* fFromEncoding;
+    const char* fToEncoding;
+    void* fModule;
+    resourceMapTable* fResourceMap;
+    unsigned short fExpansionFactor;
+    char fDirection;
+    uTableSet fFromUCS2Tables;
+    uTableSet fToUCS2Tables;
+    uint32_t fTableCount;
+    NLS_Status fStatus;
+};
+
+typedef TEncodingConverter* (*NLS_ConverterFactory)();
+
+#endif

@@ -1,0 +1,89 @@
+// Conversion objects and converter enumerations: the classes behind the
+// flat functions.
+#ifndef VELTA_ENCODING_CONVERTER_H
+#define VELTA_ENCODING_CONVERTER_H
+
+#include <atomic>
+#include <stdint.h>
+
+#include "velta/nls.h"
+
+class TEncodingConverter;
+class TEncodingRegistry;
+
+class VELTA_EXPORT EncodingConverter {
+public:
+    EncodingConverter(const char* from, const char* to);
+    ~EncodingConverter();
+    EncodingConverter(const EncodingConverter&) = delete;
+    EncodingConverter& operator=(const EncodingConverter&) = delete;
+
+    uint32_t convert(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
+                     uint32_t dstLen);
+    uint32_t nextBuffer(unsigned char* dst, uint32_t dstLen);
+    void reset();
+    uint32_t remainderSize();
+    uint32_t leftoverSize();
+    uint32_t leftover(unsigned char* dst, uint32_t dstLen);
+    NLS_Status status();
+
+    static const char* getDataDirectory();
+    static void setDataDirectory(const char* directory);
+    static NLS_Status initializeEncodingRegistry();
+    static void deleteEncodingRegistry();
+    static TEncodingRegistry* getEncodingRegistry();
+    static void registerStaticLibrary(char* table);
+    static uint32_t resultBufferSize(const unsigned char* src, uint32_t srcLen, const char* from,
+                                     const char* to);
+    static const char* normalizedEncodingName(const char* name);
+    static const char* normalizedJavaName(const char* javaName);
+    static const char* javaEncodingName(const char* name);
+    static char exists(const char* from, const char* to);
+
+    // Output bytes reserved per carried-over input byte.
+    enum { kOverflowFactor = 7 };
+
+    static const char* const kDefaultConverterPath;
+
+private:
+    short intermidiateCSIDForUnicodeConversion(short csid);
+    uint32_t unicodeStringLength(unsigned short* text);
+    bool keepRemainder(const unsigned char* src, uint32_t srcLen, uint32_t consumed);
+    static TEncodingRegistry* registryOnFirstNeed();
+
+    NLS_Status fStatus;
+    const char* fFromName;
+    const char* fToName;
+    uint32_t fLeftoverSize;
+    unsigned char* fLeftover;
+    uint32_t fRemainderSize;
+    uint32_t fRemainderCapacity;
+    unsigned char* fRemainder;
+    TEncodingConverter* fConverter;
+
+    static char* fgConverterPath;
+    static std::atomic<TEncodingRegistry*> fgRegistry;
+};
+
+class VELTA_EXPORT EncondingConverterList {
+public:
+    EncondingConverterList(const char* from, const char* to);
+    ~EncondingConverterList();
+    EncondingConverterList(const EncondingConverterList&) = delete;
+    EncondingConverterList& operator=(const EncondingConverterList&) = delete;
+
+    uint32_t count();
+    void index(uint32_t index, char* fromName, char* toName);
+    NLS_Status status() { return fStatus; }
+
+private:
+    NLS_Status fStatus;
+    const char* fFromName;
+    const char* fToName;
+    uint32_t fCount;
+    const char** fFromNames;
+    const char** fToNames;
+    TEncodingRegistry* fRegistry;
+};
+
+#endif

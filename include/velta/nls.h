@@ -1,0 +1,127 @@
+/*
+ * Velta: the flat C interface.
+ *
+ * Every function returns a status code (1 success, 2 success with work left
+ * behind, negative on failure) or a name. Lengths are unsigned 32-bit byte
+ * counts; UCS-2 text is 16-bit units in the machine's byte order.
+ * This header compiles as C and as C++.
+ */
+#ifndef VELTA_NLS_H
+#define VELTA_NLS_H
+
+#include <stdint.h>
+
+#include "velta/export.h"
+
+typedef int32_t NLS_Status;
+
+enum {
+    NLS_SUCCESS = 1,
+    NLS_RESULT_TRUNCATED = 2,
+    NLS_OUT_OF_MEMORY = -1002,
+    NLS_NO_SOURCE_CONVERTER = -1007,
+    NLS_NO_TARGET_CONVERTER = -1008,
+    NLS_INVALID_PARAMETER = -1009,
+    NLS_TABLE_NOT_LOADED = -1010,
+    NLS_NO_CONVERTER = -1014,
+    NLS_ENUMERATION_NOT_MADE = -1015,
+    NLS_NOT_DETECTED = -1016,
+    NLS_NOT_INITIALIZED = -1100,
+    NLS_LIBRARY_NOT_LOADED = -1300,
+    NLS_CONVERTER_NOT_FOUND = -1301,
+    NLS_INVALID_INPUT = -1302,
+    NLS_OUTPUT_FULL = -1303,
+    NLS_SEQUENCE_INCOMPLETE = -1304,
+    NLS_ENTRY_POINT_NOT_FOUND = -1306
+};
+
+/* The pivot encoding of every converter. */
+#define NLS_UCS2_NAME "ISO-10646-UCS-2"
+/* Encoding names are stored in 64-byte fields: at most 63 bytes and a zero. */
+#define NLS_NAME_BUFFER_SIZE 64
+
+#ifdef __cplusplus
+class EncodingConverter;
+class EncondingConverterList;
+#else
+typedef struct EncodingConverter EncodingConverter;
+typedef struct EncondingConverterList EncondingConverterList;
+#endif
+
+/* A factory: no arguments, returns the new converter (or detector) object. */
+typedef void* (*NLS_EntryPoint)(void);
+
+/* A row of a converter table that a client registers; a table ends with a
+ * row whose entryName is null. */
+typedef struct NLS_StaticConverterEntry {
+    const char* fromName;
+    const char* toName;
+    const char* entryName;
+    NLS_EntryPoint entryPoint;
+} NLS_StaticConverterEntry;
+
+/* The client's lock: both callbacks receive the context word. */
+typedef struct MutexImplementation {
+    void* context;
+    void (*lock)(void* context);
+    void (*unlock)(void* context);
+} MutexImplementation;
+
+/* The result record of encoding detection. */
+typedef struct NLS_DetectedEncoding {
+    const char* encodingName;
+    uint32_t score;
+    int32_t reserved;
+    uint32_t invalid;
+} NLS_DetectedEncoding;
+
+/* Library lifecycle. */
+VELTA_API NLS_Status NLS_EncInitialize(const MutexImplementation* lock, const char* dataDirectory);
+VELTA_API NLS_Status NLS_EncTerminate(void);
+VELTA_API NLS_Status NLS_RegisterStaticLibrary(NLS_StaticConverterEntry* table);
+
+/* One-shot conversion. */
+VELTA_API NLS_Status NLS_ConvertBuffer(const char* from, const char* to, const unsigned char* src,
+                                       uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
+                                       uint32_t* outLen);
+
+/* Conversion objects and streams. */
+VELTA_API NLS_Status NLS_NewEncodingConverter(const char* from, const char* to,
+                                              EncodingConverter** out);
+VELTA_API NLS_Status NLS_DeleteEncodingConverter(EncodingConverter* obj);
+VELTA_API NLS_Status NLS_ConvertStreamBuffer(EncodingConverter* obj, const unsigned char* src,
+                                             uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
+                                             uint32_t* outLen);
+VELTA_API NLS_Status NLS_GetConversionOverflowSize(EncodingConverter* obj, uint32_t* size);
+VELTA_API NLS_Status NLS_ConverterGetOverflow(EncodingConverter* obj, unsigned char* dst,
+                                              uint32_t dstLen, uint32_t* outLen);
+VELTA_API NLS_Status NLS_ResetEncodingConverter(EncodingConverter* obj);
+VELTA_API NLS_Status NLS_GetConversionRemSize(EncodingConverter* obj, uint32_t* size);
+VELTA_API NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char* dst,
+                                          uint32_t dstLen, uint32_t* outLen);
+VELTA_API uint32_t NLS_GetResultBufferSize(const unsigned char* src, uint32_t srcLen,
+                                           const char* from, const char* to);
+
+/* Enumeration of converters ("*" or null names match any encoding). */
+VELTA_API NLS_Status NLS_NewEncodingConverterEnumeration(const char* from, const char* to,
+                                                         EncondingConverterList** out);
+VELTA_API NLS_Status NLS_DeleteEncodingConverterEnumeration(EncondingConverterList* list);
+VELTA_API NLS_Status NLS_CountEncodingConverters(EncondingConverterList* list, uint32_t* count);
+VELTA_API NLS_Status NLS_GetEncodingConverterListItem(EncondingConverterList* list, uint32_t index,
+                                                      char* fromName, char* toName);
+
+/* Names and existence. Returned names stay valid until NLS_EncTerminate. */
+VELTA_API const char* NLS_GetNormalizedEncodingName(const char* name);
+VELTA_API const char* NLS_GetEncodingNameFromJava(const char* javaName);
+VELTA_API const char* NLS_GetJavaEncodingName(const char* name);
+VELTA_API char NLS_EncodingConverterExists(const char* from, const char* to);
+
+/* Detection. */
+VELTA_API NLS_Status NLS_DetectEncodingForBuffer(const unsigned char* buffer, uint32_t length,
+                                                 NLS_DetectedEncoding* results,
+                                                 uint32_t resultCapacity, uint32_t* resultCount);
+VELTA_API NLS_Status NLS_DetectEncodingForUCS2(const unsigned char* buffer, uint32_t length,
+                                               NLS_DetectedEncoding* results,
+                                               uint32_t resultCapacity, uint32_t* resultCount);
+
+#endif

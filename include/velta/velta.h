@@ -1,0 +1,13 @@
+// Velta for C++ clients and converter libraries: everything the library exports.
+#ifndef VELTA_VELTA_H
+#define VELTA_VELTA_H
+
+#include "velta/nls.h"
+#include "velta/converter.h"
+#include "velta/detector.h"
+#include "velta/encoding_converter.h"
+#include "velta/factories.h"
+#include "velta/linker.h"
+#include "velta/registry.h"
+
+#endif

@@ -1,0 +1,59 @@
+// POSIX platform layer: converter libraries through dlopen/dlsym/dlclose;
+// resources are embedded in the module as a directory of named blocks, and a
+// module handle for resources is the address of that directory.
+#include <dlfcn.h>
+
+#include "linker/platform.h"
+#include "registry/name_compare.h"
+#include "velta/converter.h"
+
+extern const NLS_ResourceDirectory gVeltaResourceDirectory;
+
+namespace velta {
+namespace platform {
+
+const char kPathSeparator = '/';
+const char* const kLibrarySuffix = "3230.so";
+
+void* Platform_LoadModule(const char* fileName) { return dlopen(fileName, RTLD_NOW | RTLD_LOCAL); }
+
+void Platform_UnloadModule(void* module) {
+    if (module != nullptr) dlclose(module);
+}
+
+NLS_EntryPoint Platform_FindSymbol(void* module, const char* symbol) {
+    if (module == nullptr || symbol == nullptr) return nullptr;
+    void* address = dlsym(module, symbol);
+    NLS_EntryPoint entryPoint = nullptr;
+    static_assert(sizeof(address) == sizeof(entryPoint), "code and data pointers differ in size");
+    __builtin_memcpy(&entryPoint, &address, sizeof entryPoint);
+    return entryPoint;
+}
+
+void* Platform_GetLibraryModule() {
+    return const_cast<NLS_ResourceDirectory*>(&gVeltaResourceDirectory);
+}
+
+// Resource names compare without regard to ASCII case, as module resources do.
+void* Platform_FindResource(void* module, const char* name) {
+    const NLS_ResourceDirectory* directory = static_cast<const NLS_ResourceDirectory*>(module);
+    if (directory == nullptr || name == nullptr) return nullptr;
+    for (uint32_t i = 0; i < directory->count; ++i) {
+        if (namesEqual(directory->entries[i].name, name))
+            return const_cast<NLS_ResourceEntry*>(&directory->entries[i]);
+    }
+    return nullptr;
+}
+
+void* Platform_LoadResource(void* module, void* resource) {
+    return module != nullptr ? resource : nullptr;
+}
+
+const void* Platform_LockResource(void* handle) {
+    return handle != nullptr ? static_cast<const NLS_ResourceEntry*>(handle)->data : nullptr;
+}
+
+void Platform_FreeResource(void*) {}
+
+}  // namespace platform
+}  // namespace velta

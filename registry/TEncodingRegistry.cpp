@@ -1,0 +1,215 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+#include "registry/name_compare.h"
+#include "velta/converter.h"
+#include "velta/detector.h"
+#include "velta/factories.h"
+#include "velta/encoding_converter.h"
+#include "velta/linker.h"
+#include "velta/registry.h"
+
+using velta::nameFitsField;
+
+namespace {
+
+const char kNoDetector[] = "#";
+const char kEmptyName[] = "";
+
+// The built-in detector is reachable in the pseudo-library by name, so that
+// an encreg.txt record can give an encoding the UTF-8 detector.
+NLS_StaticConverterEntry gBuiltInDetectors[] = {
+    {"UTF-8", "", "NewUTF8EncodingDetector", reinterpret_cast<NLS_EntryPoint>(&NEWUTF8ENCODINGDETECTOR)},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+TEncodingRegistry::TEncodingRegistry()
+    : fEncodings(nullptr),
+      fAliases(nullptr),
+      fJavaToEncoding(nullptr),
+      fEncodingToJava(nullptr),
+      fLinker(nullptr),
+      fDataDirectory(nullptr),
+      fStatus(NLS_NOT_INITIALIZED) {
+    NLSMutex guard;
+    if (BuildBuiltInTables()) {
+        fStatus = NLS_SUCCESS;
+    } else {
+        DeleteTables();
+        fStatus = NLS_OUT_OF_MEMORY;
+    }
+}
+
+bool TEncodingRegistry::BuildBuiltInTables() {
+    fEncodings = new (std::nothrow) TRegistry();
+    fAliases = new (std::nothrow) TRegistry();
+    fJavaToEncoding = new (std::nothrow) TRegistry();
+    fEncodingToJava = new (std::nothrow) TRegistry();
+    if (!fEncodings || !fAliases || !fJavaToEncoding || !fEncodingToJava) return false;
+    fLinker = new (std::nothrow)
+        TDLLLinker(const_cast<NLS_StaticConverterEntry*>(fStaticEntryList), fStaticEntryListLength,
+                   EncodingConverter::getDataDirectory());
+    if (fLinker == nullptr || fLinker->GetStatus() != NLS_SUCCESS) return false;
+    fLinker->RegisterStaticConverters(reinterpret_cast<char*>(gBuiltInDetectors));
+    for (uint32_t i = 0; i < fStaticEntryListLength; ++i) {
+        const NLS_StaticConverterEntry& row = fStaticEntryList[i];
+        if (!AddConverterEntry(row.fromName, row.toName, kStaticLibraryName, row.entryName,
+                               kNoDetector) ||
+            !AddAlias(fAliases, row.fromName, row.fromName) ||
+            !AddAlias(fAliases, row.toName, row.toName))
+            return false;
+    }
+    for (uint32_t i = 0; i < fStaticAliasListLength; ++i) {
+        if (!AddAlias(fAliases, fStaticAliasList[i].aliasName, fStaticAliasList[i].encodingName))
+            return false;
+    }
+    return true;
+}
+
+void TEncodingRegistry::DeleteTables() {
+    delete fAliases;
+    delete fEncodings;
+    delete fJavaToEncoding;
+    delete fEncodingToJava;
+    delete fLinker;
+    fAliases = fEncodings = fJavaToEncoding = fEncodingToJava = nullptr;
+    fLinker = nullptr;
+}
+
+TEncodingRegistry::~TEncodingRegistry() {
+    DeleteTables();
+    free(fDataDirectory);
+}
+
+bool TEncodingRegistry::AddConverterEntry(const char* source, const char* destination,
+                                          const char* library, const char* converterEntry,
+                                          const char* detectorEntry) {
+    TEncodingEntry* entry = new (std::nothrow)
+        TEncodingEntry(source, destination, library, converterEntry, detectorEntry);
+    if (entry == nullptr) return false;
+    fEncodings->addEntry(entry);
+    return true;
+}
+
+bool TEncodingRegistry::AddAlias(TRegistry* table, const char* key, const char* value) {
+    TAliasEntry* entry = new (std::nothrow) TAliasEntry(key, value);
+    if (entry == nullptr) return false;
+    table->addEntry(entry);
+    return true;
+}
+
+NLS_Status TEncodingRegistry::GetStatus() { return fStatus; }
+
+TAliasEntry* TEncodingRegistry::FindAliasItem(const char* name) {
+    if (fAliases == nullptr || name == nullptr) return nullptr;
+    return static_cast<TAliasEntry*>(fAliases->lookup(name, nullptr));
+}
+
+// An unknown name becomes its own alias, so the pointer handed back lives as
+// long as the registry. A name too long for a field is refused: it gets the
+// empty name, which no converter has.
+const char* TEncodingRegistry::NormalizeEncodingName(const char* name) {
+    if (name == nullptr || fAliases == nullptr) return kEmptyName;
+    if (TAliasEntry* found = FindAliasItem(name)) return found->fValue;
+    if (!nameFitsField(name)) return kEmptyName;
+    TAliasEntry* entry = new (std::nothrow) TAliasEntry(name, name);
+    if (entry == nullptr) return kEmptyName;
+    {
+        NLSMutex guard;
+        fAliases->addEntry(entry);
+    }
+    return entry->fValue;
+}
+
+TEncodingEntry* TEncodingRegistry::FindEncoding(const char* source, const char* destination) {
+    if (fEncodings == nullptr) return nullptr;
+    const char* normalizedDestination = NormalizeEncodingName(destination);
+    const char* normalizedSource = NormalizeEncodingName(source);
+    return static_cast<TEncodingEntry*>(fEncodings->lookup(normalizedSource, normalizedDestination));
+}
+
+const char* TEncodingRegistry::NormalizeJavaEntity(const char* javaName) {
+    if (fJavaToEncoding == nullptr || javaName == nullptr) return nullptr;
+    TAliasEntry* entry = static_cast<TAliasEntry*>(fJavaToEncoding->lookup(javaName, nullptr));
+    return entry != nullptr ? entry->fValue : nullptr;
+}
+
+const char* TEncodingRegistry::FindJavaEntityName(const char* name) {
+    if (fEncodingToJava == nullptr || name == nullptr) return nullptr;
+    TAliasEntry* entry = static_cast<TAliasEntry*>(fEncodingToJava->lookup(name, nullptr));
+    return entry != nullptr ? entry->fValue : nullptr;
+}
+
+uint32_t TEncodingRegistry::AliasCount() { return fAliases ? fAliases->getEntryCount() : 0; }
+uint32_t TEncodingRegistry::EncodingCount() { return fEncodings ? fEncodings->getEntryCount() : 0; }
+
+TEncodingConverter* TEncodingRegistry::CreateEncodingConverter(const char* source,
+                                                               const char* destination) {
+    TEncodingEntry* entry = FindEncoding(source, destination);
+    if (entry == nullptr) {
+        fStatus = NLS_CONVERTER_NOT_FOUND;
+        return nullptr;
+    }
+    return CreateEncodingConverter(entry);
+}
+
+TEncodingConverter* TEncodingRegistry::CreateEncodingConverter(TEncodingEntry* entry) {
+    if (entry != nullptr && fLinker != nullptr) {
+        char library[kNameFieldSize];
+        char symbol[kNameFieldSize];
+        entry->GetConverterEntry(library, symbol);
+        if (NLS_EntryPoint factory = fLinker->NLS_FindSymbolInLibrary(library, symbol))
+            return reinterpret_cast<NLS_ConverterFactory>(factory)();
+    }
+    fStatus = fLinker != nullptr ? fLinker->GetStatus() : NLS_CONVERTER_NOT_FOUND;
+    return nullptr;
+}
+
+// A detector entry is found by its source name alone: the first converter
+// entry of that encoding, in table order, that names a detector.
+TAutoDetector* TEncodingRegistry::CreateEncodingDetector(const char* name) {
+    if (fEncodings == nullptr || fLinker == nullptr) return nullptr;
+    const char* normalized = NormalizeEncodingName(name);
+    TEncodingEntry* found = nullptr;
+    TRegistryEnumeration walk(fEncodings);
+    while (TRegistryEntry* item = walk.next()) {
+        TEncodingEntry* entry = static_cast<TEncodingEntry*>(item);
+        if (velta::namesEqual(entry->fSourceName, normalized) && entry->fDetectorEntry[0] != '#') {
+            found = entry;
+            break;
+        }
+    }
+    if (found == nullptr) {
+        fStatus = fLinker->GetStatus();
+        return nullptr;
+    }
+    char library[kNameFieldSize];
+    char symbol[kNameFieldSize];
+    found->GetDetectorEntry(library, symbol);
+    if (NLS_EntryPoint factory = fLinker->NLS_FindSymbolInLibrary(library, symbol))
+        return reinterpret_cast<NLS_DetectorFactory>(factory)();
+    fStatus = fLinker->GetStatus();
+    return nullptr;
+}
+
+// Rows with a name too long for its field are skipped.
+void TEncodingRegistry::RegisterStaticConverters(char* table) {
+    if (fLinker == nullptr || fEncodings == nullptr) return;
+    fLinker->RegisterStaticConverters(table);
+    if (table == nullptr) return;
+    const NLS_StaticConverterEntry* rows = reinterpret_cast<const NLS_StaticConverterEntry*>(table);
+    for (; rows->entryName != nullptr; ++rows) {
+        if (!TEncodingEntry::NamesFit(rows->fromName, rows->toName, kStaticLibraryName,
+                                      rows->entryName, kNoDetector))
+            continue;
+        if (!AddConverterEntry(rows->fromName, rows->toName, kStaticLibraryName, rows->entryName,
+                               kNoDetector) ||
+            !AddAlias(fAliases, rows->fromName, rows->fromName) ||
+            !AddAlias(fAliases, rows->toName, rows->toName))
+            return;
+    }
+}

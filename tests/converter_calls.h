@@ -1,0 +1,45 @@
+// Calling one converter's Convert directly, with a guarded output buffer.
+#ifndef VELTA_TESTS_CONVERTER_CALLS_H
+#define VELTA_TESTS_CONVERTER_CALLS_H
+
+#include <memory>
+
+#include "test_support.h"
+#include "velta/velta.h"
+
+namespace velta_test {
+
+struct ConverterDeleter {
+    void operator()(TEncodingConverter* converter) const {
+        if (converter) converter->ReleaseEncodingConverter();
+    }
+};
+typedef std::unique_ptr<TEncodingConverter, ConverterDeleter> ConverterPtr;
+
+struct CallResult {
+    NLS_Status status = 0;
+    uint32_t written = 0;
+    uint32_t consumed = 0;
+    Bytes output;      // the counted output
+    Bytes buffer;      // the whole buffer up to its capacity
+    bool guardIntact = true;
+};
+
+inline CallResult callConvert(TEncodingConverter* converter, const Bytes& input, uint32_t capacity) {
+    CallResult result;
+    GuardedBuffer buffer(capacity);
+    // The input is copied to a buffer of exactly its size, so that a read
+    // past it is caught by the address sanitizer.
+    std::unique_ptr<unsigned char[]> exact(new unsigned char[input.size() ? input.size() : 1]);
+    if (!input.empty()) memcpy(exact.get(), input.data(), input.size());
+    result.status = converter->Convert(buffer.data(), &result.written, capacity, exact.get(),
+                                       static_cast<uint32_t>(input.size()), &result.consumed);
+    result.guardIntact = buffer.guardIntact();
+    if (result.written <= capacity) result.output = buffer.prefix(result.written);
+    result.buffer = buffer.prefix(capacity);
+    return result;
+}
+
+}  // namespace velta_test
+
+#endif

@@ -1,0 +1,217 @@
+#include "test_support.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+
+namespace velta_test {
+
+Bytes bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes hexBytes(const char* text) {
+    Bytes result;
+    while (*text != 0) {
+        if (*text == ' ') {
+            ++text;
+            continue;
+        }
+        unsigned value = 0;
+        sscanf(text, "%2x", &value);
+        result.push_back(static_cast<unsigned char>(value));
+        text += 2;
+    }
+    return result;
+}
+
+Bytes ucs2(const std::u16string& text) {
+    Bytes result(text.size() * 2);
+    memcpy(result.data(), text.data(), result.size());
+    return result;
+}
+
+Bytes ucs4(const std::u32string& text) {
+    Bytes result(text.size() * 4);
+    memcpy(result.data(), text.data(), result.size());
+    return result;
+}
+
+std::u16string fromUcs2(const Bytes& data) {
+    std::u16string text(data.size() / 2, u'\0');
+    memcpy(&text[0], data.data(), text.size() * 2);
+    return text;
+}
+
+std::string hex(const Bytes& data) {
+    std::string text;
+    char digits[4];
+    for (size_t i = 0; i < data.size(); ++i) {
+        snprintf(digits, sizeof digits, i ? " %02X" : "%02X", data[i]);
+        text += digits;
+    }
+    return text;
+}
+
+GuardedBuffer::GuardedBuffer(uint32_t capacity)
+    : fCapacity(capacity), fStorage(capacity + kGuard, 0xA5) {}
+
+bool GuardedBuffer::guardIntact() const {
+    return std::all_of(fStorage.begin() + fCapacity, fStorage.end(),
+                       [](unsigned char b) { return b == 0xA5; });
+}
+
+Conversion convertOneShot(const char* from, const char* to, const Bytes& input) {
+    Conversion result;
+    EncodingConverter* object = nullptr;
+    result.status = NLS_NewEncodingConverter(from, to, &object);
+    if (result.status != NLS_SUCCESS) return result;
+    const uint32_t capacity = static_cast<uint32_t>(input.size()) * 8 + 16;
+    GuardedBuffer output(capacity);
+    uint32_t written = 0;
+    result.status = NLS_ConvertStreamBuffer(object, input.data(),
+                                            static_cast<uint32_t>(input.size()), output.data(),
+                                            capacity, &written);
+    EXPECT_TRUE(output.guardIntact());
+    result.output = output.prefix(written);
+    NLS_DeleteEncodingConverter(object);
+    return result;
+}
+
+namespace {
+
+// The overflow protocol: drain while the status is 2 or input is carried.
+NLS_Status drain(EncodingConverter* object, NLS_Status status, uint32_t drainSize, Bytes* output) {
+    for (int rounds = 0;; ++rounds) {
+        uint32_t overflow = 0;
+        NLS_GetConversionOverflowSize(object, &overflow);
+        if (status != NLS_RESULT_TRUNCATED && overflow == 0) return status;
+        if (rounds > 1000000) {
+            ADD_FAILURE() << "drain loop does not end";
+            return status;
+        }
+        const uint32_t size = std::max(drainSize, overflow);
+        GuardedBuffer buffer(size);
+        uint32_t written = 0;
+        const NLS_Status next = NLS_ConverterGetOverflow(object, buffer.data(), size, &written);
+        EXPECT_TRUE(buffer.guardIntact());
+        EXPECT_LE(written, size);
+        output->insert(output->end(), buffer.data(), buffer.data() + written);
+        uint32_t remaining = 0;
+        NLS_GetConversionOverflowSize(object, &remaining);
+        // Carried input that neither shrinks nor yields output under a
+        // non-2 status is left for the caller: the drain ends there.
+        if (next != NLS_RESULT_TRUNCATED && (remaining == overflow && written == 0)) return next;
+        status = next;
+    }
+}
+
+}  // namespace
+
+Conversion convertDrained(const char* from, const char* to, const Bytes& input,
+                          uint32_t firstSize, uint32_t drainSize) {
+    Conversion result;
+    EncodingConverter* object = nullptr;
+    result.status = NLS_NewEncodingConverter(from, to, &object);
+    if (result.status != NLS_SUCCESS) return result;
+    GuardedBuffer first(firstSize);
+    uint32_t written = 0;
+    NLS_Status status = NLS_ConvertStreamBuffer(object, input.data(),
+                                                static_cast<uint32_t>(input.size()), first.data(),
+                                                firstSize, &written);
+    EXPECT_TRUE(first.guardIntact());
+    EXPECT_LE(written, firstSize);
+    result.output = first.prefix(written);
+    result.status = drain(object, status, drainSize, &result.output);
+    NLS_DeleteEncodingConverter(object);
+    return result;
+}
+
+Conversion convertInPieces(const char* from, const char* to, const Bytes& input,
+                           const std::vector<uint32_t>& cuts, uint32_t outputSize) {
+    Conversion result;
+    EncodingConverter* object = nullptr;
+    result.status = NLS_NewEncodingConverter(from, to, &object);
+    if (result.status != NLS_SUCCESS) return result;
+    Bytes carried;
+    uint32_t start = 0;
+    std::vector<uint32_t> ends(cuts);
+    ends.push_back(static_cast<uint32_t>(input.size()));
+    for (uint32_t end : ends) {
+        if (end < start) continue;
+        Bytes piece(carried);
+        piece.insert(piece.end(), input.begin() + start, input.begin() + end);
+        start = end;
+        GuardedBuffer buffer(outputSize);
+        uint32_t written = 0;
+        NLS_Status status = NLS_ConvertStreamBuffer(object, piece.data(),
+                                                    static_cast<uint32_t>(piece.size()),
+                                                    buffer.data(), outputSize, &written);
+        EXPECT_TRUE(buffer.guardIntact());
+        result.output.insert(result.output.end(), buffer.data(), buffer.data() + written);
+        // Drain what the output could not take; input cut inside a character
+        // stays carried and is prepended to the next piece.
+        while (status == NLS_RESULT_TRUNCATED) {
+            uint32_t overflow = 0;
+            NLS_GetConversionOverflowSize(object, &overflow);
+            const uint32_t size = std::max(outputSize, overflow);
+            GuardedBuffer more(size);
+            status = NLS_ConverterGetOverflow(object, more.data(), size, &written);
+            EXPECT_TRUE(more.guardIntact());
+            result.output.insert(result.output.end(), more.data(), more.data() + written);
+            if (written == 0 && status == NLS_RESULT_TRUNCATED) {
+                uint32_t after = 0;
+                NLS_GetConversionOverflowSize(object, &after);
+                if (after == overflow) break;
+            }
+        }
+        uint32_t carriedSize = 0;
+        NLS_GetConversionOverflowSize(object, &carriedSize);
+        carriedSize /= 7;
+        carried.assign(piece.end() - carriedSize, piece.end());
+        result.status = status;
+    }
+    if (!carried.empty()) {
+        result.status = NLS_SEQUENCE_INCOMPLETE;
+    }
+    NLS_DeleteEncodingConverter(object);
+    return result;
+}
+
+TemporaryDirectory::TemporaryDirectory() {
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/velta-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) != nullptr) fPath = buffer.data();
+    mkdir((fPath + "/conv30").c_str(), 0755);
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    if (fPath.empty()) return;
+    std::string command = "rm -rf '" + fPath + "'";
+    if (system(command.c_str()) != 0) {
+    }
+}
+
+void TemporaryDirectory::writeDataFile(const std::string& name, const std::string& contents) const {
+    FILE* file = fopen((dataPath() + name).c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fwrite(contents.data(), 1, contents.size(), file);
+    fclose(file);
+}
+
+void TemporaryDirectory::installPlugin(const std::string& name) const {
+#ifdef VELTA_TEST_PLUGIN
+    std::ifstream in(VELTA_TEST_PLUGIN, std::ios::binary);
+    std::ofstream out(dataPath() + name + "3230.so", std::ios::binary);
+    out << in.rdbuf();
+#else
+    (void)name;
+#endif
+}
+
+}  // namespace velta_test
