@@ -117,8 +117,16 @@ char TUnicodeToEUCSConverter::HexDigit(unsigned short value) {
     return "0123456789ABCDEF"[value & 15];
 }
 
-// Tab, line feed, carriage return and 0x20..0x7E stand for themselves (the
-// backslash included); every other unit is escaped.
+inline bool standsForItself(uint16_t unit) {
+    return unit == '\t' || unit == '\n' || unit == '\r' || (unit >= 0x20 && unit < 0x7F);
+}
+
+// Tab, line feed, carriage return and 0x20..0x7E stand for themselves; every
+// other unit is escaped. A backslash is written as itself where the decoder
+// reads it back as itself: together with a following unit that stands for
+// itself and is not "u" (the decoder takes such a pair literally). Before
+// "u", before an escaped unit or at the end of the input it would start an
+// escape or be cut, so it is escaped too: every UCS-2 text then round-trips.
 NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                             uint32_t targetCapacity, const unsigned char* source,
                                             uint32_t sourceLength, uint32_t* sourceConsumed) {
@@ -130,7 +138,16 @@ NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* tar
     uint32_t out = 0;
     while (count < units && targetCapacity - out > kEscapeLength + 1) {
         const uint16_t unit = loadUnit(source + 2 * count);
-        if (unit == '\t' || unit == '\n' || unit == '\r' || (unit >= 0x20 && unit < 0x7F)) {
+        if (unit == kBackslash && count + 1 < units) {
+            const uint16_t next = loadUnit(source + 2 * count + 2);
+            if (standsForItself(next) && next != 'u') {
+                target[out++] = kBackslash;
+                target[out++] = static_cast<unsigned char>(next);
+                count += 2;
+                continue;
+            }
+        }
+        if (unit != kBackslash && standsForItself(unit)) {
             target[out++] = static_cast<unsigned char>(unit);
         } else {
             target[out++] = kBackslash;

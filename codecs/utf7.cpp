@@ -21,13 +21,15 @@ const unsigned short kUtf7DecoderCsid = 547;
 const unsigned short kUtf7EncoderCsid = 290;
 
 // 1 for the codes 0..127 that must travel in base64: everything but the
-// direct characters, the optional direct characters and the spaces.
+// direct characters, the optional direct characters and the spaces. Backspace
+// is no space of RFC 2152 (rule 3): strict decoders reject it written
+// directly, so it travels in base64 too; the decoder accepts it either way.
 struct MustShiftTable {
     uint8_t mustShift[128];
     MustShiftTable() {
         static const char kDirect[] =
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789'(),-./:?";
-        static const char kSpaces[] = " \t\r\n\b";
+        static const char kSpaces[] = " \t\r\n";
         static const char kOptionalDirect[] = "!\"#$%&*;<=>@[]^_`{|}";
         memset(mustShift, 1, sizeof mustShift);
         for (const char* set : {kDirect, kSpaces, kOptionalDirect})

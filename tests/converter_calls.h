@@ -40,6 +40,31 @@ inline CallResult callConvert(TEncodingConverter* converter, const Bytes& input,
     return result;
 }
 
+// Calls Convert again and again with `capacity` bytes of output, going on
+// from each consumed count with the converter's kept state, until the input
+// is consumed and nothing is left to deliver. The output is concatenated.
+inline CallResult convertInSteps(TEncodingConverter* converter, const Bytes& input,
+                                 uint32_t capacity) {
+    CallResult total;
+    uint32_t position = 0;
+    for (int calls = 0; calls < 100000; ++calls) {
+        const CallResult step =
+            callConvert(converter, Bytes(input.begin() + position, input.end()), capacity);
+        total.guardIntact = total.guardIntact && step.guardIntact;
+        total.output.insert(total.output.end(), step.output.begin(), step.output.end());
+        position += step.consumed;
+        total.status = step.status;
+        const bool progressed = step.consumed != 0 || step.written != 0;
+        if (position == input.size() && step.status != NLS_RESULT_TRUNCATED) break;
+        if (!progressed && step.status != NLS_RESULT_TRUNCATED && step.status != NLS_OUTPUT_FULL &&
+            step.status != NLS_SEQUENCE_INCOMPLETE)
+            break;
+        if (!progressed && calls > 8) break;  // the capacity is too small to go on
+    }
+    total.consumed = position;
+    return total;
+}
+
 }  // namespace velta_test
 
 #endif

@@ -1,1 +1,113 @@
+#include <gtest/gtest.h>
+#include <iconv.h>
 
+#include "converter_calls.h"
+
+namespace {
+
+using namespace velta_test;
+
+struct CallCase {
+    TEncodingConverter* (*factory)();
+    const char* input;
+    uint32_t capacity;
+    const char* output;
+    uint32_t consumed;
+    NLS_Status status;
+};
+
+TEST(Ucs4, DocumentedAndMendedCases) {
+    const CallCase cases[] = {
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "41 00 00 00", 64, "41 00", 4, NLS_SUCCESS},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "00 F6 01 00", 64, "3D D8 00 DE", 4, NLS_SUCCESS},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "FF FF 10 00", 64, "FF DB FF DF", 4, NLS_SUCCESS},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "00 00 11 00", 64, "FD FF", 4, NLS_SUCCESS},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "00 D8 00 00", 64, "00 D8", 4, NLS_SUCCESS},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "41 00 00 00 42", 64, "41 00", 4, NLS_RESULT_TRUNCATED},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "41 00 00", 64, "", 0, NLS_RESULT_TRUNCATED},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "41 00 00 00", 2, "", 0, NLS_RESULT_TRUNCATED},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "00 F6 01 00", 5, "", 0, NLS_RESULT_TRUNCATED},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "00 F6 01 00", 6, "3D D8 00 DE", 4, NLS_SUCCESS},
+        {NEWUCS4TOUNICODEENCODINGCONVERTER, "", 64, "", 0, NLS_SUCCESS},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "41 00", 64, "41 00 00 00", 2, NLS_SUCCESS},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "3D D8 00 DE", 64, "00 F6 01 00", 4, NLS_SUCCESS},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "3D D8 41 00", 64, "3D D8 00 00 41 00 00 00", 4, NLS_SUCCESS},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "00 DE", 64, "00 DE 00 00", 2, NLS_SUCCESS},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "41 00 42 00", 8, "41 00 00 00", 2, NLS_RESULT_TRUNCATED},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "41 00 42", 64, "41 00 00 00", 2, NLS_RESULT_TRUNCATED},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "", 64, "", 0, NLS_SUCCESS},
+    };
+    for (const CallCase& c : cases) {
+        ConverterPtr converter(c.factory());
+        ASSERT_EQ(converter->GetStatus(), NLS_SUCCESS);
+        const CallResult result = callConvert(converter.get(), hexBytes(c.input), c.capacity);
+        EXPECT_EQ(hex(result.output), c.output) << c.input << " / " << c.capacity;
+        EXPECT_EQ(result.consumed, c.consumed) << c.input;
+        EXPECT_EQ(result.status, c.status) << c.input;
+        EXPECT_TRUE(result.guardIntact);
+        if (result.written + (c.factory == NEWUCS4TOUNICODEENCODINGCONVERTER ? 2u : 4u) <= c.capacity) {
+            EXPECT_EQ(result.buffer[result.written], 0) << "terminator after " << c.input;
+        }
+    }
+}
+
+TEST(Ucs4, ASurrogatePairIsNeverSplitByAFullOutput) {
+    ConverterPtr decoder(NEWUCS4TOUNICODEENCODINGCONVERTER());
+    const Bytes input = ucs4(U"a\U0001F600b\U00010000");
+    const CallResult whole = callConvert(decoder.get(), input, 64);
+    for (uint32_t capacity = 1; capacity < 16; ++capacity) {
+        if (capacity >= 6) {  // room for a pair and the terminator
+            const CallResult steps = convertInSteps(decoder.get(), input, capacity);
+            EXPECT_EQ(steps.output, whole.output) << capacity;
+        }
+        const CallResult one = callConvert(decoder.get(), input, capacity);
+        EXPECT_EQ(one.written % 2, 0u);
+        EXPECT_EQ(one.written, (one.consumed / 4) * 2 + (one.consumed > 4 ? 2u : 0u) + (one.consumed > 12 ? 2u : 0u))
+            << "written matches whole characters, capacity " << capacity;
+    }
+}
+
+Bytes iconvConvert(const char* to, const char* from, const Bytes& input) {
+    iconv_t cd = iconv_open(to, from);
+    EXPECT_NE(cd, (iconv_t)-1);
+    Bytes output(input.size() * 4 + 16);
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(input.data()));
+    size_t inLeft = input.size();
+    char* out = reinterpret_cast<char*>(output.data());
+    size_t outLeft = output.size();
+    EXPECT_NE(iconv(cd, &in, &inLeft, &out, &outLeft), static_cast<size_t>(-1));
+    iconv_close(cd);
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+TEST(Ucs4, EveryScalarValueCrossesFromUtf8AndBackLikeIconv) {
+    std::u32string all;
+    for (char32_t c = 1; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        all += c;
+    }
+    const Bytes utf32 = ucs4(all);
+    const Bytes utf8 = iconvConvert("UTF-8", "UTF-32LE", utf32);
+    const size_t pieces = 4;
+    Bytes ours;
+    size_t start = 0;
+    for (size_t piece = 1; piece <= pieces; ++piece) {
+        // Cut on a character boundary of the UTF-8 text.
+        size_t end = piece == pieces ? utf8.size() : utf8.size() * piece / pieces;
+        while (end < utf8.size() && (utf8[end] & 0xC0) == 0x80) ++end;
+        const Conversion part = convertOneShot("UTF-8", "ISO-10646-UCS-4",
+                                               Bytes(utf8.begin() + start, utf8.begin() + end));
+        ASSERT_EQ(part.status, NLS_SUCCESS);
+        ours.insert(ours.end(), part.output.begin(), part.output.end());
+        start = end;
+    }
+    ASSERT_EQ(ours.size(), utf32.size());
+    EXPECT_TRUE(ours == utf32) << "UTF-8 to UCS-4 matches iconv's UTF-32LE byte for byte";
+    const Conversion back = convertOneShot("ISO-10646-UCS-4", "UTF-8", utf32);
+    ASSERT_EQ(back.status, NLS_SUCCESS);
+    EXPECT_TRUE(back.output == utf8);
+    NLS_EncTerminate();
+}
+
+}  // namespace
