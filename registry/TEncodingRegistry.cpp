@@ -113,7 +113,7 @@ TAliasEntry* TEncodingRegistry::FindAliasItem(const char* name) {
 // long as the registry. A name too long for a field is refused: it gets the
 // empty name, which no converter has.
 const char* TEncodingRegistry::NormalizeEncodingName(const char* name) {
-    if (name == nullptr || fAliases == nullptr) return kEmptyName;
+    if (name == nullptr || name[0] == '\0' || fAliases == nullptr) return kEmptyName;
     if (TAliasEntry* found = FindAliasItem(name)) return found->fValue;
     if (!nameFitsField(name)) return kEmptyName;
     TAliasEntry* entry = new (std::nothrow) TAliasEntry(name, name);

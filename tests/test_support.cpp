@@ -154,20 +154,7 @@ Conversion convertInPieces(const char* from, const char* to, const Bytes& input,
         result.output.insert(result.output.end(), buffer.data(), buffer.data() + written);
         // Drain what the output could not take; input cut inside a character
         // stays carried and is prepended to the next piece.
-        while (status == NLS_RESULT_TRUNCATED) {
-            uint32_t overflow = 0;
-            NLS_GetConversionOverflowSize(object, &overflow);
-            const uint32_t size = std::max(outputSize, overflow);
-            GuardedBuffer more(size);
-            status = NLS_ConverterGetOverflow(object, more.data(), size, &written);
-            EXPECT_TRUE(more.guardIntact());
-            result.output.insert(result.output.end(), more.data(), more.data() + written);
-            if (written == 0 && status == NLS_RESULT_TRUNCATED) {
-                uint32_t after = 0;
-                NLS_GetConversionOverflowSize(object, &after);
-                if (after == overflow) break;
-            }
-        }
+        status = drain(object, status, outputSize, &result.output);
         uint32_t carriedSize = 0;
         NLS_GetConversionOverflowSize(object, &carriedSize);
         carriedSize /= 7;
