@@ -30,19 +30,19 @@ Bytes hexBytes(const char* text) {
 
 Bytes ucs2(const std::u16string& text) {
     Bytes result(text.size() * 2);
-    memcpy(result.data(), text.data(), result.size());
+    if (!result.empty()) memcpy(result.data(), text.data(), result.size());
     return result;
 }
 
 Bytes ucs4(const std::u32string& text) {
     Bytes result(text.size() * 4);
-    memcpy(result.data(), text.data(), result.size());
+    if (!result.empty()) memcpy(result.data(), text.data(), result.size());
     return result;
 }
 
 std::u16string fromUcs2(const Bytes& data) {
     std::u16string text(data.size() / 2, u'\0');
-    memcpy(&text[0], data.data(), text.size() * 2);
+    if (!text.empty()) memcpy(&text[0], data.data(), text.size() * 2);
     return text;
 }
 

@@ -1,0 +1,175 @@
+// The velta command-line converter, run as a program.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace velta_test;
+
+struct ToolRun {
+    int exitCode;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+}
+
+class VeltaTool : public LibraryTest {
+protected:
+    ToolRun run(const std::string& arguments, const std::string& stdinFile = "") {
+        const std::string out = dir.path() + "/stdout", err = dir.path() + "/stderr";
+        std::string command = std::string(VELTA_TOOL) + " " + arguments + " > " + out + " 2> " + err;
+        if (!stdinFile.empty()) command += " < " + stdinFile;
+        const int status = system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    }
+    std::string file(const std::string& name, const std::string& contents) {
+        const std::string path = dir.path() + "/" + name;
+        writeFile(path, contents);
+        return path;
+    }
+    std::string libraryConversion(const char* from, const char* to, const std::string& input) {
+        const Conversion result = convertOneShot(from, to, bytes(input));
+        EXPECT_EQ(result.status, NLS_SUCCESS);
+        return std::string(result.output.begin(), result.output.end());
+    }
+    TemporaryDirectory dir;
+};
+
+const char kUnicodeText[] =
+    u8"Grüße aus Köln, 東京 and 🚀 — with +plus+ &amp; ~tilde~ and a \\backslash.\n"
+    u8"Second line: naïve café, ½ € ™ π\n";
+const char kLatinText[] = u8"Grüße aus Köln: naïve café, © and § for every line.\n";
+
+TEST_F(VeltaTool, RoundTripsThroughEveryBuiltInEncoding) {
+    const std::string unicode = file("unicode.txt", kUnicodeText);
+    const std::string latin = file("latin.txt", kLatinText);
+    const char* const encodings[] = {"ISO-10646-UCS-2", "ISO-10646-UCS-4", "UTF-7", "IMAP-UTF-7",
+                                     "ESCAPED_UNICODE", "utf_8", "latin1", "x-mac-roman"};
+    for (const char* encoding : encodings) {
+        const bool narrow = std::string(encoding) == "latin1" || std::string(encoding) == "x-mac-roman";
+        const std::string& source = narrow ? latin : unicode;
+        const ToolRun there = run(std::string("-f UTF-8 -t ") + encoding + " -o " + dir.path() + "/there " + source);
+        ASSERT_EQ(there.exitCode, 0) << encoding << there.err;
+        const ToolRun back = run(std::string("-t UTF-8 -f ") + encoding + " " + dir.path() + "/there");
+        ASSERT_EQ(back.exitCode, 0) << encoding << back.err;
+        EXPECT_EQ(back.out, narrow ? kLatinText : kUnicodeText) << encoding;
+    }
+}
+
+std::string generatedText(size_t size) {
+    std::mt19937 random(9);
+    const char* const words[] = {"plain", "caf\xC3\xA9", "\xE6\x9D\xB1\xE4\xBA\xAC", "\xF0\x9F\x9A\x80",
+                                 "+", "&", "-", "~", "\\", "\\u0041", "A-Z", "\xC2\xA9"};
+    std::string text;
+    while (text.size() < size) {
+        text += words[random() % 12];
+        text += random() % 9 ? " " : "\n";
+        if (random() % 5000 == 0) text += std::string(20000, 'x');  // a long line
+    }
+    return text;
+}
+
+TEST_F(VeltaTool, StreamsLargeInputsExactlyWhateverTheChunkSize) {
+    const std::string text = generatedText(3 * 1024 * 1024);
+    const std::string source = file("large.txt", text);
+    struct {
+        const char* from;
+        const char* to;
+    } pairs[] = {{"UTF-8", "UTF-7"}, {"UTF-8", "ISO-10646-UCS-2"}, {"UTF-8", "ESCAPED_UNICODE"},
+                 {"UTF-8", "IMAP-UTF-7"}};
+    for (const auto& pair : pairs) {
+        const std::string expected = libraryConversion(pair.from, pair.to, text);
+        for (const char* chunk : {"1", "3", "7", "4093", "32768"}) {
+            if (std::string(chunk) == "1" && std::string(pair.to) != "UTF-7") continue;
+            const ToolRun converted = run(std::string("--chunk-size ") + chunk + " -f " + pair.from + " -t " + pair.to + " " + source);
+            ASSERT_EQ(converted.exitCode, 0) << converted.err;
+            EXPECT_TRUE(converted.out == expected) << pair.to << " with chunks of " << chunk;
+        }
+        // And back, from the converted form as source.
+        const std::string converted = file("converted", expected);
+        for (const char* chunk : {"5", "32768"}) {
+            const ToolRun back = run(std::string("--chunk-size ") + chunk + " -f " + pair.to + " -t UTF-8 " + converted);
+            ASSERT_EQ(back.exitCode, 0) << back.err;
+            EXPECT_TRUE(back.out == text) << pair.to << " back with chunks of " << chunk;
+        }
+    }
+}
+
+TEST_F(VeltaTool, ReadsStandardInputAndDash) {
+    const std::string source = file("in.txt", "caf\xC3\xA9\n");
+    EXPECT_EQ(run("-f UTF-8 -t latin1", source).out, "caf\xE9\n");
+    EXPECT_EQ(run("-f UTF-8 -t latin1 -", source).out, "caf\xE9\n");
+    EXPECT_EQ(run("-f UTF-8 -t latin1 " + source + " " + source).out, "caf\xE9\ncaf\xE9\n");
+}
+
+TEST_F(VeltaTool, ErrorsAreClearAndKeepWhatWasConverted) {
+    const std::string good = file("good.txt", "fine\n");
+    ToolRun result = run("-f UTF-8 -t x-nowhere " + good);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "velta: no conversion from 'UTF-8' to 'x-nowhere'\n");
+
+    result = run("-f UTF-8 -t latin1 " + dir.path() + "/missing.txt");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("missing.txt: No such file or directory"), std::string::npos) << result.err;
+
+    const std::string invalid = file("invalid.txt", "first line\nsecond +AOk line\nthird +A- line\nfourth\n");
+    result = run("-f UTF-7 -t UTF-8 " + invalid);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "first line\nsecond \xC3\xA9 line\n");
+    EXPECT_NE(result.err.find("NLS_INVALID_INPUT"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("byte offset 28"), std::string::npos) << result.err;
+
+    const std::string cut = file("cut.txt", "ends inside \xE2\x82");
+    result = run("-f UTF-8 -t UTF-7 " + cut);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "ends inside ");
+    EXPECT_NE(result.err.find("NLS_SEQUENCE_INCOMPLETE"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("byte offset 12"), std::string::npos) << result.err;
+
+    EXPECT_EQ(run("-f UTF-8").exitCode, 2);
+    EXPECT_EQ(run("--bogus").exitCode, 2);
+    EXPECT_EQ(run("-f UTF-8 -t latin1 --list").exitCode, 2);
+    EXPECT_EQ(run("--chunk-size 0 -f a -t b").exitCode, 2);
+}
+
+TEST_F(VeltaTool, ListsNormalizesDetectsAndNamesItself) {
+    const ToolRun list = run("-l");
+    EXPECT_EQ(list.exitCode, 0);
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 14);
+    EXPECT_NE(list.out.find("UTF-8 ISO-10646-UCS-2\n"), std::string::npos);
+    EXPECT_EQ(run("--list").out, list.out);
+    EXPECT_EQ(run("--normalize us-ascii").out, "ISO_8859-1:1987\n");
+    const std::string utf8 = file("u.txt", "caf\xC3\xA9\n");
+    const std::string ascii = file("a.txt", "plain\n");
+    EXPECT_EQ(run("--detect " + utf8 + " " + ascii).out, utf8 + ": UTF-8\n" + ascii + ": unknown\n");
+    EXPECT_EQ(run("--version").out, "velta 3.2.30\n");
+    EXPECT_EQ(run("--help").exitCode, 0);
+}
+
+TEST_F(VeltaTool, UsesTheDataDirectory) {
+    dir.writeDataFile("aliasreg.txt", "my-roman x-mac-roman\n");
+    EXPECT_EQ(run("--data-dir " + dir.path() + " --normalize my-roman").out, "x-mac-roman\n");
+    EXPECT_EQ(run("--normalize my-roman").out, "my-roman\n");
+}
+
+}  // namespace
