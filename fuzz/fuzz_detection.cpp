@@ -1,0 +1,32 @@
+// Fuzzes buffer detection and the UTF-8 detector object.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "velta/velta.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // An exact-size copy, so that a read past the buffer is caught.
+    std::vector<unsigned char> buffer(data, data + size);
+    NLS_DetectedEncoding record = {nullptr, 0, 0, 0};
+    uint32_t count = 7;
+    const NLS_Status status = NLS_DetectEncodingForBuffer(buffer.data(), static_cast<uint32_t>(size), &record, 1, &count);
+    if (status == NLS_SUCCESS) {
+        if (count != 1 || record.invalid != 0) abort();
+        const char* const names[] = {"UTF-8", "Shift_JIS", "Extended_UNIX_Code_Packed_Format_for_Japanese",
+                                     "ISO-2022-JP"};
+        bool known = false;
+        for (const char* name : names) known |= strcmp(record.encodingName, name) == 0;
+        if (!known) abort();
+    } else if (status != NLS_NOT_DETECTED || count != 0) {
+        abort();
+    }
+    TAutoDetector* detector = NEWUTF8ENCODINGDETECTOR();
+    NLS_DetectedEncoding accumulated = {nullptr, 0, 0, 0};
+    detector->DetectEncoding(buffer.data(), static_cast<uint32_t>(size), &accumulated);
+    if (accumulated.invalid > 1 || accumulated.score > size / 2) abort();
+    detector->ReleaseEncodingDetector();
+    return 0;
+}
