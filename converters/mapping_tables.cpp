@@ -147,6 +147,10 @@ const uByteFormTable* byteFormForTable(uint16_t tableId) { return kFormOfTableId
 
 using velta::byteFormForTable;
 
+bool TEncodingConverter::LookupCode(const uTable* table, uint16_t code, uint16_t* result) {
+    return velta::lookupTable(table, code, result);
+}
+
 const uTable* TEncodingConverter::LoadFromUCS2Table(unsigned short tableId) {
     return static_cast<const uTable*>(velta::loadRecord(tableId, fModule, fResourceMap, true));
 }

@@ -195,9 +195,10 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
             }
         }
         const uint32_t room = targetCapacity - written;
+        if (mapped && count >= room) break;  // the character waits for a larger output
         if (!mapped) {
             target[written++] = x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark;
-        } else if (count == 0 || count >= room) {
+        } else if (count == 0) {
             target[written++] = kQuestionMark;
         } else {
             memcpy(target + written, bytes, count);

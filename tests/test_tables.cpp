@@ -96,17 +96,19 @@ TEST(TableEngine, ReadsAndWritesEveryByteForm) {
         {&kShiftJisSet, 0, "41 82 A0 A1", 64, "41 00 42 30 61 FF", 4, NLS_SUCCESS},
         {&kShiftJisSet, 0, "41 82", 64, "41 00 FD FF", 2, NLS_SUCCESS},
         {&kShiftJisSet, 1, "41 00 42 30 61 FF", 64, "41 82 A0 A1", 6, NLS_SUCCESS},
-        {&kShiftJisSet, 1, "42 30", 2, "3F", 2, NLS_SUCCESS},
+        {&kShiftJisSet, 1, "42 30", 2, "", 0, NLS_RESULT_TRUNCATED},
         // EUC: double byte (kind 3), three bytes after 0x8F (kind 4), four bytes after 0x8E 0xA2 (kind 5).
         {&kEucSet, 0, "41 A4 A2 8F B0 A1 8E A2 A1 A1", 64, "41 00 42 30 02 4E 00 30", 10, NLS_SUCCESS},
         {&kEucSet, 0, "A4 A3", 64, "FD FF FD FF", 2, NLS_SUCCESS},
         {&kEucSet, 0, "8E A1 A1 A1", 64, "FD FF FD FF FD FF FD FF", 4, NLS_SUCCESS},
         {&kEucSet, 1, "41 00 42 30 02 4E 00 30", 64, "41 A4 A2 8F B0 A1 8E A2 A1 A1", 8, NLS_SUCCESS},
-        {&kEucSet, 1, "00 30", 4, "3F", 2, NLS_SUCCESS},
+        {&kEucSet, 1, "00 30", 4, "", 0, NLS_RESULT_TRUNCATED},
         {&kEucSet, 1, "00 30", 5, "8E A2 A1 A1", 2, NLS_SUCCESS},
-        // UTF-8-like cells: 0x00E9 needs three bytes of room for C3 A9 and the terminator.
+        // UTF-8-like cells: 0x00E9 needs three bytes of room for C3 A9 and the
+        // terminator; with less it waits for the next call, never replaced.
         {&kUtf8LikeSet, 1, "E9 00", 3, "C3 A9", 2, NLS_SUCCESS},
-        {&kUtf8LikeSet, 1, "E9 00", 2, "3F", 2, NLS_SUCCESS},
+        {&kUtf8LikeSet, 1, "E9 00", 2, "", 0, NLS_RESULT_TRUNCATED},
+        {&kUtf8LikeSet, 1, "41 00 E9 00", 3, "41", 2, NLS_RESULT_TRUNCATED},
         {&kUtf8LikeSet, 1, "AC 20", 64, "E2 82 AC", 2, NLS_SUCCESS},
         // Without tables: controls stand for themselves, the rest is replaced.
         {&kNoTablesSet, 0, "00 09 41 FF", 64, "00 00 09 00 FD FF FD FF", 4, NLS_SUCCESS},

@@ -133,6 +133,10 @@ protected:
     void UnloadFromUCS2Table(unsigned short tableId);
     void UnloadToUCS2Table(unsigned short tableId);
 
+    // Looks a code up in a loaded mapping table, as the engines do; false
+    // when no cell maps it (a result of 0xFFFD also means no mapping).
+    static bool LookupCode(const uTable* table, uint16_t code, uint16_t* result);
+
     // True when Convert's pointers cannot be used as given: a null out-count,
     // a null buffer with a non-zero length.
     static bool InvalidConvertArguments(const unsigned char* target, const uint32_t* targetLength,

@@ -1,0 +1,354 @@
+// jpconv: the Japanese converter library, loaded by the Velta registry from
+// its data directory (jpconv3230.so, jpconv3230.dll). It derives its
+// converters from the exported TEncodingConverter:
+//   Shift_JIS       the table engines with the Shift_JIS cells (table id 4);
+//   EUC-JP          the table engines with four slots: ASCII, JIS X 0208
+//                   (two bytes), half-width katakana (0x8E and a byte) and
+//                   JIS X 0212 (0x8F and two bytes);
+//   ISO-2022-JP     escape sequences (RFC 1468) switching between ASCII,
+//                   JIS X 0201 Roman and JIS X 0208, over the same JIS X 0208
+//                   tables; the mode is kept between calls.
+// The decoders leave a character that the end of the input cuts short
+// unconsumed and report -1304, so that a stream may be split anywhere.
+#include <string.h>
+
+#include <new>
+
+#include "jpconv/tables.h"
+#include "velta/velta.h"
+
+#if defined(_WIN32)
+#define JPCONV_EXPORT extern "C" __declspec(dllexport)
+#else
+#define JPCONV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+const char kUcs2Name[] = NLS_UCS2_NAME;
+const char kShiftJisName[] = "Shift_JIS";
+const char kEucJpName[] = "Extended_UNIX_Code_Packed_Format_for_Japanese";
+const char kIso2022JpName[] = "ISO-2022-JP";
+
+enum : unsigned short { kShiftJisCsid = 260, kEucJpCsid = 261, kIso2022JpCsid = 515 };
+enum : uint16_t { kAsciiTable = 1, kShiftJisTable = 4, kJis0208Table = 8, kKatakanaTable = 27, kJis0212Table = 30 };
+
+resourceMapTable gResourceMap[] = {
+    {kAsciiTable, {"JASCII.UF", 0, nullptr, nullptr}, {"JASCII.UT", 0, nullptr, nullptr}},
+    {kShiftJisTable, {"SJIS.UF", 0, nullptr, nullptr}, {"SJIS.UT", 0, nullptr, nullptr}},
+    {kJis0208Table, {"JIS0208.UF", 0, nullptr, nullptr}, {"JIS0208.UT", 0, nullptr, nullptr}},
+    {kKatakanaTable, {"JISKANA.UF", 0, nullptr, nullptr}, {"JISKANA.UT", 0, nullptr, nullptr}},
+    {kJis0212Table, {"JIS0212.UF", 0, nullptr, nullptr}, {"JIS0212.UT", 0, nullptr, nullptr}},
+    {0, {nullptr, 0, nullptr, nullptr}, {nullptr, 0, nullptr, nullptr}},
+};
+
+const UnicodeTableSlot kEmptySlot = {0, 0xFF, 0x00};
+const UnicodeTableSet kShiftJisSet = {kShiftJisCsid, {{kShiftJisTable, 0x00, 0xFF}, kEmptySlot, kEmptySlot, kEmptySlot}};
+const UnicodeTableSet kEucJpSet = {kEucJpCsid,
+                                   {{kAsciiTable, 0x00, 0x7F},
+                                    {kJis0208Table, 0xA1, 0xFE},
+                                    {kKatakanaTable, 0x8E, 0x8E},
+                                    {kJis0212Table, 0x8F, 0x8F}}};
+const UnicodeTableSet kIso2022JpSet = {kIso2022JpCsid, {{kJis0208Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot, kEmptySlot}};
+
+// The module whose resources hold the tables: on Windows this library's own
+// module, elsewhere the directory of resources linked into it.
+void* tableModule() {
+#if defined(_WIN32)
+    extern void* JapaneseModuleHandle();
+    return JapaneseModuleHandle();
+#else
+    return const_cast<NLS_ResourceDirectory*>(&gJapaneseResources);
+#endif
+}
+
+inline bool between(unsigned char b, unsigned char low, unsigned char high) { return low <= b && b <= high; }
+
+inline void storeUnit(unsigned char* p, uint16_t unit) { memcpy(p, &unit, 2); }
+
+inline bool appendUnitTerminator(unsigned char* target, uint32_t written, uint32_t capacity) {
+    if (capacity < 2 || written > capacity - 2) return false;
+    storeUnit(target + written, 0);
+    return true;
+}
+
+// The bytes of the input before a character that its end cuts short.
+typedef uint32_t (*CompleteLength)(const unsigned char* source, uint32_t length);
+
+uint32_t completeShiftJis(const unsigned char* s, uint32_t n) {
+    uint32_t i = 0;
+    while (i < n) {
+        const unsigned char b = s[i];
+        if (between(b, 0x81, 0x9F) || between(b, 0xE0, 0xFC)) {
+            if (i + 1 >= n) return i;
+            const unsigned char t = s[i + 1];
+            i += (between(t, 0x40, 0xFC) && t != 0x7F) ? 2 : 1;
+        } else {
+            ++i;
+        }
+    }
+    return n;
+}
+
+uint32_t completeEucJp(const unsigned char* s, uint32_t n) {
+    uint32_t i = 0;
+    while (i < n) {
+        const unsigned char b = s[i];
+        if (between(b, 0xA1, 0xFE)) {
+            if (i + 1 >= n) return i;
+            i += between(s[i + 1], 0xA1, 0xFE) ? 2 : 1;
+        } else if (b == 0x8E) {
+            if (i + 1 >= n) return i;
+            i += between(s[i + 1], 0xA1, 0xDF) ? 2 : 1;
+        } else if (b == 0x8F) {
+            if (i + 1 >= n) return i;
+            if (!between(s[i + 1], 0xA1, 0xFE)) {
+                ++i;
+                continue;
+            }
+            if (i + 2 >= n) return i;
+            i += between(s[i + 2], 0xA1, 0xFE) ? 3 : 1;
+        } else {
+            ++i;
+        }
+    }
+    return n;
+}
+
+// The table engine, holding back a character cut by the end of the input.
+class TMultiByteToUnicodeConverter : public TEncodingConverter {
+public:
+    TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set, CompleteLength complete)
+        : TEncodingConverter(from, kUcs2Name, set, nullptr, nullptr, set->csid, 2, gResourceMap,
+                             tableModule(), 0),
+          fComplete(complete) {}
+
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override {
+        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                    sourceConsumed))
+            return NLS_INVALID_PARAMETER;
+        const uint32_t complete = fComplete(source, sourceLength);
+        if (complete == 0) {
+            *targetLength = 0;
+            *sourceConsumed = 0;
+            const bool terminated = appendUnitTerminator(target, 0, targetCapacity);
+            if (sourceLength == 0) return terminated ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+            return NLS_SEQUENCE_INCOMPLETE;
+        }
+        const NLS_Status status = TEncodingConverter::Convert(target, targetLength, targetCapacity,
+                                                              source, complete, sourceConsumed);
+        if (status == NLS_SUCCESS && complete < sourceLength) return NLS_SEQUENCE_INCOMPLETE;
+        return status;
+    }
+
+private:
+    CompleteLength fComplete;
+};
+
+// ISO-2022-JP character sets, chosen by ESC ( B, ESC ( J, ESC ( I and
+// ESC $ @ or ESC $ B.
+enum Mode { kAscii, kRoman, kKatakana, kJis0208 };
+
+const unsigned char kEscape = 0x1B;
+
+class TISO2022JPToUnicodeConverter : public TEncodingConverter {
+public:
+    TISO2022JPToUnicodeConverter()
+        : TEncodingConverter(kIso2022JpName, kUcs2Name, &kIso2022JpSet, nullptr, nullptr,
+                             kIso2022JpCsid, 2, gResourceMap, tableModule(), 0) {}
+    void Reset() override { fMode = kAscii; }
+
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override {
+        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                    sourceConsumed))
+            return NLS_INVALID_PARAMETER;
+        NLS_Status status = NLS_SUCCESS;
+        uint32_t in = 0, out = 0;
+        while (in < sourceLength) {
+            const unsigned char b = source[in];
+            if (b == kEscape) {
+                if (sourceLength - in < 3) {
+                    status = NLS_SEQUENCE_INCOMPLETE;
+                    break;
+                }
+                const int mode = escapeMode(source[in + 1], source[in + 2]);
+                if (mode >= 0) {
+                    fMode = static_cast<Mode>(mode);
+                    in += 3;
+                    continue;
+                }
+            }
+            uint16_t unit;
+            uint32_t length = 1;
+            if (b < 0x21 || b == 0x7F) {
+                unit = b;  // controls and space stand for themselves in every mode
+            } else if (b >= 0x80) {
+                unit = 0xFFFD;
+                status = NLS_INVALID_INPUT;
+            } else if (fMode == kJis0208) {
+                if (sourceLength - in < 2) {
+                    status = status == NLS_SUCCESS ? NLS_SEQUENCE_INCOMPLETE : status;
+                    break;
+                }
+                length = 2;
+                const uint16_t code = static_cast<uint16_t>(b << 8 | source[in + 1]);
+                if (!LookupCode(fToUCS2Tables.tables[0], code, &unit)) unit = 0xFFFD;
+            } else if (fMode == kKatakana) {
+                unit = b <= 0x5F ? static_cast<uint16_t>(0xFF40 + b) : 0xFFFD;
+            } else if (fMode == kRoman && (b == 0x5C || b == 0x7E)) {
+                unit = b == 0x5C ? 0x00A5 : 0x203E;
+            } else {
+                unit = b;
+            }
+            if (targetCapacity - out < 2) {
+                if (status == NLS_SEQUENCE_INCOMPLETE) status = NLS_SUCCESS;
+                status = status == NLS_SUCCESS ? NLS_OUTPUT_FULL : status;
+                break;
+            }
+            storeUnit(target + out, unit);
+            out += 2;
+            in += length;
+        }
+        *targetLength = out;
+        *sourceConsumed = in;
+        if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
+        if (status == NLS_OUTPUT_FULL) return NLS_RESULT_TRUNCATED;
+        return status;
+    }
+
+private:
+    static int escapeMode(unsigned char first, unsigned char second) {
+        if (first == '(' && second == 'B') return kAscii;
+        if (first == '(' && second == 'J') return kRoman;
+        if (first == '(' && second == 'I') return kKatakana;
+        if (first == '$' && (second == 'B' || second == '@')) return kJis0208;
+        return -1;
+    }
+
+    Mode fMode = kAscii;
+};
+
+class TUnicodeToISO2022JPConverter : public TEncodingConverter {
+public:
+    TUnicodeToISO2022JPConverter()
+        : TEncodingConverter(kUcs2Name, kIso2022JpName, &kIso2022JpSet, nullptr, nullptr,
+                             kIso2022JpCsid, 8, gResourceMap, tableModule(), 1) {}
+    void Reset() override {
+        fMode = kAscii;
+        fPendingCount = 0;
+    }
+
+    // Every unit is consumed whole; bytes that do not fit are kept and
+    // written first by the next call. The end of the input returns to ASCII.
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override {
+        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                    sourceConsumed))
+            return NLS_INVALID_PARAMETER;
+        fTarget = target;
+        fCapacity = targetCapacity;
+        fWritten = 0;
+        const uint32_t units = sourceLength / 2;
+        uint32_t position = 0;
+        if (flushPending()) {
+            for (; position < units && fPendingCount == 0; ++position) {
+                uint16_t unit;
+                memcpy(&unit, source + 2 * position, 2);
+                encode(unit);
+            }
+            if (position == units) switchTo(kAscii);
+        }
+        *targetLength = fWritten;
+        *sourceConsumed = 2 * position;
+        if (fPendingCount != 0 || fWritten >= fCapacity) return NLS_RESULT_TRUNCATED;
+        target[fWritten] = 0;
+        return 2 * position == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    }
+
+private:
+    void encode(uint16_t unit) {
+        if (unit < 0x80 && (fMode != kRoman || (unit != 0x5C && unit != 0x7E))) {
+            if (fMode != kRoman) switchTo(kAscii);  // JIS X 0201 Roman holds the rest of ASCII
+            put(static_cast<unsigned char>(unit));
+            return;
+        }
+        if (unit == 0x00A5 || unit == 0x203E) {
+            switchTo(kRoman);
+            put(unit == 0x00A5 ? 0x5C : 0x7E);
+            return;
+        }
+        uint16_t code;
+        if (LookupCode(fFromUCS2Tables.tables[0], unit, &code) && code != 0xFFFD) {
+            switchTo(kJis0208);
+            put(static_cast<unsigned char>(code >> 8));
+            put(static_cast<unsigned char>(code));
+            return;
+        }
+        switchTo(kAscii);
+        put('?');
+    }
+
+    void switchTo(Mode mode) {
+        if (mode == fMode) return;
+        static const char* const kEscapes[] = {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$B"};
+        for (const char* p = kEscapes[mode]; *p != 0; ++p) put(static_cast<unsigned char>(*p));
+        fMode = mode;
+    }
+
+    void put(unsigned char byte) {
+        if (fPendingCount == 0 && fWritten < fCapacity)
+            fTarget[fWritten++] = byte;
+        else if (fPendingCount < sizeof fPending)
+            fPending[fPendingCount++] = byte;
+    }
+
+    bool flushPending() {
+        uint32_t delivered = 0;
+        while (delivered < fPendingCount && fWritten < fCapacity) fTarget[fWritten++] = fPending[delivered++];
+        memmove(fPending, fPending + delivered, fPendingCount - delivered);
+        fPendingCount -= delivered;
+        return fPendingCount == 0;
+    }
+
+    Mode fMode = kAscii;
+    unsigned char fPending[16] = {};
+    uint32_t fPendingCount = 0;
+    unsigned char* fTarget = nullptr;
+    uint32_t fCapacity = 0;
+    uint32_t fWritten = 0;
+};
+
+template <typename Converter, typename... Arguments>
+TEncodingConverter* make(Arguments... arguments) {
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) Converter(arguments...);
+}
+
+}  // namespace
+
+JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
+    return make<TMultiByteToUnicodeConverter>(kShiftJisName, &kShiftJisSet, &completeShiftJis);
+}
+
+JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
+    return new (std::nothrow) TEncodingConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr,
+                                                 kShiftJisCsid, 2, gResourceMap, tableModule(), 1);
+}
+
+JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
+    return make<TMultiByteToUnicodeConverter>(kEucJpName, &kEucJpSet, &completeEucJp);
+}
+
+JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
+    return new (std::nothrow) TEncodingConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr,
+                                                 kEucJpCsid, 3, gResourceMap, tableModule(), 1);
+}
+
+JPCONV_EXPORT TEncodingConverter* NEWISO2022JPTOUNICODE() { return make<TISO2022JPToUnicodeConverter>(); }
+
+JPCONV_EXPORT TEncodingConverter* NEWUNICODETOISO2022JP() { return make<TUnicodeToISO2022JPConverter>(); }

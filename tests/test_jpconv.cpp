@@ -1,0 +1,167 @@
+// The Japanese converter library, loaded through the shipped registry files
+// from a data directory under test.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <fstream>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace velta_test;
+
+const char kShiftJis[] = "Shift_JIS";
+const char kEucJp[] = "EUC-JP";
+const char kIso2022Jp[] = "ISO-2022-JP";
+
+void copyFile(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary);
+    out << in.rdbuf();
+}
+
+std::string iconvText(const char* to, const char* from, const std::string& text, bool* ok = nullptr) {
+    iconv_t cd = iconv_open(to, from);
+    std::string output(text.size() * 4 + 64, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* out = &output[0];
+    size_t outLeft = output.size();
+    const bool converted = iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1) &&
+                           iconv(cd, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    if (ok != nullptr) *ok = converted;
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+// Every character of JIS X 0208, one a line, and (optionally) the katakana.
+std::string jisCharacters(bool katakana) {
+    std::string euc;
+    for (int high = 0xA1; high <= 0xFE; ++high)
+        for (int low = 0xA1; low <= 0xFE; ++low) {
+            bool ok = false;
+            const std::string pair{static_cast<char>(high), static_cast<char>(low)};
+            const std::string utf8 = iconvText("UTF-8", "EUC-JP", pair, &ok);
+            if (ok) euc += utf8 + "\n";
+        }
+    if (katakana)
+        for (int b = 0xA1; b <= 0xDF; ++b) euc += iconvText("UTF-8", "EUC-JP", std::string{'\x8E', static_cast<char>(b)}) + "\n";
+    return euc;
+}
+
+const char kSample[] = u8"今日はいい天気ですね。Velta で文字コードを変換します。\n"
+                       u8"東京駅、十時。ﾊﾝｶｸ and ASCII: A-Z {}[] #1\n";
+
+class Jpconv : public LibraryTest {
+protected:
+    void SetUp() override {
+        for (const char* file : {"encreg.txt", "aliasreg.txt", "javareg.txt"})
+            copyFile(std::string(VELTA_SOURCE_DIR) + "/data/conv30/" + file, dir.dataPath() + file);
+        copyFile(VELTA_JPCONV, dir.dataPath() + "jpconv3230.so");
+        ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
+    }
+    std::string convert(const char* from, const char* to, const std::string& text, NLS_Status* status = nullptr) {
+        const Conversion result = convertOneShot(from, to, bytes(text));
+        if (status != nullptr) *status = result.status;
+        return std::string(result.output.begin(), result.output.end());
+    }
+    TemporaryDirectory dir;
+};
+
+TEST_F(Jpconv, NamesAndConvertersComeFromTheShippedDataDirectory) {
+    EXPECT_STREQ(NLS_GetNormalizedEncodingName("sjis"), "Shift_JIS");
+    EXPECT_STREQ(NLS_GetNormalizedEncodingName("EUC-JP"), "Extended_UNIX_Code_Packed_Format_for_Japanese");
+    EXPECT_STREQ(NLS_GetEncodingNameFromJava("ISO2022JP"), "ISO-2022-JP");
+    EXPECT_STREQ(NLS_GetJavaEncodingName("shift_jis"), "SJIS");
+    for (const char* name : {"Shift_JIS", "x-sjis", "EUC-JP", "ISO-2022-JP"}) {
+        EXPECT_EQ(NLS_EncodingConverterExists(name, "UTF-8"), 1) << name;
+        EXPECT_EQ(NLS_EncodingConverterExists("UTF-8", name), 1) << name;
+    }
+}
+
+TEST_F(Jpconv, EveryJisX0208CharacterAndTheKatakanaMatchIconv) {
+    const std::string all = jisCharacters(true);
+    const std::string withoutKatakana = jisCharacters(false);
+    struct {
+        const char* ours;
+        const char* theirs;
+        const std::string* text;
+    } cases[] = {{kShiftJis, "SHIFT_JIS", &all}, {kEucJp, "EUC-JP", &all}, {kIso2022Jp, "ISO-2022-JP", &withoutKatakana}};
+    for (const auto& c : cases) {
+        NLS_Status status = 0;
+        const std::string encoded = convert("UTF-8", c.ours, *c.text, &status);
+        EXPECT_EQ(status, NLS_SUCCESS) << c.ours;
+        EXPECT_TRUE(encoded == iconvText(c.theirs, "UTF-8", *c.text)) << c.ours << ": encoding differs from iconv";
+        EXPECT_TRUE(convert(c.ours, "UTF-8", encoded, &status) == *c.text) << c.ours << ": round trip";
+        EXPECT_EQ(status, NLS_SUCCESS) << c.ours;
+    }
+}
+
+TEST_F(Jpconv, TheListedDifferencesFromIconv) {
+    // Shift_JIS 0x5C and 0x7E are ASCII here (as in Python's codec); iconv
+    // reads them as JIS X 0201 YEN SIGN and OVERLINE.
+    EXPECT_EQ(convert(kShiftJis, "UTF-8", "\x5C\x7E"), "\\~");
+    EXPECT_EQ(iconvText("UTF-8", "SHIFT_JIS", "\x5C\x7E"), u8"¥‾");
+    // EUC-JP has no YEN SIGN here; iconv writes it as 0x5C.
+    EXPECT_EQ(convert("UTF-8", kEucJp, u8"¥"), "?");
+    EXPECT_EQ(iconvText("EUC-JP", "UTF-8", u8"¥"), "\x5C");
+    // ISO-2022-JP writes the yen sign in JIS X 0201 Roman, as iconv does.
+    EXPECT_EQ(convert("UTF-8", kIso2022Jp, u8"¥1"), iconvText("ISO-2022-JP", "UTF-8", u8"¥1"));
+    // Half-width katakana have no place in ISO-2022-JP (iconv refuses them).
+    EXPECT_EQ(convert("UTF-8", kIso2022Jp, u8"ｶ"), "?");
+}
+
+TEST_F(Jpconv, RealTextRoundTripsAndIsDetected) {
+    for (const char* encoding : {kShiftJis, kEucJp}) {
+        const std::string encoded = convert("UTF-8", encoding, kSample);
+        EXPECT_EQ(convert(encoding, "UTF-8", encoded), kSample) << encoding;
+        NLS_DetectedEncoding detected;
+        uint32_t count = 0;
+        ASSERT_EQ(NLS_DetectEncodingForBuffer(reinterpret_cast<const unsigned char*>(encoded.data()),
+                                              static_cast<uint32_t>(encoded.size()), &detected, 1, &count),
+                  NLS_SUCCESS);
+        EXPECT_STREQ(NLS_GetNormalizedEncodingName(detected.encodingName), NLS_GetNormalizedEncodingName(encoding));
+    }
+    const std::string jis = convert("UTF-8", kIso2022Jp, u8"今日は ASCII と漢字。\n");
+    EXPECT_EQ(jis, iconvText("ISO-2022-JP", "UTF-8", u8"今日は ASCII と漢字。\n"));
+    EXPECT_EQ(convert(kIso2022Jp, "UTF-8", jis), u8"今日は ASCII と漢字。\n");
+    EXPECT_EQ(convert(kIso2022Jp, "UTF-8", "\x1B$@\x30\x21\x1B(J\x5C\x1B(I\x31\x1B(B"), u8"亜¥ｱ");
+}
+
+TEST_F(Jpconv, EveryFirstOutputSizeAndEveryInputSplitEqualsOneShot) {
+    for (const char* encoding : {kShiftJis, kEucJp, kIso2022Jp}) {
+        const std::string sample = encoding == kIso2022Jp ? u8"今日は ASCII と漢字。¥\n東京駅。\n" : kSample;
+        const Bytes text = bytes(convert("UTF-8", encoding, sample));
+        const Bytes units = convertOneShot("UTF-8", "ISO-10646-UCS-2", bytes(sample)).output;
+        const Conversion decoded = convertOneShot(encoding, "ISO-10646-UCS-2", text);
+        ASSERT_EQ(decoded.output, units) << encoding;
+        for (uint32_t first = 1; first <= 64; ++first) {
+            EXPECT_EQ(convertDrained(encoding, "ISO-10646-UCS-2", text, first).output, units) << encoding << " " << first;
+            EXPECT_EQ(convertDrained("ISO-10646-UCS-2", encoding, units, first).output, text) << encoding << " " << first;
+            EXPECT_EQ(convertDrained(encoding, "UTF-8", text, first).output, bytes(sample)) << encoding << " " << first;
+        }
+        for (uint32_t cut = 0; cut <= text.size(); ++cut) {
+            const Conversion pieces = convertInPieces(encoding, "ISO-10646-UCS-2", text, {cut}, 64);
+            EXPECT_EQ(pieces.output, units) << encoding << ", cut at " << cut;
+            EXPECT_EQ(pieces.status, NLS_SUCCESS) << encoding << ", cut at " << cut;
+        }
+    }
+}
+
+TEST_F(Jpconv, CutAndInvalidInput) {
+    NLS_Status status = 0;
+    EXPECT_EQ(convert(kShiftJis, "UTF-8", "A\x82", &status), "A");
+    EXPECT_EQ(status, NLS_SEQUENCE_INCOMPLETE);
+    EXPECT_EQ(convert(kEucJp, "UTF-8", "A\x8F\xB0", &status), "A");
+    EXPECT_EQ(status, NLS_SEQUENCE_INCOMPLETE);
+    EXPECT_EQ(convert(kIso2022Jp, "UTF-8", "A\x1B$", &status), "A");
+    EXPECT_EQ(status, NLS_SEQUENCE_INCOMPLETE);
+    EXPECT_EQ(convert(kShiftJis, "UTF-8", "\x80\xA0\xFD", &status), u8"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(convert(kIso2022Jp, "UTF-8", "\xE9", &status), u8"\uFFFD");
+    EXPECT_EQ(status, NLS_INVALID_INPUT);
+}
+
+}  // namespace
