@@ -31,9 +31,142 @@ inline uint32_t trailingCount(unsigned char lead) {
 // lead-byte marks and the 10xxxxxx marks of the trailing bytes.
 const uint32_t kOffsets[6] = {0x00000000u, 0x00003080u, 0x000E2080u,
                               0x03C82080u, 0xFA082080u, 0x82082080u};
-const unsigned char kFirstByteMark[5] = {0x00, 0x00, 0xC0, 0xE0, 0xF0};
 
 inline bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+
+inline uint32_t load32(const unsigned char* p) {
+    uint32_t value;
+    memcpy(&value, p, 4);
+    return value;
+}
+
+inline bool littleEndianHost() {
+    const uint16_t probe = 1;
+    unsigned char first;
+    memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
+// Decodes a run of complete sequences of one length (2, 3 or 4 bytes, by
+// the first lead byte) into units while room lasts; returns the bytes taken
+// and the output bytes in *produced. Values are computed by masks, which
+// equals the offset arithmetic for well-formed trailing bytes. On
+// little-endian hosts a sequence is checked from one 32-bit word.
+inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t length,
+                                   unsigned char* __restrict target, uint32_t room, uint32_t* produced) {
+    uint32_t in = 0, out = 0;
+    const unsigned char first = s[0];
+    if (first < 0xE0) {
+        while (length - in >= 2 && room - out >= 2 && (s[in] & 0xE0) == 0xC0 && isContinuation(s[in + 1])) {
+            storeUnit(target + out, static_cast<uint16_t>(((s[in] & 0x1Fu) << 6) | (s[in + 1] & 0x3Fu)));
+            in += 2;
+            out += 2;
+        }
+    } else if (first < 0xF0) {
+        if (littleEndianHost()) {
+            // 1110xxxx 10xxxxxx 10xxxxxx as the low three bytes of a word.
+            while (length - in >= 4 && room - out >= 2) {
+                const uint32_t word = load32(s + in);
+                if ((word & 0xC0C0F0u) != 0x8080E0u) break;
+                storeUnit(target + out, static_cast<uint16_t>(((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) |
+                                                              ((word & 0x3F0000u) >> 16)));
+                in += 3;
+                out += 2;
+            }
+        }
+        while (length - in >= 3 && room - out >= 2 && (s[in] & 0xF0) == 0xE0 && isContinuation(s[in + 1]) &&
+               isContinuation(s[in + 2])) {
+            storeUnit(target + out, static_cast<uint16_t>(((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) |
+                                                          (s[in + 2] & 0x3Fu)));
+            in += 3;
+            out += 2;
+        }
+    } else {
+        while (length - in >= 4 && room - out >= 4) {
+            const bool wellFormed = littleEndianHost()
+                                        ? (load32(s + in) & 0xC0C0C0F8u) == 0x808080F0u
+                                        : (s[in] & 0xF8) == 0xF0 && isContinuation(s[in + 1]) &&
+                                              isContinuation(s[in + 2]) && isContinuation(s[in + 3]);
+            if (!wellFormed) break;
+            uint32_t value = ((s[in] & 0x07u) << 18) | ((s[in + 1] & 0x3Fu) << 12) |
+                             ((s[in + 2] & 0x3Fu) << 6) | (s[in + 3] & 0x3Fu);
+            if (value > 0x10FFFF) value = kReplacement;
+            if (value <= 0xFFFF) {
+                storeUnit(target + out, static_cast<uint16_t>(value));
+                out += 2;
+            } else {
+                value -= 0x10000;
+                storeUnit(target + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
+                storeUnit(target + out + 2, static_cast<uint16_t>(0xDC00 + (value & 0x3FF)));
+                out += 4;
+            }
+            in += 4;
+        }
+    }
+    *produced = out;
+    return in;
+}
+
+// Encodes a run of units that all take the same form (two bytes, three
+// bytes, or surrogate pairs to four bytes, by the first unit) while room
+// lasts; returns the units taken and the bytes written in *written. With
+// room for a whole word, a three-byte form is stored as one 32-bit word
+// whose fourth byte the next character overwrites.
+inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t units,
+                                   unsigned char* __restrict target, uint32_t room, uint32_t* written) {
+    uint32_t in = 0, out = 0;
+    const uint32_t first = loadUnit(s);
+    uint32_t unit;
+    if (first < 0x800) {
+        while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 && unit < 0x800) {
+            target[out] = static_cast<unsigned char>(0xC0 | (unit >> 6));
+            target[out + 1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+            ++in;
+            out += 2;
+        }
+    } else if (first < 0xD800 || first > 0xDFFF) {
+        if (littleEndianHost() && room >= 4) {
+            // Units whose words surely fit: each takes three bytes and its
+            // word reaches one byte further.
+            const uint32_t fit = (room - 1) / 3;
+            const uint32_t count = units < fit ? units : fit;
+            while (in < count) {
+                unit = loadUnit(s + 2 * in);
+                if (unit < 0x800 || unit - 0xD800 < 0x800) break;
+                const uint32_t word = (0xE0u | (unit >> 12)) | ((0x80u | ((unit >> 6) & 0x3F)) << 8) |
+                                      ((0x80u | (unit & 0x3F)) << 16);
+                memcpy(target + 3 * in, &word, 4);
+                ++in;
+            }
+            out = 3 * in;
+        }
+        while (in < units && room - out >= 3 && (unit = loadUnit(s + 2 * in)) >= 0x800 && unit - 0xD800 >= 0x800) {
+            target[out] = static_cast<unsigned char>(0xE0 | (unit >> 12));
+            target[out + 1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
+            target[out + 2] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+            ++in;
+            out += 3;
+        }
+    } else {
+        uint32_t high, low;
+        while (units - in >= 2 && room - out >= 4 && (high = loadUnit(s + 2 * in)) >= 0xD800 && high <= 0xDBFF &&
+               (low = loadUnit(s + 2 * in + 2)) >= 0xDC00 && low <= 0xDFFF) {
+            const uint32_t value = ((high - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
+            const uint32_t word = (0xF0u | (value >> 18)) | ((0x80u | ((value >> 12) & 0x3F)) << 8) |
+                                  ((0x80u | ((value >> 6) & 0x3F)) << 16) | ((0x80u | (value & 0x3F)) << 24);
+            if (littleEndianHost()) {
+                memcpy(target + out, &word, 4);
+            } else {
+                for (int i = 0; i < 4; ++i) target[out + i] = static_cast<unsigned char>(word >> (8 * i));
+            }
+            in += 2;
+            out += 4;
+        }
+    }
+    *written = out;
+    return in;
+}
 
 class TUTF8ToUnicodeConverter : public TEncodingConverter {
 public:
@@ -79,12 +212,33 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
         const unsigned char lead = source[in];
+        const uint32_t room = targetCapacity - out;
         if (lead < 0x80) {
-            const uint32_t run = widenAsciiRun(source + in, sourceLength - in, target + out,
-                                               targetCapacity - out);
-            in += run;
-            out += 2 * run;
-            if (run != 0) continue;
+            const uint32_t run = widenAsciiRun(source + in, sourceLength - in, target + out, room);
+            if (run != 0) {
+                in += run;
+                out += 2 * run;
+                continue;
+            }
+            if (room < 2) {
+                status = NLS_OUTPUT_FULL;
+                break;
+            }
+            storeUnit(target + out, lead);
+            out += 2;
+            ++in;
+            continue;
+        }
+        // Runs of whole sequences of the common forms, while room lasts:
+        // 110xxxxx 10xxxxxx, 1110xxxx 10xxxxxx 10xxxxxx, 11110xxx and three.
+        if (lead >= 0xC0 && lead < 0xF8) {
+            uint32_t produced = 0;
+            const uint32_t taken = decodeMultiByteRun(source + in, sourceLength - in, target + out, room, &produced);
+            if (taken != 0) {
+                in += taken;
+                out += produced;
+                continue;
+            }
         }
         const uint32_t trailing = trailingCount(lead);
         uint32_t length = trailing + 1;
@@ -106,14 +260,14 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
         if (length == trailing + 1) value -= kOffsets[trailing];
         if (value > 0x10FFFF) value = kReplacement;
         if (value <= 0xFFFF) {
-            if (targetCapacity - out < 2) {
+            if (room < 2) {
                 status = NLS_OUTPUT_FULL;
                 break;
             }
             storeUnit(target + out, static_cast<uint16_t>(value));
             out += 2;
         } else {
-            if (targetCapacity - out < 4) {
+            if (room < 4) {
                 status = NLS_OUTPUT_FULL;
                 break;
             }
@@ -145,12 +299,26 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
-        const uint32_t run = narrowAsciiRun(source + 2 * position, units - position, target + out,
-                                            targetCapacity - out);
-        position += run;
-        out += run;
-        if (position == units) break;
         uint32_t value = loadUnit(source + 2 * position);
+        if (value < 0x80) {
+            const uint32_t run = narrowAsciiRun(source + 2 * position, units - position, target + out,
+                                                targetCapacity - out);
+            if (run != 0) {
+                position += run;
+                out += run;
+                continue;
+            }
+        }
+        if (value >= 0x80) {
+            uint32_t written = 0;
+            const uint32_t run = encodeMultiByteRun(source + 2 * position, units - position, target + out,
+                                                    targetCapacity - out, &written);
+            if (run != 0) {
+                position += run;
+                out += written;
+                continue;
+            }
+        }
         uint32_t taken = 1;
         if (value >= 0xD800 && value <= 0xDBFF && position + 1 < units) {
             const uint32_t low = loadUnit(source + 2 * position + 2);
@@ -164,11 +332,27 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
             status = NLS_SEQUENCE_INCOMPLETE;
             break;
         }
-        for (uint32_t i = length - 1; i > 0; --i) {
-            target[out + i] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-            value >>= 6;
+        unsigned char* p = target + out;
+        switch (length) {
+            case 1:
+                p[0] = static_cast<unsigned char>(value);
+                break;
+            case 2:  // 110xxxxx 10xxxxxx
+                p[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
+                p[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+                break;
+            case 3:  // 1110xxxx 10xxxxxx 10xxxxxx
+                p[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
+                p[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+                p[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+                break;
+            default:  // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx
+                p[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
+                p[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
+                p[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+                p[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+                break;
         }
-        target[out] = static_cast<unsigned char>(kFirstByteMark[length] | value);
         out += length;
         position += taken;
     }

@@ -1,0 +1,228 @@
+// Throughput of Velta's conversions beside ICU, glibc iconv and memcpy, on
+// the same generated corpora. Velta runs through the flat functions with one
+// conversion object reused and an output buffer large enough for the corpus.
+// Byte rates are of input bytes.
+#include <benchmark/benchmark.h>
+#include <iconv.h>
+#include <string.h>
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "corpora.h"
+#include "velta/nls.h"
+
+using namespace velta_bench;
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+// Source texts: each corpus, already converted into the source encoding.
+struct Source {
+    Bytes bytes;
+};
+
+Bytes veltaConvert(const char* from, const char* to, const Bytes& input) {
+    Bytes output(input.size() * 8 + 16);
+    uint32_t written = 0;
+    NLS_ConvertBuffer(from, to, input.data(), static_cast<uint32_t>(input.size()), output.data(),
+                      static_cast<uint32_t>(output.size()), &written);
+    output.resize(written);
+    return output;
+}
+
+const Bytes& corpusIn(Corpus corpus, const char* encoding) {
+    static std::map<std::pair<int, std::string>, Bytes> cache;
+    const auto key = std::make_pair(static_cast<int>(corpus), std::string(encoding));
+    auto found = cache.find(key);
+    if (found != cache.end()) return found->second;
+    const std::string utf8 = makeCorpus(corpus);
+    Bytes bytes(utf8.begin(), utf8.end());
+    if (strcmp(encoding, "UTF-8") != 0) bytes = veltaConvert("UTF-8", encoding, bytes);
+    return cache[key] = bytes;
+}
+
+// Velta through one reused conversion object.
+void veltaStream(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = corpusIn(corpus, from);
+    Bytes output(input.size() * 8 + 16);
+    EncodingConverter* object = nullptr;
+    NLS_NewEncodingConverter(from, to, &object);
+    for (auto _ : state) {
+        uint32_t written = 0;
+        const NLS_Status status = NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                                          output.data(), static_cast<uint32_t>(output.size()), &written);
+        if (status != NLS_SUCCESS) state.SkipWithError("conversion failed");
+        benchmark::DoNotOptimize(written);
+    }
+    NLS_DeleteEncodingConverter(object);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+// ICU's converter names for the pivot's byte order and the others.
+const char* icuName(const char* velta) {
+    static const std::map<std::string, const char*> names = {
+        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"},      {"latin1", "ISO-8859-1"},
+        {"x-mac-roman", "macintosh"},    {"UTF-7", "UTF-7"},      {"IMAP-UTF-7", "IMAP-mailbox-name"},
+        {"ISO-10646-UCS-4", "UTF-32LE"}};
+    return names.at(velta);
+}
+
+const char* iconvName(const char* velta) {
+    static const std::map<std::string, const char*> names = {
+        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"},        {"latin1", "ISO-8859-1"},
+        {"x-mac-roman", "MACINTOSH"},    {"UTF-7", "UTF-7"},        {"ISO-10646-UCS-4", "UTF-32LE"}};
+    auto found = names.find(velta);
+    return found == names.end() ? nullptr : found->second;
+}
+
+// ICU: the direct UTF-8 functions where they apply, else ucnv_convertEx
+// between two converters (through ICU's own UTF-16 pivot).
+void icuConvert(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = corpusIn(corpus, from);
+    Bytes output(input.size() * 8 + 16);
+    const std::string source = icuName(from), target = icuName(to);
+    UErrorCode error = U_ZERO_ERROR;
+    if (source == "UTF-8" && target == "UTF-16LE") {
+        for (auto _ : state) {
+            int32_t length = 0;
+            error = U_ZERO_ERROR;
+            u_strFromUTF8(reinterpret_cast<UChar*>(output.data()), static_cast<int32_t>(output.size() / 2), &length,
+                          reinterpret_cast<const char*>(input.data()), static_cast<int32_t>(input.size()), &error);
+            benchmark::DoNotOptimize(length);
+        }
+    } else if (source == "UTF-16LE" && target == "UTF-8") {
+        for (auto _ : state) {
+            int32_t length = 0;
+            error = U_ZERO_ERROR;
+            u_strToUTF8(reinterpret_cast<char*>(output.data()), static_cast<int32_t>(output.size()), &length,
+                        reinterpret_cast<const UChar*>(input.data()), static_cast<int32_t>(input.size() / 2), &error);
+            benchmark::DoNotOptimize(length);
+        }
+    } else {
+        UConverter* in = ucnv_open(source.c_str(), &error);
+        UConverter* out = ucnv_open(target.c_str(), &error);
+        std::vector<UChar> pivot(64 * 1024);
+        for (auto _ : state) {
+            char* target_ = reinterpret_cast<char*>(output.data());
+            const char* source_ = reinterpret_cast<const char*>(input.data());
+            UChar* pivotSource = pivot.data();
+            UChar* pivotTarget = pivot.data();
+            error = U_ZERO_ERROR;
+            ucnv_convertEx(out, in, &target_, target_ + output.size(), &source_, source_ + input.size(),
+                           pivot.data(), &pivotSource, &pivotTarget, pivot.data() + pivot.size(), true, true, &error);
+            benchmark::DoNotOptimize(target_);
+        }
+        ucnv_close(in);
+        ucnv_close(out);
+    }
+    if (U_FAILURE(error)) state.SkipWithError(u_errorName(error));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void iconvConvert(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = corpusIn(corpus, from);
+    Bytes output(input.size() * 8 + 16);
+    if (iconvName(from) == nullptr || iconvName(to) == nullptr) {
+        state.SkipWithError("no iconv name");
+        return;
+    }
+    iconv_t cd = iconv_open(iconvName(to), iconvName(from));
+    for (auto _ : state) {
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(input.data()));
+        size_t inLeft = input.size();
+        char* out = reinterpret_cast<char*>(output.data());
+        size_t outLeft = output.size();
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) state.SkipWithError("iconv failed");
+        benchmark::DoNotOptimize(out);
+    }
+    iconv_close(cd);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void memcpyInput(benchmark::State& state, const char* from, const char*, Corpus corpus) {
+    const Bytes& input = corpusIn(corpus, from);
+    Bytes output(input.size());
+    for (auto _ : state) {
+        memcpy(output.data(), input.data(), input.size());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+struct Pair {
+    const char* from;
+    const char* to;
+    bool wideCorpora;  // the corpora beyond Latin apply (the target holds them)
+};
+
+const Pair kPairs[] = {
+    {"UTF-8", "ISO-10646-UCS-2", true},    {"ISO-10646-UCS-2", "UTF-8", true},
+    {"latin1", "ISO-10646-UCS-2", false},  {"ISO-10646-UCS-2", "latin1", false},
+    {"x-mac-roman", "ISO-10646-UCS-2", false}, {"ISO-10646-UCS-2", "x-mac-roman", false},
+    {"UTF-7", "ISO-10646-UCS-2", true},    {"ISO-10646-UCS-2", "UTF-7", true},
+    {"IMAP-UTF-7", "ISO-10646-UCS-2", true}, {"ISO-10646-UCS-2", "IMAP-UTF-7", true},
+    {"ISO-10646-UCS-4", "ISO-10646-UCS-2", true}, {"ISO-10646-UCS-2", "ISO-10646-UCS-4", true},
+    {"UTF-8", "x-mac-roman", false},       {"latin1", "UTF-8", false},
+};
+
+void registerConversions() {
+    for (const Pair& pair : kPairs) {
+        for (Corpus corpus : {Corpus::kAscii, Corpus::kLatin, Corpus::kCjk, Corpus::kEmoji}) {
+            if (!pair.wideCorpora && (corpus == Corpus::kCjk || corpus == Corpus::kEmoji)) continue;
+            const std::string name = std::string(pair.from) + "->" + pair.to + "/" + corpusName(corpus);
+            benchmark::RegisterBenchmark(("velta/" + name).c_str(), veltaStream, pair.from, pair.to, corpus);
+            benchmark::RegisterBenchmark(("icu/" + name).c_str(), icuConvert, pair.from, pair.to, corpus);
+            if (strcmp(pair.from, "IMAP-UTF-7") != 0 && strcmp(pair.to, "IMAP-UTF-7") != 0)
+                benchmark::RegisterBenchmark(("iconv/" + name).c_str(), iconvConvert, pair.from, pair.to, corpus);
+            benchmark::RegisterBenchmark(("memcpy/" + name).c_str(), memcpyInput, pair.from, pair.to, corpus);
+        }
+    }
+}
+
+void veltaMakeAndDelete(benchmark::State& state, const char* from, const char* to) {
+    for (auto _ : state) {
+        EncodingConverter* object = nullptr;
+        NLS_NewEncodingConverter(from, to, &object);
+        NLS_DeleteEncodingConverter(object);
+    }
+}
+
+void icuOpenAndClose(benchmark::State& state, const char* name) {
+    for (auto _ : state) {
+        UErrorCode error = U_ZERO_ERROR;
+        ucnv_close(ucnv_open(name, &error));
+    }
+}
+
+void iconvOpenAndClose(benchmark::State& state, const char* from, const char* to) {
+    for (auto _ : state) iconv_close(iconv_open(to, from));
+}
+
+void normalizeName(benchmark::State& state, const char* name) {
+    for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName(name));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    NLS_EncInitialize(nullptr, nullptr);
+    registerConversions();
+    benchmark::RegisterBenchmark("velta/object/direct UTF-8->ISO-10646-UCS-2", veltaMakeAndDelete, "UTF-8", "ISO-10646-UCS-2");
+    benchmark::RegisterBenchmark("velta/object/chain UTF-8->x-mac-roman", veltaMakeAndDelete, "UTF-8", "x-mac-roman");
+    benchmark::RegisterBenchmark("icu/object/ucnv_open UTF-8", icuOpenAndClose, "UTF-8");
+    benchmark::RegisterBenchmark("icu/object/ucnv_open macintosh", icuOpenAndClose, "macintosh");
+    benchmark::RegisterBenchmark("iconv/object/iconv_open UTF-8->UTF-16LE", iconvOpenAndClose, "UTF-8", "UTF-16LE");
+    benchmark::RegisterBenchmark("velta/names/normalize latin1", normalizeName, "latin1");
+    benchmark::RegisterBenchmark("velta/names/normalize ISO_8859-1:1987", normalizeName, "ISO_8859-1:1987");
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    NLS_EncTerminate();
+    return 0;
+}
