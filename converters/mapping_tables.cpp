@@ -2,7 +2,11 @@
 // through which converters load the tables of a module with reference counts.
 #include "converters/mapping_tables.h"
 
+#include <memory>
 #include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "linker/platform.h"
 
@@ -142,6 +146,27 @@ bool lookupTable(const uTable* table, uint16_t x, uint16_t* result) {
 }
 
 const uByteFormTable* byteFormForTable(uint16_t tableId) { return kFormOfTableId[tableId & 0x3F]; }
+
+const uint16_t* expandedTable(const uTable* table, const void* module) {
+    if (table == nullptr || module == nullptr || module != TEncodingConverter::LibraryModule()) return nullptr;
+    static std::mutex lock;
+    static std::vector<std::pair<const uTable*, std::unique_ptr<uint16_t[]>>> expanded;
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& entry : expanded)
+        if (entry.first == table) return entry.second.get();
+    std::unique_ptr<uint16_t[]> results(new (std::nothrow) uint16_t[0x10000]);
+    if (!results) return nullptr;
+    for (uint32_t code = 0; code <= 0xFFFF; ++code) {
+        uint16_t result;
+        results[code] = lookupTable(table, static_cast<uint16_t>(code), &result) ? result : 0xFFFD;
+    }
+    try {
+        expanded.emplace_back(table, std::move(results));
+    } catch (...) {
+        return nullptr;
+    }
+    return expanded.back().second.get();
+}
 
 }  // namespace velta
 

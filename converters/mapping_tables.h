@@ -21,6 +21,12 @@ enum ByteFormKind : uint16_t {
 // Looks x up: the first cell, in order, that matches gives the result.
 bool lookupTable(const uTable* table, uint16_t x, uint16_t* result);
 
+// The table expanded to one result per 16-bit code (0xFFFD where no cell
+// maps), built once and kept for the life of the process. Only tables of the
+// library's own module qualify (their addresses never change); others get
+// null and are searched cell by cell.
+const uint16_t* expandedTable(const uTable* table, const void* module);
+
 // The byte form of a table id (id & 0x3F), or null where there is none.
 const uByteFormTable* byteFormForTable(uint16_t tableId);
 

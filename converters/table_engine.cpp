@@ -121,6 +121,15 @@ uint32_t writeByForm(const uByteFormTable& form, uint16_t code, unsigned char* o
     }
 }
 
+// The expanded table of a set that is one single-byte table tried for every
+// first byte, or null when the set is anything else.
+const uint16_t* singleByteTable(const uTableSet& set, uint32_t tableCount, const void* module) {
+    if (tableCount != 1 || set.forms[0] == nullptr || set.forms[0]->kind != kSingleByte ||
+        set.slots[0].lowByte != 0x00 || set.slots[0].highByte != 0xFF)
+        return nullptr;
+    return expandedTable(set.tables[0], module);
+}
+
 }  // namespace
 
 // Bytes below 0x20 (0x00 included) stand for themselves; other bytes are read
@@ -136,6 +145,16 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
     const uTableSet& set = fToUCS2Tables;
     uint32_t p = 0;
     uint32_t written = 0;
+    if (const uint16_t* units = singleByteTable(set, fTableCount, fModule)) {
+        // One single-byte table over every first byte: each byte is one unit.
+        const uint32_t room = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
+        const uint32_t count = sourceLength < room ? sourceLength : room;
+        for (; p < count; ++p) {
+            const unsigned char b = source[p];
+            storeUnit(target + 2 * p, b < 0x20 ? b : units[b]);
+        }
+        written = 2 * p;
+    }
     while (p < sourceLength && targetCapacity - written >= 4) {
         const unsigned char b = source[p];
         uint16_t unit = kNoMapping;
@@ -180,6 +199,18 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
     const uint32_t units = sourceLength / 2;
     uint32_t i = 0;
     uint32_t written = 0;
+    if (const uint16_t* codes = singleByteTable(set, fTableCount, fModule)) {
+        // One single-byte table: each unit is one byte, mapped or replaced.
+        const uint32_t room = targetCapacity >= 1 ? targetCapacity - 1 : 0;
+        const uint32_t count = units < room ? units : room;
+        for (; i < count; ++i) {
+            const uint16_t x = loadUnit(source + 2 * i);
+            const uint16_t code = codes[x];
+            target[i] = code != kNoMapping ? static_cast<unsigned char>(code)
+                                           : (x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark);
+        }
+        written = i;
+    }
     while (i < units && targetCapacity - written >= 2) {
         const uint16_t x = loadUnit(source + 2 * i);
         unsigned char bytes[4];
