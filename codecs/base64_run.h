@@ -72,6 +72,12 @@ public:
             fPending[(*fPendingCount)++] = byte;
     }
     bool full() const { return *fPendingCount != 0; }
+    // Room for n bytes written straight into the caller's buffer, or null;
+    // advance(n) then counts them.
+    unsigned char* space(uint32_t n) {
+        return (*fPendingCount == 0 && fCapacity - fWritten >= n) ? fTarget + fWritten : nullptr;
+    }
+    void advance(uint32_t n) { fWritten += n; }
     uint32_t room() const { return fCapacity - fWritten; }
     uint32_t written() const { return fWritten; }
     unsigned char* target() const { return fTarget; }
@@ -88,6 +94,32 @@ private:
 // Writes the base64 digits of every whole sextet in the buffer.
 inline void putSextets(BitBuffer& buffer, const Base64Alphabet& alphabet, ByteOutput& out) {
     while (buffer.count >= 6) out.put(static_cast<unsigned char>(alphabet.digits[buffer.take(6)]));
+}
+
+// Eight base64 digits carry exactly three 16-bit units (48 bits): the fast
+// paths of both UTF-7 forms move whole groups while a run is aligned to one.
+enum { kGroupDigits = 8, kGroupUnits = 3 };
+
+// Decodes eight digits at s into three units at target; false (nothing
+// written) when one of them is not in the alphabet.
+inline bool decodeDigitGroup(const Base64Alphabet& alphabet, const unsigned char* s, unsigned char* target) {
+    uint64_t bits = 0;
+    for (int i = 0; i < kGroupDigits; ++i) {
+        const int sextet = base64Index(alphabet, s[i]);
+        if (sextet < 0) return false;
+        bits = bits << 6 | static_cast<uint64_t>(sextet);
+    }
+    storeUnit(target, static_cast<uint16_t>(bits >> 32));
+    storeUnit(target + 2, static_cast<uint16_t>(bits >> 16));
+    storeUnit(target + 4, static_cast<uint16_t>(bits));
+    return true;
+}
+
+// Encodes three units into eight digits.
+inline void encodeUnitGroup(const Base64Alphabet& alphabet, uint16_t a, uint16_t b, uint16_t c, unsigned char* out) {
+    const uint64_t bits = static_cast<uint64_t>(a) << 32 | static_cast<uint64_t>(b) << 16 | c;
+    for (int i = 0; i < kGroupDigits; ++i)
+        out[i] = static_cast<unsigned char>(alphabet.digits[(bits >> (42 - 6 * i)) & 0x3F]);
 }
 
 // The state of a decoder between calls: inside a run or not, the bits read

@@ -82,6 +82,14 @@ NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target,
             break;
         }
         const unsigned char c = source[in];
+        if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
+            targetCapacity - out >= 2 * kGroupUnits && decodeDigitGroup(alphabet, source + in, target + out)) {
+            state.first = false;
+            state.wroteOne = true;
+            in += kGroupDigits;
+            out += 2 * kGroupUnits;
+            continue;
+        }
         if (state.shifted) {
             const int sextet = base64Index(alphabet, c);
             if (sextet >= 0) {
@@ -158,6 +166,30 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target,
         if (out.full()) {
             stopped = true;
             break;
+        }
+        if (!fShifted) {
+            // A run of characters written as themselves.
+            const uint32_t room = out.full() ? 0 : out.room();
+            unsigned char* space = out.space(0);
+            uint32_t direct = 0;
+            uint16_t unit;
+            while (direct < room && position + direct < units && !mustShift(unit = loadUnit(source + 2 * (position + direct))))
+                space[direct++] = static_cast<unsigned char>(unit);
+            out.advance(direct);
+            position += direct;
+            if (position == units) break;
+        }
+        if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {
+            const uint16_t a = loadUnit(source + 2 * position), b = loadUnit(source + 2 * position + 2),
+                           c = loadUnit(source + 2 * position + 4);
+            // "&" inside a run closes it, so it never joins a group.
+            unsigned char* space = out.space(kGroupDigits);
+            if (space != nullptr && mustShift(a) && mustShift(b) && mustShift(c) && a != '&' && b != '&' && c != '&') {
+                encodeUnitGroup(alphabet, a, b, c, space);
+                out.advance(kGroupDigits);
+                position += kGroupUnits - 1;
+                continue;
+            }
         }
         const uint16_t r = loadUnit(source + 2 * position);
         const bool needShift = mustShift(r);

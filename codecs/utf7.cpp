@@ -42,6 +42,10 @@ const MustShiftTable& mustShiftTable() {
     return table;
 }
 
+inline bool mustShift(const MustShiftTable& table, uint16_t unit) {
+    return unit > 0x7F || table.mustShift[unit];
+}
+
 class TUTF7ToUnicodeConverter : public TEncodingConverter {
 public:
     TUTF7ToUnicodeConverter()
@@ -105,6 +109,14 @@ NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
             break;
         }
         const unsigned char c = source[in];
+        if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
+            targetCapacity - out >= 2 * kGroupUnits && decodeDigitGroup(alphabet, source + in, target + out)) {
+            state.first = false;
+            state.wroteOne = true;
+            in += kGroupDigits;
+            out += 2 * kGroupUnits;
+            continue;
+        }
         if (state.shifted) {
             const int sextet = base64Index(alphabet, c);
             if (sextet >= 0) {
@@ -179,8 +191,32 @@ NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* tar
                 status = NLS_OUTPUT_FULL;
                 break;
             }
+            if (!fShifted) {
+                // A run of characters written as themselves.
+                const uint32_t room = out.full() ? 0 : out.room();
+                unsigned char* space = out.space(0);
+                uint32_t direct = 0;
+                uint16_t unit;
+                while (direct < room && position + direct < units &&
+                       !mustShift(table, unit = loadUnit(source + 2 * (position + direct))))
+                    space[direct++] = static_cast<unsigned char>(unit);
+                out.advance(direct);
+                position += direct;
+                if (position == units) break;
+            }
+            if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {
+                const uint16_t a = loadUnit(source + 2 * position), b = loadUnit(source + 2 * position + 2),
+                               c = loadUnit(source + 2 * position + 4);
+                unsigned char* space = out.space(kGroupDigits);
+                if (space != nullptr && mustShift(table, a) && mustShift(table, b) && mustShift(table, c)) {
+                    encodeUnitGroup(alphabet, a, b, c, space);
+                    out.advance(kGroupDigits);
+                    position += kGroupUnits - 1;
+                    continue;
+                }
+            }
             const uint16_t r = loadUnit(source + 2 * position);
-            const bool needShift = r > 0x7F || table.mustShift[r];
+            const bool needShift = mustShift(table, r);
             if (needShift && !fShifted) {
                 out.put('+');
                 if (r == '+') {
