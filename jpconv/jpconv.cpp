@@ -14,8 +14,13 @@
 
 #include <new>
 
-#include "jpconv/tables.h"
 #include "velta/velta.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include "jpconv/tables.h"
+#endif
 
 #if defined(_WIN32)
 #define JPCONV_EXPORT extern "C" __declspec(dllexport)
@@ -55,8 +60,10 @@ const UnicodeTableSet kIso2022JpSet = {kIso2022JpCsid, {{kJis0208Table, 0x21, 0x
 // module, elsewhere the directory of resources linked into it.
 void* tableModule() {
 #if defined(_WIN32)
-    extern void* JapaneseModuleHandle();
-    return JapaneseModuleHandle();
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&tableModule), &module);
+    return module;
 #else
     return const_cast<NLS_ResourceDirectory*>(&gJapaneseResources);
 #endif

@@ -222,9 +222,17 @@ TEST_F(Library, DataDirectoryTakesConv30AndOneSeparator) {
     struct {
         const char* directory;
         const char* path;
-    } cases[] = {{"/opt/nls", "/opt/nls/conv30/"}, {"/opt/nls/", "/opt/nls/conv30/"},
-                 {nullptr, "./conv30/"},         {"", "./conv30/"},
-                 {"D:\\nls\\", "D:\\nls\\/conv30/"}};
+    } cases[] = {
+#if defined(_WIN32)
+        {"D:\\nls", "D:\\nls\\conv30\\"}, {"D:\\nls\\", "D:\\nls\\conv30\\"},
+        {nullptr, ".\\conv30\\"},          {"", ".\\conv30\\"},
+        {"D:/nls/", "D:/nls/\\conv30\\"},
+#else
+        {"/opt/nls", "/opt/nls/conv30/"}, {"/opt/nls/", "/opt/nls/conv30/"},
+        {nullptr, "./conv30/"},         {"", "./conv30/"},
+        {"D:\\nls\\", "D:\\nls\\/conv30/"},
+#endif
+    };
     for (const auto& c : cases) {
         EncodingConverter::setDataDirectory(c.directory);
         EXPECT_STREQ(EncodingConverter::getDataDirectory(), c.path);
@@ -232,14 +240,15 @@ TEST_F(Library, DataDirectoryTakesConv30AndOneSeparator) {
 }
 
 TEST_F(Library, InitializeChoosesArgumentThenEnvironmentThenCurrentDirectory) {
-    setenv("ZP_NLS_DATADIRECTORY", "/from/environment", 1);
+    velta_test::setEnvironment("ZP_NLS_DATADIRECTORY", "/from/environment");
+    const std::string separator(1, EncodingConverter::kDefaultConverterPath[6]);
     EXPECT_EQ(NLS_EncInitialize(nullptr, "/from/argument"), NLS_SUCCESS);
-    EXPECT_STREQ(EncodingConverter::getDataDirectory(), "/from/argument/conv30/");
+    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()), "/from/argument" + separator + "conv30" + separator);
     EXPECT_EQ(NLS_EncInitialize(nullptr, ""), NLS_SUCCESS);
-    EXPECT_STREQ(EncodingConverter::getDataDirectory(), "/from/environment/conv30/");
-    unsetenv("ZP_NLS_DATADIRECTORY");
+    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()), "/from/environment" + separator + "conv30" + separator);
+    velta_test::unsetEnvironment("ZP_NLS_DATADIRECTORY");
     EXPECT_EQ(NLS_EncInitialize(nullptr, nullptr), NLS_SUCCESS);
-    EXPECT_STREQ(EncodingConverter::getDataDirectory(), "./conv30/");
+    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()), "." + separator + "conv30" + separator);
 }
 
 TEST_F(Library, ReinitializingKeepsObjectsOfTheReplacedRegistryWorking) {

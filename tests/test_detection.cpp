@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#ifdef VELTA_HAVE_ICONV
 #include <iconv.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -22,8 +24,6 @@ Bytes hexBytes(const char* text) {
     }
     return result;
 }
-
-Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 struct Detected {
     NLS_Status status;
@@ -124,6 +124,9 @@ TEST(BufferDetection, JapaneseChecks) {
     EXPECT_EQ(DetectJapanese(kShiftJisCode, ambiguous.data(), 0), kUndecided);
 }
 
+#ifdef VELTA_HAVE_ICONV
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
 Bytes iconvFromUtf8(const char* to, const std::string& text) {
     iconv_t cd = iconv_open(to, "UTF-8");
     EXPECT_NE(cd, (iconv_t)-1) << to;
@@ -152,5 +155,7 @@ TEST(BufferDetection, RealJapaneseText) {
     EXPECT_EQ(detect(iconvFromUtf8("EUC-JP", utf8)).name, "Extended_UNIX_Code_Packed_Format_for_Japanese");
     EXPECT_EQ(detect(iconvFromUtf8("ISO-2022-JP", utf8)).name, "ISO-2022-JP");
 }
+
+#endif
 
 }  // namespace

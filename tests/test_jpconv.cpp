@@ -1,7 +1,9 @@
 // The Japanese converter library, loaded through the shipped registry files
 // from a data directory under test.
 #include <gtest/gtest.h>
+#ifdef VELTA_HAVE_ICONV
 #include <iconv.h>
+#endif
 
 #include <fstream>
 #include <string>
@@ -22,6 +24,7 @@ void copyFile(const std::string& from, const std::string& to) {
     out << in.rdbuf();
 }
 
+#ifdef VELTA_HAVE_ICONV
 std::string iconvText(const char* to, const char* from, const std::string& text, bool* ok = nullptr) {
     iconv_t cd = iconv_open(to, from);
     std::string output(text.size() * 4 + 64, '\0');
@@ -52,6 +55,8 @@ std::string jisCharacters(bool katakana) {
     return euc;
 }
 
+#endif
+
 const char kSample[] = u8"今日はいい天気ですね。Velta で文字コードを変換します。\n"
                        u8"東京駅、十時。ﾊﾝｶｸ and ASCII: A-Z {}[] #1\n";
 
@@ -60,7 +65,7 @@ protected:
     void SetUp() override {
         for (const char* file : {"encreg.txt", "aliasreg.txt", "javareg.txt"})
             copyFile(std::string(VELTA_SOURCE_DIR) + "/data/conv30/" + file, dir.dataPath() + file);
-        copyFile(VELTA_JPCONV, dir.dataPath() + "jpconv3230.so");
+        copyFile(VELTA_JPCONV, dir.dataPath() + "jpconv" + kLibrarySuffix);
         ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
     }
     std::string convert(const char* from, const char* to, const std::string& text, NLS_Status* status = nullptr) {
@@ -82,6 +87,7 @@ TEST_F(Jpconv, NamesAndConvertersComeFromTheShippedDataDirectory) {
     }
 }
 
+#ifdef VELTA_HAVE_ICONV
 TEST_F(Jpconv, EveryJisX0208CharacterAndTheKatakanaMatchIconv) {
     const std::string all = jisCharacters(true);
     const std::string withoutKatakana = jisCharacters(false);
@@ -114,6 +120,8 @@ TEST_F(Jpconv, TheListedDifferencesFromIconv) {
     EXPECT_EQ(convert("UTF-8", kIso2022Jp, u8"ｶ"), "?");
 }
 
+#endif
+
 TEST_F(Jpconv, RealTextRoundTripsAndIsDetected) {
     for (const char* encoding : {kShiftJis, kEucJp}) {
         const std::string encoded = convert("UTF-8", encoding, kSample);
@@ -126,7 +134,7 @@ TEST_F(Jpconv, RealTextRoundTripsAndIsDetected) {
         EXPECT_STREQ(NLS_GetNormalizedEncodingName(detected.encodingName), NLS_GetNormalizedEncodingName(encoding));
     }
     const std::string jis = convert("UTF-8", kIso2022Jp, u8"今日は ASCII と漢字。\n");
-    EXPECT_EQ(jis, iconvText("ISO-2022-JP", "UTF-8", u8"今日は ASCII と漢字。\n"));
+    EXPECT_EQ(jis, "\x1B$B:#F|$O\x1B(B ASCII \x1B$B$H4A;z!#\x1B(B\n") << "as iconv writes it";
     EXPECT_EQ(convert(kIso2022Jp, "UTF-8", jis), u8"今日は ASCII と漢字。\n");
     EXPECT_EQ(convert(kIso2022Jp, "UTF-8", "\x1B$@\x30\x21\x1B(J\x5C\x1B(I\x31\x1B(B"), u8"亜¥ｱ");
 }

@@ -4,6 +4,9 @@
 #include <map>
 
 #include "converter_calls.h"
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 #ifdef VELTA_HAVE_ICU
 #include <unicode/ucnv.h>
 #endif
@@ -97,7 +100,15 @@ bool lookupStored(const uint16_t* table, uint16_t x, uint16_t* result) {
     return false;
 }
 
+// A resource of the library's module, as the platform stores it.
 const uint16_t* resource(const char* name, uint32_t* units) {
+#if defined(_WIN32)
+    HMODULE module = static_cast<HMODULE>(TEncodingConverter::LibraryModule());
+    HRSRC found = FindResourceA(module, name, MAKEINTRESOURCEA(10));
+    if (found == nullptr) return nullptr;
+    *units = SizeofResource(module, found) / 2;
+    return static_cast<const uint16_t*>(LockResource(LoadResource(module, found)));
+#else
     const NLS_ResourceDirectory* directory =
         static_cast<const NLS_ResourceDirectory*>(TEncodingConverter::LibraryModule());
     for (uint32_t i = 0; i < directory->count; ++i) {
@@ -107,6 +118,7 @@ const uint16_t* resource(const char* name, uint32_t* units) {
         }
     }
     return nullptr;
+#endif
 }
 
 TEST(MacRomanResources, TheStoredTablesHaveTheirDocumentedShape) {

@@ -20,9 +20,9 @@ protected:
         dir.installPlugin("Xyz");
         dir.installPlugin("xyz");
         logPath = dir.path() + "/plugin.log";
-        setenv("VELTA_TEST_PLUGIN_LOG", logPath.c_str(), 1);
+        velta_test::setEnvironment("VELTA_TEST_PLUGIN_LOG", logPath.c_str());
     }
-    void TearDown() override { unsetenv("VELTA_TEST_PLUGIN_LOG"); }
+    void TearDown() override { velta_test::unsetEnvironment("VELTA_TEST_PLUGIN_LOG"); }
 
     int logged(const std::string& event) {
         std::ifstream in(logPath);
@@ -132,10 +132,17 @@ TEST_F(Linker, LibraryNamesAreCaseSensitive) {
 }
 
 TEST_F(Linker, FileNamesFollowTheDataDirectory) {
+#if defined(_WIN32)
+    TDLLLinker linker(nullptr, 0, ".\\conv30\\");
+    char fileName[256];
+    ASSERT_TRUE(linker.LibraryFileName("xyz", fileName, sizeof fileName));
+    EXPECT_STREQ(fileName, ".\\conv30\\xyz3230.dll");
+#else
     TDLLLinker linker(nullptr, 0, "./conv30/");
     char fileName[256];
     ASSERT_TRUE(linker.LibraryFileName("xyz", fileName, sizeof fileName));
     EXPECT_STREQ(fileName, "./conv30/xyz3230.so");
+#endif
 }
 
 TEST_F(Linker, NamesThatCouldLeaveTheDataDirectoryAreRefused) {

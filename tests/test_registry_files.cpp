@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -112,7 +112,7 @@ TEST_F(RegistryFiles, JavaNamesMapBothWaysInAnyLetterCase) {
 }
 
 TEST_F(RegistryFiles, AFileThatCannotBeReadAddsNothingAndTheOthersAreRead) {
-    ASSERT_EQ(mkdir((dir.dataPath() + "encreg.txt").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.dataPath() + "encreg.txt"));
     dir.writeDataFile("aliasreg.txt", "readable UTF-8\n");
     initialize();
     EXPECT_EQ(registry()->EncodingCount(), 14u);
@@ -124,12 +124,12 @@ protected:
     void SetUp() override {
         dir.installPlugin();
         logPath = dir.path() + "/plugin.log";
-        setenv("VELTA_TEST_PLUGIN_LOG", logPath.c_str(), 1);
+        velta_test::setEnvironment("VELTA_TEST_PLUGIN_LOG", logPath.c_str());
         dir.writeDataFile("encreg.txt", std::string("// the tests' converter library\n") + kPluginRecord);
     }
     void TearDown() override {
-        unsetenv("VELTA_TEST_PLUGIN_LOG");
-        unsetenv("ZP_NLS_DATADIRECTORY");
+        velta_test::unsetEnvironment("VELTA_TEST_PLUGIN_LOG");
+        velta_test::unsetEnvironment("ZP_NLS_DATADIRECTORY");
         RegistryFiles::TearDown();
     }
     int unloads() {
@@ -165,7 +165,7 @@ TEST_F(ConverterLibraryFromFiles, ThroughTheInitializeArgument) {
 }
 
 TEST_F(ConverterLibraryFromFiles, ThroughTheEnvironment) {
-    setenv("ZP_NLS_DATADIRECTORY", dir.path().c_str(), 1);
+    velta_test::setEnvironment("ZP_NLS_DATADIRECTORY", dir.path().c_str());
     convertListAndTerminate();
 }
 

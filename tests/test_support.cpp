@@ -3,11 +3,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace velta_test {
 
@@ -168,20 +168,36 @@ Conversion convertInPieces(const char* from, const char* to, const Bytes& input,
     return result;
 }
 
+void setEnvironment(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+void unsetEnvironment(const char* name) {
+#if defined(_WIN32)
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
 TemporaryDirectory::TemporaryDirectory() {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/velta-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) fPath = buffer.data();
-    mkdir((fPath + "/conv30").c_str(), 0755);
+    namespace fs = std::filesystem;
+    std::random_device device;
+    std::error_code error;
+    for (int attempt = 0; attempt < 100 && fPath.empty(); ++attempt) {
+        const fs::path candidate = fs::temp_directory_path(error) / ("velta-" + std::to_string(device()));
+        if (fs::create_directory(candidate, error)) fPath = candidate.string();
+    }
+    fs::create_directory(fs::path(fPath) / "conv30", error);
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
-    if (fPath.empty()) return;
-    std::string command = "rm -rf '" + fPath + "'";
-    if (system(command.c_str()) != 0) {
-    }
+    std::error_code error;
+    if (!fPath.empty()) std::filesystem::remove_all(fPath, error);
 }
 
 void TemporaryDirectory::writeDataFile(const std::string& name, const std::string& contents) const {
@@ -194,7 +210,7 @@ void TemporaryDirectory::writeDataFile(const std::string& name, const std::strin
 void TemporaryDirectory::installPlugin(const std::string& name) const {
 #ifdef VELTA_TEST_PLUGIN
     std::ifstream in(VELTA_TEST_PLUGIN, std::ios::binary);
-    std::ofstream out(dataPath() + name + "3230.so", std::ios::binary);
+    std::ofstream out(dataPath() + name + kLibrarySuffix, std::ios::binary);
     out << in.rdbuf();
 #else
     (void)name;

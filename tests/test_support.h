@@ -64,6 +64,16 @@ protected:
     void TearDown() override { NLS_EncTerminate(); }
 };
 
+// The file-name suffix of converter libraries on this platform.
+#if defined(_WIN32)
+const char kLibrarySuffix[] = "3230.dll";
+#else
+const char kLibrarySuffix[] = "3230.so";
+#endif
+
+void setEnvironment(const char* name, const char* value);
+void unsetEnvironment(const char* name);
+
 // A fresh directory under the system's temporary directory, removed at the end.
 class TemporaryDirectory {
 public:
@@ -73,7 +83,8 @@ public:
     // Writes <path>/conv30/<name>.
     void writeDataFile(const std::string& name, const std::string& contents) const;
     std::string dataPath() const { return fPath + "/conv30/"; }
-    // Copies the tests' converter library into conv30/ as <name>3230.so.
+    // Copies the tests' converter library into conv30/ as <name>3230.so
+    // (3230.dll on Windows).
     void installPlugin(const std::string& name = "testconv") const;
 
 private:

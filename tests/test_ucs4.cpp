@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#ifdef VELTA_HAVE_ICONV
 #include <iconv.h>
+#endif
 
 #include "converter_calls.h"
 
@@ -67,6 +69,7 @@ TEST(Ucs4, ASurrogatePairIsNeverSplitByAFullOutput) {
     }
 }
 
+#ifdef VELTA_HAVE_ICONV
 Bytes iconvConvert(const char* to, const char* from, const Bytes& input) {
     iconv_t cd = iconv_open(to, from);
     EXPECT_NE(cd, (iconv_t)-1);
@@ -109,5 +112,7 @@ TEST(Ucs4, EveryScalarValueCrossesFromUtf8AndBackLikeIconv) {
     EXPECT_TRUE(back.output == utf8);
     NLS_EncTerminate();
 }
+
+#endif
 
 }  // namespace

@@ -12,6 +12,14 @@
 
 #include "velta/velta.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#define TESTCONV_EXPORT extern "C" __declspec(dllexport)
+#else
+#define TESTCONV_EXPORT extern "C" __attribute__((visibility("default")))
+extern const NLS_ResourceDirectory gTestResources;
+#endif
+
 namespace {
 
 void logEvent(const char* event) {
@@ -49,16 +57,20 @@ public:
     }
 };
 
-// A single-byte code page: 0x20-0x7E are ASCII, 0xA0-0xA1 are U+263A-U+263B.
-alignas(4) const uint16_t kToUnicode[] = {2, 4, 5, 11, 0x0000, 0x0020, 0x007E, 0x0020,
-                                          0x00A0, 0x00A1, 0x263A};
-alignas(4) const uint16_t kFromUnicode[] = {2, 4, 5, 11, 0x0000, 0x0020, 0x007E, 0x0020,
-                                            0x263A, 0x263B, 0x00A0};
-const NLS_ResourceEntry kResources[] = {
-    {"TESTCP.UT", kToUnicode, sizeof kToUnicode},
-    {"TESTCP.UF", kFromUnicode, sizeof kFromUnicode},
-};
-const NLS_ResourceDirectory kModule = {kResources, 2};
+// The module whose resources hold the code page's tables (TESTCP.UT and
+// TESTCP.UF): this DLL itself on Windows, elsewhere the directory of
+// resources linked into this library.
+void* tableModule() {
+#if defined(_WIN32)
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&tableModule), &module);
+    return module;
+#else
+    return const_cast<NLS_ResourceDirectory*>(&gTestResources);
+#endif
+}
+
 resourceMapTable gResourceMap[] = {
     {10, {"TESTCP.UF", 0, nullptr, nullptr}, {"TESTCP.UT", 0, nullptr, nullptr}},
     {0, {nullptr, 0, nullptr, nullptr}, {nullptr, 0, nullptr, nullptr}},
@@ -67,22 +79,22 @@ const UnicodeTableSet kTableSet = {10, {{10, 0x00, 0xFF}, {0, 0xFF, 0}, {0, 0xFF
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) TEncodingConverter* NEWTESTUPPERTOUNICODE() {
+TESTCONV_EXPORT TEncodingConverter* NEWTESTUPPERTOUNICODE() {
     return new (std::nothrow) UpperToUnicode();
 }
 
-extern "C" __attribute__((visibility("default"))) TEncodingConverter* NEWTESTCODEPAGETOUNICODE() {
+TESTCONV_EXPORT TEncodingConverter* NEWTESTCODEPAGETOUNICODE() {
     return new (std::nothrow)
         TEncodingConverter("X-TEST-CODEPAGE", NLS_UCS2_NAME, &kTableSet, nullptr, nullptr, 10, 2,
-                           gResourceMap, const_cast<NLS_ResourceDirectory*>(&kModule), 0);
+                           gResourceMap, tableModule(), 0);
 }
 
-extern "C" __attribute__((visibility("default"))) TEncodingConverter* NEWUNICODETOTESTCODEPAGE() {
+TESTCONV_EXPORT TEncodingConverter* NEWUNICODETOTESTCODEPAGE() {
     return new (std::nothrow)
         TEncodingConverter(NLS_UCS2_NAME, "X-TEST-CODEPAGE", &kTableSet, nullptr, nullptr, 10, 1,
-                           gResourceMap, const_cast<NLS_ResourceDirectory*>(&kModule), 1);
+                           gResourceMap, tableModule(), 1);
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t TestPluginTableReferences() {
+TESTCONV_EXPORT int32_t TestPluginTableReferences() {
     return gResourceMap[0].toUCS2.refCount + gResourceMap[0].fromUCS2.refCount;
 }
