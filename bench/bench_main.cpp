@@ -4,7 +4,10 @@
 // Byte rates are of input bytes.
 #include <benchmark/benchmark.h>
 #include <iconv.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
@@ -204,6 +207,37 @@ void iconvOpenAndClose(benchmark::State& state, const char* from, const char* to
     for (auto _ : state) iconv_close(iconv_open(to, from));
 }
 
+// Starting the library from a data directory whose encreg.txt holds 10,000
+// records (and an aliasreg.txt of as many aliases).
+void loadLargeRegistryFiles(benchmark::State& state) {
+    char pattern[] = "/tmp/velta-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    const std::string directory = pattern;
+    const std::string conv30 = directory + "/conv30";
+    mkdir(conv30.c_str(), 0755);
+    FILE* encreg = fopen((conv30 + "/encreg.txt").c_str(), "w");
+    FILE* aliasreg = fopen((conv30 + "/aliasreg.txt").c_str(), "w");
+    for (int i = 0; i < 10000; ++i) {
+        fprintf(encreg, "x-bench-%d ISO-10646-UCS-2 benchlib NEWBENCH%d #\n", i, i);
+        fprintf(aliasreg, "x-alias-%d x-bench-%d\n", i, i);
+    }
+    fclose(encreg);
+    fclose(aliasreg);
+    for (auto _ : state) {
+        NLS_EncInitialize(nullptr, directory.c_str());
+        benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName("x-alias-9999"));
+        NLS_EncTerminate();
+    }
+    remove((conv30 + "/encreg.txt").c_str());
+    remove((conv30 + "/aliasreg.txt").c_str());
+    rmdir(conv30.c_str());
+    rmdir(directory.c_str());
+    NLS_EncInitialize(nullptr, nullptr);
+}
+
 void normalizeName(benchmark::State& state, const char* name) {
     for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName(name));
 }
@@ -220,6 +254,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("iconv/object/iconv_open UTF-8->UTF-16LE", iconvOpenAndClose, "UTF-8", "UTF-16LE");
     benchmark::RegisterBenchmark("velta/names/normalize latin1", normalizeName, "latin1");
     benchmark::RegisterBenchmark("velta/names/normalize ISO_8859-1:1987", normalizeName, "ISO_8859-1:1987");
+    benchmark::RegisterBenchmark("velta/registry/load 10000 records", loadLargeRegistryFiles)->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
