@@ -28,4 +28,74 @@ const Base64Alphabet& modifiedUtf7Alphabet() {
     return alphabet;
 }
 
+NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsigned char* target,
+                          uint32_t* targetLength, uint32_t targetCapacity, const unsigned char* source,
+                          uint32_t sourceLength, uint32_t* sourceConsumed) {
+    NLS_Status status = NLS_SUCCESS;
+    uint32_t in = 0;
+    uint32_t out = 0;
+    for (;;) {
+        if (in == sourceLength) {
+            if (state.shifted && !endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
+            break;
+        }
+        const unsigned char c = source[in];
+        if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
+            targetCapacity - out >= 2 * kGroupUnits && decodeDigitGroup(form.alphabet, source + in, target + out)) {
+            state.first = false;
+            state.wroteOne = true;
+            in += kGroupDigits;
+            out += 2 * kGroupUnits;
+            continue;
+        }
+        if (state.shifted) {
+            const int sextet = base64Index(form.alphabet, c);
+            if (sextet >= 0) {
+                if (!decodeSextet(state, sextet, target, targetCapacity, &out)) {
+                    status = NLS_OUTPUT_FULL;
+                    break;
+                }
+                ++in;
+                continue;
+            }
+            if (c == '-' || (form.shiftClosesRun && c == form.shift)) {
+                // "+-" ("&-") stands for the shift byte; otherwise the byte
+                // only closes the run.
+                const bool literalShift = state.first && c == '-';
+                if (literalShift && targetCapacity - out < 2) {
+                    status = NLS_OUTPUT_FULL;
+                    break;
+                }
+                if (!endRunIsValid(state, literalShift)) status = NLS_INVALID_INPUT;
+                if (literalShift) {
+                    storeUnit(target + out, form.shift);
+                    out += 2;
+                }
+                ++in;
+                continue;
+            }
+            if (!endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
+        }
+        if (c == form.shift) {
+            state.shifted = true;
+            state.first = true;
+            state.wroteOne = false;
+            ++in;
+            continue;
+        }
+        if (targetCapacity - out < 2) {
+            status = NLS_OUTPUT_FULL;
+            break;
+        }
+        if (c > 0x7F) status = NLS_INVALID_INPUT;
+        storeUnit(target + out, c);
+        out += 2;
+        ++in;
+    }
+    *targetLength = out;
+    *sourceConsumed = in;
+    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
+    return status;
+}
+
 }  // namespace velta

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "converters/units.h"
+#include "velta/nls.h"
 
 namespace velta {
 
@@ -153,6 +154,36 @@ inline bool endRunIsValid(Base64DecoderState& state, bool emptyRunAllowed) {
     state.buffer.clear();
     state.shifted = false;
     return valid;
+}
+
+// The two forms of UTF-7: the byte that opens a base64 run (written before
+// "-", it stands for itself) and whether that byte inside a run closes it.
+struct Utf7Form {
+    const Base64Alphabet& alphabet;
+    unsigned char shift;   // "+" (RFC 2152) or "&" (RFC 3501)
+    bool shiftClosesRun;   // "&" closes a run of modified UTF-7
+};
+
+// Decodes UTF-7 text of either form into UCS-2, keeping the run state in
+// `state` between calls (the Convert contract of the converters): a byte is
+// consumed only once everything it yields is stored, so the consumed count
+// and the kept state resume exactly. The end of the input ends any run.
+NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsigned char* target,
+                          uint32_t* targetLength, uint32_t targetCapacity, const unsigned char* source,
+                          uint32_t sourceLength, uint32_t* sourceConsumed);
+
+// Copies the units that stand for themselves (no base64 run open), as long
+// as the output has room; returns how many.
+template <typename MustShift>
+uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& out, MustShift mustShift) {
+    unsigned char* space = out.full() ? nullptr : out.space(0);
+    const uint32_t room = space != nullptr ? out.room() : 0;
+    uint32_t direct = 0;
+    uint16_t unit;
+    while (direct < room && direct < units && !mustShift(unit = loadUnit(source + 2 * direct)))
+        space[direct++] = static_cast<unsigned char>(unit);
+    out.advance(direct);
+    return direct;
 }
 
 }  // namespace velta

@@ -71,72 +71,8 @@ NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target,
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    const Base64Alphabet& alphabet = modifiedUtf7Alphabet();
-    Base64DecoderState& state = fState;
-    NLS_Status status = NLS_SUCCESS;
-    uint32_t in = 0;
-    uint32_t out = 0;
-    for (;;) {
-        if (in == sourceLength) {
-            if (state.shifted && !endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
-            break;
-        }
-        const unsigned char c = source[in];
-        if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
-            targetCapacity - out >= 2 * kGroupUnits && decodeDigitGroup(alphabet, source + in, target + out)) {
-            state.first = false;
-            state.wroteOne = true;
-            in += kGroupDigits;
-            out += 2 * kGroupUnits;
-            continue;
-        }
-        if (state.shifted) {
-            const int sextet = base64Index(alphabet, c);
-            if (sextet >= 0) {
-                if (!decodeSextet(state, sextet, target, targetCapacity, &out)) {
-                    status = NLS_OUTPUT_FULL;
-                    break;
-                }
-                ++in;
-                continue;
-            }
-            if (c == '-' || c == '&') {
-                // "&-" stands for "&"; otherwise the byte only closes the run.
-                const bool ampersand = state.first && c == '-';
-                if (ampersand && targetCapacity - out < 2) {
-                    status = NLS_OUTPUT_FULL;
-                    break;
-                }
-                if (!endRunIsValid(state, ampersand)) status = NLS_INVALID_INPUT;
-                if (ampersand) {
-                    storeUnit(target + out, '&');
-                    out += 2;
-                }
-                ++in;
-                continue;
-            }
-            if (!endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
-        }
-        if (c == '&') {
-            state.shifted = true;
-            state.first = true;
-            state.wroteOne = false;
-            ++in;
-            continue;
-        }
-        if (targetCapacity - out < 2) {
-            status = NLS_OUTPUT_FULL;
-            break;
-        }
-        if (c > 0x7F) status = NLS_INVALID_INPUT;
-        storeUnit(target + out, c);
-        out += 2;
-        ++in;
-    }
-    *targetLength = out;
-    *sourceConsumed = in;
-    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-    return status;
+    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState, target, targetLength, targetCapacity, source, sourceLength,
+                          sourceConsumed);
 }
 
 // "&", "&-" and "-&-" are written only with a byte to spare after them;
@@ -168,15 +104,7 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target,
             break;
         }
         if (!fShifted) {
-            // A run of characters written as themselves.
-            const uint32_t room = out.full() ? 0 : out.room();
-            unsigned char* space = out.space(0);
-            uint32_t direct = 0;
-            uint16_t unit;
-            while (direct < room && position + direct < units && !mustShift(unit = loadUnit(source + 2 * (position + direct))))
-                space[direct++] = static_cast<unsigned char>(unit);
-            out.advance(direct);
-            position += direct;
+            position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
             if (position == units) break;
         }
         if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {

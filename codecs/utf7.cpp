@@ -90,80 +90,14 @@ private:
     uint32_t fPendingCount = 0;
 };
 
-// A byte is consumed only once everything it yields is stored, so the
-// consumed count and the kept state together resume exactly.
 NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                             uint32_t targetCapacity, const unsigned char* source,
                                             uint32_t sourceLength, uint32_t* sourceConsumed) {
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    const Base64Alphabet& alphabet = utf7Alphabet();
-    Base64DecoderState& state = fState;
-    NLS_Status status = NLS_SUCCESS;
-    uint32_t in = 0;
-    uint32_t out = 0;
-    for (;;) {
-        if (in == sourceLength) {
-            if (state.shifted && !endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
-            break;
-        }
-        const unsigned char c = source[in];
-        if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
-            targetCapacity - out >= 2 * kGroupUnits && decodeDigitGroup(alphabet, source + in, target + out)) {
-            state.first = false;
-            state.wroteOne = true;
-            in += kGroupDigits;
-            out += 2 * kGroupUnits;
-            continue;
-        }
-        if (state.shifted) {
-            const int sextet = base64Index(alphabet, c);
-            if (sextet >= 0) {
-                if (!decodeSextet(state, sextet, target, targetCapacity, &out)) {
-                    status = NLS_OUTPUT_FULL;
-                    break;
-                }
-                ++in;
-                continue;
-            }
-            if (c == '-') {
-                // "+-" stands for "+"; a "-" after digits only closes the run.
-                const bool plusSign = state.first;
-                if (plusSign && targetCapacity - out < 2) {
-                    status = NLS_OUTPUT_FULL;
-                    break;
-                }
-                if (!endRunIsValid(state, plusSign)) status = NLS_INVALID_INPUT;
-                if (plusSign) {
-                    storeUnit(target + out, '+');
-                    out += 2;
-                }
-                ++in;
-                continue;
-            }
-            if (!endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
-        }
-        if (c == '+') {
-            state.shifted = true;
-            state.first = true;
-            state.wroteOne = false;
-            ++in;
-            continue;
-        }
-        if (targetCapacity - out < 2) {
-            status = NLS_OUTPUT_FULL;
-            break;
-        }
-        if (c > 0x7F) status = NLS_INVALID_INPUT;
-        storeUnit(target + out, c);
-        out += 2;
-        ++in;
-    }
-    *targetLength = out;
-    *sourceConsumed = in;
-    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-    return status;
+    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, fState, target, targetLength, targetCapacity, source, sourceLength,
+                          sourceConsumed);
 }
 
 bool isBase64DigitOrHyphen(uint16_t unit) {
@@ -192,16 +126,8 @@ NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* tar
                 break;
             }
             if (!fShifted) {
-                // A run of characters written as themselves.
-                const uint32_t room = out.full() ? 0 : out.room();
-                unsigned char* space = out.space(0);
-                uint32_t direct = 0;
-                uint16_t unit;
-                while (direct < room && position + direct < units &&
-                       !mustShift(table, unit = loadUnit(source + 2 * (position + direct))))
-                    space[direct++] = static_cast<unsigned char>(unit);
-                out.advance(direct);
-                position += direct;
+                position += copyDirectRun(source + 2 * position, units - position, out,
+                                          [&table](uint16_t unit) { return mustShift(table, unit); });
                 if (position == units) break;
             }
             if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {
