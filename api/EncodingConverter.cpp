@@ -122,7 +122,8 @@ TEncodingRegistry* EncodingConverter::getEncodingRegistry() {
 }
 
 void EncodingConverter::registerStaticLibrary(char* table) {
-    if (TEncodingRegistry* registry = registryOnFirstNeed()) registry->RegisterStaticConverters(table);
+    if (TEncodingRegistry* registry = registryOnFirstNeed())
+        registry->RegisterStaticConverters(table);
 }
 
 const char* EncodingConverter::normalizedEncodingName(const char* name) {
@@ -307,7 +308,9 @@ uint32_t EncodingConverter::leftover(unsigned char* dst, uint32_t dstLen) {
     return size;
 }
 
-NLS_Status EncodingConverter::status() { return fStatus; }
+NLS_Status EncodingConverter::status() {
+    return fStatus;
+}
 
 short EncodingConverter::intermidiateCSIDForUnicodeConversion(short csid) {
     if (csid == 515) return 260;

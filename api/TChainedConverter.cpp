@@ -83,9 +83,10 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     }
     uint32_t delivered = 0;
     uint32_t written = 0;
-    const unsigned char* waiting = fIntermediateSize != 0 ? fIntermediate + fIntermediateStart : nullptr;
-    const NLS_Status second = fSecond->Convert(target, &written, targetCapacity, waiting,
-                                               fIntermediateSize, &delivered);
+    const unsigned char* waiting =
+        fIntermediateSize != 0 ? fIntermediate + fIntermediateStart : nullptr;
+    const NLS_Status second =
+        fSecond->Convert(target, &written, targetCapacity, waiting, fIntermediateSize, &delivered);
     if (delivered > fIntermediateSize) delivered = fIntermediateSize;
     if (written > targetCapacity) written = targetCapacity;
     *targetLength = written;

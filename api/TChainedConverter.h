@@ -30,13 +30,13 @@ private:
     static NLS_Status firstStageOutcome(NLS_Status status, uint32_t consumed, uint32_t length,
                                         uint32_t produced);
 
-    unsigned char* fIntermediate;     // owned; reused from call to call
-    uint32_t fIntermediateSize;       // bytes of text waiting
+    unsigned char* fIntermediate;  // owned; reused from call to call
+    uint32_t fIntermediateSize;    // bytes of text waiting
     TEncodingConverter* fSecond;
     TEncodingConverter* fFirst;
     uint32_t fIntermediateCapacity;
-    uint32_t fIntermediateStart;      // offset of the waiting text
-    NLS_Status fPendingOutcome;       // first stage's result, reported once delivered
+    uint32_t fIntermediateStart;  // offset of the waiting text
+    NLS_Status fPendingOutcome;   // first stage's result, reported once delivered
 };
 
 #endif

@@ -24,8 +24,8 @@ NLS_Status NLS_RegisterStaticLibrary(NLS_StaticConverterEntry* table) {
 NLS_Status NLS_ConvertBuffer(const char* from, const char* to, const unsigned char* src,
                              uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
                              uint32_t* outLen) {
-    if (from == nullptr || to == nullptr || src == nullptr || dst == nullptr ||
-        outLen == nullptr || dstLen == 0) {
+    if (from == nullptr || to == nullptr || src == nullptr || dst == nullptr || outLen == nullptr ||
+        dstLen == 0) {
         if (outLen != nullptr) *outLen = 0;
         return NLS_INVALID_PARAMETER;
     }

@@ -7,9 +7,9 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -57,8 +57,9 @@ void veltaStream(benchmark::State& state, const char* from, const char* to, Corp
     NLS_NewEncodingConverter(from, to, &object);
     for (auto _ : state) {
         uint32_t written = 0;
-        const NLS_Status status = NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
-                                                          output.data(), static_cast<uint32_t>(output.size()), &written);
+        const NLS_Status status =
+            NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                    output.data(), static_cast<uint32_t>(output.size()), &written);
         if (status != NLS_SUCCESS) state.SkipWithError("conversion failed");
         benchmark::DoNotOptimize(written);
     }
@@ -69,16 +70,16 @@ void veltaStream(benchmark::State& state, const char* from, const char* to, Corp
 // ICU's converter names for the pivot's byte order and the others.
 const char* icuName(const char* velta) {
     static const std::map<std::string, const char*> names = {
-        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"},      {"latin1", "ISO-8859-1"},
-        {"x-mac-roman", "macintosh"},    {"UTF-7", "UTF-7"},      {"IMAP-UTF-7", "IMAP-mailbox-name"},
+        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"}, {"latin1", "ISO-8859-1"},
+        {"x-mac-roman", "macintosh"},    {"UTF-7", "UTF-7"}, {"IMAP-UTF-7", "IMAP-mailbox-name"},
         {"ISO-10646-UCS-4", "UTF-32LE"}};
     return names.at(velta);
 }
 
 const char* iconvName(const char* velta) {
     static const std::map<std::string, const char*> names = {
-        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"},        {"latin1", "ISO-8859-1"},
-        {"x-mac-roman", "MACINTOSH"},    {"UTF-7", "UTF-7"},        {"ISO-10646-UCS-4", "UTF-32LE"}};
+        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"}, {"latin1", "ISO-8859-1"},
+        {"x-mac-roman", "MACINTOSH"},    {"UTF-7", "UTF-7"}, {"ISO-10646-UCS-4", "UTF-32LE"}};
     auto found = names.find(velta);
     return found == names.end() ? nullptr : found->second;
 }
@@ -94,16 +95,19 @@ void icuConvert(benchmark::State& state, const char* from, const char* to, Corpu
         for (auto _ : state) {
             int32_t length = 0;
             error = U_ZERO_ERROR;
-            u_strFromUTF8(reinterpret_cast<UChar*>(output.data()), static_cast<int32_t>(output.size() / 2), &length,
-                          reinterpret_cast<const char*>(input.data()), static_cast<int32_t>(input.size()), &error);
+            u_strFromUTF8(reinterpret_cast<UChar*>(output.data()),
+                          static_cast<int32_t>(output.size() / 2), &length,
+                          reinterpret_cast<const char*>(input.data()),
+                          static_cast<int32_t>(input.size()), &error);
             benchmark::DoNotOptimize(length);
         }
     } else if (source == "UTF-16LE" && target == "UTF-8") {
         for (auto _ : state) {
             int32_t length = 0;
             error = U_ZERO_ERROR;
-            u_strToUTF8(reinterpret_cast<char*>(output.data()), static_cast<int32_t>(output.size()), &length,
-                        reinterpret_cast<const UChar*>(input.data()), static_cast<int32_t>(input.size() / 2), &error);
+            u_strToUTF8(reinterpret_cast<char*>(output.data()), static_cast<int32_t>(output.size()),
+                        &length, reinterpret_cast<const UChar*>(input.data()),
+                        static_cast<int32_t>(input.size() / 2), &error);
             benchmark::DoNotOptimize(length);
         }
     } else {
@@ -116,8 +120,9 @@ void icuConvert(benchmark::State& state, const char* from, const char* to, Corpu
             UChar* pivotSource = pivot.data();
             UChar* pivotTarget = pivot.data();
             error = U_ZERO_ERROR;
-            ucnv_convertEx(out, in, &target_, target_ + output.size(), &source_, source_ + input.size(),
-                           pivot.data(), &pivotSource, &pivotTarget, pivot.data() + pivot.size(), true, true, &error);
+            ucnv_convertEx(out, in, &target_, target_ + output.size(), &source_,
+                           source_ + input.size(), pivot.data(), &pivotSource, &pivotTarget,
+                           pivot.data() + pivot.size(), true, true, &error);
             benchmark::DoNotOptimize(target_);
         }
         ucnv_close(in);
@@ -141,7 +146,8 @@ void iconvConvert(benchmark::State& state, const char* from, const char* to, Cor
         char* out = reinterpret_cast<char*>(output.data());
         size_t outLeft = output.size();
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) state.SkipWithError("iconv failed");
+        if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
+            state.SkipWithError("iconv failed");
         benchmark::DoNotOptimize(out);
     }
     iconv_close(cd);
@@ -165,25 +171,37 @@ struct Pair {
 };
 
 const Pair kPairs[] = {
-    {"UTF-8", "ISO-10646-UCS-2", true},    {"ISO-10646-UCS-2", "UTF-8", true},
-    {"latin1", "ISO-10646-UCS-2", false},  {"ISO-10646-UCS-2", "latin1", false},
-    {"x-mac-roman", "ISO-10646-UCS-2", false}, {"ISO-10646-UCS-2", "x-mac-roman", false},
-    {"UTF-7", "ISO-10646-UCS-2", true},    {"ISO-10646-UCS-2", "UTF-7", true},
-    {"IMAP-UTF-7", "ISO-10646-UCS-2", true}, {"ISO-10646-UCS-2", "IMAP-UTF-7", true},
-    {"ISO-10646-UCS-4", "ISO-10646-UCS-2", true}, {"ISO-10646-UCS-2", "ISO-10646-UCS-4", true},
-    {"UTF-8", "x-mac-roman", false},       {"latin1", "UTF-8", false},
+    {"UTF-8", "ISO-10646-UCS-2", true},
+    {"ISO-10646-UCS-2", "UTF-8", true},
+    {"latin1", "ISO-10646-UCS-2", false},
+    {"ISO-10646-UCS-2", "latin1", false},
+    {"x-mac-roman", "ISO-10646-UCS-2", false},
+    {"ISO-10646-UCS-2", "x-mac-roman", false},
+    {"UTF-7", "ISO-10646-UCS-2", true},
+    {"ISO-10646-UCS-2", "UTF-7", true},
+    {"IMAP-UTF-7", "ISO-10646-UCS-2", true},
+    {"ISO-10646-UCS-2", "IMAP-UTF-7", true},
+    {"ISO-10646-UCS-4", "ISO-10646-UCS-2", true},
+    {"ISO-10646-UCS-2", "ISO-10646-UCS-4", true},
+    {"UTF-8", "x-mac-roman", false},
+    {"latin1", "UTF-8", false},
 };
 
 void registerConversions() {
     for (const Pair& pair : kPairs) {
         for (Corpus corpus : {Corpus::kAscii, Corpus::kLatin, Corpus::kCjk, Corpus::kEmoji}) {
             if (!pair.wideCorpora && (corpus == Corpus::kCjk || corpus == Corpus::kEmoji)) continue;
-            const std::string name = std::string(pair.from) + "->" + pair.to + "/" + corpusName(corpus);
-            benchmark::RegisterBenchmark(("velta/" + name).c_str(), veltaStream, pair.from, pair.to, corpus);
-            benchmark::RegisterBenchmark(("icu/" + name).c_str(), icuConvert, pair.from, pair.to, corpus);
+            const std::string name =
+                std::string(pair.from) + "->" + pair.to + "/" + corpusName(corpus);
+            benchmark::RegisterBenchmark(("velta/" + name).c_str(), veltaStream, pair.from, pair.to,
+                                         corpus);
+            benchmark::RegisterBenchmark(("icu/" + name).c_str(), icuConvert, pair.from, pair.to,
+                                         corpus);
             if (strcmp(pair.from, "IMAP-UTF-7") != 0 && strcmp(pair.to, "IMAP-UTF-7") != 0)
-                benchmark::RegisterBenchmark(("iconv/" + name).c_str(), iconvConvert, pair.from, pair.to, corpus);
-            benchmark::RegisterBenchmark(("memcpy/" + name).c_str(), memcpyInput, pair.from, pair.to, corpus);
+                benchmark::RegisterBenchmark(("iconv/" + name).c_str(), iconvConvert, pair.from,
+                                             pair.to, corpus);
+            benchmark::RegisterBenchmark(("memcpy/" + name).c_str(), memcpyInput, pair.from,
+                                         pair.to, corpus);
         }
     }
 }
@@ -247,14 +265,19 @@ void normalizeName(benchmark::State& state, const char* name) {
 int main(int argc, char** argv) {
     NLS_EncInitialize(nullptr, nullptr);
     registerConversions();
-    benchmark::RegisterBenchmark("velta/object/direct UTF-8->ISO-10646-UCS-2", veltaMakeAndDelete, "UTF-8", "ISO-10646-UCS-2");
-    benchmark::RegisterBenchmark("velta/object/chain UTF-8->x-mac-roman", veltaMakeAndDelete, "UTF-8", "x-mac-roman");
+    benchmark::RegisterBenchmark("velta/object/direct UTF-8->ISO-10646-UCS-2", veltaMakeAndDelete,
+                                 "UTF-8", "ISO-10646-UCS-2");
+    benchmark::RegisterBenchmark("velta/object/chain UTF-8->x-mac-roman", veltaMakeAndDelete,
+                                 "UTF-8", "x-mac-roman");
     benchmark::RegisterBenchmark("icu/object/ucnv_open UTF-8", icuOpenAndClose, "UTF-8");
     benchmark::RegisterBenchmark("icu/object/ucnv_open macintosh", icuOpenAndClose, "macintosh");
-    benchmark::RegisterBenchmark("iconv/object/iconv_open UTF-8->UTF-16LE", iconvOpenAndClose, "UTF-8", "UTF-16LE");
+    benchmark::RegisterBenchmark("iconv/object/iconv_open UTF-8->UTF-16LE", iconvOpenAndClose,
+                                 "UTF-8", "UTF-16LE");
     benchmark::RegisterBenchmark("velta/names/normalize latin1", normalizeName, "latin1");
-    benchmark::RegisterBenchmark("velta/names/normalize ISO_8859-1:1987", normalizeName, "ISO_8859-1:1987");
-    benchmark::RegisterBenchmark("velta/registry/load 10000 records", loadLargeRegistryFiles)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("velta/names/normalize ISO_8859-1:1987", normalizeName,
+                                 "ISO_8859-1:1987");
+    benchmark::RegisterBenchmark("velta/registry/load 10000 records", loadLargeRegistryFiles)
+        ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

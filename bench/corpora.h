@@ -13,10 +13,14 @@ enum class Corpus { kAscii, kLatin, kCjk, kEmoji };
 
 inline const char* corpusName(Corpus corpus) {
     switch (corpus) {
-        case Corpus::kAscii: return "ascii";
-        case Corpus::kLatin: return "latin";
-        case Corpus::kCjk: return "cjk";
-        default: return "emoji";
+        case Corpus::kAscii:
+            return "ascii";
+        case Corpus::kLatin:
+            return "latin";
+        case Corpus::kCjk:
+            return "cjk";
+        default:
+            return "emoji";
     }
 }
 
@@ -42,9 +46,11 @@ inline void appendUtf8(std::string& out, uint32_t c) {
 // ISO-8859-1 and Mac OS Roman); CJK text with some ASCII punctuation; and
 // text in which most characters are emoji.
 inline std::string makeCorpus(Corpus corpus, size_t size = 4 * 1024 * 1024) {
-    static const char* const kWords[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog",
-                                         "conversion", "library", "encoding", "stream", "buffer", "text"};
-    static const uint32_t kAccented[] = {0xE9, 0xE8, 0xE0, 0xFC, 0xF6, 0xE4, 0xE7, 0xF1, 0xC9, 0xDF};
+    static const char* const kWords[] = {"the",      "quick",  "brown",  "fox",        "jumps",
+                                         "over",     "lazy",   "dog",    "conversion", "library",
+                                         "encoding", "stream", "buffer", "text"};
+    static const uint32_t kAccented[] = {0xE9, 0xE8, 0xE0, 0xFC, 0xF6,
+                                         0xE4, 0xE7, 0xF1, 0xC9, 0xDF};
     std::mt19937 random(static_cast<unsigned>(corpus) + 7);
     std::string text;
     text.reserve(size + 64);
@@ -64,12 +70,14 @@ inline std::string makeCorpus(Corpus corpus, size_t size = 4 * 1024 * 1024) {
                 text += random() % 12 ? " " : ".\n";
                 break;
             case Corpus::kCjk:
-                for (int i = 0, n = 2 + random() % 8; i < n; ++i) appendUtf8(text, 0x4E00 + random() % 0x5000);
+                for (int i = 0, n = 2 + random() % 8; i < n; ++i)
+                    appendUtf8(text, 0x4E00 + random() % 0x5000);
                 appendUtf8(text, random() % 8 ? 0x3001 : 0x3002);
                 if (random() % 10 == 0) text += "\n";
                 break;
             case Corpus::kEmoji:
-                for (int i = 0, n = 1 + random() % 5; i < n; ++i) appendUtf8(text, 0x1F300 + random() % 0x300);
+                for (int i = 0, n = 1 + random() % 5; i < n; ++i)
+                    appendUtf8(text, 0x1F300 + random() % 0x300);
                 text += random() % 4 ? " " : "\n";
                 break;
         }

@@ -40,7 +40,8 @@ inline uint32_t widenAsciiRunScalar(const unsigned char* source, uint32_t source
     while (sourceLength - done >= 8 && targetRoom / 2 - done >= 8) {
         uint64_t block;
         memcpy(&block, source + done, 8);
-        const uint32_t ascii = littleEndianHost() ? leadingAsciiBytes(block) : ((block & kHighBitsOfBytes) ? 0 : 8);
+        const uint32_t ascii =
+            littleEndianHost() ? leadingAsciiBytes(block) : ((block & kHighBitsOfBytes) ? 0 : 8);
         for (uint32_t i = 0; i < ascii; ++i) storeUnit(target + 2 * (done + i), source[done + i]);
         done += ascii;
         if (ascii != 8) break;
@@ -56,7 +57,8 @@ inline uint32_t narrowAsciiRunScalar(const unsigned char* source, uint32_t units
     while (units - done >= 4 && targetRoom - done >= 4) {
         uint32_t ascii = 0;
         while (ascii < 4 && loadUnit(source + 2 * (done + ascii)) < 0x80) {
-            target[done + ascii] = static_cast<unsigned char>(loadUnit(source + 2 * (done + ascii)));
+            target[done + ascii] =
+                static_cast<unsigned char>(loadUnit(source + 2 * (done + ascii)));
             ++ascii;
         }
         done += ascii;
@@ -74,10 +76,13 @@ inline uint32_t widenAsciiRunVector(const unsigned char* source, uint32_t source
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + done));
         // Units are little-endian on every SSE2 machine. All 32 bytes are
         // stored (they lie within the room); only the leading ASCII counts.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 2 * done), _mm_unpacklo_epi8(bytes, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 2 * done + 16), _mm_unpackhi_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 2 * done),
+                         _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 2 * done + 16),
+                         _mm_unpackhi_epi8(bytes, zero));
         const int nonAscii = _mm_movemask_epi8(bytes);
-        if (nonAscii != 0) return done + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(nonAscii)));
+        if (nonAscii != 0)
+            return done + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(nonAscii)));
         done += 16;
     }
     return done + widenAsciiRunScalar(source + done, sourceLength - done, target + 2 * done,
@@ -91,15 +96,18 @@ inline uint32_t narrowAsciiRunVector(const unsigned char* source, uint32_t units
     const __m128i zero = _mm_setzero_si128();
     while (units - done >= 16 && targetRoom - done >= 16) {
         const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * done));
-        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * done + 16));
+        const __m128i high =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * done + 16));
         const int asciiLow = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(low, nonAscii), zero));
-        const int asciiHigh = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(high, nonAscii), zero));
+        const int asciiHigh =
+            _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(high, nonAscii), zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + done), _mm_packus_epi16(low, high));
         const unsigned outside = ~static_cast<unsigned>(asciiLow | asciiHigh << 16);
         if (outside != 0) return done + static_cast<uint32_t>(__builtin_ctz(outside)) / 2;
         done += 16;
     }
-    return done + narrowAsciiRunScalar(source + 2 * done, units - done, target + done, targetRoom - done);
+    return done +
+           narrowAsciiRunScalar(source + 2 * done, units - done, target + done, targetRoom - done);
 }
 #endif
 

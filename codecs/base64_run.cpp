@@ -10,7 +10,8 @@ Base64Alphabet makeAlphabet(const char* digits) {
     Base64Alphabet alphabet;
     memcpy(alphabet.digits, digits, 65);
     for (int c = 0; c < 128; ++c) alphabet.index[c] = -1;
-    for (int i = 0; i < 64; ++i) alphabet.index[static_cast<unsigned char>(digits[i])] = static_cast<int8_t>(i);
+    for (int i = 0; i < 64; ++i)
+        alphabet.index[static_cast<unsigned char>(digits[i])] = static_cast<int8_t>(i);
     return alphabet;
 }
 
@@ -29,8 +30,9 @@ const Base64Alphabet& modifiedUtf7Alphabet() {
 }
 
 NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed) {
+                          uint32_t* targetLength, uint32_t targetCapacity,
+                          const unsigned char* source, uint32_t sourceLength,
+                          uint32_t* sourceConsumed) {
     NLS_Status status = NLS_SUCCESS;
     uint32_t in = 0;
     uint32_t out = 0;
@@ -41,7 +43,8 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsig
         }
         const unsigned char c = source[in];
         if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
-            targetCapacity - out >= 2 * kGroupUnits && decodeDigitGroup(form.alphabet, source + in, target + out)) {
+            targetCapacity - out >= 2 * kGroupUnits &&
+            decodeDigitGroup(form.alphabet, source + in, target + out)) {
             state.first = false;
             state.wroteOne = true;
             in += kGroupDigits;

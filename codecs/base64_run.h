@@ -55,13 +55,17 @@ public:
 
     ByteOutput(unsigned char* target, uint32_t capacity, unsigned char* pending,
                uint32_t* pendingCount)
-        : fTarget(target), fCapacity(capacity), fWritten(0), fPending(pending),
+        : fTarget(target),
+          fCapacity(capacity),
+          fWritten(0),
+          fPending(pending),
           fPendingCount(pendingCount) {}
 
     // Delivers kept bytes; true when none is left.
     bool flushPending() {
         uint32_t delivered = 0;
-        while (delivered < *fPendingCount && fWritten < fCapacity) fTarget[fWritten++] = fPending[delivered++];
+        while (delivered < *fPendingCount && fWritten < fCapacity)
+            fTarget[fWritten++] = fPending[delivered++];
         for (uint32_t i = delivered; i < *fPendingCount; ++i) fPending[i - delivered] = fPending[i];
         *fPendingCount -= delivered;
         return *fPendingCount == 0;
@@ -103,7 +107,8 @@ enum { kGroupDigits = 8, kGroupUnits = 3 };
 
 // Decodes eight digits at s into three units at target; false (nothing
 // written) when one of them is not in the alphabet.
-inline bool decodeDigitGroup(const Base64Alphabet& alphabet, const unsigned char* s, unsigned char* target) {
+inline bool decodeDigitGroup(const Base64Alphabet& alphabet, const unsigned char* s,
+                             unsigned char* target) {
     uint64_t bits = 0;
     for (int i = 0; i < kGroupDigits; ++i) {
         const int sextet = base64Index(alphabet, s[i]);
@@ -117,7 +122,8 @@ inline bool decodeDigitGroup(const Base64Alphabet& alphabet, const unsigned char
 }
 
 // Encodes three units into eight digits.
-inline void encodeUnitGroup(const Base64Alphabet& alphabet, uint16_t a, uint16_t b, uint16_t c, unsigned char* out) {
+inline void encodeUnitGroup(const Base64Alphabet& alphabet, uint16_t a, uint16_t b, uint16_t c,
+                            unsigned char* out) {
     const uint64_t bits = static_cast<uint64_t>(a) << 32 | static_cast<uint64_t>(b) << 16 | c;
     for (int i = 0; i < kGroupDigits; ++i)
         out[i] = static_cast<unsigned char>(alphabet.digits[(bits >> (42 - 6 * i)) & 0x3F]);
@@ -160,8 +166,8 @@ inline bool endRunIsValid(Base64DecoderState& state, bool emptyRunAllowed) {
 // "-", it stands for itself) and whether that byte inside a run closes it.
 struct Utf7Form {
     const Base64Alphabet& alphabet;
-    unsigned char shift;   // "+" (RFC 2152) or "&" (RFC 3501)
-    bool shiftClosesRun;   // "&" closes a run of modified UTF-7
+    unsigned char shift;  // "+" (RFC 2152) or "&" (RFC 3501)
+    bool shiftClosesRun;  // "&" closes a run of modified UTF-7
 };
 
 // Decodes UTF-7 text of either form into UCS-2, keeping the run state in
@@ -169,13 +175,15 @@ struct Utf7Form {
 // consumed only once everything it yields is stored, so the consumed count
 // and the kept state resume exactly. The end of the input ends any run.
 NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed);
+                          uint32_t* targetLength, uint32_t targetCapacity,
+                          const unsigned char* source, uint32_t sourceLength,
+                          uint32_t* sourceConsumed);
 
 // Copies the units that stand for themselves (no base64 run open), as long
 // as the output has room; returns how many.
 template <typename MustShift>
-uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& out, MustShift mustShift) {
+uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& out,
+                       MustShift mustShift) {
     unsigned char* space = out.full() ? nullptr : out.space(0);
     const uint32_t room = space != nullptr ? out.room() : 0;
     uint32_t direct = 0;

@@ -152,7 +152,8 @@ NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* tar
         } else {
             target[out++] = kBackslash;
             target[out++] = 'u';
-            target[out++] = static_cast<unsigned char>(HexDigit(static_cast<unsigned short>(unit >> 12)));
+            target[out++] =
+                static_cast<unsigned char>(HexDigit(static_cast<unsigned short>(unit >> 12)));
             target[out++] = static_cast<unsigned char>(HexDigit((unit >> 8) & 0xF));
             target[out++] = static_cast<unsigned char>(HexDigit((unit >> 4) & 0xF));
             target[out++] = static_cast<unsigned char>(HexDigit(unit & 0xF));

@@ -17,13 +17,15 @@ const char kImapName[] = "IMAP-MODIFIED-UTF-7";
 const char kUcs2Name[] = NLS_UCS2_NAME;
 const unsigned short kImapCsid = 290;
 
-inline bool mustShift(uint16_t unit) { return unit < 0x20 || unit >= 0x7F || unit == '&'; }
+inline bool mustShift(uint16_t unit) {
+    return unit < 0x20 || unit >= 0x7F || unit == '&';
+}
 
 class TModifiedUTF7ToUnicodeConverter : public TEncodingConverter {
 public:
     TModifiedUTF7ToUnicodeConverter()
-        : TEncodingConverter(kImapName, kUcs2Name, nullptr, nullptr, nullptr, kImapCsid, 6,
-                             nullptr, nullptr, 0) {
+        : TEncodingConverter(kImapName, kUcs2Name, nullptr, nullptr, nullptr, kImapCsid, 6, nullptr,
+                             nullptr, 0) {
         modifiedUtf7Alphabet();
         fStatus = NLS_SUCCESS;
     }
@@ -40,8 +42,8 @@ private:
 class TUnicodeToModifiedUTF7Converter : public TEncodingConverter {
 public:
     TUnicodeToModifiedUTF7Converter()
-        : TEncodingConverter(kUcs2Name, kImapName, nullptr, nullptr, nullptr, kImapCsid, 6,
-                             nullptr, nullptr, 1) {
+        : TEncodingConverter(kUcs2Name, kImapName, nullptr, nullptr, nullptr, kImapCsid, 6, nullptr,
+                             nullptr, 1) {
         modifiedUtf7Alphabet();
         fStatus = NLS_SUCCESS;
     }
@@ -62,8 +64,7 @@ private:
     uint32_t fPendingCount = 0;
 };
 
-NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target,
-                                                    uint32_t* targetLength,
+NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                                     uint32_t targetCapacity,
                                                     const unsigned char* source,
                                                     uint32_t sourceLength,
@@ -71,15 +72,14 @@ NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target,
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState, target, targetLength, targetCapacity, source, sourceLength,
-                          sourceConsumed);
+    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState, target, targetLength,
+                          targetCapacity, source, sourceLength, sourceConsumed);
 }
 
 // "&", "&-" and "-&-" are written only with a byte to spare after them;
 // without it the call stops before the unit (-1303). Other bytes fill the
 // output to the last byte, and what does not fit is kept for the next call.
-NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target,
-                                                    uint32_t* targetLength,
+NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint32_t* targetLength,
                                                     uint32_t targetCapacity,
                                                     const unsigned char* source,
                                                     uint32_t sourceLength,
@@ -108,11 +108,13 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target,
             if (position == units) break;
         }
         if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {
-            const uint16_t a = loadUnit(source + 2 * position), b = loadUnit(source + 2 * position + 2),
+            const uint16_t a = loadUnit(source + 2 * position),
+                           b = loadUnit(source + 2 * position + 2),
                            c = loadUnit(source + 2 * position + 4);
             // "&" inside a run closes it, so it never joins a group.
             unsigned char* space = out.space(kGroupDigits);
-            if (space != nullptr && mustShift(a) && mustShift(b) && mustShift(c) && a != '&' && b != '&' && c != '&') {
+            if (space != nullptr && mustShift(a) && mustShift(b) && mustShift(c) && a != '&' &&
+                b != '&' && c != '&') {
                 encodeUnitGroup(alphabet, a, b, c, space);
                 out.advance(kGroupDigits);
                 position += kGroupUnits - 1;

@@ -17,8 +17,8 @@ const unsigned short kUcs4Csid = 801;
 class TUCS4ToUnicodeConverter : public TEncodingConverter {
 public:
     TUCS4ToUnicodeConverter()
-        : TEncodingConverter(kUcs4Name, kUcs2Name, nullptr, nullptr, nullptr, kUcs4Csid, 2,
-                             nullptr, nullptr, 0) {
+        : TEncodingConverter(kUcs4Name, kUcs2Name, nullptr, nullptr, nullptr, kUcs4Csid, 2, nullptr,
+                             nullptr, 0) {
         fStatus = NLS_SUCCESS;
     }
     ~TUCS4ToUnicodeConverter() override = default;
@@ -30,8 +30,8 @@ public:
 class TUnicodeToUCS4Converter : public virtual TEncodingConverter {
 public:
     TUnicodeToUCS4Converter()
-        : TEncodingConverter(kUcs2Name, kUcs4Name, nullptr, nullptr, nullptr, kUcs4Csid, 4,
-                             nullptr, nullptr, 1) {
+        : TEncodingConverter(kUcs2Name, kUcs4Name, nullptr, nullptr, nullptr, kUcs4Csid, 4, nullptr,
+                             nullptr, 1) {
         fStatus = NLS_SUCCESS;
     }
     ~TUnicodeToUCS4Converter() override = default;

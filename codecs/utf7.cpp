@@ -96,8 +96,8 @@ NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, fState, target, targetLength, targetCapacity, source, sourceLength,
-                          sourceConsumed);
+    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, fState, target, targetLength,
+                          targetCapacity, source, sourceLength, sourceConsumed);
 }
 
 bool isBase64DigitOrHyphen(uint16_t unit) {
@@ -126,15 +126,18 @@ NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* tar
                 break;
             }
             if (!fShifted) {
-                position += copyDirectRun(source + 2 * position, units - position, out,
-                                          [&table](uint16_t unit) { return mustShift(table, unit); });
+                position +=
+                    copyDirectRun(source + 2 * position, units - position, out,
+                                  [&table](uint16_t unit) { return mustShift(table, unit); });
                 if (position == units) break;
             }
             if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {
-                const uint16_t a = loadUnit(source + 2 * position), b = loadUnit(source + 2 * position + 2),
+                const uint16_t a = loadUnit(source + 2 * position),
+                               b = loadUnit(source + 2 * position + 2),
                                c = loadUnit(source + 2 * position + 4);
                 unsigned char* space = out.space(kGroupDigits);
-                if (space != nullptr && mustShift(table, a) && mustShift(table, b) && mustShift(table, c)) {
+                if (space != nullptr && mustShift(table, a) && mustShift(table, b) &&
+                    mustShift(table, c)) {
                     encodeUnitGroup(alphabet, a, b, c, space);
                     out.advance(kGroupDigits);
                     position += kGroupUnits - 1;

@@ -32,8 +32,9 @@ inline uint32_t trailingCount(unsigned char lead) {
 const uint32_t kOffsets[6] = {0x00000000u, 0x00003080u, 0x000E2080u,
                               0x03C82080u, 0xFA082080u, 0x82082080u};
 
-inline bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
+inline bool isContinuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
 
 inline uint32_t load32(const unsigned char* p) {
     uint32_t value;
@@ -54,12 +55,15 @@ inline bool littleEndianHost() {
 // equals the offset arithmetic for well-formed trailing bytes. On
 // little-endian hosts a sequence is checked from one 32-bit word.
 inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t length,
-                                   unsigned char* __restrict target, uint32_t room, uint32_t* produced) {
+                                   unsigned char* __restrict target, uint32_t room,
+                                   uint32_t* produced) {
     uint32_t in = 0, out = 0;
     const unsigned char first = s[0];
     if (first < 0xE0) {
-        while (length - in >= 2 && room - out >= 2 && (s[in] & 0xE0) == 0xC0 && isContinuation(s[in + 1])) {
-            storeUnit(target + out, static_cast<uint16_t>(((s[in] & 0x1Fu) << 6) | (s[in + 1] & 0x3Fu)));
+        while (length - in >= 2 && room - out >= 2 && (s[in] & 0xE0) == 0xC0 &&
+               isContinuation(s[in + 1])) {
+            storeUnit(target + out,
+                      static_cast<uint16_t>(((s[in] & 0x1Fu) << 6) | (s[in + 1] & 0x3Fu)));
             in += 2;
             out += 2;
         }
@@ -69,25 +73,27 @@ inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t l
             while (length - in >= 4 && room - out >= 2) {
                 const uint32_t word = load32(s + in);
                 if ((word & 0xC0C0F0u) != 0x8080E0u) break;
-                storeUnit(target + out, static_cast<uint16_t>(((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) |
-                                                              ((word & 0x3F0000u) >> 16)));
+                storeUnit(target + out,
+                          static_cast<uint16_t>(((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) |
+                                                ((word & 0x3F0000u) >> 16)));
                 in += 3;
                 out += 2;
             }
         }
-        while (length - in >= 3 && room - out >= 2 && (s[in] & 0xF0) == 0xE0 && isContinuation(s[in + 1]) &&
-               isContinuation(s[in + 2])) {
-            storeUnit(target + out, static_cast<uint16_t>(((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) |
-                                                          (s[in + 2] & 0x3Fu)));
+        while (length - in >= 3 && room - out >= 2 && (s[in] & 0xF0) == 0xE0 &&
+               isContinuation(s[in + 1]) && isContinuation(s[in + 2])) {
+            storeUnit(target + out,
+                      static_cast<uint16_t>(((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) |
+                                            (s[in + 2] & 0x3Fu)));
             in += 3;
             out += 2;
         }
     } else {
         while (length - in >= 4 && room - out >= 4) {
-            const bool wellFormed = littleEndianHost()
-                                        ? (load32(s + in) & 0xC0C0C0F8u) == 0x808080F0u
-                                        : (s[in] & 0xF8) == 0xF0 && isContinuation(s[in + 1]) &&
-                                              isContinuation(s[in + 2]) && isContinuation(s[in + 3]);
+            const bool wellFormed =
+                littleEndianHost() ? (load32(s + in) & 0xC0C0C0F8u) == 0x808080F0u
+                                   : (s[in] & 0xF8) == 0xF0 && isContinuation(s[in + 1]) &&
+                                         isContinuation(s[in + 2]) && isContinuation(s[in + 3]);
             if (!wellFormed) break;
             uint32_t value = ((s[in] & 0x07u) << 18) | ((s[in + 1] & 0x3Fu) << 12) |
                              ((s[in + 2] & 0x3Fu) << 6) | (s[in + 3] & 0x3Fu);
@@ -114,12 +120,14 @@ inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t l
 // room for a whole word, a three-byte form is stored as one 32-bit word
 // whose fourth byte the next character overwrites.
 inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t units,
-                                   unsigned char* __restrict target, uint32_t room, uint32_t* written) {
+                                   unsigned char* __restrict target, uint32_t room,
+                                   uint32_t* written) {
     uint32_t in = 0, out = 0;
     const uint32_t first = loadUnit(s);
     uint32_t unit;
     if (first < 0x800) {
-        while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 && unit < 0x800) {
+        while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 &&
+               unit < 0x800) {
             target[out] = static_cast<unsigned char>(0xC0 | (unit >> 6));
             target[out + 1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
             ++in;
@@ -134,14 +142,16 @@ inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t u
             while (in < count) {
                 unit = loadUnit(s + 2 * in);
                 if (unit < 0x800 || unit - 0xD800 < 0x800) break;
-                const uint32_t word = (0xE0u | (unit >> 12)) | ((0x80u | ((unit >> 6) & 0x3F)) << 8) |
+                const uint32_t word = (0xE0u | (unit >> 12)) |
+                                      ((0x80u | ((unit >> 6) & 0x3F)) << 8) |
                                       ((0x80u | (unit & 0x3F)) << 16);
                 memcpy(target + 3 * in, &word, 4);
                 ++in;
             }
             out = 3 * in;
         }
-        while (in < units && room - out >= 3 && (unit = loadUnit(s + 2 * in)) >= 0x800 && unit - 0xD800 >= 0x800) {
+        while (in < units && room - out >= 3 && (unit = loadUnit(s + 2 * in)) >= 0x800 &&
+               unit - 0xD800 >= 0x800) {
             target[out] = static_cast<unsigned char>(0xE0 | (unit >> 12));
             target[out + 1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
             target[out + 2] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
@@ -150,15 +160,17 @@ inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t u
         }
     } else {
         uint32_t high, low;
-        while (units - in >= 2 && room - out >= 4 && (high = loadUnit(s + 2 * in)) >= 0xD800 && high <= 0xDBFF &&
-               (low = loadUnit(s + 2 * in + 2)) >= 0xDC00 && low <= 0xDFFF) {
+        while (units - in >= 2 && room - out >= 4 && (high = loadUnit(s + 2 * in)) >= 0xD800 &&
+               high <= 0xDBFF && (low = loadUnit(s + 2 * in + 2)) >= 0xDC00 && low <= 0xDFFF) {
             const uint32_t value = ((high - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
-            const uint32_t word = (0xF0u | (value >> 18)) | ((0x80u | ((value >> 12) & 0x3F)) << 8) |
-                                  ((0x80u | ((value >> 6) & 0x3F)) << 16) | ((0x80u | (value & 0x3F)) << 24);
+            const uint32_t word =
+                (0xF0u | (value >> 18)) | ((0x80u | ((value >> 12) & 0x3F)) << 8) |
+                ((0x80u | ((value >> 6) & 0x3F)) << 16) | ((0x80u | (value & 0x3F)) << 24);
             if (littleEndianHost()) {
                 memcpy(target + out, &word, 4);
             } else {
-                for (int i = 0; i < 4; ++i) target[out + i] = static_cast<unsigned char>(word >> (8 * i));
+                for (int i = 0; i < 4; ++i)
+                    target[out + i] = static_cast<unsigned char>(word >> (8 * i));
             }
             in += 2;
             out += 4;
@@ -171,8 +183,8 @@ inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t u
 class TUTF8ToUnicodeConverter : public TEncodingConverter {
 public:
     TUTF8ToUnicodeConverter()
-        : TEncodingConverter(kUtf8Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf8Csid, 2,
-                             nullptr, nullptr, 0) {
+        : TEncodingConverter(kUtf8Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf8Csid, 2, nullptr,
+                             nullptr, 0) {
         fStatus = NLS_SUCCESS;
     }
     ~TUTF8ToUnicodeConverter() override = default;
@@ -185,8 +197,8 @@ public:
 class TUnicodeToUTF8Converter : public virtual TEncodingConverter {
 public:
     TUnicodeToUTF8Converter()
-        : TEncodingConverter(kUcs2Name, kUtf8Name, nullptr, nullptr, nullptr, kUtf8Csid, 4,
-                             nullptr, nullptr, 1) {
+        : TEncodingConverter(kUcs2Name, kUtf8Name, nullptr, nullptr, nullptr, kUtf8Csid, 4, nullptr,
+                             nullptr, 1) {
         fStatus = NLS_SUCCESS;
     }
     ~TUnicodeToUTF8Converter() override = default;
@@ -233,7 +245,8 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
         // 110xxxxx 10xxxxxx, 1110xxxx 10xxxxxx 10xxxxxx, 11110xxx and three.
         if (lead >= 0xC0 && lead < 0xF8) {
             uint32_t produced = 0;
-            const uint32_t taken = decodeMultiByteRun(source + in, sourceLength - in, target + out, room, &produced);
+            const uint32_t taken =
+                decodeMultiByteRun(source + in, sourceLength - in, target + out, room, &produced);
             if (taken != 0) {
                 in += taken;
                 out += produced;
@@ -301,8 +314,8 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
     while (position < units) {
         uint32_t value = loadUnit(source + 2 * position);
         if (value < 0x80) {
-            const uint32_t run = narrowAsciiRun(source + 2 * position, units - position, target + out,
-                                                targetCapacity - out);
+            const uint32_t run = narrowAsciiRun(source + 2 * position, units - position,
+                                                target + out, targetCapacity - out);
             if (run != 0) {
                 position += run;
                 out += run;
@@ -311,8 +324,8 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
         }
         if (value >= 0x80) {
             uint32_t written = 0;
-            const uint32_t run = encodeMultiByteRun(source + 2 * position, units - position, target + out,
-                                                    targetCapacity - out, &written);
+            const uint32_t run = encodeMultiByteRun(source + 2 * position, units - position,
+                                                    target + out, targetCapacity - out, &written);
             if (run != 0) {
                 position += run;
                 out += written;

@@ -57,9 +57,13 @@ TEncodingConverter::~TEncodingConverter() = default;
 
 void TEncodingConverter::Reset() {}
 
-void TEncodingConverter::ReleaseEncodingConverter() { delete this; }
+void TEncodingConverter::ReleaseEncodingConverter() {
+    delete this;
+}
 
-NLS_Status TEncodingConverter::GetStatus() { return fStatus; }
+NLS_Status TEncodingConverter::GetStatus() {
+    return fStatus;
+}
 
 // expansion factor x length + 2 for the terminator, saturated at the largest
 // 32-bit size rather than wrapped to a small one.
@@ -83,8 +87,7 @@ NLS_Status TEncodingConverter::Convert(unsigned char* target, uint32_t* targetLe
 bool TEncodingConverter::InvalidConvertArguments(const unsigned char* target,
                                                  const uint32_t* targetLength,
                                                  uint32_t targetCapacity,
-                                                 const unsigned char* source,
-                                                 uint32_t sourceLength,
+                                                 const unsigned char* source, uint32_t sourceLength,
                                                  const uint32_t* sourceConsumed) {
     return targetLength == nullptr || sourceConsumed == nullptr ||
            (target == nullptr && targetCapacity != 0) || (source == nullptr && sourceLength != 0);

@@ -70,7 +70,8 @@ NLS_Status TLatin1Converter::ConvertFromUnicode(unsigned char* target, uint32_t*
 }
 
 const UnicodeTableSet kMacRomanTableSet = {
-    kMacRomanCsid, {{kMacRomanTableId, 0x00, 0xFF}, {0, 0xFF, 0x00}, {0, 0xFF, 0x00}, {0, 0xFF, 0x00}}};
+    kMacRomanCsid,
+    {{kMacRomanTableId, 0x00, 0xFF}, {0, 0xFF, 0x00}, {0, 0xFF, 0x00}, {0, 0xFF, 0x00}}};
 const UnicodeTableList kMacRomanTableList1 = {kMacRomanTableId, "MACROMAN.UT"};
 const UnicodeTableList kMacRomanTableList2 = {kMacRomanTableId, "MACROMAN.UF"};
 
@@ -78,9 +79,8 @@ TEncodingConverter* newMacRomanConverter(const char* from, const char* to, unsig
                                          char direction) {
     void* module = TEncodingConverter::LibraryModule();
     return new (std::nothrow)
-        TEncodingConverter(from, to, &kMacRomanTableSet, &kMacRomanTableList1,
-                           &kMacRomanTableList2, kMacRomanCsid, factor, gLibraryResourceMap,
-                           module, direction);
+        TEncodingConverter(from, to, &kMacRomanTableSet, &kMacRomanTableList1, &kMacRomanTableList2,
+                           kMacRomanCsid, factor, gLibraryResourceMap, module, direction);
 }
 
 }  // namespace

@@ -24,36 +24,76 @@ const uByteFormTable kSingleByteForm = {0, kSingleByte, {}};
 const uByteFormTable kEucDoubleByteForm = {0, kEucDoubleByte, {}};
 const uByteFormTable kEucThreeByteForm = {0, kEucThreeByte, {}};
 const uByteFormTable kEucFourByteForm = {0, kEucFourByte, {}};
-const uByteFormTable kShiftJisCells = {4, kCellList,
+const uByteFormTable kShiftJisCells = {4,
+                                       kCellList,
                                        {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
                                         {0, 1, 0xA1, 0xDF, 0x00, 0xA1, 0x00, 0xDF},
                                         {1, 2, 0x81, 0x9F, 0x81, 0x40, 0x9F, 0xFC},
                                         {1, 2, 0xE0, 0xFC, 0xE0, 0x40, 0xFC, 0xFC}}};
-const uByteFormTable kDoubleByteCells = {2, kCellList,
-                                         {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
-                                          {1, 2, 0xA1, 0xFE, 0xA1, 0x40, 0xFE, 0xFE}}};
-const uByteFormTable kKatakanaCells = {2, kCellList,
-                                       {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
-                                        {3, 2, 0x8E, 0x8E, 0x00, 0xA1, 0x00, 0xDF}}};
-const uByteFormTable kUtf8LikeCells = {3, kCellList,
+const uByteFormTable kDoubleByteCells = {
+    2,
+    kCellList,
+    {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F}, {1, 2, 0xA1, 0xFE, 0xA1, 0x40, 0xFE, 0xFE}}};
+const uByteFormTable kKatakanaCells = {
+    2,
+    kCellList,
+    {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F}, {3, 2, 0x8E, 0x8E, 0x00, 0xA1, 0x00, 0xDF}}};
+const uByteFormTable kUtf8LikeCells = {3,
+                                       kCellList,
                                        {{0, 1, 0x00, 0x7F, 0x00, 0x00, 0x00, 0x7F},
                                         {4, 2, 0xC0, 0xDF, 0x00, 0x00, 0x07, 0xFF},
                                         {5, 3, 0xE0, 0xEF, 0x08, 0x00, 0xFF, 0xFF}}};
 
 // The form of each table id 0..63.
 const uByteFormTable* const kFormOfTableId[64] = {
-    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    nullptr,            // 0-3
-    &kShiftJisCells,      nullptr,             &kSingleByteForm,    &kDoubleByteCells,  // 4-7
-    &kEucDoubleByteForm,  nullptr,             &kSingleByteForm,    &kSingleByteForm,   // 8-11
-    &kEucDoubleByteForm,  nullptr,             &kSingleByteForm,    &kSingleByteForm,   // 12-15
-    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    &kSingleByteForm,   // 16-19
-    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    &kSingleByteForm,   // 20-23
-    &kEucDoubleByteForm,  &kEucFourByteForm,   &kEucDoubleByteForm, &kKatakanaCells,    // 24-27
-    &kEucDoubleByteForm,  &kSingleByteForm,    &kEucThreeByteForm,  &kEucDoubleByteForm,  // 28-31
-    nullptr,              nullptr,             &kUtf8LikeCells,     nullptr,            // 32-35
-    nullptr,              &kDoubleByteCells,   nullptr,             &kSingleByteForm,   // 36-39
-    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    &kSingleByteForm,   // 40-43
-    &kSingleByteForm,     &kSingleByteForm,    &kSingleByteForm,    nullptr,            // 44-47
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,
+    nullptr,  // 0-3
+    &kShiftJisCells,
+    nullptr,
+    &kSingleByteForm,
+    &kDoubleByteCells,  // 4-7
+    &kEucDoubleByteForm,
+    nullptr,
+    &kSingleByteForm,
+    &kSingleByteForm,  // 8-11
+    &kEucDoubleByteForm,
+    nullptr,
+    &kSingleByteForm,
+    &kSingleByteForm,  // 12-15
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,  // 16-19
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,  // 20-23
+    &kEucDoubleByteForm,
+    &kEucFourByteForm,
+    &kEucDoubleByteForm,
+    &kKatakanaCells,  // 24-27
+    &kEucDoubleByteForm,
+    &kSingleByteForm,
+    &kEucThreeByteForm,
+    &kEucDoubleByteForm,  // 28-31
+    nullptr,
+    nullptr,
+    &kUtf8LikeCells,
+    nullptr,  // 32-35
+    nullptr,
+    &kDoubleByteCells,
+    nullptr,
+    &kSingleByteForm,  // 36-39
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,  // 40-43
+    &kSingleByteForm,
+    &kSingleByteForm,
+    &kSingleByteForm,
+    nullptr,  // 44-47
 };
 
 // Loads and releases change reference counts shared by every converter.
@@ -145,10 +185,13 @@ bool lookupTable(const uTable* table, uint16_t x, uint16_t* result) {
     return false;
 }
 
-const uByteFormTable* byteFormForTable(uint16_t tableId) { return kFormOfTableId[tableId & 0x3F]; }
+const uByteFormTable* byteFormForTable(uint16_t tableId) {
+    return kFormOfTableId[tableId & 0x3F];
+}
 
 const uint16_t* expandedTable(const uTable* table, const void* module) {
-    if (table == nullptr || module == nullptr || module != TEncodingConverter::LibraryModule()) return nullptr;
+    if (table == nullptr || module == nullptr || module != TEncodingConverter::LibraryModule())
+        return nullptr;
     static std::mutex lock;
     static std::vector<std::pair<const uTable*, std::unique_ptr<uint16_t[]>>> expanded;
     std::lock_guard<std::mutex> guard(lock);

@@ -10,12 +10,12 @@ namespace velta {
 
 // The byte layouts of character-set codes (uByteFormTable::kind).
 enum ByteFormKind : uint16_t {
-    kSingleByte = 0,      // b
-    kDoubleByte = 1,      // b0 b1
-    kCellList = 2,        // per cell
-    kEucDoubleByte = 3,   // (b0 b1) & 0x7F7F
-    kEucThreeByte = 4,    // 0x8F b1 b2
-    kEucFourByte = 5,     // 0x8E 0xA2 b2 b3
+    kSingleByte = 0,     // b
+    kDoubleByte = 1,     // b0 b1
+    kCellList = 2,       // per cell
+    kEucDoubleByte = 3,  // (b0 b1) & 0x7F7F
+    kEucThreeByte = 4,   // 0x8F b1 b2
+    kEucFourByte = 5,    // 0x8E 0xA2 b2 b3
 };
 
 // Looks x up: the first cell, in order, that matches gives the result.

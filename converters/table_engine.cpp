@@ -27,12 +27,24 @@ bool readByCell(const uByteFormCell& cell, const unsigned char* p, uint32_t rema
         return false;
     uint32_t code;
     switch (cell.method) {
-        case 0: code = p[0]; break;
-        case 1: code = p[0] * 256u + p[1]; break;
-        case 2: code = (p[0] * 256u + p[1]) & 0x7F7F; break;
-        case 3: code = p[1]; break;
-        case 4: code = ((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu); break;
-        default: code = ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu); break;
+        case 0:
+            code = p[0];
+            break;
+        case 1:
+            code = p[0] * 256u + p[1];
+            break;
+        case 2:
+            code = (p[0] * 256u + p[1]) & 0x7F7F;
+            break;
+        case 3:
+            code = p[1];
+            break;
+        case 4:
+            code = ((p[0] & 0x1Fu) << 6) | (p[1] & 0x3Fu);
+            break;
+        default:
+            code = ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+            break;
     }
     *read = {static_cast<uint16_t>(code), cell.length};
     return true;
@@ -52,7 +64,8 @@ bool readByForm(const uByteFormTable& form, const unsigned char* p, uint32_t rem
         case kCellList:
             for (int i = 0; i < form.cellCount && i < kMaxByteFormCells; ++i) {
                 const uByteFormCell& cell = form.cells[i];
-                if (cell.firstLow <= b && b <= cell.firstHigh) return readByCell(cell, p, remaining, read);
+                if (cell.firstLow <= b && b <= cell.firstHigh)
+                    return readByCell(cell, p, remaining, read);
             }
             return false;
         case kEucDoubleByte:
@@ -79,10 +92,21 @@ uint32_t writeByCell(const uByteFormCell& cell, uint16_t code, unsigned char* ou
     static const uint8_t kBytesWritten[6] = {1, 2, 2, 2, 2, 3};
     if (cell.method > 5 || cell.length != kBytesWritten[cell.method]) return 0;
     switch (cell.method) {
-        case 0: out[0] = low; break;
-        case 1: out[0] = high; out[1] = low; break;
-        case 2: out[0] = high | 0x80; out[1] = low | 0x80; break;
-        case 3: out[0] = 0x8E; out[1] = low; break;
+        case 0:
+            out[0] = low;
+            break;
+        case 1:
+            out[0] = high;
+            out[1] = low;
+            break;
+        case 2:
+            out[0] = high | 0x80;
+            out[1] = low | 0x80;
+            break;
+        case 3:
+            out[0] = 0x8E;
+            out[1] = low;
+            break;
         case 4:
             out[0] = static_cast<unsigned char>(0xC0 | ((code >> 6) & 0x1F));
             out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
@@ -102,8 +126,13 @@ uint32_t writeByForm(const uByteFormTable& form, uint16_t code, unsigned char* o
     const unsigned char high = static_cast<unsigned char>(code >> 8);
     const unsigned char low = static_cast<unsigned char>(code);
     switch (form.kind) {
-        case kSingleByte: out[0] = low; return 1;
-        case kDoubleByte: out[0] = high; out[1] = low; return 2;
+        case kSingleByte:
+            out[0] = low;
+            return 1;
+        case kDoubleByte:
+            out[0] = high;
+            out[1] = low;
+            return 2;
         case kCellList:
             for (int i = 0; i < form.cellCount && i < kMaxByteFormCells; ++i) {
                 const uByteFormCell& cell = form.cells[i];
@@ -112,12 +141,23 @@ uint32_t writeByForm(const uByteFormTable& form, uint16_t code, unsigned char* o
                     return writeByCell(cell, code, out);
             }
             return 0;
-        case kEucDoubleByte: out[0] = high | 0x80; out[1] = low | 0x80; return 2;
-        case kEucThreeByte: out[0] = 0x8F; out[1] = high | 0x80; out[2] = low | 0x80; return 3;
+        case kEucDoubleByte:
+            out[0] = high | 0x80;
+            out[1] = low | 0x80;
+            return 2;
+        case kEucThreeByte:
+            out[0] = 0x8F;
+            out[1] = high | 0x80;
+            out[2] = low | 0x80;
+            return 3;
         case kEucFourByte:
-            out[0] = 0x8E; out[1] = 0xA2; out[2] = high | 0x80; out[3] = low | 0x80;
+            out[0] = 0x8E;
+            out[1] = 0xA2;
+            out[2] = high | 0x80;
+            out[3] = low | 0x80;
             return 4;
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
@@ -206,8 +246,9 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         for (; i < count; ++i) {
             const uint16_t x = loadUnit(source + 2 * i);
             const uint16_t code = codes[x];
-            target[i] = code != kNoMapping ? static_cast<unsigned char>(code)
-                                           : (x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark);
+            target[i] = code != kNoMapping
+                            ? static_cast<unsigned char>(code)
+                            : (x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark);
         }
         written = i;
     }

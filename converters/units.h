@@ -14,7 +14,9 @@ inline uint16_t loadUnit(const unsigned char* p) {
     return unit;
 }
 
-inline void storeUnit(unsigned char* p, uint16_t unit) { memcpy(p, &unit, sizeof unit); }
+inline void storeUnit(unsigned char* p, uint16_t unit) {
+    memcpy(p, &unit, sizeof unit);
+}
 
 inline uint32_t loadUnit32(const unsigned char* p) {
     uint32_t unit;
@@ -22,7 +24,9 @@ inline uint32_t loadUnit32(const unsigned char* p) {
     return unit;
 }
 
-inline void storeUnit32(unsigned char* p, uint32_t unit) { memcpy(p, &unit, sizeof unit); }
+inline void storeUnit32(unsigned char* p, uint32_t unit) {
+    memcpy(p, &unit, sizeof unit);
+}
 
 // Each writes a zero terminator of its width after `written` bytes when it
 // fits within the capacity; false when it does not.

@@ -27,9 +27,9 @@ int CheckEUCJP(const unsigned char* buffer, uint32_t length);
 
 // The walk shared by the scan and the UTF-8 detector object.
 struct Utf8Walk {
-    uint32_t complete = 0;     // multi-byte sequences completed
-    bool invalid = false;      // a byte broke the form (the walk stopped there)
-    bool cutAtEnd = false;     // the buffer ended inside a sequence
+    uint32_t complete = 0;  // multi-byte sequences completed
+    bool invalid = false;   // a byte broke the form (the walk stopped there)
+    bool cutAtEnd = false;  // the buffer ended inside a sequence
 };
 Utf8Walk walkUtf8(const unsigned char* buffer, uint32_t length);
 

@@ -8,7 +8,9 @@
 #include "velta/converter.h"
 #include "velta/detector.h"
 
-void TAutoDetector::ReleaseEncodingDetector() { delete this; }
+void TAutoDetector::ReleaseEncodingDetector() {
+    delete this;
+}
 TAutoDetector::~TAutoDetector() = default;
 
 namespace {

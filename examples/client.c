@@ -6,7 +6,9 @@
 #include <velta/nls.h>
 
 int main(void) {
-    const char* text = "Gr\xC3\xBC\xC3\x9F" "e, \xE2\x82\xAC 5";
+    const char* text =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e, \xE2\x82\xAC 5";
     unsigned char utf7[128];
     unsigned char back[128];
     uint32_t utf7Length = 0;
@@ -23,7 +25,8 @@ int main(void) {
     printf("UTF-7: %.*s\n", (int)utf7Length, (const char*)utf7);
     status = NLS_ConvertBuffer("UTF-7", "UTF-8", utf7, utf7Length, back, sizeof back, &backLength);
     NLS_EncTerminate();
-    if (status != NLS_SUCCESS || backLength != strlen(text) || memcmp(back, text, backLength) != 0) {
+    if (status != NLS_SUCCESS || backLength != strlen(text) ||
+        memcmp(back, text, backLength) != 0) {
         fprintf(stderr, "the round trip failed\n");
         return 1;
     }

@@ -14,8 +14,8 @@
 
 namespace {
 
-const char* const kEncodings[] = {"ISO_8859-1:1987", "x-mac-roman",       "ISO-10646-UCS-4",
-                                  "ESCAPED_UNICODE", "UTF-8",             "UNICODE-1-1-UTF-7",
+const char* const kEncodings[] = {"ISO_8859-1:1987",     "x-mac-roman",    "ISO-10646-UCS-4",
+                                  "ESCAPED_UNICODE",     "UTF-8",          "UNICODE-1-1-UTF-7",
                                   "IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2"};
 const unsigned char kGuard = 0xA5;
 const uint32_t kGuardBytes = 32;
@@ -32,8 +32,9 @@ NLS_Status call(EncodingConverter* object, const Bytes* input, uint32_t capacity
     uint32_t written = 0;
     NLS_Status status;
     if (input != nullptr)
-        status = NLS_ConvertStreamBuffer(object, input->data(), static_cast<uint32_t>(input->size()),
-                                         buffer.data(), capacity, &written);
+        status =
+            NLS_ConvertStreamBuffer(object, input->data(), static_cast<uint32_t>(input->size()),
+                                    buffer.data(), capacity, &written);
     else
         status = NLS_ConverterGetOverflow(object, buffer.data(), capacity, &written);
     check(written <= capacity);
@@ -114,7 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // on. (Modified UTF-7 writes a line feed in base64, so its runs would
     // be cut: it is left out as a target here.)
     if (strcmp(to, "IMAP-MODIFIED-UTF-7") != 0) {
-        const uint32_t width = strcmp(from, "ISO-10646-UCS-4") == 0 ? 4 : strcmp(from, "ISO-10646-UCS-2") == 0 ? 2 : 1;
+        const uint32_t width = strcmp(from, "ISO-10646-UCS-4") == 0   ? 4
+                               : strcmp(from, "ISO-10646-UCS-2") == 0 ? 2
+                                                                      : 1;
         EncodingConverter* pieces = nullptr;
         check(NLS_NewEncodingConverter(from, to, &pieces) == NLS_SUCCESS);
         Bytes joined, carry;

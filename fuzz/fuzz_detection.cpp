@@ -12,11 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<unsigned char> buffer(data, data + size);
     NLS_DetectedEncoding record = {nullptr, 0, 0, 0};
     uint32_t count = 7;
-    const NLS_Status status = NLS_DetectEncodingForBuffer(buffer.data(), static_cast<uint32_t>(size), &record, 1, &count);
+    const NLS_Status status =
+        NLS_DetectEncodingForBuffer(buffer.data(), static_cast<uint32_t>(size), &record, 1, &count);
     if (status == NLS_SUCCESS) {
         if (count != 1 || record.invalid != 0) abort();
-        const char* const names[] = {"UTF-8", "Shift_JIS", "Extended_UNIX_Code_Packed_Format_for_Japanese",
-                                     "ISO-2022-JP"};
+        const char* const names[] = {
+            "UTF-8", "Shift_JIS", "Extended_UNIX_Code_Packed_Format_for_Japanese", "ISO-2022-JP"};
         bool known = false;
         for (const char* name : names) known |= strcmp(record.encodingName, name) == 0;
         if (!known) abort();

@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (NLS_NewEncodingConverter(token.c_str(), "UTF-8", &object) == NLS_SUCCESS) {
             unsigned char out[64];
             uint32_t written = 0;
-            NLS_ConvertStreamBuffer(object, reinterpret_cast<const unsigned char*>("abc"), 3, out, sizeof out, &written);
+            NLS_ConvertStreamBuffer(object, reinterpret_cast<const unsigned char*>("abc"), 3, out,
+                                    sizeof out, &written);
             NLS_DeleteEncodingConverter(object);
         }
         token.clear();

@@ -36,7 +36,13 @@ const char kEucJpName[] = "Extended_UNIX_Code_Packed_Format_for_Japanese";
 const char kIso2022JpName[] = "ISO-2022-JP";
 
 enum : unsigned short { kShiftJisCsid = 260, kEucJpCsid = 261, kIso2022JpCsid = 515 };
-enum : uint16_t { kAsciiTable = 1, kShiftJisTable = 4, kJis0208Table = 8, kKatakanaTable = 27, kJis0212Table = 30 };
+enum : uint16_t {
+    kAsciiTable = 1,
+    kShiftJisTable = 4,
+    kJis0208Table = 8,
+    kKatakanaTable = 27,
+    kJis0212Table = 30
+};
 
 resourceMapTable gResourceMap[] = {
     {kAsciiTable, {"JASCII.UF", 0, nullptr, nullptr}, {"JASCII.UT", 0, nullptr, nullptr}},
@@ -48,30 +54,37 @@ resourceMapTable gResourceMap[] = {
 };
 
 const UnicodeTableSlot kEmptySlot = {0, 0xFF, 0x00};
-const UnicodeTableSet kShiftJisSet = {kShiftJisCsid, {{kShiftJisTable, 0x00, 0xFF}, kEmptySlot, kEmptySlot, kEmptySlot}};
+const UnicodeTableSet kShiftJisSet = {
+    kShiftJisCsid, {{kShiftJisTable, 0x00, 0xFF}, kEmptySlot, kEmptySlot, kEmptySlot}};
 const UnicodeTableSet kEucJpSet = {kEucJpCsid,
                                    {{kAsciiTable, 0x00, 0x7F},
                                     {kJis0208Table, 0xA1, 0xFE},
                                     {kKatakanaTable, 0x8E, 0x8E},
                                     {kJis0212Table, 0x8F, 0x8F}}};
-const UnicodeTableSet kIso2022JpSet = {kIso2022JpCsid, {{kJis0208Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot, kEmptySlot}};
+const UnicodeTableSet kIso2022JpSet = {
+    kIso2022JpCsid, {{kJis0208Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot, kEmptySlot}};
 
 // The module whose resources hold the tables: on Windows this library's own
 // module, elsewhere the directory of resources linked into it.
 void* tableModule() {
 #if defined(_WIN32)
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&tableModule), &module);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&tableModule), &module);
     return module;
 #else
     return const_cast<NLS_ResourceDirectory*>(&gJapaneseResources);
 #endif
 }
 
-inline bool between(unsigned char b, unsigned char low, unsigned char high) { return low <= b && b <= high; }
+inline bool between(unsigned char b, unsigned char low, unsigned char high) {
+    return low <= b && b <= high;
+}
 
-inline void storeUnit(unsigned char* p, uint16_t unit) { memcpy(p, &unit, 2); }
+inline void storeUnit(unsigned char* p, uint16_t unit) {
+    memcpy(p, &unit, 2);
+}
 
 inline bool appendUnitTerminator(unsigned char* target, uint32_t written, uint32_t capacity) {
     if (capacity < 2 || written > capacity - 2) return false;
@@ -125,7 +138,8 @@ uint32_t completeEucJp(const unsigned char* s, uint32_t n) {
 // The table engine, holding back a character cut by the end of the input.
 class TMultiByteToUnicodeConverter : public TEncodingConverter {
 public:
-    TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set, CompleteLength complete)
+    TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set,
+                                 CompleteLength complete)
         : TEncodingConverter(from, kUcs2Name, set, nullptr, nullptr, set->csid, 2, gResourceMap,
                              tableModule(), 0),
           fComplete(complete) {}
@@ -316,7 +330,8 @@ private:
 
     bool flushPending() {
         uint32_t delivered = 0;
-        while (delivered < fPendingCount && fWritten < fCapacity) fTarget[fWritten++] = fPending[delivered++];
+        while (delivered < fPendingCount && fWritten < fCapacity)
+            fTarget[fWritten++] = fPending[delivered++];
         memmove(fPending, fPending + delivered, fPendingCount - delivered);
         fPendingCount -= delivered;
         return fPendingCount == 0;
@@ -343,8 +358,9 @@ JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
-    return new (std::nothrow) TEncodingConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr,
-                                                 kShiftJisCsid, 2, gResourceMap, tableModule(), 1);
+    return new (std::nothrow)
+        TEncodingConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr, kShiftJisCsid,
+                           2, gResourceMap, tableModule(), 1);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
@@ -352,10 +368,15 @@ JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
-    return new (std::nothrow) TEncodingConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr,
-                                                 kEucJpCsid, 3, gResourceMap, tableModule(), 1);
+    return new (std::nothrow)
+        TEncodingConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr, kEucJpCsid, 3,
+                           gResourceMap, tableModule(), 1);
 }
 
-JPCONV_EXPORT TEncodingConverter* NEWISO2022JPTOUNICODE() { return make<TISO2022JPToUnicodeConverter>(); }
+JPCONV_EXPORT TEncodingConverter* NEWISO2022JPTOUNICODE() {
+    return make<TISO2022JPToUnicodeConverter>();
+}
 
-JPCONV_EXPORT TEncodingConverter* NEWUNICODETOISO2022JP() { return make<TUnicodeToISO2022JPConverter>(); }
+JPCONV_EXPORT TEncodingConverter* NEWUNICODETOISO2022JP() {
+    return make<TUnicodeToISO2022JPConverter>();
+}

@@ -19,9 +19,15 @@ const char kPseudoLibraryName[] = "@@staticconvertersINTERNAL@@";
 TEntryPoint::TEntryPoint(NLS_EntryPoint entryPoint, const char* name)
     : fEntryPoint(entryPoint), fName(name != nullptr ? strdup(name) : nullptr) {}
 
-TEntryPoint::~TEntryPoint() { free(fName); }
-const char* TEntryPoint::getPrimaryKey() { return fName; }
-const char* TEntryPoint::getSecondaryKey() { return nullptr; }
+TEntryPoint::~TEntryPoint() {
+    free(fName);
+}
+const char* TEntryPoint::getPrimaryKey() {
+    return fName;
+}
+const char* TEntryPoint::getSecondaryKey() {
+    return nullptr;
+}
 
 TDLLLinker::TDLLLinker(NLS_StaticConverterEntry* table, uint32_t count, const char* libraryPath)
     : fStatus(NLS_NOT_INITIALIZED), fLibraryPath(nullptr), fLibraries(nullptr) {
@@ -63,7 +69,9 @@ void TDLLLinker::FreeRecord(NLS_Library* record) {
     delete record;
 }
 
-NLS_Status TDLLLinker::GetStatus() { return fStatus; }
+NLS_Status TDLLLinker::GetStatus() {
+    return fStatus;
+}
 
 NLS_Status TDLLLinker::SetDefaultLibraryPath(const char* path) {
     std::lock_guard<std::recursive_mutex> guard(fLock);
@@ -77,7 +85,9 @@ NLS_Status TDLLLinker::SetDefaultLibraryPath(const char* path) {
     return NLS_SUCCESS;
 }
 
-const char* TDLLLinker::GetDefaultLibraryPath() { return fLibraryPath; }
+const char* TDLLLinker::GetDefaultLibraryPath() {
+    return fLibraryPath;
+}
 
 NLS_Library* TDLLLinker::NLS_FindLibrary(const char* name) {
     if (name == nullptr) return nullptr;
@@ -99,7 +109,8 @@ bool TDLLLinker::IsAcceptableLibraryName(const char* name) {
 
 bool TDLLLinker::LibraryFileName(const char* name, char* fileName, uint32_t capacity) {
     if (!IsAcceptableLibraryName(name) || fLibraryPath == nullptr) return false;
-    const size_t needed = strlen(fLibraryPath) + strlen(name) + strlen(velta::platform::kLibrarySuffix) + 1;
+    const size_t needed =
+        strlen(fLibraryPath) + strlen(name) + strlen(velta::platform::kLibrarySuffix) + 1;
     if (needed > capacity) return false;
     strcpy(fileName, fLibraryPath);
     strcat(fileName, name);

@@ -15,7 +15,9 @@ namespace platform {
 const char kPathSeparator = '/';
 const char* const kLibrarySuffix = "3230.so";
 
-void* Platform_LoadModule(const char* fileName) { return dlopen(fileName, RTLD_NOW | RTLD_LOCAL); }
+void* Platform_LoadModule(const char* fileName) {
+    return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+}
 
 void Platform_UnloadModule(void* module) {
     if (module != nullptr) dlclose(module);

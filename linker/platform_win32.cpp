@@ -26,16 +26,20 @@ NLS_EntryPoint Platform_FindSymbol(void* module, const char* symbol) {
         reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), symbol)));
 }
 
-void* Platform_GetLibraryModule() { return reinterpret_cast<void*>(GetModuleHandleA("VELTA3230.dll")); }
+void* Platform_GetLibraryModule() {
+    return reinterpret_cast<void*>(GetModuleHandleA("VELTA3230.dll"));
+}
 
 void* Platform_FindResource(void* module, const char* name) {
     if (module == nullptr || name == nullptr) return nullptr;
-    return reinterpret_cast<void*>(FindResourceA(static_cast<HMODULE>(module), name, MAKEINTRESOURCEA(10)));
+    return reinterpret_cast<void*>(
+        FindResourceA(static_cast<HMODULE>(module), name, MAKEINTRESOURCEA(10)));
 }
 
 void* Platform_LoadResource(void* module, void* resource) {
     if (module == nullptr || resource == nullptr) return nullptr;
-    return reinterpret_cast<void*>(LoadResource(static_cast<HMODULE>(module), static_cast<HRSRC>(resource)));
+    return reinterpret_cast<void*>(
+        LoadResource(static_cast<HMODULE>(module), static_cast<HRSRC>(resource)));
 }
 
 const void* Platform_LockResource(void* handle) {

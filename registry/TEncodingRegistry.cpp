@@ -6,8 +6,8 @@
 #include "registry/name_compare.h"
 #include "velta/converter.h"
 #include "velta/detector.h"
-#include "velta/factories.h"
 #include "velta/encoding_converter.h"
+#include "velta/factories.h"
 #include "velta/linker.h"
 #include "velta/registry.h"
 
@@ -21,7 +21,8 @@ const char kEmptyName[] = "";
 // The built-in detector is reachable in the pseudo-library by name, so that
 // an encreg.txt record can give an encoding the UTF-8 detector.
 NLS_StaticConverterEntry gBuiltInDetectors[] = {
-    {"UTF-8", "", "NewUTF8EncodingDetector", reinterpret_cast<NLS_EntryPoint>(&NEWUTF8ENCODINGDETECTOR)},
+    {"UTF-8", "", "NewUTF8EncodingDetector",
+     reinterpret_cast<NLS_EntryPoint>(&NEWUTF8ENCODINGDETECTOR)},
     {nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -102,7 +103,9 @@ bool TEncodingRegistry::AddAlias(TRegistry* table, const char* key, const char* 
     return true;
 }
 
-NLS_Status TEncodingRegistry::GetStatus() { return fStatus; }
+NLS_Status TEncodingRegistry::GetStatus() {
+    return fStatus;
+}
 
 TAliasEntry* TEncodingRegistry::FindAliasItem(const char* name) {
     if (fAliases == nullptr || name == nullptr) return nullptr;
@@ -129,7 +132,8 @@ TEncodingEntry* TEncodingRegistry::FindEncoding(const char* source, const char* 
     if (fEncodings == nullptr) return nullptr;
     const char* normalizedDestination = NormalizeEncodingName(destination);
     const char* normalizedSource = NormalizeEncodingName(source);
-    return static_cast<TEncodingEntry*>(fEncodings->lookup(normalizedSource, normalizedDestination));
+    return static_cast<TEncodingEntry*>(
+        fEncodings->lookup(normalizedSource, normalizedDestination));
 }
 
 const char* TEncodingRegistry::NormalizeJavaEntity(const char* javaName) {
@@ -144,8 +148,12 @@ const char* TEncodingRegistry::FindJavaEntityName(const char* name) {
     return entry != nullptr ? entry->fValue : nullptr;
 }
 
-uint32_t TEncodingRegistry::AliasCount() { return fAliases ? fAliases->getEntryCount() : 0; }
-uint32_t TEncodingRegistry::EncodingCount() { return fEncodings ? fEncodings->getEntryCount() : 0; }
+uint32_t TEncodingRegistry::AliasCount() {
+    return fAliases ? fAliases->getEntryCount() : 0;
+}
+uint32_t TEncodingRegistry::EncodingCount() {
+    return fEncodings ? fEncodings->getEntryCount() : 0;
+}
 
 TEncodingConverter* TEncodingRegistry::CreateEncodingConverter(const char* source,
                                                                const char* destination) {

@@ -42,7 +42,8 @@ TRegistry::TRegistry() : TRegistry(kDefaultBucketCount) {}
 TRegistry::TRegistry(int32_t bucketCount)
     : fEntryCount(0), fBucketCount(bucketCount < 1 ? 1 : bucketCount), fBuckets(nullptr) {
     fBuckets = new std::atomic<NLS_RegistryEntryNode*>[static_cast<size_t>(fBucketCount)];
-    for (int32_t i = 0; i < fBucketCount; ++i) fBuckets[i].store(nullptr, std::memory_order_relaxed);
+    for (int32_t i = 0; i < fBucketCount; ++i)
+        fBuckets[i].store(nullptr, std::memory_order_relaxed);
 }
 
 TRegistry::~TRegistry() {
@@ -75,7 +76,8 @@ int32_t TRegistry::hash(const char* key) {
 // sums this is the remainder of the division; negative sums (keys with bytes
 // 0x80..0xFF) are brought into range the same way for insertion and search.
 int32_t TRegistry::bucketIndex(const char* primary, const char* secondary) const {
-    const int64_t combined = static_cast<int64_t>(hash(primary)) + 3 * static_cast<int64_t>(hash(secondary));
+    const int64_t combined =
+        static_cast<int64_t>(hash(primary)) + 3 * static_cast<int64_t>(hash(secondary));
     int64_t index = combined % fBucketCount;
     if (index < 0) index += fBucketCount;
     return static_cast<int32_t>(index);
@@ -112,7 +114,9 @@ TRegistryEntry* TRegistry::lookup(const char* primary, const char* secondary) {
     return nullptr;
 }
 
-uint32_t TRegistry::getEntryCount() { return fEntryCount.load(std::memory_order_acquire); }
+uint32_t TRegistry::getEntryCount() {
+    return fEntryCount.load(std::memory_order_acquire);
+}
 
 TRegistryEnumeration::TRegistryEnumeration(TRegistry* registry)
     : fBucket(0), fNode(nullptr), fRegistry(registry) {}
@@ -127,7 +131,8 @@ TRegistryEntry* TRegistryEnumeration::next() {
         ++fBucket;
         fNode = nullptr;
     }
-    while (fBucket < fRegistry->fBucketCount && fRegistry->bucketHead(fBucket) == nullptr) ++fBucket;
+    while (fBucket < fRegistry->fBucketCount && fRegistry->bucketHead(fBucket) == nullptr)
+        ++fBucket;
     if (fBucket >= fRegistry->fBucketCount) return nullptr;
     fNode = fRegistry->bucketHead(fBucket);
     return fNode->entry;

@@ -34,7 +34,9 @@ bool copyNameField(char* field, const char* name);
 // True when the name has fewer than 64 bytes.
 bool nameFitsField(const char* name);
 
-inline bool isWildcardName(const char* name) { return name == nullptr || name[0] == '*'; }
+inline bool isWildcardName(const char* name) {
+    return name == nullptr || name[0] == '*';
+}
 
 }  // namespace velta
 

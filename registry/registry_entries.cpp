@@ -17,7 +17,9 @@ TEncodingEntry::TEncodingEntry(const char* source, const char* destination, cons
     copyNameField(fDetectorEntry, detectorEntry);
 }
 
-TEncodingEntry::TEncodingEntry(const TEncodingEntry& other) : TRegistryEntry() { *this = other; }
+TEncodingEntry::TEncodingEntry(const TEncodingEntry& other) : TRegistryEntry() {
+    *this = other;
+}
 
 TEncodingEntry& TEncodingEntry::operator=(const TEncodingEntry& other) {
     memcpy(fDestinationName, other.fDestinationName, kNameFieldSize);
@@ -30,10 +32,18 @@ TEncodingEntry& TEncodingEntry::operator=(const TEncodingEntry& other) {
 
 TEncodingEntry::~TEncodingEntry() = default;
 
-const char* TEncodingEntry::getPrimaryKey() { return fSourceName; }
-const char* TEncodingEntry::getSecondaryKey() { return fDestinationName; }
-const char* TEncodingEntry::GetSourceEncodingName() { return fSourceName; }
-const char* TEncodingEntry::GetDestinationEncodingName() { return fDestinationName; }
+const char* TEncodingEntry::getPrimaryKey() {
+    return fSourceName;
+}
+const char* TEncodingEntry::getSecondaryKey() {
+    return fDestinationName;
+}
+const char* TEncodingEntry::GetSourceEncodingName() {
+    return fSourceName;
+}
+const char* TEncodingEntry::GetDestinationEncodingName() {
+    return fDestinationName;
+}
 
 void TEncodingEntry::GetConverterEntry(char* library, char* entry) {
     if (library != nullptr) memcpy(library, fLibraryName, kNameFieldSize);
@@ -56,7 +66,8 @@ int TEncodingEntry::EncodingCompare(TEncodingEntry* entry, const char* source,
                                     const char* destination, char* bothEqual) {
     int sourceResult = 0;
     int destinationResult = 0;
-    if (!isWildcardName(source)) sourceResult = compareNamesIgnoringCase(source, entry->fSourceName);
+    if (!isWildcardName(source))
+        sourceResult = compareNamesIgnoringCase(source, entry->fSourceName);
     if (!isWildcardName(destination))
         destinationResult = compareNamesIgnoringCase(destination, entry->fDestinationName);
     if (bothEqual != nullptr) *bothEqual = (sourceResult == 0 && destinationResult == 0) ? 1 : 0;
@@ -78,8 +89,12 @@ TAliasEntry::TAliasEntry(const char* key, const char* value) {
 }
 
 TAliasEntry::~TAliasEntry() = default;
-const char* TAliasEntry::getPrimaryKey() { return fKey; }
-const char* TAliasEntry::getSecondaryKey() { return nullptr; }
+const char* TAliasEntry::getPrimaryKey() {
+    return fKey;
+}
+const char* TAliasEntry::getSecondaryKey() {
+    return nullptr;
+}
 
 bool TAliasEntry::NamesFit(const char* key, const char* value) {
     return nameFitsField(key) && nameFitsField(value);

@@ -5,12 +5,12 @@
 
 #include "velta/nls.h"
 
-#define CHECK(condition)                                              \
-    do {                                                              \
-        if (!(condition)) {                                           \
+#define CHECK(condition)                                                    \
+    do {                                                                    \
+        if (!(condition)) {                                                 \
             fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition); \
-            return 1;                                                 \
-        }                                                             \
+            return 1;                                                       \
+        }                                                                   \
     } while (0)
 
 int main(void) {
@@ -25,11 +25,12 @@ int main(void) {
     NLS_DetectedEncoding detected;
 
     CHECK(NLS_EncInitialize(NULL, NULL) == NLS_SUCCESS);
-    CHECK(NLS_ConvertBuffer("UTF-8", "x-mac-roman", text, (uint32_t)strlen((const char*)text), roman,
-                            sizeof roman, &romanLength) == NLS_SUCCESS);
+    CHECK(NLS_ConvertBuffer("UTF-8", "x-mac-roman", text, (uint32_t)strlen((const char*)text),
+                            roman, sizeof roman, &romanLength) == NLS_SUCCESS);
     CHECK(romanLength == 6 && roman[3] == 0x8E);
     CHECK(NLS_NewEncodingConverter("x-mac-roman", "utf_8", &object) == NLS_SUCCESS);
-    CHECK(NLS_ConvertStreamBuffer(object, roman, romanLength, back, sizeof back, &backLength) == NLS_SUCCESS);
+    CHECK(NLS_ConvertStreamBuffer(object, roman, romanLength, back, sizeof back, &backLength) ==
+          NLS_SUCCESS);
     CHECK(backLength == 7 && memcmp(back, "caf\xC3\xA9 ?", 7) == 0);
     CHECK(NLS_DeleteEncodingConverter(object) == NLS_SUCCESS);
     CHECK(NLS_NewEncodingConverterEnumeration(NULL, NULL, &list) == NLS_SUCCESS);

@@ -20,12 +20,13 @@ struct CallResult {
     NLS_Status status = 0;
     uint32_t written = 0;
     uint32_t consumed = 0;
-    Bytes output;      // the counted output
-    Bytes buffer;      // the whole buffer up to its capacity
+    Bytes output;  // the counted output
+    Bytes buffer;  // the whole buffer up to its capacity
     bool guardIntact = true;
 };
 
-inline CallResult callConvert(TEncodingConverter* converter, const Bytes& input, uint32_t capacity) {
+inline CallResult callConvert(TEncodingConverter* converter, const Bytes& input,
+                              uint32_t capacity) {
     CallResult result;
     GuardedBuffer buffer(capacity);
     // The input is copied to a buffer of exactly its size, so that a read

@@ -21,8 +21,9 @@ protected:
     NLS_Status convert(const Bytes& input, uint32_t capacity, Bytes* output) {
         std::vector<unsigned char> buffer(capacity + 1);
         uint32_t written = 0;
-        const NLS_Status status = NLS_ConvertStreamBuffer(
-            object, input.data(), static_cast<uint32_t>(input.size()), buffer.data(), capacity, &written);
+        const NLS_Status status =
+            NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                    buffer.data(), capacity, &written);
         output->assign(buffer.begin(), buffer.begin() + written);
         return status;
     }
@@ -73,8 +74,8 @@ TEST_F(ChainedConverter, ResetDropsTheWaitingText) {
 struct ChainCase {
     const char* from;
     const char* to;
-    const char* input;  // hex
-    const char* output; // hex
+    const char* input;   // hex
+    const char* output;  // hex
     NLS_Status status;
 };
 
@@ -92,7 +93,8 @@ TEST(ChainedConverterStatus, FirstStageFailuresAreReportedOnceTheTextIsDelivered
         for (uint32_t first : {1u, 2u, 3u, 64u}) {
             const velta_test::Conversion result =
                 velta_test::convertDrained(c.from, c.to, hexBytes(c.input), first);
-            EXPECT_EQ(velta_test::hex(result.output), c.output) << c.from << " " << c.input << " " << first;
+            EXPECT_EQ(velta_test::hex(result.output), c.output)
+                << c.from << " " << c.input << " " << first;
             EXPECT_EQ(result.status, c.status) << c.from << " " << c.input << " " << first;
         }
         NLS_EncTerminate();
@@ -118,10 +120,9 @@ TEST(ChainedConverterStatus, PairsWithOnlyOneHalfHaveNoChain) {
 }
 
 TEST(ChainedConverterStatus, AHalfWhoseFactoryFailsIsReportedBySide) {
-    NLS_StaticConverterEntry table[] = {
-        {"x-broken", NLS_UCS2_NAME, "NoSuchEntry", nullptr},
-        {NLS_UCS2_NAME, "x-broken", "NoSuchEntry", nullptr},
-        {nullptr, nullptr, nullptr, nullptr}};
+    NLS_StaticConverterEntry table[] = {{"x-broken", NLS_UCS2_NAME, "NoSuchEntry", nullptr},
+                                        {NLS_UCS2_NAME, "x-broken", "NoSuchEntry", nullptr},
+                                        {nullptr, nullptr, nullptr, nullptr}};
     NLS_RegisterStaticLibrary(table);
     EncodingConverter* object = nullptr;
     EXPECT_EQ(NLS_NewEncodingConverter("x-broken", "UTF-8", &object), NLS_NO_SOURCE_CONVERTER);

@@ -31,7 +31,8 @@ public:
                        uint32_t* sourceConsumed) override {
         gDoubleLog.offered.emplace_back(source, source + sourceLength);
         uint32_t take = sourceLength < 6 ? sourceLength : 6;
-        if (2 * take + 2 > targetCapacity) take = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
+        if (2 * take + 2 > targetCapacity)
+            take = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
         for (uint32_t i = 0; i < take; ++i) {
             target[2 * i] = source[i];
             target[2 * i + 1] = 0;
@@ -42,7 +43,9 @@ public:
     }
 };
 
-TEncodingConverter* newPartialConverter() { return new PartialConverter(); }
+TEncodingConverter* newPartialConverter() {
+    return new PartialConverter();
+}
 
 NLS_StaticConverterEntry gPartialTable[] = {
     {"x-partial", NLS_UCS2_NAME, "NewPartialConverter", NLS_AsEntryPoint(&newPartialConverter)},
@@ -85,7 +88,8 @@ TEST_F(ConversionObject, DrainsLongCarriedInputInSteps) {
     unsigned char out[256];
     uint32_t written = 0;
     Bytes all;
-    NLS_Status status = NLS_ConvertStreamBuffer(object, input.data(), 26, out, sizeof out, &written);
+    NLS_Status status =
+        NLS_ConvertStreamBuffer(object, input.data(), 26, out, sizeof out, &written);
     all.insert(all.end(), out, out + written);
     int calls = 1;
     while (status == NLS_RESULT_TRUNCATED) {
@@ -102,7 +106,8 @@ TEST_F(ConversionObject, DrainsLongCarriedInputInSteps) {
 TEST_F(ConversionObject, ANewCallReplacesTheCarriedInput) {
     unsigned char out[64];
     uint32_t written = 0;
-    NLS_ConvertStreamBuffer(object, (const unsigned char*)"0123456789", 10, out, sizeof out, &written);
+    NLS_ConvertStreamBuffer(object, (const unsigned char*)"0123456789", 10, out, sizeof out,
+                            &written);
     NLS_ConvertStreamBuffer(object, (const unsigned char*)"ABCDEFGH", 8, out, sizeof out, &written);
     NLS_ConverterGetOverflow(object, out, sizeof out, &written);
     EXPECT_EQ(gDoubleLog.offered.back(), velta_test::bytes("GH"));
@@ -111,7 +116,8 @@ TEST_F(ConversionObject, ANewCallReplacesTheCarriedInput) {
 TEST_F(ConversionObject, OverflowWithoutRoomKeepsTheCarriedInput) {
     unsigned char out[64];
     uint32_t written = 99;
-    NLS_ConvertStreamBuffer(object, (const unsigned char*)"0123456789", 10, out, sizeof out, &written);
+    NLS_ConvertStreamBuffer(object, (const unsigned char*)"0123456789", 10, out, sizeof out,
+                            &written);
     EXPECT_EQ(NLS_ConverterGetOverflow(object, out, 0, &written), NLS_INVALID_PARAMETER);
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(NLS_ConverterGetOverflow(object, nullptr, 10, &written), NLS_INVALID_PARAMETER);
@@ -123,7 +129,8 @@ TEST_F(ConversionObject, OverflowWithoutRoomKeepsTheCarriedInput) {
 TEST_F(ConversionObject, ResetDropsCarriedInputAndResetsTheConverterOnce) {
     unsigned char out[64];
     uint32_t written = 0;
-    NLS_ConvertStreamBuffer(object, (const unsigned char*)"0123456789", 10, out, sizeof out, &written);
+    NLS_ConvertStreamBuffer(object, (const unsigned char*)"0123456789", 10, out, sizeof out,
+                            &written);
     EXPECT_EQ(NLS_ResetEncodingConverter(object), NLS_SUCCESS);
     EXPECT_EQ(gDoubleLog.resets, 1);
     uint32_t overflow = 1;
@@ -148,7 +155,8 @@ TEST_F(Library, EveryFlatFunctionRejectsANullHandle) {
     uint32_t value = 77;
     char name[64] = "unchanged";
     EXPECT_EQ(NLS_DeleteEncodingConverter(nullptr), NLS_INVALID_PARAMETER);
-    EXPECT_EQ(NLS_ConvertStreamBuffer(nullptr, buffer, 8, buffer, 8, &value), NLS_INVALID_PARAMETER);
+    EXPECT_EQ(NLS_ConvertStreamBuffer(nullptr, buffer, 8, buffer, 8, &value),
+              NLS_INVALID_PARAMETER);
     EXPECT_EQ(NLS_GetConversionOverflowSize(nullptr, &value), NLS_INVALID_PARAMETER);
     EXPECT_EQ(NLS_ConverterGetOverflow(nullptr, buffer, 8, &value), NLS_INVALID_PARAMETER);
     EXPECT_EQ(NLS_ResetEncodingConverter(nullptr), NLS_INVALID_PARAMETER);
@@ -206,7 +214,8 @@ TEST_F(Library, ResultBufferSizesComeFromTheConverter) {
 }
 
 TEST_F(Library, ResultBufferSizesSaturateInsteadOfWrapping) {
-    EXPECT_EQ(NLS_GetResultBufferSize(nullptr, 0x40000000u, "ISO-10646-UCS-2", "UTF-8"), UINT32_MAX);
+    EXPECT_EQ(NLS_GetResultBufferSize(nullptr, 0x40000000u, "ISO-10646-UCS-2", "UTF-8"),
+              UINT32_MAX);
     EXPECT_EQ(NLS_GetResultBufferSize(nullptr, UINT32_MAX, "UTF-8", "UTF-8"), UINT32_MAX);
 }
 
@@ -224,12 +233,16 @@ TEST_F(Library, DataDirectoryTakesConv30AndOneSeparator) {
         const char* path;
     } cases[] = {
 #if defined(_WIN32)
-        {"D:\\nls", "D:\\nls\\conv30\\"}, {"D:\\nls\\", "D:\\nls\\conv30\\"},
-        {nullptr, ".\\conv30\\"},          {"", ".\\conv30\\"},
+        {"D:\\nls", "D:\\nls\\conv30\\"},
+        {"D:\\nls\\", "D:\\nls\\conv30\\"},
+        {nullptr, ".\\conv30\\"},
+        {"", ".\\conv30\\"},
         {"D:/nls/", "D:/nls/\\conv30\\"},
 #else
-        {"/opt/nls", "/opt/nls/conv30/"}, {"/opt/nls/", "/opt/nls/conv30/"},
-        {nullptr, "./conv30/"},         {"", "./conv30/"},
+        {"/opt/nls", "/opt/nls/conv30/"},
+        {"/opt/nls/", "/opt/nls/conv30/"},
+        {nullptr, "./conv30/"},
+        {"", "./conv30/"},
         {"D:\\nls\\", "D:\\nls\\/conv30/"},
 #endif
     };
@@ -243,12 +256,15 @@ TEST_F(Library, InitializeChoosesArgumentThenEnvironmentThenCurrentDirectory) {
     velta_test::setEnvironment("ZP_NLS_DATADIRECTORY", "/from/environment");
     const std::string separator(1, EncodingConverter::kDefaultConverterPath[6]);
     EXPECT_EQ(NLS_EncInitialize(nullptr, "/from/argument"), NLS_SUCCESS);
-    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()), "/from/argument" + separator + "conv30" + separator);
+    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()),
+              "/from/argument" + separator + "conv30" + separator);
     EXPECT_EQ(NLS_EncInitialize(nullptr, ""), NLS_SUCCESS);
-    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()), "/from/environment" + separator + "conv30" + separator);
+    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()),
+              "/from/environment" + separator + "conv30" + separator);
     velta_test::unsetEnvironment("ZP_NLS_DATADIRECTORY");
     EXPECT_EQ(NLS_EncInitialize(nullptr, nullptr), NLS_SUCCESS);
-    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()), "." + separator + "conv30" + separator);
+    EXPECT_EQ(std::string(EncodingConverter::getDataDirectory()),
+              "." + separator + "conv30" + separator);
 }
 
 TEST_F(Library, ReinitializingKeepsObjectsOfTheReplacedRegistryWorking) {
@@ -259,7 +275,8 @@ TEST_F(Library, ReinitializingKeepsObjectsOfTheReplacedRegistryWorking) {
     EXPECT_NE(EncodingConverter::getEncodingRegistry(), first);
     unsigned char out[16];
     uint32_t written = 0;
-    EXPECT_EQ(NLS_ConvertStreamBuffer(object, (const unsigned char*)"\xC3\xA9", 2, out, sizeof out, &written),
+    EXPECT_EQ(NLS_ConvertStreamBuffer(object, (const unsigned char*)"\xC3\xA9", 2, out, sizeof out,
+                                      &written),
               NLS_SUCCESS);
     EXPECT_EQ(velta_test::hex(Bytes(out, out + written)), "E9");
     NLS_DeleteEncodingConverter(object);

@@ -35,8 +35,8 @@ struct Detected {
 Detected detect(const Bytes& buffer) {
     NLS_DetectedEncoding record = {"untouched", 77, 0, 0};
     uint32_t count = 99;
-    const NLS_Status status = NLS_DetectEncodingForBuffer(buffer.data(), static_cast<uint32_t>(buffer.size()),
-                                                          &record, 1, &count);
+    const NLS_Status status = NLS_DetectEncodingForBuffer(
+        buffer.data(), static_cast<uint32_t>(buffer.size()), &record, 1, &count);
     return {status, record.encodingName, record.score, count};
 }
 
@@ -88,9 +88,14 @@ TEST(BufferDetection, ScanCountsCompleteSequencesAndStopsAtTheFirstBadByte) {
         uint32_t score;
         uint32_t invalid;
     } cases[] = {
-        {"41", 0, 0},           {"C3 A9 E2 82 AC F0 9F 98 80", 3, 0}, {"E2 82", 0, 0},
-        {"80 C3 A9", 0, 1},     {"C3 A9 C3 41", 1, 1},                {"F8 88 80 80 80", 0, 1},
-        {"C0 80 ED A0 80", 2, 0}, {"F5 80 80 80", 1, 0},
+        {"41", 0, 0},
+        {"C3 A9 E2 82 AC F0 9F 98 80", 3, 0},
+        {"E2 82", 0, 0},
+        {"80 C3 A9", 0, 1},
+        {"C3 A9 C3 41", 1, 1},
+        {"F8 88 80 80 80", 0, 1},
+        {"C0 80 ED A0 80", 2, 0},
+        {"F5 80 80 80", 1, 0},
     };
     for (const auto& c : cases) {
         NLS_DetectedEncoding record = {nullptr, 9, 0, 9};
@@ -108,14 +113,15 @@ TEST(BufferDetection, JapaneseChecks) {
         int shiftJis;
         int eucJp;
     } cases[] = {
-        {"", -1, -1},         {"41 42", -1, -1},   {"82 A0", 1, 0},     {"A4 A2", -1, -1},
-        {"80", 0, -1},        {"8E A1", -1, -1},   {"8E 41", 1, 0},     {"F0 A1", 0, 1},
-        {"82", -1, -1},       {"82 20", 0, 0},     {"E0 40", -1, 0},    {"8F A1 A1", -1, -1},
-        {"FF", 0, 0},         {"A1 DF B0", -1, -1},
+        {"", -1, -1},   {"41 42", -1, -1},    {"82 A0", 1, 0},  {"A4 A2", -1, -1},
+        {"80", 0, -1},  {"8E A1", -1, -1},    {"8E 41", 1, 0},  {"F0 A1", 0, 1},
+        {"82", -1, -1}, {"82 20", 0, 0},      {"E0 40", -1, 0}, {"8F A1 A1", -1, -1},
+        {"FF", 0, 0},   {"A1 DF B0", -1, -1},
     };
     for (const auto& c : cases) {
         const Bytes input = hexBytes(c.hex);
-        EXPECT_EQ(CheckShiftJIS(input.data(), static_cast<uint32_t>(input.size())), c.shiftJis) << c.hex;
+        EXPECT_EQ(CheckShiftJIS(input.data(), static_cast<uint32_t>(input.size())), c.shiftJis)
+            << c.hex;
         EXPECT_EQ(CheckEUCJP(input.data(), static_cast<uint32_t>(input.size())), c.eucJp) << c.hex;
     }
     const Bytes ambiguous = hexBytes("A4 A2");
@@ -125,7 +131,9 @@ TEST(BufferDetection, JapaneseChecks) {
 }
 
 #ifdef VELTA_HAVE_ICONV
-Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes iconvFromUtf8(const char* to, const std::string& text) {
     iconv_t cd = iconv_open(to, "UTF-8");
@@ -152,7 +160,8 @@ TEST(BufferDetection, RealJapaneseText) {
     const std::string utf8 = kJapaneseSample;
     EXPECT_EQ(detect(bytesOf(utf8)).name, "UTF-8");
     EXPECT_EQ(detect(iconvFromUtf8("SHIFT_JIS", utf8)).name, "Shift_JIS");
-    EXPECT_EQ(detect(iconvFromUtf8("EUC-JP", utf8)).name, "Extended_UNIX_Code_Packed_Format_for_Japanese");
+    EXPECT_EQ(detect(iconvFromUtf8("EUC-JP", utf8)).name,
+              "Extended_UNIX_Code_Packed_Format_for_Japanese");
     EXPECT_EQ(detect(iconvFromUtf8("ISO-2022-JP", utf8)).name, "ISO-2022-JP");
 }
 

@@ -15,7 +15,9 @@ class Utf8Detector : public ::testing::Test {
 protected:
     void feed(const char* hex) {
         const Bytes buffer = hexBytes(hex);
-        EXPECT_EQ(detector->DetectEncoding(buffer.data(), static_cast<uint32_t>(buffer.size()), &record), NLS_SUCCESS);
+        EXPECT_EQ(
+            detector->DetectEncoding(buffer.data(), static_cast<uint32_t>(buffer.size()), &record),
+            NLS_SUCCESS);
     }
     std::unique_ptr<TAutoDetector, DetectorDeleter> detector{NEWUTF8ENCODINGDETECTOR()};
     NLS_DetectedEncoding record = {nullptr, 0, 0, 0};

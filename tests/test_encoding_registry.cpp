@@ -26,12 +26,12 @@ TEST_F(EncodingRegistry, NormalisationFindsCanonicalNamesInAnyCase) {
         const char* name;
         const char* canonical;
     } cases[] = {
-        {"latin1", "ISO_8859-1:1987"},       {"LATIN1", "ISO_8859-1:1987"},
-        {"us-ascii", "ISO_8859-1:1987"},     {"US-ASCII", "ISO_8859-1:1987"},
+        {"latin1", "ISO_8859-1:1987"},          {"LATIN1", "ISO_8859-1:1987"},
+        {"us-ascii", "ISO_8859-1:1987"},        {"US-ASCII", "ISO_8859-1:1987"},
         {"iso_8859-1:1987", "ISO_8859-1:1987"}, {"utf_8", "UTF-8"},
-        {"UNICODE-1-1-UTF-8", "UTF-8"},      {"utf-7", "UNICODE-1-1-UTF-7"},
-        {"imap_utf_7", "IMAP-MODIFIED-UTF-7"}, {"csUnicode11", "ISO-10646-UCS-2"},
-        {"X-MAC-ROMAN", "x-mac-roman"},      {nullptr, ""},
+        {"UNICODE-1-1-UTF-8", "UTF-8"},         {"utf-7", "UNICODE-1-1-UTF-7"},
+        {"imap_utf_7", "IMAP-MODIFIED-UTF-7"},  {"csUnicode11", "ISO-10646-UCS-2"},
+        {"X-MAC-ROMAN", "x-mac-roman"},         {nullptr, ""},
     };
     for (const auto& c : cases) EXPECT_STREQ(registry.NormalizeEncodingName(c.name), c.canonical);
 }
@@ -83,13 +83,16 @@ TEST_F(EncodingRegistry, BuiltInEncodingsHaveNoDetector) {
     EXPECT_EQ(registry.CreateEncodingDetector("UTF-8"), nullptr);
 }
 
-TEncodingConverter* clientFactory() { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
+TEncodingConverter* clientFactory() {
+    return NEWUTF8TOUNICODEENCODINGCONVERTER();
+}
 
 TEST_F(EncodingRegistry, ClientTablesJoinTheRegistryAndOverride) {
     const std::string tooLong(64, 'y');
     NLS_StaticConverterEntry table[] = {
         {"x-client", "ISO-10646-UCS-2", "NewClientConverter", NLS_AsEntryPoint(&clientFactory)},
-        {"ISO_8859-1:1987", "ISO-10646-UCS-2", "NewClientConverter", NLS_AsEntryPoint(&clientFactory)},
+        {"ISO_8859-1:1987", "ISO-10646-UCS-2", "NewClientConverter",
+         NLS_AsEntryPoint(&clientFactory)},
         {tooLong.c_str(), "ISO-10646-UCS-2", "NewClientConverter",
          NLS_AsEntryPoint(&clientFactory)},
         {nullptr, nullptr, nullptr, nullptr},

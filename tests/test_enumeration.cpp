@@ -26,7 +26,8 @@ Pairs listOf(const char* from, const char* to) {
         pairs.emplace_back(source, destination);
     }
     char source[64] = "x", destination[64] = "y";
-    EXPECT_EQ(NLS_GetEncodingConverterListItem(list, count, source, destination), NLS_INVALID_PARAMETER);
+    EXPECT_EQ(NLS_GetEncodingConverterListItem(list, count, source, destination),
+              NLS_INVALID_PARAMETER);
     NLS_DeleteEncodingConverterEnumeration(list);
     return pairs;
 }
@@ -46,8 +47,13 @@ TEST_F(Enumeration, WildcardsListRegisteredConvertersInTableOrderAndNeverChains)
     const Pairs toUcs2 = listOf("*", "ISO-10646-UCS-2");
     ASSERT_EQ(toUcs2.size(), 7u);
     // The walk goes by ascending bucket: hash(source) + 3 x 912, modulo 91.
-    const char* const order[] = {"UNICODE-1-1-UTF-7", "ISO-10646-UCS-4", "ISO_8859-1:1987",
-                                 "ESCAPED_UNICODE", "IMAP-MODIFIED-UTF-7", "x-mac-roman", "UTF-8"};
+    const char* const order[] = {"UNICODE-1-1-UTF-7",
+                                 "ISO-10646-UCS-4",
+                                 "ISO_8859-1:1987",
+                                 "ESCAPED_UNICODE",
+                                 "IMAP-MODIFIED-UTF-7",
+                                 "x-mac-roman",
+                                 "UTF-8"};
     for (size_t i = 0; i < toUcs2.size(); ++i) {
         EXPECT_EQ(toUcs2[i].first, order[i]);
         EXPECT_EQ(toUcs2[i].second, "ISO-10646-UCS-2");
@@ -97,10 +103,17 @@ TEST_F(Enumeration, ExistenceCountsDirectConvertersChainsAndPatterns) {
         const char* to;
         char exists;
     } cases[] = {
-        {"UTF-8", "ISO-10646-UCS-2", 1}, {"UTF-8", "x-mac-roman", 1}, {"UTF-8", "UTF-8", 1},
-        {"ISO-10646-UCS-2", "ISO-10646-UCS-2", 0}, {"UTF-8", "x-unregistered", 0},
-        {"*", "UTF-8", 1}, {"UTF-8", "*", 1}, {"*", "*", 1}, {"x-unregistered", "*", 0},
-        {nullptr, "UTF-8", 0}, {"latin1", "utf_8", 1},
+        {"UTF-8", "ISO-10646-UCS-2", 1},
+        {"UTF-8", "x-mac-roman", 1},
+        {"UTF-8", "UTF-8", 1},
+        {"ISO-10646-UCS-2", "ISO-10646-UCS-2", 0},
+        {"UTF-8", "x-unregistered", 0},
+        {"*", "UTF-8", 1},
+        {"UTF-8", "*", 1},
+        {"*", "*", 1},
+        {"x-unregistered", "*", 0},
+        {nullptr, "UTF-8", 0},
+        {"latin1", "utf_8", 1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(NLS_EncodingConverterExists(c.from, c.to), c.exists)
@@ -112,7 +125,8 @@ TEST(EncodingQuery, CapacityLimitsWhatIsStored) {
     const char* sources[20];
     const char* destinations[20];
     uint32_t count = 0;
-    registry.ListEncodingConverters("*", "*", sources, destinations, registry.EncodingCount(), &count);
+    registry.ListEncodingConverters("*", "*", sources, destinations, registry.EncodingCount(),
+                                    &count);
     EXPECT_EQ(count, 13u) << "at most capacity - 1 pairs are stored";
     count = 0;
     registry.ListEncodingConverters("UTF-8", "ISO-10646-UCS-2", nullptr, nullptr, 0, &count);

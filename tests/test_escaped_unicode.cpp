@@ -51,14 +51,20 @@ TEST(EscapedUnicode, Encoding) {
         std::u16string text;
         const char* escaped;
     } cases[] = {
-        {u"\u00E9", "\\u00E9"},     {u"\u20AC", "\\u20AC"},
-        {std::u16string(1, u'\0'), "\\u0000"}, {u"\u007F", "\\u007F"},
-        {u"\t\n\r", "\t\n\r"},      {u"\u0001", "\\u0001"},
+        {u"\u00E9", "\\u00E9"},
+        {u"\u20AC", "\\u20AC"},
+        {std::u16string(1, u'\0'), "\\u0000"},
+        {u"\u007F", "\\u007F"},
+        {u"\t\n\r", "\t\n\r"},
+        {u"\u0001", "\\u0001"},
         {u"\U0001F600", "\\uD83D\\uDE00"},
         // A backslash stays itself where it reads back as itself.
-        {u"C:\\dir\\file", "C:\\dir\\file"}, {u"\\\\", "\\\\"},
-        {u"\\u0041", "\\u005Cu0041"}, {u"a\\", "a\\u005C"},
-        {u"\\\u00E9", "\\u005C\\u00E9"}, {u"\\\\\\u", "\\\\\\u005Cu"},
+        {u"C:\\dir\\file", "C:\\dir\\file"},
+        {u"\\\\", "\\\\"},
+        {u"\\u0041", "\\u005Cu0041"},
+        {u"a\\", "a\\u005C"},
+        {u"\\\u00E9", "\\u005C\\u00E9"},
+        {u"\\\\\\u", "\\\\\\u005Cu"},
     };
     for (const auto& c : cases) {
         const CallResult result = callConvert(encoder.get(), ucs2(c.text), 64);
@@ -79,14 +85,21 @@ TEST(EscapedUnicode, EveryUcs2StringRoundTrips) {
         const size_t length = random() % 80;
         for (size_t i = 0; i < length; ++i) {
             switch (random() % 4) {
-                case 0: text += u"\\u0041\\\\"[random() % 8]; break;
-                case 1: text += char16_t(random() % 0x80); break;
-                default: text += char16_t(random() % 0x10000); break;
+                case 0:
+                    text += u"\\u0041\\\\"[random() % 8];
+                    break;
+                case 1:
+                    text += char16_t(random() % 0x80);
+                    break;
+                default:
+                    text += char16_t(random() % 0x10000);
+                    break;
             }
         }
         const Conversion escaped = convertOneShot("ISO-10646-UCS-2", "ESCAPED_UNICODE", ucs2(text));
         ASSERT_EQ(escaped.status, NLS_SUCCESS);
-        const Conversion back = convertOneShot("ESCAPED_UNICODE", "ISO-10646-UCS-2", escaped.output);
+        const Conversion back =
+            convertOneShot("ESCAPED_UNICODE", "ISO-10646-UCS-2", escaped.output);
         EXPECT_EQ(back.status, NLS_SUCCESS);
         EXPECT_EQ(fromUcs2(back.output), text);
     }
@@ -97,7 +110,8 @@ TEST(EscapedUnicode, AStreamSplitInsideAnEscapeConvertsCorrectly) {
     const Bytes text = bytes("caf\\u00E9 \\u20AC\\\\ \\uD83D\\uDE00 end");
     const Conversion whole = convertOneShot("ESCAPED_UNICODE", "ISO-10646-UCS-2", text);
     for (uint32_t cut = 0; cut <= text.size(); ++cut) {
-        const Conversion pieces = convertInPieces("ESCAPED_UNICODE", "ISO-10646-UCS-2", text, {cut}, 64);
+        const Conversion pieces =
+            convertInPieces("ESCAPED_UNICODE", "ISO-10646-UCS-2", text, {cut}, 64);
         EXPECT_EQ(pieces.output, whole.output) << "cut at " << cut;
         EXPECT_EQ(pieces.status, NLS_SUCCESS) << "cut at " << cut;
     }

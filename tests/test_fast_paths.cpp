@@ -16,8 +16,10 @@ typedef std::vector<unsigned char> Bytes;
 Bytes mixedText(std::mt19937& random, uint32_t asciiRun) {
     Bytes text;
     for (int piece = 0; piece < 4; ++piece) {
-        for (uint32_t i = 0; i < asciiRun; ++i) text.push_back(static_cast<unsigned char>(0x20 + random() % 0x5F));
-        const unsigned char others[][4] = {{0xC3, 0xA9}, {0xE6, 0x97, 0xA5}, {0xF0, 0x9F, 0x98, 0x80}, {0xFF}};
+        for (uint32_t i = 0; i < asciiRun; ++i)
+            text.push_back(static_cast<unsigned char>(0x20 + random() % 0x5F));
+        const unsigned char others[][4] = {
+            {0xC3, 0xA9}, {0xE6, 0x97, 0xA5}, {0xF0, 0x9F, 0x98, 0x80}, {0xFF}};
         const unsigned lengths[] = {2, 3, 4, 1};
         const unsigned kind = random() % 4;
         text.insert(text.end(), others[kind], others[kind] + lengths[kind]);
@@ -31,8 +33,10 @@ TEST(FastPaths, AsciiRunsMatchTheirScalarTwins) {
         const Bytes text = mixedText(random, run);
         for (uint32_t room : {0u, 7u, 31u, 32u, 33u, 64u, 1000u}) {
             std::vector<unsigned char> scalar(room + 64, 0), vector(room + 64, 0);
-            const uint32_t a = velta::widenAsciiRunScalar(text.data(), static_cast<uint32_t>(text.size()), scalar.data(), room);
-            const uint32_t b = velta::widenAsciiRun(text.data(), static_cast<uint32_t>(text.size()), vector.data(), room);
+            const uint32_t a = velta::widenAsciiRunScalar(
+                text.data(), static_cast<uint32_t>(text.size()), scalar.data(), room);
+            const uint32_t b = velta::widenAsciiRun(text.data(), static_cast<uint32_t>(text.size()),
+                                                    vector.data(), room);
             // Both stop at the first non-ASCII byte or for room; the vector
             // form takes whole blocks of 16 first, so it may take more.
             EXPECT_LE(2 * a, room);
@@ -52,7 +56,8 @@ TEST(FastPaths, AsciiRunsMatchTheirScalarTwins) {
         for (uint32_t room : {0u, 5u, 16u, 17u, 1000u}) {
             std::vector<unsigned char> scalar(room + 16, 0), vector(room + 16, 0);
             const uint32_t count = static_cast<uint32_t>(text.size());
-            const uint32_t a = velta::narrowAsciiRunScalar(units.data(), count, scalar.data(), room);
+            const uint32_t a =
+                velta::narrowAsciiRunScalar(units.data(), count, scalar.data(), room);
             const uint32_t b = velta::narrowAsciiRun(units.data(), count, vector.data(), room);
             EXPECT_LE(a, room);
             EXPECT_LE(b, room);
@@ -70,7 +75,12 @@ std::u16string referenceDecode(const Bytes& s) {
     size_t i = 0;
     while (i < s.size()) {
         const unsigned char lead = s[i];
-        const unsigned trailing = lead < 0xC0 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF8 ? 3 : lead < 0xFC ? 4 : 5;
+        const unsigned trailing = lead < 0xC0   ? 0
+                                  : lead < 0xE0 ? 1
+                                  : lead < 0xF0 ? 2
+                                  : lead < 0xF8 ? 3
+                                  : lead < 0xFC ? 4
+                                                : 5;
         uint32_t value = lead < 0xC0 ? lead : lead & (0x3F >> trailing);
         size_t length = 1;
         bool broken = false;
@@ -103,17 +113,19 @@ TEST(FastPaths, Utf8DecodingMatchesTheReferenceAroundEveryRunLength) {
             const Bytes text = mixedText(random, run);
             std::vector<unsigned char> output(text.size() * 2 + 2);
             uint32_t written = 0, consumed = 0;
-            decoder->Convert(output.data(), &written, static_cast<uint32_t>(output.size()), text.data(),
-                             static_cast<uint32_t>(text.size()), &consumed);
+            decoder->Convert(output.data(), &written, static_cast<uint32_t>(output.size()),
+                             text.data(), static_cast<uint32_t>(text.size()), &consumed);
             std::u16string units(written / 2, u'\0');
             if (written) memcpy(&units[0], output.data(), written);
             EXPECT_EQ(units, referenceDecode(text)) << "run " << run;
             std::vector<unsigned char> back(units.size() * 3 + 1);
             uint32_t backWritten = 0;
-            encoder->Convert(back.data(), &backWritten, static_cast<uint32_t>(back.size()), output.data(), written, &consumed);
+            encoder->Convert(back.data(), &backWritten, static_cast<uint32_t>(back.size()),
+                             output.data(), written, &consumed);
             std::vector<unsigned char> reread(backWritten * 2 + 2);
             uint32_t rereadWritten = 0;
-            decoder->Convert(reread.data(), &rereadWritten, static_cast<uint32_t>(reread.size()), back.data(), backWritten, &consumed);
+            decoder->Convert(reread.data(), &rereadWritten, static_cast<uint32_t>(reread.size()),
+                             back.data(), backWritten, &consumed);
             EXPECT_EQ(rereadWritten, written);
             EXPECT_EQ(memcmp(reread.data(), output.data(), written), 0) << "run " << run;
         }

@@ -33,7 +33,8 @@ const TextCase kEncodings[] = {
 
 TEST(ImapUtf7, EncodesAndDecodesTheReferenceForms) {
     for (const TextCase& c : kEncodings) {
-        const Conversion encoded = convertOneShot("ISO-10646-UCS-2", "IMAP-MODIFIED-UTF-7", ucs2(c.text));
+        const Conversion encoded =
+            convertOneShot("ISO-10646-UCS-2", "IMAP-MODIFIED-UTF-7", ucs2(c.text));
         EXPECT_EQ(encoded.status, NLS_SUCCESS);
         EXPECT_EQ(std::string(encoded.output.begin(), encoded.output.end()), c.imap);
         const Conversion decoded = convertOneShot("IMAP-UTF-7", "ISO-10646-UCS-2", bytes(c.imap));
@@ -49,12 +50,9 @@ TEST(ImapUtf7, DecoderCases) {
         std::u16string text;
         NLS_Status status;
     } cases[] = {
-        {"&-&-", u"&&", NLS_SUCCESS},
-        {"&", u"", NLS_INVALID_INPUT},
-        {"&.", u".", NLS_INVALID_INPUT},
-        {"&AOk", u"\u00E9", NLS_SUCCESS},
-        {"&AOk&-", u"\u00E9-", NLS_SUCCESS},
-        {"&AOl-", u"\u00E9", NLS_INVALID_INPUT},
+        {"&-&-", u"&&", NLS_SUCCESS},           {"&", u"", NLS_INVALID_INPUT},
+        {"&.", u".", NLS_INVALID_INPUT},        {"&AOk", u"\u00E9", NLS_SUCCESS},
+        {"&AOk&-", u"\u00E9-", NLS_SUCCESS},    {"&AOl-", u"\u00E9", NLS_INVALID_INPUT},
         {"\xE9", u"\u00E9", NLS_INVALID_INPUT},
     };
     for (const auto& c : cases) {
@@ -86,9 +84,16 @@ std::u16string randomMailboxName(std::mt19937& random, size_t length, bool valid
     std::u16string text;
     for (size_t i = 0; i < length; ++i) {
         switch (random() % 5) {
-            case 0: case 1: text += kSpecial[random() % (sizeof kSpecial / 2 - 1)]; break;
-            case 2: text += char16_t(0x20 + random() % 0x5F); break;
-            case 3: text += char16_t(0xA0 + random() % 0x3000); break;
+            case 0:
+            case 1:
+                text += kSpecial[random() % (sizeof kSpecial / 2 - 1)];
+                break;
+            case 2:
+                text += char16_t(0x20 + random() % 0x5F);
+                break;
+            case 3:
+                text += char16_t(0xA0 + random() % 0x3000);
+                break;
             default:
                 if (validOnly) {
                     text += char16_t(0xD800 + random() % 0x400);
@@ -131,7 +136,8 @@ TEST(ImapUtf7Differential, IcuReadsWhatWeWriteAndWeReadWhatIcuWrites) {
     ASSERT_TRUE(U_SUCCESS(error));
     for (int round = 0; round < 300; ++round) {
         const std::u16string text = randomMailboxName(random, random() % 50, true);
-        const Conversion ours = convertOneShot("ISO-10646-UCS-2", "IMAP-MODIFIED-UTF-7", ucs2(text));
+        const Conversion ours =
+            convertOneShot("ISO-10646-UCS-2", "IMAP-MODIFIED-UTF-7", ucs2(text));
         std::u16string decoded(ours.output.size() + 4, u'\0');
         error = U_ZERO_ERROR;
         int32_t length = ucnv_toUChars(icu, reinterpret_cast<UChar*>(&decoded[0]),
@@ -148,8 +154,10 @@ TEST(ImapUtf7Differential, IcuReadsWhatWeWriteAndWeReadWhatIcuWrites) {
                                  static_cast<int32_t>(text.size()), &error);
         ASSERT_TRUE(U_SUCCESS(error));
         theirs.resize(length);
-        EXPECT_EQ(std::string(ours.output.begin(), ours.output.end()), theirs) << "the same canonical form";
-        const Conversion back = convertOneShot("IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2", bytes(theirs));
+        EXPECT_EQ(std::string(ours.output.begin(), ours.output.end()), theirs)
+            << "the same canonical form";
+        const Conversion back =
+            convertOneShot("IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2", bytes(theirs));
         EXPECT_EQ(fromUcs2(back.output), text);
     }
     ucnv_close(icu);

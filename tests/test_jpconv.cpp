@@ -25,7 +25,8 @@ void copyFile(const std::string& from, const std::string& to) {
 }
 
 #ifdef VELTA_HAVE_ICONV
-std::string iconvText(const char* to, const char* from, const std::string& text, bool* ok = nullptr) {
+std::string iconvText(const char* to, const char* from, const std::string& text,
+                      bool* ok = nullptr) {
     iconv_t cd = iconv_open(to, from);
     std::string output(text.size() * 4 + 64, '\0');
     char* in = const_cast<char*>(text.data());
@@ -51,14 +52,16 @@ std::string jisCharacters(bool katakana) {
             if (ok) euc += utf8 + "\n";
         }
     if (katakana)
-        for (int b = 0xA1; b <= 0xDF; ++b) euc += iconvText("UTF-8", "EUC-JP", std::string{'\x8E', static_cast<char>(b)}) + "\n";
+        for (int b = 0xA1; b <= 0xDF; ++b)
+            euc += iconvText("UTF-8", "EUC-JP", std::string{'\x8E', static_cast<char>(b)}) + "\n";
     return euc;
 }
 
 #endif
 
-const char kSample[] = u8"今日はいい天気ですね。Velta で文字コードを変換します。\n"
-                       u8"東京駅、十時。ﾊﾝｶｸ and ASCII: A-Z {}[] #1\n";
+const char kSample[] =
+    u8"今日はいい天気ですね。Velta で文字コードを変換します。\n"
+    u8"東京駅、十時。ﾊﾝｶｸ and ASCII: A-Z {}[] #1\n";
 
 class Jpconv : public LibraryTest {
 protected:
@@ -68,7 +71,8 @@ protected:
         copyFile(VELTA_JPCONV, dir.dataPath() + "jpconv" + kLibrarySuffix);
         ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
     }
-    std::string convert(const char* from, const char* to, const std::string& text, NLS_Status* status = nullptr) {
+    std::string convert(const char* from, const char* to, const std::string& text,
+                        NLS_Status* status = nullptr) {
         const Conversion result = convertOneShot(from, to, bytes(text));
         if (status != nullptr) *status = result.status;
         return std::string(result.output.begin(), result.output.end());
@@ -78,7 +82,8 @@ protected:
 
 TEST_F(Jpconv, NamesAndConvertersComeFromTheShippedDataDirectory) {
     EXPECT_STREQ(NLS_GetNormalizedEncodingName("sjis"), "Shift_JIS");
-    EXPECT_STREQ(NLS_GetNormalizedEncodingName("EUC-JP"), "Extended_UNIX_Code_Packed_Format_for_Japanese");
+    EXPECT_STREQ(NLS_GetNormalizedEncodingName("EUC-JP"),
+                 "Extended_UNIX_Code_Packed_Format_for_Japanese");
     EXPECT_STREQ(NLS_GetEncodingNameFromJava("ISO2022JP"), "ISO-2022-JP");
     EXPECT_STREQ(NLS_GetJavaEncodingName("shift_jis"), "SJIS");
     for (const char* name : {"Shift_JIS", "x-sjis", "EUC-JP", "ISO-2022-JP"}) {
@@ -95,13 +100,17 @@ TEST_F(Jpconv, EveryJisX0208CharacterAndTheKatakanaMatchIconv) {
         const char* ours;
         const char* theirs;
         const std::string* text;
-    } cases[] = {{kShiftJis, "SHIFT_JIS", &all}, {kEucJp, "EUC-JP", &all}, {kIso2022Jp, "ISO-2022-JP", &withoutKatakana}};
+    } cases[] = {{kShiftJis, "SHIFT_JIS", &all},
+                 {kEucJp, "EUC-JP", &all},
+                 {kIso2022Jp, "ISO-2022-JP", &withoutKatakana}};
     for (const auto& c : cases) {
         NLS_Status status = 0;
         const std::string encoded = convert("UTF-8", c.ours, *c.text, &status);
         EXPECT_EQ(status, NLS_SUCCESS) << c.ours;
-        EXPECT_TRUE(encoded == iconvText(c.theirs, "UTF-8", *c.text)) << c.ours << ": encoding differs from iconv";
-        EXPECT_TRUE(convert(c.ours, "UTF-8", encoded, &status) == *c.text) << c.ours << ": round trip";
+        EXPECT_TRUE(encoded == iconvText(c.theirs, "UTF-8", *c.text))
+            << c.ours << ": encoding differs from iconv";
+        EXPECT_TRUE(convert(c.ours, "UTF-8", encoded, &status) == *c.text)
+            << c.ours << ": round trip";
         EXPECT_EQ(status, NLS_SUCCESS) << c.ours;
     }
 }
@@ -128,10 +137,12 @@ TEST_F(Jpconv, RealTextRoundTripsAndIsDetected) {
         EXPECT_EQ(convert(encoding, "UTF-8", encoded), kSample) << encoding;
         NLS_DetectedEncoding detected;
         uint32_t count = 0;
-        ASSERT_EQ(NLS_DetectEncodingForBuffer(reinterpret_cast<const unsigned char*>(encoded.data()),
-                                              static_cast<uint32_t>(encoded.size()), &detected, 1, &count),
+        ASSERT_EQ(NLS_DetectEncodingForBuffer(
+                      reinterpret_cast<const unsigned char*>(encoded.data()),
+                      static_cast<uint32_t>(encoded.size()), &detected, 1, &count),
                   NLS_SUCCESS);
-        EXPECT_STREQ(NLS_GetNormalizedEncodingName(detected.encodingName), NLS_GetNormalizedEncodingName(encoding));
+        EXPECT_STREQ(NLS_GetNormalizedEncodingName(detected.encodingName),
+                     NLS_GetNormalizedEncodingName(encoding));
     }
     const std::string jis = convert("UTF-8", kIso2022Jp, u8"今日は ASCII と漢字。\n");
     EXPECT_EQ(jis, "\x1B$B:#F|$O\x1B(B ASCII \x1B$B$H4A;z!#\x1B(B\n") << "as iconv writes it";
@@ -141,15 +152,19 @@ TEST_F(Jpconv, RealTextRoundTripsAndIsDetected) {
 
 TEST_F(Jpconv, EveryFirstOutputSizeAndEveryInputSplitEqualsOneShot) {
     for (const char* encoding : {kShiftJis, kEucJp, kIso2022Jp}) {
-        const std::string sample = encoding == kIso2022Jp ? u8"今日は ASCII と漢字。¥\n東京駅。\n" : kSample;
+        const std::string sample =
+            encoding == kIso2022Jp ? u8"今日は ASCII と漢字。¥\n東京駅。\n" : kSample;
         const Bytes text = bytes(convert("UTF-8", encoding, sample));
         const Bytes units = convertOneShot("UTF-8", "ISO-10646-UCS-2", bytes(sample)).output;
         const Conversion decoded = convertOneShot(encoding, "ISO-10646-UCS-2", text);
         ASSERT_EQ(decoded.output, units) << encoding;
         for (uint32_t first = 1; first <= 64; ++first) {
-            EXPECT_EQ(convertDrained(encoding, "ISO-10646-UCS-2", text, first).output, units) << encoding << " " << first;
-            EXPECT_EQ(convertDrained("ISO-10646-UCS-2", encoding, units, first).output, text) << encoding << " " << first;
-            EXPECT_EQ(convertDrained(encoding, "UTF-8", text, first).output, bytes(sample)) << encoding << " " << first;
+            EXPECT_EQ(convertDrained(encoding, "ISO-10646-UCS-2", text, first).output, units)
+                << encoding << " " << first;
+            EXPECT_EQ(convertDrained("ISO-10646-UCS-2", encoding, units, first).output, text)
+                << encoding << " " << first;
+            EXPECT_EQ(convertDrained(encoding, "UTF-8", text, first).output, bytes(sample))
+                << encoding << " " << first;
         }
         for (uint32_t cut = 0; cut <= text.size(); ++cut) {
             const Conversion pieces = convertInPieces(encoding, "ISO-10646-UCS-2", text, {cut}, 64);

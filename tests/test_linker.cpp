@@ -79,8 +79,9 @@ TEST_F(Linker, LoadsALibraryFileOnceAndUnloadsItExactlyOnce) {
         TEncodingConverter* converter = make(entry);
         unsigned char out[16];
         uint32_t written = 0, consumed = 0;
-        EXPECT_EQ(converter->Convert(out, &written, sizeof out, (const unsigned char*)"ab", 2, &consumed),
-                  NLS_SUCCESS);
+        EXPECT_EQ(
+            converter->Convert(out, &written, sizeof out, (const unsigned char*)"ab", 2, &consumed),
+            NLS_SUCCESS);
         EXPECT_EQ(velta_test::fromUcs2(velta_test::Bytes(out, out + written)), u"AB");
         converter->ReleaseEncodingConverter();
     }
@@ -148,7 +149,7 @@ TEST_F(Linker, FileNamesFollowTheDataDirectory) {
 TEST_F(Linker, NamesThatCouldLeaveTheDataDirectoryAreRefused) {
     TDLLLinker linker(nullptr, 0, dir.dataPath().c_str());
     const std::string tooLong(56, 'a');
-    const char* refused[] = {"../testconv", "sub/testconv", "sub\\testconv", "..", "",
+    const char* refused[] = {"../testconv",  "sub/testconv", "sub\\testconv", "..", "",
                              tooLong.c_str()};
     for (const char* name : refused) {
         EXPECT_EQ(linker.NLS_LoadLibrary(name), NLS_LIBRARY_NOT_LOADED) << name;
@@ -157,17 +158,21 @@ TEST_F(Linker, NamesThatCouldLeaveTheDataDirectoryAreRefused) {
     EXPECT_TRUE(TDLLLinker::IsAcceptableLibraryName(std::string(55, 'a').c_str()));
 }
 
-TEncodingConverter* clientUtf8() { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
+TEncodingConverter* clientUtf8() {
+    return NEWUNICODETOUTF8ENCODINGCONVERTER();
+}
 
 TEST_F(Linker, ClientTablesOverrideBuiltInEntryPoints) {
     TDLLLinker linker(const_cast<NLS_StaticConverterEntry*>(TEncodingRegistry::fStaticEntryList),
                       TEncodingRegistry::fStaticEntryListLength, dir.dataPath().c_str());
     NLS_StaticConverterEntry table[] = {
-        {"UTF-8", "ISO-10646-UCS-2", "NewUTF8ToUnicodeEncodingConverter", NLS_AsEntryPoint(&clientUtf8)},
+        {"UTF-8", "ISO-10646-UCS-2", "NewUTF8ToUnicodeEncodingConverter",
+         NLS_AsEntryPoint(&clientUtf8)},
         {nullptr, nullptr, nullptr, nullptr}};
     linker.RegisterStaticConverters(reinterpret_cast<char*>(table));
     char symbol[] = "NewUTF8ToUnicodeEncodingConverter";
-    EXPECT_EQ(linker.NLS_FindSymbolInLibrary(kPseudoLibrary, symbol), NLS_AsEntryPoint(&clientUtf8));
+    EXPECT_EQ(linker.NLS_FindSymbolInLibrary(kPseudoLibrary, symbol),
+              NLS_AsEntryPoint(&clientUtf8));
 }
 
 TEST_F(Linker, TheTablesOfALibraryModuleServeItsOwnTableDrivenConverters) {
@@ -182,11 +187,14 @@ TEST_F(Linker, TheTablesOfALibraryModuleServeItsOwnTableDrivenConverters) {
     const velta_test::Bytes input = velta_test::hexBytes("41 A0 A1 80");
     unsigned char units[32];
     uint32_t written = 0, consumed = 0;
-    EXPECT_EQ(decoder->Convert(units, &written, sizeof units, input.data(), 4, &consumed), NLS_SUCCESS);
-    EXPECT_EQ(velta_test::fromUcs2(velta_test::Bytes(units, units + written)), u"A\u263A\u263B\uFFFD");
+    EXPECT_EQ(decoder->Convert(units, &written, sizeof units, input.data(), 4, &consumed),
+              NLS_SUCCESS);
+    EXPECT_EQ(velta_test::fromUcs2(velta_test::Bytes(units, units + written)),
+              u"A\u263A\u263B\uFFFD");
     unsigned char back[16];
     uint32_t backWritten = 0;
-    EXPECT_EQ(encoder->Convert(back, &backWritten, sizeof back, units, written, &consumed), NLS_SUCCESS);
+    EXPECT_EQ(encoder->Convert(back, &backWritten, sizeof back, units, written, &consumed),
+              NLS_SUCCESS);
     EXPECT_EQ(velta_test::hex(velta_test::Bytes(back, back + backWritten)), "41 A0 A1 3F");
     decoder->ReleaseEncodingConverter();
     encoder->ReleaseEncodingConverter();

@@ -20,7 +20,8 @@ protected:
     TEncodingRegistry* registry() { return EncodingConverter::getEncodingRegistry(); }
     std::string normalized(const char* name) { return NLS_GetNormalizedEncodingName(name); }
     std::string upperOf(const char* from, const std::string& text) {
-        return std::string(convertAsciiUnits(convertOneShot(from, "ISO-10646-UCS-2", bytes(text)).output));
+        return std::string(
+            convertAsciiUnits(convertOneShot(from, "ISO-10646-UCS-2", bytes(text)).output));
     }
     static std::string convertAsciiUnits(const Bytes& units) {
         std::string text;
@@ -60,7 +61,8 @@ TEST_F(RegistryFiles, RecordsIgnoreLineEndsAndCommentsStartWhereARecordWould) {
     initialize();
     EXPECT_EQ(registry()->EncodingCount(), 14u + 4u);
     EXPECT_EQ(registry()->AliasCount(), 65u + 4u);
-    EXPECT_EQ(registry()->FindEncoding("X-A", "ISO-10646-UCS-2"), nullptr) << "X-A stands in a comment";
+    EXPECT_EQ(registry()->FindEncoding("X-A", "ISO-10646-UCS-2"), nullptr)
+        << "X-A stands in a comment";
     for (const char* name : {"X-B", "X-C", "X-D", "X-E"})
         EXPECT_NE(registry()->FindEncoding(name, "ISO-10646-UCS-2"), nullptr) << name;
     EXPECT_STREQ(registry()->FindEncoding("X-E", "ISO-10646-UCS-2")->fConverterEntry, "/e");
@@ -76,8 +78,8 @@ TEST_F(RegistryFiles, AOneByteFirstFieldIsAFieldOfItsOwn) {
 
 TEST_F(RegistryFiles, ARecordWithAnOverlongFieldIsRefusedAndReadingGoesOn) {
     const std::string longName(64, 'L');
-    dir.writeDataFile("aliasreg.txt", longName + " UTF-8\nshort-name UTF-8\nx " + std::string(200, 'v') +
-                                          "\nlast UTF-8\n");
+    dir.writeDataFile("aliasreg.txt", longName + " UTF-8\nshort-name UTF-8\nx " +
+                                          std::string(200, 'v') + "\nlast UTF-8\n");
     initialize();
     EXPECT_EQ(normalized("short-name"), "UTF-8");
     EXPECT_EQ(normalized("last"), "UTF-8");
@@ -108,7 +110,8 @@ TEST_F(RegistryFiles, JavaNamesMapBothWaysInAnyLetterCase) {
     EXPECT_STREQ(NLS_GetEncodingNameFromJava("utf8"), "UTF-8");
     EXPECT_STREQ(NLS_GetEncodingNameFromJava("MACROMAN"), "x-mac-roman");
     EXPECT_STREQ(NLS_GetJavaEncodingName("X-MAC-ROMAN"), "MacRoman");
-    EXPECT_EQ(NLS_GetJavaEncodingName("latin1"), nullptr) << "Java names are not looked up through aliases";
+    EXPECT_EQ(NLS_GetJavaEncodingName("latin1"), nullptr)
+        << "Java names are not looked up through aliases";
 }
 
 TEST_F(RegistryFiles, AFileThatCannotBeReadAddsNothingAndTheOthersAreRead) {
@@ -125,7 +128,8 @@ protected:
         dir.installPlugin();
         logPath = dir.path() + "/plugin.log";
         velta_test::setEnvironment("VELTA_TEST_PLUGIN_LOG", logPath.c_str());
-        dir.writeDataFile("encreg.txt", std::string("// the tests' converter library\n") + kPluginRecord);
+        dir.writeDataFile("encreg.txt",
+                          std::string("// the tests' converter library\n") + kPluginRecord);
     }
     void TearDown() override {
         velta_test::unsetEnvironment("VELTA_TEST_PLUGIN_LOG");

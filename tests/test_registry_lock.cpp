@@ -11,8 +11,12 @@ struct LockLog {
     std::string calls;
 };
 
-void lockCallback(void* context) { static_cast<LockLog*>(context)->calls += "L"; }
-void unlockCallback(void* context) { static_cast<LockLog*>(context)->calls += "U"; }
+void lockCallback(void* context) {
+    static_cast<LockLog*>(context)->calls += "L";
+}
+void unlockCallback(void* context) {
+    static_cast<LockLog*>(context)->calls += "U";
+}
 
 class RegistryLock : public velta_test::LibraryTest {};
 

@@ -8,8 +8,8 @@ namespace {
 
 class ExposedRegistry : public TRegistry {
 public:
-    using TRegistry::TRegistry;
     using TRegistry::hash;
+    using TRegistry::TRegistry;
 };
 
 int gLiveEntries = 0;
@@ -18,8 +18,10 @@ int gLiveEntries = 0;
 class KeyedEntry : public TRegistryEntry {
 public:
     KeyedEntry(std::string primary, const char* secondary, int tag)
-        : fPrimary(std::move(primary)), fHasSecondary(secondary != nullptr),
-          fSecondary(secondary ? secondary : ""), fTag(tag) {
+        : fPrimary(std::move(primary)),
+          fHasSecondary(secondary != nullptr),
+          fSecondary(secondary ? secondary : ""),
+          fTag(tag) {
         ++gLiveEntries;
     }
     ~KeyedEntry() override { --gLiveEntries; }
@@ -34,15 +36,20 @@ private:
     int fTag;
 };
 
-int tagOf(TRegistryEntry* entry) { return entry ? static_cast<KeyedEntry*>(entry)->tag() : -1; }
+int tagOf(TRegistryEntry* entry) {
+    return entry ? static_cast<KeyedEntry*>(entry)->tag() : -1;
+}
 
 TEST(RegistryTable, HashSumsBytesWithLowerCaseLettersRaised) {
     struct {
         const char* key;
         int32_t hash;
-    } cases[] = {{nullptr, 0}, {"", 0}, {"UTF-8", 340}, {"utf-8", 340}, {"uTf-8", 340},
-                 {"ISO-10646-UCS-2", 912}, {"-", '-'}, {"_", '_'}, {"\x80", -128}, {"\xFF", -1}};
-    for (const auto& c : cases) EXPECT_EQ(ExposedRegistry::hash(c.key), c.hash) << (c.key ? c.key : "null");
+    } cases[] = {{nullptr, 0},   {"", 0},        {"UTF-8", 340},
+                 {"utf-8", 340}, {"uTf-8", 340}, {"ISO-10646-UCS-2", 912},
+                 {"-", '-'},     {"_", '_'},     {"\x80", -128},
+                 {"\xFF", -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ExposedRegistry::hash(c.key), c.hash) << (c.key ? c.key : "null");
 }
 
 TEST(RegistryTable, EntriesLandInTheDocumentedBucketsAndEnumerateInBucketOrder) {
@@ -104,7 +111,8 @@ TEST(RegistryTable, KeysWithHighBytesStayInsideTheBucketArray) {
         int tag = 0;
         for (const std::string& key : keys) table.addEntry(new KeyedEntry(key, "\xFE\xFE", tag++));
         tag = 0;
-        for (const std::string& key : keys) EXPECT_EQ(tagOf(table.lookup(key.c_str(), "\xFE\xFE")), tag++);
+        for (const std::string& key : keys)
+            EXPECT_EQ(tagOf(table.lookup(key.c_str(), "\xFE\xFE")), tag++);
         int walked = 0;
         TRegistryEnumeration walk(&table);
         while (walk.next() != nullptr) ++walked;
@@ -122,7 +130,8 @@ TEST(RegistryTable, SecondaryKeyIsComparedOnlyWhenGiven) {
     EXPECT_EQ(table.lookup(nullptr, nullptr), nullptr);
     TRegistry oneKey;
     oneKey.addEntry(new KeyedEntry("x", nullptr, 3));
-    EXPECT_EQ(oneKey.lookup("x", "y"), nullptr) << "an entry without secondary key never matches one";
+    EXPECT_EQ(oneKey.lookup("x", "y"), nullptr)
+        << "an entry without secondary key never matches one";
 }
 
 TEST(RegistryTable, EmptyTable) {

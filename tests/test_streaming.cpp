@@ -15,8 +15,8 @@ namespace {
 using namespace velta_test;
 
 const char* const kEncodings[] = {
-    "ISO_8859-1:1987",   "x-mac-roman", "ISO-10646-UCS-4",    "ESCAPED_UNICODE",
-    "UTF-8",             "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2",
+    "ISO_8859-1:1987", "x-mac-roman",       "ISO-10646-UCS-4",     "ESCAPED_UNICODE",
+    "UTF-8",           "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2",
 };
 
 const std::u16string kSample =
@@ -41,7 +41,9 @@ std::vector<Pair> allPairs() {
     return pairs;
 }
 
-std::string name(const Pair& pair) { return std::string(pair.from) + " -> " + pair.to; }
+std::string name(const Pair& pair) {
+    return std::string(pair.from) + " -> " + pair.to;
+}
 
 // The sample as it is written in an encoding (characters it cannot hold are
 // replaced by that encoding's own rules).
@@ -97,7 +99,8 @@ TEST_F(Streaming, InputInPiecesCutAfterLineFeedsEqualsOneShot) {
             std::vector<uint32_t> some;
             for (uint32_t end : ends)
                 if (random() % 2) some.push_back(end);
-            EXPECT_EQ(convertInPieces(pair.from, pair.to, input, some, outputSize).output, whole.output)
+            EXPECT_EQ(convertInPieces(pair.from, pair.to, input, some, outputSize).output,
+                      whole.output)
                 << name(pair);
         }
     }

@@ -11,7 +11,9 @@
 
 namespace velta_test {
 
-Bytes bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes bytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes hexBytes(const char* text) {
     Bytes result;
@@ -72,9 +74,9 @@ Conversion convertOneShot(const char* from, const char* to, const Bytes& input) 
     const uint32_t capacity = static_cast<uint32_t>(input.size()) * 8 + 16;
     GuardedBuffer output(capacity);
     uint32_t written = 0;
-    result.status = NLS_ConvertStreamBuffer(object, input.data(),
-                                            static_cast<uint32_t>(input.size()), output.data(),
-                                            capacity, &written);
+    result.status =
+        NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                output.data(), capacity, &written);
     EXPECT_TRUE(output.guardIntact());
     result.output = output.prefix(written);
     NLS_DeleteEncodingConverter(object);
@@ -111,17 +113,17 @@ NLS_Status drain(EncodingConverter* object, NLS_Status status, uint32_t drainSiz
 
 }  // namespace
 
-Conversion convertDrained(const char* from, const char* to, const Bytes& input,
-                          uint32_t firstSize, uint32_t drainSize) {
+Conversion convertDrained(const char* from, const char* to, const Bytes& input, uint32_t firstSize,
+                          uint32_t drainSize) {
     Conversion result;
     EncodingConverter* object = nullptr;
     result.status = NLS_NewEncodingConverter(from, to, &object);
     if (result.status != NLS_SUCCESS) return result;
     GuardedBuffer first(firstSize);
     uint32_t written = 0;
-    NLS_Status status = NLS_ConvertStreamBuffer(object, input.data(),
-                                                static_cast<uint32_t>(input.size()), first.data(),
-                                                firstSize, &written);
+    NLS_Status status =
+        NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                first.data(), firstSize, &written);
     EXPECT_TRUE(first.guardIntact());
     EXPECT_LE(written, firstSize);
     result.output = first.prefix(written);
@@ -147,9 +149,9 @@ Conversion convertInPieces(const char* from, const char* to, const Bytes& input,
         start = end;
         GuardedBuffer buffer(outputSize);
         uint32_t written = 0;
-        NLS_Status status = NLS_ConvertStreamBuffer(object, piece.data(),
-                                                    static_cast<uint32_t>(piece.size()),
-                                                    buffer.data(), outputSize, &written);
+        NLS_Status status =
+            NLS_ConvertStreamBuffer(object, piece.data(), static_cast<uint32_t>(piece.size()),
+                                    buffer.data(), outputSize, &written);
         EXPECT_TRUE(buffer.guardIntact());
         result.output.insert(result.output.end(), buffer.data(), buffer.data() + written);
         // Drain what the output could not take; input cut inside a character
@@ -189,7 +191,8 @@ TemporaryDirectory::TemporaryDirectory() {
     std::random_device device;
     std::error_code error;
     for (int attempt = 0; attempt < 100 && fPath.empty(); ++attempt) {
-        const fs::path candidate = fs::temp_directory_path(error) / ("velta-" + std::to_string(device()));
+        const fs::path candidate =
+            fs::temp_directory_path(error) / ("velta-" + std::to_string(device()));
         if (fs::create_directory(candidate, error)) fPath = candidate.string();
     }
     fs::create_directory(fs::path(fPath) / "conv30", error);

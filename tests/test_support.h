@@ -30,7 +30,9 @@ public:
     unsigned char* data() { return fStorage.data(); }
     uint32_t capacity() const { return fCapacity; }
     bool guardIntact() const;
-    Bytes prefix(uint32_t length) const { return Bytes(fStorage.begin(), fStorage.begin() + length); }
+    Bytes prefix(uint32_t length) const {
+        return Bytes(fStorage.begin(), fStorage.begin() + length);
+    }
 
 private:
     enum { kGuard = 16 };
@@ -50,8 +52,8 @@ Conversion convertOneShot(const char* from, const char* to, const Bytes& input);
 // output; then, while the status is 2 or input is carried over, drain with
 // buffers of `drainSize` (or the overflow size, if larger). Fails the test if
 // a guard byte is touched or the drain does not end.
-Conversion convertDrained(const char* from, const char* to, const Bytes& input,
-                          uint32_t firstSize, uint32_t drainSize = 16);
+Conversion convertDrained(const char* from, const char* to, const Bytes& input, uint32_t firstSize,
+                          uint32_t drainSize = 16);
 
 // Feeds the input in pieces cut at `cuts` (offsets), each drained to the end;
 // carried-over input is prepended to the next piece.

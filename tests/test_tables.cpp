@@ -14,12 +14,15 @@ struct Cell {
 };
 
 // Lays cells and data out as a stored table: N, P, Q, R, formats, cells, data.
-std::vector<uint16_t> makeTable(const std::vector<Cell>& cells, const std::vector<uint16_t>& data = {}) {
+std::vector<uint16_t> makeTable(const std::vector<Cell>& cells,
+                                const std::vector<uint16_t>& data = {}) {
     const uint16_t n = static_cast<uint16_t>(cells.size());
-    const uint16_t p = 4, q = static_cast<uint16_t>(p + (n + 3) / 4), r = static_cast<uint16_t>(q + 3 * n);
+    const uint16_t p = 4, q = static_cast<uint16_t>(p + (n + 3) / 4),
+                   r = static_cast<uint16_t>(q + 3 * n);
     std::vector<uint16_t> table = {n, p, q, r};
     table.resize(q, 0);
-    for (uint16_t i = 0; i < n; ++i) table[p + i / 4] |= static_cast<uint16_t>(cells[i].format << (4 * (i % 4)));
+    for (uint16_t i = 0; i < n; ++i)
+        table[p + i / 4] |= static_cast<uint16_t>(cells[i].format << (4 * (i % 4)));
     for (const Cell& cell : cells) table.insert(table.end(), {cell.a, cell.b, cell.c});
     table.insert(table.end(), data.begin(), data.end());
     return table;
@@ -30,8 +33,10 @@ const Cell kAscii = {0, 0x00, 0x7F, 0x00};
 // Table ids: 1 (single byte), 4 (Shift_JIS cells), 8 (EUC double byte),
 // 30 (EUC three byte), 25 (EUC four byte), 34 (UTF-8-like cells).
 const std::vector<uint16_t> kSingleTo = makeTable({kAscii});
-const std::vector<uint16_t> kShiftJisTo = makeTable({kAscii, {2, 0x82A0, 0, 0x3042}, {2, 0x00A1, 0, 0xFF61}});
-const std::vector<uint16_t> kShiftJisFrom = makeTable({kAscii, {2, 0x3042, 0, 0x82A0}, {2, 0xFF61, 0, 0x00A1}});
+const std::vector<uint16_t> kShiftJisTo =
+    makeTable({kAscii, {2, 0x82A0, 0, 0x3042}, {2, 0x00A1, 0, 0xFF61}});
+const std::vector<uint16_t> kShiftJisFrom =
+    makeTable({kAscii, {2, 0x3042, 0, 0x82A0}, {2, 0xFF61, 0, 0x00A1}});
 const std::vector<uint16_t> kEucTo = makeTable({{1, 0x2422, 0x2423, 0}}, {0x3042, 0xFFFD});
 const std::vector<uint16_t> kEucFrom = makeTable({{2, 0x3042, 0, 0x2422}});
 const std::vector<uint16_t> kEuc3To = makeTable({{2, 0x3021, 0, 0x4E02}});
@@ -41,11 +46,11 @@ const std::vector<uint16_t> kEuc4From = makeTable({{2, 0x3000, 0, 0x2121}});
 const std::vector<uint16_t> kUtf8LikeFrom = makeTable({{0, 0x0000, 0xFFFF, 0x0000}});
 
 const NLS_ResourceEntry kEntries[] = {
-    {"S.UT", kSingleTo.data(), 0},        {"S.UF", kSingleTo.data(), 0},
-    {"SJ.UT", kShiftJisTo.data(), 0},     {"SJ.UF", kShiftJisFrom.data(), 0},
-    {"EUC.UT", kEucTo.data(), 0},         {"EUC.UF", kEucFrom.data(), 0},
-    {"EUC3.UT", kEuc3To.data(), 0},       {"EUC3.UF", kEuc3From.data(), 0},
-    {"EUC4.UT", kEuc4To.data(), 0},       {"EUC4.UF", kEuc4From.data(), 0},
+    {"S.UT", kSingleTo.data(), 0},      {"S.UF", kSingleTo.data(), 0},
+    {"SJ.UT", kShiftJisTo.data(), 0},   {"SJ.UF", kShiftJisFrom.data(), 0},
+    {"EUC.UT", kEucTo.data(), 0},       {"EUC.UF", kEucFrom.data(), 0},
+    {"EUC3.UT", kEuc3To.data(), 0},     {"EUC3.UF", kEuc3From.data(), 0},
+    {"EUC4.UT", kEuc4To.data(), 0},     {"EUC4.UF", kEuc4From.data(), 0},
     {"U8.UF", kUtf8LikeFrom.data(), 0},
 };
 const NLS_ResourceDirectory kModule = {kEntries, sizeof kEntries / sizeof kEntries[0]};
@@ -65,8 +70,10 @@ const UnicodeTableSlot kEmpty = {0, 0xFF, 0x00};
 
 class TableConverter : public TEncodingConverter {
 public:
-    TableConverter(const UnicodeTableSet* set, char direction, void* module = const_cast<NLS_ResourceDirectory*>(&kModule))
-        : TEncodingConverter("x-table", NLS_UCS2_NAME, set, nullptr, nullptr, 0, 2, gMap, module, direction) {}
+    TableConverter(const UnicodeTableSet* set, char direction,
+                   void* module = const_cast<NLS_ResourceDirectory*>(&kModule))
+        : TEncodingConverter("x-table", NLS_UCS2_NAME, set, nullptr, nullptr, 0, 2, gMap, module,
+                             direction) {}
     uint32_t tableCount() const { return fTableCount; }
     using TEncodingConverter::LoadToUCS2Table;
     using TEncodingConverter::UnloadToUCS2Table;
@@ -75,7 +82,8 @@ public:
 };
 
 const UnicodeTableSet kShiftJisSet = {0, {{4, 0x00, 0xFF}, kEmpty, kEmpty, kEmpty}};
-const UnicodeTableSet kEucSet = {0, {{1, 0x00, 0x7F}, {8, 0xA1, 0xFE}, {30, 0x8F, 0x8F}, {25, 0x8E, 0x8E}}};
+const UnicodeTableSet kEucSet = {
+    0, {{1, 0x00, 0x7F}, {8, 0xA1, 0xFE}, {30, 0x8F, 0x8F}, {25, 0x8E, 0x8E}}};
 const UnicodeTableSet kUtf8LikeSet = {0, {{34, 0x00, 0xFF}, kEmpty, kEmpty, kEmpty}};
 const UnicodeTableSet kNoTablesSet = {0, {kEmpty, kEmpty, kEmpty, kEmpty}};
 const UnicodeTableSet kMissingSet = {0, {{1, 0x00, 0xFF}, {99, 0x00, 0xFF}, kEmpty, kEmpty}};
@@ -97,11 +105,14 @@ TEST(TableEngine, ReadsAndWritesEveryByteForm) {
         {&kShiftJisSet, 0, "41 82", 64, "41 00 FD FF", 2, NLS_SUCCESS},
         {&kShiftJisSet, 1, "41 00 42 30 61 FF", 64, "41 82 A0 A1", 6, NLS_SUCCESS},
         {&kShiftJisSet, 1, "42 30", 2, "", 0, NLS_RESULT_TRUNCATED},
-        // EUC: double byte (kind 3), three bytes after 0x8F (kind 4), four bytes after 0x8E 0xA2 (kind 5).
-        {&kEucSet, 0, "41 A4 A2 8F B0 A1 8E A2 A1 A1", 64, "41 00 42 30 02 4E 00 30", 10, NLS_SUCCESS},
+        // EUC: double byte (kind 3), three bytes after 0x8F (kind 4), four bytes after 0x8E 0xA2
+        // (kind 5).
+        {&kEucSet, 0, "41 A4 A2 8F B0 A1 8E A2 A1 A1", 64, "41 00 42 30 02 4E 00 30", 10,
+         NLS_SUCCESS},
         {&kEucSet, 0, "A4 A3", 64, "FD FF FD FF", 2, NLS_SUCCESS},
         {&kEucSet, 0, "8E A1 A1 A1", 64, "FD FF FD FF FD FF FD FF", 4, NLS_SUCCESS},
-        {&kEucSet, 1, "41 00 42 30 02 4E 00 30", 64, "41 A4 A2 8F B0 A1 8E A2 A1 A1", 8, NLS_SUCCESS},
+        {&kEucSet, 1, "41 00 42 30 02 4E 00 30", 64, "41 A4 A2 8F B0 A1 8E A2 A1 A1", 8,
+         NLS_SUCCESS},
         {&kEucSet, 1, "00 30", 4, "", 0, NLS_RESULT_TRUNCATED},
         {&kEucSet, 1, "00 30", 5, "8E A2 A1 A1", 2, NLS_SUCCESS},
         // UTF-8-like cells: 0x00E9 needs three bytes of room for C3 A9 and the

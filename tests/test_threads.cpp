@@ -17,7 +17,9 @@ using namespace velta_test;
 const char* const kNames[] = {"latin1", "x-mac-roman", "ISO-10646-UCS-4", "ESCAPED_UNICODE",
                               "utf-8",  "UTF-7",       "IMAP-UTF-7",      "ISO-10646-UCS-2"};
 
-TEncodingConverter* clientFactory() { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
+TEncodingConverter* clientFactory() {
+    return NEWUTF8TOUNICODEENCODINGCONVERTER();
+}
 
 TEST(Threads, FirstUseFromManyThreadsBuildsOneRegistryAndConvertsEverywhere) {
     NLS_EncTerminate();
@@ -39,7 +41,8 @@ TEST(Threads, FirstUseFromManyThreadsBuildsOneRegistryAndConvertsEverywhere) {
                     unsigned char input[] = "Hello\n";
                     unsigned char output[256];
                     uint32_t written = 0;
-                    if (NLS_ConvertStreamBuffer(object, input, 6, output, sizeof output, &written) < 0)
+                    if (NLS_ConvertStreamBuffer(object, input, 6, output, sizeof output, &written) <
+                        0)
                         ++failures;
                     NLS_DeleteEncodingConverter(object);
                 }

@@ -33,9 +33,11 @@ TEST(Ucs4, DocumentedAndMendedCases) {
         {NEWUCS4TOUNICODEENCODINGCONVERTER, "", 64, "", 0, NLS_SUCCESS},
         {NEWUNICODETOUCS4ENCODINGCONVERTER, "41 00", 64, "41 00 00 00", 2, NLS_SUCCESS},
         {NEWUNICODETOUCS4ENCODINGCONVERTER, "3D D8 00 DE", 64, "00 F6 01 00", 4, NLS_SUCCESS},
-        {NEWUNICODETOUCS4ENCODINGCONVERTER, "3D D8 41 00", 64, "3D D8 00 00 41 00 00 00", 4, NLS_SUCCESS},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "3D D8 41 00", 64, "3D D8 00 00 41 00 00 00", 4,
+         NLS_SUCCESS},
         {NEWUNICODETOUCS4ENCODINGCONVERTER, "00 DE", 64, "00 DE 00 00", 2, NLS_SUCCESS},
-        {NEWUNICODETOUCS4ENCODINGCONVERTER, "41 00 42 00", 8, "41 00 00 00", 2, NLS_RESULT_TRUNCATED},
+        {NEWUNICODETOUCS4ENCODINGCONVERTER, "41 00 42 00", 8, "41 00 00 00", 2,
+         NLS_RESULT_TRUNCATED},
         {NEWUNICODETOUCS4ENCODINGCONVERTER, "41 00 42", 64, "41 00 00 00", 2, NLS_RESULT_TRUNCATED},
         {NEWUNICODETOUCS4ENCODINGCONVERTER, "", 64, "", 0, NLS_SUCCESS},
     };
@@ -47,7 +49,8 @@ TEST(Ucs4, DocumentedAndMendedCases) {
         EXPECT_EQ(result.consumed, c.consumed) << c.input;
         EXPECT_EQ(result.status, c.status) << c.input;
         EXPECT_TRUE(result.guardIntact);
-        if (result.written + (c.factory == NEWUCS4TOUNICODEENCODINGCONVERTER ? 2u : 4u) <= c.capacity) {
+        if (result.written + (c.factory == NEWUCS4TOUNICODEENCODINGCONVERTER ? 2u : 4u) <=
+            c.capacity) {
             EXPECT_EQ(result.buffer[result.written], 0) << "terminator after " << c.input;
         }
     }
@@ -64,7 +67,8 @@ TEST(Ucs4, ASurrogatePairIsNeverSplitByAFullOutput) {
         }
         const CallResult one = callConvert(decoder.get(), input, capacity);
         EXPECT_EQ(one.written % 2, 0u);
-        EXPECT_EQ(one.written, (one.consumed / 4) * 2 + (one.consumed > 4 ? 2u : 0u) + (one.consumed > 12 ? 2u : 0u))
+        EXPECT_EQ(one.written, (one.consumed / 4) * 2 + (one.consumed > 4 ? 2u : 0u) +
+                                   (one.consumed > 12 ? 2u : 0u))
             << "written matches whole characters, capacity " << capacity;
     }
 }

@@ -43,7 +43,8 @@ TEST(Utf7, EncodesAndDecodesTheReferenceForms) {
         const Conversion encoded = convertOneShot("ISO-10646-UCS-2", "UTF-7", ucs2(c.text));
         EXPECT_EQ(encoded.status, NLS_SUCCESS);
         EXPECT_EQ(std::string(encoded.output.begin(), encoded.output.end()), c.utf7);
-        const Conversion decoded = convertOneShot("UNICODE-1-1-UTF-7", "ISO-10646-UCS-2", bytes(c.utf7));
+        const Conversion decoded =
+            convertOneShot("UNICODE-1-1-UTF-7", "ISO-10646-UCS-2", bytes(c.utf7));
         EXPECT_EQ(decoded.status, NLS_SUCCESS) << c.utf7;
         EXPECT_EQ(fromUcs2(decoded.output), c.text) << c.utf7;
     }
@@ -96,16 +97,25 @@ std::u16string randomUtf7Text(std::mt19937& random, size_t length, bool validOnl
     std::u16string text;
     for (size_t i = 0; i < length; ++i) {
         switch (random() % 6) {
-            case 0: case 1: text += kSpecial[random() % (sizeof kSpecial / 2 - 1)]; break;
-            case 2: text += char16_t(0x20 + random() % 0x5F); break;
-            case 3: text += char16_t(0xA0 + random() % 0x3000); break;
+            case 0:
+            case 1:
+                text += kSpecial[random() % (sizeof kSpecial / 2 - 1)];
+                break;
+            case 2:
+                text += char16_t(0x20 + random() % 0x5F);
+                break;
+            case 3:
+                text += char16_t(0xA0 + random() % 0x3000);
+                break;
             case 4:
                 text += char16_t(0xD800 + random() % 0x400);
                 text += char16_t(0xDC00 + random() % 0x400);
                 break;
             default:
-                if (validOnly) text += char16_t(0xE000 + random() % 0x1000);
-                else text += char16_t(0xD800 + random() % 0x800);
+                if (validOnly)
+                    text += char16_t(0xE000 + random() % 0x1000);
+                else
+                    text += char16_t(0xD800 + random() % 0x800);
                 break;
         }
     }
@@ -141,10 +151,9 @@ std::u16string icuDecode(const char* name, const Bytes& input) {
     UErrorCode error = U_ZERO_ERROR;
     UConverter* converter = ucnv_open(name, &error);
     std::u16string text(input.size() * 2 + 4, u'\0');
-    const int32_t length = ucnv_toUChars(converter, reinterpret_cast<UChar*>(&text[0]),
-                                         static_cast<int32_t>(text.size()),
-                                         reinterpret_cast<const char*>(input.data()),
-                                         static_cast<int32_t>(input.size()), &error);
+    const int32_t length = ucnv_toUChars(
+        converter, reinterpret_cast<UChar*>(&text[0]), static_cast<int32_t>(text.size()),
+        reinterpret_cast<const char*>(input.data()), static_cast<int32_t>(input.size()), &error);
     ucnv_close(converter);
     EXPECT_TRUE(U_SUCCESS(error)) << u_errorName(error);
     text.resize(U_SUCCESS(error) ? length : 0);
@@ -169,7 +178,8 @@ TEST(Utf7Differential, IcuReadsWhatWeWriteAndWeReadWhatIcuWrites) {
         const std::u16string text = randomUtf7Text(random, random() % 60, true);
         const Conversion ours = convertOneShot("ISO-10646-UCS-2", "UTF-7", ucs2(text));
         EXPECT_EQ(icuDecode("UTF-7", ours.output), text);
-        const Conversion theirs = convertOneShot("UTF-7", "ISO-10646-UCS-2", icuEncode("UTF-7", text));
+        const Conversion theirs =
+            convertOneShot("UTF-7", "ISO-10646-UCS-2", icuEncode("UTF-7", text));
         EXPECT_EQ(theirs.status, NLS_SUCCESS);
         EXPECT_EQ(fromUcs2(theirs.output), text);
     }

@@ -13,7 +13,7 @@ namespace {
 using namespace velta_test;
 
 struct CallCase {
-    const char* input;   // hex
+    const char* input;  // hex
     uint32_t capacity;
     const char* output;  // hex, counted output
     uint32_t consumed;
@@ -23,7 +23,8 @@ struct CallCase {
 void expectCall(TEncodingConverter* converter, const CallCase& c) {
     const Bytes input = hexBytes(c.input);
     const CallResult result = callConvert(converter, input, c.capacity);
-    const std::string where = std::string("input ") + c.input + " capacity " + std::to_string(c.capacity);
+    const std::string where =
+        std::string("input ") + c.input + " capacity " + std::to_string(c.capacity);
     EXPECT_EQ(hex(result.output), c.output) << where;
     EXPECT_EQ(result.consumed, c.consumed) << where;
     EXPECT_EQ(result.status, c.status) << where;
@@ -105,13 +106,31 @@ std::u16string randomUnits(std::mt19937& random, size_t length) {
     std::uniform_int_distribution<int> kind(0, 9);
     for (size_t i = 0; i < length; ++i) {
         switch (kind(random)) {
-            case 0: case 1: case 2: case 3: text += char16_t(0x20 + random() % 0x5F); break;
-            case 4: text += char16_t(0x80 + random() % 0x780); break;
-            case 5: text += char16_t(0x800 + random() % 0xD000); break;
-            case 6: text += char16_t(0xD800 + random() % 0x400); text += char16_t(0xDC00 + random() % 0x400); break;
-            case 7: text += char16_t(0xD800 + random() % 0x800); break;
-            case 8: text += char16_t(0xE000 + random() % 0x2000); break;
-            default: text += char16_t(random() % 0x20); break;
+            case 0:
+            case 1:
+            case 2:
+            case 3:
+                text += char16_t(0x20 + random() % 0x5F);
+                break;
+            case 4:
+                text += char16_t(0x80 + random() % 0x780);
+                break;
+            case 5:
+                text += char16_t(0x800 + random() % 0xD000);
+                break;
+            case 6:
+                text += char16_t(0xD800 + random() % 0x400);
+                text += char16_t(0xDC00 + random() % 0x400);
+                break;
+            case 7:
+                text += char16_t(0xD800 + random() % 0x800);
+                break;
+            case 8:
+                text += char16_t(0xE000 + random() % 0x2000);
+                break;
+            default:
+                text += char16_t(random() % 0x20);
+                break;
         }
     }
     return text;
@@ -140,10 +159,12 @@ TEST(Utf8RoundTrip, EveryOutputSizeGivesAPrefixAndNeverOverruns) {
         EXPECT_TRUE(part.guardIntact) << capacity;
         EXPECT_LE(part.written, capacity);
         EXPECT_EQ(Bytes(whole.output.begin(), whole.output.begin() + part.written), part.output);
-        const CallResult rest = callConvert(decoder.get(), Bytes(text.begin() + part.consumed, text.end()), 1024);
+        const CallResult rest =
+            callConvert(decoder.get(), Bytes(text.begin() + part.consumed, text.end()), 1024);
         Bytes joined = part.output;
         joined.insert(joined.end(), rest.output.begin(), rest.output.end());
-        EXPECT_EQ(joined, whole.output) << "continuing from the consumed count, capacity " << capacity;
+        EXPECT_EQ(joined, whole.output)
+            << "continuing from the consumed count, capacity " << capacity;
 
         const CallResult encoded = callConvert(encoder.get(), whole.output, capacity);
         EXPECT_TRUE(encoded.guardIntact) << capacity;
@@ -168,7 +189,8 @@ TEST(Utf8Differential, ValidTextDecodesAsIcuDecodesIt) {
         u_strToUTF8(utf8, sizeof utf8, &length, reinterpret_cast<const UChar*>(text.data()),
                     static_cast<int32_t>(text.size()), &error);
         ASSERT_TRUE(U_SUCCESS(error));
-        const Conversion decoded = convertOneShot("UTF-8", "ISO-10646-UCS-2", Bytes(utf8, utf8 + length));
+        const Conversion decoded =
+            convertOneShot("UTF-8", "ISO-10646-UCS-2", Bytes(utf8, utf8 + length));
         ASSERT_EQ(decoded.status, NLS_SUCCESS);
         EXPECT_EQ(fromUcs2(decoded.output), text);
         const Conversion encoded = convertOneShot("ISO-10646-UCS-2", "UTF-8", ucs2(text));

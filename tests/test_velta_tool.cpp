@@ -37,7 +37,8 @@ class VeltaTool : public LibraryTest {
 protected:
     ToolRun run(const std::string& arguments, const std::string& stdinFile = "") {
         const std::string out = dir.path() + "/stdout", err = dir.path() + "/stderr";
-        std::string command = std::string(VELTA_TOOL) + " " + arguments + " > " + out + " 2> " + err;
+        std::string command =
+            std::string(VELTA_TOOL) + " " + arguments + " > " + out + " 2> " + err;
         if (!stdinFile.empty()) command += " < " + stdinFile;
         const int status = system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
@@ -63,14 +64,17 @@ const char kLatinText[] = u8"Grüße aus Köln: naïve café, © and § for ever
 TEST_F(VeltaTool, RoundTripsThroughEveryBuiltInEncoding) {
     const std::string unicode = file("unicode.txt", kUnicodeText);
     const std::string latin = file("latin.txt", kLatinText);
-    const char* const encodings[] = {"ISO-10646-UCS-2", "ISO-10646-UCS-4", "UTF-7", "IMAP-UTF-7",
-                                     "ESCAPED_UNICODE", "utf_8", "latin1", "x-mac-roman"};
+    const char* const encodings[] = {"ISO-10646-UCS-2", "ISO-10646-UCS-4", "UTF-7",  "IMAP-UTF-7",
+                                     "ESCAPED_UNICODE", "utf_8",           "latin1", "x-mac-roman"};
     for (const char* encoding : encodings) {
-        const bool narrow = std::string(encoding) == "latin1" || std::string(encoding) == "x-mac-roman";
+        const bool narrow =
+            std::string(encoding) == "latin1" || std::string(encoding) == "x-mac-roman";
         const std::string& source = narrow ? latin : unicode;
-        const ToolRun there = run(std::string("-f UTF-8 -t ") + encoding + " -o " + dir.path() + "/there " + source);
+        const ToolRun there =
+            run(std::string("-f UTF-8 -t ") + encoding + " -o " + dir.path() + "/there " + source);
         ASSERT_EQ(there.exitCode, 0) << encoding << there.err;
-        const ToolRun back = run(std::string("-t UTF-8 -f ") + encoding + " " + dir.path() + "/there");
+        const ToolRun back =
+            run(std::string("-t UTF-8 -f ") + encoding + " " + dir.path() + "/there");
         ASSERT_EQ(back.exitCode, 0) << encoding << back.err;
         EXPECT_EQ(back.out, narrow ? kLatinText : kUnicodeText) << encoding;
     }
@@ -78,8 +82,18 @@ TEST_F(VeltaTool, RoundTripsThroughEveryBuiltInEncoding) {
 
 std::string generatedText(size_t size) {
     std::mt19937 random(9);
-    const char* const words[] = {"plain", "caf\xC3\xA9", "\xE6\x9D\xB1\xE4\xBA\xAC", "\xF0\x9F\x9A\x80",
-                                 "+", "&", "-", "~", "\\", "\\u0041", "A-Z", "\xC2\xA9"};
+    const char* const words[] = {"plain",
+                                 "caf\xC3\xA9",
+                                 "\xE6\x9D\xB1\xE4\xBA\xAC",
+                                 "\xF0\x9F\x9A\x80",
+                                 "+",
+                                 "&",
+                                 "-",
+                                 "~",
+                                 "\\",
+                                 "\\u0041",
+                                 "A-Z",
+                                 "\xC2\xA9"};
     std::string text;
     while (text.size() < size) {
         text += words[random() % 12];
@@ -95,20 +109,24 @@ TEST_F(VeltaTool, StreamsLargeInputsExactlyWhateverTheChunkSize) {
     struct {
         const char* from;
         const char* to;
-    } pairs[] = {{"UTF-8", "UTF-7"}, {"UTF-8", "ISO-10646-UCS-2"}, {"UTF-8", "ESCAPED_UNICODE"},
+    } pairs[] = {{"UTF-8", "UTF-7"},
+                 {"UTF-8", "ISO-10646-UCS-2"},
+                 {"UTF-8", "ESCAPED_UNICODE"},
                  {"UTF-8", "IMAP-UTF-7"}};
     for (const auto& pair : pairs) {
         const std::string expected = libraryConversion(pair.from, pair.to, text);
         for (const char* chunk : {"1", "3", "7", "4093", "32768"}) {
             if (std::string(chunk) == "1" && std::string(pair.to) != "UTF-7") continue;
-            const ToolRun converted = run(std::string("--chunk-size ") + chunk + " -f " + pair.from + " -t " + pair.to + " " + source);
+            const ToolRun converted = run(std::string("--chunk-size ") + chunk + " -f " +
+                                          pair.from + " -t " + pair.to + " " + source);
             ASSERT_EQ(converted.exitCode, 0) << converted.err;
             EXPECT_TRUE(converted.out == expected) << pair.to << " with chunks of " << chunk;
         }
         // And back, from the converted form as source.
         const std::string converted = file("converted", expected);
         for (const char* chunk : {"5", "32768"}) {
-            const ToolRun back = run(std::string("--chunk-size ") + chunk + " -f " + pair.to + " -t UTF-8 " + converted);
+            const ToolRun back = run(std::string("--chunk-size ") + chunk + " -f " + pair.to +
+                                     " -t UTF-8 " + converted);
             ASSERT_EQ(back.exitCode, 0) << back.err;
             EXPECT_TRUE(back.out == text) << pair.to << " back with chunks of " << chunk;
         }
@@ -130,9 +148,11 @@ TEST_F(VeltaTool, ErrorsAreClearAndKeepWhatWasConverted) {
 
     result = run("-f UTF-8 -t latin1 " + dir.path() + "/missing.txt");
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("missing.txt: No such file or directory"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("missing.txt: No such file or directory"), std::string::npos)
+        << result.err;
 
-    const std::string invalid = file("invalid.txt", "first line\nsecond +AOk line\nthird +A- line\nfourth\n");
+    const std::string invalid =
+        file("invalid.txt", "first line\nsecond +AOk line\nthird +A- line\nfourth\n");
     result = run("-f UTF-7 -t UTF-8 " + invalid);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "first line\nsecond \xC3\xA9 line\n");
@@ -161,7 +181,8 @@ TEST_F(VeltaTool, ListsNormalizesDetectsAndNamesItself) {
     EXPECT_EQ(run("--normalize us-ascii").out, "ISO_8859-1:1987\n");
     const std::string utf8 = file("u.txt", "caf\xC3\xA9\n");
     const std::string ascii = file("a.txt", "plain\n");
-    EXPECT_EQ(run("--detect " + utf8 + " " + ascii).out, utf8 + ": UTF-8\n" + ascii + ": unknown\n");
+    EXPECT_EQ(run("--detect " + utf8 + " " + ascii).out,
+              utf8 + ": UTF-8\n" + ascii + ": unknown\n");
     EXPECT_EQ(run("--version").out, "velta 3.2.30\n");
     EXPECT_EQ(run("--help").exitCode, 0);
 }

@@ -27,30 +27,48 @@ const char kVersion[] = "velta 3.2.30";
 const size_t kDefaultChunkSize = 32 * 1024;  // bytes read at a time
 const size_t kMaxPiece = 256 * 1024;         // a piece is cut here even without a line feed
 const uint32_t kMinOutputSize = 64;          // room for the longest form of any character
-const size_t kDetectSize = 1024 * 1024;    // bytes of a file examined by --detect
+const size_t kDetectSize = 1024 * 1024;      // bytes of a file examined by --detect
 
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
 
 const char* statusName(NLS_Status status) {
     switch (status) {
-        case NLS_SUCCESS: return "NLS_SUCCESS";
-        case NLS_RESULT_TRUNCATED: return "NLS_RESULT_TRUNCATED";
-        case NLS_OUT_OF_MEMORY: return "NLS_OUT_OF_MEMORY";
-        case NLS_NO_SOURCE_CONVERTER: return "NLS_NO_SOURCE_CONVERTER";
-        case NLS_NO_TARGET_CONVERTER: return "NLS_NO_TARGET_CONVERTER";
-        case NLS_INVALID_PARAMETER: return "NLS_INVALID_PARAMETER";
-        case NLS_TABLE_NOT_LOADED: return "NLS_TABLE_NOT_LOADED";
-        case NLS_NO_CONVERTER: return "NLS_NO_CONVERTER";
-        case NLS_ENUMERATION_NOT_MADE: return "NLS_ENUMERATION_NOT_MADE";
-        case NLS_NOT_DETECTED: return "NLS_NOT_DETECTED";
-        case NLS_NOT_INITIALIZED: return "NLS_NOT_INITIALIZED";
-        case NLS_LIBRARY_NOT_LOADED: return "NLS_LIBRARY_NOT_LOADED";
-        case NLS_CONVERTER_NOT_FOUND: return "NLS_CONVERTER_NOT_FOUND";
-        case NLS_INVALID_INPUT: return "NLS_INVALID_INPUT";
-        case NLS_OUTPUT_FULL: return "NLS_OUTPUT_FULL";
-        case NLS_SEQUENCE_INCOMPLETE: return "NLS_SEQUENCE_INCOMPLETE";
-        case NLS_ENTRY_POINT_NOT_FOUND: return "NLS_ENTRY_POINT_NOT_FOUND";
-        default: return "unknown status";
+        case NLS_SUCCESS:
+            return "NLS_SUCCESS";
+        case NLS_RESULT_TRUNCATED:
+            return "NLS_RESULT_TRUNCATED";
+        case NLS_OUT_OF_MEMORY:
+            return "NLS_OUT_OF_MEMORY";
+        case NLS_NO_SOURCE_CONVERTER:
+            return "NLS_NO_SOURCE_CONVERTER";
+        case NLS_NO_TARGET_CONVERTER:
+            return "NLS_NO_TARGET_CONVERTER";
+        case NLS_INVALID_PARAMETER:
+            return "NLS_INVALID_PARAMETER";
+        case NLS_TABLE_NOT_LOADED:
+            return "NLS_TABLE_NOT_LOADED";
+        case NLS_NO_CONVERTER:
+            return "NLS_NO_CONVERTER";
+        case NLS_ENUMERATION_NOT_MADE:
+            return "NLS_ENUMERATION_NOT_MADE";
+        case NLS_NOT_DETECTED:
+            return "NLS_NOT_DETECTED";
+        case NLS_NOT_INITIALIZED:
+            return "NLS_NOT_INITIALIZED";
+        case NLS_LIBRARY_NOT_LOADED:
+            return "NLS_LIBRARY_NOT_LOADED";
+        case NLS_CONVERTER_NOT_FOUND:
+            return "NLS_CONVERTER_NOT_FOUND";
+        case NLS_INVALID_INPUT:
+            return "NLS_INVALID_INPUT";
+        case NLS_OUTPUT_FULL:
+            return "NLS_OUTPUT_FULL";
+        case NLS_SEQUENCE_INCOMPLETE:
+            return "NLS_SEQUENCE_INCOMPLETE";
+        case NLS_ENTRY_POINT_NOT_FOUND:
+            return "NLS_ENTRY_POINT_NOT_FOUND";
+        default:
+            return "unknown status";
     }
 }
 
@@ -287,7 +305,8 @@ public:
         }
         carried->assign(data + size - remainder, data + size);
         const bool cutCharacter = status == NLS_SEQUENCE_INCOMPLETE && !last;
-        if ((status >= 0 && remainder == 0) || cutCharacter) return encodeUnits(last && remainder == 0);
+        if ((status >= 0 && remainder == 0) || cutCharacter)
+            return encodeUnits(last && remainder == 0);
         encodeUnits(true);
         fprintf(stderr, "velta: %s: %s (%s) at byte offset %llu\n", name.c_str(),
                 status == NLS_SEQUENCE_INCOMPLETE ? "incomplete sequence at the end of the input"
@@ -341,7 +360,8 @@ private:
                 const size_t lineEnd = lineFeed ? static_cast<size_t>(lineFeed - data) + 1 : size;
                 std::vector<unsigned char> units;
                 size_t remainder = 0;
-                if (fresh->convert(data + start, lineEnd - start, &units, &remainder) == NLS_INVALID_INPUT)
+                if (fresh->convert(data + start, lineEnd - start, &units, &remainder) ==
+                    NLS_INVALID_INPUT)
                     break;
                 fUnits.insert(fUnits.end(), units.begin(), units.end());
                 start = lineEnd;
@@ -408,7 +428,8 @@ bool convertStream(Pipeline& pipeline, Input& input, const char* from, size_t ch
 
 int runConversion(const Options& options) {
     if (!NLS_EncodingConverterExists(options.from.c_str(), options.to.c_str())) {
-        fprintf(stderr, "velta: no conversion from '%s' to '%s'\n", options.from.c_str(), options.to.c_str());
+        fprintf(stderr, "velta: no conversion from '%s' to '%s'\n", options.from.c_str(),
+                options.to.c_str());
         return kFailed;
     }
     FILE* out = stdout;
@@ -421,9 +442,11 @@ int runConversion(const Options& options) {
     }
     const char* from = NLS_GetNormalizedEncodingName(options.from.c_str());
     const char* to = NLS_GetNormalizedEncodingName(options.to.c_str());
-    const size_t chunkSize =
-        options.chunkSize.empty() ? kDefaultChunkSize : strtoul(options.chunkSize.c_str(), nullptr, 10);
-    const uint32_t outputSize = static_cast<uint32_t>(chunkSize < kMinOutputSize ? kMinOutputSize : chunkSize);
+    const size_t chunkSize = options.chunkSize.empty()
+                                 ? kDefaultChunkSize
+                                 : strtoul(options.chunkSize.c_str(), nullptr, 10);
+    const uint32_t outputSize =
+        static_cast<uint32_t>(chunkSize < kMinOutputSize ? kMinOutputSize : chunkSize);
     Pipeline pipeline(from, to, out, outputSize);
     int result = kOk;
     if (!pipeline.open()) {
@@ -455,7 +478,8 @@ int listConverters() {
     NLS_CountEncodingConverters(list, &count);
     for (uint32_t i = 0; i < count; ++i) {
         char from[NLS_NAME_BUFFER_SIZE], to[NLS_NAME_BUFFER_SIZE];
-        if (NLS_GetEncodingConverterListItem(list, i, from, to) == NLS_SUCCESS) printf("%s %s\n", from, to);
+        if (NLS_GetEncodingConverterListItem(list, i, from, to) == NLS_SUCCESS)
+            printf("%s %s\n", from, to);
     }
     NLS_DeleteEncodingConverterEnumeration(list);
     return kOk;
@@ -479,7 +503,8 @@ int detectFiles(const std::vector<std::string>& names) {
         uint32_t count = 0;
         const NLS_Status status = NLS_DetectEncodingForBuffer(
             buffer.data(), static_cast<uint32_t>(buffer.size()), &detected, 1, &count);
-        printf("%s: %s\n", input.name().c_str(), status == NLS_SUCCESS && count ? detected.encodingName : "unknown");
+        printf("%s: %s\n", input.name().c_str(),
+               status == NLS_SUCCESS && count ? detected.encodingName : "unknown");
     }
     return result;
 }
@@ -507,7 +532,8 @@ int main(int argc, char** argv) {
         printUsage(stderr);
         return kUsage;
     }
-    NLS_EncInitialize(nullptr, options.dataDirectory.empty() ? nullptr : options.dataDirectory.c_str());
+    NLS_EncInitialize(nullptr,
+                      options.dataDirectory.empty() ? nullptr : options.dataDirectory.c_str());
     int result;
     if (options.list)
         result = listConverters();

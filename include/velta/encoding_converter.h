@@ -3,8 +3,8 @@
 #ifndef VELTA_ENCODING_CONVERTER_H
 #define VELTA_ENCODING_CONVERTER_H
 
-#include <atomic>
 #include <stdint.h>
+#include <atomic>
 
 #include "velta/nls.h"
 

@@ -2,9 +2,9 @@
 #ifndef VELTA_LINKER_H
 #define VELTA_LINKER_H
 
+#include <stdint.h>
 #include <atomic>
 #include <mutex>
-#include <stdint.h>
 
 #include "velta/registry.h"
 
@@ -18,9 +18,9 @@ struct NLS_Library {
     char libraryName[kNameFieldSize];
     int32_t refCount;
     NLS_Library* next;
-    void* module;                   // null for the pseudo-library
+    void* module;                     // null for the pseudo-library
     NLS_StaticSymbol* staticSymbols;  // pseudo-library only; ends with a null name
-    TRegistry* symbolCache;         // TEntryPoint entries found so far
+    TRegistry* symbolCache;           // TEntryPoint entries found so far
 };
 
 class VELTA_EXPORT TEntryPoint : public TRegistryEntry {

@@ -2,9 +2,9 @@
 #ifndef VELTA_REGISTRY_H
 #define VELTA_REGISTRY_H
 
+#include <stdint.h>
 #include <atomic>
 #include <mutex>
-#include <stdint.h>
 
 #include "velta/nls.h"
 

@@ -31,8 +31,12 @@ void logEvent(const char* event) {
     }
 }
 
-__attribute__((constructor)) void onLoad() { logEvent("load"); }
-__attribute__((destructor)) void onUnload() { logEvent("unload"); }
+__attribute__((constructor)) void onLoad() {
+    logEvent("load");
+}
+__attribute__((destructor)) void onUnload() {
+    logEvent("unload");
+}
 
 class UpperToUnicode : public TEncodingConverter {
 public:
@@ -63,8 +67,9 @@ public:
 void* tableModule() {
 #if defined(_WIN32)
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&tableModule), &module);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&tableModule), &module);
     return module;
 #else
     return const_cast<NLS_ResourceDirectory*>(&gTestResources);
@@ -75,7 +80,8 @@ resourceMapTable gResourceMap[] = {
     {10, {"TESTCP.UF", 0, nullptr, nullptr}, {"TESTCP.UT", 0, nullptr, nullptr}},
     {0, {nullptr, 0, nullptr, nullptr}, {nullptr, 0, nullptr, nullptr}},
 };
-const UnicodeTableSet kTableSet = {10, {{10, 0x00, 0xFF}, {0, 0xFF, 0}, {0, 0xFF, 0}, {0, 0xFF, 0}}};
+const UnicodeTableSet kTableSet = {10,
+                                   {{10, 0x00, 0xFF}, {0, 0xFF, 0}, {0, 0xFF, 0}, {0, 0xFF, 0}}};
 
 }  // namespace
 
