@@ -91,21 +91,25 @@ void EncodingConverter::setDataDirectory(const char* directory) {
     fgConverterPath = path;
 }
 
+// The new registry is built and has read its files before it replaces the
+// process-wide one, so other threads never see none or half of one.
 NLS_Status EncodingConverter::initializeEncodingRegistry() {
     std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    TEncodingRegistry* registry = new (std::nothrow) TEncodingRegistry();
+    NLS_Status status = NLS_OUT_OF_MEMORY;
+    if (registry != nullptr) {
+        status = registry->GetStatus();
+        if (status == NLS_SUCCESS) status = registry->Initialize(getDataDirectory());
+    }
     TEncodingRegistry* previous = fgRegistry.load(std::memory_order_acquire);
     if (previous != nullptr) {
         try {
             retiredRegistries().push_back(previous);
         } catch (...) {
-            return NLS_OUT_OF_MEMORY;  // keep the registry in use rather than lose it
+            delete registry;  // keep the registry in use rather than lose it
+            return NLS_OUT_OF_MEMORY;
         }
     }
-    fgRegistry.store(nullptr, std::memory_order_release);
-    TEncodingRegistry* registry = new (std::nothrow) TEncodingRegistry();
-    if (registry == nullptr) return NLS_OUT_OF_MEMORY;
-    NLS_Status status = registry->GetStatus();
-    if (status == NLS_SUCCESS) status = registry->Initialize(getDataDirectory());
     fgRegistry.store(registry, std::memory_order_release);
     return status;
 }
