@@ -89,6 +89,23 @@ inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t l
             out += 2;
         }
     } else {
+        if (littleEndianHost()) {
+            // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx read as one word; a pair of
+            // units is stored as one word too.
+            while (length - in >= 4 && room - out >= 4) {
+                const uint32_t word = load32(s + in);
+                if ((word & 0xC0C0C0F8u) != 0x808080F0u) break;
+                const uint32_t value = ((word & 0x07u) << 18) | ((word & 0x3F00u) << 4) |
+                                       ((word & 0x3F0000u) >> 10) | ((word & 0x3F000000u) >> 24);
+                if (value < 0x10000 || value > 0x10FFFF) break;  // the general form below
+                const uint32_t offset = value - 0x10000;
+                const uint32_t pair =
+                    (0xD800u + (offset >> 10)) | ((0xDC00u + (offset & 0x3FF)) << 16);
+                memcpy(target + out, &pair, 4);
+                in += 4;
+                out += 4;
+            }
+        }
         while (length - in >= 4 && room - out >= 4) {
             const bool wellFormed =
                 littleEndianHost() ? (load32(s + in) & 0xC0C0C0F8u) == 0x808080F0u
@@ -225,6 +242,12 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     while (in < sourceLength) {
         const unsigned char lead = source[in];
         const uint32_t room = targetCapacity - out;
+        if (lead < 0x80 && room >= 2 && (sourceLength - in == 1 || source[in + 1] >= 0x80)) {
+            storeUnit(target + out, lead);  // a lone ASCII byte between other characters
+            out += 2;
+            ++in;
+            continue;
+        }
         if (lead < 0x80) {
             const uint32_t run = widenAsciiRun(source + in, sourceLength - in, target + out, room);
             if (run != 0) {
@@ -313,6 +336,12 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
         uint32_t value = loadUnit(source + 2 * position);
+        if (value < 0x80 && out < targetCapacity &&
+            (position + 1 == units || loadUnit(source + 2 * position + 2) >= 0x80)) {
+            target[out++] = static_cast<unsigned char>(value);  // a lone ASCII unit
+            ++position;
+            continue;
+        }
         if (value < 0x80) {
             const uint32_t run = narrowAsciiRun(source + 2 * position, units - position,
                                                 target + out, targetCapacity - out);
