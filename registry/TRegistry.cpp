@@ -75,9 +75,8 @@ int32_t TRegistry::hash(const char* key) {
 // hash(p) + 3 * hash(s), reduced into 0..fBucketCount-1. For non-negative
 // sums this is the remainder of the division; negative sums (keys with bytes
 // 0x80..0xFF) are brought into range the same way for insertion and search.
-int32_t TRegistry::bucketIndex(const char* primary, const char* secondary) const {
-    const int64_t combined =
-        static_cast<int64_t>(hash(primary)) + 3 * static_cast<int64_t>(hash(secondary));
+int32_t TRegistry::bucketOf(int32_t primaryHash, int32_t secondaryHash) const {
+    const int64_t combined = static_cast<int64_t>(primaryHash) + 3 * static_cast<int64_t>(secondaryHash);
     int64_t index = combined % fBucketCount;
     if (index < 0) index += fBucketCount;
     return static_cast<int32_t>(index);
@@ -92,24 +91,33 @@ void TRegistry::addEntry(TRegistryEntry* entry) {
         delete entry;
         return;
     }
-    const int32_t index = bucketIndex(entry->getPrimaryKey(), entry->getSecondaryKey());
     NLS_RegistryEntryNode* node = new (std::nothrow) NLS_RegistryEntryNode;
     if (node == nullptr) {
         delete entry;
         return;
     }
     node->entry = entry;
+    node->primaryKey = entry->getPrimaryKey();
+    node->secondaryKey = entry->getSecondaryKey();
+    node->primaryHash = hash(node->primaryKey);
+    const int32_t index = bucketOf(node->primaryHash, hash(node->secondaryKey));
     std::lock_guard<std::mutex> guard(fInsertLock);
     node->next = fBuckets[index].load(std::memory_order_relaxed);
     fBuckets[index].store(node, std::memory_order_release);
     fEntryCount.fetch_add(1, std::memory_order_release);
 }
 
+// The rule of equals, on the keys the node keeps; entries whose first key
+// hashes differently cannot match and are passed over at once.
 TRegistryEntry* TRegistry::lookup(const char* primary, const char* secondary) {
     if (primary == nullptr) return nullptr;
-    for (NLS_RegistryEntryNode* node = bucketHead(bucketIndex(primary, secondary)); node != nullptr;
-         node = node->next) {
-        if (TRegistryEntry::equals(node->entry, primary, secondary)) return node->entry;
+    const int32_t primaryHash = hash(primary);
+    for (NLS_RegistryEntryNode* node = bucketHead(bucketOf(primaryHash, hash(secondary)));
+         node != nullptr; node = node->next) {
+        if (node->primaryHash != primaryHash || !namesEqual(node->primaryKey, primary)) continue;
+        if (secondary == nullptr) return node->entry;
+        if (node->secondaryKey != nullptr && namesEqual(node->secondaryKey, secondary))
+            return node->entry;
     }
     return nullptr;
 }

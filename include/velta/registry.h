@@ -28,6 +28,12 @@ public:
 struct NLS_RegistryEntryNode {
     NLS_RegistryEntryNode* next = nullptr;
     TRegistryEntry* entry = nullptr;
+    // The entry's keys and the hash of its first key, read once when it is
+    // added (keys never change while an entry is in a table), so that a
+    // search compares without calling into the entry.
+    const char* primaryKey = nullptr;
+    const char* secondaryKey = nullptr;
+    int32_t primaryHash = 0;
 };
 
 // A fixed-size hash table of entries keyed by one or two names, compared
@@ -54,7 +60,7 @@ protected:
 
 private:
     friend class TRegistryEnumeration;
-    int32_t bucketIndex(const char* primary, const char* secondary) const;
+    int32_t bucketOf(int32_t primaryHash, int32_t secondaryHash) const;
     NLS_RegistryEntryNode* bucketHead(int32_t index) const;
 
     std::atomic<uint32_t> fEntryCount;
