@@ -74,14 +74,14 @@ NLS_Status convertPiece(EncodingConverter* object, const Bytes& piece, uint32_t 
 }
 
 // The input cut after line feed units (in the unit width of the source).
-std::vector<Bytes> cutAfterLineFeeds(const Bytes& input, uint32_t width, uint32_t seed) {
+std::vector<Bytes> cutAfterLineFeeds(const Bytes& input, uint32_t width, uint32_t cutMask) {
     std::vector<Bytes> pieces(1);
     for (size_t i = 0; i < input.size(); ++i) {
         pieces.back().push_back(input[i]);
         const bool unitEnd = (i + 1) % width == 0;
         bool lineFeed = unitEnd && input[i + 1 - width] == '\n';
         for (uint32_t k = 1; lineFeed && k < width; ++k) lineFeed = input[i + 1 - width + k] == 0;
-        if (lineFeed && (seed >> (i % 31)) & 1) pieces.emplace_back();
+        if (lineFeed && (cutMask >> (i % 31)) & 1) pieces.emplace_back();
     }
     return pieces;
 }
@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* to = kEncodings[data[1] % 8];
     if (from == to && data[0] % 8 == 7) return 0;  // no UCS-2 to UCS-2 converter
     const uint32_t firstSize = data[2] % 72;
-    const uint32_t seed = data[3] * 0x01010101u;
+    const uint32_t cutMask = data[3] * 0x01010101u;
     const Bytes input(data + 4, data + size);
 
     EncodingConverter* whole = nullptr;
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         EncodingConverter* pieces = nullptr;
         check(NLS_NewEncodingConverter(from, to, &pieces) == NLS_SUCCESS);
         Bytes joined, carry;
-        for (const Bytes& cut : cutAfterLineFeeds(input, width, seed)) {
+        for (const Bytes& cut : cutAfterLineFeeds(input, width, cutMask)) {
             Bytes piece(carry);
             piece.insert(piece.end(), cut.begin(), cut.end());
             convertPiece(pieces, piece, firstSize + 8, &joined, &carry);
