@@ -18,13 +18,11 @@ namespace {
 const char kNoDetector[] = "#";
 const char kEmptyName[] = "";
 
-// The built-in detector is reachable in the pseudo-library by name, so that
-// an encreg.txt record can give an encoding the UTF-8 detector.
-NLS_StaticConverterEntry gBuiltInDetectors[] = {
-    {"UTF-8", "", "NewUTF8EncodingDetector",
-     reinterpret_cast<NLS_EntryPoint>(&NEWUTF8ENCODINGDETECTOR)},
-    {nullptr, nullptr, nullptr, nullptr},
-};
+// The built-in detector's name in the pseudo-library, where an encreg.txt
+// record can give it to an encoding. Detector factories are kept apart from
+// the converter factories: a record that names one as the other must not
+// make the library call a factory as the wrong type.
+const char kBuiltInDetectorEntry[] = "NewUTF8EncodingDetector";
 
 }  // namespace
 
@@ -55,7 +53,6 @@ bool TEncodingRegistry::BuildBuiltInTables() {
         TDLLLinker(const_cast<NLS_StaticConverterEntry*>(fStaticEntryList), fStaticEntryListLength,
                    EncodingConverter::getDataDirectory());
     if (fLinker == nullptr || fLinker->GetStatus() != NLS_SUCCESS) return false;
-    fLinker->RegisterStaticConverters(reinterpret_cast<char*>(gBuiltInDetectors));
     for (uint32_t i = 0; i < fStaticEntryListLength; ++i) {
         const NLS_StaticConverterEntry& row = fStaticEntryList[i];
         if (!AddConverterEntry(row.fromName, row.toName, kStaticLibraryName, row.entryName,
@@ -198,6 +195,11 @@ TAutoDetector* TEncodingRegistry::CreateEncodingDetector(const char* name) {
     char library[kNameFieldSize];
     char symbol[kNameFieldSize];
     found->GetDetectorEntry(library, symbol);
+    if (strcmp(library, kStaticLibraryName) == 0) {
+        if (strcmp(symbol, kBuiltInDetectorEntry) == 0) return NEWUTF8ENCODINGDETECTOR();
+        fStatus = NLS_ENTRY_POINT_NOT_FOUND;
+        return nullptr;
+    }
     if (NLS_EntryPoint factory = fLinker->NLS_FindSymbolInLibrary(library, symbol))
         return reinterpret_cast<NLS_DetectorFactory>(factory)();
     fStatus = fLinker->GetStatus();

@@ -69,4 +69,24 @@ TEST_F(DetectorThroughTheRegistry, ARegistryFileCanGiveUtf8TheBuiltInDetector) {
     EXPECT_EQ(registry->CreateEncodingDetector("latin1"), nullptr);
 }
 
+// A record that names the detector factory as a converter factory (or a
+// converter factory as a detector) must not make the library call a factory
+// as the wrong type: the factory is simply not found.
+TEST_F(DetectorThroughTheRegistry, FactoriesAreNeverCalledAsTheWrongType) {
+    TemporaryDirectory dir;
+    dir.writeDataFile("encreg.txt",
+                      "x-detector-as-converter ISO-10646-UCS-2 @@staticconvertersINTERNAL@@ "
+                      "NewUTF8EncodingDetector #\n"
+                      "x-converter-as-detector ISO-10646-UCS-2 @@staticconvertersINTERNAL@@ "
+                      "NewUTF8ToUnicodeEncodingConverter NewUTF8ToUnicodeEncodingConverter\n");
+    NLS_EncInitialize(nullptr, dir.path().c_str());
+    EncodingConverter* object = nullptr;
+    EXPECT_EQ(NLS_NewEncodingConverter("x-detector-as-converter", "ISO-10646-UCS-2", &object),
+              NLS_CONVERTER_NOT_FOUND);
+    EXPECT_EQ(object, nullptr);
+    TEncodingRegistry* registry = EncodingConverter::getEncodingRegistry();
+    EXPECT_EQ(registry->CreateEncodingDetector("x-converter-as-detector"), nullptr);
+    EXPECT_EQ(registry->GetStatus(), NLS_ENTRY_POINT_NOT_FOUND);
+}
+
 }  // namespace
