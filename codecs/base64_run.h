@@ -179,6 +179,22 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsig
                           const unsigned char* source, uint32_t sourceLength,
                           uint32_t* sourceConsumed);
 
+// Encodes the next three units as eight digits when the run is aligned to a
+// group, all three travel in the run (`inRun`) and the output has room for
+// the digits; false, with nothing done, otherwise.
+template <typename InRun>
+bool encodeAlignedGroup(const Base64Alphabet& alphabet, const BitBuffer& buffer,
+                        const unsigned char* source, uint32_t unitsLeft, ByteOutput& out,
+                        InRun inRun) {
+    if (buffer.count != 0 || unitsLeft < kGroupUnits) return false;
+    const uint16_t a = loadUnit(source), b = loadUnit(source + 2), c = loadUnit(source + 4);
+    unsigned char* space = out.space(kGroupDigits);
+    if (space == nullptr || !inRun(a) || !inRun(b) || !inRun(c)) return false;
+    encodeUnitGroup(alphabet, a, b, c, space);
+    out.advance(kGroupDigits);
+    return true;
+}
+
 // Copies the units that stand for themselves (no base64 run open), as long
 // as the output has room; returns how many.
 template <typename MustShift>

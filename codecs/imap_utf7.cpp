@@ -107,19 +107,12 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint3
             position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
             if (position == units) break;
         }
-        if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {
-            const uint16_t a = loadUnit(source + 2 * position),
-                           b = loadUnit(source + 2 * position + 2),
-                           c = loadUnit(source + 2 * position + 4);
-            // "&" inside a run closes it, so it never joins a group.
-            unsigned char* space = out.space(kGroupDigits);
-            if (space != nullptr && mustShift(a) && mustShift(b) && mustShift(c) && a != '&' &&
-                b != '&' && c != '&') {
-                encodeUnitGroup(alphabet, a, b, c, space);
-                out.advance(kGroupDigits);
-                position += kGroupUnits - 1;
-                continue;
-            }
+        // "&" inside a run closes it, so it never joins a group.
+        if (fShifted &&
+            encodeAlignedGroup(alphabet, fBuffer, source + 2 * position, units - position, out,
+                               [](uint16_t unit) { return mustShift(unit) && unit != '&'; })) {
+            position += kGroupUnits - 1;
+            continue;
         }
         const uint16_t r = loadUnit(source + 2 * position);
         const bool needShift = mustShift(r);

@@ -131,18 +131,11 @@ NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* tar
                                   [&table](uint16_t unit) { return mustShift(table, unit); });
                 if (position == units) break;
             }
-            if (fShifted && fBuffer.count == 0 && units - position >= kGroupUnits) {
-                const uint16_t a = loadUnit(source + 2 * position),
-                               b = loadUnit(source + 2 * position + 2),
-                               c = loadUnit(source + 2 * position + 4);
-                unsigned char* space = out.space(kGroupDigits);
-                if (space != nullptr && mustShift(table, a) && mustShift(table, b) &&
-                    mustShift(table, c)) {
-                    encodeUnitGroup(alphabet, a, b, c, space);
-                    out.advance(kGroupDigits);
-                    position += kGroupUnits - 1;
-                    continue;
-                }
+            if (fShifted &&
+                encodeAlignedGroup(alphabet, fBuffer, source + 2 * position, units - position, out,
+                                   [&table](uint16_t unit) { return mustShift(table, unit); })) {
+                position += kGroupUnits - 1;
+                continue;
             }
             const uint16_t r = loadUnit(source + 2 * position);
             const bool needShift = mustShift(table, r);
