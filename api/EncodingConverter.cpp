@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/TChainedConverter.h"
+#include "api/conversion_limits.h"
 #include "api/library_state.h"
 #include "linker/platform.h"
 #include "velta/encoding_converter.h"
@@ -181,7 +182,12 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fRemainderSize(0),
       fRemainderCapacity(0),
       fRemainder(nullptr),
-      fConverter(nullptr) {
+      fConverter(nullptr),
+      fInPieces(nullptr),
+      fCarrySize(0),
+      fHeldStart(0),
+      fHeldSize(0),
+      fMayHoldOutput(false) {
     TEncodingRegistry* registry = getEncodingRegistry();
     if (registry == nullptr) {
         fStatus = NLS_CONVERTER_NOT_FOUND;
@@ -215,6 +221,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
         }
     }
     fStatus = fConverter->GetStatus();
+    fInPieces = dynamic_cast<TStreamConverter*>(fConverter);
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -261,6 +268,7 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     }
     uint32_t produced = 0;
     uint32_t consumed = 0;
+    if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
     if (consumed > srcLen) consumed = srcLen;
     if (produced > dstLen) produced = dstLen;
@@ -282,9 +290,148 @@ uint32_t EncodingConverter::nextBuffer(unsigned char* dst, uint32_t dstLen) {
     return convert(fRemainder, fRemainderSize, dst, dstLen);
 }
 
+void EncodingConverter::deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written) {
+    uint32_t count = dstLen - *written;
+    if (count > fHeldSize) count = fHeldSize;
+    if (count != 0) memcpy(dst + *written, fHeld + fHeldStart, count);
+    *written += count;
+    fHeldStart += count;
+    fHeldSize -= count;
+}
+
+// Converts straight into the caller's buffer while it has room for any
+// character; the last few bytes of it are filled from a step into the held
+// buffer, so that an output of exactly the right size completes.
+EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char* input,
+                                                            uint32_t length, bool ends,
+                                                            unsigned char* dst, uint32_t dstLen,
+                                                            uint32_t* written) {
+    if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
+    const uint32_t room = dstLen - *written;
+    const bool direct = room >= kHeldCapacity;
+    unsigned char* target = direct ? dst + *written : fHeld;
+    const uint32_t capacity = direct ? room : static_cast<uint32_t>(kHeldCapacity);
+    StreamStep step = {NLS_SUCCESS, 0, 0, false};
+    step.status = fConverter->Convert(target, &step.produced, capacity,
+                                      length != 0 ? input : nullptr, length, &step.consumed);
+    if (step.consumed > length) step.consumed = length;
+    if (step.produced > capacity) step.produced = capacity;
+    step.roomToSpare = velta::stoppedWithRoomToSpare(capacity, step.produced);
+    if (direct) {
+        *written += step.produced;
+    } else {
+        fHeldStart = 0;
+        fHeldSize = step.produced;
+        deliverHeld(dst, dstLen, written);
+    }
+    return step;
+}
+
+// A stream that ends leaves nothing inside: the converter starts afresh.
+NLS_Status EncodingConverter::endStream(NLS_Status status) {
+    fCarrySize = 0;
+    fMayHoldOutput = false;
+    fConverter->Reset();
+    if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
+    return fStatus = status;
+}
+
+// Each step converts the carried bytes joined by the next bytes of the piece,
+// or the rest of the piece, or (to drain output a converter holds, and to end
+// the text when `last`) nothing. The converter stops for one of three
+// reasons, told apart by what it consumed and the room it left: the output is
+// full (go on, or return 2), a character is cut at the end of the step's input
+// (carry it, or with `last` report -1304), or a failure.
+NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
+                                     uint32_t dstLen, bool last, uint32_t* read,
+                                     uint32_t* written) {
+    *read = 0;
+    *written = 0;
+    if (fConverter == nullptr) return fStatus = NLS_NO_CONVERTER;
+    if ((src == nullptr && srcLen != 0) || (dst == nullptr && dstLen != 0))
+        return fStatus = NLS_INVALID_PARAMETER;
+    deliverHeld(dst, dstLen, written);
+    bool drain = fMayHoldOutput || last;
+    uint32_t position = 0;
+    for (;;) {
+        if (fHeldSize != 0 || (*written == dstLen && position < srcLen)) {
+            *read = position;
+            fMayHoldOutput = true;
+            return fStatus = NLS_RESULT_TRUNCATED;
+        }
+        const bool carried = fCarrySize != 0;
+        if (position == srcLen && !drain && !(last && carried)) break;
+        uint32_t appended = 0;
+        if (carried) {
+            appended = srcLen - position;
+            if (appended > kCarryCapacity - fCarrySize) appended = kCarryCapacity - fCarrySize;
+            if (appended != 0) memcpy(fCarry + fCarrySize, src + position, appended);
+            fCarrySize += appended;
+            position += appended;
+        }
+        const unsigned char* input = carried ? fCarry : src + position;
+        const uint32_t length = carried ? fCarrySize : srcLen - position;
+        const bool ends = last && (!carried || position == srcLen);
+        const StreamStep step = streamStep(input, length, ends, dst, dstLen, written);
+        if (carried) {
+            fCarrySize -= step.consumed;
+            memmove(fCarry, fCarry + step.consumed, fCarrySize);
+            if (fCarrySize <= appended) {  // what is left is the piece's own again
+                position -= fCarrySize;
+                fCarrySize = 0;
+            }
+        } else {
+            position += step.consumed;
+        }
+        const bool emptyStep = length == 0;
+        if (velta::isHardFailure(step.status) &&
+            !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
+            *read = position;
+            return fStatus = step.status;
+        }
+        if (step.consumed == length) {
+            if (emptyStep && step.produced == 0) drain = false;
+            if (step.status == NLS_RESULT_TRUNCATED || step.status == NLS_OUTPUT_FULL) drain = true;
+            if (step.status == NLS_SEQUENCE_INCOMPLETE && ends) {
+                *read = position;
+                return endStream(NLS_SEQUENCE_INCOMPLETE);
+            }
+            continue;
+        }
+        if (!step.roomToSpare && step.consumed + step.produced != 0) continue;  // output full
+        // A character cut by the end of the step's input.
+        if (carried && fCarrySize == 0 && position < srcLen) continue;  // the piece goes on
+        if (ends) {
+            *read = position - (fCarrySize != 0 ? appended : 0);
+            return endStream(NLS_SEQUENCE_INCOMPLETE);
+        }
+        if (fCarrySize == 0) {
+            const uint32_t left = srcLen - position;
+            if (left > kCarryCapacity / 2) {  // no character is this long: it cannot go on
+                *read = position;
+                return fStatus = NLS_SEQUENCE_INCOMPLETE;
+            }
+            memcpy(fCarry, src + position, left);
+            fCarrySize = left;
+            position = srcLen;
+        } else if (position < srcLen) {
+            *read = position;
+            return fStatus = NLS_SEQUENCE_INCOMPLETE;
+        }
+        drain = drain && last;
+    }
+    *read = position;
+    fMayHoldOutput = false;
+    if (last) return endStream(NLS_SUCCESS);
+    return fStatus = NLS_SUCCESS;
+}
+
 void EncodingConverter::reset() {
     fLeftoverSize = 0;
     fRemainderSize = 0;
+    fCarrySize = 0;
+    fHeldSize = 0;
+    fMayHoldOutput = false;
     if (fConverter != nullptr) fConverter->Reset();
     fStatus = NLS_SUCCESS;
 }

@@ -1,6 +1,13 @@
 #include "api/TChainedConverter.h"
 
+#include <string.h>
+
 #include <new>
+
+#include "api/conversion_limits.h"
+
+using velta::isHardFailure;
+using velta::stoppedWithRoomToSpare;
 
 TChainedConverter::TChainedConverter(const char* from, const char* to, TEncodingConverter* first,
                                      TEncodingConverter* second)
@@ -9,6 +16,8 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fIntermediateSize(0),
       fSecond(second),
       fFirst(first),
+      fFirstInPieces(dynamic_cast<TStreamConverter*>(first)),
+      fSecondInPieces(dynamic_cast<TStreamConverter*>(second)),
       fIntermediateCapacity(0),
       fIntermediateStart(0),
       fPendingOutcome(NLS_SUCCESS) {}
@@ -28,6 +37,11 @@ void TChainedConverter::Reset() {
     fSecond->Reset();
 }
 
+void TChainedConverter::SetInputEnds(bool ends) {
+    TStreamConverter::SetInputEnds(ends);
+    if (fFirstInPieces != nullptr) fFirstInPieces->SetInputEnds(ends);
+}
+
 void TChainedConverter::TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
                                          uint32_t* size) {
     if (size == nullptr) return;
@@ -40,20 +54,82 @@ bool TChainedConverter::ensureIntermediateCapacity(uint32_t capacity) {
     if (capacity <= fIntermediateCapacity) return true;
     unsigned char* buffer = new (std::nothrow) unsigned char[capacity];
     if (buffer == nullptr) return false;
+    if (fIntermediateSize != 0)
+        memcpy(buffer, fIntermediate + fIntermediateStart, fIntermediateSize);
     delete[] fIntermediate;
     fIntermediate = buffer;
+    fIntermediateStart = 0;
     fIntermediateCapacity = capacity;
     return true;
 }
 
-// What the caller must hear once the first stage's text is delivered: its
-// error; 2 when input is left that a later call can convert; an incomplete
-// sequence when the input cannot progress at all; otherwise success.
-NLS_Status TChainedConverter::firstStageOutcome(NLS_Status status, uint32_t consumed,
-                                                uint32_t length, uint32_t produced) {
-    if (status < 0 && status != NLS_OUTPUT_FULL) return status;
-    if (consumed == length) return NLS_SUCCESS;
-    if (consumed == 0 && produced == 0) return status < 0 ? status : NLS_SEQUENCE_INCOMPLETE;
+// A second converter that takes text in pieces gets it in pieces of a fixed
+// size; any other gets the first converter's output for all of a call's input.
+uint32_t TChainedConverter::intermediateCapacityFor(const unsigned char* source,
+                                                    uint32_t sourceLength) {
+    uint32_t capacity = kPieceCapacity;
+    if (fSecondInPieces == nullptr) {
+        fFirst->TargetBufferSize(source, sourceLength, &capacity);
+        if (capacity < 4) capacity = 4;
+    }
+    const uint64_t total = static_cast<uint64_t>(capacity) + fIntermediateSize;
+    return total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
+}
+
+// Converts input into the buffer after the waiting text. What the first
+// converter cannot go on with (an error, a cut character, no progress)
+// becomes the outcome reported once its text is delivered.
+NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourceLength,
+                                     uint32_t* consumed) {
+    *consumed = 0;
+    if (!ensureIntermediateCapacity(intermediateCapacityFor(source, sourceLength)))
+        return NLS_OUT_OF_MEMORY;
+    if (fIntermediateStart != 0) {
+        memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
+        fIntermediateStart = 0;
+    }
+    const uint32_t room = fIntermediateCapacity - fIntermediateSize;
+    uint32_t produced = 0;
+    uint32_t taken = 0;
+    const NLS_Status status = fFirst->Convert(fIntermediate + fIntermediateSize, &produced, room,
+                                              source, sourceLength, &taken);
+    if (taken > sourceLength) taken = sourceLength;
+    if (produced > room) produced = room;
+    fIntermediateSize += produced;
+    *consumed = taken;
+    if (isHardFailure(status))
+        fPendingOutcome = status;
+    else if (taken + produced == 0 && taken < sourceLength)
+        fPendingOutcome = status < 0 ? status : NLS_SEQUENCE_INCOMPLETE;
+    else if (taken < sourceLength && stoppedWithRoomToSpare(room, produced))
+        fPendingOutcome = status < 0 ? status : NLS_RESULT_TRUNCATED;
+    return NLS_SUCCESS;
+}
+
+// Runs the second converter over the waiting text. Returns 1 when all of it
+// went out, 2 when the output is full, -1304 when what waits is a character
+// cut by the end of the text so far (it stays, to be joined by what follows),
+// or the second converter's failure.
+NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapacity,
+                                      uint32_t* written, bool textEnds) {
+    if (fSecondInPieces != nullptr) fSecondInPieces->SetInputEnds(textEnds);
+    const uint32_t room = targetCapacity - *written;
+    uint32_t delivered = 0;
+    uint32_t produced = 0;
+    const unsigned char* waiting =
+        fIntermediateSize != 0 ? fIntermediate + fIntermediateStart : nullptr;
+    const NLS_Status status =
+        fSecond->Convert(target != nullptr ? target + *written : nullptr, &produced, room, waiting,
+                         fIntermediateSize, &delivered);
+    if (delivered > fIntermediateSize) delivered = fIntermediateSize;
+    if (produced > room) produced = room;
+    *written += produced;
+    fIntermediateStart += delivered;
+    fIntermediateSize -= delivered;
+    if (fIntermediateSize == 0) fIntermediateStart = 0;
+    if (isHardFailure(status)) return status;
+    if (fIntermediateSize == 0) return status == NLS_RESULT_TRUNCATED ? status : NLS_SUCCESS;
+    if (stoppedWithRoomToSpare(room, produced)) return NLS_SEQUENCE_INCOMPLETE;
     return NLS_RESULT_TRUNCATED;
 }
 
@@ -63,39 +139,34 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    *sourceConsumed = 0;
-    *targetLength = 0;
-    if (fIntermediateSize == 0 && sourceLength != 0) {
-        uint32_t capacity = 0;
-        fFirst->TargetBufferSize(source, sourceLength, &capacity);
-        if (capacity < 4) capacity = 4;
-        if (!ensureIntermediateCapacity(capacity)) return NLS_OUT_OF_MEMORY;
-        uint32_t produced = 0;
-        uint32_t consumed = 0;
-        const NLS_Status status =
-            fFirst->Convert(fIntermediate, &produced, capacity, source, sourceLength, &consumed);
-        if (consumed > sourceLength) consumed = sourceLength;
-        if (produced > capacity) produced = capacity;
-        *sourceConsumed = consumed;
-        fIntermediateStart = 0;
-        fIntermediateSize = produced;
-        fPendingOutcome = firstStageOutcome(status, consumed, sourceLength, produced);
-    }
-    uint32_t delivered = 0;
+    uint32_t consumed = 0;
     uint32_t written = 0;
-    const unsigned char* waiting =
-        fIntermediateSize != 0 ? fIntermediate + fIntermediateStart : nullptr;
-    const NLS_Status second =
-        fSecond->Convert(target, &written, targetCapacity, waiting, fIntermediateSize, &delivered);
-    if (delivered > fIntermediateSize) delivered = fIntermediateSize;
-    if (written > targetCapacity) written = targetCapacity;
+    NLS_Status result;
+    // Where the first converter stopped short of a call's input is found
+    // again from this call's input; only its failures wait to be reported.
+    if (!isHardFailure(fPendingOutcome)) fPendingOutcome = NLS_SUCCESS;
+    for (;;) {
+        const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
+        const NLS_Status delivered =
+            deliver(target, targetCapacity, &written, InputEnds() && !more);
+        if (isHardFailure(delivered) || delivered == NLS_RESULT_TRUNCATED) {
+            result = delivered;  // a first-stage outcome waits for its text to go out
+            break;
+        }
+        if (!more) {
+            result = fPendingOutcome != NLS_SUCCESS ? fPendingOutcome : delivered;
+            fPendingOutcome = NLS_SUCCESS;
+            break;
+        }
+        uint32_t taken = 0;
+        const NLS_Status status = refill(source + consumed, sourceLength - consumed, &taken);
+        consumed += taken;
+        if (status != NLS_SUCCESS) {
+            result = status;
+            break;
+        }
+    }
     *targetLength = written;
-    fIntermediateStart += delivered;
-    fIntermediateSize -= delivered;
-    if (second < 0 && second != NLS_OUTPUT_FULL && second != NLS_SEQUENCE_INCOMPLETE) return second;
-    if (fIntermediateSize != 0) return NLS_RESULT_TRUNCATED;
-    if (second == NLS_RESULT_TRUNCATED) return NLS_RESULT_TRUNCATED;  // no room for the terminator
-    const NLS_Status outcome = fPendingOutcome;
-    fPendingOutcome = NLS_SUCCESS;
-    return outcome;
+    *sourceConsumed = consumed;
+    return result;
 }

@@ -4,13 +4,16 @@
 
 #include "velta/converter.h"
 
-// Runs the first converter over a call's whole input into an intermediate
-// UCS-2 buffer, then the second from that buffer into the caller's output.
-// Text that does not fit waits in the buffer (result 2) and is delivered by
-// the following calls, which consume no new input until it is gone. A first
-// stage that fails or cannot progress reports its own status once its text
-// has been delivered, so a drain loop always ends and nothing is dropped.
-class TChainedConverter : public TEncodingConverter {
+// Runs the first converter into an intermediate UCS-2 buffer and the second
+// from that buffer into the caller's output, piece by piece, until the input
+// is consumed or the output is full. Text that does not fit waits in the
+// buffer (result 2) and goes out first in the next call. When the second
+// converter takes text in pieces, the buffer has a fixed size, whatever the
+// input; otherwise it holds the first converter's output for a whole call, so
+// that such a converter sees each call's text whole. A first stage that fails
+// or cannot progress reports its own status once its text has been
+// delivered, so a drain loop always ends and nothing is dropped.
+class TChainedConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TChainedConverter(const char* from, const char* to, TEncodingConverter* first,
                       TEncodingConverter* second);
@@ -19,6 +22,7 @@ public:
     TChainedConverter& operator=(const TChainedConverter&) = delete;
 
     void Reset() override;
+    void SetInputEnds(bool ends) override;
     void TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
                           uint32_t* size) override;
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
@@ -26,14 +30,20 @@ public:
                        uint32_t* sourceConsumed) override;
 
 private:
+    enum : uint32_t { kPieceCapacity = 32 * 1024 };
+
     bool ensureIntermediateCapacity(uint32_t capacity);
-    static NLS_Status firstStageOutcome(NLS_Status status, uint32_t consumed, uint32_t length,
-                                        uint32_t produced);
+    uint32_t intermediateCapacityFor(const unsigned char* source, uint32_t sourceLength);
+    NLS_Status refill(const unsigned char* source, uint32_t sourceLength, uint32_t* consumed);
+    NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
+                       bool textEnds);
 
     unsigned char* fIntermediate;  // owned; reused from call to call
     uint32_t fIntermediateSize;    // bytes of text waiting
     TEncodingConverter* fSecond;
     TEncodingConverter* fFirst;
+    TStreamConverter* fFirstInPieces;   // the first converter's piece interface, if any
+    TStreamConverter* fSecondInPieces;  // the second converter's, if any
     uint32_t fIntermediateCapacity;
     uint32_t fIntermediateStart;  // offset of the waiting text
     NLS_Status fPendingOutcome;   // first stage's result, reported once delivered

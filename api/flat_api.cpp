@@ -74,6 +74,15 @@ NLS_Status NLS_ConvertStreamBuffer(EncodingConverter* obj, const unsigned char* 
     return obj->status();
 }
 
+NLS_Status NLS_ConvertStream(EncodingConverter* obj, const unsigned char* src, uint32_t srcLen,
+                             unsigned char* dst, uint32_t dstLen, int last, uint32_t* srcRead,
+                             uint32_t* dstWritten) {
+    if (srcRead != nullptr) *srcRead = 0;
+    if (dstWritten != nullptr) *dstWritten = 0;
+    if (obj == nullptr || srcRead == nullptr || dstWritten == nullptr) return NLS_INVALID_PARAMETER;
+    return obj->stream(src, srcLen, dst, dstLen, last != 0, srcRead, dstWritten);
+}
+
 NLS_Status NLS_GetConversionOverflowSize(EncodingConverter* obj, uint32_t* size) {
     if (obj == nullptr || size == nullptr) return NLS_INVALID_PARAMETER;
     const uint64_t overflow =

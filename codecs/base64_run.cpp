@@ -29,8 +29,8 @@ const Base64Alphabet& modifiedUtf7Alphabet() {
     return alphabet;
 }
 
-NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity,
+NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderState& state,
+                          unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                           const unsigned char* source, uint32_t sourceLength,
                           uint32_t* sourceConsumed) {
     NLS_Status status = NLS_SUCCESS;
@@ -38,7 +38,8 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsig
     uint32_t out = 0;
     for (;;) {
         if (in == sourceLength) {
-            if (state.shifted && !endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
+            if (inputEnds && state.shifted && !endRunIsValid(state, false))
+                status = NLS_INVALID_INPUT;
             break;
         }
         const unsigned char c = source[in];

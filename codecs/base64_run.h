@@ -173,9 +173,10 @@ struct Utf7Form {
 // Decodes UTF-7 text of either form into UCS-2, keeping the run state in
 // `state` between calls (the Convert contract of the converters): a byte is
 // consumed only once everything it yields is stored, so the consumed count
-// and the kept state resume exactly. The end of the input ends any run.
-NLS_Status decodeUtf7Text(const Utf7Form& form, Base64DecoderState& state, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity,
+// and the kept state resume exactly. The end of the input ends any run when
+// `inputEnds`; otherwise the run goes on in the next call.
+NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderState& state,
+                          unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                           const unsigned char* source, uint32_t sourceLength,
                           uint32_t* sourceConsumed);
 

@@ -15,7 +15,7 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 const unsigned char kBackslash = '\\';
 const uint32_t kEscapeLength = 6;  // "\uXXXX"
 
-class TEUCSToUnicodeConverter : public TEncodingConverter {
+class TEUCSToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TEUCSToUnicodeConverter()
         : TEncodingConverter(kEscapedName, kUcs2Name, nullptr, nullptr, nullptr, 0, 2, nullptr,
@@ -28,7 +28,7 @@ public:
                        uint32_t* sourceConsumed) override;
 };
 
-class TUnicodeToEUCSConverter : public virtual TEncodingConverter {
+class TUnicodeToEUCSConverter : public virtual TEncodingConverter, public TStreamConverter {
 public:
     TUnicodeToEUCSConverter()
         : TEncodingConverter(kUcs2Name, kEscapedName, nullptr, nullptr, nullptr, 0, 8, nullptr,
@@ -127,6 +127,8 @@ inline bool standsForItself(uint16_t unit) {
 // itself and is not "u" (the decoder takes such a pair literally). Before
 // "u", before an escaped unit or at the end of the input it would start an
 // escape or be cut, so it is escaped too: every UCS-2 text then round-trips.
+// While more input follows (SetInputEnds(false)), a backslash that ends the
+// input waits for the unit that decides its form (-1304, unconsumed).
 NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                             uint32_t targetCapacity, const unsigned char* source,
                                             uint32_t sourceLength, uint32_t* sourceConsumed) {
@@ -136,8 +138,13 @@ NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* tar
     const uint32_t units = sourceLength / 2;
     uint32_t count = 0;
     uint32_t out = 0;
+    NLS_Status status = NLS_SUCCESS;
     while (count < units && targetCapacity - out > kEscapeLength + 1) {
         const uint16_t unit = loadUnit(source + 2 * count);
+        if (unit == kBackslash && count + 1 == units && !InputEnds()) {
+            status = NLS_SEQUENCE_INCOMPLETE;
+            break;
+        }
         if (unit == kBackslash && count + 1 < units) {
             const uint16_t next = loadUnit(source + 2 * count + 2);
             if (standsForItself(next) && next != 'u') {
@@ -163,6 +170,7 @@ NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* tar
     *targetLength = out;
     *sourceConsumed = 2 * count;
     appendByteTerminator(target, out, targetCapacity);
+    if (status != NLS_SUCCESS) return status;
     return 2 * count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
 }
 

@@ -3,7 +3,8 @@
 // is written "&-", and everything else travels in base64 runs (alphabet ending
 // in "+,") opened by "&" and always closed by "-". Between calls each
 // converter keeps exactly the state of a run that a full output interrupted;
-// the end of a call's input ends any run.
+// the end of a call's input ends any run, unless more input follows
+// (SetInputEnds(false)).
 #include <new>
 
 #include "codecs/base64_run.h"
@@ -21,7 +22,7 @@ inline bool mustShift(uint16_t unit) {
     return unit < 0x20 || unit >= 0x7F || unit == '&';
 }
 
-class TModifiedUTF7ToUnicodeConverter : public TEncodingConverter {
+class TModifiedUTF7ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TModifiedUTF7ToUnicodeConverter()
         : TEncodingConverter(kImapName, kUcs2Name, nullptr, nullptr, nullptr, kImapCsid, 6, nullptr,
@@ -39,7 +40,7 @@ private:
     Base64DecoderState fState;  // fState.shifted: inside a base64 run
 };
 
-class TUnicodeToModifiedUTF7Converter : public TEncodingConverter {
+class TUnicodeToModifiedUTF7Converter : public TEncodingConverter, public TStreamConverter {
 public:
     TUnicodeToModifiedUTF7Converter()
         : TEncodingConverter(kUcs2Name, kImapName, nullptr, nullptr, nullptr, kImapCsid, 6, nullptr,
@@ -72,8 +73,8 @@ NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target, uint3
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState, target, targetLength,
-                          targetCapacity, source, sourceLength, sourceConsumed);
+    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, InputEnds(), fState, target,
+                          targetLength, targetCapacity, source, sourceLength, sourceConsumed);
 }
 
 // "&", "&-" and "-&-" are written only with a byte to spare after them;
@@ -145,7 +146,7 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint3
         }
         out.put(static_cast<unsigned char>(r));
     }
-    if (!stopped && fShifted) {
+    if (!stopped && fShifted && InputEnds()) {
         fBuffer.padToSextet();
         putSextets(fBuffer, alphabet, out);
         out.put('-');

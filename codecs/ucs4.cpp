@@ -14,7 +14,7 @@ const char kUcs4Name[] = "ISO-10646-UCS-4";
 const char kUcs2Name[] = NLS_UCS2_NAME;
 const unsigned short kUcs4Csid = 801;
 
-class TUCS4ToUnicodeConverter : public TEncodingConverter {
+class TUCS4ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TUCS4ToUnicodeConverter()
         : TEncodingConverter(kUcs4Name, kUcs2Name, nullptr, nullptr, nullptr, kUcs4Csid, 2, nullptr,
@@ -27,7 +27,7 @@ public:
                        uint32_t* sourceConsumed) override;
 };
 
-class TUnicodeToUCS4Converter : public virtual TEncodingConverter {
+class TUnicodeToUCS4Converter : public virtual TEncodingConverter, public TStreamConverter {
 public:
     TUnicodeToUCS4Converter()
         : TEncodingConverter(kUcs2Name, kUcs4Name, nullptr, nullptr, nullptr, kUcs4Csid, 4, nullptr,
@@ -76,7 +76,9 @@ NLS_Status TUCS4ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
 }
 
 // A valid surrogate pair becomes one 32-bit unit; a lone surrogate is written
-// as its own value. Four bytes of room always stay free for the terminator.
+// as its own value, but a high surrogate that ends the input waits for its
+// pair (-1304, unconsumed). Four bytes of room always stay free for the
+// terminator.
 NLS_Status TUnicodeToUCS4Converter::Convert(unsigned char* target, uint32_t* targetLength,
                                             uint32_t targetCapacity, const unsigned char* source,
                                             uint32_t sourceLength, uint32_t* sourceConsumed) {
@@ -86,12 +88,17 @@ NLS_Status TUnicodeToUCS4Converter::Convert(unsigned char* target, uint32_t* tar
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
     uint32_t out = 0;
+    NLS_Status status = NLS_SUCCESS;
     while (position < units && targetCapacity - out > 4) {
         uint32_t value = loadUnit(source + 2 * position);
         uint32_t taken = 1;
-        if (value >= 0xD800 && value <= 0xDBFF && position + 1 < units) {
+        if (isHighSurrogate(value) && position + 1 == units) {
+            status = NLS_SEQUENCE_INCOMPLETE;
+            break;
+        }
+        if (isHighSurrogate(value)) {
             const uint32_t low = loadUnit(source + 2 * position + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
+            if (isLowSurrogate(low)) {
                 value = ((value - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
                 taken = 2;
             }
@@ -103,6 +110,7 @@ NLS_Status TUnicodeToUCS4Converter::Convert(unsigned char* target, uint32_t* tar
     *targetLength = out;
     *sourceConsumed = 2 * position;
     appendUnit32Terminator(target, out, targetCapacity);
+    if (status != NLS_SUCCESS) return status;
     return 2 * position == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
 }
 

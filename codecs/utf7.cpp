@@ -2,7 +2,8 @@
 // direct and space sets stand for themselves; everything else travels in
 // base64 runs opened by "+" and closed by "-" or any byte outside the base64
 // alphabet. Between calls each converter keeps exactly the state of a run that
-// a full output interrupted; the end of a call's input ends any run.
+// a full output interrupted; the end of a call's input ends any run, unless
+// more input follows (SetInputEnds(false)).
 #include <string.h>
 
 #include <initializer_list>
@@ -46,7 +47,7 @@ inline bool mustShift(const MustShiftTable& table, uint16_t unit) {
     return unit > 0x7F || table.mustShift[unit];
 }
 
-class TUTF7ToUnicodeConverter : public TEncodingConverter {
+class TUTF7ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TUTF7ToUnicodeConverter()
         : TEncodingConverter(kUtf7Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf7DecoderCsid, 2,
@@ -64,7 +65,7 @@ private:
     Base64DecoderState fState;
 };
 
-class TUnicodeToUTF7Converter : public TEncodingConverter {
+class TUnicodeToUTF7Converter : public TEncodingConverter, public TStreamConverter {
 public:
     TUnicodeToUTF7Converter()
         : TEncodingConverter(kUcs2Name, kUtf7Name, nullptr, nullptr, nullptr, kUtf7EncoderCsid, 6,
@@ -96,8 +97,8 @@ NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, fState, target, targetLength,
-                          targetCapacity, source, sourceLength, sourceConsumed);
+    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, InputEnds(), fState, target,
+                          targetLength, targetCapacity, source, sourceLength, sourceConsumed);
 }
 
 bool isBase64DigitOrHyphen(uint16_t unit) {
@@ -159,7 +160,7 @@ NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* tar
             }
             out.put(static_cast<unsigned char>(r));
         }
-        if (position == units && fShifted) {
+        if (position == units && fShifted && InputEnds()) {
             fBuffer.padToSextet();
             putSextets(fBuffer, alphabet, out);
             fShifted = false;

@@ -1,6 +1,7 @@
 // UTF-8 (RFC 3629 forms, plus the older five- and six-byte forms) to and from
 // UCS-2. No state is kept between calls: every consumed count lies at a
-// character boundary.
+// character boundary, and a character cut by the end of the input (a high
+// surrogate, for the encoder) is left for the next call.
 #include <new>
 
 #include "codecs/ascii_runs.h"
@@ -32,6 +33,15 @@ inline uint32_t trailingCount(unsigned char lead) {
 const uint32_t kOffsets[6] = {0x00000000u, 0x00003080u, 0x000E2080u,
                               0x03C82080u, 0xFA082080u, 0x82082080u};
 
+// The least value of each length: a smaller one is an overlong form, which
+// could smuggle "/" or "\" past a check made on the bytes (RFC 3629, section
+// 10). C0 80 is let through: Java's modified UTF-8 writes U+0000 so.
+const uint32_t kLeastValues[6] = {0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+
+inline bool isOverlong(uint32_t value, uint32_t trailing, const unsigned char* sequence) {
+    return value < kLeastValues[trailing] && !(sequence[0] == 0xC0 && sequence[1] == 0x80);
+}
+
 inline bool isContinuation(unsigned char b) {
     return (b & 0xC0) == 0x80;
 }
@@ -60,7 +70,7 @@ inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t l
     uint32_t in = 0, out = 0;
     const unsigned char first = s[0];
     if (first < 0xE0) {
-        while (length - in >= 2 && room - out >= 2 && (s[in] & 0xE0) == 0xC0 &&
+        while (length - in >= 2 && room - out >= 2 && s[in] >= 0xC2 && s[in] < 0xE0 &&
                isContinuation(s[in + 1])) {
             storeUnit(target + out,
                       static_cast<uint16_t>(((s[in] & 0x1Fu) << 6) | (s[in + 1] & 0x3Fu)));
@@ -73,18 +83,20 @@ inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t l
             while (length - in >= 4 && room - out >= 2) {
                 const uint32_t word = load32(s + in);
                 if ((word & 0xC0C0F0u) != 0x8080E0u) break;
-                storeUnit(target + out,
-                          static_cast<uint16_t>(((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) |
-                                                ((word & 0x3F0000u) >> 16)));
+                const uint32_t unit =
+                    ((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) | ((word & 0x3F0000u) >> 16);
+                if (unit < 0x800) break;  // overlong: the general form below
+                storeUnit(target + out, static_cast<uint16_t>(unit));
                 in += 3;
                 out += 2;
             }
         }
         while (length - in >= 3 && room - out >= 2 && (s[in] & 0xF0) == 0xE0 &&
                isContinuation(s[in + 1]) && isContinuation(s[in + 2])) {
-            storeUnit(target + out,
-                      static_cast<uint16_t>(((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) |
-                                            (s[in + 2] & 0x3Fu)));
+            const uint32_t unit =
+                ((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) | (s[in + 2] & 0x3Fu);
+            if (unit < 0x800) break;
+            storeUnit(target + out, static_cast<uint16_t>(unit));
             in += 3;
             out += 2;
         }
@@ -114,6 +126,7 @@ inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t l
             if (!wellFormed) break;
             uint32_t value = ((s[in] & 0x07u) << 18) | ((s[in + 1] & 0x3Fu) << 12) |
                              ((s[in + 2] & 0x3Fu) << 6) | (s[in + 3] & 0x3Fu);
+            if (value < 0x10000) break;
             if (value > 0x10FFFF) value = kReplacement;
             if (value <= 0xFFFF) {
                 storeUnit(target + out, static_cast<uint16_t>(value));
@@ -197,7 +210,7 @@ inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t u
     return in;
 }
 
-class TUTF8ToUnicodeConverter : public TEncodingConverter {
+class TUTF8ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TUTF8ToUnicodeConverter()
         : TEncodingConverter(kUtf8Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf8Csid, 2, nullptr,
@@ -211,7 +224,7 @@ public:
                        uint32_t* sourceConsumed) override;
 };
 
-class TUnicodeToUTF8Converter : public virtual TEncodingConverter {
+class TUnicodeToUTF8Converter : public virtual TEncodingConverter, public TStreamConverter {
 public:
     TUnicodeToUTF8Converter()
         : TEncodingConverter(kUcs2Name, kUtf8Name, nullptr, nullptr, nullptr, kUtf8Csid, 4, nullptr,
@@ -226,10 +239,12 @@ public:
 };
 
 // A lead byte followed by a byte that is not 10xxxxxx yields one U+FFFD for
-// the bytes read so far, and decoding resumes at that byte. Complete
-// sequences decode by their arithmetic, overlong forms and encoded surrogates
-// included, so that everything the encoder writes comes back. A sequence cut
-// by the end of the input stops the call (-1304) with its lead unconsumed.
+// the bytes read so far, and decoding resumes at that byte; so does a byte
+// that cannot start a character (10xxxxxx, 0xFE, 0xFF) by itself. Complete
+// sequences decode by their arithmetic, encoded surrogates included, so that
+// everything the encoder writes comes back; an overlong sequence but C0 80
+// is one U+FFFD. A sequence cut by the end of the input stops the call
+// (-1304) with its lead unconsumed.
 NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                             uint32_t targetCapacity, const unsigned char* source,
                                             uint32_t sourceLength, uint32_t* sourceConsumed) {
@@ -276,9 +291,9 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
                 continue;
             }
         }
-        const uint32_t trailing = trailingCount(lead);
+        const uint32_t trailing = lead < 0xC0 || lead >= 0xFE ? 0 : trailingCount(lead);
         uint32_t length = trailing + 1;
-        uint32_t value = lead;
+        uint32_t value = trailing == 0 ? kReplacement : lead;
         for (uint32_t i = 1; i <= trailing; ++i) {
             if (in + i >= sourceLength) {
                 status = NLS_SEQUENCE_INCOMPLETE;
@@ -293,7 +308,10 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
             value = (value << 6) + next;
         }
         if (status != NLS_SUCCESS) break;
-        if (length == trailing + 1) value -= kOffsets[trailing];
+        if (trailing != 0 && length == trailing + 1) {
+            value -= kOffsets[trailing];
+            if (isOverlong(value, trailing, source + in)) value = kReplacement;
+        }
         if (value > 0x10FFFF) value = kReplacement;
         if (value <= 0xFFFF) {
             if (room < 2) {
@@ -321,9 +339,10 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
 }
 
 // A surrogate pair becomes one four-byte sequence; a lone surrogate is
-// written from its own value. A unit or pair whose bytes do not fit stops the
-// call (-1304) unconsumed. A final odd byte is no unit: it is left unconsumed
-// and reported as an incomplete sequence.
+// written from its own value, but a high surrogate that ends the input waits
+// for its pair (-1304, unconsumed). A unit or pair whose bytes do not fit
+// stops the call (-1304) unconsumed. A final odd byte is no unit: it is left
+// unconsumed and reported as an incomplete sequence.
 NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* targetLength,
                                             uint32_t targetCapacity, const unsigned char* source,
                                             uint32_t sourceLength, uint32_t* sourceConsumed) {
@@ -362,9 +381,13 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
             }
         }
         uint32_t taken = 1;
-        if (value >= 0xD800 && value <= 0xDBFF && position + 1 < units) {
+        if (isHighSurrogate(value) && position + 1 == units) {
+            status = NLS_SEQUENCE_INCOMPLETE;
+            break;
+        }
+        if (isHighSurrogate(value)) {
             const uint32_t low = loadUnit(source + 2 * position + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
+            if (isLowSurrogate(low)) {
                 value = ((value - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
                 taken = 2;
             }

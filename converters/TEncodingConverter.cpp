@@ -55,6 +55,10 @@ TEncodingConverter::TEncodingConverter(const TEncodingConverter& other) = defaul
 
 TEncodingConverter::~TEncodingConverter() = default;
 
+TStreamConverter::~TStreamConverter() = default;
+
+TTableConverter::~TTableConverter() = default;
+
 void TEncodingConverter::Reset() {}
 
 void TEncodingConverter::ReleaseEncodingConverter() {

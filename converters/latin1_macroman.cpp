@@ -16,7 +16,7 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 
 enum : unsigned short { kLatin1Csid = 2, kMacRomanCsid = 6, kMacRomanTableId = 6 };
 
-class TLatin1Converter : public TEncodingConverter {
+class TLatin1Converter : public TEncodingConverter, public TStreamConverter {
 public:
     using TEncodingConverter::TEncodingConverter;
     ~TLatin1Converter() override = default;
@@ -47,7 +47,9 @@ NLS_Status TLatin1Converter::ConvertToUnicode(unsigned char* target, uint32_t* t
     return status;
 }
 
-// Units above 0x00FF have no ISO-8859-1 byte: they become "?".
+// Units above 0x00FF have no ISO-8859-1 byte: they become "?", a surrogate
+// pair one "?" for its character. A high surrogate that ends the input waits
+// for its pair (-1304, unconsumed).
 NLS_Status TLatin1Converter::ConvertFromUnicode(unsigned char* target, uint32_t* targetLength,
                                                 uint32_t targetCapacity,
                                                 const unsigned char* source, uint32_t sourceLength,
@@ -57,15 +59,29 @@ NLS_Status TLatin1Converter::ConvertFromUnicode(unsigned char* target, uint32_t*
         return NLS_INVALID_PARAMETER;
     const uint32_t units = sourceLength / 2;
     const uint32_t roomForBytes = targetCapacity >= 1 ? targetCapacity - 1 : 0;
-    const uint32_t count = units < roomForBytes ? units : roomForBytes;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint16_t unit = loadUnit(source + 2 * i);
-        target[i] = unit <= 0xFF ? static_cast<unsigned char>(unit) : 0x3F;
+    uint32_t position = 0;
+    uint32_t out = 0;
+    NLS_Status status = NLS_SUCCESS;
+    while (position < units && out < roomForBytes) {
+        const uint16_t unit = loadUnit(source + 2 * position++);
+        if (unit <= 0xFF) {
+            target[out++] = static_cast<unsigned char>(unit);
+            continue;
+        }
+        if (isHighSurrogate(unit)) {
+            if (position == units) {
+                --position;
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            if (isLowSurrogate(loadUnit(source + 2 * position))) ++position;
+        }
+        target[out++] = 0x3F;
     }
-    NLS_Status status = 2 * count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
-    if (!appendByteTerminator(target, count, targetCapacity)) status = NLS_RESULT_TRUNCATED;
-    *targetLength = count;
-    *sourceConsumed = 2 * count;
+    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
+    if (!appendByteTerminator(target, out, targetCapacity)) status = NLS_RESULT_TRUNCATED;
+    *targetLength = out;
+    *sourceConsumed = 2 * position;
     return status;
 }
 
@@ -79,8 +95,8 @@ TEncodingConverter* newMacRomanConverter(const char* from, const char* to, unsig
                                          char direction) {
     void* module = TEncodingConverter::LibraryModule();
     return new (std::nothrow)
-        TEncodingConverter(from, to, &kMacRomanTableSet, &kMacRomanTableList1, &kMacRomanTableList2,
-                           kMacRomanCsid, factor, gLibraryResourceMap, module, direction);
+        TTableConverter(from, to, &kMacRomanTableSet, &kMacRomanTableList1, &kMacRomanTableList2,
+                        kMacRomanCsid, factor, gLibraryResourceMap, module, direction);
 }
 
 }  // namespace

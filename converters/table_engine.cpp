@@ -226,8 +226,9 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
     return status;
 }
 
-// Units that no table maps become their own byte up to 0x20 and "?" above;
-// so do codes whose byte form fails or does not fit beside the terminator.
+// Units that no table maps become their own byte up to 0x20 and "?" above,
+// a surrogate pair one "?" for its character; so do codes whose byte form
+// fails. A high surrogate that ends the input waits for its pair (-1304).
 NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_t* targetLength,
                                                   uint32_t targetCapacity,
                                                   const unsigned char* source,
@@ -245,6 +246,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         const uint32_t count = units < room ? units : room;
         for (; i < count; ++i) {
             const uint16_t x = loadUnit(source + 2 * i);
+            if (isHighSurrogate(x)) break;  // a character of two units
             const uint16_t code = codes[x];
             target[i] = code != kNoMapping
                             ? static_cast<unsigned char>(code)
@@ -252,8 +254,20 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         }
         written = i;
     }
+    NLS_Status status = NLS_SUCCESS;
     while (i < units && targetCapacity - written >= 2) {
         const uint16_t x = loadUnit(source + 2 * i);
+        if (isHighSurrogate(x)) {
+            if (i + 1 == units) {
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            if (isLowSurrogate(loadUnit(source + 2 * i + 2))) {
+                target[written++] = kQuestionMark;
+                i += 2;
+                continue;
+            }
+        }
         unsigned char bytes[4];
         uint32_t count = 0;
         bool mapped = false;
@@ -278,7 +292,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         }
         ++i;
     }
-    NLS_Status status = 2 * i == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    if (status == NLS_SUCCESS && 2 * i != sourceLength) status = NLS_RESULT_TRUNCATED;
     if (!appendByteTerminator(target, written, targetCapacity)) status = NLS_RESULT_TRUNCATED;
     *targetLength = written;
     *sourceConsumed = 2 * i;

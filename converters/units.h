@@ -28,6 +28,14 @@ inline void storeUnit32(unsigned char* p, uint32_t unit) {
     memcpy(p, &unit, sizeof unit);
 }
 
+inline bool isHighSurrogate(uint32_t unit) {
+    return unit - 0xD800u < 0x400u;
+}
+
+inline bool isLowSurrogate(uint32_t unit) {
+    return unit - 0xDC00u < 0x400u;
+}
+
 // Each writes a zero terminator of its width after `written` bytes when it
 // fits within the capacity; false when it does not.
 inline bool appendByteTerminator(unsigned char* target, uint32_t written, uint32_t capacity) {

@@ -9,7 +9,9 @@
 //                   JIS X 0201 Roman and JIS X 0208, over the same JIS X 0208
 //                   tables; the mode is kept between calls.
 // The decoders leave a character that the end of the input cuts short
-// unconsumed and report -1304, so that a stream may be split anywhere.
+// unconsumed and report -1304, the encoders a high surrogate that ends the
+// input, so that a stream may be split anywhere; the ISO-2022-JP encoder
+// returns to ASCII only where the text ends.
 #include <string.h>
 
 #include <new>
@@ -86,6 +88,14 @@ inline void storeUnit(unsigned char* p, uint16_t unit) {
     memcpy(p, &unit, 2);
 }
 
+inline bool isHighSurrogate(uint16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+inline bool isLowSurrogate(uint16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
 inline bool appendUnitTerminator(unsigned char* target, uint32_t written, uint32_t capacity) {
     if (capacity < 2 || written > capacity - 2) return false;
     storeUnit(target + written, 0);
@@ -136,7 +146,7 @@ uint32_t completeEucJp(const unsigned char* s, uint32_t n) {
 }
 
 // The table engine, holding back a character cut by the end of the input.
-class TMultiByteToUnicodeConverter : public TEncodingConverter {
+class TMultiByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set,
                                  CompleteLength complete)
@@ -174,7 +184,7 @@ enum Mode { kAscii, kRoman, kKatakana, kJis0208 };
 
 const unsigned char kEscape = 0x1B;
 
-class TISO2022JPToUnicodeConverter : public TEncodingConverter {
+class TISO2022JPToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TISO2022JPToUnicodeConverter()
         : TEncodingConverter(kIso2022JpName, kUcs2Name, &kIso2022JpSet, nullptr, nullptr,
@@ -253,7 +263,7 @@ private:
     Mode fMode = kAscii;
 };
 
-class TUnicodeToISO2022JPConverter : public TEncodingConverter {
+class TUnicodeToISO2022JPConverter : public TEncodingConverter, public TStreamConverter {
 public:
     TUnicodeToISO2022JPConverter()
         : TEncodingConverter(kUcs2Name, kIso2022JpName, &kIso2022JpSet, nullptr, nullptr,
@@ -264,7 +274,8 @@ public:
     }
 
     // Every unit is consumed whole; bytes that do not fit are kept and
-    // written first by the next call. The end of the input returns to ASCII.
+    // written first by the next call. The end of the text returns to ASCII.
+    // A surrogate pair is one character with no JIS form: one "?".
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
@@ -276,25 +287,41 @@ public:
         fWritten = 0;
         const uint32_t units = sourceLength / 2;
         uint32_t position = 0;
+        NLS_Status status = NLS_SUCCESS;
         if (flushPending()) {
             for (; position < units && fPendingCount == 0; ++position) {
                 uint16_t unit;
                 memcpy(&unit, source + 2 * position, 2);
+                if (isHighSurrogate(unit)) {
+                    if (position + 1 == units) {
+                        status = NLS_SEQUENCE_INCOMPLETE;
+                        break;
+                    }
+                    uint16_t next;
+                    memcpy(&next, source + 2 * position + 2, 2);
+                    if (isLowSurrogate(next)) {
+                        ++position;
+                        unit = 0xFFFD;
+                    }
+                }
                 encode(unit);
             }
-            if (position == units) switchTo(kAscii);
+            if (position == units && InputEnds()) switchTo(kAscii);
         }
         *targetLength = fWritten;
         *sourceConsumed = 2 * position;
         if (fPendingCount != 0 || fWritten >= fCapacity) return NLS_RESULT_TRUNCATED;
         target[fWritten] = 0;
+        if (status != NLS_SUCCESS) return status;
         return 2 * position == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
     }
 
 private:
+    // JIS X 0201 Roman holds ASCII but for "\\" and "~", whose bytes there
+    // are YEN SIGN and OVERLINE: those two switch back to ASCII.
     void encode(uint16_t unit) {
-        if (unit < 0x80 && (fMode != kRoman || (unit != 0x5C && unit != 0x7E))) {
-            if (fMode != kRoman) switchTo(kAscii);  // JIS X 0201 Roman holds the rest of ASCII
+        if (unit < 0x80) {
+            if (fMode != kRoman || unit == 0x5C || unit == 0x7E) switchTo(kAscii);
             put(static_cast<unsigned char>(unit));
             return;
         }
@@ -359,8 +386,8 @@ JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
     return new (std::nothrow)
-        TEncodingConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr, kShiftJisCsid,
-                           2, gResourceMap, tableModule(), 1);
+        TTableConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr, kShiftJisCsid, 2,
+                        gResourceMap, tableModule(), 1);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
@@ -368,9 +395,8 @@ JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
-    return new (std::nothrow)
-        TEncodingConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr, kEucJpCsid, 3,
-                           gResourceMap, tableModule(), 1);
+    return new (std::nothrow) TTableConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr,
+                                              kEucJpCsid, 3, gResourceMap, tableModule(), 1);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWISO2022JPTOUNICODE() {

@@ -75,13 +75,13 @@ std::u16string referenceDecode(const Bytes& s) {
     size_t i = 0;
     while (i < s.size()) {
         const unsigned char lead = s[i];
-        const unsigned trailing = lead < 0xC0   ? 0
-                                  : lead < 0xE0 ? 1
-                                  : lead < 0xF0 ? 2
-                                  : lead < 0xF8 ? 3
-                                  : lead < 0xFC ? 4
-                                                : 5;
-        uint32_t value = lead < 0xC0 ? lead : lead & (0x3F >> trailing);
+        const unsigned trailing = lead < 0xC0 || lead >= 0xFE ? 0
+                                  : lead < 0xE0               ? 1
+                                  : lead < 0xF0               ? 2
+                                  : lead < 0xF8               ? 3
+                                  : lead < 0xFC               ? 4
+                                                              : 5;
+        uint32_t value = lead < 0x80 ? lead : lead & (0x3F >> trailing);
         size_t length = 1;
         bool broken = false;
         for (; length <= trailing; ++length) {
@@ -92,7 +92,10 @@ std::u16string referenceDecode(const Bytes& s) {
             }
             value = (value << 6) | (s[i + length] & 0x3F);
         }
-        if (broken || value > 0x10FFFF) value = 0xFFFD;
+        static const uint32_t kLeast[6] = {0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+        const bool overlong = value < kLeast[trailing] && !(lead == 0xC0 && s[i + 1] == 0x80);
+        if (broken || overlong || value > 0x10FFFF || (lead >= 0x80 && lead < 0xC0) || lead >= 0xFE)
+            value = 0xFFFD;
         if (value > 0xFFFF) {
             out += static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));
             out += static_cast<char16_t>(0xDC00 + ((value - 0x10000) & 0x3FF));

@@ -18,12 +18,6 @@ const char kShiftJis[] = "Shift_JIS";
 const char kEucJp[] = "EUC-JP";
 const char kIso2022Jp[] = "ISO-2022-JP";
 
-void copyFile(const std::string& from, const std::string& to) {
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary);
-    out << in.rdbuf();
-}
-
 #ifdef VELTA_HAVE_ICONV
 std::string iconvText(const char* to, const char* from, const std::string& text,
                       bool* ok = nullptr) {
@@ -66,9 +60,7 @@ const char kSample[] =
 class Jpconv : public LibraryTest {
 protected:
     void SetUp() override {
-        for (const char* file : {"encreg.txt", "aliasreg.txt", "javareg.txt"})
-            copyFile(std::string(VELTA_SOURCE_DIR) + "/data/conv30/" + file, dir.dataPath() + file);
-        copyFile(VELTA_JPCONV, dir.dataPath() + "jpconv" + kLibrarySuffix);
+        dir.installShippedData();
         ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
     }
     std::string convert(const char* from, const char* to, const std::string& text,

@@ -210,6 +210,17 @@ void TemporaryDirectory::writeDataFile(const std::string& name, const std::strin
     fclose(file);
 }
 
+void TemporaryDirectory::installShippedData() const {
+    auto copy = [](const std::string& from, const std::string& to) {
+        std::ifstream in(from, std::ios::binary);
+        std::ofstream out(to, std::ios::binary);
+        out << in.rdbuf();
+    };
+    for (const char* file : {"encreg.txt", "aliasreg.txt", "javareg.txt"})
+        copy(std::string(VELTA_SOURCE_DIR) + "/data/conv30/" + file, dataPath() + file);
+    copy(VELTA_JPCONV, dataPath() + "jpconv" + kLibrarySuffix);
+}
+
 void TemporaryDirectory::installPlugin(const std::string& name) const {
 #ifdef VELTA_TEST_PLUGIN
     std::ifstream in(VELTA_TEST_PLUGIN, std::ios::binary);

@@ -159,6 +159,38 @@ protected:
     NLS_Status fStatus;
 };
 
+// The optional second base of a converter that takes one text in pieces
+// (NLS_ConvertStream). The conversion object finds it with dynamic_cast; a
+// converter without it gets every call's input as a whole text, as before.
+// A converter with it keeps the Convert contract and also:
+//  - leaves a character cut by the end of its input unconsumed (-1304), a
+//    UCS-2 reader also a high surrogate that is the last unit, so that the
+//    next piece completes it;
+//  - while SetInputEnds(false) is in force, treats the end of each call's
+//    input as a pause, not the end of the text: a base64 run, a shift state
+//    or a byte whose form depends on what follows stays open for the next
+//    call. SetInputEnds(true), the initial state, ends the text at the end of
+//    every call's input.
+class VELTA_EXPORT TStreamConverter {
+public:
+    TStreamConverter() = default;
+    TStreamConverter(const TStreamConverter&) = default;
+    TStreamConverter& operator=(const TStreamConverter&) = default;
+    virtual ~TStreamConverter();
+    virtual void SetInputEnds(bool ends) { fInputEnds = ends; }
+    bool InputEnds() const { return fInputEnds; }
+
+private:
+    bool fInputEnds = true;
+};
+
+// A converter of the table engines that takes a text in pieces.
+class VELTA_EXPORT TTableConverter : public TEncodingConverter, public TStreamConverter {
+public:
+    using TEncodingConverter::TEncodingConverter;
+    ~TTableConverter() override;
+};
+
 typedef TEncodingConverter* (*NLS_ConverterFactory)();
 
 #endif

@@ -10,6 +10,7 @@
 
 class TEncodingConverter;
 class TEncodingRegistry;
+class TStreamConverter;
 
 class VELTA_EXPORT EncodingConverter {
 public:
@@ -21,6 +22,9 @@ public:
     uint32_t convert(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
                      uint32_t dstLen);
     uint32_t nextBuffer(unsigned char* dst, uint32_t dstLen);
+    // One piece of a stream (NLS_ConvertStream).
+    NLS_Status stream(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
+                      uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
@@ -51,6 +55,20 @@ private:
     bool keepRemainder(const unsigned char* src, uint32_t srcLen, uint32_t consumed);
     static TEncodingRegistry* registryOnFirstNeed();
 
+    // A stream keeps the bytes of a character that a piece cut short, and the
+    // output that one step made beyond the caller's buffer.
+    enum { kCarryCapacity = 64, kHeldCapacity = 64 };
+    struct StreamStep {
+        NLS_Status status;
+        uint32_t consumed;
+        uint32_t produced;
+        bool roomToSpare;
+    };
+    StreamStep streamStep(const unsigned char* input, uint32_t length, bool ends,
+                          unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    void deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    NLS_Status endStream(NLS_Status status);
+
     NLS_Status fStatus;
     const char* fFromName;
     const char* fToName;
@@ -60,6 +78,13 @@ private:
     uint32_t fRemainderCapacity;
     unsigned char* fRemainder;
     TEncodingConverter* fConverter;
+    TStreamConverter* fInPieces;  // the converter's piece interface, if it has one
+    uint32_t fCarrySize;
+    uint32_t fHeldStart;
+    uint32_t fHeldSize;
+    bool fMayHoldOutput;
+    unsigned char fCarry[kCarryCapacity];
+    unsigned char fHeld[kHeldCapacity];
 
     static char* fgConverterPath;
     static std::atomic<TEncodingRegistry*> fgRegistry;

@@ -99,6 +99,25 @@ VELTA_API NLS_Status NLS_ResetEncodingConverter(EncodingConverter* obj);
 VELTA_API NLS_Status NLS_GetConversionRemSize(EncodingConverter* obj, uint32_t* size);
 VELTA_API NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char* dst,
                                           uint32_t dstLen, uint32_t* outLen);
+/* Converts one piece of a stream: the way to convert text that arrives in
+ * pieces cut anywhere. Reads from src and writes to dst (no terminator),
+ * setting *srcRead and *dstWritten (both always set), and returns:
+ *   1 (NLS_SUCCESS): all of src was read. A character that the end of the
+ *     piece cuts short is kept inside the object and completed by the next
+ *     piece; so is any state (a UTF-7 base64 run, an ISO-2022-JP mode).
+ *   2 (NLS_RESULT_TRUNCATED): dst is full. Call again with the unread rest
+ *     of src (src + *srcRead) and a fresh dst; dst may have been filled to
+ *     its last byte.
+ *   negative: an error; *srcRead and *dstWritten say how far it went.
+ * `last` non-zero says that src ends the text: whatever is open is closed,
+ * and a character cut short at the end is reported as -1304 (its bytes in
+ * this piece not counted as read), never dropped silently. Once a call with
+ * `last` returns 1 or an error, the object is ready for a new text.
+ * Joined, the outputs equal a conversion of the whole text at once, wherever
+ * it is cut. Not to be mixed with NLS_ConvertStreamBuffer on one text. */
+VELTA_API NLS_Status NLS_ConvertStream(EncodingConverter* obj, const unsigned char* src,
+                                       uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
+                                       int last, uint32_t* srcRead, uint32_t* dstWritten);
 VELTA_API uint32_t NLS_GetResultBufferSize(const unsigned char* src, uint32_t srcLen,
                                            const char* from, const char* to);
 

@@ -1,0 +1,170 @@
+// Every converter, built in or in jpconv, given one text cut anywhere: at
+// every byte into two pieces, into three, and through every small output
+// size, the joined output must equal a conversion of the whole text.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace velta_test;
+
+const char* const kEncodings[] = {NLS_UCS2_NAME,     "UTF-8",           "UTF-7",      "IMAP-UTF-7",
+                                  "ISO-10646-UCS-4", "ESCAPED_UNICODE", "latin1",     "x-mac-roman",
+                                  "Shift_JIS",       "EUC-JP",          "ISO-2022-JP"};
+
+// Every kind of character: ASCII, the bytes that open and close UTF-7 runs
+// and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201
+// Roman and katakana, controls; it ends on a backslash.
+const std::u16string kText =
+    u"A+b&-\\u\\x+- caf\u00E9 \u20AC\u65E5\u672C\u8A9E\u306E\u6587\u5B57 \U0001F600Z "
+    u"\u00A5~\uFF76\uFF85\t\r\n\x01\x7F"
+    u"\u3042\\";
+
+bool isUtf7Form(const char* name) {
+    const std::string canonical = NLS_GetNormalizedEncodingName(name);
+    return canonical == "UNICODE-1-1-UTF-7" || canonical == "IMAP-MODIFIED-UTF-7";
+}
+
+struct Streamed {
+    NLS_Status status = NLS_SUCCESS;
+    Bytes output;
+};
+
+// Feeds the pieces that end at `cuts` (and at the end) through
+// NLS_ConvertStream with outputs of `outputSize` bytes, each piece in a buffer
+// of exactly its size.
+Streamed streamPieces(EncodingConverter* object, const Bytes& input, std::vector<size_t> cuts,
+                      uint32_t outputSize) {
+    Streamed result;
+    cuts.push_back(input.size());
+    size_t start = 0;
+    for (size_t k = 0; k < cuts.size(); ++k) {
+        const size_t length = cuts[k] - start;
+        std::unique_ptr<unsigned char[]> piece(new unsigned char[length + 1]);
+        if (length != 0) memcpy(piece.get(), input.data() + start, length);
+        start = cuts[k];
+        const bool last = k + 1 == cuts.size();
+        size_t position = 0;
+        for (int calls = 0;; ++calls) {
+            GuardedBuffer buffer(outputSize);
+            uint32_t read = 0, written = 0;
+            result.status = NLS_ConvertStream(object, piece.get() + position,
+                                              static_cast<uint32_t>(length - position),
+                                              buffer.data(), outputSize, last, &read, &written);
+            EXPECT_TRUE(buffer.guardIntact());
+            EXPECT_LE(read, length - position);
+            EXPECT_LE(written, outputSize);
+            result.output.insert(result.output.end(), buffer.data(), buffer.data() + written);
+            position += read;
+            if (result.status != NLS_RESULT_TRUNCATED) break;
+            if (calls > 100000) {
+                ADD_FAILURE() << "output full forever";
+                return result;
+            }
+        }
+        if (result.status != NLS_SUCCESS) return result;
+        EXPECT_EQ(position, length);
+    }
+    return result;
+}
+
+class CutsAnywhere : public LibraryTest {
+protected:
+    void SetUp() override {
+        dir.installShippedData();
+        ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
+    }
+
+    static Bytes textIn(const char* encoding) {
+        if (std::string(encoding) == NLS_UCS2_NAME) return ucs2(kText);
+        const Conversion encoded = convertOneShot(NLS_UCS2_NAME, encoding, ucs2(kText));
+        EXPECT_EQ(encoded.status, NLS_SUCCESS) << encoding;
+        return encoded.output;
+    }
+
+    // What a text in `encoding` says, for outputs that may differ in bytes.
+    static Bytes meaning(const char* encoding, const Bytes& text) {
+        if (!isUtf7Form(encoding)) return text;
+        return convertOneShot(encoding, NLS_UCS2_NAME, text).output;
+    }
+
+    TemporaryDirectory dir;
+};
+
+TEST_F(CutsAnywhere, EveryPairGivesTheWholeTextWhereverItIsCut) {
+    for (const char* from : kEncodings) {
+        const Bytes source = textIn(from);
+        for (const char* to : kEncodings) {
+            EncodingConverter* object = nullptr;
+            if (NLS_NewEncodingConverter(from, to, &object) != NLS_SUCCESS) continue;
+            const std::string pair = std::string(from) + " -> " + to;
+            const Streamed whole = streamPieces(object, source, {}, 4096);
+            ASSERT_EQ(whole.status, NLS_SUCCESS) << pair;
+            const Conversion oneCall = convertOneShot(from, to, source);
+            EXPECT_EQ(hex(meaning(to, whole.output)), hex(meaning(to, oneCall.output))) << pair;
+            const std::string expected = hex(meaning(to, whole.output));
+            for (uint32_t size = 1; size <= 12; ++size) {
+                const Streamed small = streamPieces(object, source, {}, size);
+                EXPECT_EQ(small.status, NLS_SUCCESS) << pair << " output " << size;
+                EXPECT_EQ(hex(meaning(to, small.output)), expected) << pair << " output " << size;
+            }
+            const bool oldCallsKeepNoRunOpen = !isUtf7Form(from) && !isUtf7Form(to);
+            for (size_t cut = 0; cut <= source.size(); ++cut) {
+                const Streamed two = streamPieces(object, source, {cut}, 64);
+                EXPECT_EQ(two.status, NLS_SUCCESS) << pair << " cut " << cut;
+                EXPECT_EQ(hex(meaning(to, two.output)), expected) << pair << " cut " << cut;
+                for (size_t second = cut + 1; second <= cut + 3 && second <= source.size();
+                     ++second) {
+                    const Streamed three = streamPieces(object, source, {cut, second}, 5);
+                    EXPECT_EQ(hex(meaning(to, three.output)), expected)
+                        << pair << " cuts " << cut << ", " << second;
+                }
+                if (oldCallsKeepNoRunOpen) {
+                    const Conversion old =
+                        convertInPieces(from, to, source, {static_cast<uint32_t>(cut)}, 64);
+                    EXPECT_EQ(hex(convertOneShot(to, NLS_UCS2_NAME, old.output).output),
+                              hex(convertOneShot(to, NLS_UCS2_NAME, whole.output).output))
+                        << pair << " old functions, cut " << cut;
+                }
+            }
+            NLS_DeleteEncodingConverter(object);
+        }
+    }
+}
+
+// With `last`, a character that the end of the text cuts short is reported,
+// its bytes in the last piece unread; the object then starts a new text.
+TEST_F(CutsAnywhere, ACutCharacterAtTheEndOfTheTextIsReported) {
+    struct {
+        const char* from;
+        const char* to;
+        const char* text;
+    } cases[] = {
+        {"UTF-8", "UTF-7", "41 E6 97"},          {"UTF-8", NLS_UCS2_NAME, "41 E6 97"},
+        {NLS_UCS2_NAME, "UTF-8", "41 00 3D D8"}, {"ISO-10646-UCS-4", "UTF-8", "41 00 00 00 41"},
+        {"Shift_JIS", "UTF-8", "41 82"},         {"ESCAPED_UNICODE", "UTF-8", "41 5C 75 31"},
+    };
+    for (const auto& c : cases) {
+        EncodingConverter* object = nullptr;
+        if (NLS_NewEncodingConverter(c.from, c.to, &object) != NLS_SUCCESS) continue;
+        const Bytes text = hexBytes(c.text);
+        unsigned char output[64];
+        uint32_t read = 0, written = 0;
+        EXPECT_EQ(NLS_ConvertStream(object, text.data(), static_cast<uint32_t>(text.size()), output,
+                                    sizeof output, 1, &read, &written),
+                  NLS_SEQUENCE_INCOMPLETE)
+            << c.from << " " << c.text;
+        EXPECT_LT(read, text.size()) << c.from;
+        const Streamed next =
+            streamPieces(object, Bytes(text.begin(), text.begin() + read), {}, 64);
+        EXPECT_EQ(next.status, NLS_SUCCESS) << c.from;
+        NLS_DeleteEncodingConverter(object);
+    }
+}
+
+}  // namespace
