@@ -6,10 +6,9 @@
 //   velta --normalize NAME
 //   velta --detect [FILE...]
 //
-// Input is decoded to UCS-2 and encoded to the target as a stream, in pieces
-// cut where no converter keeps state (after a line feed in the source, after
-// a letter, digit or space in the UCS-2 text), so memory stays bounded and
-// the output equals a conversion of the whole input at once.
+// Input is read in fixed-size blocks and converted as one stream through one
+// conversion object (NLS_ConvertStream), so memory stays flat and the output
+// equals a conversion of the whole input at once.
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,7 +24,7 @@ namespace {
 
 const char kVersion[] = "velta 3.2.30";
 const size_t kDefaultChunkSize = 32 * 1024;  // bytes read at a time
-const size_t kMaxPiece = 256 * 1024;         // a piece is cut here even without a line feed
+const size_t kMaxPiece = 256 * 1024;         // the largest block read at a time
 const uint32_t kMinOutputSize = 64;          // room for the longest form of any character
 const size_t kDetectSize = 1024 * 1024;      // bytes of a file examined by --detect
 
@@ -157,13 +156,18 @@ public:
     bool ok() const { return fFile != nullptr; }
     const std::string& name() const { return fName; }
     const std::string& error() const { return fError; }
+    // Reads up to `size` bytes; fewer only at the end of the file or on error.
+    size_t read(unsigned char* buffer, size_t size) {
+        const size_t got = fread(buffer, 1, size, fFile);
+        if (got < size && ferror(fFile)) fError = strerror(errno);
+        return got;
+    }
     // Appends up to `size` bytes; false at the end of the file or on error.
     bool read(std::vector<unsigned char>* buffer, size_t size) {
         const size_t start = buffer->size();
         buffer->resize(start + size);
-        const size_t got = fread(buffer->data() + start, 1, size, fFile);
+        const size_t got = read(buffer->data() + start, size);
         buffer->resize(start + got);
-        if (got == 0 && ferror(fFile)) fError = strerror(errno);
         return got != 0;
     }
     bool failed() const { return fFile != nullptr && ferror(fFile); }
@@ -174,256 +178,48 @@ private:
     FILE* fFile;
 };
 
-// The width of the code units of an encoding's text: pieces are cut on their
-// boundaries.
-size_t unitWidth(const char* canonicalName) {
-    if (strcmp(canonicalName, "ISO-10646-UCS-2") == 0) return 2;
-    if (strcmp(canonicalName, "ISO-10646-UCS-4") == 0) return 4;
-    return 1;
+bool writeAll(FILE* out, const unsigned char* bytes, size_t size) {
+    if (size == 0 || fwrite(bytes, 1, size, out) == size) return true;
+    fprintf(stderr, "velta: cannot write the output: %s\n", strerror(errno));
+    return false;
 }
 
-// Where a piece of source text may end: just after the last line feed unit
-// at or after `from` (no decoder keeps state across one) or, in the UTF-7
-// forms, after a "-" (which always leaves a base64 run); 0 when there is
-// none. A piece that must be cut without one ends at the last unit boundary
-// that does not split a UTF-16 surrogate pair.
-size_t lastLineEnd(const std::vector<unsigned char>& buffer, size_t from, size_t width,
-                   bool hyphenEndsRuns) {
-    const size_t whole = buffer.size() - buffer.size() % width;
-    from -= from % width;
-    for (size_t end = whole; end >= from + width; end -= width) {
-        bool lineFeed = buffer[end - width] == '\n' || (hyphenEndsRuns && buffer[end - 1] == '-');
-        for (size_t k = 1; k < width; ++k) lineFeed = lineFeed && buffer[end - width + k] == 0;
-        if (lineFeed) return end;
-    }
-    return 0;
-}
-
-size_t forcedCut(const std::vector<unsigned char>& buffer, size_t width) {
-    const size_t whole = buffer.size() - buffer.size() % width;
-    if (width == 2 && whole >= 2) {
-        const uint16_t last = static_cast<uint16_t>(buffer[whole - 2] | buffer[whole - 1] << 8);
-        if (last >= 0xD800 && last <= 0xDBFF) return whole - 2;
-    }
-    return whole;
-}
-
-// Where UCS-2 text bound for an encoder may end: just after a letter, digit
-// or space, which every encoder writes as itself outside any base64 run, so
-// no encoder carries state across the cut. 0 when there is none.
-size_t lastPlainUnit(const std::vector<unsigned char>& units) {
-    for (size_t end = units.size() - units.size() % 2; end >= 2; end -= 2) {
-        const unsigned low = units[end - 2], high = units[end - 1];
-        if (high == 0 && (low == ' ' || (low >= '0' && low <= '9') || (low >= 'A' && low <= 'Z') ||
-                          (low >= 'a' && low <= 'z')))
-            return end;
-    }
-    return 0;
-}
-
-// One conversion object and the documented drain: while the status is 2, or
-// input is carried and the last call made progress.
-class Stage {
-public:
-    Stage(EncodingConverter* object, uint32_t outputSize)
-        : fObject(object), fOutputSize(outputSize), fOutput(outputSize) {}
-    ~Stage() {
-        if (fObject != nullptr) NLS_DeleteEncodingConverter(fObject);
-    }
-    Stage(const Stage&) = delete;
-    Stage& operator=(const Stage&) = delete;
-
-    // Appends the output to `produced`; `remainder` is the unconsumed tail.
-    NLS_Status convert(const unsigned char* data, size_t size, std::vector<unsigned char>* produced,
-                       size_t* remainder) {
-        uint32_t written = 0;
-        NLS_Status status = NLS_ConvertStreamBuffer(fObject, data, static_cast<uint32_t>(size),
-                                                    fOutput.data(), fOutputSize, &written);
-        produced->insert(produced->end(), fOutput.begin(), fOutput.begin() + written);
-        uint32_t overflow = 0;
-        NLS_GetConversionOverflowSize(fObject, &overflow);
-        bool progressed = true;
-        while (status == NLS_RESULT_TRUNCATED ||
-               (overflow != 0 && progressed && status != NLS_INVALID_INPUT)) {
-            const uint32_t before = overflow;
-            status = NLS_ConverterGetOverflow(fObject, fOutput.data(), fOutputSize, &written);
-            produced->insert(produced->end(), fOutput.begin(), fOutput.begin() + written);
-            NLS_GetConversionOverflowSize(fObject, &overflow);
-            progressed = written != 0 || overflow < before;
-            if (!progressed && status == NLS_RESULT_TRUNCATED) break;
-        }
-        *remainder = overflow / 7;
-        return status;
-    }
-    void reset() { NLS_ResetEncodingConverter(fObject); }
-
-private:
-    EncodingConverter* fObject;
-    uint32_t fOutputSize;
-    std::vector<unsigned char> fOutput;
-};
-
-// Source text to UCS-2 (the decoding stage), UCS-2 to target text (the
-// encoding stage): the chain a conversion object would build, run in pieces
-// cut where neither stage keeps state.
-class Pipeline {
-public:
-    Pipeline(const char* from, const char* to, FILE* out, uint32_t outputSize)
-        : fFrom(from), fTo(to), fOut(out), fOutputSize(outputSize) {}
-
-    bool open() {
-        if (strcmp(fFrom, kUcs2) != 0 && !make(fFrom, kUcs2, &fDecoder)) return false;
-        if (strcmp(fTo, kUcs2) != 0 && !make(kUcs2, fTo, &fEncoder)) return false;
-        return true;
-    }
-
-    void reset() {
-        if (fDecoder) fDecoder->reset();
-        if (fEncoder) fEncoder->reset();
-        fUnits.clear();
-    }
-
-    // Decodes one piece of source text; what a cut character left behind is
-    // returned in `carried`. False on an error (reported).
-    bool decodePiece(const unsigned char* data, size_t size, uint64_t offset, bool last,
-                     const std::string& name, std::vector<unsigned char>* carried) {
-        if (size == 0) {
-            carried->clear();
-            return encodeUnits(last);
-        }
-        if (!fDecoder) {  // the source is UCS-2 itself
-            fUnits.insert(fUnits.end(), data, data + size);
-            carried->clear();
-            return encodeUnits(last);
-        }
-        size_t remainder = 0;
-        const size_t before = fUnits.size();
-        const NLS_Status status = fDecoder->convert(data, size, &fUnits, &remainder);
-        if (status == NLS_INVALID_INPUT) {
-            fUnits.resize(before);
-            return reportInvalidLine(data, size, offset, name);
-        }
-        carried->assign(data + size - remainder, data + size);
-        const bool cutCharacter = status == NLS_SEQUENCE_INCOMPLETE && !last;
-        if ((status >= 0 && remainder == 0) || cutCharacter)
-            return encodeUnits(last && remainder == 0);
-        encodeUnits(true);
-        fprintf(stderr, "velta: %s: %s (%s) at byte offset %llu\n", name.c_str(),
-                status == NLS_SEQUENCE_INCOMPLETE ? "incomplete sequence at the end of the input"
-                                                  : "conversion failed",
-                statusName(status), static_cast<unsigned long long>(offset + size - remainder));
-        return false;
-    }
-
-private:
-    static constexpr const char* kUcs2 = "ISO-10646-UCS-2";
-
-    bool make(const char* from, const char* to, std::unique_ptr<Stage>* stage) {
-        EncodingConverter* object = nullptr;
-        if (NLS_NewEncodingConverter(from, to, &object) != NLS_SUCCESS) return false;
-        stage->reset(new Stage(object, fOutputSize));
-        return true;
-    }
-
-    // Encodes the UCS-2 text gathered so far up to its last safe cut (all of
-    // it at the end) and writes the result.
-    bool encodeUnits(bool all) {
-        const size_t cut = all ? fUnits.size() : lastPlainUnit(fUnits);
-        if (cut == 0) return true;
-        bool ok = true;
-        if (!fEncoder) {
-            ok = write(fUnits.data(), cut);
-        } else {
-            std::vector<unsigned char> produced;
-            size_t remainder = 0;
-            const NLS_Status status = fEncoder->convert(fUnits.data(), cut, &produced, &remainder);
-            ok = write(produced.data(), produced.size());
-            if (status < 0 && status != NLS_SEQUENCE_INCOMPLETE) {
-                fprintf(stderr, "velta: conversion to '%s' failed (%s)\n", fTo, statusName(status));
-                ok = false;
-            }
-        }
-        fUnits.erase(fUnits.begin(), fUnits.begin() + static_cast<std::ptrdiff_t>(cut));
-        return ok;
-    }
-
-    // Finds the first line of the piece that holds invalid input, writes the
-    // conversion of the lines before it, and reports where it starts.
-    bool reportInvalidLine(const unsigned char* data, size_t size, uint64_t offset,
-                           const std::string& name) {
-        std::unique_ptr<Stage> fresh;
-        size_t start = 0;
-        if (make(fFrom, kUcs2, &fresh)) {
-            while (start < size) {
-                const unsigned char* lineFeed =
-                    static_cast<const unsigned char*>(memchr(data + start, '\n', size - start));
-                const size_t lineEnd = lineFeed ? static_cast<size_t>(lineFeed - data) + 1 : size;
-                std::vector<unsigned char> units;
-                size_t remainder = 0;
-                if (fresh->convert(data + start, lineEnd - start, &units, &remainder) ==
-                    NLS_INVALID_INPUT)
-                    break;
-                fUnits.insert(fUnits.end(), units.begin(), units.end());
-                start = lineEnd;
-            }
-        }
-        encodeUnits(true);
-        fprintf(stderr, "velta: %s: invalid input (%s) in the line at byte offset %llu\n",
-                name.c_str(), statusName(NLS_INVALID_INPUT),
-                static_cast<unsigned long long>(offset + (start < size ? start : 0)));
-        return false;
-    }
-
-    bool write(const unsigned char* bytes, size_t size) {
-        if (size == 0) return true;
-        if (fwrite(bytes, 1, size, fOut) != size) {
-            fprintf(stderr, "velta: cannot write the output: %s\n", strerror(errno));
-            return false;
-        }
-        return true;
-    }
-
-    const char* fFrom;
-    const char* fTo;
-    FILE* fOut;
-    uint32_t fOutputSize;
-    std::unique_ptr<Stage> fDecoder;
-    std::unique_ptr<Stage> fEncoder;
-    std::vector<unsigned char> fUnits;  // decoded text not yet encoded
-};
-
-bool convertStream(Pipeline& pipeline, Input& input, const char* from, size_t chunkSize) {
-    const size_t width = unitWidth(from);
-    const bool hyphenEndsRuns =
-        strcmp(from, "UNICODE-1-1-UTF-7") == 0 || strcmp(from, "IMAP-MODIFIED-UTF-7") == 0;
-    std::vector<unsigned char> buffer;
-    std::vector<unsigned char> carried;
-    uint64_t offset = 0;
-    size_t scanned = 0;  // bytes of the buffer already searched for a line feed
-    bool more = true;
-    while (more) {
-        more = input.read(&buffer, chunkSize);
+// Streams one input through the conversion object in blocks of `chunkSize`
+// bytes: the library joins characters, runs and modes that a block cuts, so
+// memory stays flat and the output equals a conversion of the whole input.
+bool convertStream(EncodingConverter* object, Input& input, size_t chunkSize, FILE* out) {
+    std::vector<unsigned char> block(chunkSize);
+    std::vector<unsigned char> output(chunkSize < kMinOutputSize ? kMinOutputSize : chunkSize);
+    uint64_t offset = 0;  // input bytes converted before the block
+    for (;;) {
+        const size_t got = input.read(block.data(), chunkSize);
         if (input.failed()) {
             fprintf(stderr, "velta: %s: %s\n", input.name().c_str(), input.error().c_str());
             return false;
         }
-        size_t cut = buffer.size();
-        if (more) {
-            cut = lastLineEnd(buffer, scanned, width, hyphenEndsRuns);
-            scanned = buffer.size();
-            if (cut == 0 && buffer.size() >= kMaxPiece) cut = forcedCut(buffer, width);
-            if (cut == 0) continue;
-        }
-        const bool last = !more;
-        if (!pipeline.decodePiece(buffer.data(), cut, offset, last, input.name(), &carried))
+        const bool last = got < chunkSize;
+        size_t position = 0;
+        NLS_Status status;
+        do {
+            uint32_t read = 0, written = 0;
+            status = NLS_ConvertStream(object, block.data() + position,
+                                       static_cast<uint32_t>(got - position), output.data(),
+                                       static_cast<uint32_t>(output.size()), last, &read, &written);
+            position += read;
+            if (!writeAll(out, output.data(), written)) return false;
+        } while (status == NLS_RESULT_TRUNCATED);
+        if (status < 0) {
+            fprintf(stderr, "velta: %s: %s (%s) at byte offset %llu\n", input.name().c_str(),
+                    status == NLS_SEQUENCE_INCOMPLETE
+                        ? "incomplete sequence at the end of the input"
+                    : status == NLS_INVALID_INPUT ? "invalid input"
+                                                  : "conversion failed",
+                    statusName(status), static_cast<unsigned long long>(offset + position));
             return false;
-        // What the piece did not consume goes in front of the rest.
-        offset += cut - carried.size();
-        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(cut));
-        buffer.insert(buffer.begin(), carried.begin(), carried.end());
-        scanned = carried.size();
+        }
+        offset += position;
+        if (last) return true;
     }
-    return true;
 }
 
 int runConversion(const Options& options) {
@@ -432,28 +228,26 @@ int runConversion(const Options& options) {
                 options.to.c_str());
         return kFailed;
     }
+    EncodingConverter* object = nullptr;
+    if (NLS_NewEncodingConverter(options.from.c_str(), options.to.c_str(), &object) !=
+        NLS_SUCCESS) {
+        fprintf(stderr, "velta: cannot make a converter from '%s' to '%s'\n", options.from.c_str(),
+                options.to.c_str());
+        return kFailed;
+    }
     FILE* out = stdout;
     if (!options.output.empty() && options.output != "-") {
         out = fopen(options.output.c_str(), "wb");
         if (out == nullptr) {
             fprintf(stderr, "velta: %s: %s\n", options.output.c_str(), strerror(errno));
+            NLS_DeleteEncodingConverter(object);
             return kFailed;
         }
     }
-    const char* from = NLS_GetNormalizedEncodingName(options.from.c_str());
-    const char* to = NLS_GetNormalizedEncodingName(options.to.c_str());
     const size_t chunkSize = options.chunkSize.empty()
                                  ? kDefaultChunkSize
                                  : strtoul(options.chunkSize.c_str(), nullptr, 10);
-    const uint32_t outputSize =
-        static_cast<uint32_t>(chunkSize < kMinOutputSize ? kMinOutputSize : chunkSize);
-    Pipeline pipeline(from, to, out, outputSize);
     int result = kOk;
-    if (!pipeline.open()) {
-        fprintf(stderr, "velta: cannot make a converter from '%s' to '%s'\n", options.from.c_str(),
-                options.to.c_str());
-        result = kFailed;
-    }
     std::vector<std::string> files = options.files;
     if (files.empty()) files.push_back("-");
     for (size_t i = 0; result == kOk && i < files.size(); ++i) {
@@ -463,9 +257,9 @@ int runConversion(const Options& options) {
             result = kFailed;
             break;
         }
-        pipeline.reset();
-        if (!convertStream(pipeline, input, from, chunkSize)) result = kFailed;
+        if (!convertStream(object, input, chunkSize, out)) result = kFailed;
     }
+    NLS_DeleteEncodingConverter(object);
     if (fflush(out) != 0) result = kFailed;
     if (out != stdout) fclose(out);
     return result;
