@@ -180,6 +180,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fLeftoverSize(0),
       fLeftover(nullptr),
       fRemainderSize(0),
+      fRemainderStart(0),
       fRemainderCapacity(0),
       fRemainder(nullptr),
       fConverter(nullptr),
@@ -231,10 +232,17 @@ EncodingConverter::~EncodingConverter() {
 }
 
 // Keeps the unconsumed tail of the input; the buffer is reused while it is
-// large enough, and the input may be the buffer itself (from nextBuffer).
+// large enough. When the input is the kept tail itself (from nextBuffer), the
+// tail only moves on, so a drain in small outputs stays linear.
 bool EncodingConverter::keepRemainder(const unsigned char* src, uint32_t srcLen,
                                       uint32_t consumed) {
     const uint32_t size = srcLen - consumed;
+    if (fRemainder != nullptr && src == fRemainder + fRemainderStart) {
+        fRemainderStart = size != 0 ? fRemainderStart + consumed : 0;
+        fRemainderSize = size;
+        return true;
+    }
+    fRemainderStart = 0;
     if (size == 0) {
         fRemainderSize = 0;
         return true;
@@ -287,7 +295,7 @@ uint32_t EncodingConverter::nextBuffer(unsigned char* dst, uint32_t dstLen) {
         fStatus = NLS_INVALID_PARAMETER;
         return 0;
     }
-    return convert(fRemainder, fRemainderSize, dst, dstLen);
+    return convert(fRemainder + fRemainderStart, fRemainderSize, dst, dstLen);
 }
 
 void EncodingConverter::deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written) {

@@ -20,7 +20,8 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fSecondInPieces(dynamic_cast<TStreamConverter*>(second)),
       fIntermediateCapacity(0),
       fIntermediateStart(0),
-      fPendingOutcome(NLS_SUCCESS) {}
+      fPendingOutcome(NLS_SUCCESS),
+      fHeldSize(0) {}
 
 TChainedConverter::~TChainedConverter() {
     delete[] fIntermediate;
@@ -33,6 +34,7 @@ void TChainedConverter::Reset() {
     fIntermediateSize = 0;
     fIntermediateStart = 0;
     fPendingOutcome = NLS_SUCCESS;
+    fHeldSize = 0;
     fFirst->Reset();
     fSecond->Reset();
 }
@@ -112,25 +114,59 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
 // or the second converter's failure.
 NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapacity,
                                       uint32_t* written, bool textEnds) {
+    if (fHeldSize != 0) {  // a character's output, delivered whole
+        if (targetCapacity - *written < fHeldSize) return NLS_RESULT_TRUNCATED;
+        memcpy(target + *written, fHeld, fHeldSize);
+        *written += fHeldSize;
+        fHeldSize = 0;
+    }
     if (fSecondInPieces != nullptr) fSecondInPieces->SetInputEnds(textEnds);
     const uint32_t room = targetCapacity - *written;
     uint32_t delivered = 0;
     uint32_t produced = 0;
-    const unsigned char* waiting =
-        fIntermediateSize != 0 ? fIntermediate + fIntermediateStart : nullptr;
     const NLS_Status status =
-        fSecond->Convert(target != nullptr ? target + *written : nullptr, &produced, room, waiting,
-                         fIntermediateSize, &delivered);
-    if (delivered > fIntermediateSize) delivered = fIntermediateSize;
+        fSecond->Convert(target != nullptr ? target + *written : nullptr, &produced, room,
+                         waitingText(), fIntermediateSize, &delivered);
     if (produced > room) produced = room;
     *written += produced;
-    fIntermediateStart += delivered;
-    fIntermediateSize -= delivered;
-    if (fIntermediateSize == 0) fIntermediateStart = 0;
+    consumeWaiting(delivered);
     if (isHardFailure(status)) return status;
     if (fIntermediateSize == 0) return status == NLS_RESULT_TRUNCATED ? status : NLS_SUCCESS;
     if (stoppedWithRoomToSpare(room, produced)) return NLS_SEQUENCE_INCOMPLETE;
-    return NLS_RESULT_TRUNCATED;
+    if (fIntermediateSize > 2) return NLS_RESULT_TRUNCATED;
+    return deliverLastUnit(target, targetCapacity, written);
+}
+
+// One unit waits and the output has little room: whether it is a cut
+// character or one whose bytes did not fit is asked of the converter again,
+// with room to spare. Output so made waits, whole, for an output it fits.
+NLS_Status TChainedConverter::deliverLastUnit(unsigned char* target, uint32_t targetCapacity,
+                                              uint32_t* written) {
+    uint32_t delivered = 0;
+    uint32_t produced = 0;
+    const NLS_Status status = fSecond->Convert(fHeld, &produced, kHeldCapacity, waitingText(),
+                                               fIntermediateSize, &delivered);
+    if (produced > kHeldCapacity) produced = kHeldCapacity;
+    consumeWaiting(delivered);
+    if (isHardFailure(status)) return status;
+    if (delivered == 0 && produced == 0) return NLS_SEQUENCE_INCOMPLETE;
+    fHeldSize = produced;
+    if (targetCapacity - *written < fHeldSize) return NLS_RESULT_TRUNCATED;
+    memcpy(target + *written, fHeld, fHeldSize);
+    *written += fHeldSize;
+    fHeldSize = 0;
+    return fIntermediateSize == 0 ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+}
+
+const unsigned char* TChainedConverter::waitingText() const {
+    return fIntermediateSize != 0 ? fIntermediate + fIntermediateStart : nullptr;
+}
+
+void TChainedConverter::consumeWaiting(uint32_t delivered) {
+    if (delivered > fIntermediateSize) delivered = fIntermediateSize;
+    fIntermediateStart += delivered;
+    fIntermediateSize -= delivered;
+    if (fIntermediateSize == 0) fIntermediateStart = 0;
 }
 
 NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLength,

@@ -30,13 +30,16 @@ public:
                        uint32_t* sourceConsumed) override;
 
 private:
-    enum : uint32_t { kPieceCapacity = 32 * 1024 };
+    enum : uint32_t { kPieceCapacity = 32 * 1024, kHeldCapacity = 64 };
 
     bool ensureIntermediateCapacity(uint32_t capacity);
     uint32_t intermediateCapacityFor(const unsigned char* source, uint32_t sourceLength);
     NLS_Status refill(const unsigned char* source, uint32_t sourceLength, uint32_t* consumed);
     NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
                        bool textEnds);
+    NLS_Status deliverLastUnit(unsigned char* target, uint32_t targetCapacity, uint32_t* written);
+    const unsigned char* waitingText() const;
+    void consumeWaiting(uint32_t delivered);
 
     unsigned char* fIntermediate;  // owned; reused from call to call
     uint32_t fIntermediateSize;    // bytes of text waiting
@@ -45,8 +48,10 @@ private:
     TStreamConverter* fFirstInPieces;   // the first converter's piece interface, if any
     TStreamConverter* fSecondInPieces;  // the second converter's, if any
     uint32_t fIntermediateCapacity;
-    uint32_t fIntermediateStart;  // offset of the waiting text
-    NLS_Status fPendingOutcome;   // first stage's result, reported once delivered
+    uint32_t fIntermediateStart;         // offset of the waiting text
+    NLS_Status fPendingOutcome;          // first stage's result, reported once delivered
+    uint32_t fHeldSize;                  // one character's output that did not fit
+    unsigned char fHeld[kHeldCapacity];  // delivered first, whole, by the next call
 };
 
 #endif

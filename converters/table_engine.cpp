@@ -19,11 +19,42 @@ struct ReadCode {
     uint32_t length;
 };
 
+inline bool isContinuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
+
+// EUC trail bytes: the code's 7-bit value with the high bit set.
+inline bool isEucTrail(unsigned char b) {
+    return b >= 0xA1 && b <= 0xFE;
+}
+
+// Whether the bytes after the first are ones the cell's method can end a
+// character with: the cell's box of low bytes for raw and 0x8E forms, a set
+// high bit for EUC forms, 10xxxxxx for the UTF-8-like forms. A lead byte
+// followed by anything else is read as one byte, so the byte after it is
+// read afresh and never swallowed.
+bool trailFits(const uByteFormCell& cell, const unsigned char* p) {
+    switch (cell.method) {
+        case 1:
+        case 3:
+            return cell.minLow <= p[1] && p[1] <= cell.maxLow;
+        case 2:
+            return (p[1] & 0x80) != 0;
+        case 4:
+            return isContinuation(p[1]);
+        case 5:
+            return isContinuation(p[1]) && isContinuation(p[2]);
+        default:
+            return true;
+    }
+}
+
 // Reads the code at p by a cell's method; the cell's length bounds the read.
 bool readByCell(const uByteFormCell& cell, const unsigned char* p, uint32_t remaining,
                 ReadCode* read) {
     static const uint8_t kBytesRead[6] = {1, 2, 2, 2, 2, 3};
-    if (cell.method > 5 || cell.length < kBytesRead[cell.method] || remaining < cell.length)
+    if (cell.method > 5 || cell.length < kBytesRead[cell.method] || remaining < cell.length ||
+        !trailFits(cell, p))
         return false;
     uint32_t code;
     switch (cell.method) {
@@ -69,15 +100,17 @@ bool readByForm(const uByteFormTable& form, const unsigned char* p, uint32_t rem
             }
             return false;
         case kEucDoubleByte:
-            if (remaining < 2) return false;
+            if (remaining < 2 || !isEucTrail(p[1])) return false;
             *read = {static_cast<uint16_t>((b * 256u + p[1]) & 0x7F7F), 2};
             return true;
         case kEucThreeByte:
-            if (remaining < 3 || b != 0x8F) return false;
+            if (remaining < 3 || b != 0x8F || !isEucTrail(p[1]) || !isEucTrail(p[2])) return false;
             *read = {static_cast<uint16_t>((p[1] * 256u + p[2]) & 0x7F7F), 3};
             return true;
         case kEucFourByte:
-            if (remaining < 4 || b != 0x8E || p[1] != 0xA2) return false;
+            if (remaining < 4 || b != 0x8E || p[1] != 0xA2 || !isEucTrail(p[2]) ||
+                !isEucTrail(p[3]))
+                return false;
             *read = {static_cast<uint16_t>((p[2] * 256u + p[3]) & 0x7F7F), 4};
             return true;
         default:

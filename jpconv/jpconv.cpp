@@ -160,17 +160,23 @@ public:
         if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                     sourceConsumed))
             return NLS_INVALID_PARAMETER;
-        const uint32_t complete = fComplete(source, sourceLength);
+        // Only what the output can take is searched for a cut character, so
+        // that a call does work in proportion to what it converts: a unit of
+        // output comes from at most four bytes of input.
+        const uint64_t reach = 2 * static_cast<uint64_t>(targetCapacity) + 8;
+        const uint32_t window = reach < sourceLength ? static_cast<uint32_t>(reach) : sourceLength;
+        const uint32_t complete = fComplete(source, window);
         if (complete == 0) {
             *targetLength = 0;
             *sourceConsumed = 0;
             const bool terminated = appendUnitTerminator(target, 0, targetCapacity);
             if (sourceLength == 0) return terminated ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
-            return NLS_SEQUENCE_INCOMPLETE;
+            return window < sourceLength ? NLS_RESULT_TRUNCATED : NLS_SEQUENCE_INCOMPLETE;
         }
         const NLS_Status status = TEncodingConverter::Convert(target, targetLength, targetCapacity,
                                                               source, complete, sourceConsumed);
-        if (status == NLS_SUCCESS && complete < sourceLength) return NLS_SEQUENCE_INCOMPLETE;
+        if (status == NLS_SUCCESS && complete < sourceLength)
+            return window < sourceLength ? NLS_RESULT_TRUNCATED : NLS_SEQUENCE_INCOMPLETE;
         return status;
     }
 

@@ -75,6 +75,7 @@ private:
     uint32_t fLeftoverSize;
     unsigned char* fLeftover;
     uint32_t fRemainderSize;
+    uint32_t fRemainderStart;
     uint32_t fRemainderCapacity;
     unsigned char* fRemainder;
     TEncodingConverter* fConverter;
