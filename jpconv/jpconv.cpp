@@ -7,7 +7,9 @@
 //                   JIS X 0212 (0x8F and two bytes);
 //   ISO-2022-JP     escape sequences (RFC 1468) switching between ASCII,
 //                   JIS X 0201 Roman and JIS X 0208, over the same JIS X 0208
-//                   tables; the mode is kept between calls.
+//                   tables; the mode is kept between calls. The decoder also
+//                   reads JIS X 0212 after ESC $ ( D (RFC 2237, ISO-2022-JP-1),
+//                   which the detector counts as ISO-2022-JP.
 // The decoders leave a character that the end of the input cuts short
 // unconsumed and report -1304, the encoders a high surrogate that ends the
 // input, so that a stream may be split anywhere; the ISO-2022-JP encoder
@@ -64,7 +66,8 @@ const UnicodeTableSet kEucJpSet = {kEucJpCsid,
                                     {kKatakanaTable, 0x8E, 0x8E},
                                     {kJis0212Table, 0x8F, 0x8F}}};
 const UnicodeTableSet kIso2022JpSet = {
-    kIso2022JpCsid, {{kJis0208Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot, kEmptySlot}};
+    kIso2022JpCsid,
+    {{kJis0208Table, 0x21, 0x7E}, {kJis0212Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot}};
 
 // The module whose resources hold the tables: on Windows this library's own
 // module, elsewhere the directory of resources linked into it.
@@ -184,9 +187,9 @@ private:
     CompleteLength fComplete;
 };
 
-// ISO-2022-JP character sets, chosen by ESC ( B, ESC ( J, ESC ( I and
-// ESC $ @ or ESC $ B.
-enum Mode { kAscii, kRoman, kKatakana, kJis0208 };
+// ISO-2022-JP character sets, chosen by ESC ( B, ESC ( J, ESC ( I,
+// ESC $ @ or ESC $ B, and ESC $ ( D.
+enum Mode { kAscii, kRoman, kKatakana, kJis0208, kJis0212 };
 
 const unsigned char kEscape = 0x1B;
 
@@ -208,14 +211,20 @@ public:
         while (in < sourceLength) {
             const unsigned char b = source[in];
             if (b == kEscape) {
-                if (sourceLength - in < 3) {
+                const uint32_t length =
+                    sourceLength - in >= 3 && source[in + 1] == '$' && source[in + 2] == '(' ? 4
+                                                                                             : 3;
+                if (sourceLength - in < length) {
                     status = NLS_SEQUENCE_INCOMPLETE;
                     break;
                 }
-                const int mode = escapeMode(source[in + 1], source[in + 2]);
+                const int mode = length == 4 ? (source[in + 3] == 'D'   ? kJis0212
+                                                : source[in + 3] == 'B' ? kJis0208
+                                                                        : -1)
+                                             : escapeMode(source[in + 1], source[in + 2]);
                 if (mode >= 0) {
                     fMode = static_cast<Mode>(mode);
-                    in += 3;
+                    in += length;
                     continue;
                 }
             }
@@ -226,14 +235,15 @@ public:
             } else if (b >= 0x80) {
                 unit = 0xFFFD;
                 status = NLS_INVALID_INPUT;
-            } else if (fMode == kJis0208) {
+            } else if (fMode == kJis0208 || fMode == kJis0212) {
                 if (sourceLength - in < 2) {
                     status = status == NLS_SUCCESS ? NLS_SEQUENCE_INCOMPLETE : status;
                     break;
                 }
                 length = 2;
                 const uint16_t code = static_cast<uint16_t>(b << 8 | source[in + 1]);
-                if (!LookupCode(fToUCS2Tables.tables[0], code, &unit)) unit = 0xFFFD;
+                const uTable* table = fToUCS2Tables.tables[fMode == kJis0208 ? 0 : 1];
+                if (!LookupCode(table, code, &unit)) unit = 0xFFFD;
             } else if (fMode == kKatakana) {
                 unit = b <= 0x5F ? static_cast<uint16_t>(0xFF40 + b) : 0xFFFD;
             } else if (fMode == kRoman && (b == 0x5C || b == 0x7E)) {
@@ -324,10 +334,12 @@ public:
 
 private:
     // JIS X 0201 Roman holds ASCII but for "\\" and "~", whose bytes there
-    // are YEN SIGN and OVERLINE: those two switch back to ASCII.
+    // are YEN SIGN and OVERLINE: those two switch back to ASCII, and so does
+    // the end of a line, which RFC 1468 wants in ASCII.
     void encode(uint16_t unit) {
         if (unit < 0x80) {
-            if (fMode != kRoman || unit == 0x5C || unit == 0x7E) switchTo(kAscii);
+            if (fMode != kRoman || unit == 0x5C || unit == 0x7E || unit == '\n' || unit == '\r')
+                switchTo(kAscii);
             put(static_cast<unsigned char>(unit));
             return;
         }
@@ -349,7 +361,7 @@ private:
 
     void switchTo(Mode mode) {
         if (mode == fMode) return;
-        static const char* const kEscapes[] = {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$B"};
+        static const char* const kEscapes[] = {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$B", "\x1B$(D"};
         for (const char* p = kEscapes[mode]; *p != 0; ++p) put(static_cast<unsigned char>(*p));
         fMode = mode;
     }

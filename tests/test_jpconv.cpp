@@ -121,7 +121,39 @@ TEST_F(Jpconv, TheListedDifferencesFromIconv) {
     EXPECT_EQ(convert("UTF-8", kIso2022Jp, u8"ｶ"), "?");
 }
 
+// Whole mixed texts, not a character a call: after JIS X 0201 Roman, "\\",
+// "~" and the end of a line return to ASCII; JIS X 0212 after ESC $ ( D
+// reads as ISO-2022-JP-1 writes it.
+TEST_F(Jpconv, MixedTextsMatchIconv) {
+    const std::string mixed = u8"a¥~b¥a~\\c ‾~ 漢字\\ ASCII ¥\n";
+    EXPECT_EQ(convert("UTF-8", kIso2022Jp, mixed), iconvText("ISO-2022-JP", "UTF-8", mixed));
+    // As Python's iso2022_jp_1 codec writes it.
+    const std::string jis0212 = "\x1B$(D0!\x1B(B and \x1B$B4A\x1B(B and \x1B$(D0!0\"\x1B(B\n";
+    EXPECT_EQ(convert(kIso2022Jp, "UTF-8", jis0212), u8"丂 and 漢 and 丂丄\n");
+}
+
 #endif
+
+// A lead byte followed by a byte outside its form's trail range is one
+// U+FFFD, and that byte is read afresh: no ASCII is ever swallowed.
+TEST_F(Jpconv, NoLeadByteSwallowsTheByteAfterIt) {
+    for (const char* encoding : {kShiftJis, kEucJp}) {
+        for (int lead = 0x80; lead <= 0xFF; ++lead) {
+            std::string text, expected;
+            for (int next = 0; next < 0x80; ++next) {
+                if (encoding == kShiftJis && next >= 0x40 && next != 0x7F) continue;  // a trail
+                text += static_cast<char>(lead);
+                text += static_cast<char>(next);
+                expected += static_cast<char>(next);
+            }
+            const Bytes units = convertOneShot(encoding, NLS_UCS2_NAME, bytes(text)).output;
+            std::string ascii;
+            for (char16_t unit : fromUcs2(units))
+                if (unit < 0x80) ascii += static_cast<char>(unit);
+            EXPECT_EQ(hex(bytes(ascii)), hex(bytes(expected))) << encoding << " lead " << lead;
+        }
+    }
+}
 
 TEST_F(Jpconv, RealTextRoundTripsAndIsDetected) {
     for (const char* encoding : {kShiftJis, kEucJp}) {
