@@ -186,9 +186,11 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fConverter(nullptr),
       fInPieces(nullptr),
       fCarrySize(0),
+      fCarryCapacity(0),
       fHeldStart(0),
       fHeldSize(0),
-      fMayHoldOutput(false) {
+      fMayHoldOutput(false),
+      fCarry(nullptr) {
     TEncodingRegistry* registry = getEncodingRegistry();
     if (registry == nullptr) {
         fStatus = NLS_CONVERTER_NOT_FOUND;
@@ -229,6 +231,16 @@ EncodingConverter::~EncodingConverter() {
     if (fConverter != nullptr) fConverter->ReleaseEncodingConverter();
     free(fLeftover);
     free(fRemainder);
+    free(fCarry);
+}
+
+bool EncodingConverter::reserveCarry(uint32_t capacity) {
+    if (capacity <= fCarryCapacity) return true;
+    unsigned char* carry = static_cast<unsigned char*>(realloc(fCarry, capacity));
+    if (carry == nullptr) return false;
+    fCarry = carry;
+    fCarryCapacity = capacity;
+    return true;
 }
 
 // Keeps the unconsumed tail of the input; the buffer is reused while it is
@@ -372,7 +384,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         uint32_t appended = 0;
         if (carried) {
             appended = srcLen - position;
-            if (appended > kCarryCapacity - fCarrySize) appended = kCarryCapacity - fCarrySize;
+            if (appended > fCarryCapacity - fCarrySize) appended = fCarryCapacity - fCarrySize;
             if (appended != 0) memcpy(fCarry + fCarrySize, src + position, appended);
             fCarrySize += appended;
             position += appended;
@@ -415,16 +427,17 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         }
         if (fCarrySize == 0) {
             const uint32_t left = srcLen - position;
-            if (left > kCarryCapacity / 2) {  // no character is this long: it cannot go on
+            if (!reserveCarry(left + kJoinedBytes)) {
                 *read = position;
-                return fStatus = NLS_SEQUENCE_INCOMPLETE;
+                return fStatus = NLS_OUT_OF_MEMORY;
             }
             memcpy(fCarry, src + position, left);
             fCarrySize = left;
             position = srcLen;
-        } else if (position < srcLen) {
+        } else if (position < srcLen && !reserveCarry(2 * fCarryCapacity)) {
+            // A cut character longer than the carry so far ("\\uuu...u"): it grows.
             *read = position;
-            return fStatus = NLS_SEQUENCE_INCOMPLETE;
+            return fStatus = NLS_OUT_OF_MEMORY;
         }
         drain = drain && last;
     }

@@ -57,7 +57,7 @@ private:
 
     // A stream keeps the bytes of a character that a piece cut short, and the
     // output that one step made beyond the caller's buffer.
-    enum { kCarryCapacity = 64, kHeldCapacity = 64 };
+    enum { kJoinedBytes = 64, kHeldCapacity = 64 };
     struct StreamStep {
         NLS_Status status;
         uint32_t consumed;
@@ -67,6 +67,7 @@ private:
     StreamStep streamStep(const unsigned char* input, uint32_t length, bool ends,
                           unsigned char* dst, uint32_t dstLen, uint32_t* written);
     void deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    bool reserveCarry(uint32_t capacity);
     NLS_Status endStream(NLS_Status status);
 
     NLS_Status fStatus;
@@ -81,10 +82,11 @@ private:
     TEncodingConverter* fConverter;
     TStreamConverter* fInPieces;  // the converter's piece interface, if it has one
     uint32_t fCarrySize;
+    uint32_t fCarryCapacity;
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
-    unsigned char fCarry[kCarryCapacity];
+    unsigned char* fCarry;  // owned; grows only for a character longer than kJoinedBytes
     unsigned char fHeld[kHeldCapacity];
 
     static char* fgConverterPath;
