@@ -154,6 +154,33 @@ void iconvConvert(benchmark::State& state, const char* from, const char* to, Cor
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
 
+// About 1 MB of a corpus streamed through NLS_ConvertStream with outputs of
+// `outputSize` bytes: a drain in small outputs must stay linear.
+void veltaDrain(benchmark::State& state, const char* from, const char* to, Corpus corpus,
+                uint32_t outputSize) {
+    const Bytes& sample = corpusIn(corpus, from);
+    Bytes input;
+    while (input.size() < (1u << 20)) input.insert(input.end(), sample.begin(), sample.end());
+    Bytes output(outputSize);
+    EncodingConverter* object = nullptr;
+    NLS_NewEncodingConverter(from, to, &object);
+    for (auto _ : state) {
+        size_t position = 0;
+        NLS_Status status;
+        do {
+            uint32_t read = 0, written = 0;
+            status = NLS_ConvertStream(object, input.data() + position,
+                                       static_cast<uint32_t>(input.size() - position),
+                                       output.data(), outputSize, 1, &read, &written);
+            position += read;
+            benchmark::DoNotOptimize(written);
+        } while (status == NLS_RESULT_TRUNCATED);
+        if (status != NLS_SUCCESS) state.SkipWithError("conversion failed");
+    }
+    NLS_DeleteEncodingConverter(object);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
 void memcpyInput(benchmark::State& state, const char* from, const char*, Corpus corpus) {
     const Bytes& input = corpusIn(corpus, from);
     Bytes output(input.size());
@@ -203,6 +230,11 @@ void registerConversions() {
             benchmark::RegisterBenchmark(("memcpy/" + name).c_str(), memcpyInput, pair.from,
                                          pair.to, corpus);
         }
+        const std::string drained = std::string(pair.from) + "->" + pair.to + "/latin";
+        for (uint32_t size : {4096u, 256u})
+            benchmark::RegisterBenchmark(
+                ("velta/drain " + std::to_string(size) + "/" + drained).c_str(), veltaDrain,
+                pair.from, pair.to, Corpus::kLatin, size);
     }
 }
 
