@@ -138,6 +138,13 @@ const char* EncodingConverter::normalizedEncodingName(const char* name) {
     return registry->NormalizeEncodingName(name);
 }
 
+const char* EncodingConverter::resolvedEncodingName(const char* name) {
+    TEncodingRegistry* registry = registryOnFirstNeed();
+    if (registry == nullptr) return kEmptyName;
+    if (name == nullptr) return kWildcardName;
+    return registry->ResolveEncodingName(name);
+}
+
 const char* EncodingConverter::normalizedJavaName(const char* javaName) {
     TEncodingRegistry* registry = registryOnFirstNeed();
     if (registry == nullptr) return nullptr;
@@ -155,8 +162,8 @@ const char* EncodingConverter::javaEncodingName(const char* name) {
 char EncodingConverter::exists(const char* from, const char* to) {
     TEncodingRegistry* registry = registryOnFirstNeed();
     if (registry == nullptr) return 0;
-    const char* source = registry->NormalizeEncodingName(from);
-    const char* destination = registry->NormalizeEncodingName(to);
+    const char* source = registry->ResolveEncodingName(from);
+    const char* destination = registry->ResolveEncodingName(to);
     return registry->EnumerateEncodingConverters(source, destination) != 0 ? 1 : 0;
 }
 
@@ -172,11 +179,12 @@ uint32_t EncodingConverter::resultBufferSize(const unsigned char* src, uint32_t 
 }
 
 // A direct converter when the registry has one for the exact pair and its
-// factory yields an object; otherwise a chain through UCS-2.
+// factory yields an object; otherwise a chain through UCS-2. Names are looked
+// up without being kept; the object keeps the names of the entries it used.
 EncodingConverter::EncodingConverter(const char* from, const char* to)
     : fStatus(NLS_SUCCESS),
-      fFromName(normalizedEncodingName(from)),
-      fToName(normalizedEncodingName(to)),
+      fFromName(kEmptyName),
+      fToName(kEmptyName),
       fLeftoverSize(0),
       fLeftover(nullptr),
       fRemainderSize(0),
@@ -191,19 +199,27 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fHeldSize(0),
       fMayHoldOutput(false),
       fCarry(nullptr) {
-    TEncodingRegistry* registry = getEncodingRegistry();
+    TEncodingRegistry* registry = registryOnFirstNeed();
     if (registry == nullptr) {
         fStatus = NLS_CONVERTER_NOT_FOUND;
         return;
     }
-    fConverter = registry->CreateEncodingConverter(fFromName, fToName);
+    const char* source = registry->ResolveEncodingName(from);
+    const char* destination = registry->ResolveEncodingName(to);
+    if (TEncodingEntry* direct = registry->FindEncoding(source, destination)) {
+        fConverter = registry->CreateEncodingConverter(direct);
+        fFromName = direct->fSourceName;
+        fToName = direct->fDestinationName;
+    }
     if (fConverter == nullptr) {
-        TEncodingEntry* toPivot = registry->FindEncoding(fFromName, NLS_UCS2_NAME);
-        TEncodingEntry* fromPivot = registry->FindEncoding(NLS_UCS2_NAME, fToName);
+        TEncodingEntry* toPivot = registry->FindEncoding(source, NLS_UCS2_NAME);
+        TEncodingEntry* fromPivot = registry->FindEncoding(NLS_UCS2_NAME, destination);
         if (toPivot == nullptr || fromPivot == nullptr) {
             fStatus = NLS_CONVERTER_NOT_FOUND;
             return;
         }
+        fFromName = toPivot->fSourceName;
+        fToName = fromPivot->fDestinationName;
         TEncodingConverter* first = registry->CreateEncodingConverter(toPivot);
         if (first == nullptr) {
             fStatus = NLS_NO_SOURCE_CONVERTER;

@@ -12,8 +12,8 @@
 // converters, since the query stores at most capacity - 1 pairs.
 EncondingConverterList::EncondingConverterList(const char* from, const char* to)
     : fStatus(NLS_SUCCESS),
-      fFromName(EncodingConverter::normalizedEncodingName(from)),
-      fToName(EncodingConverter::normalizedEncodingName(to)),
+      fFromName(EncodingConverter::resolvedEncodingName(from)),
+      fToName(EncodingConverter::resolvedEncodingName(to)),
       fCount(0),
       fFromNames(nullptr),
       fToNames(nullptr),

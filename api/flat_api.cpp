@@ -3,164 +3,224 @@
 #include <new>
 
 #include "api/library_state.h"
+
+namespace {
+
+// No exception crosses the library boundary: where a converter library's
+// code or an allocation throws, the call ends with a status.
+template <typename Result, typename Body>
+Result guarded(Result outOfMemory, Result failed, Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return outOfMemory;
+    } catch (...) {
+        return failed;
+    }
+}
+
+}  // namespace
 #include "velta/encoding_converter.h"
 
 NLS_Status NLS_EncInitialize(const MutexImplementation* lock, const char* dataDirectory) {
-    velta::initializeLibrary(lock, dataDirectory);
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        velta::initializeLibrary(lock, dataDirectory);
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_EncTerminate(void) {
-    velta::terminateLibrary();
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        velta::terminateLibrary();
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_RegisterStaticLibrary(NLS_StaticConverterEntry* table) {
-    if (table == nullptr) return NLS_INVALID_PARAMETER;
-    EncodingConverter::registerStaticLibrary(reinterpret_cast<char*>(table));
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (table == nullptr) return NLS_INVALID_PARAMETER;
+        EncodingConverter::registerStaticLibrary(reinterpret_cast<char*>(table));
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_ConvertBuffer(const char* from, const char* to, const unsigned char* src,
                              uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
                              uint32_t* outLen) {
-    if (from == nullptr || to == nullptr || src == nullptr || dst == nullptr || outLen == nullptr ||
-        dstLen == 0) {
-        if (outLen != nullptr) *outLen = 0;
-        return NLS_INVALID_PARAMETER;
-    }
-    EncodingConverter* object = new (std::nothrow) EncodingConverter(from, to);
-    if (object == nullptr) {
-        *outLen = 0;
-        return NLS_NO_CONVERTER;
-    }
-    *outLen = object->convert(src, srcLen, dst, dstLen);
-    const NLS_Status status = object->status();
-    delete object;
-    return status;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (from == nullptr || to == nullptr || src == nullptr || dst == nullptr ||
+            outLen == nullptr || dstLen == 0) {
+            if (outLen != nullptr) *outLen = 0;
+            return NLS_INVALID_PARAMETER;
+        }
+        EncodingConverter* object = new (std::nothrow) EncodingConverter(from, to);
+        if (object == nullptr) {
+            *outLen = 0;
+            return NLS_NO_CONVERTER;
+        }
+        *outLen = object->convert(src, srcLen, dst, dstLen);
+        const NLS_Status status = object->status();
+        delete object;
+        return status;
+    });
 }
 
 NLS_Status NLS_NewEncodingConverter(const char* from, const char* to, EncodingConverter** out) {
-    if (from == nullptr || to == nullptr || out == nullptr) {
-        if (out != nullptr) *out = nullptr;
-        return NLS_INVALID_PARAMETER;
-    }
-    EncodingConverter* object = new (std::nothrow) EncodingConverter(from, to);
-    if (object == nullptr) {
-        *out = nullptr;
-        return NLS_OUT_OF_MEMORY;
-    }
-    const NLS_Status status = object->status();
-    if (status != NLS_SUCCESS) {
-        delete object;
-        *out = nullptr;
-        return status;
-    }
-    *out = object;
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (from == nullptr || to == nullptr || out == nullptr) {
+            if (out != nullptr) *out = nullptr;
+            return NLS_INVALID_PARAMETER;
+        }
+        EncodingConverter* object = new (std::nothrow) EncodingConverter(from, to);
+        if (object == nullptr) {
+            *out = nullptr;
+            return NLS_OUT_OF_MEMORY;
+        }
+        const NLS_Status status = object->status();
+        if (status != NLS_SUCCESS) {
+            delete object;
+            *out = nullptr;
+            return status;
+        }
+        *out = object;
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_DeleteEncodingConverter(EncodingConverter* obj) {
-    if (obj == nullptr) return NLS_INVALID_PARAMETER;
-    delete obj;
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr) return NLS_INVALID_PARAMETER;
+        delete obj;
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_ConvertStreamBuffer(EncodingConverter* obj, const unsigned char* src,
                                    uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
                                    uint32_t* outLen) {
-    if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
-    *outLen = obj->convert(src, srcLen, dst, dstLen);
-    return obj->status();
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
+        *outLen = obj->convert(src, srcLen, dst, dstLen);
+        return obj->status();
+    });
 }
 
 NLS_Status NLS_ConvertStream(EncodingConverter* obj, const unsigned char* src, uint32_t srcLen,
                              unsigned char* dst, uint32_t dstLen, int last, uint32_t* srcRead,
                              uint32_t* dstWritten) {
-    if (srcRead != nullptr) *srcRead = 0;
-    if (dstWritten != nullptr) *dstWritten = 0;
-    if (obj == nullptr || srcRead == nullptr || dstWritten == nullptr) return NLS_INVALID_PARAMETER;
-    return obj->stream(src, srcLen, dst, dstLen, last != 0, srcRead, dstWritten);
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (srcRead != nullptr) *srcRead = 0;
+        if (dstWritten != nullptr) *dstWritten = 0;
+        if (obj == nullptr || srcRead == nullptr || dstWritten == nullptr)
+            return NLS_INVALID_PARAMETER;
+        return obj->stream(src, srcLen, dst, dstLen, last != 0, srcRead, dstWritten);
+    });
 }
 
 NLS_Status NLS_GetConversionOverflowSize(EncodingConverter* obj, uint32_t* size) {
-    if (obj == nullptr || size == nullptr) return NLS_INVALID_PARAMETER;
-    const uint64_t overflow =
-        static_cast<uint64_t>(EncodingConverter::kOverflowFactor) * obj->remainderSize();
-    *size = overflow > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(overflow);
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr || size == nullptr) return NLS_INVALID_PARAMETER;
+        const uint64_t overflow =
+            static_cast<uint64_t>(EncodingConverter::kOverflowFactor) * obj->remainderSize();
+        *size = overflow > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(overflow);
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_ConverterGetOverflow(EncodingConverter* obj, unsigned char* dst, uint32_t dstLen,
                                     uint32_t* outLen) {
-    if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
-    *outLen = obj->nextBuffer(dst, dstLen);
-    return obj->status();
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
+        *outLen = obj->nextBuffer(dst, dstLen);
+        return obj->status();
+    });
 }
 
 NLS_Status NLS_ResetEncodingConverter(EncodingConverter* obj) {
-    if (obj == nullptr) return NLS_INVALID_PARAMETER;
-    obj->reset();
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr) return NLS_INVALID_PARAMETER;
+        obj->reset();
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_GetConversionRemSize(EncodingConverter* obj, uint32_t* size) {
-    if (obj == nullptr || size == nullptr) return NLS_INVALID_PARAMETER;
-    *size = obj->leftoverSize();
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr || size == nullptr) return NLS_INVALID_PARAMETER;
+        *size = obj->leftoverSize();
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char* dst, uint32_t dstLen,
                                 uint32_t* outLen) {
-    if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
-    *outLen = obj->leftover(dst, dstLen);
-    return obj->status();
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
+        *outLen = obj->leftover(dst, dstLen);
+        return obj->status();
+    });
 }
 
 uint32_t NLS_GetResultBufferSize(const unsigned char* src, uint32_t srcLen, const char* from,
                                  const char* to) {
-    return EncodingConverter::resultBufferSize(src, srcLen, from, to);
+    return guarded<uint32_t>(0, 0, [&]() -> uint32_t {
+        return EncodingConverter::resultBufferSize(src, srcLen, from, to);
+    });
 }
 
 NLS_Status NLS_NewEncodingConverterEnumeration(const char* from, const char* to,
                                                EncondingConverterList** out) {
-    if (out == nullptr) return NLS_INVALID_PARAMETER;
-    *out = new (std::nothrow) EncondingConverterList(from, to);
-    return *out != nullptr ? NLS_SUCCESS : NLS_ENUMERATION_NOT_MADE;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (out == nullptr) return NLS_INVALID_PARAMETER;
+        *out = new (std::nothrow) EncondingConverterList(from, to);
+        return *out != nullptr ? NLS_SUCCESS : NLS_ENUMERATION_NOT_MADE;
+    });
 }
 
 NLS_Status NLS_DeleteEncodingConverterEnumeration(EncondingConverterList* list) {
-    if (list == nullptr) return NLS_INVALID_PARAMETER;
-    delete list;
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (list == nullptr) return NLS_INVALID_PARAMETER;
+        delete list;
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_CountEncodingConverters(EncondingConverterList* list, uint32_t* count) {
-    if (list == nullptr || count == nullptr) return NLS_INVALID_PARAMETER;
-    *count = list->count();
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (list == nullptr || count == nullptr) return NLS_INVALID_PARAMETER;
+        *count = list->count();
+        return NLS_SUCCESS;
+    });
 }
 
 NLS_Status NLS_GetEncodingConverterListItem(EncondingConverterList* list, uint32_t index,
                                             char* fromName, char* toName) {
-    if (list == nullptr || fromName == nullptr || toName == nullptr || index >= list->count())
-        return NLS_INVALID_PARAMETER;
-    list->index(index, fromName, toName);
-    return NLS_SUCCESS;
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (list == nullptr || fromName == nullptr || toName == nullptr || index >= list->count())
+            return NLS_INVALID_PARAMETER;
+        list->index(index, fromName, toName);
+        return NLS_SUCCESS;
+    });
 }
 
 const char* NLS_GetNormalizedEncodingName(const char* name) {
-    return EncodingConverter::normalizedEncodingName(name);
+    return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
+        return EncodingConverter::normalizedEncodingName(name);
+    });
 }
 
 const char* NLS_GetEncodingNameFromJava(const char* javaName) {
-    return EncodingConverter::normalizedJavaName(javaName);
+    return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
+        return EncodingConverter::normalizedJavaName(javaName);
+    });
 }
 
 const char* NLS_GetJavaEncodingName(const char* name) {
-    return EncodingConverter::javaEncodingName(name);
+    return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
+        return EncodingConverter::javaEncodingName(name);
+    });
 }
 
 char NLS_EncodingConverterExists(const char* from, const char* to) {
-    return EncodingConverter::exists(from, to);
+    return guarded<char>(0, 0, [&]() -> char { return EncodingConverter::exists(from, to); });
 }

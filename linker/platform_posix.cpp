@@ -2,6 +2,10 @@
 // resources are embedded in the module as a directory of named blocks, and a
 // module handle for resources is the address of that directory.
 #include <dlfcn.h>
+#if defined(__GLIBC__)
+#include <link.h>
+#include <string.h>
+#endif
 
 #include "linker/platform.h"
 #include "registry/name_compare.h"
@@ -23,9 +27,33 @@ void Platform_UnloadModule(void* module) {
     if (module != nullptr) dlclose(module);
 }
 
+namespace {
+
+// A registry record names a factory of the converter library itself: a
+// function that the library defines, never a data object or a symbol that
+// dlsym finds in one of its dependencies (abort, say).
+bool isFunctionOfModule(void* module, void* address) {
+#if defined(__GLIBC__)
+    struct link_map* map = nullptr;
+    if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return false;
+    Dl_info info;
+    void* found = nullptr;
+    if (dladdr1(address, &info, &found, RTLD_DL_SYMENT) == 0 || found == nullptr || info.dli_fname == nullptr || map->l_name == nullptr)
+        return false;
+    const unsigned type = ELF64_ST_TYPE(static_cast<const ElfW(Sym)*>(found)->st_info);
+    return strcmp(info.dli_fname, map->l_name) == 0 && (type == STT_FUNC || type == STT_GNU_IFUNC);
+#else
+    (void)module;
+    return address != nullptr;
+#endif
+}
+
+}  // namespace
+
 NLS_EntryPoint Platform_FindSymbol(void* module, const char* symbol) {
     if (module == nullptr || symbol == nullptr) return nullptr;
     void* address = dlsym(module, symbol);
+    if (address == nullptr || !isFunctionOfModule(module, address)) return nullptr;
     NLS_EntryPoint entryPoint = nullptr;
     static_assert(sizeof(address) == sizeof(entryPoint), "code and data pointers differ in size");
     __builtin_memcpy(&entryPoint, &address, sizeof entryPoint);

@@ -33,7 +33,8 @@ TEncodingRegistry::TEncodingRegistry()
       fEncodingToJava(nullptr),
       fLinker(nullptr),
       fDataDirectory(nullptr),
-      fStatus(NLS_NOT_INITIALIZED) {
+      fStatus(NLS_NOT_INITIALIZED),
+      fUnknownNames(nullptr) {
     NLSMutex guard;
     if (BuildBuiltInTables()) {
         fStatus = NLS_SUCCESS;
@@ -48,7 +49,9 @@ bool TEncodingRegistry::BuildBuiltInTables() {
     fAliases = new (std::nothrow) TRegistry();
     fJavaToEncoding = new (std::nothrow) TRegistry();
     fEncodingToJava = new (std::nothrow) TRegistry();
-    if (!fEncodings || !fAliases || !fJavaToEncoding || !fEncodingToJava) return false;
+    fUnknownNames = new (std::nothrow) TRegistry();
+    for (TRegistry* table : {fEncodings, fAliases, fJavaToEncoding, fEncodingToJava, fUnknownNames})
+        if (table == nullptr || !table->IsUsable()) return false;
     fLinker = new (std::nothrow)
         TDLLLinker(const_cast<NLS_StaticConverterEntry*>(fStaticEntryList), fStaticEntryListLength,
                    EncodingConverter::getDataDirectory());
@@ -73,6 +76,8 @@ void TEncodingRegistry::DeleteTables() {
     delete fEncodings;
     delete fJavaToEncoding;
     delete fEncodingToJava;
+    delete fUnknownNames;
+    fUnknownNames = nullptr;
     delete fLinker;
     fAliases = fEncodings = fJavaToEncoding = fEncodingToJava = nullptr;
     fLinker = nullptr;
@@ -109,26 +114,31 @@ TAliasEntry* TEncodingRegistry::FindAliasItem(const char* name) {
     return static_cast<TAliasEntry*>(fAliases->lookup(name, nullptr));
 }
 
-// An unknown name becomes its own alias, so the pointer handed back lives as
-// long as the registry. A name too long for a field is refused: it gets the
-// empty name, which no converter has.
-const char* TEncodingRegistry::NormalizeEncodingName(const char* name) {
+// A name too long for a field is refused: it gets the empty name, which no
+// converter has.
+const char* TEncodingRegistry::ResolveEncodingName(const char* name) {
     if (name == nullptr || name[0] == '\0' || fAliases == nullptr) return kEmptyName;
     if (TAliasEntry* found = FindAliasItem(name)) return found->fValue;
-    if (!nameFitsField(name)) return kEmptyName;
+    return nameFitsField(name) ? name : kEmptyName;
+}
+
+const char* TEncodingRegistry::NormalizeEncodingName(const char* name) {
+    const char* resolved = ResolveEncodingName(name);
+    if (resolved != name || fUnknownNames == nullptr) return resolved;
+    if (TRegistryEntry* kept = fUnknownNames->lookup(name, nullptr))
+        return static_cast<TAliasEntry*>(kept)->fValue;
+    NLSMutex guard;
+    if (fUnknownNames->getEntryCount() >= kMaxUnknownNames) return kEmptyName;
     TAliasEntry* entry = new (std::nothrow) TAliasEntry(name, name);
     if (entry == nullptr) return kEmptyName;
-    {
-        NLSMutex guard;
-        fAliases->addEntry(entry);
-    }
+    fUnknownNames->addEntry(entry);
     return entry->fValue;
 }
 
 TEncodingEntry* TEncodingRegistry::FindEncoding(const char* source, const char* destination) {
     if (fEncodings == nullptr) return nullptr;
-    const char* normalizedDestination = NormalizeEncodingName(destination);
-    const char* normalizedSource = NormalizeEncodingName(source);
+    const char* normalizedDestination = ResolveEncodingName(destination);
+    const char* normalizedSource = ResolveEncodingName(source);
     return static_cast<TEncodingEntry*>(
         fEncodings->lookup(normalizedSource, normalizedDestination));
 }
@@ -167,8 +177,17 @@ TEncodingConverter* TEncodingRegistry::CreateEncodingConverter(TEncodingEntry* e
         char library[kNameFieldSize];
         char symbol[kNameFieldSize];
         entry->GetConverterEntry(library, symbol);
-        if (NLS_EntryPoint factory = fLinker->NLS_FindSymbolInLibrary(library, symbol))
-            return reinterpret_cast<NLS_ConverterFactory>(factory)();
+        if (NLS_EntryPoint factory = fLinker->NLS_FindSymbolInLibrary(library, symbol)) {
+            // A converter library's factory may throw: that makes no converter.
+            try {
+                if (TEncodingConverter* converter =
+                        reinterpret_cast<NLS_ConverterFactory>(factory)())
+                    return converter;
+            } catch (...) {
+            }
+            fStatus = NLS_CONVERTER_NOT_FOUND;
+            return nullptr;
+        }
     }
     fStatus = fLinker != nullptr ? fLinker->GetStatus() : NLS_CONVERTER_NOT_FOUND;
     return nullptr;
@@ -178,7 +197,7 @@ TEncodingConverter* TEncodingRegistry::CreateEncodingConverter(TEncodingEntry* e
 // entry of that encoding, in table order, that names a detector.
 TAutoDetector* TEncodingRegistry::CreateEncodingDetector(const char* name) {
     if (fEncodings == nullptr || fLinker == nullptr) return nullptr;
-    const char* normalized = NormalizeEncodingName(name);
+    const char* normalized = ResolveEncodingName(name);
     TEncodingEntry* found = nullptr;
     TRegistryEnumeration walk(fEncodings);
     while (TRegistryEntry* item = walk.next()) {
@@ -200,8 +219,14 @@ TAutoDetector* TEncodingRegistry::CreateEncodingDetector(const char* name) {
         fStatus = NLS_ENTRY_POINT_NOT_FOUND;
         return nullptr;
     }
-    if (NLS_EntryPoint factory = fLinker->NLS_FindSymbolInLibrary(library, symbol))
-        return reinterpret_cast<NLS_DetectorFactory>(factory)();
+    if (NLS_EntryPoint factory = fLinker->NLS_FindSymbolInLibrary(library, symbol)) {
+        try {
+            return reinterpret_cast<NLS_DetectorFactory>(factory)();
+        } catch (...) {
+            fStatus = NLS_CONVERTER_NOT_FOUND;
+            return nullptr;
+        }
+    }
     fStatus = fLinker->GetStatus();
     return nullptr;
 }

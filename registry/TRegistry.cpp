@@ -41,7 +41,10 @@ TRegistry::TRegistry() : TRegistry(kDefaultBucketCount) {}
 
 TRegistry::TRegistry(int32_t bucketCount)
     : fEntryCount(0), fBucketCount(bucketCount < 1 ? 1 : bucketCount), fBuckets(nullptr) {
-    fBuckets = new std::atomic<NLS_RegistryEntryNode*>[static_cast<size_t>(fBucketCount)];
+    // Without memory for its buckets the table holds nothing (IsUsable()).
+    fBuckets =
+        new (std::nothrow) std::atomic<NLS_RegistryEntryNode*>[static_cast<size_t>(fBucketCount)];
+    if (fBuckets == nullptr) fBucketCount = 0;
     for (int32_t i = 0; i < fBucketCount; ++i)
         fBuckets[i].store(nullptr, std::memory_order_relaxed);
 }
@@ -76,18 +79,20 @@ int32_t TRegistry::hash(const char* key) {
 // sums this is the remainder of the division; negative sums (keys with bytes
 // 0x80..0xFF) are brought into range the same way for insertion and search.
 int32_t TRegistry::bucketOf(int32_t primaryHash, int32_t secondaryHash) const {
-    const int64_t combined = static_cast<int64_t>(primaryHash) + 3 * static_cast<int64_t>(secondaryHash);
+    const int64_t combined =
+        static_cast<int64_t>(primaryHash) + 3 * static_cast<int64_t>(secondaryHash);
     int64_t index = combined % fBucketCount;
     if (index < 0) index += fBucketCount;
     return static_cast<int32_t>(index);
 }
 
 NLS_RegistryEntryNode* TRegistry::bucketHead(int32_t index) const {
+    if (index < 0 || index >= fBucketCount) return nullptr;
     return fBuckets[index].load(std::memory_order_acquire);
 }
 
 void TRegistry::addEntry(TRegistryEntry* entry) {
-    if (entry == nullptr || entry->getPrimaryKey() == nullptr) {
+    if (entry == nullptr || entry->getPrimaryKey() == nullptr || fBuckets == nullptr) {
         delete entry;
         return;
     }
@@ -110,7 +115,7 @@ void TRegistry::addEntry(TRegistryEntry* entry) {
 // The rule of equals, on the keys the node keeps; entries whose first key
 // hashes differently cannot match and are passed over at once.
 TRegistryEntry* TRegistry::lookup(const char* primary, const char* secondary) {
-    if (primary == nullptr) return nullptr;
+    if (primary == nullptr || fBuckets == nullptr) return nullptr;
     const int32_t primaryHash = hash(primary);
     for (NLS_RegistryEntryNode* node = bucketHead(bucketOf(primaryHash, hash(secondary)));
          node != nullptr; node = node->next) {

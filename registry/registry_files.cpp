@@ -6,6 +6,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <new>
 #include <string>
@@ -80,18 +85,49 @@ private:
 enum class FileRead { kRead, kMissing, kFailed };
 
 // Reads a whole file, so that a read error leaves no record of it behind.
+// Registry files are read only if they are regular files of at most
+// kMaxRegistryFileSize bytes: a FIFO, a device or a directory in their place
+// is passed over as a missing file is, so it can neither block the start of
+// the library nor exhaust its memory.
+const uint64_t kMaxRegistryFileSize = 16u << 20;
+
+FILE* openRegularFile(const std::string& path) {
+#if defined(_WIN32)
+    struct _stat64 info;
+    if (_stat64(path.c_str(), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG ||
+        static_cast<uint64_t>(info.st_size) > kMaxRegistryFileSize)
+        return nullptr;
+    return fopen(path.c_str(), "rb");
+#else
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return nullptr;
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<uint64_t>(info.st_size) > kMaxRegistryFileSize) {
+        close(descriptor);
+        return nullptr;
+    }
+    FILE* file = fdopen(descriptor, "rb");
+    if (file == nullptr) close(descriptor);
+    return file;
+#endif
+}
+
 FileRead readWholeFile(const std::string& path, std::string* contents) {
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = openRegularFile(path);
     if (file == nullptr) return FileRead::kMissing;
     char chunk[16384];
     size_t got;
     bool failed = false;
     try {
-        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) contents->append(chunk, got);
+        while (!failed && (got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+            contents->append(chunk, got);
+            failed = contents->size() > kMaxRegistryFileSize;  // it grew while read
+        }
     } catch (...) {
         failed = true;
     }
-    failed = failed || ferror(file) != 0 || contents->size() > UINT32_MAX;
+    failed = failed || ferror(file) != 0;
     fclose(file);
     return failed ? FileRead::kFailed : FileRead::kRead;
 }

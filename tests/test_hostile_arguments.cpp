@@ -1,7 +1,12 @@
 // Hostile names and arguments through the flat functions: nothing crashes,
 // nothing is written past a buffer, long and odd names are refused cleanly.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
+#include <stdexcept>
 #include <string>
 
 #include "test_support.h"
@@ -37,20 +42,80 @@ TEST_F(HostileArguments, NamesOfEveryLengthAndByte) {
     }
 }
 
-TEST_F(HostileArguments, UnknownNamesGrowTheAliasTableByOneEachAndOnlyOnce) {
+// Names from untrusted sources (charset labels of mail or HTTP) are looked
+// up, never kept, by every function but the one that must hand back a name;
+// that one keeps a bounded number of them.
+TEST_F(HostileArguments, UnknownNamesAreNotKeptAndTheirStoreIsBounded) {
     NLS_GetNormalizedEncodingName("warm up");
     TEncodingRegistry* registry = EncodingConverter::getEncodingRegistry();
     const uint32_t before = registry->AliasCount();
-    for (int i = 0; i < 1000; ++i)
-        NLS_EncodingConverterExists(("x-unknown-" + std::to_string(i)).c_str(), "UTF-8");
-    EXPECT_EQ(registry->AliasCount(), before + 1000);
-    for (int i = 0; i < 1000; ++i)
-        NLS_EncodingConverterExists(("X-UNKNOWN-" + std::to_string(i)).c_str(), "UTF-8");
-    EXPECT_EQ(registry->AliasCount(), before + 1000);
-    for (int i = 0; i < 100; ++i)
-        NLS_EncodingConverterExists(std::string(64 + i, 'z').c_str(), "UTF-8");
-    EXPECT_EQ(registry->AliasCount(), before + 1000) << "names too long for a field are not stored";
+    unsigned char out[16];
+    uint32_t written = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "x-unknown-" + std::to_string(i);
+        EXPECT_EQ(NLS_EncodingConverterExists(name.c_str(), "UTF-8"), 0);
+        EncodingConverter* object = nullptr;
+        EXPECT_EQ(NLS_NewEncodingConverter("UTF-8", name.c_str(), &object),
+                  NLS_CONVERTER_NOT_FOUND);
+        EXPECT_LT(NLS_ConvertBuffer(name.c_str(), "UTF-8", out, 1, out, 16, &written), 0);
+    }
+    EXPECT_EQ(registry->AliasCount(), before);
+    const char* first = NLS_GetNormalizedEncodingName("x-kept-0");
+    EXPECT_STREQ(first, "x-kept-0");
+    const char* last = first;
+    for (int i = 1; i < 100000; ++i)
+        last = NLS_GetNormalizedEncodingName(("x-kept-" + std::to_string(i)).c_str());
+    EXPECT_STREQ(last, "") << "past the bound, unknown names get the empty name";
+    EXPECT_EQ(NLS_GetNormalizedEncodingName("X-KEPT-0"), first) << "kept names stay";
+    EXPECT_STREQ(NLS_GetNormalizedEncodingName("latin1"), "ISO_8859-1:1987");
+    EXPECT_EQ(registry->AliasCount(), before);
 }
+
+TEncodingConverter* throwingFactory() {
+    throw std::runtime_error("a converter library's factory failed");
+}
+
+TEncodingConverter* nullFactory() {
+    return nullptr;
+}
+
+// A factory that throws or returns nothing makes no converter: the call
+// fails with a status, and no exception reaches the caller.
+TEST_F(HostileArguments, FaultyFactoriesFailTheCallNotTheHost) {
+    static NLS_StaticConverterEntry table[] = {
+        {"x-throws", NLS_UCS2_NAME, "NewThrows", NLS_AsEntryPoint(&throwingFactory)},
+        {"x-null", NLS_UCS2_NAME, "NewNull", NLS_AsEntryPoint(&nullFactory)},
+        {nullptr, nullptr, nullptr, nullptr}};
+    ASSERT_EQ(NLS_RegisterStaticLibrary(table), NLS_SUCCESS);
+    for (const char* name : {"x-throws", "x-null"}) {
+        EncodingConverter* object = nullptr;
+        EXPECT_LT(NLS_NewEncodingConverter(name, "UTF-8", &object), 0) << name;
+        EXPECT_EQ(object, nullptr);
+        unsigned char out[8];
+        uint32_t written = 0;
+        EXPECT_LT(NLS_ConvertBuffer(name, NLS_UCS2_NAME, out, 2, out, 8, &written), 0) << name;
+        // Existence speaks of registered converters, not of what a factory does.
+        EXPECT_EQ(NLS_EncodingConverterExists(name, "UTF-8"), 1) << name;
+    }
+}
+
+#if !defined(_WIN32)
+// Registry files that are not regular files, or too large, are passed over
+// as missing files are: the library starts, with its built-in tables.
+TEST_F(HostileArguments, HostileRegistryFilesAreSkipped) {
+    TemporaryDirectory dir;
+    ASSERT_EQ(mkfifo((dir.dataPath() + "encreg.txt").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", (dir.dataPath() + "aliasreg.txt").c_str()), 0);
+    ASSERT_EQ(mkdir((dir.dataPath() + "javareg.txt").c_str(), 0700), 0);
+    EXPECT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
+    EXPECT_STREQ(NLS_GetNormalizedEncodingName("latin1"), "ISO_8859-1:1987");
+    ASSERT_EQ(unlink((dir.dataPath() + "aliasreg.txt").c_str()), 0);
+    dir.writeDataFile("aliasreg.txt", "x-in-a-huge-file latin1\n");
+    ASSERT_EQ(truncate((dir.dataPath() + "aliasreg.txt").c_str(), 100 << 20), 0);
+    EXPECT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
+    EXPECT_STREQ(NLS_GetNormalizedEncodingName("x-in-a-huge-file"), "x-in-a-huge-file");
+}
+#endif
 
 TEST_F(HostileArguments, NullBuffersWithLengthsAreRefused) {
     EncodingConverter* object = nullptr;

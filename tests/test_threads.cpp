@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -61,6 +63,53 @@ TEST(Threads, FirstUseFromManyThreadsBuildsOneRegistryAndConvertsEverywhere) {
     EXPECT_EQ(std::set<const void*>(registries.begin(), registries.end()).size(), 1u)
         << "every thread got its name from the one registry";
     EXPECT_EQ(NLS_EncodingConverterExists("x-thread-client", "UTF-8"), 1);
+    NLS_EncTerminate();
+}
+
+// A lock record replaced by NLS_EncInitialize while other threads are inside
+// it stays alive, and each thread unlocks the record it locked.
+struct CountedLock {
+    std::mutex mutex;
+    std::atomic<int> held{0};
+};
+
+TEST(Threads, ReinitializingWithLockRecordsWhileOthersWork) {
+    NLS_EncTerminate();
+    static CountedLock locks[4];
+    auto lock = [](void* context) {
+        CountedLock* counted = static_cast<CountedLock*>(context);
+        counted->mutex.lock();
+        ++counted->held;
+    };
+    auto unlock = [](void* context) {
+        CountedLock* counted = static_cast<CountedLock*>(context);
+        --counted->held;
+        counted->mutex.unlock();
+    };
+    MutexImplementation record = {&locks[0], lock, unlock};
+    NLS_EncInitialize(&record, nullptr);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 3; ++t) {
+        workers.emplace_back([&stop, t] {
+            for (int i = 0; !stop.load(); ++i) {
+                const std::string name =
+                    "x-thread-" + std::to_string(t) + "-" + std::to_string(i % 50);
+                NLS_GetNormalizedEncodingName(name.c_str());
+                unsigned char out[16];
+                uint32_t written = 0;
+                NLS_ConvertBuffer("latin1", "UTF-8", reinterpret_cast<const unsigned char*>("abc"),
+                                  3, out, sizeof out, &written);
+            }
+        });
+    }
+    for (int round = 1; round < 40; ++round) {
+        MutexImplementation next = {&locks[round % 4], lock, unlock};
+        NLS_EncInitialize(&next, nullptr);
+    }
+    stop = true;
+    for (std::thread& worker : workers) worker.join();
+    for (CountedLock& counted : locks) EXPECT_EQ(counted.held.load(), 0);
     NLS_EncTerminate();
 }
 

@@ -40,6 +40,8 @@ public:
     static uint32_t resultBufferSize(const unsigned char* src, uint32_t srcLen, const char* from,
                                      const char* to);
     static const char* normalizedEncodingName(const char* name);
+    // The canonical name of an alias, else the name itself; keeps nothing.
+    static const char* resolvedEncodingName(const char* name);
     static const char* normalizedJavaName(const char* javaName);
     static const char* javaEncodingName(const char* name);
     static char exists(const char* from, const char* to);

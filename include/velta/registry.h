@@ -46,6 +46,8 @@ public:
 
     TRegistry();
     explicit TRegistry(int32_t bucketCount);
+    // False when the table could not get memory for its buckets.
+    bool IsUsable() const { return fBuckets != nullptr; }
     TRegistry(const TRegistry&) = delete;
     TRegistry& operator=(const TRegistry&) = delete;
     ~TRegistry();
@@ -144,7 +146,14 @@ public:
     NLS_Status Initialize(const char* dataDirectory);
     NLS_Status GetStatus();
 
+    // The canonical name of an alias. An unknown name is answered with a
+    // copy of itself that lives as long as the registry, kept in a store of
+    // at most kMaxUnknownNames names (apart from the aliases, so that names
+    // from untrusted sources neither grow the library without bound nor slow
+    // the search for known ones); past that with the empty name.
     const char* NormalizeEncodingName(const char* name);
+    // The canonical name of an alias, else the name itself; keeps nothing.
+    const char* ResolveEncodingName(const char* name);
     TEncodingEntry* FindEncoding(const char* source, const char* destination);
     const char* NormalizeJavaEntity(const char* javaName);
     const char* FindJavaEntityName(const char* name);
@@ -191,6 +200,9 @@ private:
     bool AddConverterEntry(const char* source, const char* destination, const char* library,
                            const char* converterEntry, const char* detectorEntry);
     bool AddAlias(TRegistry* table, const char* key, const char* value);
+
+    enum { kMaxUnknownNames = 1024 };
+    TRegistry* fUnknownNames;
     uint32_t CountWildcardMatches(const char* source, const char* destination);
 };
 
