@@ -292,11 +292,46 @@ void normalizeName(benchmark::State& state, const char* name) {
     for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName(name));
 }
 
+long residentKilobytes() {
+    long pages = 0, resident = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    fclose(statm);
+    return resident * 4;
+}
+
+// A million distinct unknown names through every function that takes a name,
+// then the time of a known name's lookup; the counter is the resident memory
+// they added.
+void normalizeAfterUnknownNames(benchmark::State& state) {
+    static long grownKilobytes = -1;
+    if (grownKilobytes < 0) {
+        const long before = residentKilobytes();
+        unsigned char out[16];
+        uint32_t written = 0;
+        for (int i = 0; i < 1000000; ++i) {
+            char name[32];
+            snprintf(name, sizeof name, "x-label-%d", i);
+            NLS_GetNormalizedEncodingName(name);
+            NLS_EncodingConverterExists(name, "UTF-8");
+            NLS_ConvertBuffer(name, "UTF-8", out, 1, out, sizeof out, &written);
+            NLS_GetJavaEncodingName(name);
+            NLS_GetEncodingNameFromJava(name);
+        }
+        grownKilobytes = residentKilobytes() - before;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName("latin1"));
+    state.counters["grown_kB"] = static_cast<double>(grownKilobytes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     NLS_EncInitialize(nullptr, nullptr);
     registerConversions();
+    benchmark::RegisterBenchmark("velta/names/normalize latin1 after 1000000 unknown names",
+                                 normalizeAfterUnknownNames);
     benchmark::RegisterBenchmark("velta/object/direct UTF-8->ISO-10646-UCS-2", veltaMakeAndDelete,
                                  "UTF-8", "ISO-10646-UCS-2");
     benchmark::RegisterBenchmark("velta/object/chain UTF-8->x-mac-roman", veltaMakeAndDelete,
