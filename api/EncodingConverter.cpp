@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include <mutex>
+#include <string>
 #include <new>
 #include <vector>
 
@@ -37,6 +38,27 @@ const char* const EncodingConverter::kDefaultConverterPath =
 
 namespace velta {
 
+namespace {
+
+// Without a directory named by the caller or the environment: "." when it
+// has a conv30 folder, else the data directory that came with the library
+// (<prefix>/share/velta beside an installed <prefix>/lib or <prefix>/bin, or
+// data/ in a build tree), else ".".
+std::string defaultDataDirectory() {
+    const char separator = platform::kPathSeparator;
+    if (platform::Platform_FolderExists(std::string(".") + separator + "conv30")) return ".";
+    const std::string library = platform::Platform_LibraryFolder();
+    if (library.empty()) return ".";
+    const std::string up = library + separator + "..";
+    const std::string candidates[] = {up + separator + "share" + separator + "velta",
+                                      library + separator + "data", up + separator + "data"};
+    for (const std::string& candidate : candidates)
+        if (platform::Platform_FolderExists(candidate + separator + "conv30")) return candidate;
+    return ".";
+}
+
+}  // namespace
+
 void initializeLibrary(const MutexImplementation* lock, const char* dataDirectory) {
     std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
     if (lock != nullptr) NLSMutex::SetImplementation(lock);
@@ -46,6 +68,14 @@ void initializeLibrary(const MutexImplementation* lock, const char* dataDirector
     } else {
         const char* environment = getenv("ZP_NLS_DATADIRECTORY");
         if (environment != nullptr && environment[0] != '\0') directory = environment;
+    }
+    std::string found;
+    if (directory == nullptr) {
+        try {
+            found = defaultDataDirectory();
+            directory = found.c_str();
+        } catch (...) {
+        }
     }
     EncodingConverter::setDataDirectory(directory);
     EncodingConverter::initializeEncodingRegistry();

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "api/library_state.h"
+#include "velta/registry.h"
 
 namespace {
 
@@ -223,4 +224,18 @@ const char* NLS_GetJavaEncodingName(const char* name) {
 
 char NLS_EncodingConverterExists(const char* from, const char* to) {
     return guarded<char>(0, 0, [&]() -> char { return EncodingConverter::exists(from, to); });
+}
+
+NLS_Status NLS_ListEncodingNames(NLS_EncodingNameVisitor visitor, void* context) {
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (visitor == nullptr) return NLS_INVALID_PARAMETER;
+        TEncodingRegistry* registry = EncodingConverter::getEncodingRegistry();
+        if (registry == nullptr) {
+            NLS_GetNormalizedEncodingName("*");  // builds the registry on first need
+            registry = EncodingConverter::getEncodingRegistry();
+        }
+        if (registry == nullptr) return NLS_NOT_INITIALIZED;
+        registry->ListEncodingNames(visitor, context);
+        return NLS_SUCCESS;
+    });
 }

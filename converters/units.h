@@ -28,6 +28,26 @@ inline void storeUnit32(unsigned char* p, uint32_t unit) {
     memcpy(p, &unit, sizeof unit);
 }
 
+// Units of a fixed byte order, whatever the machine's.
+inline uint16_t loadUnitOrdered(const unsigned char* p, bool bigEndian) {
+    return static_cast<uint16_t>(bigEndian ? p[0] << 8 | p[1] : p[1] << 8 | p[0]);
+}
+
+inline void storeUnitOrdered(unsigned char* p, uint16_t unit, bool bigEndian) {
+    p[bigEndian ? 0 : 1] = static_cast<unsigned char>(unit >> 8);
+    p[bigEndian ? 1 : 0] = static_cast<unsigned char>(unit);
+}
+
+inline uint32_t loadUnit32Ordered(const unsigned char* p, bool bigEndian) {
+    return bigEndian ? static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]
+                     : static_cast<uint32_t>(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
+}
+
+inline void storeUnit32Ordered(unsigned char* p, uint32_t unit, bool bigEndian) {
+    for (int i = 0; i < 4; ++i)
+        p[bigEndian ? i : 3 - i] = static_cast<unsigned char>(unit >> (24 - 8 * i));
+}
+
 inline bool isHighSurrogate(uint32_t unit) {
     return unit - 0xD800u < 0x400u;
 }
@@ -35,6 +55,15 @@ inline bool isHighSurrogate(uint32_t unit) {
 inline bool isLowSurrogate(uint32_t unit) {
     return unit - 0xDC00u < 0x400u;
 }
+
+inline bool isSurrogate(uint32_t unit) {
+    return unit - 0xD800u < 0x800u;
+}
+
+// The byte order of a Unicode form: fixed, or chosen by a byte-order mark at
+// the start of a text (big-endian without one, as RFC 2781 says) and written
+// as a mark and big-endian.
+enum class ByteOrder { kBig, kLittle, kMarked };
 
 // Each writes a zero terminator of its width after `written` bytes when it
 // fits within the capacity; false when it does not.

@@ -15,9 +15,13 @@
 
 namespace {
 
-const char* const kEncodings[] = {"ISO_8859-1:1987",     "x-mac-roman",    "ISO-10646-UCS-4",
-                                  "ESCAPED_UNICODE",     "UTF-8",          "UNICODE-1-1-UTF-7",
-                                  "IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2"};
+// The library's own encodings: the built-in ones (UCS-2 is index 7), then
+// those the shipped registry files name.
+const char* const kEncodings[] = {
+    "ISO_8859-1:1987",   "x-mac-roman",         "ISO-10646-UCS-4", "ESCAPED_UNICODE", "UTF-8",
+    "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2", "UTF-16",          "UTF-16LE",
+    "UTF-32BE",          "windows-1252",        "KOI8-U"};
+const uint32_t kEncodingCount = sizeof kEncodings / sizeof kEncodings[0];
 const unsigned char kGuard = 0xA5;
 const uint32_t kGuardBytes = 32;
 
@@ -120,9 +124,9 @@ Bytes meaning(const char* encoding, const Bytes& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4 || size > 4096) return 0;
-    const char* from = kEncodings[data[0] % 8];
-    const char* to = kEncodings[data[1] % 8];
-    if (from == to && data[0] % 8 == 7) return 0;  // no UCS-2 to UCS-2 converter
+    const char* from = kEncodings[data[0] % kEncodingCount];
+    const char* to = kEncodings[data[1] % kEncodingCount];
+    if (from == to && data[0] % kEncodingCount == 7) return 0;  // no UCS-2 to UCS-2 converter
     const uint32_t firstSize = data[2] % 72;
     const uint32_t cutSeed = data[3] * 0x01010101u;
     const Bytes input(data + 4, data + size);

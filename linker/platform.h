@@ -4,6 +4,8 @@
 #ifndef VELTA_LINKER_PLATFORM_H
 #define VELTA_LINKER_PLATFORM_H
 
+#include <string>
+
 #include "velta/nls.h"
 
 namespace velta {
@@ -20,6 +22,13 @@ NLS_EntryPoint Platform_FindSymbol(void* module, const char* symbol);
 
 // The already loaded library module itself, or null.
 void* Platform_GetLibraryModule();
+
+// The folder of the library's own file, without a trailing separator, or an
+// empty string where the platform cannot tell.
+std::string Platform_LibraryFolder();
+
+// Whether a folder exists at the path.
+bool Platform_FolderExists(const std::string& path);
 
 // Resources of a module: find by name, load, lock (the data), free.
 void* Platform_FindResource(void* module, const char* name);

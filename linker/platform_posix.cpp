@@ -2,6 +2,7 @@
 // resources are embedded in the module as a directory of named blocks, and a
 // module handle for resources is the address of that directory.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #if defined(__GLIBC__)
 #include <link.h>
 #include <string.h>
@@ -58,6 +59,21 @@ NLS_EntryPoint Platform_FindSymbol(void* module, const char* symbol) {
     static_assert(sizeof(address) == sizeof(entryPoint), "code and data pointers differ in size");
     __builtin_memcpy(&entryPoint, &address, sizeof entryPoint);
     return entryPoint;
+}
+
+std::string Platform_LibraryFolder() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&Platform_LibraryFolder), &info) == 0 ||
+        info.dli_fname == nullptr)
+        return std::string();
+    const std::string file = info.dli_fname;
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string(".") : file.substr(0, slash);
+}
+
+bool Platform_FolderExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 void* Platform_GetLibraryModule() {

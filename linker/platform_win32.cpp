@@ -26,6 +26,25 @@ NLS_EntryPoint Platform_FindSymbol(void* module, const char* symbol) {
         reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), symbol)));
 }
 
+std::string Platform_LibraryFolder() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&Platform_LibraryFolder), &module))
+        return std::string();
+    char file[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(module, file, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    const std::string path(file, length);
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
+}
+
+bool Platform_FolderExists(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 void* Platform_GetLibraryModule() {
     return reinterpret_cast<void*>(GetModuleHandleA("VELTA3230.dll"));
 }

@@ -9,6 +9,7 @@
 #include "velta/encoding_converter.h"
 #include "velta/factories.h"
 #include "velta/linker.h"
+#include "codecs/library_codecs.h"
 #include "velta/registry.h"
 
 using velta::nameFitsField;
@@ -56,6 +57,11 @@ bool TEncodingRegistry::BuildBuiltInTables() {
         TDLLLinker(const_cast<NLS_StaticConverterEntry*>(fStaticEntryList), fStaticEntryListLength,
                    EncodingConverter::getDataDirectory());
     if (fLinker == nullptr || fLinker->GetStatus() != NLS_SUCCESS) return false;
+    try {
+        velta::registerLibraryFactories(fLinker);
+    } catch (...) {
+        return false;
+    }
     for (uint32_t i = 0; i < fStaticEntryListLength; ++i) {
         const NLS_StaticConverterEntry& row = fStaticEntryList[i];
         if (!AddConverterEntry(row.fromName, row.toName, kStaticLibraryName, row.entryName,

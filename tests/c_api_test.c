@@ -34,7 +34,7 @@ int main(void) {
     CHECK(backLength == 7 && memcmp(back, "caf\xC3\xA9 ?", 7) == 0);
     CHECK(NLS_DeleteEncodingConverter(object) == NLS_SUCCESS);
     CHECK(NLS_NewEncodingConverterEnumeration(NULL, NULL, &list) == NLS_SUCCESS);
-    CHECK(NLS_CountEncodingConverters(list, &count) == NLS_SUCCESS && count == 14);
+    CHECK(NLS_CountEncodingConverters(list, &count) == NLS_SUCCESS && count >= 14);
     CHECK(NLS_DeleteEncodingConverterEnumeration(list) == NLS_SUCCESS);
     CHECK(strcmp(NLS_GetNormalizedEncodingName("latin1"), "ISO_8859-1:1987") == 0);
     CHECK(NLS_EncodingConverterExists("UTF-7", "IMAP-UTF-7") == 1);

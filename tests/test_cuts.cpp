@@ -13,9 +13,11 @@ namespace {
 
 using namespace velta_test;
 
-const char* const kEncodings[] = {NLS_UCS2_NAME,     "UTF-8",           "UTF-7",      "IMAP-UTF-7",
-                                  "ISO-10646-UCS-4", "ESCAPED_UNICODE", "latin1",     "x-mac-roman",
-                                  "Shift_JIS",       "EUC-JP",          "ISO-2022-JP"};
+const char* const kEncodings[] = {
+    NLS_UCS2_NAME,     "UTF-8",           "UTF-7",        "IMAP-UTF-7",
+    "ISO-10646-UCS-4", "ESCAPED_UNICODE", "latin1",       "x-mac-roman",
+    "Shift_JIS",       "EUC-JP",          "ISO-2022-JP",  "UTF-16",
+    "UTF-16LE",        "UTF-32BE",        "windows-1252", "KOI8-R"};
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201
@@ -28,6 +30,13 @@ const std::u16string kText =
 bool isUtf7Form(const char* name) {
     const std::string canonical = NLS_GetNormalizedEncodingName(name);
     return canonical == "UNICODE-1-1-UTF-7" || canonical == "IMAP-MODIFIED-UTF-7";
+}
+
+// A form whose text starts with a byte-order mark: each call of the older
+// functions is a text of its own, with its own mark.
+bool isMarkedForm(const char* name) {
+    const std::string canonical = NLS_GetNormalizedEncodingName(name);
+    return canonical == "UTF-16" || canonical == "UTF-32";
 }
 
 struct Streamed {
@@ -113,7 +122,8 @@ TEST_F(CutsAnywhere, EveryPairGivesTheWholeTextWhereverItIsCut) {
                 EXPECT_EQ(small.status, NLS_SUCCESS) << pair << " output " << size;
                 EXPECT_EQ(hex(meaning(to, small.output)), expected) << pair << " output " << size;
             }
-            const bool oldCallsKeepNoRunOpen = !isUtf7Form(from) && !isUtf7Form(to);
+            const bool oldCallsKeepNoRunOpen =
+                !isUtf7Form(from) && !isUtf7Form(to) && !isMarkedForm(from) && !isMarkedForm(to);
             for (size_t cut = 0; cut <= source.size(); ++cut) {
                 const Streamed two = streamPieces(object, source, {cut}, 64);
                 EXPECT_EQ(two.status, NLS_SUCCESS) << pair << " cut " << cut;

@@ -32,7 +32,7 @@ Pairs listOf(const char* from, const char* to) {
     return pairs;
 }
 
-class Enumeration : public LibraryTest {};
+class Enumeration : public velta_test::BuiltInLibraryTest {};
 
 TEST_F(Enumeration, EveryBuiltInConverterIsListed) {
     const Pairs all = listOf("*", "*");

@@ -170,6 +170,11 @@ Conversion convertInPieces(const char* from, const char* to, const Bytes& input,
     return result;
 }
 
+void BuiltInLibraryTest::SetUp() {
+    static const TemporaryDirectory empty;
+    ASSERT_EQ(NLS_EncInitialize(nullptr, empty.path().c_str()), NLS_SUCCESS);
+}
+
 void setEnvironment(const char* name, const char* value) {
 #if defined(_WIN32)
     _putenv_s(name, value);

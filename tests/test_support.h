@@ -66,6 +66,13 @@ protected:
     void TearDown() override { NLS_EncTerminate(); }
 };
 
+// The library with its built-in converters alone: a data directory with
+// no registry files instead of the one that came with the library.
+class BuiltInLibraryTest : public LibraryTest {
+protected:
+    void SetUp() override;
+};
+
 // The file-name suffix of converter libraries on this platform.
 #if defined(_WIN32)
 const char kLibrarySuffix[] = "3230.dll";

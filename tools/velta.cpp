@@ -82,7 +82,8 @@ void printUsage(FILE* out) {
             "  -f, --from NAME      encoding of the input (any name or alias the registry knows)\n"
             "  -t, --to NAME        encoding of the output\n"
             "  -o, --output FILE    write to FILE instead of standard output\n"
-            "  -l, --list           list the available converters, one \"FROM TO\" pair a line\n"
+            "  -l, --list           list the encodings, each with its aliases, one a line\n"
+            "      --list-pairs     list the converters, one \"FROM TO\" pair a line\n"
             "      --normalize NAME print the canonical name of an encoding\n"
             "      --detect         print the detected encoding of each file\n"
             "      --data-dir DIR   data directory with conv30/ (default: $ZP_NLS_DATADIRECTORY)\n"
@@ -93,7 +94,7 @@ void printUsage(FILE* out) {
 
 struct Options {
     std::string from, to, output, normalize, dataDirectory, chunkSize;
-    bool list = false, detect = false, help = false, version = false;
+    bool list = false, listPairs = false, detect = false, help = false, version = false;
     std::vector<std::string> files;
 };
 
@@ -128,6 +129,8 @@ bool parseOptions(int argc, char** argv, Options* options) {
             }
         } else if (arg == "-l" || arg == "--list") {
             options->list = true;
+        } else if (arg == "--list-pairs") {
+            options->listPairs = true;
         } else if (arg == "--detect") {
             options->detect = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -265,6 +268,24 @@ int runConversion(const Options& options) {
     return result;
 }
 
+// One line an encoding: "NAME: ALIAS ALIAS ...".
+void printEncodingName(const char* encoding, const char* alias, void* context) {
+    bool* lineOpen = static_cast<bool*>(context);
+    if (alias != nullptr) {
+        printf(" %s", alias);
+        return;
+    }
+    printf("%s%s:", *lineOpen ? "\n" : "", encoding);
+    *lineOpen = true;
+}
+
+int listEncodings() {
+    bool lineOpen = false;
+    const NLS_Status status = NLS_ListEncodingNames(&printEncodingName, &lineOpen);
+    if (lineOpen) printf("\n");
+    return status == NLS_SUCCESS ? kOk : kFailed;
+}
+
 int listConverters() {
     EncondingConverterList* list = nullptr;
     if (NLS_NewEncodingConverterEnumeration("*", "*", &list) != NLS_SUCCESS) return kFailed;
@@ -319,7 +340,7 @@ int main(int argc, char** argv) {
         printf("%s\n", kVersion);
         return kOk;
     }
-    const int modes = options.list + options.detect + !options.normalize.empty() +
+    const int modes = options.list + options.listPairs + options.detect + !options.normalize.empty() +
                       (!options.from.empty() || !options.to.empty());
     if (modes != 1 || (modes == 1 && (options.from.empty() != options.to.empty()))) {
         fprintf(stderr, "velta: give -f FROM -t TO, --list, --normalize NAME or --detect\n");
@@ -330,6 +351,8 @@ int main(int argc, char** argv) {
                       options.dataDirectory.empty() ? nullptr : options.dataDirectory.c_str());
     int result;
     if (options.list)
+        result = listEncodings();
+    else if (options.listPairs)
         result = listConverters();
     else if (options.detect)
         result = detectFiles(options.files);

@@ -135,6 +135,12 @@ VELTA_API const char* NLS_GetEncodingNameFromJava(const char* javaName);
 VELTA_API const char* NLS_GetJavaEncodingName(const char* name);
 VELTA_API char NLS_EncodingConverterExists(const char* from, const char* to);
 
+/* Every encoding that a converter reads or writes, in name order: the
+ * visitor gets each canonical name once with a null alias, then once for
+ * each alias of it. Returns 1, or a negative status without a registry. */
+typedef void (*NLS_EncodingNameVisitor)(const char* encoding, const char* alias, void* context);
+VELTA_API NLS_Status NLS_ListEncodingNames(NLS_EncodingNameVisitor visitor, void* context);
+
 /* Detection. */
 VELTA_API NLS_Status NLS_DetectEncodingForBuffer(const unsigned char* buffer, uint32_t length,
                                                  NLS_DetectedEncoding* results,

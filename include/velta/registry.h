@@ -167,6 +167,9 @@ public:
     void RegisterStaticConverters(char* table);
 
     uint32_t EnumerateEncodingConverters(const char* source, const char* destination);
+    // Each encoding a converter reads or writes, then its aliases (see
+    // NLS_ListEncodingNames).
+    void ListEncodingNames(NLS_EncodingNameVisitor visitor, void* context);
     void ListEncodingConverters(const char* source, const char* destination,
                                 const char** sourceNames, const char** destinationNames,
                                 uint32_t capacity, uint32_t* count);

@@ -1,0 +1,30 @@
+// Converters of the library that no built-in row names: the shipped registry
+// files name their factories (registerLibraryFactories), so that the
+// library's own fourteen converters and their enumeration stay as they are.
+#ifndef VELTA_CODECS_LIBRARY_CODECS_H
+#define VELTA_CODECS_LIBRARY_CODECS_H
+
+#include <stdint.h>
+
+#include "converters/units.h"
+#include "velta/converter.h"
+
+class TDLLLinker;
+
+namespace velta {
+
+TEncodingConverter* newUtf16Decoder(ByteOrder order);
+TEncodingConverter* newUtf16Encoder(ByteOrder order);
+TEncodingConverter* newUtf32Decoder(ByteOrder order);
+TEncodingConverter* newUtf32Encoder(ByteOrder order);
+// The single-byte encodings, by their index in kSingleByteTables.
+TEncodingConverter* newSingleByteDecoder(uint32_t index);
+TEncodingConverter* newSingleByteEncoder(uint32_t index);
+
+// Makes the factories above known to the linker's built-in pseudo-library
+// under the names the shipped encreg.txt uses.
+void registerLibraryFactories(TDLLLinker* linker);
+
+}  // namespace velta
+
+#endif

@@ -1,0 +1,165 @@
+// The single-byte encodings (the WHATWG Encoding Standard's, and the IBM and
+// ISO ones iconv users expect beside them) to and from UCS-2: ASCII in bytes
+// 0x00-0x7F, 128 characters from a table in bytes 0x80-0xFF. A byte without a
+// character is malformed: U+FFFD. A character without a byte, a surrogate
+// pair counted as one, becomes "?". No state is kept between calls.
+#include <atomic>
+#include <new>
+
+#include "codecs/ascii_runs.h"
+#include "codecs/library_codecs.h"
+#include "codecs/single_byte_tables.h"
+#include "converters/units.h"
+
+namespace velta {
+
+namespace {
+
+const char kUcs2Name[] = NLS_UCS2_NAME;
+const unsigned char kQuestionMark = '?';
+const uint32_t kMaxTables = 64;
+
+// Unit to byte, one table per encoding, built when first needed and kept for
+// the process; 0 where a unit above U+007F has no byte.
+const uint8_t* bytesOfUnits(uint32_t index) {
+    static std::atomic<const uint8_t*> built[kMaxTables];
+    const uint8_t* bytes = built[index].load(std::memory_order_acquire);
+    if (bytes != nullptr) return bytes;
+    uint8_t* fresh = new (std::nothrow) uint8_t[0x10000]();
+    if (fresh == nullptr) return nullptr;
+    for (uint32_t b = 0xFF; b >= 0x80; --b) {
+        const uint16_t unit = kSingleByteTables[index].upperHalf[b - 0x80];
+        if (unit != 0xFFFD && unit >= 0x80) fresh[unit] = static_cast<uint8_t>(b);
+    }
+    const uint8_t* expected = nullptr;
+    if (!built[index].compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
+        delete[] fresh;  // another thread built it first
+        return expected;
+    }
+    return fresh;
+}
+
+class TSingleByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+public:
+    explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
+        : TEncodingConverter(table.name, kUcs2Name, nullptr, nullptr, nullptr, 0, 2, nullptr,
+                             nullptr, 0),
+          fUpperHalf(table.upperHalf) {}
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+
+private:
+    const uint16_t* fUpperHalf;
+};
+
+class TUnicodeToSingleByteConverter : public TEncodingConverter, public TStreamConverter {
+public:
+    TUnicodeToSingleByteConverter(const SingleByteTable& table, const uint8_t* bytes)
+        : TEncodingConverter(kUcs2Name, table.name, nullptr, nullptr, nullptr, 0, 1, nullptr,
+                             nullptr, 1),
+          fBytes(bytes) {}
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+
+private:
+    const uint8_t* fBytes;
+};
+
+NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
+                                                  uint32_t targetCapacity,
+                                                  const unsigned char* source,
+                                                  uint32_t sourceLength,
+                                                  uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    uint32_t in = 0;
+    uint32_t out = 0;
+    NLS_Status status = NLS_SUCCESS;
+    while (in < sourceLength) {
+        const uint32_t run = widenAsciiRun(source + in, sourceLength - in, target + out,
+                                           targetCapacity - out);
+        in += run;
+        out += 2 * run;
+        if (in == sourceLength) break;
+        if (targetCapacity - out < 2) {
+            status = NLS_OUTPUT_FULL;
+            break;
+        }
+        const unsigned char b = source[in++];
+        storeUnit(target + out, b < 0x80 ? b : fUpperHalf[b - 0x80]);
+        out += 2;
+    }
+    *targetLength = out;
+    *sourceConsumed = in;
+    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
+    return status;
+}
+
+// A high surrogate that ends the input waits for its pair (-1304).
+NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_t* targetLength,
+                                                  uint32_t targetCapacity,
+                                                  const unsigned char* source,
+                                                  uint32_t sourceLength,
+                                                  uint32_t* sourceConsumed) {
+    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed))
+        return NLS_INVALID_PARAMETER;
+    const uint32_t units = sourceLength / 2;
+    uint32_t position = 0;
+    uint32_t out = 0;
+    NLS_Status status = NLS_SUCCESS;
+    while (position < units) {
+        const uint32_t run =
+            narrowAsciiRun(source + 2 * position, units - position, target + out,
+                           targetCapacity - out);
+        position += run;
+        out += run;
+        if (position == units) break;
+        if (out == targetCapacity) {
+            status = NLS_OUTPUT_FULL;
+            break;
+        }
+        const uint16_t unit = loadUnit(source + 2 * position);
+        if (unit < 0x80) {
+            target[out++] = static_cast<unsigned char>(unit);
+            ++position;
+            continue;
+        }
+        if (isHighSurrogate(unit)) {
+            if (position + 1 == units) {
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            if (isLowSurrogate(loadUnit(source + 2 * position + 2))) ++position;
+        }
+        const uint8_t byte = fBytes[unit];
+        target[out++] = byte != 0 ? byte : kQuestionMark;
+        ++position;
+    }
+    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
+    *targetLength = out;
+    *sourceConsumed = 2 * position;
+    if (!appendByteTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
+    return status;
+}
+
+}  // namespace
+
+TEncodingConverter* newSingleByteDecoder(uint32_t index) {
+    if (index >= kSingleByteTableCount) return nullptr;
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) TSingleByteToUnicodeConverter(kSingleByteTables[index]);
+}
+
+TEncodingConverter* newSingleByteEncoder(uint32_t index) {
+    if (index >= kSingleByteTableCount || index >= kMaxTables) return nullptr;
+    const uint8_t* bytes = bytesOfUnits(index);
+    if (bytes == nullptr) return nullptr;
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) TUnicodeToSingleByteConverter(kSingleByteTables[index], bytes);
+}
+
+}  // namespace velta

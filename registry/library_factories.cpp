@@ -1,0 +1,89 @@
+// The factory names of the converters that the shipped registry files
+// register from the library itself: New<Form>ToUnicode and NewUnicodeTo<Form>
+// for the Unicode forms, NewSingleByteToUnicode_<name> and
+// NewUnicodeToSingleByte_<name> for the single-byte encodings.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codecs/library_codecs.h"
+#include "codecs/single_byte_tables.h"
+#include "velta/linker.h"
+
+namespace velta {
+
+namespace {
+
+template <ByteOrder kOrder>
+TEncodingConverter* utf16Decoder() {
+    return newUtf16Decoder(kOrder);
+}
+template <ByteOrder kOrder>
+TEncodingConverter* utf16Encoder() {
+    return newUtf16Encoder(kOrder);
+}
+template <ByteOrder kOrder>
+TEncodingConverter* utf32Decoder() {
+    return newUtf32Decoder(kOrder);
+}
+template <ByteOrder kOrder>
+TEncodingConverter* utf32Encoder() {
+    return newUtf32Encoder(kOrder);
+}
+template <uint32_t kIndex>
+TEncodingConverter* singleByteDecoder() {
+    return newSingleByteDecoder(kIndex);
+}
+template <uint32_t kIndex>
+TEncodingConverter* singleByteEncoder() {
+    return newSingleByteEncoder(kIndex);
+}
+
+// One factory per table index up to a bound the tables must stay within.
+const uint32_t kMaxSingleByteFactories = 64;
+typedef TEncodingConverter* (*Factory)();
+
+template <size_t... kIndex>
+void singleByteFactories(std::index_sequence<kIndex...>, Factory* decoders, Factory* encoders) {
+    ((decoders[kIndex] = &singleByteDecoder<kIndex>), ...);
+    ((encoders[kIndex] = &singleByteEncoder<kIndex>), ...);
+}
+
+}  // namespace
+
+void registerLibraryFactories(TDLLLinker* linker) {
+    struct Named {
+        std::string name;
+        Factory factory;
+    };
+    std::vector<Named> factories = {
+        {"NewUTF16ToUnicode", &utf16Decoder<ByteOrder::kMarked>},
+        {"NewUnicodeToUTF16", &utf16Encoder<ByteOrder::kMarked>},
+        {"NewUTF16BEToUnicode", &utf16Decoder<ByteOrder::kBig>},
+        {"NewUnicodeToUTF16BE", &utf16Encoder<ByteOrder::kBig>},
+        {"NewUTF16LEToUnicode", &utf16Decoder<ByteOrder::kLittle>},
+        {"NewUnicodeToUTF16LE", &utf16Encoder<ByteOrder::kLittle>},
+        {"NewUTF32ToUnicode", &utf32Decoder<ByteOrder::kMarked>},
+        {"NewUnicodeToUTF32", &utf32Encoder<ByteOrder::kMarked>},
+        {"NewUTF32BEToUnicode", &utf32Decoder<ByteOrder::kBig>},
+        {"NewUnicodeToUTF32BE", &utf32Encoder<ByteOrder::kBig>},
+        {"NewUTF32LEToUnicode", &utf32Decoder<ByteOrder::kLittle>},
+        {"NewUnicodeToUTF32LE", &utf32Encoder<ByteOrder::kLittle>},
+    };
+    Factory decoders[kMaxSingleByteFactories];
+    Factory encoders[kMaxSingleByteFactories];
+    singleByteFactories(std::make_index_sequence<kMaxSingleByteFactories>(), decoders, encoders);
+    for (uint32_t i = 0; i < kSingleByteTableCount && i < kMaxSingleByteFactories; ++i) {
+        factories.push_back({std::string("NewSingleByteToUnicode_") + kSingleByteTables[i].name,
+                             decoders[i]});
+        factories.push_back({std::string("NewUnicodeToSingleByte_") + kSingleByteTables[i].name,
+                             encoders[i]});
+    }
+    std::vector<NLS_StaticConverterEntry> rows;
+    for (const Named& named : factories)
+        rows.push_back({"", "", named.name.c_str(), reinterpret_cast<NLS_EntryPoint>(named.factory)});
+    rows.push_back({nullptr, nullptr, nullptr, nullptr});
+    linker->RegisterStaticConverters(reinterpret_cast<char*>(rows.data()));
+}
+
+}  // namespace velta
