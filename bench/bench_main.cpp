@@ -69,17 +69,24 @@ void veltaStream(benchmark::State& state, const char* from, const char* to, Corp
 
 // ICU's converter names for the pivot's byte order and the others.
 const char* icuName(const char* velta) {
-    static const std::map<std::string, const char*> names = {
-        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"}, {"latin1", "ISO-8859-1"},
-        {"x-mac-roman", "macintosh"},    {"UTF-7", "UTF-7"}, {"IMAP-UTF-7", "IMAP-mailbox-name"},
-        {"ISO-10646-UCS-4", "UTF-32LE"}};
+    static const std::map<std::string, const char*> names = {{"ISO-10646-UCS-2", "UTF-16LE"},
+                                                             {"UTF-8", "UTF-8"},
+                                                             {"latin1", "ISO-8859-1"},
+                                                             {"x-mac-roman", "macintosh"},
+                                                             {"UTF-7", "UTF-7"},
+                                                             {"IMAP-UTF-7", "IMAP-mailbox-name"},
+                                                             {"ISO-10646-UCS-4", "UTF-32LE"},
+                                                             {"UTF-16LE", "UTF-16LE"},
+                                                             {"UTF-16BE", "UTF-16BE"},
+                                                             {"windows-1252", "windows-1252"}};
     return names.at(velta);
 }
 
 const char* iconvName(const char* velta) {
     static const std::map<std::string, const char*> names = {
-        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"}, {"latin1", "ISO-8859-1"},
-        {"x-mac-roman", "MACINTOSH"},    {"UTF-7", "UTF-7"}, {"ISO-10646-UCS-4", "UTF-32LE"}};
+        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"},       {"latin1", "ISO-8859-1"},
+        {"x-mac-roman", "MACINTOSH"},    {"UTF-7", "UTF-7"},       {"ISO-10646-UCS-4", "UTF-32LE"},
+        {"UTF-16LE", "UTF-16LE"},        {"UTF-16BE", "UTF-16BE"}, {"windows-1252", "CP1252"}};
     auto found = names.find(velta);
     return found == names.end() ? nullptr : found->second;
 }
@@ -212,6 +219,12 @@ const Pair kPairs[] = {
     {"ISO-10646-UCS-2", "ISO-10646-UCS-4", true},
     {"UTF-8", "x-mac-roman", false},
     {"latin1", "UTF-8", false},
+    {"UTF-16LE", "UTF-8", true},
+    {"UTF-8", "UTF-16LE", true},
+    {"UTF-16BE", "UTF-8", true},
+    {"UTF-8", "UTF-16BE", true},
+    {"windows-1252", "UTF-8", false},
+    {"UTF-8", "windows-1252", false},
 };
 
 void registerConversions() {

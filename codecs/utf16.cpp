@@ -80,7 +80,15 @@ NLS_Status TUTF16ToUnicodeConverter::Convert(unsigned char* target, uint32_t* ta
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     if (!fOrderKnown && sourceLength >= 2) in = readMark(source);
+    const bool machineOrder = fBigEndian == bigEndianHost();
     while (status == NLS_SUCCESS && sourceLength - in >= 2) {
+        if (machineOrder) {
+            const uint32_t run = copyUnitsWithoutSurrogates(source + in, sourceLength - in,
+                                                            target + out, targetCapacity - out);
+            in += run;
+            out += run;
+            if (sourceLength - in < 2) break;
+        }
         uint16_t first = loadUnitOrdered(source + in, fBigEndian);
         uint32_t units = 1;
         if (isHighSurrogate(first)) {
@@ -129,7 +137,15 @@ NLS_Status TUnicodeToUTF16Converter::Convert(unsigned char* target, uint32_t* ta
             fMarkWritten = true;
         }
     }
+    const bool machineOrder = bigEndian == bigEndianHost();
     while (status == NLS_SUCCESS && sourceLength - in >= 2) {
+        if (machineOrder) {
+            const uint32_t run = copyUnitsWithoutSurrogates(source + in, sourceLength - in,
+                                                            target + out, targetCapacity - out);
+            in += run;
+            out += run;
+            if (sourceLength - in < 2) break;
+        }
         uint16_t first = loadUnit(source + in);
         uint32_t units = 1;
         if (isHighSurrogate(first)) {

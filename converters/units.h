@@ -60,6 +60,24 @@ inline bool isSurrogate(uint32_t unit) {
     return unit - 0xD800u < 0x800u;
 }
 
+inline bool bigEndianHost() {
+    const uint16_t probe = 1;
+    unsigned char first;
+    memcpy(&first, &probe, 1);
+    return first == 0;
+}
+
+// Copies the units of a run without surrogates that are already in the
+// machine's order (at most `room` bytes); returns the bytes copied.
+inline uint32_t copyUnitsWithoutSurrogates(const unsigned char* source, uint32_t length,
+                                           unsigned char* target, uint32_t room) {
+    const uint32_t limit = (length < room ? length : room) & ~1u;
+    uint32_t done = 0;
+    while (done < limit && !isSurrogate(loadUnit(source + done))) done += 2;
+    memcpy(target, source, done);
+    return done;
+}
+
 // The byte order of a Unicode form: fixed, or chosen by a byte-order mark at
 // the start of a text (big-endian without one, as RFC 2781 says) and written
 // as a mark and big-endian.
