@@ -223,11 +223,15 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fRemainder(nullptr),
       fConverter(nullptr),
       fInPieces(nullptr),
+      fChain(nullptr),
       fCarrySize(0),
       fCarryCapacity(0),
       fHeldStart(0),
       fHeldSize(0),
       fMayHoldOutput(false),
+      fTextEnded(false),
+      fStreamOffset(0),
+      fReport{0, NLS_NO_SUBSTITUTION, 0},
       fCarry(nullptr) {
     TEncodingRegistry* registry = registryOnFirstNeed();
     if (registry == nullptr) {
@@ -271,6 +275,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
     }
     fStatus = fConverter->GetStatus();
     fInPieces = dynamic_cast<TStreamConverter*>(fConverter);
+    fChain = dynamic_cast<TChainedConverter*>(fConverter);
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -335,8 +340,11 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     uint32_t produced = 0;
     uint32_t consumed = 0;
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
+    if (fChain != nullptr) fChain->SetGiveBackUndelivered(false);
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
     if (consumed > srcLen) consumed = srcLen;
+    collectReport(fStreamOffset);
+    fStreamOffset += consumed;
     if (produced > dstLen) produced = dstLen;
     // A converter that, given the room the overflow protocol promises, neither
     // consumes nor produces can never finish this input: it is incomplete.
@@ -356,6 +364,29 @@ uint32_t EncodingConverter::nextBuffer(unsigned char* dst, uint32_t dstLen) {
     return convert(fRemainder + fRemainderStart, fRemainderSize, dst, dstLen);
 }
 
+// Adds what the converter met in one call; its offsets are from the call's
+// input, which starts `callStart` bytes into the text.
+void EncodingConverter::collectReport(uint64_t callStart) {
+    if (fInPieces == nullptr) return;
+    uint32_t count = 0;
+    int32_t kind = NLS_NO_SUBSTITUTION;
+    int64_t offset = 0;
+    fInPieces->TakeReport(&count, &kind, &offset);
+    fReport.substituted += count;
+    if (fReport.firstKind == NLS_NO_SUBSTITUTION && kind != NLS_NO_SUBSTITUTION) {
+        fReport.firstKind = kind;
+        const int64_t absolute = static_cast<int64_t>(callStart) + offset;
+        fReport.firstOffset = absolute > 0 ? static_cast<uint64_t>(absolute) : 0;
+    }
+}
+
+NLS_Status EncodingConverter::setPolicy(int32_t policy) {
+    if (policy < NLS_POLICY_REPLACE || policy > NLS_POLICY_TRANSLITERATE)
+        return NLS_INVALID_PARAMETER;
+    if (fInPieces != nullptr) fInPieces->SetPolicy(policy);
+    return NLS_SUCCESS;
+}
+
 void EncodingConverter::deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written) {
     uint32_t count = dstLen - *written;
     if (count > fHeldSize) count = fHeldSize;
@@ -373,6 +404,7 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             unsigned char* dst, uint32_t dstLen,
                                                             uint32_t* written) {
     if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
+    if (fChain != nullptr) fChain->SetGiveBackUndelivered(true);
     const uint32_t room = dstLen - *written;
     const bool direct = room >= kHeldCapacity;
     unsigned char* target = direct ? dst + *written : fHeld;
@@ -381,6 +413,8 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
     step.status = fConverter->Convert(target, &step.produced, capacity,
                                       length != 0 ? input : nullptr, length, &step.consumed);
     if (step.consumed > length) step.consumed = length;
+    collectReport(fStreamOffset);
+    fStreamOffset += step.consumed;
     if (step.produced > capacity) step.produced = capacity;
     step.roomToSpare = velta::stoppedWithRoomToSpare(capacity, step.produced);
     if (direct) {
@@ -397,6 +431,7 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
 NLS_Status EncodingConverter::endStream(NLS_Status status) {
     fCarrySize = 0;
     fMayHoldOutput = false;
+    fTextEnded = true;
     fConverter->Reset();
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
     return fStatus = status;
@@ -416,6 +451,11 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
     if (fConverter == nullptr) return fStatus = NLS_NO_CONVERTER;
     if ((src == nullptr && srcLen != 0) || (dst == nullptr && dstLen != 0))
         return fStatus = NLS_INVALID_PARAMETER;
+    if (fTextEnded) {
+        fTextEnded = false;
+        fStreamOffset = 0;
+        fReport = {0, NLS_NO_SUBSTITUTION, 0};
+    }
     deliverHeld(dst, dstLen, written);
     bool drain = fMayHoldOutput || last;
     uint32_t position = 0;
@@ -499,6 +539,9 @@ void EncodingConverter::reset() {
     fCarrySize = 0;
     fHeldSize = 0;
     fMayHoldOutput = false;
+    fTextEnded = false;
+    fStreamOffset = 0;
+    fReport = {0, NLS_NO_SUBSTITUTION, 0};
     if (fConverter != nullptr) fConverter->Reset();
     fStatus = NLS_SUCCESS;
 }

@@ -21,10 +21,21 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fIntermediateCapacity(0),
       fIntermediateStart(0),
       fPendingOutcome(NLS_SUCCESS),
-      fHeldSize(0) {}
+      fHeldSize(0),
+      fRefillCopy(nullptr),
+      fRefillSource(nullptr),
+      fRefillLength(0),
+      fRefillStart(0),
+      fRefillTextBegin(0),
+      fRefillSubstitutions(0),
+      fGiveBack(false),
+      fCount(0),
+      fFirstKind(NLS_NO_SUBSTITUTION),
+      fFirstOffset(0) {}
 
 TChainedConverter::~TChainedConverter() {
     delete[] fIntermediate;
+    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
     if (fFirst != nullptr) fFirst->ReleaseEncodingConverter();
     if (fSecond != nullptr) fSecond->ReleaseEncodingConverter();
 }
@@ -42,6 +53,130 @@ void TChainedConverter::Reset() {
 void TChainedConverter::SetInputEnds(bool ends) {
     TStreamConverter::SetInputEnds(ends);
     if (fFirstInPieces != nullptr) fFirstInPieces->SetInputEnds(ends);
+}
+
+void TChainedConverter::SetPolicy(int32_t policy) {
+    TStreamConverter::SetPolicy(policy);
+    if (fFirstInPieces != nullptr) fFirstInPieces->SetPolicy(policy);
+    if (fSecondInPieces != nullptr) fSecondInPieces->SetPolicy(policy);
+}
+
+void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) {
+    *count = fCount;
+    *firstKind = fFirstKind;
+    *firstOffset = fFirstOffset;
+    fCount = 0;
+    fFirstKind = NLS_NO_SUBSTITUTION;
+    fFirstOffset = 0;
+}
+
+void TChainedConverter::note(uint32_t count, int32_t kind, int64_t offset) {
+    fCount += count;
+    if (fFirstKind == NLS_NO_SUBSTITUTION && kind != NLS_NO_SUBSTITUTION) {
+        fFirstKind = kind;
+        fFirstOffset = offset;
+    }
+}
+
+void TChainedConverter::noteFirstStageReport() {
+    if (fFirstInPieces == nullptr) return;
+    uint32_t count = 0;
+    int32_t kind = NLS_NO_SUBSTITUTION;
+    int64_t offset = 0;
+    fFirstInPieces->TakeReport(&count, &kind, &offset);
+    fRefillSubstitutions += count;
+    note(count, kind, fRefillStart + offset);
+}
+
+// `textStart`: where in the buffer the text the second converter was given
+// began.
+void TChainedConverter::noteSecondStageReport(uint32_t textStart) {
+    if (fSecondInPieces == nullptr) return;
+    uint32_t count = 0;
+    int32_t kind = NLS_NO_SUBSTITUTION;
+    int64_t offset = 0;
+    fSecondInPieces->TakeReport(&count, &kind, &offset);
+    const bool needed = kind != NLS_NO_SUBSTITUTION && fFirstKind == NLS_NO_SUBSTITUTION;
+    note(count, kind, needed ? sourceOffsetOfText(textStart + static_cast<uint32_t>(offset)) : 0);
+}
+
+namespace {
+
+// Converts input again with `converter` until it has made `units` units of
+// text; returns the input bytes that took. Each input byte makes at most one
+// unit, so a window of as many bytes as units are wanted never goes past.
+uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint32_t length,
+                uint32_t units, uint32_t* madeUnits = nullptr) {
+    if (TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(converter))
+        pieces->SetInputEnds(false);
+    enum : uint32_t { kWindow = 2048 };
+    unsigned char scratch[2 * kWindow + 8];
+    uint32_t consumed = 0;
+    uint32_t made = 0;
+    uint32_t grown = 0;
+    while (made < units && consumed < length && grown < 64) {
+        uint32_t window = units - made + grown;
+        if (window > kWindow) window = kWindow;
+        if (window > length - consumed) window = length - consumed;
+        uint32_t produced = 0;
+        uint32_t taken = 0;
+        converter->Convert(scratch, &produced, sizeof scratch, source + consumed, window, &taken);
+        if (taken > window) taken = window;
+        consumed += taken;
+        made += produced / 2;
+        grown = taken == 0 ? grown + 1 : 0;  // a character longer than the window
+    }
+    if (madeUnits != nullptr) *madeUnits = made;
+    return consumed;
+}
+
+}  // namespace
+
+// The offset, in the call's input, of the character that made the text at
+// `bufferOffset`: exact for text of this call's latest refill when the first
+// converter can be copied; else the start of that refill or of the call.
+int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
+    if (fRefillSource == nullptr) return 0;
+    if (fRefillCopy == nullptr || bufferOffset < fRefillTextBegin) return fRefillStart;
+    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
+    TEncodingConverter* copy = pieces != nullptr ? pieces->CloneConverter() : nullptr;
+    if (copy == nullptr) return fRefillStart;
+    const uint32_t bytes =
+        replay(copy, fRefillSource, fRefillLength, (bufferOffset - fRefillTextBegin) / 2);
+    copy->ReleaseEncodingConverter();
+    return static_cast<int64_t>(fRefillStart) + bytes;
+}
+
+// Text of this call's refill that could not go out is given back as input:
+// the first converter becomes its copy, converted again up to the text that
+// went out, and the call reports as consumed only what made that text.
+void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
+    if (fRefillSource == nullptr || fRefillCopy == nullptr || fIntermediateSize == 0) return;
+    const uint32_t delivered =
+        fIntermediateStart > fRefillTextBegin ? fIntermediateStart - fRefillTextBegin : 0;
+    uint32_t made = 0;
+    const uint32_t bytes = replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made);
+    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
+    uint32_t count = 0;
+    int32_t kind = NLS_NO_SUBSTITUTION;
+    int64_t offset = 0;
+    if (pieces != nullptr) {
+        pieces->TakeReport(&count, &kind, &offset);
+        pieces->SetInputEnds(InputEnds());
+    }
+    fCount = fCount - fRefillSubstitutions + count;  // what is given back is met again later
+    fFirst->ReleaseEncodingConverter();
+    fFirst = fRefillCopy;
+    fFirstInPieces = pieces;
+    fRefillCopy = nullptr;
+    *consumed = fRefillStart + bytes;
+    // What stays: a carried cut unit not yet delivered, or the rest of a
+    // character (the low half of a pair) whose first units went out.
+    fIntermediateSize = fIntermediateStart < fRefillTextBegin
+                            ? fRefillTextBegin - fIntermediateStart
+                            : 2 * made - delivered;
+    if (fIntermediateSize == 0) fIntermediateStart = 0;
+    fPendingOutcome = NLS_SUCCESS;
 }
 
 void TChainedConverter::TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
@@ -90,6 +225,12 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
         memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
         fIntermediateStart = 0;
     }
+    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
+    fRefillCopy = fFirstInPieces != nullptr ? fFirstInPieces->CloneConverter() : nullptr;
+    fRefillSource = source;
+    fRefillLength = sourceLength;
+    fRefillTextBegin = fIntermediateSize;
+    fRefillSubstitutions = 0;
     const uint32_t room = fIntermediateCapacity - fIntermediateSize;
     uint32_t produced = 0;
     uint32_t taken = 0;
@@ -99,6 +240,7 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     if (produced > room) produced = room;
     fIntermediateSize += produced;
     *consumed = taken;
+    noteFirstStageReport();
     if (isHardFailure(status))
         fPendingOutcome = status;
     else if (taken + produced == 0 && taken < sourceLength)
@@ -122,6 +264,7 @@ NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapa
     }
     if (fSecondInPieces != nullptr) fSecondInPieces->SetInputEnds(textEnds);
     const uint32_t room = targetCapacity - *written;
+    const uint32_t textStart = fIntermediateStart;
     uint32_t delivered = 0;
     uint32_t produced = 0;
     const NLS_Status status =
@@ -129,6 +272,7 @@ NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapa
                          waitingText(), fIntermediateSize, &delivered);
     if (produced > room) produced = room;
     *written += produced;
+    noteSecondStageReport(textStart);
     consumeWaiting(delivered);
     if (isHardFailure(status)) return status;
     if (fIntermediateSize == 0) return status == NLS_RESULT_TRUNCATED ? status : NLS_SUCCESS;
@@ -144,9 +288,11 @@ NLS_Status TChainedConverter::deliverLastUnit(unsigned char* target, uint32_t ta
                                               uint32_t* written) {
     uint32_t delivered = 0;
     uint32_t produced = 0;
+    const uint32_t textStart = fIntermediateStart;
     const NLS_Status status = fSecond->Convert(fHeld, &produced, kHeldCapacity, waitingText(),
                                                fIntermediateSize, &delivered);
     if (produced > kHeldCapacity) produced = kHeldCapacity;
+    noteSecondStageReport(textStart);
     consumeWaiting(delivered);
     if (isHardFailure(status)) return status;
     if (delivered == 0 && produced == 0) return NLS_SEQUENCE_INCOMPLETE;
@@ -195,6 +341,7 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
             break;
         }
         uint32_t taken = 0;
+        fRefillStart = consumed;
         const NLS_Status status = refill(source + consumed, sourceLength - consumed, &taken);
         consumed += taken;
         if (status != NLS_SUCCESS) {
@@ -202,6 +349,11 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
             break;
         }
     }
+    if (fGiveBack && (result == NLS_RESULT_TRUNCATED || isHardFailure(result)))
+        rollBackUndeliveredText(&consumed);
+    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
+    fRefillCopy = nullptr;
+    fRefillSource = nullptr;
     *targetLength = written;
     *sourceConsumed = consumed;
     return result;

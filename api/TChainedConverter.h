@@ -23,6 +23,12 @@ public:
 
     void Reset() override;
     void SetInputEnds(bool ends) override;
+    void SetPolicy(int32_t policy) override;
+    // Whether text that a call cannot deliver is given back as unconsumed
+    // input (NLS_ConvertStream) or waits in the chain for the next call (the
+    // older stream functions, which consume no input while text waits).
+    void SetGiveBackUndelivered(bool giveBack) { fGiveBack = giveBack; }
+    void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override;
     void TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
                           uint32_t* size) override;
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
@@ -35,6 +41,11 @@ private:
     bool ensureIntermediateCapacity(uint32_t capacity);
     uint32_t intermediateCapacityFor(const unsigned char* source, uint32_t sourceLength);
     NLS_Status refill(const unsigned char* source, uint32_t sourceLength, uint32_t* consumed);
+    void noteFirstStageReport();
+    void noteSecondStageReport(uint32_t textStart);
+    void note(uint32_t count, int32_t kind, int64_t offset);
+    int64_t sourceOffsetOfText(uint32_t bufferOffset);
+    void rollBackUndeliveredText(uint32_t* consumed);
     NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
                        bool textEnds);
     NLS_Status deliverLastUnit(unsigned char* target, uint32_t targetCapacity, uint32_t* written);
@@ -52,6 +63,26 @@ private:
     NLS_Status fPendingOutcome;          // first stage's result, reported once delivered
     uint32_t fHeldSize;                  // one character's output that did not fit
     unsigned char fHeld[kHeldCapacity];  // delivered first, whole, by the next call
+
+    // The latest refill of this call: the first converter as it was before
+    // it (a copy, where the converter can make one), its input and where its
+    // text starts in the buffer. Converting that input again with the copy
+    // tells which input bytes made which text: the offsets of substitutions
+    // the second converter makes, and where to take the input back when
+    // text is left undelivered, so that no text waits from call to call.
+    TEncodingConverter* fRefillCopy;
+    const unsigned char* fRefillSource;
+    uint32_t fRefillLength;
+    uint32_t fRefillStart;  // in the call's input
+    uint32_t fRefillTextBegin;
+    uint32_t fRefillSubstitutions;  // the first converter's, in the latest refill
+
+    bool fGiveBack;
+
+    // Substitutions of this call, for TakeReport.
+    uint32_t fCount;
+    int32_t fFirstKind;
+    int64_t fFirstOffset;
 };
 
 #endif

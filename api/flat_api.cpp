@@ -239,3 +239,57 @@ NLS_Status NLS_ListEncodingNames(NLS_EncodingNameVisitor visitor, void* context)
         return NLS_SUCCESS;
     });
 }
+
+NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t policy) {
+    if (obj == nullptr) return NLS_INVALID_PARAMETER;
+    return obj->setPolicy(policy);
+}
+
+NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report) {
+    if (obj == nullptr || report == nullptr) return NLS_INVALID_PARAMETER;
+    *report = obj->report();
+    return NLS_SUCCESS;
+}
+
+const char* NLS_GetStatusMessage(NLS_Status status) {
+    switch (status) {
+        case NLS_SUCCESS:
+            return "success";
+        case NLS_RESULT_TRUNCATED:
+            return "success, with work left (output full or input left)";
+        case NLS_OUT_OF_MEMORY:
+            return "out of memory";
+        case NLS_NO_SOURCE_CONVERTER:
+            return "the converter from the source encoding cannot be made";
+        case NLS_NO_TARGET_CONVERTER:
+            return "the converter to the target encoding cannot be made";
+        case NLS_INVALID_PARAMETER:
+            return "invalid argument";
+        case NLS_TABLE_NOT_LOADED:
+            return "a mapping table could not be loaded";
+        case NLS_NO_CONVERTER:
+            return "no converter";
+        case NLS_ENUMERATION_NOT_MADE:
+            return "the enumeration could not be made";
+        case NLS_NOT_DETECTED:
+            return "no encoding detected";
+        case NLS_NOT_INITIALIZED:
+            return "the library is not initialized";
+        case NLS_LIBRARY_NOT_LOADED:
+            return "a converter library could not be loaded";
+        case NLS_CONVERTER_NOT_FOUND:
+            return "no conversion between these encodings";
+        case NLS_INVALID_INPUT:
+            return "invalid input";
+        case NLS_OUTPUT_FULL:
+            return "output buffer full";
+        case NLS_SEQUENCE_INCOMPLETE:
+            return "incomplete character at the end of the input";
+        case NLS_UNMAPPABLE:
+            return "a character the target encoding cannot represent";
+        case NLS_ENTRY_POINT_NOT_FOUND:
+            return "a converter factory was not found";
+        default:
+            return "unknown status";
+    }
+}

@@ -29,8 +29,8 @@ const Base64Alphabet& modifiedUtf7Alphabet() {
     return alphabet;
 }
 
-NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderState& state,
-                          unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
+                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                           const unsigned char* source, uint32_t sourceLength,
                           uint32_t* sourceConsumed) {
     NLS_Status status = NLS_SUCCESS;
@@ -38,7 +38,8 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderSta
     uint32_t out = 0;
     for (;;) {
         if (in == sourceLength) {
-            if (inputEnds && state.shifted && !endRunIsValid(state, false))
+            if (converter.InputEnds() && state.shifted && !endRunIsValid(state, false) &&
+                converter.Substitute(NLS_MALFORMED_INPUT, in) != NLS_POLICY_SKIP)
                 status = NLS_INVALID_INPUT;
             break;
         }
@@ -70,7 +71,11 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderSta
                     status = NLS_OUTPUT_FULL;
                     break;
                 }
-                if (!endRunIsValid(state, literalShift)) status = NLS_INVALID_INPUT;
+                if (!endRunIsValid(state, literalShift)) {
+                    const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
+                    if (policy != NLS_POLICY_SKIP) status = NLS_INVALID_INPUT;
+                    if (policy == NLS_POLICY_STOP) break;
+                }
                 if (literalShift) {
                     storeUnit(target + out, form.shift);
                     out += 2;
@@ -78,7 +83,11 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderSta
                 ++in;
                 continue;
             }
-            if (!endRunIsValid(state, false)) status = NLS_INVALID_INPUT;
+            if (!endRunIsValid(state, false)) {
+                const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
+                if (policy != NLS_POLICY_SKIP) status = NLS_INVALID_INPUT;
+                if (policy == NLS_POLICY_STOP) break;
+            }
         }
         if (c == form.shift) {
             state.shifted = true;
@@ -91,7 +100,18 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderSta
             status = NLS_OUTPUT_FULL;
             break;
         }
-        if (c > 0x7F) status = NLS_INVALID_INPUT;
+        if (c > 0x7F) {
+            const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                ++in;
+                continue;
+            }
+            status = NLS_INVALID_INPUT;
+        }
         storeUnit(target + out, c);
         out += 2;
         ++in;

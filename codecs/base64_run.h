@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 #include "converters/units.h"
-#include "velta/nls.h"
+#include "velta/converter.h"
 
 namespace velta {
 
@@ -174,9 +174,10 @@ struct Utf7Form {
 // `state` between calls (the Convert contract of the converters): a byte is
 // consumed only once everything it yields is stored, so the consumed count
 // and the kept state resume exactly. The end of the input ends any run when
-// `inputEnds`; otherwise the run goes on in the next call.
-NLS_Status decodeUtf7Text(const Utf7Form& form, bool inputEnds, Base64DecoderState& state,
-                          unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+// the converter's input ends there; otherwise the run goes on in the next
+// call. Invalid runs and bytes above 0x7F are met by the converter's policy.
+NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
+                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                           const unsigned char* source, uint32_t sourceLength,
                           uint32_t* sourceConsumed);
 

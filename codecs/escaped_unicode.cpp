@@ -17,6 +17,7 @@ const uint32_t kEscapeLength = 6;  // "\uXXXX"
 
 class TEUCSToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TEUCSToUnicodeConverter()
         : TEncodingConverter(kEscapedName, kUcs2Name, nullptr, nullptr, nullptr, 0, 2, nullptr,
                              nullptr, 0) {

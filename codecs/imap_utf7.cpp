@@ -24,6 +24,7 @@ inline bool mustShift(uint16_t unit) {
 
 class TModifiedUTF7ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TModifiedUTF7ToUnicodeConverter()
         : TEncodingConverter(kImapName, kUcs2Name, nullptr, nullptr, nullptr, kImapCsid, 6, nullptr,
                              nullptr, 0) {
@@ -73,7 +74,7 @@ NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target, uint3
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, InputEnds(), fState, target,
+    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, *this, fState, target,
                           targetLength, targetCapacity, source, sourceLength, sourceConsumed);
 }
 

@@ -3,12 +3,15 @@
 // 0x00-0x7F, 128 characters from a table in bytes 0x80-0xFF. A byte without a
 // character is malformed: U+FFFD. A character without a byte, a surrogate
 // pair counted as one, becomes "?". No state is kept between calls.
+#include <string.h>
+
 #include <atomic>
 #include <new>
 
 #include "codecs/ascii_runs.h"
 #include "codecs/library_codecs.h"
 #include "codecs/single_byte_tables.h"
+#include "codecs/transliteration.h"
 #include "converters/units.h"
 
 namespace velta {
@@ -16,7 +19,6 @@ namespace velta {
 namespace {
 
 const char kUcs2Name[] = NLS_UCS2_NAME;
-const unsigned char kQuestionMark = '?';
 const uint32_t kMaxTables = 64;
 
 // Unit to byte, one table per encoding, built when first needed and kept for
@@ -41,6 +43,7 @@ const uint8_t* bytesOfUnits(uint32_t index) {
 
 class TSingleByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
         : TEncodingConverter(table.name, kUcs2Name, nullptr, nullptr, nullptr, 0, 2, nullptr,
                              nullptr, 0),
@@ -88,9 +91,22 @@ NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_
             status = NLS_OUTPUT_FULL;
             break;
         }
-        const unsigned char b = source[in++];
-        storeUnit(target + out, b < 0x80 ? b : fUpperHalf[b - 0x80]);
+        const unsigned char b = source[in];
+        const uint16_t unit = b < 0x80 ? b : fUpperHalf[b - 0x80];
+        if (unit == 0xFFFD) {
+            const int32_t policy = Substitute(NLS_MALFORMED_INPUT, in);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                ++in;
+                continue;
+            }
+        }
+        storeUnit(target + out, unit);
         out += 2;
+        ++in;
     }
     *targetLength = out;
     *sourceConsumed = in;
@@ -128,16 +144,36 @@ NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_
             ++position;
             continue;
         }
+        uint32_t taken = 1;
         if (isHighSurrogate(unit)) {
             if (position + 1 == units) {
                 status = NLS_SEQUENCE_INCOMPLETE;
                 break;
             }
-            if (isLowSurrogate(loadUnit(source + 2 * position + 2))) ++position;
+            if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
         }
         const uint8_t byte = fBytes[unit];
-        target[out++] = byte != 0 ? byte : kQuestionMark;
-        ++position;
+        if (byte == 0) {
+            const char* substitute = substituteFor(Policy(), taken == 1 ? unit : 0xFFFD);
+            const uint32_t length = static_cast<uint32_t>(strlen(substitute));
+            if (WritesSubstitute() && targetCapacity - out < length) {
+                status = NLS_OUTPUT_FULL;
+                break;
+            }
+            const int32_t policy = Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * position);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_UNMAPPABLE;
+                break;
+            }
+            if (policy != NLS_POLICY_SKIP) {
+                memcpy(target + out, substitute, length);
+                out += length;
+            }
+            position += taken;
+            continue;
+        }
+        target[out++] = byte;
+        position += taken;
     }
     if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
     *targetLength = out;

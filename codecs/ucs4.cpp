@@ -16,6 +16,7 @@ const unsigned short kUcs4Csid = 801;
 
 class TUCS4ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TUCS4ToUnicodeConverter()
         : TEncodingConverter(kUcs4Name, kUcs2Name, nullptr, nullptr, nullptr, kUcs4Csid, 2, nullptr,
                              nullptr, 0) {
@@ -52,10 +53,23 @@ NLS_Status TUCS4ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     const uint32_t units = sourceLength / 4;
     uint32_t count = 0;
     uint32_t out = 0;
+    NLS_Status status = NLS_SUCCESS;
     while (count < units) {
         uint32_t value = loadUnit32(source + 4 * count);
         const uint32_t room = targetCapacity - out;
-        if (value > 0x10FFFF) value = 0xFFFD;
+        if (value > 0x10FFFF) {
+            if (room <= 2 && WritesSubstitute()) break;
+            const int32_t policy = Substitute(NLS_MALFORMED_INPUT, 4 * count);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                ++count;
+                continue;
+            }
+            value = 0xFFFD;
+        }
         if (value <= 0xFFFF) {
             if (room <= 2) break;
             storeUnit(target + out, static_cast<uint16_t>(value));
@@ -72,6 +86,7 @@ NLS_Status TUCS4ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     *targetLength = out;
     *sourceConsumed = 4 * count;
     appendUnitTerminator(target, out, targetCapacity);
+    if (status != NLS_SUCCESS) return status;
     return 4 * count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
 }
 

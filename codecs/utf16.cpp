@@ -23,6 +23,7 @@ const char* nameOf(ByteOrder order) {
 
 class TUTF16ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     explicit TUTF16ToUnicodeConverter(ByteOrder order)
         : TEncodingConverter(nameOf(order), kUcs2Name, nullptr, nullptr, nullptr, 0, 1, nullptr,
                              nullptr, 0),
@@ -98,7 +99,19 @@ NLS_Status TUTF16ToUnicodeConverter::Convert(unsigned char* target, uint32_t* ta
             }
             if (isLowSurrogate(loadUnitOrdered(source + in + 2, fBigEndian))) units = 2;
         }
-        if (units == 1 && isSurrogate(first)) first = kReplacement;
+        if (units == 1 && isSurrogate(first)) {
+            const int32_t policy =
+                SubstituteIfRoom(NLS_MALFORMED_INPUT, in, targetCapacity - out >= 2);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                in += 2;
+                continue;
+            }
+            first = kReplacement;
+        }
         if (targetCapacity - out < 2 * units) {
             status = NLS_OUTPUT_FULL;
             break;
@@ -155,7 +168,19 @@ NLS_Status TUnicodeToUTF16Converter::Convert(unsigned char* target, uint32_t* ta
             }
             if (isLowSurrogate(loadUnit(source + in + 2))) units = 2;
         }
-        if (units == 1 && isSurrogate(first)) first = kReplacement;
+        if (units == 1 && isSurrogate(first)) {
+            const int32_t policy =
+                SubstituteIfRoom(NLS_MALFORMED_INPUT, in, targetCapacity - out >= 2);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                in += 2;
+                continue;
+            }
+            first = kReplacement;
+        }
         if (targetCapacity - out < 2 * units) {
             status = NLS_OUTPUT_FULL;
             break;

@@ -23,6 +23,7 @@ const char* nameOf(ByteOrder order) {
 
 class TUTF32ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     explicit TUTF32ToUnicodeConverter(ByteOrder order)
         : TEncodingConverter(nameOf(order), kUcs2Name, nullptr, nullptr, nullptr, 0, 1, nullptr,
                              nullptr, 0),
@@ -75,9 +76,21 @@ NLS_Status TUTF32ToUnicodeConverter::Convert(unsigned char* target, uint32_t* ta
         fBigEndian = loadUnit32Ordered(source, false) != 0xFEFF;
         if (loadUnit32Ordered(source, fBigEndian) == 0xFEFF) in = 4;
     }
-    while (sourceLength - in >= 4) {
+    while (status == NLS_SUCCESS && sourceLength - in >= 4) {
         uint32_t value = loadUnit32Ordered(source + in, fBigEndian);
-        if (value > 0x10FFFF || isSurrogate(value)) value = kReplacement;
+        if (value > 0x10FFFF || isSurrogate(value)) {
+            const int32_t policy =
+                SubstituteIfRoom(NLS_MALFORMED_INPUT, in, targetCapacity - out >= 2);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                in += 4;
+                continue;
+            }
+            value = kReplacement;
+        }
         const uint32_t units = value > 0xFFFF ? 2 : 1;
         if (targetCapacity - out < 2 * units) {
             status = NLS_OUTPUT_FULL;
@@ -136,7 +149,19 @@ NLS_Status TUnicodeToUTF32Converter::Convert(unsigned char* target, uint32_t* ta
                 taken = 4;
             }
         }
-        if (taken == 2 && isSurrogate(value)) value = kReplacement;
+        if (taken == 2 && isSurrogate(value)) {
+            const int32_t policy =
+                SubstituteIfRoom(NLS_MALFORMED_INPUT, in, targetCapacity - out >= 4);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                in += 2;
+                continue;
+            }
+            value = kReplacement;
+        }
         if (targetCapacity - out < 4) {
             status = NLS_OUTPUT_FULL;
             break;

@@ -49,6 +49,7 @@ inline bool mustShift(const MustShiftTable& table, uint16_t unit) {
 
 class TUTF7ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TUTF7ToUnicodeConverter()
         : TEncodingConverter(kUtf7Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf7DecoderCsid, 2,
                              nullptr, nullptr, 0) {
@@ -97,7 +98,7 @@ NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, InputEnds(), fState, target,
+    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, *this, fState, target,
                           targetLength, targetCapacity, source, sourceLength, sourceConsumed);
 }
 

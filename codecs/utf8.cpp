@@ -126,8 +126,7 @@ inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t l
             if (!wellFormed) break;
             uint32_t value = ((s[in] & 0x07u) << 18) | ((s[in + 1] & 0x3Fu) << 12) |
                              ((s[in + 2] & 0x3Fu) << 6) | (s[in + 3] & 0x3Fu);
-            if (value < 0x10000) break;
-            if (value > 0x10FFFF) value = kReplacement;
+            if (value < 0x10000 || value > 0x10FFFF) break;  // the general form below
             if (value <= 0xFFFF) {
                 storeUnit(target + out, static_cast<uint16_t>(value));
                 out += 2;
@@ -212,6 +211,7 @@ inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t u
 
 class TUTF8ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TUTF8ToUnicodeConverter()
         : TEncodingConverter(kUtf8Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf8Csid, 2, nullptr,
                              nullptr, 0) {
@@ -294,6 +294,7 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
         const uint32_t trailing = lead < 0xC0 || lead >= 0xFE ? 0 : trailingCount(lead);
         uint32_t length = trailing + 1;
         uint32_t value = trailing == 0 ? kReplacement : lead;
+        bool malformed = trailing == 0;
         for (uint32_t i = 1; i <= trailing; ++i) {
             if (in + i >= sourceLength) {
                 status = NLS_SEQUENCE_INCOMPLETE;
@@ -302,6 +303,7 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
             const unsigned char next = source[in + i];
             if (!isContinuation(next)) {
                 value = kReplacement;
+                malformed = true;
                 length = i;
                 break;
             }
@@ -310,9 +312,18 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
         if (status != NLS_SUCCESS) break;
         if (trailing != 0 && length == trailing + 1) {
             value -= kOffsets[trailing];
-            if (isOverlong(value, trailing, source + in)) value = kReplacement;
+            malformed = isOverlong(value, trailing, source + in) || value > 0x10FFFF;
+            if (malformed) value = kReplacement;
         }
-        if (value > 0x10FFFF) value = kReplacement;
+        if (malformed && !WritesSubstitute()) {
+            if (Substitute(NLS_MALFORMED_INPUT, in) == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            in += length;
+            continue;
+        }
+        if (malformed && room >= 2) Substitute(NLS_MALFORMED_INPUT, in);
         if (value <= 0xFFFF) {
             if (room < 2) {
                 status = NLS_OUTPUT_FULL;

@@ -57,6 +57,24 @@ TEncodingConverter::~TEncodingConverter() = default;
 
 TStreamConverter::~TStreamConverter() = default;
 
+void TStreamConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) {
+    *count = fCount;
+    *firstKind = fFirstKind;
+    *firstOffset = fFirstOffset;
+    fCount = 0;
+    fFirstKind = NLS_NO_SUBSTITUTION;
+    fFirstOffset = 0;
+}
+
+int32_t TStreamConverter::Substitute(int32_t kind, int64_t offset) {
+    if (fFirstKind == NLS_NO_SUBSTITUTION) {
+        fFirstKind = kind;
+        fFirstOffset = offset;
+    }
+    if (fPolicy != NLS_POLICY_STOP) ++fCount;
+    return fPolicy;
+}
+
 TTableConverter::~TTableConverter() = default;
 
 void TEncodingConverter::Reset() {}

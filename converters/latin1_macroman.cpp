@@ -1,7 +1,10 @@
 // ISO-8859-1 (a direct byte-to-unit copy) and Mac OS Roman (the table-driven
 // engines over the MACROMAN.UT and MACROMAN.UF resources).
+#include <string.h>
+
 #include <new>
 
+#include "codecs/transliteration.h"
 #include "converters/mapping_tables.h"
 #include "converters/units.h"
 #include "velta/factories.h"
@@ -18,6 +21,7 @@ enum : unsigned short { kLatin1Csid = 2, kMacRomanCsid = 6, kMacRomanTableId = 6
 
 class TLatin1Converter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     using TEncodingConverter::TEncodingConverter;
     ~TLatin1Converter() override = default;
 
@@ -63,20 +67,33 @@ NLS_Status TLatin1Converter::ConvertFromUnicode(unsigned char* target, uint32_t*
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (position < units && out < roomForBytes) {
-        const uint16_t unit = loadUnit(source + 2 * position++);
+        const uint16_t unit = loadUnit(source + 2 * position);
         if (unit <= 0xFF) {
             target[out++] = static_cast<unsigned char>(unit);
+            ++position;
             continue;
         }
+        uint32_t taken = 1;
         if (isHighSurrogate(unit)) {
-            if (position == units) {
-                --position;
+            if (position + 1 == units) {
                 status = NLS_SEQUENCE_INCOMPLETE;
                 break;
             }
-            if (isLowSurrogate(loadUnit(source + 2 * position))) ++position;
+            if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
         }
-        target[out++] = 0x3F;
+        const char* substitute = substituteFor(Policy(), taken == 1 ? unit : 0xFFFD);
+        const uint32_t length = static_cast<uint32_t>(strlen(substitute));
+        if (WritesSubstitute() && roomForBytes - out < length) break;  // waits for room
+        const int32_t policy = Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * position);
+        if (policy == NLS_POLICY_STOP) {
+            status = NLS_UNMAPPABLE;
+            break;
+        }
+        if (policy != NLS_POLICY_SKIP) {
+            memcpy(target + out, substitute, length);
+            out += length;
+        }
+        position += taken;
     }
     if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
     if (!appendByteTerminator(target, out, targetCapacity)) status = NLS_RESULT_TRUNCATED;

@@ -3,6 +3,7 @@
 // order for every character. Neither keeps state between calls.
 #include <string.h>
 
+#include "codecs/transliteration.h"
 #include "converters/mapping_tables.h"
 #include "converters/units.h"
 #include "velta/converter.h"
@@ -216,15 +217,20 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         sourceConsumed == nullptr || targetCapacity == 0 || sourceLength == 0)
         return NLS_INVALID_PARAMETER;
     const uTableSet& set = fToUCS2Tables;
+    TStreamConverter* reporter = dynamic_cast<TStreamConverter*>(this);
     uint32_t p = 0;
     uint32_t written = 0;
+    NLS_Status status = NLS_SUCCESS;
     if (const uint16_t* units = singleByteTable(set, fTableCount, fModule)) {
-        // One single-byte table over every first byte: each byte is one unit.
+        // One single-byte table over every first byte: each byte is one unit;
+        // an unmapped one goes to the loop below, which reports it.
         const uint32_t room = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
         const uint32_t count = sourceLength < room ? sourceLength : room;
         for (; p < count; ++p) {
             const unsigned char b = source[p];
-            storeUnit(target + 2 * p, b < 0x20 ? b : units[b]);
+            const uint16_t unit = b < 0x20 ? b : units[b];
+            if (unit == kNoMapping && reporter != nullptr) break;
+            storeUnit(target + 2 * p, unit);
         }
         written = 2 * p;
     }
@@ -248,11 +254,22 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
                 }
             }
         }
+        if (unit == kNoMapping && reporter != nullptr) {
+            const int32_t policy = reporter->Substitute(NLS_MALFORMED_INPUT, p);
+            if (policy == NLS_POLICY_STOP) {
+                status = NLS_INVALID_INPUT;
+                break;
+            }
+            if (policy == NLS_POLICY_SKIP) {
+                p += length;
+                continue;
+            }
+        }
         storeUnit(target + written, unit);
         written += 2;
         p += length;
     }
-    NLS_Status status = p == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    if (status == NLS_SUCCESS && p != sourceLength) status = NLS_RESULT_TRUNCATED;
     if (!appendUnitTerminator(target, written, targetCapacity)) status = NLS_RESULT_TRUNCATED;
     *targetLength = written;
     *sourceConsumed = p;
@@ -270,17 +287,20 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
     const uTableSet& set = fFromUCS2Tables;
+    TStreamConverter* reporter = dynamic_cast<TStreamConverter*>(this);
     const uint32_t units = sourceLength / 2;
     uint32_t i = 0;
     uint32_t written = 0;
     if (const uint16_t* codes = singleByteTable(set, fTableCount, fModule)) {
-        // One single-byte table: each unit is one byte, mapped or replaced.
+        // One single-byte table: each unit is one byte, mapped or replaced;
+        // with a reporter, the loop below replaces.
         const uint32_t room = targetCapacity >= 1 ? targetCapacity - 1 : 0;
         const uint32_t count = units < room ? units : room;
         for (; i < count; ++i) {
             const uint16_t x = loadUnit(source + 2 * i);
             if (isHighSurrogate(x)) break;  // a character of two units
             const uint16_t code = codes[x];
+            if (code == kNoMapping && x > 0x20 && reporter != nullptr) break;
             target[i] = code != kNoMapping
                             ? static_cast<unsigned char>(code)
                             : (x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark);
@@ -296,7 +316,14 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
                 break;
             }
             if (isLowSurrogate(loadUnit(source + 2 * i + 2))) {
-                target[written++] = kQuestionMark;
+                const int32_t policy =
+                    reporter != nullptr ? reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i)
+                                        : NLS_POLICY_REPLACE;
+                if (policy == NLS_POLICY_STOP) {
+                    status = NLS_UNMAPPABLE;
+                    break;
+                }
+                if (policy == NLS_POLICY_REPLACE) target[written++] = kQuestionMark;
                 i += 2;
                 continue;
             }
@@ -315,6 +342,23 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         }
         const uint32_t room = targetCapacity - written;
         if (mapped && count >= room) break;  // the character waits for a larger output
+        if ((!mapped && x > 0x20) || (mapped && count == 0)) {
+            const int32_t policy = reporter != nullptr ? reporter->Policy() : NLS_POLICY_REPLACE;
+            const char* substitute = velta::substituteFor(policy, x);
+            const uint32_t length = static_cast<uint32_t>(strlen(substitute));
+            if (policy != NLS_POLICY_STOP && policy != NLS_POLICY_SKIP && length >= room) break;
+            if (reporter != nullptr &&
+                reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i) == NLS_POLICY_STOP) {
+                status = NLS_UNMAPPABLE;
+                break;
+            }
+            if (policy != NLS_POLICY_SKIP) {
+                memcpy(target + written, substitute, length);
+                written += length;
+            }
+            ++i;
+            continue;
+        }
         if (!mapped) {
             target[written++] = x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark;
         } else if (count == 0) {

@@ -151,6 +151,7 @@ uint32_t completeEucJp(const unsigned char* s, uint32_t n) {
 // The table engine, holding back a character cut by the end of the input.
 class TMultiByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set,
                                  CompleteLength complete)
         : TEncodingConverter(from, kUcs2Name, set, nullptr, nullptr, set->csid, 2, gResourceMap,
@@ -195,6 +196,7 @@ const unsigned char kEscape = 0x1B;
 
 class TISO2022JPToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TISO2022JPToUnicodeConverter()
         : TEncodingConverter(kIso2022JpName, kUcs2Name, &kIso2022JpSet, nullptr, nullptr,
                              kIso2022JpCsid, 2, gResourceMap, tableModule(), 0) {}
@@ -234,7 +236,6 @@ public:
                 unit = b;  // controls and space stand for themselves in every mode
             } else if (b >= 0x80) {
                 unit = 0xFFFD;
-                status = NLS_INVALID_INPUT;
             } else if (fMode == kJis0208 || fMode == kJis0212) {
                 if (sourceLength - in < 2) {
                     status = status == NLS_SUCCESS ? NLS_SEQUENCE_INCOMPLETE : status;
@@ -250,6 +251,19 @@ public:
                 unit = b == 0x5C ? 0x00A5 : 0x203E;
             } else {
                 unit = b;
+            }
+            if (unit == 0xFFFD) {
+                const int32_t policy =
+                    SubstituteIfRoom(NLS_MALFORMED_INPUT, in, targetCapacity - out >= 2);
+                if (policy == NLS_POLICY_STOP) {
+                    status = NLS_INVALID_INPUT;
+                    break;
+                }
+                if (policy == NLS_POLICY_SKIP) {
+                    in += length;
+                    continue;
+                }
+                if (b >= 0x80) status = NLS_INVALID_INPUT;
             }
             if (targetCapacity - out < 2) {
                 if (status == NLS_SEQUENCE_INCOMPLETE) status = NLS_SUCCESS;
@@ -308,6 +322,7 @@ public:
             for (; position < units && fPendingCount == 0; ++position) {
                 uint16_t unit;
                 memcpy(&unit, source + 2 * position, 2);
+                uint32_t taken = 1;
                 if (isHighSurrogate(unit)) {
                     if (position + 1 == units) {
                         status = NLS_SEQUENCE_INCOMPLETE;
@@ -315,12 +330,18 @@ public:
                     }
                     uint16_t next;
                     memcpy(&next, source + 2 * position + 2, 2);
-                    if (isLowSurrogate(next)) {
-                        ++position;
-                        unit = 0xFFFD;
-                    }
+                    if (isLowSurrogate(next)) taken = 2;
                 }
-                encode(unit);
+                if (taken == 1 && encode(unit)) continue;
+                const int32_t policy = Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * position);
+                if (policy == NLS_POLICY_STOP) {
+                    status = NLS_UNMAPPABLE;
+                    break;
+                }
+                position += taken - 1;
+                if (policy == NLS_POLICY_SKIP) continue;
+                switchTo(kAscii);
+                put('?');
             }
             if (position == units && InputEnds()) switchTo(kAscii);
         }
@@ -335,28 +356,26 @@ public:
 private:
     // JIS X 0201 Roman holds ASCII but for "\\" and "~", whose bytes there
     // are YEN SIGN and OVERLINE: those two switch back to ASCII, and so does
-    // the end of a line, which RFC 1468 wants in ASCII.
-    void encode(uint16_t unit) {
+    // the end of a line, which RFC 1468 wants in ASCII. False, with nothing
+    // written, for a unit no set holds.
+    bool encode(uint16_t unit) {
         if (unit < 0x80) {
             if (fMode != kRoman || unit == 0x5C || unit == 0x7E || unit == '\n' || unit == '\r')
                 switchTo(kAscii);
             put(static_cast<unsigned char>(unit));
-            return;
+            return true;
         }
         if (unit == 0x00A5 || unit == 0x203E) {
             switchTo(kRoman);
             put(unit == 0x00A5 ? 0x5C : 0x7E);
-            return;
+            return true;
         }
         uint16_t code;
-        if (LookupCode(fFromUCS2Tables.tables[0], unit, &code) && code != 0xFFFD) {
-            switchTo(kJis0208);
-            put(static_cast<unsigned char>(code >> 8));
-            put(static_cast<unsigned char>(code));
-            return;
-        }
-        switchTo(kAscii);
-        put('?');
+        if (!LookupCode(fFromUCS2Tables.tables[0], unit, &code) || code == 0xFFFD) return false;
+        switchTo(kJis0208);
+        put(static_cast<unsigned char>(code >> 8));
+        put(static_cast<unsigned char>(code));
+        return true;
     }
 
     void switchTo(Mode mode) {

@@ -70,6 +70,14 @@ ENCODINGS = {
     'x-mac-cyrillic': ('x-mac-cyrillic', 'mac_cyrillic', ['MACCYRILLIC']),
     'IBM437': (None, 'cp437', ['CP437', '437', 'CSPC8CODEPAGE437']),
     'IBM850': (None, 'cp850', ['CP850', '850', 'CSPC850MULTILINGUAL']),
+    'US-ASCII': (None, 'ascii', []),
+}
+
+# Names the library gives ISO_8859-1:1987 before it reads a file, which these
+# records take over: ASCII means ASCII (bytes above 0x7F are malformed).
+TAKEN_OVER = {
+    'US-ASCII': ['US-ASCII', 'ascii', 'ansi_x3.4-1968', 'ansi_x3.4-1986', 'iso-ir-6',
+                 'iso_646.irv:1991', 'iso646-us', 'us', 'ibm367', 'cp367', 'csascii'],
 }
 
 # Standard labels whose iconv meaning this library keeps (see above).
@@ -190,6 +198,7 @@ def main():
         else:
             table, source, standard = python, 'Python\'s %s codec' % codec, []
         assert all(bytes([b]).decode(codec, 'replace') == chr(b) for b in range(0x80))
+        # (The generated records follow the built-in ones, so they win.)
         differences = ['0x%02X %s here, %s in Python' % (
             b, 'U+%04X' % table[b] if table[b] is not None else 'nothing',
             'U+%04X' % python[b] if python[b] is not None else 'nothing')
@@ -198,6 +207,8 @@ def main():
         records.append('%s %s %s NewSingleByteToUnicode_%s #\n' % (name, UCS2, LIBRARY, name))
         records.append('%s %s %s NewUnicodeToSingleByte_%s #\n' % (UCS2, name, LIBRARY, name))
         add_names(name, [name] + standard + iconv_names)
+        for alias in TAKEN_OVER.get(name, []):
+            aliases.append('%s %s\n' % (alias, name))
 
     replace_section(os.path.join(ROOT, 'data', 'conv30', 'encreg.txt'), records)
     replace_section(os.path.join(ROOT, 'data', 'conv30', 'aliasreg.txt'), aliases)

@@ -17,6 +17,8 @@
 
 #include <stdint.h>
 
+#include <new>
+
 #include "velta/nls.h"
 
 // One mapping table: 16-bit units, N cells, format array, cells, data.
@@ -171,6 +173,8 @@ protected:
 //    or a byte whose form depends on what follows stays open for the next
 //    call. SetInputEnds(true), the initial state, ends the text at the end of
 //    every call's input.
+//  - meets malformed input and characters its target lacks by its policy
+//    (NLS_POLICY_REPLACE, _STOP, _SKIP: see Substitute) and reports them.
 class VELTA_EXPORT TStreamConverter {
 public:
     TStreamConverter() = default;
@@ -180,15 +184,61 @@ public:
     virtual void SetInputEnds(bool ends) { fInputEnds = ends; }
     bool InputEnds() const { return fInputEnds; }
 
+    virtual void SetPolicy(int32_t policy) { fPolicy = policy; }
+    int32_t Policy() const { return fPolicy; }
+    // The substitutions since the last call of TakeReport: how many were
+    // replaced or skipped, and the kind (NLS_MALFORMED_INPUT or
+    // NLS_UNMAPPABLE_CHARACTER, 0 for none) and offset of the first one met,
+    // in bytes from the start of the input of the Convert call that met it.
+    virtual void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset);
+    // A converter in the same state, to convert the same input again; null
+    // where the converter cannot make one.
+    virtual TEncodingConverter* CloneConverter() const { return nullptr; }
+
+    // Called at a malformed sequence or an unmappable character `offset`
+    // bytes into the call's input; returns the policy to apply to it:
+    // NLS_POLICY_REPLACE (write the substitute), NLS_POLICY_SKIP (write
+    // nothing) or NLS_POLICY_STOP (consume nothing more, and end the call
+    // with NLS_INVALID_INPUT or NLS_UNMAPPABLE).
+    int32_t Substitute(int32_t kind, int64_t offset);
+    // The same for a converter whose output may lack room for the
+    // substitute: kNoRoom (nothing counted: stop before it, output full)
+    // when the policy is to replace and `room` is false.
+    enum { kNoRoom = -1 };
+    int32_t SubstituteIfRoom(int32_t kind, int64_t offset, bool room) {
+        return WritesSubstitute() && !room ? static_cast<int32_t>(kNoRoom)
+                                           : Substitute(kind, offset);
+    }
+    // Whether the policy writes something in place of what it meets.
+    bool WritesSubstitute() const {
+        return fPolicy != NLS_POLICY_STOP && fPolicy != NLS_POLICY_SKIP;
+    }
+
 private:
     bool fInputEnds = true;
+    int32_t fPolicy = 0;
+    uint32_t fCount = 0;
+    int32_t fFirstKind = 0;
+    int64_t fFirstOffset = 0;
 };
+
+// CloneConverter for a converter whose copy is its state.
+template <typename Converter>
+TEncodingConverter* CloneByCopy(const Converter& converter) {
+    return new (std::nothrow) Converter(converter);
+}
+
+// The status that a stream converter under NLS_POLICY_STOP gives for kind.
+inline NLS_Status StatusOfSubstitution(int32_t kind) {
+    return kind == NLS_UNMAPPABLE_CHARACTER ? NLS_UNMAPPABLE : NLS_INVALID_INPUT;
+}
 
 // A converter of the table engines that takes a text in pieces.
 class VELTA_EXPORT TTableConverter : public TEncodingConverter, public TStreamConverter {
 public:
     using TEncodingConverter::TEncodingConverter;
     ~TTableConverter() override;
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 };
 
 typedef TEncodingConverter* (*NLS_ConverterFactory)();

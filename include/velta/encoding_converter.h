@@ -11,6 +11,7 @@
 class TEncodingConverter;
 class TEncodingRegistry;
 class TStreamConverter;
+class TChainedConverter;
 
 class VELTA_EXPORT EncodingConverter {
 public:
@@ -25,6 +26,8 @@ public:
     // One piece of a stream (NLS_ConvertStream).
     NLS_Status stream(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
                       uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
+    NLS_Status setPolicy(int32_t policy);
+    NLS_ConversionReport report() const { return fReport; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
@@ -71,6 +74,7 @@ private:
     void deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written);
     bool reserveCarry(uint32_t capacity);
     NLS_Status endStream(NLS_Status status);
+    void collectReport(uint64_t callStart);
 
     NLS_Status fStatus;
     const char* fFromName;
@@ -83,11 +87,15 @@ private:
     unsigned char* fRemainder;
     TEncodingConverter* fConverter;
     TStreamConverter* fInPieces;  // the converter's piece interface, if it has one
+    TChainedConverter* fChain;    // the converter, when it is a chain
     uint32_t fCarrySize;
     uint32_t fCarryCapacity;
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
+    bool fTextEnded;               // the next stream call starts a new text
+    uint64_t fStreamOffset;        // input bytes the converter consumed in this text
+    NLS_ConversionReport fReport;  // of this text
     unsigned char* fCarry;  // owned; grows only for a character longer than kJoinedBytes
     unsigned char fHeld[kHeldCapacity];
 

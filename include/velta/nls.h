@@ -32,8 +32,22 @@ enum {
     NLS_INVALID_INPUT = -1302,
     NLS_OUTPUT_FULL = -1303,
     NLS_SEQUENCE_INCOMPLETE = -1304,
+    NLS_UNMAPPABLE = -1305,
     NLS_ENTRY_POINT_NOT_FOUND = -1306
 };
+
+/* What a conversion object does with malformed input and with characters its
+ * target encoding lacks (NLS_SetConversionPolicy). */
+enum {
+    NLS_POLICY_REPLACE = 0, /* U+FFFD for malformed input, the target's "?" for the rest */
+    NLS_POLICY_STOP = 1,    /* end the call before it: NLS_INVALID_INPUT or NLS_UNMAPPABLE */
+    NLS_POLICY_SKIP = 2,    /* leave it out */
+    NLS_POLICY_TRANSLITERATE = 3 /* as REPLACE, but a character the target lacks becomes an
+                                    ASCII stand-in where it has one ("e" for e-acute, "EUR") */
+};
+
+/* The kinds of substitution a report names. */
+enum { NLS_NO_SUBSTITUTION = 0, NLS_MALFORMED_INPUT = 1, NLS_UNMAPPABLE_CHARACTER = 2 };
 
 /* The pivot encoding of every converter. */
 #define NLS_UCS2_NAME "ISO-10646-UCS-2"
@@ -118,6 +132,26 @@ VELTA_API NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char*
 VELTA_API NLS_Status NLS_ConvertStream(EncodingConverter* obj, const unsigned char* src,
                                        uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
                                        int last, uint32_t* srcRead, uint32_t* dstWritten);
+/* What a conversion object has replaced or left out (NLS_POLICY_REPLACE,
+ * NLS_POLICY_SKIP) or stopped at (NLS_POLICY_STOP) since it was made, reset,
+ * or began a new text after a call with `last`: how many characters were
+ * replaced or left out, and the kind of the first one met and its offset in
+ * input bytes from the start of the text. */
+typedef struct NLS_ConversionReport {
+    uint32_t substituted;
+    int32_t firstKind; /* NLS_NO_SUBSTITUTION when there was none */
+    uint64_t firstOffset;
+} NLS_ConversionReport;
+
+/* The policy of a conversion object: NLS_POLICY_REPLACE (the default), _STOP
+ * or _SKIP. Converters from libraries built without the stream interface
+ * always replace and report nothing. */
+VELTA_API NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t policy);
+VELTA_API NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report);
+
+/* A short English description of a status code ("output buffer full"). */
+VELTA_API const char* NLS_GetStatusMessage(NLS_Status status);
+
 VELTA_API uint32_t NLS_GetResultBufferSize(const unsigned char* src, uint32_t srcLen,
                                            const char* from, const char* to);
 
