@@ -2,8 +2,8 @@
 #include <string.h>
 
 #include <mutex>
-#include <string>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "api/TChainedConverter.h"
@@ -230,6 +230,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fHeldSize(0),
       fMayHoldOutput(false),
       fTextEnded(false),
+      fPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
       fCarry(nullptr) {
@@ -384,6 +385,7 @@ NLS_Status EncodingConverter::setPolicy(int32_t policy) {
     if (policy < NLS_POLICY_REPLACE || policy > NLS_POLICY_TRANSLITERATE)
         return NLS_INVALID_PARAMETER;
     if (fInPieces != nullptr) fInPieces->SetPolicy(policy);
+    fPolicy = policy;
     return NLS_SUCCESS;
 }
 
@@ -478,7 +480,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         const unsigned char* input = carried ? fCarry : src + position;
         const uint32_t length = carried ? fCarrySize : srcLen - position;
         const bool ends = last && (!carried || position == srcLen);
-        const StreamStep step = streamStep(input, length, ends, dst, dstLen, written);
+        StreamStep step = streamStep(input, length, ends, dst, dstLen, written);
         if (carried) {
             fCarrySize -= step.consumed;
             memmove(fCarry, fCarry + step.consumed, fCarrySize);
@@ -490,6 +492,11 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             position += step.consumed;
         }
         const bool emptyStep = length == 0;
+        // Under a policy that writes substitutes, a converter that says its
+        // input was invalid has replaced it and gone on: the report says so.
+        if (step.status == NLS_INVALID_INPUT && fPolicy != NLS_POLICY_STOP &&
+            fPolicy != NLS_POLICY_SKIP)
+            step.status = step.consumed == length ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
         if (velta::isHardFailure(step.status) &&
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
             *read = position;

@@ -70,9 +70,12 @@ void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t*
     fFirstOffset = 0;
 }
 
+// The first substitution is the first in the input: the second converter's
+// may come before one the first converter met further on in the same refill.
 void TChainedConverter::note(uint32_t count, int32_t kind, int64_t offset) {
     fCount += count;
-    if (fFirstKind == NLS_NO_SUBSTITUTION && kind != NLS_NO_SUBSTITUTION) {
+    if (kind != NLS_NO_SUBSTITUTION &&
+        (fFirstKind == NLS_NO_SUBSTITUTION || offset < fFirstOffset)) {
         fFirstKind = kind;
         fFirstOffset = offset;
     }
@@ -96,7 +99,9 @@ void TChainedConverter::noteSecondStageReport(uint32_t textStart) {
     int32_t kind = NLS_NO_SUBSTITUTION;
     int64_t offset = 0;
     fSecondInPieces->TakeReport(&count, &kind, &offset);
-    const bool needed = kind != NLS_NO_SUBSTITUTION && fFirstKind == NLS_NO_SUBSTITUTION;
+    const bool needed = kind != NLS_NO_SUBSTITUTION &&
+                        (fFirstKind == NLS_NO_SUBSTITUTION || fFirstOffset >= fRefillStart);
+    if (kind != NLS_NO_SUBSTITUTION && !needed) kind = NLS_NO_SUBSTITUTION;  // a later one
     note(count, kind, needed ? sourceOffsetOfText(textStart + static_cast<uint32_t>(offset)) : 0);
 }
 

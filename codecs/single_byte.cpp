@@ -160,7 +160,7 @@ NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_
                 status = NLS_OUTPUT_FULL;
                 break;
             }
-            const int32_t policy = Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * position);
+            const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
             if (policy == NLS_POLICY_STOP) {
                 status = NLS_UNMAPPABLE;
                 break;

@@ -84,7 +84,7 @@ NLS_Status TLatin1Converter::ConvertFromUnicode(unsigned char* target, uint32_t*
         const char* substitute = substituteFor(Policy(), taken == 1 ? unit : 0xFFFD);
         const uint32_t length = static_cast<uint32_t>(strlen(substitute));
         if (WritesSubstitute() && roomForBytes - out < length) break;  // waits for room
-        const int32_t policy = Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * position);
+        const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
         if (policy == NLS_POLICY_STOP) {
             status = NLS_UNMAPPABLE;
             break;

@@ -348,7 +348,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
             const uint32_t length = static_cast<uint32_t>(strlen(substitute));
             if (policy != NLS_POLICY_STOP && policy != NLS_POLICY_SKIP && length >= room) break;
             if (reporter != nullptr &&
-                reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i) == NLS_POLICY_STOP) {
+                reporter->SubstituteUnmappable(x, 2 * i) == NLS_POLICY_STOP) {
                 status = NLS_UNMAPPABLE;
                 break;
             }

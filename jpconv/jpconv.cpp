@@ -333,7 +333,7 @@ public:
                     if (isLowSurrogate(next)) taken = 2;
                 }
                 if (taken == 1 && encode(unit)) continue;
-                const int32_t policy = Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * position);
+                const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
                 if (policy == NLS_POLICY_STOP) {
                     status = NLS_UNMAPPABLE;
                     break;

@@ -9,6 +9,7 @@
 // Input is read in fixed-size blocks and converted as one stream through one
 // conversion object (NLS_ConvertStream), so memory stays flat and the output
 // equals a conversion of the whole input at once.
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,118 +31,118 @@ const size_t kDetectSize = 1024 * 1024;      // bytes of a file examined by --de
 
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
 
-const char* statusName(NLS_Status status) {
-    switch (status) {
-        case NLS_SUCCESS:
-            return "NLS_SUCCESS";
-        case NLS_RESULT_TRUNCATED:
-            return "NLS_RESULT_TRUNCATED";
-        case NLS_OUT_OF_MEMORY:
-            return "NLS_OUT_OF_MEMORY";
-        case NLS_NO_SOURCE_CONVERTER:
-            return "NLS_NO_SOURCE_CONVERTER";
-        case NLS_NO_TARGET_CONVERTER:
-            return "NLS_NO_TARGET_CONVERTER";
-        case NLS_INVALID_PARAMETER:
-            return "NLS_INVALID_PARAMETER";
-        case NLS_TABLE_NOT_LOADED:
-            return "NLS_TABLE_NOT_LOADED";
-        case NLS_NO_CONVERTER:
-            return "NLS_NO_CONVERTER";
-        case NLS_ENUMERATION_NOT_MADE:
-            return "NLS_ENUMERATION_NOT_MADE";
-        case NLS_NOT_DETECTED:
-            return "NLS_NOT_DETECTED";
-        case NLS_NOT_INITIALIZED:
-            return "NLS_NOT_INITIALIZED";
-        case NLS_LIBRARY_NOT_LOADED:
-            return "NLS_LIBRARY_NOT_LOADED";
-        case NLS_CONVERTER_NOT_FOUND:
-            return "NLS_CONVERTER_NOT_FOUND";
-        case NLS_INVALID_INPUT:
-            return "NLS_INVALID_INPUT";
-        case NLS_OUTPUT_FULL:
-            return "NLS_OUTPUT_FULL";
-        case NLS_SEQUENCE_INCOMPLETE:
-            return "NLS_SEQUENCE_INCOMPLETE";
-        case NLS_ENTRY_POINT_NOT_FOUND:
-            return "NLS_ENTRY_POINT_NOT_FOUND";
-        default:
-            return "unknown status";
-    }
-}
-
 void printUsage(FILE* out) {
-    fprintf(out,
-            "Usage: velta -f FROM -t TO [-o OUTPUT] [FILE...]\n"
-            "       velta -l | --list\n"
-            "       velta --normalize NAME\n"
-            "       velta --detect [FILE...]\n"
-            "Converts text between encodings; FILE \"-\" or none reads standard input.\n\n"
-            "Options:\n"
-            "  -f, --from NAME      encoding of the input (any name or alias the registry knows)\n"
-            "  -t, --to NAME        encoding of the output\n"
-            "  -o, --output FILE    write to FILE instead of standard output\n"
-            "  -l, --list           list the encodings, each with its aliases, one a line\n"
-            "      --list-pairs     list the converters, one \"FROM TO\" pair a line\n"
-            "      --normalize NAME print the canonical name of an encoding\n"
-            "      --detect         print the detected encoding of each file\n"
-            "      --data-dir DIR   data directory with conv30/ (default: $ZP_NLS_DATADIRECTORY)\n"
-            "      --chunk-size N   bytes read and written at a time (default 32768)\n"
-            "  -h, --help           show this help\n"
-            "  -V, --version        show the version\n");
+    fprintf(
+        out,
+        "Usage: velta -f FROM -t TO[//TRANSLIT][//IGNORE] [-c] [-o OUTPUT] [FILE...]\n"
+        "       velta -l | --list | --list-pairs\n"
+        "       velta --normalize NAME\n"
+        "       velta --detect [FILE...]\n"
+        "Converts text between encodings; FILE \"-\" or none reads standard input.\n"
+        "By default the conversion stops at the first byte sequence that is not valid in\n"
+        "FROM or character that TO lacks, after writing what comes before it.\n\n"
+        "Options:\n"
+        "  -f, --from NAME, --from-code=NAME  encoding of the input (any name or alias)\n"
+        "  -t, --to NAME, --to-code=NAME      encoding of the output; //TRANSLIT writes ASCII\n"
+        "                       stand-ins (\"e\" for e-acute, \"EUR\"), //IGNORE as -c\n"
+        "  -c                   leave out what cannot be converted\n"
+        "      --replace        write U+FFFD or the target's \"?\" for it instead\n"
+        "  -s, --silent         no warnings about what was replaced or left out\n"
+        "  -o, --output FILE    write to FILE instead of standard output\n"
+        "      --add-signature  start the output with a byte-order mark (UTF-8, UTF-16, UTF-32)\n"
+        "      --remove-signature  drop a byte-order mark that starts the input\n"
+        "  -l, --list           list the encodings, each with its aliases, one a line\n"
+        "      --list-pairs     list the converters, one \"FROM TO\" pair a line\n"
+        "      --normalize NAME print the canonical name of an encoding\n"
+        "      --detect         print the detected encoding of each file\n"
+        "      --data-dir DIR   data directory with conv30/ (default: $ZP_NLS_DATADIRECTORY,\n"
+        "                       else the one installed with the library)\n"
+        "      --chunk-size N   bytes read and written at a time (default 32768)\n"
+        "  -h, --help           show this help\n"
+        "  -V, --version        show the version\n\n"
+        "Exit status: 0 converted; 1 a conversion or file failed; 2 wrong usage.\n");
 }
 
 struct Options {
     std::string from, to, output, normalize, dataDirectory, chunkSize;
     bool list = false, listPairs = false, detect = false, help = false, version = false;
+    bool omit = false, replace = false, silent = false, addSignature = false,
+         removeSignature = false;
     std::vector<std::string> files;
 };
 
+// Options take their value as the next argument, after "=" (--to-code=X), or
+// attached to a one-letter option (-fUTF-8), as iconv accepts them.
 bool parseOptions(int argc, char** argv, Options* options) {
+    const struct {
+        const char* shortName;
+        const char* longName;
+        std::string Options::*field;
+    } valued[] = {{"-f", "--from", &Options::from},
+                  {"", "--from-code", &Options::from},
+                  {"-t", "--to", &Options::to},
+                  {"", "--to-code", &Options::to},
+                  {"-o", "--output", &Options::output},
+                  {"", "--normalize", &Options::normalize},
+                  {"", "--data-dir", &Options::dataDirectory},
+                  {"", "--chunk-size", &Options::chunkSize}};
+    const struct {
+        const char* shortName;
+        const char* longName;
+        bool Options::*field;
+    } flags[] = {{"-l", "--list", &Options::list},
+                 {"", "--list-pairs", &Options::listPairs},
+                 {"", "--detect", &Options::detect},
+                 {"-h", "--help", &Options::help},
+                 {"-V", "--version", &Options::version},
+                 {"-c", "", &Options::omit},
+                 {"", "--replace", &Options::replace},
+                 {"-s", "--silent", &Options::silent},
+                 {"", "--add-signature", &Options::addSignature},
+                 {"", "--remove-signature", &Options::removeSignature}};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string* target) {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "velta: option '%s' needs a value\n", arg.c_str());
-                return false;
+        bool known = false;
+        for (const auto& option : valued) {
+            const std::string shortName = option.shortName, longName = option.longName;
+            std::string value;
+            bool matched = true;
+            if (arg == shortName || arg == longName) {
+                if (i + 1 >= argc) {
+                    fprintf(stderr, "velta: option '%s' needs a value\n", arg.c_str());
+                    return false;
+                }
+                value = argv[++i];
+            } else if (arg.rfind(longName + "=", 0) == 0) {
+                value = arg.substr(longName.size() + 1);
+            } else if (!shortName.empty() && arg.size() > 2 && arg.rfind(shortName, 0) == 0) {
+                value = arg.substr(2);
+            } else {
+                matched = false;
             }
-            *target = argv[++i];
-            return true;
-        };
-        if (arg == "-f" || arg == "--from") {
-            if (!value(&options->from)) return false;
-        } else if (arg == "-t" || arg == "--to") {
-            if (!value(&options->to)) return false;
-        } else if (arg == "-o" || arg == "--output") {
-            if (!value(&options->output)) return false;
-        } else if (arg == "--normalize") {
-            if (!value(&options->normalize)) return false;
-        } else if (arg == "--data-dir") {
-            if (!value(&options->dataDirectory)) return false;
-        } else if (arg == "--chunk-size") {
-            if (!value(&options->chunkSize)) return false;
-            char* end = nullptr;
-            const unsigned long size = strtoul(options->chunkSize.c_str(), &end, 10);
-            if (*end != '\0' || size == 0 || size > kMaxPiece) {
-                fprintf(stderr, "velta: --chunk-size takes a number from 1 to %zu\n", kMaxPiece);
-                return false;
-            }
-        } else if (arg == "-l" || arg == "--list") {
-            options->list = true;
-        } else if (arg == "--list-pairs") {
-            options->listPairs = true;
-        } else if (arg == "--detect") {
-            options->detect = true;
-        } else if (arg == "-h" || arg == "--help") {
-            options->help = true;
-        } else if (arg == "-V" || arg == "--version") {
-            options->version = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
+            if (!matched) continue;
+            options->*(option.field) = value;
+            known = true;
+            break;
+        }
+        for (const auto& flag : flags) {
+            if (known || (arg != flag.shortName && arg != flag.longName) || arg.empty()) continue;
+            options->*(flag.field) = true;
+            known = true;
+        }
+        if (known) continue;
+        if (arg.size() > 1 && arg[0] == '-') {
             fprintf(stderr, "velta: unknown option '%s'\n", arg.c_str());
             return false;
-        } else {
-            options->files.push_back(arg);
+        }
+        options->files.push_back(arg);
+    }
+    if (!options->chunkSize.empty()) {
+        char* end = nullptr;
+        const unsigned long size = strtoul(options->chunkSize.c_str(), &end, 10);
+        if (*end != '\0' || size == 0 || size > kMaxPiece) {
+            fprintf(stderr, "velta: --chunk-size takes a number from 1 to %zu\n", kMaxPiece);
+            return false;
         }
     }
     return true;
@@ -187,70 +188,196 @@ bool writeAll(FILE* out, const unsigned char* bytes, size_t size) {
     return false;
 }
 
+// Where a byte offset of the input lies: line and column, counted in bytes
+// for encodings in which a line feed is the byte 0x0A.
+class LinePosition {
+public:
+    explicit LinePosition(bool counted) : fCounted(counted) {}
+    // Takes note of the line feeds of `size` bytes read at `offset`.
+    void read(const unsigned char* bytes, size_t size, uint64_t offset) {
+        for (size_t i = 0; fCounted && i < size; ++i) {
+            if (bytes[i] != '\n') continue;
+            ++fLines;
+            fLineStart = offset + i + 1;
+        }
+    }
+    // " (line L, column C)" for an offset at or after the bytes noted last
+    // but before `offset` of the bytes now at hand; "" when not counted.
+    std::string describe(uint64_t target, const unsigned char* bytes, uint64_t bytesOffset) const {
+        if (!fCounted) return "";
+        uint64_t lines = fLines, lineStart = fLineStart;
+        for (uint64_t at = bytesOffset; at < target; ++at) {
+            if (bytes[at - bytesOffset] != '\n') continue;
+            ++lines;
+            lineStart = at + 1;
+        }
+        const uint64_t column = target >= lineStart ? target - lineStart + 1 : 1;
+        return " (line " + std::to_string(lines + 1) + ", column " + std::to_string(column) + ")";
+    }
+
+private:
+    bool fCounted;
+    uint64_t fLines = 0;
+    uint64_t fLineStart = 0;
+};
+
+struct Conversion {
+    EncodingConverter* object;
+    FILE* out;
+    size_t chunkSize;
+    bool linesCounted;
+    bool silent;
+    int32_t policy;
+    std::vector<unsigned char> skippedPrefix;  // a byte-order mark to drop, or empty
+};
+
+void warnAboutSubstitutions(const Conversion& conversion, const std::string& name) {
+    NLS_ConversionReport report = {0, NLS_NO_SUBSTITUTION, 0};
+    NLS_GetConversionReport(conversion.object, &report);
+    if (conversion.silent || report.substituted == 0) return;
+    fprintf(stderr, "velta: %s: %u character%s %s, the first at byte offset %llu\n", name.c_str(),
+            report.substituted, report.substituted == 1 ? "" : "s",
+            conversion.policy == NLS_POLICY_SKIP ? "left out" : "replaced",
+            static_cast<unsigned long long>(report.firstOffset));
+}
+
 // Streams one input through the conversion object in blocks of `chunkSize`
 // bytes: the library joins characters, runs and modes that a block cuts, so
 // memory stays flat and the output equals a conversion of the whole input.
-bool convertStream(EncodingConverter* object, Input& input, size_t chunkSize, FILE* out) {
+bool convertStream(const Conversion& conversion, Input& input) {
+    const size_t chunkSize = conversion.chunkSize;
     std::vector<unsigned char> block(chunkSize);
     std::vector<unsigned char> output(chunkSize < kMinOutputSize ? kMinOutputSize : chunkSize);
+    LinePosition position(conversion.linesCounted);
     uint64_t offset = 0;  // input bytes converted before the block
+    bool first = true;
     for (;;) {
-        const size_t got = input.read(block.data(), chunkSize);
+        size_t got = input.read(block.data(), chunkSize);
         if (input.failed()) {
             fprintf(stderr, "velta: %s: %s\n", input.name().c_str(), input.error().c_str());
             return false;
         }
         const bool last = got < chunkSize;
-        size_t position = 0;
+        size_t start = 0;
+        const std::vector<unsigned char>& mark = conversion.skippedPrefix;
+        if (first && !mark.empty() && got >= mark.size() &&
+            memcmp(block.data(), mark.data(), mark.size()) == 0)
+            start = mark.size();
+        first = false;
+        size_t at = start;
         NLS_Status status;
         do {
             uint32_t read = 0, written = 0;
-            status = NLS_ConvertStream(object, block.data() + position,
-                                       static_cast<uint32_t>(got - position), output.data(),
+            status = NLS_ConvertStream(conversion.object, block.data() + at,
+                                       static_cast<uint32_t>(got - at), output.data(),
                                        static_cast<uint32_t>(output.size()), last, &read, &written);
-            position += read;
-            if (!writeAll(out, output.data(), written)) return false;
+            at += read;
+            if (!writeAll(conversion.out, output.data(), written)) return false;
         } while (status == NLS_RESULT_TRUNCATED);
         if (status < 0) {
-            fprintf(stderr, "velta: %s: %s (%s) at byte offset %llu\n", input.name().c_str(),
-                    status == NLS_SEQUENCE_INCOMPLETE
-                        ? "incomplete sequence at the end of the input"
-                    : status == NLS_INVALID_INPUT ? "invalid input"
-                                                  : "conversion failed",
-                    statusName(status), static_cast<unsigned long long>(offset + position));
+            NLS_ConversionReport report = {0, NLS_NO_SUBSTITUTION, 0};
+            NLS_GetConversionReport(conversion.object, &report);
+            const bool stopped = status == NLS_INVALID_INPUT || status == NLS_UNMAPPABLE;
+            const uint64_t where =
+                (stopped && report.firstKind != NLS_NO_SUBSTITUTION ? report.firstOffset
+                                                                    : offset + at - start) +
+                start;
+            fprintf(stderr, "velta: %s: cannot convert: %s at byte offset %llu%s\n",
+                    input.name().c_str(), NLS_GetStatusMessage(status),
+                    static_cast<unsigned long long>(where),
+                    position.describe(where, block.data(), offset).c_str());
             return false;
         }
-        offset += position;
-        if (last) return true;
+        position.read(block.data(), got, offset);
+        offset += got;
+        if (last) {
+            warnAboutSubstitutions(conversion, input.name());
+            return true;
+        }
     }
 }
 
+// The bytes of U+FEFF in an encoding, or nothing where it has none.
+std::vector<unsigned char> byteOrderMark(const char* encoding) {
+    unsigned char bytes[16];
+    uint32_t written = 0;
+    EncodingConverter* object = nullptr;
+    std::vector<unsigned char> mark;
+    if (NLS_NewEncodingConverter("UTF-8", encoding, &object) != NLS_SUCCESS) return mark;
+    NLS_SetConversionPolicy(object, NLS_POLICY_STOP);
+    uint32_t read = 0;
+    if (NLS_ConvertStream(object, reinterpret_cast<const unsigned char*>("\xEF\xBB\xBF"), 3, bytes,
+                          sizeof bytes, 1, &read, &written) == NLS_SUCCESS)
+        mark.assign(bytes, bytes + written);
+    NLS_DeleteEncodingConverter(object);
+    return mark;
+}
+
+bool lineFeedIsTheByte0A(const char* encoding) {
+    unsigned char bytes[16];
+    uint32_t written = 0;
+    return NLS_ConvertBuffer("UTF-8", encoding, reinterpret_cast<const unsigned char*>("\n"), 1,
+                             bytes, sizeof bytes, &written) == NLS_SUCCESS &&
+           written == 1 && bytes[0] == '\n';
+}
+
+bool isMarkedForm(const char* encoding) {
+    const std::string canonical = NLS_GetNormalizedEncodingName(encoding);
+    return canonical == "UTF-16" || canonical == "UTF-32";
+}
+
 int runConversion(const Options& options) {
-    if (!NLS_EncodingConverterExists(options.from.c_str(), options.to.c_str())) {
-        fprintf(stderr, "velta: no conversion from '%s' to '%s'\n", options.from.c_str(),
-                options.to.c_str());
+    // iconv's suffixes of the target name: //TRANSLIT, //IGNORE.
+    std::string to = options.to;
+    bool transliterate = false, ignore = options.omit;
+    for (size_t suffix; (suffix = to.rfind("//")) != std::string::npos; to.erase(suffix)) {
+        std::string word = to.substr(suffix + 2);
+        for (char& c : word) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        if (word == "TRANSLIT") {
+            transliterate = true;
+        } else if (word == "IGNORE") {
+            ignore = true;
+        } else if (!word.empty()) {
+            fprintf(stderr, "velta: unknown suffix '//%s' of '%s'\n", word.c_str(),
+                    options.to.c_str());
+            return kUsage;
+        }
+    }
+    const char* from = options.from.c_str();
+    if (!NLS_EncodingConverterExists(from, to.c_str())) {
+        fprintf(stderr, "velta: no conversion from '%s' to '%s'\n", from, to.c_str());
         return kFailed;
     }
     EncodingConverter* object = nullptr;
-    if (NLS_NewEncodingConverter(options.from.c_str(), options.to.c_str(), &object) !=
-        NLS_SUCCESS) {
-        fprintf(stderr, "velta: cannot make a converter from '%s' to '%s'\n", options.from.c_str(),
-                options.to.c_str());
+    if (NLS_NewEncodingConverter(from, to.c_str(), &object) != NLS_SUCCESS) {
+        fprintf(stderr, "velta: cannot make a converter from '%s' to '%s'\n", from, to.c_str());
         return kFailed;
     }
-    FILE* out = stdout;
+    Conversion conversion = {object,          stdout, kDefaultChunkSize, false, options.silent,
+                             NLS_POLICY_STOP, {}};
+    conversion.policy = options.replace ? NLS_POLICY_REPLACE
+                        : transliterate ? NLS_POLICY_TRANSLITERATE
+                        : ignore        ? NLS_POLICY_SKIP
+                                        : NLS_POLICY_STOP;
+    NLS_SetConversionPolicy(object, conversion.policy);
+    conversion.linesCounted = lineFeedIsTheByte0A(from);
+    if (options.removeSignature && !isMarkedForm(from))
+        conversion.skippedPrefix = byteOrderMark(from);
+    if (!options.chunkSize.empty())
+        conversion.chunkSize = strtoul(options.chunkSize.c_str(), nullptr, 10);
     if (!options.output.empty() && options.output != "-") {
-        out = fopen(options.output.c_str(), "wb");
-        if (out == nullptr) {
+        conversion.out = fopen(options.output.c_str(), "wb");
+        if (conversion.out == nullptr) {
             fprintf(stderr, "velta: %s: %s\n", options.output.c_str(), strerror(errno));
             NLS_DeleteEncodingConverter(object);
             return kFailed;
         }
     }
-    const size_t chunkSize = options.chunkSize.empty()
-                                 ? kDefaultChunkSize
-                                 : strtoul(options.chunkSize.c_str(), nullptr, 10);
     int result = kOk;
+    if (options.addSignature && !isMarkedForm(to.c_str())) {
+        const std::vector<unsigned char> mark = byteOrderMark(to.c_str());
+        if (!writeAll(conversion.out, mark.data(), mark.size())) result = kFailed;
+    }
     std::vector<std::string> files = options.files;
     if (files.empty()) files.push_back("-");
     for (size_t i = 0; result == kOk && i < files.size(); ++i) {
@@ -260,11 +387,11 @@ int runConversion(const Options& options) {
             result = kFailed;
             break;
         }
-        if (!convertStream(object, input, chunkSize, out)) result = kFailed;
+        if (!convertStream(conversion, input)) result = kFailed;
     }
     NLS_DeleteEncodingConverter(object);
-    if (fflush(out) != 0) result = kFailed;
-    if (out != stdout) fclose(out);
+    if (fflush(conversion.out) != 0) result = kFailed;
+    if (conversion.out != stdout) fclose(conversion.out);
     return result;
 }
 
@@ -284,6 +411,20 @@ int listEncodings() {
     const NLS_Status status = NLS_ListEncodingNames(&printEncodingName, &lineOpen);
     if (lineOpen) printf("\n");
     return status == NLS_SUCCESS ? kOk : kFailed;
+}
+
+// Prints the canonical name of an encoding that some converter reads or
+// writes; an unknown name is said to be one.
+int normalizeName(const char* name) {
+    const char* canonical = NLS_GetNormalizedEncodingName(name);
+    if (strcmp(canonical, "ISO-10646-UCS-2") != 0 &&
+        !NLS_EncodingConverterExists(canonical, "ISO-10646-UCS-2") &&
+        !NLS_EncodingConverterExists("ISO-10646-UCS-2", canonical)) {
+        fprintf(stderr, "velta: unknown encoding '%s'\n", name);
+        return kFailed;
+    }
+    printf("%s\n", canonical);
+    return kOk;
 }
 
 int listConverters() {
@@ -340,8 +481,8 @@ int main(int argc, char** argv) {
         printf("%s\n", kVersion);
         return kOk;
     }
-    const int modes = options.list + options.listPairs + options.detect + !options.normalize.empty() +
-                      (!options.from.empty() || !options.to.empty());
+    const int modes = options.list + options.listPairs + options.detect +
+                      !options.normalize.empty() + (!options.from.empty() || !options.to.empty());
     if (modes != 1 || (modes == 1 && (options.from.empty() != options.to.empty()))) {
         fprintf(stderr, "velta: give -f FROM -t TO, --list, --normalize NAME or --detect\n");
         printUsage(stderr);
@@ -356,10 +497,9 @@ int main(int argc, char** argv) {
         result = listConverters();
     else if (options.detect)
         result = detectFiles(options.files);
-    else if (!options.normalize.empty()) {
-        printf("%s\n", NLS_GetNormalizedEncodingName(options.normalize.c_str()));
-        result = kOk;
-    } else
+    else if (!options.normalize.empty())
+        result = normalizeName(options.normalize.c_str());
+    else
         result = runConversion(options);
     NLS_EncTerminate();
     return result;

@@ -209,6 +209,13 @@ public:
         return WritesSubstitute() && !room ? static_cast<int32_t>(kNoRoom)
                                            : Substitute(kind, offset);
     }
+    // Substitute for a character `unit` that the target lacks. U+FFFD, which
+    // already stands for a substitution (of malformed input, say), is
+    // written over without being counted again while the policy writes.
+    int32_t SubstituteUnmappable(uint32_t unit, int64_t offset) {
+        return unit == 0xFFFD && WritesSubstitute() ? fPolicy
+                                                     : Substitute(NLS_UNMAPPABLE_CHARACTER, offset);
+    }
     // Whether the policy writes something in place of what it meets.
     bool WritesSubstitute() const {
         return fPolicy != NLS_POLICY_STOP && fPolicy != NLS_POLICY_SKIP;
