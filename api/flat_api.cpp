@@ -293,3 +293,7 @@ const char* NLS_GetStatusMessage(NLS_Status status) {
             return "unknown status";
     }
 }
+
+const char* NLS_GetVersion(void) {
+    return VELTA_LIBRARY_VERSION;
+}

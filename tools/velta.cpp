@@ -20,10 +20,11 @@
 #include <vector>
 
 #include "velta/nls.h"
+#include "velta/version.h"
 
 namespace {
 
-const char kVersion[] = "velta 3.2.30";
+const char kVersion[] = VELTA_VERSION_STRING;
 const size_t kDefaultChunkSize = 32 * 1024;  // bytes read at a time
 const size_t kMaxPiece = 256 * 1024;         // the largest block read at a time
 const uint32_t kMinOutputSize = 64;          // room for the longest form of any character
@@ -478,7 +479,8 @@ int main(int argc, char** argv) {
         return kOk;
     }
     if (options.version) {
-        printf("%s\n", kVersion);
+        printf("velta %s\n", kVersion);
+        if (strcmp(NLS_GetVersion(), kVersion) != 0) printf("library %s\n", NLS_GetVersion());
         return kOk;
     }
     const int modes = options.list + options.listPairs + options.detect +

@@ -149,6 +149,10 @@ typedef struct NLS_ConversionReport {
 VELTA_API NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t policy);
 VELTA_API NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report);
 
+/* The version of the library that is loaded ("3.2.30"); velta/version.h has
+ * the version of the headers a program was built with. */
+VELTA_API const char* NLS_GetVersion(void);
+
 /* A short English description of a status code ("output buffer full"). */
 VELTA_API const char* NLS_GetStatusMessage(NLS_Status status);
 
