@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
-#include "velta/velta.h"
+#include "velta/internals.h"
 
 namespace {
 

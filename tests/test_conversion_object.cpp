@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "velta/velta.h"
+#include "velta/internals.h"
 
 namespace {
 

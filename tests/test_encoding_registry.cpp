@@ -4,7 +4,7 @@
 #include <string>
 
 #include "test_support.h"
-#include "velta/velta.h"
+#include "velta/internals.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "test_support.h"
-#include "velta/velta.h"
+#include "velta/internals.h"
 
 namespace {
 

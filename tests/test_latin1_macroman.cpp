@@ -4,6 +4,7 @@
 #include <map>
 
 #include "converter_calls.h"
+#include "velta/internals.h"
 #if defined(_WIN32)
 #include <windows.h>
 #endif

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "test_support.h"
-#include "velta/velta.h"
+#include "velta/internals.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "test_support.h"
+#include "velta/internals.h"
 #include "velta/registry.h"
 
 namespace {

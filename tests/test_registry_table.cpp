@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "velta/internals.h"
 #include "velta/registry.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "converter_calls.h"
+#include "velta/internals.h"
 
 namespace {
 

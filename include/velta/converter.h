@@ -214,7 +214,7 @@ public:
     // written over without being counted again while the policy writes.
     int32_t SubstituteUnmappable(uint32_t unit, int64_t offset) {
         return unit == 0xFFFD && WritesSubstitute() ? fPolicy
-                                                     : Substitute(NLS_UNMAPPABLE_CHARACTER, offset);
+                                                    : Substitute(NLS_UNMAPPABLE_CHARACTER, offset);
     }
     // Whether the policy writes something in place of what it meets.
     bool WritesSubstitute() const {

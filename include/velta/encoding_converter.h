@@ -93,11 +93,11 @@ private:
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
-    bool fTextEnded;               // the next stream call starts a new text
+    bool fTextEnded;  // the next stream call starts a new text
     int32_t fPolicy;
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text
     NLS_ConversionReport fReport;  // of this text
-    unsigned char* fCarry;  // owned; grows only for a character longer than kJoinedBytes
+    unsigned char* fCarry;         // owned; grows only for a character longer than kJoinedBytes
     unsigned char fHeld[kHeldCapacity];
 
     static char* fgConverterPath;

@@ -39,9 +39,9 @@ enum {
 /* What a conversion object does with malformed input and with characters its
  * target encoding lacks (NLS_SetConversionPolicy). */
 enum {
-    NLS_POLICY_REPLACE = 0, /* U+FFFD for malformed input, the target's "?" for the rest */
-    NLS_POLICY_STOP = 1,    /* end the call before it: NLS_INVALID_INPUT or NLS_UNMAPPABLE */
-    NLS_POLICY_SKIP = 2,    /* leave it out */
+    NLS_POLICY_REPLACE = 0,      /* U+FFFD for malformed input, the target's "?" for the rest */
+    NLS_POLICY_STOP = 1,         /* end the call before it: NLS_INVALID_INPUT or NLS_UNMAPPABLE */
+    NLS_POLICY_SKIP = 2,         /* leave it out */
     NLS_POLICY_TRANSLITERATE = 3 /* as REPLACE, but a character the target lacks becomes an
                                     ASCII stand-in where it has one ("e" for e-acute, "EUR") */
 };

@@ -1,13 +1,14 @@
-// Velta for C++ clients and converter libraries: everything the library exports.
+// Velta for C++ clients and converter-library authors: the flat functions,
+// the converter base class with its factory convention, the built-in
+// factories and the detector interface. The library's own classes (the
+// registry, the linker, the lock, the conversion object) are exported as
+// well, for programs that reach into them; they are in velta/internals.h.
 #ifndef VELTA_VELTA_H
 #define VELTA_VELTA_H
 
 #include "velta/converter.h"
 #include "velta/detector.h"
-#include "velta/encoding_converter.h"
 #include "velta/factories.h"
-#include "velta/linker.h"
 #include "velta/nls.h"
-#include "velta/registry.h"
 
 #endif
