@@ -11,6 +11,14 @@
 // equals a conversion of the whole input at once.
 #include <ctype.h>
 #include <errno.h>
+#include <time.h>
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -222,6 +230,37 @@ private:
     uint64_t fLineStart = 0;
 };
 
+// A line on standard error, when it is a terminal, for inputs past a few
+// megabytes: bytes done and the rate, redrawn about once a second.
+class Progress {
+public:
+    explicit Progress(bool wanted) : fShown(wanted && isatty(fileno(stderr))), fStart(now()) {}
+    ~Progress() {
+        if (fDrawn) fprintf(stderr, "\n");
+    }
+    void update(uint64_t bytes) {
+        if (!fShown || bytes < kThreshold) return;
+        const double elapsed = now() - fStart;
+        if (elapsed - fLastDrawn < 1.0) return;
+        fLastDrawn = elapsed;
+        fDrawn = true;
+        fprintf(stderr, "\rvelta: %llu MB converted, %.0f MB/s ",
+                static_cast<unsigned long long>(bytes >> 20), bytes / 1048576.0 / elapsed);
+    }
+
+private:
+    static double now() {
+        timespec time;
+        timespec_get(&time, TIME_UTC);
+        return time.tv_sec + time.tv_nsec / 1e9;
+    }
+    static const uint64_t kThreshold = 8u << 20;
+    bool fShown;
+    bool fDrawn = false;
+    double fStart;
+    double fLastDrawn = 0;
+};
+
 struct Conversion {
     EncodingConverter* object;
     FILE* out;
@@ -250,6 +289,7 @@ bool convertStream(const Conversion& conversion, Input& input) {
     std::vector<unsigned char> block(chunkSize);
     std::vector<unsigned char> output(chunkSize < kMinOutputSize ? kMinOutputSize : chunkSize);
     LinePosition position(conversion.linesCounted);
+    Progress progress(!conversion.silent);
     uint64_t offset = 0;  // input bytes converted before the block
     bool first = true;
     for (;;) {
@@ -291,6 +331,7 @@ bool convertStream(const Conversion& conversion, Input& input) {
         }
         position.read(block.data(), got, offset);
         offset += got;
+        progress.update(offset);
         if (last) {
             warnAboutSubstitutions(conversion, input.name());
             return true;
