@@ -146,8 +146,19 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
     TEncodingConverter* copy = pieces != nullptr ? pieces->CloneConverter() : nullptr;
     if (copy == nullptr) return fRefillStart;
-    const uint32_t bytes =
+    uint32_t bytes =
         replay(copy, fRefillSource, fRefillLength, (bufferOffset - fRefillTextBegin) / 2);
+    // Bytes that make no text of their own before the character (a UTF-7
+    // "+", an escape sequence) are not its start: a stream cut after them
+    // meets the character at the same offset.
+    while (bytes < fRefillLength) {
+        unsigned char scratch[64];
+        uint32_t produced = 0;
+        uint32_t taken = 0;
+        copy->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, 1, &taken);
+        if (produced != 0 || taken == 0) break;
+        ++bytes;
+    }
     copy->ReleaseEncodingConverter();
     return static_cast<int64_t>(fRefillStart) + bytes;
 }

@@ -147,6 +147,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The new call, whole and in pieces cut at offsets the fuzzer chooses:
     // the same text wherever it is cut.
+    std::vector<size_t> cuts;
+    uint32_t seed = cutSeed;
+    for (uint32_t k = 0; k < 1u + data[3] % 4u; ++k) {
+        seed = seed * 1103515245u + 12345u;
+        cuts.push_back(input.empty() ? 0 : (seed >> 8) % (input.size() + 1));
+    }
+    std::sort(cuts.begin(), cuts.end());
     EncodingConverter* object = nullptr;
     check(NLS_NewEncodingConverter(from, to, &object) == NLS_SUCCESS);
     Bytes once;
@@ -154,17 +161,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (onceStatus == NLS_SUCCESS || onceStatus == NLS_SEQUENCE_INCOMPLETE)
         check(meaning(to, once) == meaning(to, expected));
     if (onceStatus == NLS_SUCCESS) {
-        std::vector<size_t> cuts;
-        uint32_t seed = cutSeed;
-        for (uint32_t k = 0; k < 1u + data[3] % 4u; ++k) {
-            seed = seed * 1103515245u + 12345u;
-            cuts.push_back(input.empty() ? 0 : (seed >> 8) % (input.size() + 1));
-        }
-        std::sort(cuts.begin(), cuts.end());
         Bytes joined;
         check(streamPieces(object, input, cuts, firstSize + 1, &joined) == NLS_SUCCESS);
         check(meaning(to, joined) == meaning(to, once));
     }
     NLS_DeleteEncodingConverter(object);
+
+    // Under the policy the fuzzer chooses, the same output, status and
+    // report whole and in pieces.
+    const int32_t policy = static_cast<int32_t>(data[2] >> 6);
+    EncodingConverter* wholeObject = nullptr;
+    EncodingConverter* cutObject = nullptr;
+    check(NLS_NewEncodingConverter(from, to, &wholeObject) == NLS_SUCCESS);
+    check(NLS_NewEncodingConverter(from, to, &cutObject) == NLS_SUCCESS);
+    check(NLS_SetConversionPolicy(wholeObject, policy) == NLS_SUCCESS);
+    check(NLS_SetConversionPolicy(cutObject, policy) == NLS_SUCCESS);
+    Bytes wholeOutput, cutOutput;
+    const NLS_Status wholeStatus = streamPieces(wholeObject, input, {}, 4096, &wholeOutput);
+    const NLS_Status cutStatus = streamPieces(cutObject, input, cuts, firstSize + 1, &cutOutput);
+    check(wholeStatus == cutStatus);
+    check(meaning(to, wholeOutput) == meaning(to, cutOutput));
+    NLS_ConversionReport wholeReport, cutReport;
+    NLS_GetConversionReport(wholeObject, &wholeReport);
+    NLS_GetConversionReport(cutObject, &cutReport);
+    check(wholeReport.firstKind == cutReport.firstKind);
+    check(wholeReport.firstOffset == cutReport.firstOffset);
+    check(wholeReport.substituted == cutReport.substituted);
+    check(wholeReport.firstKind == NLS_NO_SUBSTITUTION || wholeReport.firstOffset <= input.size());
+    NLS_DeleteEncodingConverter(wholeObject);
+    NLS_DeleteEncodingConverter(cutObject);
     return 0;
 }

@@ -89,20 +89,37 @@ typedef struct NLS_DetectedEncoding {
     uint32_t invalid;
 } NLS_DetectedEncoding;
 
-/* Library lifecycle. */
+/* Starts the library (optional: the first function that needs it does): the
+ * lock record, copied and kept until NLS_EncTerminate, and the data directory
+ * (null: $ZP_NLS_DATADIRECTORY, else "." with a conv30/ folder, else the one
+ * installed with the library). Call it again to start afresh; objects of the
+ * replaced registry keep working. Returns 1. */
 VELTA_API NLS_Status NLS_EncInitialize(const MutexImplementation* lock, const char* dataDirectory);
+/* Releases the registry, the converter libraries and the lock records; call
+ * it when no other thread uses the library. Returns 1. */
 VELTA_API NLS_Status NLS_EncTerminate(void);
+/* Adds converters of the program's own; the table must live until
+ * NLS_EncTerminate. Returns 1, or -1009 for a null table. */
 VELTA_API NLS_Status NLS_RegisterStaticLibrary(NLS_StaticConverterEntry* table);
 
-/* One-shot conversion. */
+/* Converts a whole buffer from one encoding to another into dst, followed by
+ * a zero terminator where it fits; *outLen gets the bytes written. Returns 1,
+ * 2 when dst was too small, or a negative status (-1301 no conversion, -1009
+ * bad arguments, -1304 a character cut at the end, -1302 invalid input). */
 VELTA_API NLS_Status NLS_ConvertBuffer(const char* from, const char* to, const unsigned char* src,
                                        uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
                                        uint32_t* outLen);
 
-/* Conversion objects and streams. */
+/* Makes a conversion object (*out, owned by the caller, given back with
+ * NLS_DeleteEncodingConverter): a direct converter, or a chain through UCS-2.
+ * Returns 1, or -1301 when there is no conversion (*out null). */
 VELTA_API NLS_Status NLS_NewEncodingConverter(const char* from, const char* to,
                                               EncodingConverter** out);
 VELTA_API NLS_Status NLS_DeleteEncodingConverter(EncodingConverter* obj);
+/* The older stream functions: each call converts its buffer as a text of its
+ * own (UTF-7 runs close at its end); input a call could not finish stays in
+ * the object (NLS_GetConversionOverflowSize, NLS_ConverterGetOverflow drain
+ * it). NLS_ConvertStream is the way to convert text cut anywhere. */
 VELTA_API NLS_Status NLS_ConvertStreamBuffer(EncodingConverter* obj, const unsigned char* src,
                                              uint32_t srcLen, unsigned char* dst, uint32_t dstLen,
                                              uint32_t* outLen);
@@ -156,6 +173,8 @@ VELTA_API const char* NLS_GetVersion(void);
 /* A short English description of a status code ("output buffer full"). */
 VELTA_API const char* NLS_GetStatusMessage(NLS_Status status);
 
+/* An output size that surely holds the conversion of src (saturated at the
+ * largest 32-bit size), or 0 without a conversion. */
 VELTA_API uint32_t NLS_GetResultBufferSize(const unsigned char* src, uint32_t srcLen,
                                            const char* from, const char* to);
 
