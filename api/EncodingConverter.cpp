@@ -429,6 +429,18 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
     return step;
 }
 
+// The text ends with a character cut short: what is open (a UTF-7 run) is
+// closed and delivered first; then the cut character is reported.
+NLS_Status EncodingConverter::endTextWithCut(unsigned char* dst, uint32_t dstLen,
+                                             uint32_t* written) {
+    if (fHeldSize == 0) streamStep(nullptr, 0, true, dst, dstLen, written);
+    if (fHeldSize != 0) {
+        fMayHoldOutput = true;
+        return fStatus = NLS_RESULT_TRUNCATED;  // the caller comes back with the cut bytes
+    }
+    return endStream(NLS_SEQUENCE_INCOMPLETE);
+}
+
 // A stream that ends leaves nothing inside: the converter starts afresh.
 NLS_Status EncodingConverter::endStream(NLS_Status status) {
     fCarrySize = 0;
@@ -500,6 +512,10 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         if (velta::isHardFailure(step.status) &&
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
             *read = position;
+            if (fHeldSize != 0) {  // what came before it goes out first; the next call meets it again
+                fMayHoldOutput = true;
+                return fStatus = NLS_RESULT_TRUNCATED;
+            }
             return fStatus = step.status;
         }
         if (step.consumed == length) {
@@ -507,7 +523,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             if (step.status == NLS_RESULT_TRUNCATED || step.status == NLS_OUTPUT_FULL) drain = true;
             if (step.status == NLS_SEQUENCE_INCOMPLETE && ends) {
                 *read = position;
-                return endStream(NLS_SEQUENCE_INCOMPLETE);
+                return endTextWithCut(dst, dstLen, written);
             }
             continue;
         }
@@ -516,7 +532,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         if (carried && fCarrySize == 0 && position < srcLen) continue;  // the piece goes on
         if (ends) {
             *read = position - (fCarrySize != 0 ? appended : 0);
-            return endStream(NLS_SEQUENCE_INCOMPLETE);
+            return endTextWithCut(dst, dstLen, written);
         }
         if (fCarrySize == 0) {
             const uint32_t left = srcLen - position;

@@ -74,6 +74,7 @@ private:
     void deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written);
     bool reserveCarry(uint32_t capacity);
     NLS_Status endStream(NLS_Status status);
+    NLS_Status endTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written);
     void collectReport(uint64_t callStart);
 
     NLS_Status fStatus;
