@@ -71,11 +71,14 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
                     status = NLS_OUTPUT_FULL;
                     break;
                 }
-                if (!endRunIsValid(state, literalShift)) {
+                // Under the stop policy the run stays as it is, so that the
+                // byte is met again if the caller comes back.
+                if (!runCanEnd(state, literalShift)) {
                     const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
                     if (policy != NLS_POLICY_SKIP) status = NLS_INVALID_INPUT;
                     if (policy == NLS_POLICY_STOP) break;
                 }
+                endRunIsValid(state, literalShift);
                 if (literalShift) {
                     storeUnit(target + out, form.shift);
                     out += 2;
@@ -83,11 +86,12 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
                 ++in;
                 continue;
             }
-            if (!endRunIsValid(state, false)) {
+            if (!runCanEnd(state, false)) {
                 const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
                 if (policy != NLS_POLICY_SKIP) status = NLS_INVALID_INPUT;
                 if (policy == NLS_POLICY_STOP) break;
             }
+            endRunIsValid(state, false);
         }
         if (c == form.shift) {
             state.shifted = true;

@@ -155,6 +155,11 @@ inline bool decodeSextet(Base64DecoderState& state, int sextet, unsigned char* t
 
 // Ends a run: invalid when it produced no unit (unless `emptyRunAllowed`) or
 // left non-zero bits behind.
+// Whether ending the run now would be valid, without ending it.
+inline bool runCanEnd(const Base64DecoderState& state, bool emptyRunAllowed) {
+    return (state.wroteOne || emptyRunAllowed) && state.buffer.leftoverIsZero();
+}
+
 inline bool endRunIsValid(Base64DecoderState& state, bool emptyRunAllowed) {
     const bool valid = (state.wroteOne || emptyRunAllowed) && state.buffer.leftoverIsZero();
     state.buffer.clear();
