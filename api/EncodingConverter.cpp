@@ -512,7 +512,8 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         if (velta::isHardFailure(step.status) &&
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
             *read = position;
-            if (fHeldSize != 0) {  // what came before it goes out first; the next call meets it again
+            if (fHeldSize !=
+                0) {  // what came before it goes out first; the next call meets it again
                 fMayHoldOutput = true;
                 return fStatus = NLS_RESULT_TRUNCATED;
             }

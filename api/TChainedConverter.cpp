@@ -186,6 +186,11 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     fFirstInPieces = pieces;
     fRefillCopy = nullptr;
     *consumed = fRefillStart + bytes;
+    if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstOffset > *consumed) {
+        fFirstKind = NLS_NO_SUBSTITUTION;  // met in what is given back: it comes again
+        fFirstOffset = 0;
+    }
+    note(0, kind, fRefillStart + offset);
     // What stays: a carried cut unit not yet delivered, or the rest of a
     // character (the low half of a pair) whose first units went out.
     fIntermediateSize = fIntermediateStart < fRefillTextBegin

@@ -30,9 +30,9 @@ const Base64Alphabet& modifiedUtf7Alphabet() {
 }
 
 NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
-                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed) {
+                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength,
+                          uint32_t targetCapacity, const unsigned char* source,
+                          uint32_t sourceLength, uint32_t* sourceConsumed) {
     NLS_Status status = NLS_SUCCESS;
     uint32_t in = 0;
     uint32_t out = 0;

@@ -182,9 +182,9 @@ struct Utf7Form {
 // the converter's input ends there; otherwise the run goes on in the next
 // call. Invalid runs and bytes above 0x7F are met by the converter's policy.
 NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
-                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed);
+                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength,
+                          uint32_t targetCapacity, const unsigned char* source,
+                          uint32_t sourceLength, uint32_t* sourceConsumed);
 
 // Encodes the next three units as eight digits when the run is aligned to a
 // group, all three travel in the run (`inRun`) and the output has room for

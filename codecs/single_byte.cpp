@@ -73,8 +73,7 @@ private:
 NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                                   uint32_t targetCapacity,
                                                   const unsigned char* source,
-                                                  uint32_t sourceLength,
-                                                  uint32_t* sourceConsumed) {
+                                                  uint32_t sourceLength, uint32_t* sourceConsumed) {
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
@@ -82,8 +81,8 @@ NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
-        const uint32_t run = widenAsciiRun(source + in, sourceLength - in, target + out,
-                                           targetCapacity - out);
+        const uint32_t run =
+            widenAsciiRun(source + in, sourceLength - in, target + out, targetCapacity - out);
         in += run;
         out += 2 * run;
         if (in == sourceLength) break;
@@ -118,8 +117,7 @@ NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_
 NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                                   uint32_t targetCapacity,
                                                   const unsigned char* source,
-                                                  uint32_t sourceLength,
-                                                  uint32_t* sourceConsumed) {
+                                                  uint32_t sourceLength, uint32_t* sourceConsumed) {
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
@@ -128,9 +126,8 @@ NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
-        const uint32_t run =
-            narrowAsciiRun(source + 2 * position, units - position, target + out,
-                           targetCapacity - out);
+        const uint32_t run = narrowAsciiRun(source + 2 * position, units - position, target + out,
+                                            targetCapacity - out);
         position += run;
         out += run;
         if (position == units) break;

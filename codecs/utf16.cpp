@@ -18,7 +18,9 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 const uint16_t kReplacement = 0xFFFD;
 
 const char* nameOf(ByteOrder order) {
-    return order == ByteOrder::kBig ? "UTF-16BE" : order == ByteOrder::kLittle ? "UTF-16LE" : "UTF-16";
+    return order == ByteOrder::kBig      ? "UTF-16BE"
+           : order == ByteOrder::kLittle ? "UTF-16LE"
+                                         : "UTF-16";
 }
 
 class TUTF16ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {

@@ -18,7 +18,9 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 const uint16_t kReplacement = 0xFFFD;
 
 const char* nameOf(ByteOrder order) {
-    return order == ByteOrder::kBig ? "UTF-32BE" : order == ByteOrder::kLittle ? "UTF-32LE" : "UTF-32";
+    return order == ByteOrder::kBig      ? "UTF-32BE"
+           : order == ByteOrder::kLittle ? "UTF-32LE"
+                                         : "UTF-32";
 }
 
 class TUTF32ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {

@@ -98,8 +98,8 @@ NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
-    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, *this, fState, target,
-                          targetLength, targetCapacity, source, sourceLength, sourceConsumed);
+    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, *this, fState, target, targetLength,
+                          targetCapacity, source, sourceLength, sourceConsumed);
 }
 
 bool isBase64DigitOrHyphen(uint16_t unit) {
