@@ -110,10 +110,18 @@ namespace {
 // Converts input again with `converter` until it has made `units` units of
 // text; returns the input bytes that took. Each input byte makes at most one
 // unit, so a window of as many bytes as units are wanted never goes past.
+// What the converter met on the way goes to `report`, its first offset from
+// the start of `source`.
+struct ReplayReport {
+    uint32_t count = 0;
+    int32_t firstKind = NLS_NO_SUBSTITUTION;
+    int64_t firstOffset = 0;
+};
+
 uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint32_t length,
-                uint32_t units, uint32_t* madeUnits = nullptr) {
-    if (TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(converter))
-        pieces->SetInputEnds(false);
+                uint32_t units, uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
+    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(converter);
+    if (pieces != nullptr) pieces->SetInputEnds(false);
     enum : uint32_t { kWindow = 2048 };
     unsigned char scratch[2 * kWindow + 8];
     uint32_t consumed = 0;
@@ -127,6 +135,17 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
         uint32_t taken = 0;
         converter->Convert(scratch, &produced, sizeof scratch, source + consumed, window, &taken);
         if (taken > window) taken = window;
+        if (pieces != nullptr && report != nullptr) {
+            uint32_t count = 0;
+            int32_t kind = NLS_NO_SUBSTITUTION;
+            int64_t offset = 0;
+            pieces->TakeReport(&count, &kind, &offset);
+            report->count += count;
+            if (report->firstKind == NLS_NO_SUBSTITUTION && kind != NLS_NO_SUBSTITUTION) {
+                report->firstKind = kind;
+                report->firstOffset = consumed + offset;
+            }
+        }
         consumed += taken;
         made += produced / 2;
         grown = taken == 0 ? grown + 1 : 0;  // a character longer than the window
@@ -171,16 +190,12 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     const uint32_t delivered =
         fIntermediateStart > fRefillTextBegin ? fIntermediateStart - fRefillTextBegin : 0;
     uint32_t made = 0;
-    const uint32_t bytes = replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made);
+    ReplayReport met;
+    const uint32_t bytes =
+        replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met);
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
-    uint32_t count = 0;
-    int32_t kind = NLS_NO_SUBSTITUTION;
-    int64_t offset = 0;
-    if (pieces != nullptr) {
-        pieces->TakeReport(&count, &kind, &offset);
-        pieces->SetInputEnds(InputEnds());
-    }
-    fCount = fCount - fRefillSubstitutions + count;  // what is given back is met again later
+    if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
+    fCount = fCount - fRefillSubstitutions + met.count;  // what is given back is met again later
     fFirst->ReleaseEncodingConverter();
     fFirst = fRefillCopy;
     fFirstInPieces = pieces;
@@ -190,7 +205,7 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
         fFirstKind = NLS_NO_SUBSTITUTION;  // met in what is given back: it comes again
         fFirstOffset = 0;
     }
-    note(0, kind, fRefillStart + offset);
+    note(0, met.firstKind, fRefillStart + met.firstOffset);
     // What stays: a carried cut unit not yet delivered, or the rest of a
     // character (the low half of a pair) whose first units went out.
     fIntermediateSize = fIntermediateStart < fRefillTextBegin
