@@ -512,8 +512,11 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         if (velta::isHardFailure(step.status) &&
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
             *read = position;
-            if (fHeldSize !=
-                0) {  // what came before it goes out first; the next call meets it again
+            // What came before it goes out first, a chain's open UTF-7 run
+            // closed; the next call meets the failure again.
+            if (fHeldSize == 0 && fChain != nullptr)
+                streamStep(nullptr, 0, true, dst, dstLen, written);
+            if (fHeldSize != 0) {
                 fMayHoldOutput = true;
                 return fStatus = NLS_RESULT_TRUNCATED;
             }
