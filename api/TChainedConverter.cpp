@@ -277,6 +277,8 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     fIntermediateSize += produced;
     *consumed = taken;
     noteFirstStageReport();
+    if (sourceLength == 0 && status == NLS_INVALID_PARAMETER)
+        return NLS_SUCCESS;  // a converter that takes no empty input has nothing open
     if (isHardFailure(status))
         fPendingOutcome = status;
     else if (taken + produced == 0 && taken < sourceLength)
@@ -360,6 +362,7 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     uint32_t consumed = 0;
     uint32_t written = 0;
     NLS_Status result;
+    bool firstEnded = false;
     // Where the first converter stopped short of a call's input is found
     // again from this call's input; only its failures wait to be reported.
     if (!isHardFailure(fPendingOutcome)) fPendingOutcome = NLS_SUCCESS;
@@ -370,6 +373,16 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
         if (isHardFailure(delivered) || delivered == NLS_RESULT_TRUNCATED) {
             result = delivered;  // a first-stage outcome waits for its text to go out
             break;
+        }
+        if (!more && InputEnds() && !firstEnded && fFirstInPieces != nullptr &&
+            fPendingOutcome == NLS_SUCCESS) {
+            // The text ends: the first converter ends what it holds open (a
+            // run), even when this call brought it no input.
+            firstEnded = true;
+            uint32_t taken = 0;
+            fRefillStart = consumed;
+            refill(source + consumed, 0, &taken);
+            continue;
         }
         if (!more) {
             result = fPendingOutcome != NLS_SUCCESS ? fPendingOutcome : delivered;
