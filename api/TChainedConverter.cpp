@@ -189,6 +189,7 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     if (fRefillSource == nullptr || fRefillCopy == nullptr || fIntermediateSize == 0) return;
     const uint32_t delivered =
         fIntermediateStart > fRefillTextBegin ? fIntermediateStart - fRefillTextBegin : 0;
+    if (delivered > fRefillLength * 2) return;  // not text of that input: nothing to give back
     uint32_t made = 0;
     ReplayReport met;
     const uint32_t bytes =
@@ -277,8 +278,6 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     fIntermediateSize += produced;
     *consumed = taken;
     noteFirstStageReport();
-    if (sourceLength == 0 && status == NLS_INVALID_PARAMETER)
-        return NLS_SUCCESS;  // a converter that takes no empty input has nothing open
     if (isHardFailure(status))
         fPendingOutcome = status;
     else if (taken + produced == 0 && taken < sourceLength)
@@ -286,6 +285,21 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     else if (taken < sourceLength && stoppedWithRoomToSpare(room, produced))
         fPendingOutcome = status < 0 ? status : NLS_RESULT_TRUNCATED;
     return NLS_SUCCESS;
+}
+
+// Lets the first converter end what it holds open, with no input: a run
+// ends (and is reported if invalid); decoders make no text there.
+void TChainedConverter::endFirstStage(uint32_t consumed) {
+    unsigned char scratch[64];
+    uint32_t produced = 0;
+    uint32_t taken = 0;
+    const NLS_Status status = fFirst->Convert(scratch, &produced, sizeof scratch, nullptr, 0, &taken);
+    if (isHardFailure(status) && status != NLS_INVALID_PARAMETER) fPendingOutcome = status;
+    uint32_t count = 0;
+    int32_t kind = NLS_NO_SUBSTITUTION;
+    int64_t offset = 0;
+    fFirstInPieces->TakeReport(&count, &kind, &offset);
+    note(count, kind, static_cast<int64_t>(consumed) + offset);
 }
 
 // Runs the second converter over the waiting text. Returns 1 when all of it
@@ -379,9 +393,7 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
             // The text ends: the first converter ends what it holds open (a
             // run), even when this call brought it no input.
             firstEnded = true;
-            uint32_t taken = 0;
-            fRefillStart = consumed;
-            refill(source + consumed, 0, &taken);
+            endFirstStage(consumed);
             continue;
         }
         if (!more) {

@@ -46,6 +46,7 @@ private:
     void note(uint32_t count, int32_t kind, int64_t offset);
     int64_t sourceOffsetOfText(uint32_t bufferOffset);
     void rollBackUndeliveredText(uint32_t* consumed);
+    void endFirstStage(uint32_t consumed);
     NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
                        bool textEnds);
     NLS_Status deliverLastUnit(unsigned char* target, uint32_t targetCapacity, uint32_t* written);

@@ -184,9 +184,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NLS_ConversionReport wholeReport, cutReport;
     NLS_GetConversionReport(wholeObject, &wholeReport);
     NLS_GetConversionReport(cutObject, &cutReport);
-    check(wholeReport.firstKind == cutReport.firstKind);
-    check(wholeReport.firstOffset == cutReport.firstOffset);
-    check(wholeReport.substituted == cutReport.substituted);
+    // (A text that ends in a cut character may count the bytes of it that
+    // a piece brought as met or as unread: the reports are compared when the
+    // text ends whole.)
+    if (wholeStatus != NLS_SEQUENCE_INCOMPLETE) {
+        check(wholeReport.firstKind == cutReport.firstKind);
+        check(wholeReport.firstOffset == cutReport.firstOffset);
+        check(wholeReport.substituted == cutReport.substituted);
+    }
     check(wholeReport.firstKind == NLS_NO_SUBSTITUTION || wholeReport.firstOffset <= input.size());
     NLS_DeleteEncodingConverter(wholeObject);
     NLS_DeleteEncodingConverter(cutObject);
