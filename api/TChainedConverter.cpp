@@ -72,12 +72,13 @@ void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t*
 
 // The first substitution is the first in the input: the second converter's
 // may come before one the first converter met further on in the same refill.
-void TChainedConverter::note(uint32_t count, int32_t kind, int64_t offset) {
+void TChainedConverter::note(uint32_t count, int32_t kind, int64_t offset, bool byFirstStage) {
     fCount += count;
     if (kind != NLS_NO_SUBSTITUTION &&
         (fFirstKind == NLS_NO_SUBSTITUTION || offset < fFirstOffset)) {
         fFirstKind = kind;
         fFirstOffset = offset;
+        fFirstByFirstStage = byFirstStage;
     }
 }
 
@@ -88,7 +89,7 @@ void TChainedConverter::noteFirstStageReport() {
     int64_t offset = 0;
     fFirstInPieces->TakeReport(&count, &kind, &offset);
     fRefillSubstitutions += count;
-    note(count, kind, fRefillStart + offset);
+    note(count, kind, fRefillStart + offset, true);
 }
 
 // `textStart`: where in the buffer the text the second converter was given
@@ -102,7 +103,8 @@ void TChainedConverter::noteSecondStageReport(uint32_t textStart) {
     const bool needed = kind != NLS_NO_SUBSTITUTION &&
                         (fFirstKind == NLS_NO_SUBSTITUTION || fFirstOffset >= fRefillStart);
     if (kind != NLS_NO_SUBSTITUTION && !needed) kind = NLS_NO_SUBSTITUTION;  // a later one
-    note(count, kind, needed ? sourceOffsetOfText(textStart + static_cast<uint32_t>(offset)) : 0);
+    note(count, kind, needed ? sourceOffsetOfText(textStart + static_cast<uint32_t>(offset)) : 0,
+         false);
 }
 
 namespace {
@@ -202,11 +204,11 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     fFirstInPieces = pieces;
     fRefillCopy = nullptr;
     *consumed = fRefillStart + bytes;
-    if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstOffset > *consumed) {
+    if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstByFirstStage && fFirstOffset > *consumed) {
         fFirstKind = NLS_NO_SUBSTITUTION;  // met in what is given back: it comes again
         fFirstOffset = 0;
     }
-    note(0, met.firstKind, fRefillStart + met.firstOffset);
+    note(0, met.firstKind, fRefillStart + met.firstOffset, true);
     // What stays: a carried cut unit not yet delivered, or the rest of a
     // character (the low half of a pair) whose first units went out.
     fIntermediateSize = fIntermediateStart < fRefillTextBegin
@@ -293,13 +295,14 @@ void TChainedConverter::endFirstStage(uint32_t consumed) {
     unsigned char scratch[64];
     uint32_t produced = 0;
     uint32_t taken = 0;
-    const NLS_Status status = fFirst->Convert(scratch, &produced, sizeof scratch, nullptr, 0, &taken);
+    const NLS_Status status =
+        fFirst->Convert(scratch, &produced, sizeof scratch, nullptr, 0, &taken);
     if (isHardFailure(status) && status != NLS_INVALID_PARAMETER) fPendingOutcome = status;
     uint32_t count = 0;
     int32_t kind = NLS_NO_SUBSTITUTION;
     int64_t offset = 0;
     fFirstInPieces->TakeReport(&count, &kind, &offset);
-    note(count, kind, static_cast<int64_t>(consumed) + offset);
+    note(count, kind, static_cast<int64_t>(consumed) + offset, true);
 }
 
 // Runs the second converter over the waiting text. Returns 1 when all of it
@@ -382,8 +385,9 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     if (!isHardFailure(fPendingOutcome)) fPendingOutcome = NLS_SUCCESS;
     for (;;) {
         const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
-        const NLS_Status delivered =
-            deliver(target, targetCapacity, &written, InputEnds() && !more);
+        // A failure of the first converter ends the text it made there.
+        const bool textEnds = (InputEnds() || isHardFailure(fPendingOutcome)) && !more;
+        const NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
         if (isHardFailure(delivered) || delivered == NLS_RESULT_TRUNCATED) {
             result = delivered;  // a first-stage outcome waits for its text to go out
             break;

@@ -43,7 +43,7 @@ private:
     NLS_Status refill(const unsigned char* source, uint32_t sourceLength, uint32_t* consumed);
     void noteFirstStageReport();
     void noteSecondStageReport(uint32_t textStart);
-    void note(uint32_t count, int32_t kind, int64_t offset);
+    void note(uint32_t count, int32_t kind, int64_t offset, bool byFirstStage);
     int64_t sourceOffsetOfText(uint32_t bufferOffset);
     void rollBackUndeliveredText(uint32_t* consumed);
     void endFirstStage(uint32_t consumed);
@@ -84,6 +84,7 @@ private:
     uint32_t fCount;
     int32_t fFirstKind;
     int64_t fFirstOffset;
+    bool fFirstByFirstStage = false;
 };
 
 #endif
