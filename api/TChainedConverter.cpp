@@ -385,8 +385,11 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     if (!isHardFailure(fPendingOutcome)) fPendingOutcome = NLS_SUCCESS;
     for (;;) {
         const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
-        // A failure of the first converter ends the text it made there.
-        const bool textEnds = (InputEnds() || isHardFailure(fPendingOutcome)) && !more;
+        // A stop of the first converter ends the text it made there (under
+        // other policies its -1302 only says it replaced something).
+        const bool stopped = isHardFailure(fPendingOutcome) &&
+                             (Policy() == NLS_POLICY_STOP || fPendingOutcome != NLS_INVALID_INPUT);
+        const bool textEnds = (InputEnds() || stopped) && !more;
         const NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
         if (isHardFailure(delivered) || delivered == NLS_RESULT_TRUNCATED) {
             result = delivered;  // a first-stage outcome waits for its text to go out
