@@ -129,7 +129,7 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
     uint32_t consumed = 0;
     uint32_t made = 0;
     uint32_t grown = 0;
-    while (made < units && consumed < length && grown < 64) {
+    while (made < units && consumed < length) {
         uint32_t window = units - made + grown;
         if (window > kWindow) window = kWindow;
         if (window > length - consumed) window = length - consumed;
@@ -150,7 +150,9 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
         }
         consumed += taken;
         made += produced / 2;
-        grown = taken == 0 ? grown + 1 : 0;  // a character longer than the window
+        // The rest is a cut character, or one longer than a window: stop.
+        if (taken == 0 && (window == length - consumed || window == kWindow)) break;
+        grown = taken == 0 ? 2 * grown + 1 : 0;  // a character longer than the window
     }
     if (madeUnits != nullptr) *madeUnits = made;
     return consumed;
@@ -196,6 +198,7 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     ReplayReport met;
     const uint32_t bytes =
         replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met);
+    if (2 * made < delivered) return;  // the copy cannot tell: the text keeps waiting
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
     if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
     fCount = fCount - fRefillSubstitutions + met.count;  // what is given back is met again later

@@ -187,9 +187,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (A text that ends in a cut character may count the bytes of it that
     // a piece brought as met or as unread: the reports are compared when the
     // text ends whole.)
+    // Inside a base64 run a character's bits span several bytes, so the
+    // offset of one that a chain's target lacks is compared for other
+    // sources only.
+    const bool runs =
+        strcmp(from, "UNICODE-1-1-UTF-7") == 0 || strcmp(from, "IMAP-MODIFIED-UTF-7") == 0;
     if (wholeStatus != NLS_SEQUENCE_INCOMPLETE) {
         check(wholeReport.firstKind == cutReport.firstKind);
-        check(wholeReport.firstOffset == cutReport.firstOffset);
+        check(runs || wholeReport.firstOffset == cutReport.firstOffset);
         check(wholeReport.substituted == cutReport.substituted);
     }
     check(wholeReport.firstKind == NLS_NO_SUBSTITUTION || wholeReport.firstOffset <= input.size());
