@@ -230,6 +230,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fHeldSize(0),
       fMayHoldOutput(false),
       fTextEnded(false),
+      fEndingWithCut(false),
       fPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
@@ -435,8 +436,11 @@ NLS_Status EncodingConverter::endTextWithCut(unsigned char* dst, uint32_t dstLen
                                              uint32_t* written) {
     if (fHeldSize == 0) streamStep(nullptr, 0, true, dst, dstLen, written);
     if (fHeldSize != 0) {
+        // The caller comes back with the cut bytes: they are not converted
+        // again (the converter has ended its text), only the output goes out.
         fMayHoldOutput = true;
-        return fStatus = NLS_RESULT_TRUNCATED;  // the caller comes back with the cut bytes
+        fEndingWithCut = true;
+        return fStatus = NLS_RESULT_TRUNCATED;
     }
     return endStream(NLS_SEQUENCE_INCOMPLETE);
 }
@@ -445,6 +449,7 @@ NLS_Status EncodingConverter::endTextWithCut(unsigned char* dst, uint32_t dstLen
 NLS_Status EncodingConverter::endStream(NLS_Status status) {
     fCarrySize = 0;
     fMayHoldOutput = false;
+    fEndingWithCut = false;
     fTextEnded = true;
     fConverter->Reset();
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
@@ -471,6 +476,10 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         fReport = {0, NLS_NO_SUBSTITUTION, 0};
     }
     deliverHeld(dst, dstLen, written);
+    if (fEndingWithCut) {
+        if (fHeldSize != 0) return fStatus = NLS_RESULT_TRUNCATED;
+        return endStream(NLS_SEQUENCE_INCOMPLETE);
+    }
     bool drain = fMayHoldOutput || last;
     uint32_t position = 0;
     for (;;) {
@@ -567,6 +576,7 @@ void EncodingConverter::reset() {
     fHeldSize = 0;
     fMayHoldOutput = false;
     fTextEnded = false;
+    fEndingWithCut = false;
     fStreamOffset = 0;
     fReport = {0, NLS_NO_SUBSTITUTION, 0};
     if (fConverter != nullptr) fConverter->Reset();
