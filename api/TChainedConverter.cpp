@@ -110,8 +110,9 @@ void TChainedConverter::noteSecondStageReport(uint32_t textStart) {
 namespace {
 
 // Converts input again with `converter` until it has made `units` units of
-// text; returns the input bytes that took. Each input byte makes at most one
-// unit, so a window of as many bytes as units are wanted never goes past.
+// text; returns the input bytes that took. The output has room for the units
+// still wanted (and the terminator), so a window grown for a long character
+// ("\\u00" cut short before more text) never goes past them.
 // What the converter met on the way goes to `report`, its first offset from
 // the start of `source`.
 struct ReplayReport {
@@ -135,7 +136,9 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
         if (window > length - consumed) window = length - consumed;
         uint32_t produced = 0;
         uint32_t taken = 0;
-        converter->Convert(scratch, &produced, sizeof scratch, source + consumed, window, &taken);
+        uint32_t room = 2 * (units - made) + 2;
+        if (room > sizeof scratch) room = sizeof scratch;
+        converter->Convert(scratch, &produced, room, source + consumed, window, &taken);
         if (taken > window) taken = window;
         if (pieces != nullptr && report != nullptr) {
             uint32_t count = 0;
