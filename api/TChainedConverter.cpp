@@ -130,13 +130,14 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
     uint32_t consumed = 0;
     uint32_t made = 0;
     uint32_t grown = 0;
+    uint32_t spare = 0;  // room for one more unit: a character of two where one is wanted
     while (made < units && consumed < length) {
         uint32_t window = units - made + grown;
         if (window > kWindow) window = kWindow;
         if (window > length - consumed) window = length - consumed;
         uint32_t produced = 0;
         uint32_t taken = 0;
-        uint32_t room = 2 * (units - made) + 2;
+        uint32_t room = 2 * (units - made + spare) + 2;
         if (room > sizeof scratch) room = sizeof scratch;
         converter->Convert(scratch, &produced, room, source + consumed, window, &taken);
         if (taken > window) taken = window;
@@ -153,6 +154,11 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
         }
         consumed += taken;
         made += produced / 2;
+        if (taken == 0 && spare == 0) {
+            spare = 1;
+            continue;
+        }
+        spare = 0;
         // The rest is a cut character, or one longer than a window: stop.
         if (taken == 0 && (window == length - consumed || window == kWindow)) break;
         grown = taken == 0 ? 2 * grown + 1 : 0;  // a character longer than the window
@@ -175,15 +181,23 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     uint32_t bytes =
         replay(copy, fRefillSource, fRefillLength, (bufferOffset - fRefillTextBegin) / 2);
     // Bytes that make no text of their own before the character (a UTF-7
-    // "+", an escape sequence) are not its start: a stream cut after them
-    // meets the character at the same offset.
-    while (bytes < fRefillLength) {
+    // "+", an escape sequence, a byte order mark) are not its start: a
+    // stream cut after them meets the character at the same offset.
+    uint32_t window = 1;
+    while (bytes < fRefillLength && window <= 8) {
+        if (window > fRefillLength - bytes) window = fRefillLength - bytes;
         unsigned char scratch[64];
         uint32_t produced = 0;
         uint32_t taken = 0;
-        copy->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, 1, &taken);
-        if (produced != 0 || taken == 0) break;
-        ++bytes;
+        copy->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, window, &taken);
+        if (produced != 0) break;
+        if (taken == 0) {
+            if (window == fRefillLength - bytes) break;
+            window *= 2;
+            continue;
+        }
+        bytes += taken;
+        window = 1;
     }
     copy->ReleaseEncodingConverter();
     return static_cast<int64_t>(fRefillStart) + bytes;
