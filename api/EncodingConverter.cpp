@@ -231,6 +231,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fMayHoldOutput(false),
       fTextEnded(false),
       fEndingWithCut(false),
+      fHeldFailure(NLS_SUCCESS),
       fPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
@@ -450,6 +451,7 @@ NLS_Status EncodingConverter::endStream(NLS_Status status) {
     fCarrySize = 0;
     fMayHoldOutput = false;
     fEndingWithCut = false;
+    fHeldFailure = NLS_SUCCESS;
     fTextEnded = true;
     fConverter->Reset();
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
@@ -479,6 +481,13 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
     if (fEndingWithCut) {
         if (fHeldSize != 0) return fStatus = NLS_RESULT_TRUNCATED;
         return endStream(NLS_SEQUENCE_INCOMPLETE);
+    }
+    if (fHeldFailure != NLS_SUCCESS) {
+        if (fHeldSize != 0) return fStatus = NLS_RESULT_TRUNCATED;
+        const NLS_Status failure = fHeldFailure;
+        fHeldFailure = NLS_SUCCESS;
+        fMayHoldOutput = false;
+        return fStatus = failure;
     }
     bool drain = fMayHoldOutput || last;
     uint32_t position = 0;
@@ -522,11 +531,13 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
             *read = position;
             // What came before it goes out first, a chain's open UTF-7 run
-            // closed; the next call meets the failure again.
+            // closed; the next call returns the failure (the converter may
+            // have ended its text, so it is not met again).
             if (fHeldSize == 0 && fChain != nullptr)
                 streamStep(nullptr, 0, true, dst, dstLen, written);
             if (fHeldSize != 0) {
                 fMayHoldOutput = true;
+                fHeldFailure = step.status;
                 return fStatus = NLS_RESULT_TRUNCATED;
             }
             return fStatus = step.status;
@@ -577,6 +588,7 @@ void EncodingConverter::reset() {
     fMayHoldOutput = false;
     fTextEnded = false;
     fEndingWithCut = false;
+    fHeldFailure = NLS_SUCCESS;
     fStreamOffset = 0;
     fReport = {0, NLS_NO_SUBSTITUTION, 0};
     if (fConverter != nullptr) fConverter->Reset();

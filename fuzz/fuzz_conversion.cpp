@@ -168,10 +168,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NLS_DeleteEncodingConverter(object);
 
     // Under the policy the fuzzer chooses, the same output, status and
-    // report whole and in pieces. (Not yet for UTF-7 sources: a base64 run
-    // cut by a piece and given back by a chain can end differently.)
-    if (strcmp(from, "UNICODE-1-1-UTF-7") == 0 || strcmp(from, "IMAP-MODIFIED-UTF-7") == 0)
-        return 0;
+    // report whole and in pieces. (For UTF-7 sources, the report only when
+    // the text does not end in a cut run: a run that an earlier piece brought
+    // whole ends with a substitute, and a chain may place it differently.)
+    const bool runs =
+        strcmp(from, "UNICODE-1-1-UTF-7") == 0 || strcmp(from, "IMAP-MODIFIED-UTF-7") == 0;
     const int32_t policy = static_cast<int32_t>(data[2] >> 6);
     EncodingConverter* wholeObject = nullptr;
     EncodingConverter* cutObject = nullptr;
@@ -182,6 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes wholeOutput, cutOutput;
     const NLS_Status wholeStatus = streamPieces(wholeObject, input, {}, 4096, &wholeOutput);
     const NLS_Status cutStatus = streamPieces(cutObject, input, cuts, firstSize + 1, &cutOutput);
+    if (runs && wholeStatus == NLS_SEQUENCE_INCOMPLETE) return 0;
     check(wholeStatus == cutStatus);
     check(meaning(to, wholeOutput) == meaning(to, cutOutput));
     NLS_ConversionReport wholeReport, cutReport;
@@ -190,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (A text that ends in a cut character may count the bytes of it that
     // a piece brought as met or as unread: the reports are compared when the
     // text ends whole.)
-    if (wholeStatus != NLS_SEQUENCE_INCOMPLETE) {
+    if (wholeStatus != NLS_SEQUENCE_INCOMPLETE && !runs) {
         check(wholeReport.firstKind == cutReport.firstKind);
         check(wholeReport.firstOffset == cutReport.firstOffset);
         check(wholeReport.substituted == cutReport.substituted);
