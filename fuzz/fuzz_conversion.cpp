@@ -168,9 +168,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NLS_DeleteEncodingConverter(object);
 
     // Under the policy the fuzzer chooses, the same output, status and
-    // report whole and in pieces. (For UTF-7 sources, the report only when
-    // the text does not end in a cut run: a run that an earlier piece brought
-    // whole ends with a substitute, and a chain may place it differently.)
+    // report whole and in pieces. (For UTF-7 sources the report is not
+    // compared, nor status and text when the whole text ends in a cut run:
+    // a run an earlier piece brought whole ends with a substitute instead,
+    // and a chain may place a character of a run a few bytes apart.)
     const bool runs =
         strcmp(from, "UNICODE-1-1-UTF-7") == 0 || strcmp(from, "IMAP-MODIFIED-UTF-7") == 0;
     const int32_t policy = static_cast<int32_t>(data[2] >> 6);
@@ -183,9 +184,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes wholeOutput, cutOutput;
     const NLS_Status wholeStatus = streamPieces(wholeObject, input, {}, 4096, &wholeOutput);
     const NLS_Status cutStatus = streamPieces(cutObject, input, cuts, firstSize + 1, &cutOutput);
-    if (runs && wholeStatus == NLS_SEQUENCE_INCOMPLETE) return 0;
-    check(wholeStatus == cutStatus);
-    check(meaning(to, wholeOutput) == meaning(to, cutOutput));
+    if (!runs || wholeStatus != NLS_SEQUENCE_INCOMPLETE) {
+        check(wholeStatus == cutStatus);
+        check(meaning(to, wholeOutput) == meaning(to, cutOutput));
+    }
     NLS_ConversionReport wholeReport, cutReport;
     NLS_GetConversionReport(wholeObject, &wholeReport);
     NLS_GetConversionReport(cutObject, &cutReport);
