@@ -11,7 +11,6 @@
 // equals a conversion of the whole input at once.
 #include <ctype.h>
 #include <errno.h>
-#include <time.h>
 #if defined(_WIN32)
 #include <io.h>
 #define isatty _isatty
@@ -23,6 +22,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -250,9 +250,8 @@ public:
 
 private:
     static double now() {
-        timespec time;
-        timespec_get(&time, TIME_UTC);
-        return time.tv_sec + time.tv_nsec / 1e9;
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
     static const uint64_t kThreshold = 8u << 20;
     bool fShown;
