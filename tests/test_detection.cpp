@@ -40,7 +40,7 @@ Detected detect(const Bytes& buffer) {
     return {status, record.encodingName, record.score, count};
 }
 
-TEST(BufferDetection, DocumentedCases) {
+TEST(BufferDetection, KnownBuffers) {
     struct {
         const char* hex;
         NLS_Status status;

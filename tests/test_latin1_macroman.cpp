@@ -210,7 +210,7 @@ TEST(Latin1, UnitsAboveFFBecomeQuestionMarks) {
               "E9 3F 3F 3F 3F");
 }
 
-TEST(Latin1, DocumentedCases) {
+TEST(Latin1, KnownBytes) {
     ConverterPtr decoder(NEWLATIN1TOUNICODEENCODINGCONVERTER());
     ConverterPtr encoder(NEWUNICODETOLATIN1ENCODINGCONVERTER());
     struct {

@@ -31,7 +31,7 @@ void expectCall(TEncodingConverter* converter, const CallCase& c) {
     EXPECT_TRUE(result.guardIntact) << where;
 }
 
-TEST(Utf8Decoder, DocumentedCases) {
+TEST(Utf8Decoder, KnownSequences) {
     ConverterPtr decoder(NEWUTF8TOUNICODEENCODINGCONVERTER());
     const CallCase cases[] = {
         {"41", 64, "41 00", 1, NLS_SUCCESS},
@@ -82,7 +82,7 @@ TEST(Utf8Decoder, BrokenSequencesDoNotSwallowTheNextCharacter) {
     for (const CallCase& c : cases) expectCall(decoder.get(), c);
 }
 
-TEST(Utf8Encoder, DocumentedCases) {
+TEST(Utf8Encoder, KnownUnits) {
     ConverterPtr encoder(NEWUNICODETOUTF8ENCODINGCONVERTER());
     ASSERT_EQ(encoder->GetStatus(), NLS_SUCCESS);
     const CallCase cases[] = {
