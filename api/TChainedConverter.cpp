@@ -29,6 +29,7 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fRefillTextBegin(0),
       fRefillSubstitutions(0),
       fGiveBack(false),
+      fRefillRoom(UINT32_MAX),
       fCount(0),
       fFirstKind(NLS_NO_SUBSTITUTION),
       fFirstOffset(0) {}
@@ -290,7 +291,8 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     fRefillLength = sourceLength;
     fRefillTextBegin = fIntermediateSize;
     fRefillSubstitutions = 0;
-    const uint32_t room = fIntermediateCapacity - fIntermediateSize;
+    uint32_t room = fIntermediateCapacity - fIntermediateSize;
+    if (room > fRefillRoom) room = fRefillRoom;
     uint32_t produced = 0;
     uint32_t taken = 0;
     const NLS_Status status = fFirst->Convert(fIntermediate + fIntermediateSize, &produced, room,
@@ -403,6 +405,11 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     // Where the first converter stopped short of a call's input is found
     // again from this call's input; only its failures wait to be reported.
     if (!isHardFailure(fPendingOutcome)) fPendingOutcome = NLS_SUCCESS;
+    // Text that does not go out is given back and converted again: a refill
+    // makes little more than the output can take, so small outputs cost no
+    // more per byte than large ones.
+    fRefillRoom = UINT32_MAX;
+    if (fGiveBack && targetCapacity < kPieceCapacity / 4) fRefillRoom = 4 * targetCapacity + 64;
     for (;;) {
         const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
         // A stop of the first converter ends the text it made there (under

@@ -79,6 +79,7 @@ private:
     uint32_t fRefillSubstitutions;  // the first converter's, in the latest refill
 
     bool fGiveBack;
+    uint32_t fRefillRoom;  // at most this much text a refill: about what the output takes
 
     // Substitutions of this call, for TakeReport.
     uint32_t fCount;
