@@ -54,7 +54,7 @@ uint32_t carried(EncodingConverter* object) {
     return size / 7;
 }
 
-// Converts a piece and drains it by the documented protocol; returns the
+// Converts a piece and drains it by the overflow protocol of NLS_ConvertStreamBuffer; returns the
 // final status and leaves the unconsumed tail in `tail`.
 NLS_Status convertPiece(EncodingConverter* object, const Bytes& piece, uint32_t firstSize,
                         Bytes* output, Bytes* tail) {
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* to = kEncodings[data[1] % kEncodingCount];
     if (from == to && data[0] % kEncodingCount == 7) return 0;  // no UCS-2 to UCS-2 converter
     const uint32_t firstSize = data[2] % 72;
-    const uint32_t cutSeed = data[3] * 0x01010101u;
+    const uint32_t cutState = data[3] * 0x01010101u;
     const Bytes input(data + 4, data + size);
 
     EncodingConverter* whole = nullptr;
@@ -148,10 +148,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The new call, whole and in pieces cut at offsets the fuzzer chooses:
     // the same text wherever it is cut.
     std::vector<size_t> cuts;
-    uint32_t seed = cutSeed;
+    uint32_t state = cutState;
     for (uint32_t k = 0; k < 1u + data[3] % 4u; ++k) {
-        seed = seed * 1103515245u + 12345u;
-        cuts.push_back(input.empty() ? 0 : (seed >> 8) % (input.size() + 1));
+        state = state * 1103515245u + 12345u;
+        cuts.push_back(input.empty() ? 0 : (state >> 8) % (input.size() + 1));
     }
     std::sort(cuts.begin(), cuts.end());
     EncodingConverter* object = nullptr;

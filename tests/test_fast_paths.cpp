@@ -68,7 +68,7 @@ TEST(FastPaths, AsciiRunsMatchTheirScalarTwins) {
     }
 }
 
-// A plain UTF-8 decoder written for this test: the documented rules, one
+// A plain UTF-8 decoder written for this test: the UTF-8 rules, one
 // byte at a time.
 std::u16string referenceDecode(const Bytes& s) {
     std::u16string out;

@@ -61,7 +61,7 @@ TEST(MacRoman, EveryByteButDeleteComesBackUnchanged) {
     NLS_EncTerminate();
 }
 
-TEST(MacRoman, DocumentedEngineCases) {
+TEST(MacRoman, EngineMapsKnownBytesBothWays) {
     ConverterPtr decoder(NEWMACROMANTOUNICODEENCODINGCONVERTER());
     ConverterPtr encoder(NEWUNICODETOMACROMANENCODINGCONVERTER());
     struct {

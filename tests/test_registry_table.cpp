@@ -53,7 +53,7 @@ TEST(RegistryTable, HashSumsBytesWithLowerCaseLettersRaised) {
         EXPECT_EQ(ExposedRegistry::hash(c.key), c.hash) << (c.key ? c.key : "null");
 }
 
-TEST(RegistryTable, EntriesLandInTheDocumentedBucketsAndEnumerateInBucketOrder) {
+TEST(RegistryTable, EntriesLandInTheirHashBucketsAndEnumerateInBucketOrder) {
     // ("ISO-10646-UCS-2", "UTF-8") lies in bucket 21, ("UTF-8", null) in 67 and
     // ("UTF-8", "ISO-10646-UCS-2") in 73: the walk returns them in that order
     // whatever the order of insertion.

@@ -1,5 +1,5 @@
 // Streaming properties over every built-in converter and every chain: for
-// every first output size, the documented drain protocol yields exactly the
+// every first output size, the overflow-and-drain protocol yields exactly the
 // one-shot output; input fed in pieces cut after line feeds does too; and no
 // call writes past its output.
 #include <gtest/gtest.h>

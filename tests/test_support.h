@@ -1,6 +1,6 @@
 // Helpers shared by the tests: byte strings, UCS-2 text, guarded output
 // buffers, and conversions through the flat functions (one-shot, streamed
-// and drained by the documented overflow protocol).
+// and drained by the overflow protocol).
 #ifndef VELTA_TESTS_TEST_SUPPORT_H
 #define VELTA_TESTS_TEST_SUPPORT_H
 

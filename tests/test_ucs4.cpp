@@ -18,7 +18,7 @@ struct CallCase {
     NLS_Status status;
 };
 
-TEST(Ucs4, DocumentedAndMendedCases) {
+TEST(Ucs4, ReadsUnitsPairsOutOfRangeValuesAndCutUnits) {
     const CallCase cases[] = {
         {NEWUCS4TOUNICODEENCODINGCONVERTER, "41 00 00 00", 64, "41 00", 4, NLS_SUCCESS},
         {NEWUCS4TOUNICODEENCODINGCONVERTER, "00 F6 01 00", 64, "3D D8 00 DE", 4, NLS_SUCCESS},
