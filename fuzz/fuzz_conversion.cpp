@@ -15,12 +15,20 @@
 
 namespace {
 
-// The library's own encodings: the built-in ones (UCS-2 is index 7), then
-// those the shipped registry files name.
+#if defined(VELTA_FUZZ_CJK)
+// The converters of the Japanese, Chinese and Korean converter libraries,
+// and the Unicode forms they meet most.
+const char* const kEncodings[] = {
+    "GB18030",     "GBK",       "GB2312", "Big5",        "EUC-KR",     "windows-31j",
+    "Shift_JIS",   "EUC-JP",    "UTF-8",  "ISO-2022-JP", "UTF-16LE",   "ISO-10646-UCS-2"};
+#else
+// The library's own encodings: the built-in ones, then those the shipped
+// registry files name.
 const char* const kEncodings[] = {
     "ISO_8859-1:1987",   "x-mac-roman",         "ISO-10646-UCS-4", "ESCAPED_UNICODE", "UTF-8",
     "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2", "UTF-16",          "UTF-16LE",
     "UTF-32BE",          "windows-1252",        "KOI8-U"};
+#endif
 const uint32_t kEncodingCount = sizeof kEncodings / sizeof kEncodings[0];
 const unsigned char kGuard = 0xA5;
 const uint32_t kGuardBytes = 32;
@@ -108,9 +116,11 @@ NLS_Status streamPieces(EncodingConverter* object, const Bytes& input, std::vect
     return status;
 }
 
-// What a text says, for targets whose bytes may differ where runs are cut.
+// What a text says, for targets whose bytes may differ where runs are cut
+// (and ISO-2022-JP, which returns to ASCII where a stream ends, cut or not).
 Bytes meaning(const char* encoding, const Bytes& text) {
-    if (strcmp(encoding, "UNICODE-1-1-UTF-7") != 0 && strcmp(encoding, "IMAP-MODIFIED-UTF-7") != 0)
+    if (strcmp(encoding, "UNICODE-1-1-UTF-7") != 0 && strcmp(encoding, "IMAP-MODIFIED-UTF-7") != 0 &&
+        strcmp(encoding, "ISO-2022-JP") != 0)
         return text;
     Bytes units(2 * text.size() + 2);
     uint32_t written = 0;
@@ -126,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4 || size > 4096) return 0;
     const char* from = kEncodings[data[0] % kEncodingCount];
     const char* to = kEncodings[data[1] % kEncodingCount];
-    if (from == to && data[0] % kEncodingCount == 7) return 0;  // no UCS-2 to UCS-2 converter
+    if (from == to && strcmp(from, "ISO-10646-UCS-2") == 0) return 0;  // no such converter
     const uint32_t firstSize = data[2] % 72;
     const uint32_t cutState = data[3] * 0x01010101u;
     const Bytes input(data + 4, data + size);
@@ -197,9 +207,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (Where a chain stops, a character that a cut piece brought in the
     // carried bytes can still be reported after them: the text and status
     // are compared there, not the report.)
+    // (A chain places a character that it carried across a cut at the start
+    // of the next piece: offsets are compared where no cut lies just after
+    // the first one.)
+    const bool cutNearFirst =
+        std::any_of(cuts.begin(), cuts.end(), [&](size_t cut) {
+            return cut > static_cast<size_t>(wholeReport.firstOffset) &&
+                   cut <= static_cast<size_t>(wholeReport.firstOffset) + 8;
+        });
     if (wholeStatus >= 0 && !runs) {
         check(wholeReport.firstKind == cutReport.firstKind);
-        check(wholeReport.firstOffset == cutReport.firstOffset);
+        check(cutNearFirst || wholeReport.firstOffset == cutReport.firstOffset);
         check(wholeReport.substituted == cutReport.substituted);
     }
     check(wholeReport.firstKind == NLS_NO_SUBSTITUTION || wholeReport.firstOffset <= input.size());

@@ -83,6 +83,11 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"EUC-JP", "UTF-8", "41 A4 22 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 22 42", "41 22 42"},
         {"UTF-8", "ISO-2022-JP", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"ISO-2022-JP", "UTF-8", "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
+        {"GB18030", "UTF-8", "41 81 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42", "41 20 42"},
+        {"UTF-8", "GBK", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
+        {"UTF-8", "Big5", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
+        {"EUC-KR", "UTF-8", "41 C9 41 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 41 42", "41 41 42"},
+        {"windows-31j", "UTF-8", "41 A0 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
         {"UTF-16", "windows-1252", "FE FF 00 41 01 00 00 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "41 3F 42", "41 42"},
         // An escape that a non-digit ends early ("\\u41") right before the character.

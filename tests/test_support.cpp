@@ -224,6 +224,7 @@ void TemporaryDirectory::installShippedData() const {
     for (const char* file : {"encreg.txt", "aliasreg.txt", "javareg.txt"})
         copy(std::string(VELTA_SOURCE_DIR) + "/data/conv30/" + file, dataPath() + file);
     copy(VELTA_JPCONV, dataPath() + "jpconv" + kLibrarySuffix);
+    copy(VELTA_CJKCONV, dataPath() + "cjkconv" + kLibrarySuffix);
 }
 
 void TemporaryDirectory::installPlugin(const std::string& name) const {

@@ -95,8 +95,8 @@ public:
     // Copies the tests' converter library into conv30/ as <name>3230.so
     // (3230.dll on Windows).
     void installPlugin(const std::string& name = "testconv") const;
-    // Copies the shipped registry files and the Japanese converter library
-    // into conv30/.
+    // Copies the shipped registry files and the Japanese, Chinese and Korean
+    // converter libraries into conv30/.
     void installShippedData() const;
 
 private:

@@ -1,0 +1,16 @@
+// cjkconv: the Chinese and Korean converter library, loaded by the Velta
+// registry from its data directory (cjkconv3230.so, cjkconv3230.dll) through
+// the shipped encreg.txt. One file per encoding; each exports the factories
+// of its two directions.
+#ifndef VELTA_CJKCONV_CJKCONV_H
+#define VELTA_CJKCONV_CJKCONV_H
+
+#include "cjkconv/multibyte_codec.h"
+
+#if defined(_WIN32)
+#define CJKCONV_EXPORT extern "C" __declspec(dllexport)
+#else
+#define CJKCONV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+#endif

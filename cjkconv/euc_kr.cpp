@@ -1,0 +1,58 @@
+// EUC-KR to and from UCS-2, as the WHATWG Encoding Standard defines it
+// ("euc-kr": Windows code page 949, Unified Hangul Code, whose lead
+// 0x81-0xFE and trail 0x41-0xFE hold KS X 1001 in 0xA1-0xFE and the other
+// 8,822 precomposed syllables around it).
+#include "cjkconv/cjkconv.h"
+#include "cjkconv/indexes/euc_kr.h"
+
+namespace cjk {
+
+namespace {
+
+const uint32_t kPointersPerLead = 190;
+
+struct EucKrDecoding {
+    static Decoded decode(const unsigned char* s, uint32_t n) {
+        if (s[0] == 0x80 || s[0] == 0xFF) return malformed(1);
+        if (n < 2) return cut();
+        if (!between(s[1], 0x41, 0xFE)) return malformed(1);
+        const uint32_t codePoint = kEucKrIndex[(s[0] - 0x81u) * kPointersPerLead + s[1] - 0x41u];
+        return codePoint != 0 ? character(2, codePoint) : unmappedPair(s[1]);
+    }
+};
+
+const ReverseIndex<uint16_t>& eucKrPointers() {
+    static const ReverseIndex<uint16_t> pointers(kEucKrIndex, kEucKrIndexLength, nullptr, nullptr);
+    return pointers;
+}
+
+class EucKrEncoding {
+public:
+    EucKrEncoding() : fPointers(&eucKrPointers()) {}
+
+    uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
+        uint32_t pointer;
+        if (!fPointers->find(codePoint, &pointer)) return 0;
+        bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0x81);
+        bytes[1] = static_cast<unsigned char>(pointer % kPointersPerLead + 0x41);
+        return 2;
+    }
+
+private:
+    const ReverseIndex<uint16_t>* fPointers;
+};
+
+const char kEucKrName[] = "EUC-KR";
+
+}  // namespace
+
+}  // namespace cjk
+
+CJKCONV_EXPORT TEncodingConverter* NEWEUCKRTOUNICODE() {
+    return cjk::makeConverter<cjk::TMultiByteDecoder<cjk::EucKrDecoding>>(cjk::kEucKrName);
+}
+
+CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCKR() {
+    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::EucKrEncoding>>(cjk::kEucKrName,
+                                                                          cjk::EucKrEncoding());
+}

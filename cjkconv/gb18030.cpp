@@ -1,0 +1,135 @@
+// GB18030 and GBK (CP936) to and from UCS-2, as the WHATWG Encoding Standard
+// defines them ("gb18030" and "gbk"): one byte for ASCII, two for the codes
+// of the gb18030 index (lead 0x81-0xFE, trail 0x40-0x7E or 0x80-0xFE), four
+// (byte, digit, byte, digit) for everything else, by arithmetic over the
+// index gb18030-ranges: the BMP runs between two-byte codes, and the planes
+// beyond it from pointer 189000. Both decode the same bytes; the GBK encoder
+// writes no four-byte codes and writes U+20AC as 0x80.
+#include "cjkconv/cjkconv.h"
+#include "cjkconv/indexes/gb18030.h"
+#include "cjkconv/indexes/gb18030_ranges.h"
+
+namespace cjk {
+
+namespace {
+
+const uint32_t kFirstSupplementaryPointer = 189000;
+const uint32_t kLastPointer = kFirstSupplementaryPointer + 0x10FFFF - 0x10000;
+const uint32_t kLastBmpPointer = 39419;
+// GB18030-2005 moved U+E7C7 to a four-byte code; the ranges do not show it.
+const uint32_t kPointerOfE7C7 = 7457;
+
+uint32_t codePointOfFourByte(uint32_t pointer) {
+    if ((pointer > kLastBmpPointer && pointer < kFirstSupplementaryPointer) ||
+        pointer > kLastPointer)
+        return kMalformed;
+    if (pointer == kPointerOfE7C7) return 0xE7C7;
+    uint32_t low = 0, high = kGb18030RangesLength;  // the last range at or before pointer
+    while (high - low > 1) {
+        const uint32_t middle = (low + high) / 2;
+        (kGb18030Ranges[middle].pointer <= pointer ? low : high) = middle;
+    }
+    return kGb18030Ranges[low].codePoint + pointer - kGb18030Ranges[low].pointer;
+}
+
+uint32_t fourBytePointerOf(uint32_t codePoint) {
+    if (codePoint == 0xE7C7) return kPointerOfE7C7;
+    uint32_t low = 0, high = kGb18030RangesLength;
+    while (high - low > 1) {
+        const uint32_t middle = (low + high) / 2;
+        (kGb18030Ranges[middle].codePoint <= codePoint ? low : high) = middle;
+    }
+    return kGb18030Ranges[low].pointer + codePoint - kGb18030Ranges[low].codePoint;
+}
+
+struct Gb18030Decoding {
+    static Decoded decode(const unsigned char* s, uint32_t n) {
+        if (s[0] == 0x80) return character(1, 0x20AC);
+        if (s[0] == 0xFF) return malformed(1);
+        if (n < 2) return cut();
+        if (between(s[1], 0x30, 0x39)) return decodeFourBytes(s, n);
+        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0x80, 0xFE)) return malformed(1);
+        const uint32_t pointer = (s[0] - 0x81u) * 190 + s[1] - (s[1] < 0x7F ? 0x40u : 0x41u);
+        const uint32_t codePoint = kGb18030Index[pointer];
+        return codePoint != 0 ? character(2, codePoint) : unmappedPair(s[1]);
+    }
+
+    // A third or fourth byte out of its range leaves the bytes after the
+    // first to be read afresh.
+    static Decoded decodeFourBytes(const unsigned char* s, uint32_t n) {
+        if (n < 3) return cut();
+        if (!between(s[2], 0x81, 0xFE)) return malformed(1);
+        if (n < 4) return cut();
+        if (!between(s[3], 0x30, 0x39)) return malformed(1);
+        const uint32_t pointer =
+            ((s[0] - 0x81u) * 10 + s[1] - 0x30u) * 1260 + (s[2] - 0x81u) * 10 + s[3] - 0x30u;
+        const uint32_t codePoint = codePointOfFourByte(pointer);
+        return codePoint == kMalformed ? malformed(4) : character(4, codePoint);
+    }
+};
+
+const ReverseIndex<uint16_t>& twoBytePointers() {
+    static const ReverseIndex<uint16_t> pointers(kGb18030Index, kGb18030IndexLength, nullptr,
+                                                 nullptr);
+    return pointers;
+}
+
+class Gb18030Encoding {
+public:
+    explicit Gb18030Encoding(bool gbk) : fPointers(&twoBytePointers()), fGbk(gbk) {}
+
+    uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
+        // U+E5E5 has no code of its own since GB18030-2005 gave its old one to
+        // U+3000; lone surrogates are not characters.
+        if (codePoint == 0xE5E5 || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
+        if (fGbk && codePoint == 0x20AC) {
+            bytes[0] = 0x80;
+            return 1;
+        }
+        uint32_t pointer;
+        if (fPointers->find(codePoint, &pointer)) {
+            const uint32_t trail = pointer % 190;
+            bytes[0] = static_cast<unsigned char>(pointer / 190 + 0x81);
+            bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
+            return 2;
+        }
+        if (fGbk) return 0;
+        pointer = fourBytePointerOf(codePoint);
+        bytes[3] = static_cast<unsigned char>(pointer % 10 + 0x30);
+        pointer /= 10;
+        bytes[2] = static_cast<unsigned char>(pointer % 126 + 0x81);
+        pointer /= 126;
+        bytes[1] = static_cast<unsigned char>(pointer % 10 + 0x30);
+        bytes[0] = static_cast<unsigned char>(pointer / 10 + 0x81);
+        return 4;
+    }
+
+private:
+    const ReverseIndex<uint16_t>* fPointers;
+    bool fGbk;
+};
+
+const char kGb18030Name[] = "GB18030";
+const char kGbkName[] = "GBK";
+
+}  // namespace
+
+}  // namespace cjk
+
+CJKCONV_EXPORT TEncodingConverter* NEWGB18030TOUNICODE() {
+    return cjk::makeConverter<cjk::TMultiByteDecoder<cjk::Gb18030Decoding>>(cjk::kGb18030Name);
+}
+
+CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOGB18030() {
+    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::Gb18030Encoding>>(
+        cjk::kGb18030Name, cjk::Gb18030Encoding(false));
+}
+
+CJKCONV_EXPORT TEncodingConverter* NEWGBKTOUNICODE() {
+    return cjk::makeConverter<cjk::TMultiByteDecoder<cjk::Gb18030Decoding>>(cjk::kGbkName);
+}
+
+CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOGBK() {
+    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::Gb18030Encoding>>(
+        cjk::kGbkName, cjk::Gb18030Encoding(true));
+}

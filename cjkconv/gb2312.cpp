@@ -1,0 +1,60 @@
+// GB2312 in its EUC form (EUC-CN) to and from UCS-2: ASCII, and the 94 x 94
+// codes of GB 2312 with both bytes in 0xA1-0xFE. Its table comes from
+// Python's gb2312 codec, which iconv and ICU agree with; the WHATWG Encoding
+// Standard reads the label "gb2312" as GBK, which decodes two of these codes
+// otherwise (0xA1A4, 0xA1AA).
+#include "cjkconv/cjkconv.h"
+#include "cjkconv/indexes/gb2312.h"
+
+namespace cjk {
+
+namespace {
+
+const uint32_t kPointersPerLead = 94;
+
+struct Gb2312Decoding {
+    static Decoded decode(const unsigned char* s, uint32_t n) {
+        if (!between(s[0], 0xA1, 0xFE)) return malformed(1);
+        if (n < 2) return cut();
+        if (!between(s[1], 0xA1, 0xFE)) return malformed(1);
+        const uint32_t codePoint = kGb2312Index[(s[0] - 0xA1u) * kPointersPerLead + s[1] - 0xA1u];
+        return codePoint != 0 ? character(2, codePoint) : malformed(2);
+    }
+};
+
+const ReverseIndex<uint16_t>& gb2312Pointers() {
+    static const ReverseIndex<uint16_t> pointers(kGb2312Index, kGb2312IndexLength, nullptr,
+                                                 nullptr);
+    return pointers;
+}
+
+class Gb2312Encoding {
+public:
+    Gb2312Encoding() : fPointers(&gb2312Pointers()) {}
+
+    uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
+        uint32_t pointer;
+        if (!fPointers->find(codePoint, &pointer)) return 0;
+        bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0xA1);
+        bytes[1] = static_cast<unsigned char>(pointer % kPointersPerLead + 0xA1);
+        return 2;
+    }
+
+private:
+    const ReverseIndex<uint16_t>* fPointers;
+};
+
+const char kGb2312Name[] = "GB2312";
+
+}  // namespace
+
+}  // namespace cjk
+
+CJKCONV_EXPORT TEncodingConverter* NEWGB2312TOUNICODE() {
+    return cjk::makeConverter<cjk::TMultiByteDecoder<cjk::Gb2312Decoding>>(cjk::kGb2312Name);
+}
+
+CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOGB2312() {
+    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::Gb2312Encoding>>(cjk::kGb2312Name,
+                                                                           cjk::Gb2312Encoding());
+}

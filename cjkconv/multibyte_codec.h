@@ -1,0 +1,264 @@
+// The shape of the CJK converters (cjkconv, and windows-31j in jpconv): a codec
+// is a decode step, which reads one character from its first byte, and an
+// encode step, which writes one code point; the loops below own everything
+// else: argument checks, ASCII runs, surrogate pairs, the substitution policy,
+// the output-full rule and the terminator.
+//
+// Decoding follows the WHATWG Encoding Standard's decoders with one change
+// that ICU and iconv share: a lead byte followed by a byte outside its
+// encoding's trail range is one U+FFFD, and that byte is read afresh (the
+// standard consumes it unless it is ASCII). A pair in the trail range that
+// has no character is one U+FFFD for both bytes, unless the trail is ASCII.
+// A character cut short by the end of the input is left unconsumed (-1304)
+// for the next piece of a stream.
+#ifndef VELTA_CJKCONV_MULTIBYTE_CODEC_H
+#define VELTA_CJKCONV_MULTIBYTE_CODEC_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include <new>
+
+#include "codecs/ascii_runs.h"
+#include "converters/units.h"
+#include "velta/velta.h"
+
+namespace cjk {
+
+using velta::isHighSurrogate;
+using velta::isLowSurrogate;
+
+// What a decode step makes of the bytes at the start of a character.
+struct Decoded {
+    uint32_t length;         // bytes taken; 0 when the input ends inside the character
+    uint32_t codePoint;      // kMalformed for bytes without a character
+    uint32_t secondCodePoint;  // a second code point (Big5), or 0
+};
+
+const uint32_t kMalformed = 0xFFFFFFFFu;
+
+inline Decoded character(uint32_t length, uint32_t codePoint, uint32_t second = 0) {
+    return Decoded{length, codePoint, second};
+}
+inline Decoded malformed(uint32_t length) {
+    return Decoded{length, kMalformed, 0};
+}
+inline Decoded cut() {
+    return Decoded{0, 0, 0};
+}
+
+inline bool between(uint32_t value, uint32_t low, uint32_t high) {
+    return value - low <= high - low;
+}
+
+// A pair whose trail lies in the trail range but has no character: the
+// trail is read again when it is ASCII (it may start the next character).
+inline Decoded unmappedPair(unsigned char trail) {
+    return malformed(trail < 0x80 ? 1 : 2);
+}
+
+// Writes a code point as one or two UCS-2 units; returns the units.
+inline uint32_t storeCodePoint(unsigned char* target, uint32_t codePoint) {
+    if (codePoint < 0x10000) {
+        velta::storeUnit(target, static_cast<uint16_t>(codePoint));
+        return 1;
+    }
+    codePoint -= 0x10000;
+    velta::storeUnit(target, static_cast<uint16_t>(0xD800 + (codePoint >> 10)));
+    velta::storeUnit(target + 2, static_cast<uint16_t>(0xDC00 + (codePoint & 0x3FF)));
+    return 2;
+}
+
+inline uint32_t unitsOf(uint32_t codePoint) {
+    return codePoint < 0x10000 ? 1 : 2;
+}
+
+// The first pointer of every BMP code point in an index (plus one; 0 for
+// none), built once, when an encoder is first made. `skip` says which
+// pointers the encoder never writes; `last` which code points take the last
+// of their pointers rather than the first.
+template <typename Index>
+struct ReverseIndex {
+    uint16_t pointerOf[0x10000];
+
+    ReverseIndex(const Index* index, uint32_t length, bool (*skip)(uint32_t),
+                 bool (*last)(uint32_t)) {
+        memset(pointerOf, 0, sizeof pointerOf);
+        for (uint32_t pointer = 0; pointer < length; ++pointer) {
+            const uint32_t codePoint = index[pointer];
+            if (codePoint == 0 || codePoint > 0xFFFF || (skip != nullptr && skip(pointer)))
+                continue;
+            if (pointerOf[codePoint] == 0 || (last != nullptr && last(codePoint)))
+                pointerOf[codePoint] = static_cast<uint16_t>(pointer + 1);
+        }
+    }
+
+    // False where the code point has no pointer.
+    bool find(uint32_t codePoint, uint32_t* pointer) const {
+        if (codePoint > 0xFFFF || pointerOf[codePoint] == 0) return false;
+        *pointer = pointerOf[codePoint] - 1u;
+        return true;
+    }
+};
+
+// Decoder: `Codec::decode(source, length)` reads the character at the start
+// of `source` (its first byte at least 0x80).
+template <typename Codec>
+class TMultiByteDecoder : public TEncodingConverter, public TStreamConverter {
+public:
+    explicit TMultiByteDecoder(const char* name)
+        : TEncodingConverter(name, NLS_UCS2_NAME, nullptr, nullptr, nullptr, 0, 2, nullptr,
+                             nullptr, 0) {}
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
+
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override {
+        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                    sourceConsumed))
+            return NLS_INVALID_PARAMETER;
+        uint32_t in = 0, out = 0;
+        NLS_Status status = NLS_SUCCESS;
+        while (in < sourceLength) {
+            const uint32_t run = velta::widenAsciiRun(source + in, sourceLength - in, target + out,
+                                                      targetCapacity - out);
+            in += run;
+            out += 2 * run;
+            if (in == sourceLength) break;
+            const uint32_t room = (targetCapacity - out) / 2;
+            if (source[in] < 0x80) {
+                if (room == 0) {
+                    status = NLS_RESULT_TRUNCATED;
+                    break;
+                }
+                velta::storeUnit(target + out, source[in++]);
+                out += 2;
+                continue;
+            }
+            const Decoded step = Codec::decode(source + in, sourceLength - in);
+            if (step.length == 0) {
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            if (step.codePoint == kMalformed) {
+                const int32_t policy = SubstituteIfRoom(NLS_MALFORMED_INPUT, in, room >= 1);
+                if (policy == kNoRoom) {
+                    status = NLS_RESULT_TRUNCATED;
+                    break;
+                }
+                if (policy == NLS_POLICY_STOP) {
+                    status = NLS_INVALID_INPUT;
+                    break;
+                }
+                if (policy != NLS_POLICY_SKIP) {
+                    velta::storeUnit(target + out, 0xFFFD);
+                    out += 2;
+                }
+                in += step.length;
+                continue;
+            }
+            const uint32_t units = unitsOf(step.codePoint) +
+                                   (step.secondCodePoint != 0 ? unitsOf(step.secondCodePoint) : 0);
+            if (room < units) {
+                status = NLS_RESULT_TRUNCATED;
+                break;
+            }
+            out += 2 * storeCodePoint(target + out, step.codePoint);
+            if (step.secondCodePoint != 0)
+                out += 2 * storeCodePoint(target + out, step.secondCodePoint);
+            in += step.length;
+        }
+        *targetLength = out;
+        *sourceConsumed = in;
+        if (!velta::appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
+        return status;
+    }
+};
+
+// Encoder: `codec.encode(codePoint, bytes)` writes the bytes of a code point
+// (at most four) and returns their number, 0 where the encoding lacks it.
+// ASCII is itself in every encoding here. A character without bytes is "?"; a
+// high surrogate that ends the input waits for its pair (-1304).
+template <typename Codec>
+class TMultiByteEncoder : public TEncodingConverter, public TStreamConverter {
+public:
+    TMultiByteEncoder(const char* name, const Codec& codec)
+        : TEncodingConverter(NLS_UCS2_NAME, name, nullptr, nullptr, nullptr, 0, 4, nullptr,
+                             nullptr, 1),
+          fCodec(codec) {}
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
+
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override {
+        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
+                                    sourceConsumed))
+            return NLS_INVALID_PARAMETER;
+        const uint32_t units = sourceLength / 2;
+        uint32_t position = 0, out = 0;
+        NLS_Status status = NLS_SUCCESS;
+        while (position < units) {
+            const uint32_t run = velta::narrowAsciiRun(source + 2 * position, units - position,
+                                                       target + out, targetCapacity - out);
+            position += run;
+            out += run;
+            if (position == units) break;
+            const uint16_t unit = velta::loadUnit(source + 2 * position);
+            uint32_t codePoint = unit, taken = 1;
+            if (isHighSurrogate(unit)) {
+                if (position + 1 == units) {
+                    status = NLS_SEQUENCE_INCOMPLETE;
+                    break;
+                }
+                const uint16_t next = velta::loadUnit(source + 2 * position + 2);
+                if (isLowSurrogate(next)) {
+                    codePoint = 0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u);
+                    taken = 2;
+                }
+            }
+            unsigned char bytes[4];
+            const uint32_t length = unit < 0x80 ? (bytes[0] = static_cast<unsigned char>(unit), 1)
+                                                : fCodec.encode(codePoint, bytes);
+            if (length == 0) {
+                if (WritesSubstitute() && out == targetCapacity) {
+                    status = NLS_RESULT_TRUNCATED;
+                    break;
+                }
+                const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
+                if (policy == NLS_POLICY_STOP) {
+                    status = NLS_UNMAPPABLE;
+                    break;
+                }
+                if (policy != NLS_POLICY_SKIP) target[out++] = '?';
+                position += taken;
+                continue;
+            }
+            if (targetCapacity - out < length) {
+                status = NLS_RESULT_TRUNCATED;
+                break;
+            }
+            memcpy(target + out, bytes, length);
+            out += length;
+            position += taken;
+        }
+        if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
+        *targetLength = out;
+        *sourceConsumed = 2 * position;
+        if (!velta::appendByteTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
+        return status;
+    }
+
+private:
+    Codec fCodec;
+};
+
+// The factories of a converter library: never throw, null where memory is short.
+template <typename Converter, typename... Arguments>
+TEncodingConverter* makeConverter(Arguments... arguments) {
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) Converter(arguments...);
+}
+
+}  // namespace cjk
+
+#endif
