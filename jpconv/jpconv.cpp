@@ -105,52 +105,18 @@ inline bool appendUnitTerminator(unsigned char* target, uint32_t written, uint32
     return true;
 }
 
-// The bytes of the input before a character that its end cuts short.
-typedef uint32_t (*CompleteLength)(const unsigned char* source, uint32_t length);
-
-uint32_t completeShiftJis(const unsigned char* s, uint32_t n) {
-    uint32_t i = 0;
-    while (i < n) {
-        const unsigned char b = s[i];
-        if (between(b, 0x81, 0x9F) || between(b, 0xE0, 0xFC)) {
-            if (i + 1 >= n) return i;
-            const unsigned char t = s[i + 1];
-            i += (between(t, 0x40, 0xFC) && t != 0x7F) ? 2 : 1;
-        } else {
-            ++i;
-        }
-    }
-    return n;
-}
-
-uint32_t completeEucJp(const unsigned char* s, uint32_t n) {
-    uint32_t i = 0;
-    while (i < n) {
-        const unsigned char b = s[i];
-        if (between(b, 0xA1, 0xFE)) {
-            if (i + 1 >= n) return i;
-            i += between(s[i + 1], 0xA1, 0xFE) ? 2 : 1;
-        } else if (b == 0x8E) {
-            if (i + 1 >= n) return i;
-            i += between(s[i + 1], 0xA1, 0xDF) ? 2 : 1;
-        } else if (b == 0x8F) {
-            if (i + 1 >= n) return i;
-            if (!between(s[i + 1], 0xA1, 0xFE)) {
-                ++i;
-                continue;
-            }
-            if (i + 2 >= n) return i;
-            i += between(s[i + 2], 0xA1, 0xFE) ? 3 : 1;
-        } else {
-            ++i;
-        }
-    }
-    return n;
-}
-
 // The table engine, holding back a character cut by the end of the input.
+// Where a character is cut is found by reading the input as the engine does:
+// a lead byte and the bytes after it are one character when the table maps
+// them, else the lead byte alone is one U+FFFD and the next byte is read
+// afresh; so a lead byte that the end of the input parts from its trail
+// bytes waits for them, and no other.
 class TMultiByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
+    // The bytes of the input before a character that its end cuts short.
+    typedef uint32_t (*CompleteLength)(const uTableSet& tables, const unsigned char* source,
+                                       uint32_t length);
+
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set,
                                  CompleteLength complete)
@@ -169,7 +135,7 @@ public:
         // output comes from at most four bytes of input.
         const uint64_t reach = 2 * static_cast<uint64_t>(targetCapacity) + 8;
         const uint32_t window = reach < sourceLength ? static_cast<uint32_t>(reach) : sourceLength;
-        const uint32_t complete = fComplete(source, window);
+        const uint32_t complete = fComplete(fToUCS2Tables, source, window);
         if (complete == 0) {
             *targetLength = 0;
             *sourceConsumed = 0;
@@ -184,7 +150,55 @@ public:
         return status;
     }
 
+    static uint32_t completeShiftJis(const uTableSet& tables, const unsigned char* s, uint32_t n) {
+        uint32_t i = 0;
+        while (i < n) {
+            const unsigned char b = s[i];
+            if (!between(b, 0x81, 0x9F) && !between(b, 0xE0, 0xFC)) {
+                ++i;
+                continue;
+            }
+            if (i + 1 >= n) return i;
+            i += maps(tables.tables[0], static_cast<uint16_t>(b << 8 | s[i + 1])) ? 2 : 1;
+        }
+        return n;
+    }
+
+    // Slots: ASCII, JIS X 0208, katakana after 0x8E, JIS X 0212 after 0x8F.
+    static uint32_t completeEucJp(const uTableSet& tables, const unsigned char* s, uint32_t n) {
+        uint32_t i = 0;
+        while (i < n) {
+            const unsigned char b = s[i];
+            if (b != 0x8E && b != 0x8F && !eucByte(b)) {
+                ++i;
+                continue;
+            }
+            if (i + 1 >= n) return i;
+            const unsigned char next = s[i + 1];
+            if (b == 0x8E) {
+                i += between(next, 0xA1, 0xDF) && maps(tables.tables[2], next) ? 2 : 1;
+            } else if (b != 0x8F) {
+                i += eucByte(next) && maps(tables.tables[1], eucCode(b, next)) ? 2 : 1;
+            } else if (!eucByte(next)) {
+                ++i;
+            } else {
+                if (i + 2 >= n) return i;
+                i += eucByte(s[i + 2]) && maps(tables.tables[3], eucCode(next, s[i + 2])) ? 3 : 1;
+            }
+        }
+        return n;
+    }
+
 private:
+    static bool eucByte(unsigned char b) { return between(b, 0xA1, 0xFE); }
+    static uint16_t eucCode(unsigned char high, unsigned char low) {
+        return static_cast<uint16_t>((high << 8 | low) & 0x7F7F);
+    }
+    static bool maps(const uTable* table, uint16_t code) {
+        uint16_t unit;
+        return table != nullptr && LookupCode(table, code, &unit) && unit != 0xFFFD;
+    }
+
     CompleteLength fComplete;
 };
 
@@ -418,7 +432,8 @@ TEncodingConverter* make(Arguments... arguments) {
 }  // namespace
 
 JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
-    return make<TMultiByteToUnicodeConverter>(kShiftJisName, &kShiftJisSet, &completeShiftJis);
+    return make<TMultiByteToUnicodeConverter>(kShiftJisName, &kShiftJisSet,
+                                              &TMultiByteToUnicodeConverter::completeShiftJis);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
@@ -428,7 +443,8 @@ JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
-    return make<TMultiByteToUnicodeConverter>(kEucJpName, &kEucJpSet, &completeEucJp);
+    return make<TMultiByteToUnicodeConverter>(kEucJpName, &kEucJpSet,
+                                              &TMultiByteToUnicodeConverter::completeEucJp);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
