@@ -232,6 +232,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fTextEnded(false),
       fEndingWithCut(false),
       fHeldFailure(NLS_SUCCESS),
+      fCloseBeforeFailure(false),
       fPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
@@ -452,6 +453,7 @@ NLS_Status EncodingConverter::endStream(NLS_Status status) {
     fMayHoldOutput = false;
     fEndingWithCut = false;
     fHeldFailure = NLS_SUCCESS;
+    fCloseBeforeFailure = false;
     fTextEnded = true;
     fConverter->Reset();
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
@@ -483,6 +485,10 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         return endStream(NLS_SEQUENCE_INCOMPLETE);
     }
     if (fHeldFailure != NLS_SUCCESS) {
+        if (fHeldSize == 0 && fCloseBeforeFailure) {
+            fCloseBeforeFailure = false;
+            streamStep(nullptr, 0, true, dst, dstLen, written);
+        }
         if (fHeldSize != 0) return fStatus = NLS_RESULT_TRUNCATED;
         const NLS_Status failure = fHeldFailure;
         fHeldFailure = NLS_SUCCESS;
@@ -533,11 +539,12 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             // What came before it goes out first, a chain's open UTF-7 run
             // closed; the next call returns the failure (the converter may
             // have ended its text, so it is not met again).
-            if (fHeldSize == 0 && fChain != nullptr)
-                streamStep(nullptr, 0, true, dst, dstLen, written);
+            const bool closeNow = fHeldSize == 0 && fChain != nullptr;
+            if (closeNow) streamStep(nullptr, 0, true, dst, dstLen, written);
             if (fHeldSize != 0) {
                 fMayHoldOutput = true;
                 fHeldFailure = step.status;
+                fCloseBeforeFailure = fChain != nullptr && !closeNow;
                 return fStatus = NLS_RESULT_TRUNCATED;
             }
             return fStatus = step.status;
@@ -589,6 +596,7 @@ void EncodingConverter::reset() {
     fTextEnded = false;
     fEndingWithCut = false;
     fHeldFailure = NLS_SUCCESS;
+    fCloseBeforeFailure = false;
     fStreamOffset = 0;
     fReport = {0, NLS_NO_SUBSTITUTION, 0};
     if (fConverter != nullptr) fConverter->Reset();

@@ -404,7 +404,12 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     bool firstEnded = false;
     // Where the first converter stopped short of a call's input is found
     // again from this call's input; only its failures wait to be reported.
-    if (!isHardFailure(fPendingOutcome)) fPendingOutcome = NLS_SUCCESS;
+    // Under a policy that writes substitutes, a -1302 only says that the text
+    // already delivered had some: a caller that takes text back (a stream)
+    // has it in the report, and the next input goes on.
+    const bool onlyReplaced =
+        fPendingOutcome == NLS_INVALID_INPUT && fGiveBack && WritesSubstitute();
+    if (!isHardFailure(fPendingOutcome) || onlyReplaced) fPendingOutcome = NLS_SUCCESS;
     // Text that does not go out is given back and converted again: a refill
     // makes little more than the output can take, so small outputs cost no
     // more per byte than large ones.
