@@ -1,4 +1,4 @@
-// Fuzzes buffer detection and the UTF-8 detector object.
+// Fuzzes buffer detection, the ranked guesses and the UTF-8 detector object.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +23,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!known) abort();
     } else if (status != NLS_NOT_DETECTED || count != 0) {
         abort();
+    }
+    NLS_EncodingGuess guesses[16];
+    uint32_t capacity = size == 0 ? 0 : data[0] % 17;
+    const NLS_Status guessed =
+        NLS_GuessEncodings(buffer.data(), static_cast<uint32_t>(size), guesses, capacity, &count);
+    if (guessed != NLS_SUCCESS && guessed != NLS_NOT_DETECTED) abort();
+    if (count > capacity) abort();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (guesses[i].encodingName == nullptr || guesses[i].confidence == 0 ||
+            guesses[i].confidence > 100 || (i > 0 && guesses[i].confidence > guesses[i - 1].confidence))
+            abort();
     }
     TAutoDetector* detector = NEWUTF8ENCODINGDETECTOR();
     NLS_DetectedEncoding accumulated = {nullptr, 0, 0, 0};

@@ -305,4 +305,56 @@ TEST_F(Cjkconv, RealTextRoundTrips) {
         EXPECT_EQ(NLS_EncodingConverterExists(label, "UTF-8"), 1) << label;
 }
 
+// Ranked guesses: a text in each encoding, made by the library, is first
+// in the ranking of its own bytes.
+TEST_F(Cjkconv, GuessesNameTheEncodingOfRealText) {
+    const char kChinese[] =
+        u8"北京时间今天上午，国家统计局发布了最新的经济数据。数据显示，"
+        u8"我国经济运行总体平稳，就业形势基本稳定，居民消费价格温和上涨。\n";
+    const char kTraditional[] =
+        u8"台北市政府今天宣布，將在明年擴大公共運輸的補助範圍，"
+        u8"讓更多市民能夠以較低的費用搭乘捷運與公車。\n";
+    const char kKorean[] =
+        u8"서울시는 오늘 내년부터 대중교통 요금 지원을 확대한다고 밝혔다. "
+        u8"시민들은 더 저렴한 비용으로 지하철과 버스를 이용할 수 있게 된다.\n";
+    const char kJapanese[] =
+        u8"東京都は本日、来年から公共交通の料金補助を拡大すると発表した。"
+        u8"都民はより安い料金で地下鉄やバスを利用できるようになる。\n";
+    const char kGerman[] = u8"Die Straßenbahn fährt künftig öfter; Änderungen gelten ab März.\n";
+    const struct {
+        const char* encoding;
+        const char* text;
+        const char* guess;
+    } cases[] = {
+        {"GB18030", kChinese, "GB18030"},     {"GBK", kChinese, "GB18030"},
+        {"Big5", kTraditional, "Big5"},       {"EUC-KR", kKorean, "EUC-KR"},
+        {"Shift_JIS", kJapanese, "Shift_JIS"}, {"EUC-JP", kJapanese, "EUC-JP"},
+        {"ISO-2022-JP", kJapanese, "ISO-2022-JP"}, {"windows-1252", kGerman, "windows-1252"},
+        {"UTF-8", kKorean, "UTF-8"},           {"UTF-16LE", kJapanese, "UTF-16LE"},
+        {"UTF-16BE", kGerman, "UTF-16BE"},     {"UTF-16", kChinese, "UTF-16"},
+    };
+    for (const auto& c : cases) {
+        const std::string encoded = convert("UTF-8", c.encoding, c.text);
+        NLS_EncodingGuess guesses[4];
+        uint32_t count = 0;
+        ASSERT_EQ(NLS_GuessEncodings(reinterpret_cast<const unsigned char*>(encoded.data()),
+                                     static_cast<uint32_t>(encoded.size()), guesses, 4, &count),
+                  NLS_SUCCESS)
+            << c.encoding;
+        ASSERT_GE(count, 1u) << c.encoding;
+        EXPECT_STREQ(NLS_GetNormalizedEncodingName(guesses[0].encodingName),
+                     NLS_GetNormalizedEncodingName(c.guess))
+            << c.encoding;
+        for (uint32_t i = 1; i < count; ++i)
+            EXPECT_LE(guesses[i].confidence, guesses[i - 1].confidence) << c.encoding;
+    }
+    uint32_t count = 9;
+    EXPECT_EQ(NLS_GuessEncodings(reinterpret_cast<const unsigned char*>("plain"), 5, nullptr, 0,
+                                 &count),
+              NLS_SUCCESS);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(NLS_GuessEncodings(nullptr, 0, nullptr, 0, &count), NLS_NOT_DETECTED);
+    EXPECT_EQ(NLS_GuessEncodings(nullptr, 3, nullptr, 0, &count), NLS_INVALID_PARAMETER);
+}
+
 }  // namespace

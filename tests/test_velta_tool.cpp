@@ -186,7 +186,7 @@ TEST_F(VeltaTool, ListsNormalizesDetectsAndNamesItself) {
     const std::string utf8 = file("u.txt", "caf\xC3\xA9\n");
     const std::string ascii = file("a.txt", "plain\n");
     EXPECT_EQ(run("--detect " + utf8 + " " + ascii).out,
-              utf8 + ": UTF-8\n" + ascii + ": unknown\n");
+              utf8 + ": UTF-8\n" + ascii + ": US-ASCII\n");
     EXPECT_EQ(run("--version").out, "velta 3.2.30\n");
     EXPECT_EQ(run("--help").exitCode, 0);
 }

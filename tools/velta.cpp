@@ -496,12 +496,12 @@ int detectFiles(const std::vector<std::string>& names) {
         std::vector<unsigned char> buffer;
         while (buffer.size() < kDetectSize && input.read(&buffer, kDetectSize - buffer.size())) {
         }
-        NLS_DetectedEncoding detected = {nullptr, 0, 0, 0};
+        NLS_EncodingGuess guess = {nullptr, 0};
         uint32_t count = 0;
-        const NLS_Status status = NLS_DetectEncodingForBuffer(
-            buffer.data(), static_cast<uint32_t>(buffer.size()), &detected, 1, &count);
+        const NLS_Status status = NLS_GuessEncodings(
+            buffer.data(), static_cast<uint32_t>(buffer.size()), &guess, 1, &count);
         printf("%s: %s\n", input.name().c_str(),
-               status == NLS_SUCCESS && count ? detected.encodingName : "unknown");
+               status == NLS_SUCCESS && count ? guess.encodingName : "unknown");
     }
     return result;
 }

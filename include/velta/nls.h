@@ -206,4 +206,20 @@ VELTA_API NLS_Status NLS_DetectEncodingForUCS2(const unsigned char* buffer, uint
                                                NLS_DetectedEncoding* results,
                                                uint32_t resultCapacity, uint32_t* resultCount);
 
+/* The encodings a buffer of text may be in, most likely first: UTF-8, UTF-16
+ * (with a byte order mark: "UTF-16"; without: "UTF-16LE", "UTF-16BE"),
+ * ISO-2022-JP, Shift_JIS, EUC-JP, GB18030 (GBK and GB2312 text read the
+ * same), Big5, EUC-KR, windows-1252, and US-ASCII for text without other
+ * bytes. Each with a confidence from 1 to 100; at most the first 64 KiB are
+ * read. Fills up to `capacity` guesses and sets *count to their number.
+ * Returns 1, NLS_NOT_DETECTED (-1016) when nothing fits (or the buffer is
+ * empty), or NLS_INVALID_PARAMETER. */
+typedef struct NLS_EncodingGuess {
+    const char* encodingName; /* a canonical name, static */
+    uint32_t confidence;      /* 1 to 100 */
+} NLS_EncodingGuess;
+VELTA_API NLS_Status NLS_GuessEncodings(const unsigned char* buffer, uint32_t length,
+                                        NLS_EncodingGuess* guesses, uint32_t capacity,
+                                        uint32_t* count);
+
 #endif
