@@ -120,13 +120,13 @@ public:
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
         while (in < sourceLength) {
-            const uint32_t run = velta::widenAsciiRun(source + in, sourceLength - in, target + out,
-                                                      targetCapacity - out);
-            in += run;
-            out += 2 * run;
-            if (in == sourceLength) break;
             const uint32_t room = (targetCapacity - out) / 2;
             if (source[in] < 0x80) {
+                const uint32_t run = velta::widenAsciiRun(source + in, sourceLength - in,
+                                                          target + out, targetCapacity - out);
+                in += run;
+                out += 2 * run;
+                if (run != 0) continue;
                 if (room == 0) {
                     status = NLS_RESULT_TRUNCATED;
                     break;
@@ -198,12 +198,14 @@ public:
         uint32_t position = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
         while (position < units) {
-            const uint32_t run = velta::narrowAsciiRun(source + 2 * position, units - position,
-                                                       target + out, targetCapacity - out);
-            position += run;
-            out += run;
-            if (position == units) break;
             const uint16_t unit = velta::loadUnit(source + 2 * position);
+            if (unit < 0x80) {
+                const uint32_t run = velta::narrowAsciiRun(source + 2 * position, units - position,
+                                                           target + out, targetCapacity - out);
+                position += run;
+                out += run;
+                if (run != 0) continue;
+            }
             uint32_t codePoint = unit, taken = 1;
             if (isHighSurrogate(unit)) {
                 if (position + 1 == units) {

@@ -142,6 +142,7 @@ const TwoByteForm kForms[] = {
      windows31jPrivateUse},
 };
 
+#ifdef VELTA_HAVE_ICONV
 std::string pairOf(int lead, int trail) {
     return std::string{static_cast<char>(lead), static_cast<char>(trail)};
 }
@@ -155,7 +156,6 @@ char32_t onlyCharacter(const std::string& utf8) {
     return c;
 }
 
-#ifdef VELTA_HAVE_ICONV
 // One text through iconv; "" where iconv refuses it.
 std::string iconvText(const char* to, const char* from, const std::string& text) {
     iconv_t cd = iconv_open(to, from);
