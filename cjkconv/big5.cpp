@@ -21,15 +21,19 @@ struct Big5Decoding {
         if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0xA1, 0xFE)) return malformed(1);
         const uint32_t pointer =
             (s[0] - 0x81u) * kPointersPerLead + s[1] - (s[1] < 0x7F ? 0x40u : 0x62u);
+        const uint32_t codePoint = kBig5Index[pointer];
+        return codePoint != 0 ? character(2, codePoint) : twoCodePointsOrNone(pointer, s[1]);
+    }
+
+    // The four codes that are a letter and a combining mark have no entry.
+    static Decoded twoCodePointsOrNone(uint32_t pointer, unsigned char trail) {
         switch (pointer) {
         case 1133: return character(2, 0x00CA, 0x0304);
         case 1135: return character(2, 0x00CA, 0x030C);
         case 1164: return character(2, 0x00EA, 0x0304);
         case 1166: return character(2, 0x00EA, 0x030C);
-        default: break;
+        default: return unmappedPair(trail);
         }
-        const uint32_t codePoint = kBig5Index[pointer];
-        return codePoint != 0 ? character(2, codePoint) : unmappedPair(s[1]);
     }
 };
 

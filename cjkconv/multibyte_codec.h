@@ -136,6 +136,16 @@ public:
                 continue;
             }
             const Decoded step = Codec::decode(source + in, sourceLength - in);
+            if (step.codePoint < 0x10000 && step.secondCodePoint == 0 && step.length != 0) {
+                if (room == 0) {  // the common case: one unit
+                    status = NLS_RESULT_TRUNCATED;
+                    break;
+                }
+                velta::storeUnit(target + out, static_cast<uint16_t>(step.codePoint));
+                out += 2;
+                in += step.length;
+                continue;
+            }
             if (step.length == 0) {
                 status = NLS_SEQUENCE_INCOMPLETE;
                 break;
@@ -239,7 +249,7 @@ public:
                 status = NLS_RESULT_TRUNCATED;
                 break;
             }
-            memcpy(target + out, bytes, length);
+            for (uint32_t k = 0; k < length; ++k) target[out + k] = bytes[k];
             out += length;
             position += taken;
         }
