@@ -21,25 +21,17 @@ struct EucKrDecoding {
     }
 };
 
-const ReverseIndex<uint16_t>& eucKrPointers() {
-    static const ReverseIndex<uint16_t> pointers(kEucKrIndex, kEucKrIndexLength, nullptr, nullptr);
-    return pointers;
-}
-
-class EucKrEncoding {
-public:
-    EucKrEncoding() : fPointers(&eucKrPointers()) {}
-
-    uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
-        uint32_t pointer;
-        if (!fPointers->find(codePoint, &pointer)) return 0;
+struct EucKrLayout {
+    static const ReverseIndex<uint16_t>& pointers() {
+        static const ReverseIndex<uint16_t> index(kEucKrIndex, kEucKrIndexLength, nullptr,
+                                                  nullptr);
+        return index;
+    }
+    static uint32_t write(uint32_t pointer, unsigned char* bytes) {
         bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0x81);
         bytes[1] = static_cast<unsigned char>(pointer % kPointersPerLead + 0x41);
         return 2;
     }
-
-private:
-    const ReverseIndex<uint16_t>* fPointers;
 };
 
 const char kEucKrName[] = "EUC-KR";
@@ -53,6 +45,6 @@ CJKCONV_EXPORT TEncodingConverter* NEWEUCKRTOUNICODE() {
 }
 
 CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCKR() {
-    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::EucKrEncoding>>(cjk::kEucKrName,
-                                                                          cjk::EucKrEncoding());
+    typedef cjk::IndexEncoding<cjk::EucKrLayout> Encoding;
+    return cjk::makeConverter<cjk::TMultiByteEncoder<Encoding>>(cjk::kEucKrName, Encoding());
 }

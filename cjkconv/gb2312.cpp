@@ -22,26 +22,17 @@ struct Gb2312Decoding {
     }
 };
 
-const ReverseIndex<uint16_t>& gb2312Pointers() {
-    static const ReverseIndex<uint16_t> pointers(kGb2312Index, kGb2312IndexLength, nullptr,
-                                                 nullptr);
-    return pointers;
-}
-
-class Gb2312Encoding {
-public:
-    Gb2312Encoding() : fPointers(&gb2312Pointers()) {}
-
-    uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
-        uint32_t pointer;
-        if (!fPointers->find(codePoint, &pointer)) return 0;
+struct Gb2312Layout {
+    static const ReverseIndex<uint16_t>& pointers() {
+        static const ReverseIndex<uint16_t> index(kGb2312Index, kGb2312IndexLength, nullptr,
+                                                  nullptr);
+        return index;
+    }
+    static uint32_t write(uint32_t pointer, unsigned char* bytes) {
         bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0xA1);
         bytes[1] = static_cast<unsigned char>(pointer % kPointersPerLead + 0xA1);
         return 2;
     }
-
-private:
-    const ReverseIndex<uint16_t>* fPointers;
 };
 
 const char kGb2312Name[] = "GB2312";
@@ -55,6 +46,6 @@ CJKCONV_EXPORT TEncodingConverter* NEWGB2312TOUNICODE() {
 }
 
 CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOGB2312() {
-    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::Gb2312Encoding>>(cjk::kGb2312Name,
-                                                                           cjk::Gb2312Encoding());
+    typedef cjk::IndexEncoding<cjk::Gb2312Layout> Encoding;
+    return cjk::makeConverter<cjk::TMultiByteEncoder<Encoding>>(cjk::kGb2312Name, Encoding());
 }

@@ -101,6 +101,23 @@ struct ReverseIndex {
     }
 };
 
+// The encode step of an encoding whose characters are its index's pointers
+// laid out as bytes: `Layout::pointers()` is its reverse index, and
+// `Layout::write(pointer, bytes)` writes a pointer's bytes.
+template <typename Layout>
+class IndexEncoding {
+public:
+    IndexEncoding() : fPointers(&Layout::pointers()) {}
+
+    uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
+        uint32_t pointer;
+        return fPointers->find(codePoint, &pointer) ? Layout::write(pointer, bytes) : 0;
+    }
+
+private:
+    const ReverseIndex<uint16_t>* fPointers;
+};
+
 // Decoder: `Codec::decode(source, length)` reads the character at the start
 // of `source` (its first byte at least 0x80).
 template <typename Codec>

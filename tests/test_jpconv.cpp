@@ -1,9 +1,6 @@
 // The Japanese converter library, loaded through the shipped registry files
 // from a data directory under test.
 #include <gtest/gtest.h>
-#ifdef VELTA_HAVE_ICONV
-#include <iconv.h>
-#endif
 
 #include <fstream>
 #include <string>
@@ -19,22 +16,6 @@ const char kEucJp[] = "EUC-JP";
 const char kIso2022Jp[] = "ISO-2022-JP";
 
 #ifdef VELTA_HAVE_ICONV
-std::string iconvText(const char* to, const char* from, const std::string& text,
-                      bool* ok = nullptr) {
-    iconv_t cd = iconv_open(to, from);
-    std::string output(text.size() * 4 + 64, '\0');
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char* out = &output[0];
-    size_t outLeft = output.size();
-    const bool converted = iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1) &&
-                           iconv(cd, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1);
-    iconv_close(cd);
-    if (ok != nullptr) *ok = converted;
-    output.resize(output.size() - outLeft);
-    return output;
-}
-
 // Every character of JIS X 0208, one a line, and (optionally) the katakana.
 std::string jisCharacters(bool katakana) {
     std::string euc;

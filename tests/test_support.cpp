@@ -1,5 +1,9 @@
 #include "test_support.h"
 
+#ifdef VELTA_HAVE_ICONV
+#include <iconv.h>
+#endif
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -214,6 +218,25 @@ void TemporaryDirectory::writeDataFile(const std::string& name, const std::strin
     fwrite(contents.data(), 1, contents.size(), file);
     fclose(file);
 }
+
+#ifdef VELTA_HAVE_ICONV
+std::string iconvText(const char* to, const char* from, const std::string& text, bool* ok) {
+    if (ok != nullptr) *ok = false;
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "";
+    std::string output(text.size() * 4 + 64, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* out = &output[0];
+    size_t outLeft = output.size();
+    const bool converted = iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<size_t>(-1) &&
+                           iconv(cd, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    if (ok != nullptr) *ok = converted;
+    output.resize(output.size() - outLeft);
+    return output;
+}
+#endif
 
 void TemporaryDirectory::installShippedData() const {
     auto copy = [](const std::string& from, const std::string& to) {

@@ -60,6 +60,13 @@ Conversion convertDrained(const char* from, const char* to, const Bytes& input, 
 Conversion convertInPieces(const char* from, const char* to, const Bytes& input,
                            const std::vector<uint32_t>& cuts, uint32_t outputSize);
 
+#ifdef VELTA_HAVE_ICONV
+// One text through glibc's iconv, the differential oracle; "" (and *ok
+// false) where iconv refuses it.
+std::string iconvText(const char* to, const char* from, const std::string& text,
+                      bool* ok = nullptr);
+#endif
+
 // Restores a library without registry and lock after each test.
 class LibraryTest : public ::testing::Test {
 protected:
