@@ -33,6 +33,7 @@ uint32_t codePointOfFourByte(uint32_t pointer) {
 }
 
 uint32_t fourBytePointerOf(uint32_t codePoint) {
+    if (codePoint >= 0x10000) return kFirstSupplementaryPointer + codePoint - 0x10000;
     if (codePoint == 0xE7C7) return kPointerOfE7C7;
     uint32_t low = 0, high = kGb18030RangesLength;
     while (high - low > 1) {
@@ -74,15 +75,16 @@ const ReverseIndex<uint16_t>& twoBytePointers() {
     return pointers;
 }
 
+template <bool kGbk>
 class Gb18030Encoding {
 public:
-    explicit Gb18030Encoding(bool gbk) : fPointers(&twoBytePointers()), fGbk(gbk) {}
+    Gb18030Encoding() : fPointers(&twoBytePointers()) {}
 
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
         // U+E5E5 has no code of its own since GB18030-2005 gave its old one to
         // U+3000; lone surrogates are not characters.
         if (codePoint == 0xE5E5 || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
-        if (fGbk && codePoint == 0x20AC) {
+        if (kGbk && codePoint == 0x20AC) {
             bytes[0] = 0x80;
             return 1;
         }
@@ -93,7 +95,7 @@ public:
             bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
             return 2;
         }
-        if (fGbk) return 0;
+        if (kGbk) return 0;
         pointer = fourBytePointerOf(codePoint);
         bytes[3] = static_cast<unsigned char>(pointer % 10 + 0x30);
         pointer /= 10;
@@ -106,7 +108,6 @@ public:
 
 private:
     const ReverseIndex<uint16_t>* fPointers;
-    bool fGbk;
 };
 
 const char kGb18030Name[] = "GB18030";
@@ -121,8 +122,8 @@ CJKCONV_EXPORT TEncodingConverter* NEWGB18030TOUNICODE() {
 }
 
 CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOGB18030() {
-    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::Gb18030Encoding>>(
-        cjk::kGb18030Name, cjk::Gb18030Encoding(false));
+    typedef cjk::Gb18030Encoding<false> Encoding;
+    return cjk::makeConverter<cjk::TMultiByteEncoder<Encoding>>(cjk::kGb18030Name, Encoding());
 }
 
 CJKCONV_EXPORT TEncodingConverter* NEWGBKTOUNICODE() {
@@ -130,6 +131,6 @@ CJKCONV_EXPORT TEncodingConverter* NEWGBKTOUNICODE() {
 }
 
 CJKCONV_EXPORT TEncodingConverter* NEWUNICODETOGBK() {
-    return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::Gb18030Encoding>>(
-        cjk::kGbkName, cjk::Gb18030Encoding(true));
+    typedef cjk::Gb18030Encoding<true> Encoding;
+    return cjk::makeConverter<cjk::TMultiByteEncoder<Encoding>>(cjk::kGbkName, Encoding());
 }

@@ -2,6 +2,7 @@
 // through which converters load the tables of a module with reference counts.
 #include "converters/mapping_tables.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -189,26 +190,53 @@ const uByteFormTable* byteFormForTable(uint16_t tableId) {
     return kFormOfTableId[tableId & 0x3F];
 }
 
+namespace {
+
+// Tables expanded so far: published by storing the expansion before the
+// table, so that a reader that sees the table sees its expansion.
+struct ExpandedSlot {
+    std::atomic<const uTable*> table;
+    std::atomic<const uint16_t*> units;
+};
+const uint32_t kExpandedSlots = 32;
+ExpandedSlot gExpanded[kExpandedSlots];
+
+const uint16_t* findExpanded(const uTable* table) {
+    for (const ExpandedSlot& slot : gExpanded) {
+        const uTable* held = slot.table.load(std::memory_order_acquire);
+        if (held == nullptr) return nullptr;
+        if (held == table) return slot.units.load(std::memory_order_relaxed);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 const uint16_t* expandedTable(const uTable* table, const void* module) {
     if (table == nullptr || module == nullptr || module != TEncodingConverter::LibraryModule())
         return nullptr;
+    if (const uint16_t* units = findExpanded(table)) return units;
     static std::mutex lock;
-    static std::vector<std::pair<const uTable*, std::unique_ptr<uint16_t[]>>> expanded;
     std::lock_guard<std::mutex> guard(lock);
-    for (const auto& entry : expanded)
-        if (entry.first == table) return entry.second.get();
-    std::unique_ptr<uint16_t[]> results(new (std::nothrow) uint16_t[0x10000]);
-    if (!results) return nullptr;
-    for (uint32_t code = 0; code <= 0xFFFF; ++code) {
-        uint16_t result;
-        results[code] = lookupTable(table, static_cast<uint16_t>(code), &result) ? result : 0xFFFD;
+    if (const uint16_t* units = findExpanded(table)) return units;
+    for (ExpandedSlot& slot : gExpanded) {
+        if (slot.table.load(std::memory_order_relaxed) != nullptr) continue;
+        uint16_t* results = new (std::nothrow) uint16_t[kAsciiIsItself + 1];
+        if (results == nullptr) return nullptr;
+        bool asciiIsItself = true;
+        for (uint32_t code = 0; code <= 0xFFFF; ++code) {
+            uint16_t result;
+            results[code] =
+                lookupTable(table, static_cast<uint16_t>(code), &result) ? result : 0xFFFD;
+            if (code < 0x80 && results[code] != code && !(code < 0x20 && results[code] == 0xFFFD))
+                asciiIsItself = false;
+        }
+        results[kAsciiIsItself] = asciiIsItself ? 1 : 0;
+        slot.units.store(results, std::memory_order_relaxed);
+        slot.table.store(table, std::memory_order_release);
+        return results;
     }
-    try {
-        expanded.emplace_back(table, std::move(results));
-    } catch (...) {
-        return nullptr;
-    }
-    return expanded.back().second.get();
+    return nullptr;  // more tables than slots: searched cell by cell
 }
 
 }  // namespace velta

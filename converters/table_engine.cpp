@@ -3,6 +3,7 @@
 // order for every character. Neither keeps state between calls.
 #include <string.h>
 
+#include "codecs/ascii_runs.h"
 #include "codecs/transliteration.h"
 #include "converters/mapping_tables.h"
 #include "converters/units.h"
@@ -226,7 +227,12 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         // an unmapped one goes to the loop below, which reports it.
         const uint32_t room = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
         const uint32_t count = sourceLength < room ? sourceLength : room;
+        const bool asciiIsItself = units[kAsciiIsItself] != 0;
         for (; p < count; ++p) {
+            if (asciiIsItself && source[p] < 0x80) {
+                p += widenAsciiRun(source + p, count - p, target + 2 * p, 2 * (count - p));
+                if (p == count) break;
+            }
             const unsigned char b = source[p];
             const uint16_t unit = b < 0x20 ? b : units[b];
             if (unit == kNoMapping && reporter != nullptr) break;
@@ -296,7 +302,12 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         // with a reporter, the loop below replaces.
         const uint32_t room = targetCapacity >= 1 ? targetCapacity - 1 : 0;
         const uint32_t count = units < room ? units : room;
+        const bool asciiIsItself = codes[kAsciiIsItself] != 0;
         for (; i < count; ++i) {
+            if (asciiIsItself && loadUnit(source + 2 * i) < 0x80) {
+                i += narrowAsciiRun(source + 2 * i, count - i, target + i, count - i);
+                if (i == count) break;
+            }
             const uint16_t x = loadUnit(source + 2 * i);
             if (isHighSurrogate(x)) break;  // a character of two units
             const uint16_t code = codes[x];
