@@ -167,54 +167,48 @@ NLS_Status TEncodingRegistry::Initialize(const char* dataDirectory) {
     return fStatus;
 }
 
-NLS_Status TEncodingRegistry::ReadEncodingRegistry(const char* text, uint32_t length) {
+namespace {
+
+// Hands every record of kFields fields that the reader accepts to `add`;
+// false from `add` (memory ran out) ends the reading with -1002.
+template <int kFields, typename Add>
+NLS_Status readRecords(const char* text, uint32_t length, Add add) {
     RecordReader reader(text, length);
-    char fields[5][kNameFieldSize];
+    char fields[kFields][kNameFieldSize];
     RecordResult result;
-    while ((result = reader.next(fields, 5)) != RecordResult::kEnd) {
-        if (result == RecordResult::kRefused) continue;
-        if (!AddConverterEntry(fields[0], fields[1], fields[2], fields[3], fields[4]) ||
-            !AddAlias(fAliases, fields[0], fields[0])) {
-            fStatus = NLS_OUT_OF_MEMORY;
-            return NLS_OUT_OF_MEMORY;
-        }
-    }
-    fStatus = NLS_SUCCESS;
+    while ((result = reader.next(fields, kFields)) != RecordResult::kEnd)
+        if (result == RecordResult::kRecord && !add(fields)) return NLS_OUT_OF_MEMORY;
     return NLS_SUCCESS;
+}
+
+typedef char Fields[][kNameFieldSize];
+
+}  // namespace
+
+NLS_Status TEncodingRegistry::ReadEncodingRegistry(const char* text, uint32_t length) {
+    return fStatus = readRecords<5>(text, length, [this](const Fields fields) {
+        return AddConverterEntry(fields[0], fields[1], fields[2], fields[3], fields[4]) &&
+               AddAlias(fAliases, fields[0], fields[0]);
+    });
 }
 
 NLS_Status TEncodingRegistry::ReadAliasRegistry(const char* text, uint32_t length) {
-    RecordReader reader(text, length);
-    char fields[2][kNameFieldSize];
-    RecordResult result;
-    while ((result = reader.next(fields, 2)) != RecordResult::kEnd) {
-        if (result == RecordResult::kRefused) continue;
-        if (!AddAlias(fAliases, fields[0], fields[1])) {
-            fStatus = NLS_OUT_OF_MEMORY;
-            return NLS_OUT_OF_MEMORY;
-        }
-    }
-    fStatus = NLS_SUCCESS;
-    return NLS_SUCCESS;
+    return fStatus = readRecords<2>(text, length, [this](const Fields fields) {
+        return AddAlias(fAliases, fields[0], fields[1]);
+    });
 }
 
 NLS_Status TEncodingRegistry::ReadJavaAliasRegistry(const char* text, uint32_t length) {
-    RecordReader reader(text, length);
-    char fields[2][kNameFieldSize];
-    RecordResult result;
-    while ((result = reader.next(fields, 2)) != RecordResult::kEnd) {
-        if (result == RecordResult::kRefused) continue;
+    return fStatus = readRecords<2>(text, length, [this](const Fields fields) {
         TAliasEntry* toEncoding = new (std::nothrow) TAliasEntry(fields[0], fields[1]);
         TAliasEntry* toJava = new (std::nothrow) TAliasEntry(fields[1], fields[0]);
         if (toEncoding == nullptr || toJava == nullptr) {
             delete toEncoding;
             delete toJava;
-            fStatus = NLS_OUT_OF_MEMORY;
-            return NLS_OUT_OF_MEMORY;
+            return false;
         }
         fJavaToEncoding->addEntry(toEncoding);
         fEncodingToJava->addEntry(toJava);
-    }
-    fStatus = NLS_SUCCESS;
-    return NLS_SUCCESS;
+        return true;
+    });
 }
