@@ -15,6 +15,14 @@ const uint32_t kPointersPerLead = 157;
 const uint32_t kFirstEncodedPointer = (0xA1 - 0x81) * kPointersPerLead;
 
 struct Big5Decoding {
+    static uint32_t pair(uint32_t lead, uint32_t trail) {
+        if (!between(lead, 0x81, 0xFE) || (!between(trail, 0x40, 0x7E) && !between(trail, 0xA1, 0xFE)))
+            return 0;
+        const uint32_t codePoint =
+            kBig5Index[(lead - 0x81) * kPointersPerLead + trail - (trail < 0x7F ? 0x40 : 0x62)];
+        return codePoint < 0x10000 ? codePoint : 0;
+    }
+
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (s[0] == 0x80 || s[0] == 0xFF) return malformed(1);
         if (n < 2) return cut();
@@ -100,9 +108,9 @@ public:
 
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
         uint32_t pointer;
-        if (!fPointers->bmp.find(codePoint, &pointer) &&
-            !fPointers->beyondBmp.find(codePoint, &pointer))
-            return 0;
+        const bool found = codePoint < 0x10000 ? fPointers->bmp.find(codePoint, &pointer)
+                                               : fPointers->beyondBmp.find(codePoint, &pointer);
+        if (!found) return 0;
         const uint32_t trail = pointer % kPointersPerLead;
         bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0x81);
         bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x62));

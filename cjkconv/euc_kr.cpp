@@ -12,6 +12,11 @@ namespace {
 const uint32_t kPointersPerLead = 190;
 
 struct EucKrDecoding {
+    static uint32_t pair(uint32_t lead, uint32_t trail) {
+        if (!between(lead, 0x81, 0xFE) || !between(trail, 0x41, 0xFE)) return 0;
+        return kEucKrIndex[(lead - 0x81) * kPointersPerLead + trail - 0x41];
+    }
+
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (s[0] == 0x80 || s[0] == 0xFF) return malformed(1);
         if (n < 2) return cut();

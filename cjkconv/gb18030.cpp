@@ -44,6 +44,11 @@ uint32_t fourBytePointerOf(uint32_t codePoint) {
 }
 
 struct Gb18030Decoding {
+    static uint32_t pair(uint32_t lead, uint32_t trail) {
+        if (!between(lead, 0x81, 0xFE) || !between(trail, 0x40, 0xFE) || trail == 0x7F) return 0;
+        return kGb18030Index[(lead - 0x81) * 190 + trail - (trail < 0x7F ? 0x40 : 0x41)];
+    }
+
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (s[0] == 0x80) return character(1, 0x20AC);
         if (s[0] == 0xFF) return malformed(1);

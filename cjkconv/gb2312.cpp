@@ -13,6 +13,11 @@ namespace {
 const uint32_t kPointersPerLead = 94;
 
 struct Gb2312Decoding {
+    static uint32_t pair(uint32_t lead, uint32_t trail) {
+        if (!between(lead, 0xA1, 0xFE) || !between(trail, 0xA1, 0xFE)) return 0;
+        return kGb2312Index[(lead - 0xA1) * kPointersPerLead + trail - 0xA1];
+    }
+
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (!between(s[0], 0xA1, 0xFE)) return malformed(1);
         if (n < 2) return cut();

@@ -119,7 +119,10 @@ private:
 };
 
 // Decoder: `Codec::decode(source, length)` reads the character at the start
-// of `source` (its first byte at least 0x80).
+// of `source` (its first byte at least 0x80); `Codec::pair(lead, trail)` is
+// the one BMP unit of a two-byte character, or 0 for anything else (the
+// decode step then reads it), so that runs of two-byte characters, the bulk
+// of CJK text, take a short loop.
 template <typename Codec>
 class TMultiByteDecoder : public TEncodingConverter, public TStreamConverter {
 public:
@@ -152,6 +155,15 @@ public:
                 out += 2;
                 continue;
             }
+            const uint32_t runStart = in;
+            for (uint32_t left = room; left != 0 && sourceLength - in >= 2; --left) {
+                const uint32_t unit = Codec::pair(source[in], source[in + 1]);
+                if (unit == 0) break;
+                velta::storeUnit(target + out, static_cast<uint16_t>(unit));
+                out += 2;
+                in += 2;
+            }
+            if (in != runStart) continue;
             const Decoded step = Codec::decode(source + in, sourceLength - in);
             if (step.codePoint < 0x10000 && step.secondCodePoint == 0 && step.length != 0) {
                 if (room == 0) {  // the common case: one unit
@@ -225,6 +237,19 @@ public:
         uint32_t position = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
         while (position < units) {
+            // Runs of characters of two bytes, the bulk of CJK text.
+            const uint32_t runStart = position;
+            while (position < units && targetCapacity - out >= 2) {
+                const uint16_t unit = velta::loadUnit(source + 2 * position);
+                unsigned char bytes[4];
+                if (unit < 0x80 || velta::isSurrogate(unit) || fCodec.encode(unit, bytes) != 2)
+                    break;
+                target[out] = bytes[0];
+                target[out + 1] = bytes[1];
+                out += 2;
+                ++position;
+            }
+            if (position != runStart) continue;
             const uint16_t unit = velta::loadUnit(source + 2 * position);
             if (unit < 0x80) {
                 const uint32_t run = velta::narrowAsciiRun(source + 2 * position, units - position,

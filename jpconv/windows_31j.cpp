@@ -22,6 +22,17 @@ const uint32_t kFirstPrivateUsePointer = 8836;
 const uint32_t kLastPrivateUsePointer = 10715;
 
 struct Windows31jDecoding {
+    static uint32_t pair(uint32_t lead, uint32_t trail) {
+        if ((!between(lead, 0x81, 0x9F) && !between(lead, 0xE0, 0xFC)) ||
+            (!between(trail, 0x40, 0x7E) && !between(trail, 0x80, 0xFC)))
+            return 0;
+        const uint32_t pointer = (lead - (lead < 0xA0 ? 0x81 : 0xC1)) * kPointersPerLead + trail -
+                                 (trail < 0x7F ? 0x40 : 0x41);
+        return between(pointer, kFirstPrivateUsePointer, kLastPrivateUsePointer)
+                   ? 0xE000 + pointer - kFirstPrivateUsePointer
+                   : kJis0208Index[pointer];
+    }
+
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (s[0] == 0x80) return character(1, 0x0080);
         if (between(s[0], 0xA1, 0xDF)) return character(1, 0xFF61 + s[0] - 0xA1u);
