@@ -7,10 +7,6 @@
 
 #include "cjkconv/multibyte_codec.h"
 
-#if defined(_WIN32)
-#define CJKCONV_EXPORT extern "C" __declspec(dllexport)
-#else
-#define CJKCONV_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#define CJKCONV_EXPORT CJK_FACTORY_EXPORT
 
 #endif

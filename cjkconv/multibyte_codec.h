@@ -23,6 +23,13 @@
 #include "converters/units.h"
 #include "velta/velta.h"
 
+// The factories that the converter libraries export by name.
+#if defined(_WIN32)
+#define CJK_FACTORY_EXPORT extern "C" __declspec(dllexport)
+#else
+#define CJK_FACTORY_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
 namespace cjk {
 
 using velta::isHighSurrogate;
@@ -165,16 +172,6 @@ public:
             }
             if (in != runStart) continue;
             const Decoded step = Codec::decode(source + in, sourceLength - in);
-            if (step.codePoint < 0x10000 && step.secondCodePoint == 0 && step.length != 0) {
-                if (room == 0) {  // the common case: one unit
-                    status = NLS_RESULT_TRUNCATED;
-                    break;
-                }
-                velta::storeUnit(target + out, static_cast<uint16_t>(step.codePoint));
-                out += 2;
-                in += step.length;
-                continue;
-            }
             if (step.length == 0) {
                 status = NLS_SEQUENCE_INCOMPLETE;
                 break;

@@ -7,12 +7,6 @@
 #include "cjkconv/multibyte_codec.h"
 #include "jpconv/indexes/jis0208.h"
 
-#if defined(_WIN32)
-#define JPCONV_EXPORT extern "C" __declspec(dllexport)
-#else
-#define JPCONV_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-
 namespace cjk {
 
 namespace {
@@ -91,12 +85,12 @@ const char kWindows31jName[] = "windows-31j";
 
 }  // namespace cjk
 
-JPCONV_EXPORT TEncodingConverter* NEWWINDOWS31JTOUNICODE() {
+CJK_FACTORY_EXPORT TEncodingConverter* NEWWINDOWS31JTOUNICODE() {
     return cjk::makeConverter<cjk::TMultiByteDecoder<cjk::Windows31jDecoding>>(
         cjk::kWindows31jName);
 }
 
-JPCONV_EXPORT TEncodingConverter* NEWUNICODETOWINDOWS31J() {
+CJK_FACTORY_EXPORT TEncodingConverter* NEWUNICODETOWINDOWS31J() {
     return cjk::makeConverter<cjk::TMultiByteEncoder<cjk::Windows31jEncoding>>(
         cjk::kWindows31jName, cjk::Windows31jEncoding());
 }
