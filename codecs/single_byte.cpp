@@ -8,7 +8,7 @@
 #include <atomic>
 #include <new>
 
-#include "codecs/ascii_runs.h"
+#include "kernels/text_kernels.h"
 #include "codecs/library_codecs.h"
 #include "codecs/single_byte_tables.h"
 #include "codecs/transliteration.h"
@@ -82,7 +82,7 @@ NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
         const uint32_t run =
-            widenAsciiRun(source + in, sourceLength - in, target + out, targetCapacity - out);
+            textKernels().widenAscii(source + in, sourceLength - in, target + out, targetCapacity - out);
         in += run;
         out += 2 * run;
         if (in == sourceLength) break;
@@ -126,7 +126,7 @@ NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
-        const uint32_t run = narrowAsciiRun(source + 2 * position, units - position, target + out,
+        const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position, target + out,
                                             targetCapacity - out);
         position += run;
         out += run;

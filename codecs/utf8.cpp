@@ -4,8 +4,8 @@
 // surrogate, for the encoder) is left for the next call.
 #include <new>
 
-#include "codecs/ascii_runs.h"
 #include "converters/units.h"
+#include "kernels/text_kernels.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -16,6 +16,8 @@ const char kUtf8Name[] = "UTF-8";
 const char kUcs2Name[] = NLS_UCS2_NAME;
 const unsigned short kUtf8Csid = 290;
 const uint16_t kReplacement = 0xFFFD;
+// Input (bytes or units) below which the vector kernel is not worth a call.
+const uint32_t kKernelBlock = 64;
 
 // Trailing bytes announced by a lead byte: 0xC0 110xxxxx 1, 0xE0 1110xxxx 2,
 // 0xF0 11110xxx 3, 0xF8 111110xx 4, 0xFC 1111110x 5; bytes below 0xC0 none.
@@ -251,10 +253,21 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
+    const TextKernels& kernels = textKernels();
     uint32_t in = 0;
     uint32_t out = 0;
+    uint32_t kernelFrom = 0;  // after an irregular character, the kernel waits a block
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
+        if (kernels.decodeUtf8 != nullptr && in >= kernelFrom && sourceLength - in >= kKernelBlock &&
+            targetCapacity - out >= 2 * kKernelBlock) {
+            uint32_t produced = 0;
+            in += kernels.decodeUtf8(source + in, sourceLength - in, target + out,
+                                     targetCapacity - out, &produced);
+            out += produced;
+            kernelFrom = in + 16;
+            continue;
+        }
         const unsigned char lead = source[in];
         const uint32_t room = targetCapacity - out;
         if (lead < 0x80 && room >= 2 && (sourceLength - in == 1 || source[in + 1] >= 0x80)) {
@@ -264,7 +277,8 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
             continue;
         }
         if (lead < 0x80) {
-            const uint32_t run = widenAsciiRun(source + in, sourceLength - in, target + out, room);
+            const uint32_t run =
+                kernels.widenAscii(source + in, sourceLength - in, target + out, room);
             if (run != 0) {
                 in += run;
                 out += 2 * run;
@@ -360,11 +374,22 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
     if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
+    const TextKernels& kernels = textKernels();
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
     uint32_t out = 0;
+    uint32_t kernelFrom = 0;  // after a lone surrogate, the kernel waits a block
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
+        if (kernels.encodeUtf8 != nullptr && position >= kernelFrom &&
+            units - position >= kKernelBlock && targetCapacity - out >= 4 * kKernelBlock) {
+            uint32_t written = 0;
+            position += kernels.encodeUtf8(source + 2 * position, units - position, target + out,
+                                           targetCapacity - out, &written);
+            out += written;
+            kernelFrom = position + 16;
+            continue;
+        }
         uint32_t value = loadUnit(source + 2 * position);
         if (value < 0x80 && out < targetCapacity &&
             (position + 1 == units || loadUnit(source + 2 * position + 2) >= 0x80)) {
@@ -373,8 +398,8 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
             continue;
         }
         if (value < 0x80) {
-            const uint32_t run = narrowAsciiRun(source + 2 * position, units - position,
-                                                target + out, targetCapacity - out);
+            const uint32_t run = kernels.narrowAscii(source + 2 * position, units - position,
+                                                     target + out, targetCapacity - out);
             if (run != 0) {
                 position += run;
                 out += run;

@@ -3,7 +3,7 @@
 // order for every character. Neither keeps state between calls.
 #include <string.h>
 
-#include "codecs/ascii_runs.h"
+#include "kernels/text_kernels.h"
 #include "codecs/transliteration.h"
 #include "converters/mapping_tables.h"
 #include "converters/units.h"
@@ -230,7 +230,7 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         const bool asciiIsItself = units[kAsciiIsItself] != 0;
         for (; p < count; ++p) {
             if (asciiIsItself && source[p] < 0x80) {
-                p += widenAsciiRun(source + p, count - p, target + 2 * p, 2 * (count - p));
+                p += textKernels().widenAscii(source + p, count - p, target + 2 * p, 2 * (count - p));
                 if (p == count) break;
             }
             const unsigned char b = source[p];
@@ -305,7 +305,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         const bool asciiIsItself = codes[kAsciiIsItself] != 0;
         for (; i < count; ++i) {
             if (asciiIsItself && loadUnit(source + 2 * i) < 0x80) {
-                i += narrowAsciiRun(source + 2 * i, count - i, target + i, count - i);
+                i += textKernels().narrowAscii(source + 2 * i, count - i, target + i, count - i);
                 if (i == count) break;
             }
             const uint16_t x = loadUnit(source + 2 * i);

@@ -222,4 +222,13 @@ VELTA_API NLS_Status NLS_GuessEncodings(const unsigned char* buffer, uint32_t le
                                         NLS_EncodingGuess* guesses, uint32_t capacity,
                                         uint32_t* count);
 
+/* The vector kernels of the hottest conversions are chosen once for the CPU
+ * ("avx2" where it has AVX2, otherwise "sse2" on x86-64, "scalar" elsewhere);
+ * every choice gives the same bytes. The environment variable VELTA_KERNEL,
+ * read at the first conversion, or NLS_UseKernel forces one by name (null
+ * goes back to the CPU's best); NLS_UseKernel returns NLS_INVALID_PARAMETER
+ * for a name this CPU or build lacks. NLS_KernelInUse names the one in use. */
+VELTA_API NLS_Status NLS_UseKernel(const char* name);
+VELTA_API const char* NLS_KernelInUse(void);
+
 #endif

@@ -1,0 +1,535 @@
+// AVX2 kernels, chosen at run time: only the functions marked VELTA_AVX2 use
+// AVX2, so the rest of the library stays on the x86-64 baseline.
+//
+// UTF-8 follows Lemire and Mula, "Transcoding billions of Unicode characters
+// per second with SIMD instructions" (2022): sixteen bytes are classified at
+// once, each position's value is computed as if a character started there,
+// and the values of the positions that start characters are packed together.
+// A block is taken up to its first irregular character, and the codec's own
+// loop goes on from there.
+#include "kernels/text_kernels.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+
+#include <immintrin.h>
+#include <string.h>
+
+#include "codecs/ascii_runs.h"
+
+#define VELTA_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+
+namespace velta {
+namespace {
+
+// pshufb patterns that move the kept 16-bit lanes of eight to the front,
+// indexed by the mask of kept lanes.
+struct WordPackTable {
+    unsigned char pattern[256][16];
+};
+
+constexpr WordPackTable makeWordPackTable() {
+    WordPackTable table{};
+    for (int mask = 0; mask < 256; ++mask) {
+        int kept = 0;
+        for (int lane = 0; lane < 8; ++lane) {
+            if ((mask >> lane & 1) == 0) continue;
+            table.pattern[mask][2 * kept] = static_cast<unsigned char>(2 * lane);
+            table.pattern[mask][2 * kept + 1] = static_cast<unsigned char>(2 * lane + 1);
+            ++kept;
+        }
+        for (int byte = 2 * kept; byte < 16; ++byte) table.pattern[mask][byte] = 0x80;
+    }
+    return table;
+}
+
+constexpr WordPackTable kWordPack = makeWordPackTable();
+
+VELTA_AVX2 inline __m128i load128(const unsigned char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+VELTA_AVX2 inline __m256i load256(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+VELTA_AVX2 inline void store128(unsigned char* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+VELTA_AVX2 inline void store256(unsigned char* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+// A 16-bit lane of all ones for each set bit of `mask`.
+VELTA_AVX2 inline __m256i lanesOf(uint32_t mask) {
+    const __m256i bits = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096,
+                                           8192, 16384, -32768);
+    const __m256i spread = _mm256_set1_epi16(static_cast<short>(mask));
+    return _mm256_cmpeq_epi16(_mm256_and_si256(spread, bits), bits);
+}
+
+// Bit i set where byte i is at least `least`.
+VELTA_AVX2 inline uint64_t atLeast32(__m256i bytes, unsigned char least) {
+    const __m256i floor = _mm256_set1_epi8(static_cast<char>(least));
+    return static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(bytes, floor), bytes)));
+}
+
+VELTA_AVX2 inline uint64_t equalTo32(__m256i bytes, unsigned char value) {
+    return static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)))));
+}
+
+// The highest set bit of `mask` below `limit`, or 0 when there is none.
+inline uint32_t highestBelow(uint64_t mask, uint32_t limit) {
+    mask &= (uint64_t{1} << limit) - 1;
+    return mask == 0 ? 0 : 63 - static_cast<uint32_t>(__builtin_clzll(mask));
+}
+
+// The UCS-2 value of each of sixteen positions, read as if a character
+// started there (b0, b1, b2: the position's byte and the two after it).
+// `wide`: some character has three or four bytes; `lowLanes`: positions
+// holding the second unit of a four-byte character.
+template <bool wide>
+VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t lowLanes) {
+    const __m256i b0 = _mm256_cvtepu8_epi16(x0);
+    const __m256i b1 = _mm256_cvtepu8_epi16(x1);
+    const __m256i low6 = _mm256_set1_epi16(0x3F);
+    const __m256i b1low = _mm256_and_si256(b1, low6);
+    const __m256i two = _mm256_or_si256(
+        _mm256_slli_epi16(_mm256_and_si256(b0, _mm256_set1_epi16(0x1F)), 6), b1low);
+    __m256i value = _mm256_blendv_epi8(b0, two, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xBF)));
+    if (!wide) return value;
+    const __m256i b2low = _mm256_and_si256(_mm256_cvtepu8_epi16(x2), low6);
+    const __m256i three = _mm256_or_si256(
+        _mm256_or_si256(_mm256_slli_epi16(b0, 12), _mm256_slli_epi16(b1low, 6)), b2low);
+    // 0xD800 + ((value - 0x10000) >> 10), from the first three bytes; the low
+    // surrogate comes from the next position, whose b1 and b2 are the
+    // character's third and fourth bytes.
+    const __m256i highSurrogate = _mm256_add_epi16(
+        _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b0, _mm256_set1_epi16(7)), 8),
+                            _mm256_slli_epi16(b1low, 2)),
+            _mm256_srli_epi16(b2low, 4)),
+        _mm256_set1_epi16(static_cast<short>(0xD7C0)));
+    const __m256i lowSurrogate = _mm256_or_si256(
+        _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b1, _mm256_set1_epi16(0x0F)), 6),
+                        b2low),
+        _mm256_set1_epi16(static_cast<short>(0xDC00)));
+    value = _mm256_blendv_epi8(value, three, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xDF)));
+    value =
+        _mm256_blendv_epi8(value, highSurrogate, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xEF)));
+    return _mm256_blendv_epi8(value, lowSurrogate, lanesOf(lowLanes));
+}
+
+// Stores the kept lanes of sixteen values; returns the output bytes.
+VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned char* target) {
+    const uint32_t keptLow = kept & 0xFF, keptHigh = kept >> 8 & 0xFF;
+    const __m256i pattern = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(load128(kWordPack.pattern[keptLow])),
+        load128(kWordPack.pattern[keptHigh]), 1);
+    const __m256i packed = _mm256_shuffle_epi8(values, pattern);
+    const uint32_t lowCount = static_cast<uint32_t>(__builtin_popcount(keptLow));
+    store128(target, _mm256_castsi256_si128(packed));
+    store128(target + 2 * lowCount, _mm256_extracti128_si256(packed, 1));
+    return 2 * (lowCount + static_cast<uint32_t>(__builtin_popcount(keptHigh)));
+}
+
+template <bool wide>
+VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uint64_t kept,
+                                         uint64_t lowLanes, unsigned char* target) {
+    uint32_t out = packKeptLanes(
+        valuesAt<wide>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
+                       _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
+        static_cast<uint32_t>(kept), target);
+    if ((kept >> 16) == 0) return out;
+    out += packKeptLanes(valuesAt<wide>(_mm256_extracti128_si256(x0, 1),
+                                        _mm256_extracti128_si256(x1, 1),
+                                        _mm256_extracti128_si256(x2, 1),
+                                        static_cast<uint32_t>(lowLanes >> 16)),
+                         static_cast<uint32_t>(kept >> 16), target + out);
+    return out;
+}
+
+// Decodes the whole regular characters that start in p[0..31]; reads
+// p[0..33]. Returns the bytes taken (0 when the first character is
+// irregular) and sets *written to the output bytes, of which it stores at
+// most 64.
+VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* target,
+                                         uint32_t* written) {
+    const __m256i x0 = load256(p);
+    const __m256i x1 = load256(p + 1);
+    const __m256i x2 = load256(p + 2);
+    const uint64_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(x0));
+    const uint64_t leadC0 = atLeast32(x0, 0xC0);
+    const uint64_t leadE0 = atLeast32(x0, 0xE0);
+    const uint64_t leadF0 = atLeast32(x0, 0xF0);
+    const uint64_t continuation = nonAscii & ~leadC0;
+    const uint64_t starts = ~continuation & 0xFFFFFFFFu;
+    const uint64_t needed = leadC0 << 1 | leadE0 << 2 | leadF0 << 3;
+    // Overlong forms, encoded surrogates, values past U+10FFFF and the old
+    // five- and six-byte forms (RFC 3629, section 4) are the codec's.
+    uint64_t irregular = leadC0 & ~atLeast32(x0, 0xC2);
+    if (leadE0 != 0) {
+        const uint64_t secondA0 = atLeast32(x1, 0xA0), second90 = atLeast32(x1, 0x90);
+        irregular |= atLeast32(x0, 0xF5) | (equalTo32(x0, 0xE0) & ~secondA0) |
+                     (equalTo32(x0, 0xED) & secondA0) | (equalTo32(x0, 0xF0) & ~second90) |
+                     (equalTo32(x0, 0xF4) & second90);
+    }
+    // A mismatch is a missing or stray continuation byte, or a character
+    // running past the block: end before the character it falls in.
+    const uint64_t mismatch = needed ^ continuation;
+    uint32_t end = mismatch == 0
+                       ? 32
+                       : highestBelow(starts, static_cast<uint32_t>(__builtin_ctzll(mismatch)));
+    if (irregular != 0) {
+        const uint32_t first = static_cast<uint32_t>(__builtin_ctzll(irregular));
+        if (first < end) end = first;
+    }
+    if (end == 0) return 0;
+    const uint64_t inside = (uint64_t{1} << end) - 1;
+    const uint64_t kept = (starts | leadF0 << 1) & inside;
+    *written = (leadE0 & inside) != 0
+                   ? packThirtyTwo<true>(x0, x1, x2, kept, leadF0 << 1, target)
+                   : packThirtyTwo<false>(x0, x1, x2, kept, 0, target);
+    return end;
+}
+
+VELTA_AVX2 inline void widenThirtyTwo(__m256i bytes, unsigned char* target) {
+    store256(target, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes)));
+    store256(target + 32, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)));
+}
+
+VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
+                                   unsigned char* target, uint32_t room) {
+    uint32_t done = 0;
+    while (length - done >= 32 && room / 2 - done >= 32) {
+        const __m256i bytes = load256(source + done);
+        widenThirtyTwo(bytes, target + 2 * done);
+        const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
+        if (nonAscii != 0) return done + static_cast<uint32_t>(__builtin_ctz(nonAscii));
+        done += 32;
+    }
+    return done +
+           widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
+}
+
+VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
+                                    unsigned char* target, uint32_t room) {
+    uint32_t done = 0;
+    const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
+    while (units - done >= 32 && room - done >= 32) {
+        const __m256i a = load256(source + 2 * done);
+        const __m256i b = load256(source + 2 * done + 32);
+        if (!_mm256_testz_si256(_mm256_or_si256(a, b), nonAscii)) break;
+        // packus works within 128-bit halves: put the quarters back in order.
+        store256(target + done, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+        done += 32;
+    }
+    return done +
+           narrowAsciiRunVector(source + 2 * done, units - done, target + done, room - done);
+}
+
+// Runs of three-byte characters (CJK text) eight at a time: 24 bytes are
+// spread over eight 32-bit lanes, checked for 1110xxxx 10xxxxxx 10xxxxxx,
+// no overlong form and no surrogate, and packed to eight units. Returns the
+// bytes taken, a multiple of 3.
+VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t length,
+                                       unsigned char* target, uint32_t room) {
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,
+                                            0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i form = _mm256_set1_epi32(0x00C0C0F0), expected = _mm256_set1_epi32(0x008080E0);
+    uint32_t in = 0, out = 0;
+    while (length - in >= 32 && room - out >= 16) {
+        const __m256i bytes = _mm256_shuffle_epi8(
+            _mm256_inserti128_si256(_mm256_castsi128_si256(load128(source + in)),
+                                    load128(source + in + 12), 1),
+            spread);
+        const __m256i value = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(bytes, _mm256_set1_epi32(0x0F)), 12),
+                            _mm256_srli_epi32(_mm256_and_si256(bytes, _mm256_set1_epi32(0x3F00)), 2)),
+            _mm256_srli_epi32(_mm256_and_si256(bytes, _mm256_set1_epi32(0x3F0000)), 16));
+        const __m256i wrongForm =
+            _mm256_xor_si256(_mm256_and_si256(bytes, form), expected);
+        const __m256i overlong = _mm256_cmpgt_epi32(_mm256_set1_epi32(0x800), value);
+        const __m256i surrogate = _mm256_cmpeq_epi32(
+            _mm256_and_si256(value, _mm256_set1_epi32(0xF800)), _mm256_set1_epi32(0xD800));
+        if (!_mm256_testz_si256(wrongForm, wrongForm) ||
+            !_mm256_testz_si256(_mm256_or_si256(overlong, surrogate), _mm256_set1_epi32(-1)))
+            break;
+        const __m256i packed = _mm256_packus_epi32(value, value);
+        store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08)));
+        in += 24;
+        out += 16;
+    }
+    return in;
+}
+
+VELTA_AVX2 uint32_t decodeUtf8Avx2(const unsigned char* source, uint32_t length,
+                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+    uint32_t in = 0, out = 0;
+    while (length - in >= 34 && room - out >= 64) {
+        const __m256i bytes = load256(source + in);
+        if (_mm256_movemask_epi8(bytes) == 0) {
+            const uint32_t run = widenAsciiAvx2(source + in, length - in, target + out, room - out);
+            in += run;
+            out += 2 * run;
+            continue;
+        }
+        if ((source[in] & 0xF0) == 0xE0) {
+            const uint32_t taken = decodeThreeByteRun(source + in, length - in, target + out, room - out);
+            in += taken;
+            out += taken / 3 * 2;
+            if (taken != 0) continue;
+        }
+        uint32_t written = 0;
+        const uint32_t taken = decodeThirtyTwoBytes(source + in, target + out, &written);
+        if (taken == 0) break;
+        in += taken;
+        out += written;
+    }
+    *produced = out;
+    return in;
+}
+
+// pshufb patterns that keep the first one, two or three bytes of each of
+// four 32-bit lanes, indexed by a bit a lane for "two or more" (low four
+// bits) and "three" (high four bits), with the bytes kept.
+struct BytePackTable {
+    unsigned char pattern[256][16];
+    unsigned char count[256];
+};
+
+constexpr BytePackTable makeBytePackTable() {
+    BytePackTable table{};
+    for (int index = 0; index < 256; ++index) {
+        int kept = 0;
+        for (int lane = 0; lane < 4; ++lane) {
+            const int length = 1 + (index >> lane & 1) + (index >> (lane + 4) & 1);
+            for (int byte = 0; byte < length; ++byte)
+                table.pattern[index][kept++] = static_cast<unsigned char>(4 * lane + byte);
+        }
+        table.count[index] = static_cast<unsigned char>(kept);
+        for (int byte = kept; byte < 16; ++byte) table.pattern[index][byte] = 0x80;
+    }
+    return table;
+}
+
+constexpr BytePackTable kBytePack = makeBytePackTable();
+
+// pshufb patterns for eight 16-bit lanes holding one byte (ASCII) or two
+// (first byte lowest), indexed by a bit a lane for "two", with the bytes kept.
+constexpr BytePackTable makeTwoBytePackTable() {
+    BytePackTable table{};
+    for (int index = 0; index < 256; ++index) {
+        int kept = 0;
+        for (int lane = 0; lane < 8; ++lane) {
+            table.pattern[index][kept++] = static_cast<unsigned char>(2 * lane);
+            if (index >> lane & 1) table.pattern[index][kept++] = static_cast<unsigned char>(2 * lane + 1);
+        }
+        table.count[index] = static_cast<unsigned char>(kept);
+        for (int byte = kept; byte < 16; ++byte) table.pattern[index][byte] = 0x80;
+    }
+    return table;
+}
+
+constexpr BytePackTable kTwoBytePack = makeTwoBytePackTable();
+
+// Sixteen units below U+0800 (Latin, Greek, Cyrillic, Hebrew, Arabic text):
+// stores at most 32 bytes and returns their number.
+VELTA_AVX2 inline uint32_t storeSixteenShortUnits(__m256i units, unsigned char* target) {
+    const __m256i two = _mm256_or_si256(
+        _mm256_or_si256(_mm256_srli_epi16(units, 6), _mm256_set1_epi16(0xC0)),
+        _mm256_slli_epi16(
+            _mm256_or_si256(_mm256_and_si256(units, _mm256_set1_epi16(0x3F)), _mm256_set1_epi16(0x80)),
+            8));
+    const __m256i isTwo = _mm256_cmpgt_epi16(units, _mm256_set1_epi16(0x7F));
+    const __m256i bytes = _mm256_blendv_epi8(units, two, isTwo);
+    // One mask byte a lane, lanes 0-7 in bits 0-7 and 8-15 in bits 16-23.
+    const uint32_t lanes =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(isTwo, isTwo)));
+    const uint32_t first = lanes & 0xFF, second = lanes >> 16 & 0xFF;
+    const __m256i packed = _mm256_shuffle_epi8(
+        bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kTwoBytePack.pattern[first])),
+                                       load128(kTwoBytePack.pattern[second]), 1));
+    store128(target, _mm256_castsi256_si128(packed));
+    store128(target + kTwoBytePack.count[first], _mm256_extracti128_si256(packed, 1));
+    return kTwoBytePack.count[first] + kTwoBytePack.count[second];
+}
+
+// Eight units (and the unit after each) as UTF-8 in 32-bit lanes, first byte
+// lowest; masks of the lanes of two or more bytes, of three or more, and of
+// the first and second units of pairs.
+struct EncodedLanes {
+    __m256i bytes, twoOrMore, threeOrMore, high, low;
+};
+
+template <bool pairs>
+VELTA_AVX2 inline EncodedLanes encodeEightUnits(__m128i units, __m128i nextUnits) {
+    EncodedLanes lanes;
+    const __m256i c = _mm256_cvtepu16_epi32(units);
+    const __m256i low6 = _mm256_set1_epi32(0x3F);
+    const __m256i mark = _mm256_set1_epi32(0x80);
+    const __m256i last = _mm256_or_si256(_mm256_and_si256(c, low6), mark);
+    const __m256i middle = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 6), low6), mark);
+    const __m256i two = _mm256_or_si256(
+        _mm256_or_si256(_mm256_srli_epi32(c, 6), _mm256_set1_epi32(0xC0)),
+        _mm256_slli_epi32(last, 8));
+    const __m256i three = _mm256_or_si256(
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 12), _mm256_set1_epi32(0xE0)),
+                        _mm256_slli_epi32(middle, 8)),
+        _mm256_slli_epi32(last, 16));
+    lanes.twoOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7F));
+    lanes.threeOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7FF));
+    lanes.bytes = _mm256_blendv_epi8(_mm256_blendv_epi8(c, two, lanes.twoOrMore), three,
+                                     lanes.threeOrMore);
+    if (!pairs) return lanes;
+    // (high - 0xD800) << 10 + (low - 0xDC00) + 0x10000
+    const __m256i v = _mm256_sub_epi32(
+        _mm256_add_epi32(_mm256_slli_epi32(c, 10), _mm256_cvtepu16_epi32(nextUnits)),
+        _mm256_set1_epi32(0x35FDC00));
+    const __m256i four = _mm256_or_si256(
+        _mm256_or_si256(
+            _mm256_or_si256(_mm256_srli_epi32(v, 18), _mm256_set1_epi32(0xF0)),
+            _mm256_slli_epi32(
+                _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(v, 12), low6), mark), 8)),
+        _mm256_or_si256(
+            _mm256_slli_epi32(
+                _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(v, 6), low6), mark), 16),
+            _mm256_slli_epi32(_mm256_or_si256(_mm256_and_si256(v, low6), mark), 24)));
+    const __m256i surrogateBits = _mm256_and_si256(c, _mm256_set1_epi32(0xFC00));
+    lanes.high = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xD800));
+    lanes.low = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xDC00));
+    lanes.bytes = _mm256_blendv_epi8(lanes.bytes, four, lanes.high);
+    return lanes;
+}
+
+VELTA_AVX2 inline uint32_t laneBits(__m256i mask) {
+    return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(mask)));
+}
+
+// Stores eight units without surrogates; returns the bytes written (at most
+// 24, in two stores of 16).
+VELTA_AVX2 inline uint32_t storeEightUnits(__m128i units, unsigned char* target) {
+    const EncodedLanes lanes = encodeEightUnits<false>(units, units);
+    const uint32_t two = laneBits(lanes.twoOrMore), three = laneBits(lanes.threeOrMore);
+    const uint32_t first = (two & 15) | (three & 15) << 4, second = two >> 4 | (three >> 4) << 4;
+    const __m256i packed = _mm256_shuffle_epi8(
+        lanes.bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kBytePack.pattern[first])),
+                                             load128(kBytePack.pattern[second]), 1));
+    store128(target, _mm256_castsi256_si128(packed));
+    store128(target + kBytePack.count[first], _mm256_extracti128_si256(packed, 1));
+    return kBytePack.count[first] + kBytePack.count[second];
+}
+
+// Stores `count` units of eight, pairs among them, one lane at a time.
+VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint32_t count,
+                                               unsigned char* target) {
+    const EncodedLanes lanes = encodeEightUnits<true>(units, next);
+    // 1, plus one for each of: two or more bytes, three or more, a pair; the
+    // second unit of a pair has none.
+    const __m256i length = _mm256_andnot_si256(
+        lanes.low, _mm256_sub_epi32(_mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(1),
+                                                                       lanes.twoOrMore),
+                                                      lanes.threeOrMore),
+                                     lanes.high));
+    alignas(32) uint32_t bytes[8];
+    alignas(32) uint32_t lengths[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), lanes.bytes);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lengths), length);
+    uint32_t out = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        memcpy(target + out, &bytes[i], 4);
+        out += lengths[i];
+    }
+    return out;
+}
+
+// Encodes units p[0..15] up to the first lone surrogate (a high surrogate in
+// the last lane waits for the next block); reads p[0..16] and stores at most
+// 64 bytes. Returns the units taken and sets *written.
+VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* target,
+                                       uint32_t* written) {
+    const __m256i units = load256(p);
+    const __m256i surrogateBits =
+        _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xFC00)));
+    // Two mask bits a lane.
+    const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi16(surrogateBits, _mm256_set1_epi16(static_cast<short>(0xD800)))));
+    const uint64_t low = static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi16(surrogateBits, _mm256_set1_epi16(static_cast<short>(0xDC00)))));
+    if ((high | low) == 0 &&
+        _mm256_testz_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
+        *written = storeSixteenShortUnits(units, target);
+        return 16;
+    }
+    if ((high | low) == 0) {
+        const uint32_t out = storeEightUnits(_mm256_castsi256_si128(units), target);
+        *written = out + storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
+        return 16;
+    }
+    const uint64_t mismatch = low ^ (high << 2);
+    uint32_t end = mismatch == 0 ? 16 : static_cast<uint32_t>(__builtin_ctzll(mismatch)) / 2;
+    if (end > 16) end = 16;
+    if (end != 0 && (high >> (2 * (end - 1)) & 1) != 0) --end;
+    if (end == 0) return 0;
+    const __m256i next = load256(p + 2);
+    uint32_t out = storeUnitsWithPairs(_mm256_castsi256_si128(units), _mm256_castsi256_si128(next),
+                                       end < 8 ? end : 8, target);
+    if (end > 8)
+        out += storeUnitsWithPairs(_mm256_extracti128_si256(units, 1),
+                                   _mm256_extracti128_si256(next, 1), end - 8, target + out);
+    *written = out;
+    return end;
+}
+
+VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
+                                   unsigned char* target, uint32_t room, uint32_t* written) {
+    uint32_t in = 0, out = 0;
+    const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
+    while (units - in >= 17 && room - out >= 64) {
+        const __m256i block = load256(source + 2 * in);
+        if (_mm256_testz_si256(block, nonAscii)) {
+            const uint32_t run =
+                narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
+            in += run;
+            out += run;
+            continue;
+        }
+        uint32_t bytes = 0;
+        const uint32_t taken = encodeSixteenUnits(source + 2 * in, target + out, &bytes);
+        if (taken == 0) break;
+        in += taken;
+        out += bytes;
+    }
+    *written = out;
+    return in;
+}
+
+const TextKernels kAvx2Kernels = {"avx2", widenAsciiAvx2, narrowAsciiAvx2, decodeUtf8Avx2,
+                                  encodeUtf8Avx2};
+
+bool cpuRunsAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+}
+
+}  // namespace
+
+const TextKernels* avx2Kernels() {
+    static const bool runs = cpuRunsAvx2();
+    return runs ? &kAvx2Kernels : nullptr;
+}
+
+}  // namespace velta
+
+#else
+
+namespace velta {
+const TextKernels* avx2Kernels() {
+    return nullptr;
+}
+}  // namespace velta
+
+#endif

@@ -1,0 +1,77 @@
+// Chooses the kernel set once: VELTA_KERNEL names one for tests and
+// benchmarks, otherwise the best the CPU runs. Codecs read the choice with
+// one relaxed load; a later choice (NLS_UseKernel) takes effect at the next
+// call of each conversion.
+#include <stdlib.h>
+#include <string.h>
+
+#include <atomic>
+
+#include "codecs/ascii_runs.h"
+#include "kernels/text_kernels.h"
+#include "velta/nls.h"
+
+namespace velta {
+
+const TextKernels kScalarKernels = {"scalar", widenAsciiRunScalar, narrowAsciiRunScalar, nullptr,
+                                    nullptr};
+
+namespace {
+
+#if defined(__SSE2__)
+const TextKernels kSse2Kernels = {"sse2", widenAsciiRunVector, narrowAsciiRunVector, nullptr,
+                                  nullptr};
+#endif
+
+// Best last.
+const TextKernels* const kSets[] = {
+    &kScalarKernels,
+#if defined(__SSE2__)
+    &kSse2Kernels,
+#endif
+};
+
+const TextKernels* namedSet(const char* name) {
+    if (name == nullptr) return nullptr;
+    for (const TextKernels* set : kSets)
+        if (strcmp(set->name, name) == 0) return set;
+    const TextKernels* avx2 = avx2Kernels();
+    if (avx2 != nullptr && strcmp(avx2->name, name) == 0) return avx2;
+    return nullptr;
+}
+
+const TextKernels* bestSet() {
+    const TextKernels* forced = namedSet(getenv("VELTA_KERNEL"));
+    if (forced != nullptr) return forced;
+    const TextKernels* avx2 = avx2Kernels();
+    return avx2 != nullptr ? avx2 : kSets[sizeof kSets / sizeof kSets[0] - 1];
+}
+
+std::atomic<const TextKernels*> gInUse{nullptr};
+
+}  // namespace
+
+const TextKernels& textKernels() {
+    const TextKernels* set = gInUse.load(std::memory_order_relaxed);
+    if (set != nullptr) return *set;
+    set = bestSet();  // racing first calls choose the same set
+    gInUse.store(set, std::memory_order_relaxed);
+    return *set;
+}
+
+bool useTextKernels(const char* name) {
+    const TextKernels* set = name == nullptr ? bestSet() : namedSet(name);
+    if (set == nullptr) return false;
+    gInUse.store(set, std::memory_order_relaxed);
+    return true;
+}
+
+}  // namespace velta
+
+NLS_Status NLS_UseKernel(const char* name) {
+    return velta::useTextKernels(name) ? NLS_SUCCESS : NLS_INVALID_PARAMETER;
+}
+
+const char* NLS_KernelInUse(void) {
+    return velta::textKernels().name;
+}

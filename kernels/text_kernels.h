@@ -1,0 +1,47 @@
+// The vector kernels behind the hottest loops. One set is chosen once, for
+// the CPU the library runs on (VELTA_KERNEL or NLS_UseKernel may force one);
+// every set gives the bytes the portable code gives. A kernel converts only
+// the regular part of a text (whole, well-formed characters while input and
+// room hold whole blocks) and returns where it stopped; the codec's own loop
+// meets everything else, so malformed input, cut characters and the
+// output-full rule stay in one place.
+#ifndef VELTA_KERNELS_TEXT_KERNELS_H
+#define VELTA_KERNELS_TEXT_KERNELS_H
+
+#include <stdint.h>
+
+namespace velta {
+
+struct TextKernels {
+    const char* name;
+    // ASCII bytes widened to UCS-2 units while room lasts; returns bytes taken.
+    uint32_t (*widenAscii)(const unsigned char* source, uint32_t length, unsigned char* target,
+                           uint32_t room);
+    // ASCII units narrowed to bytes while room lasts; returns units taken.
+    uint32_t (*narrowAscii)(const unsigned char* source, uint32_t units, unsigned char* target,
+                            uint32_t room);
+    // UTF-8 of one to four bytes (no overlong form, no encoded surrogate,
+    // nothing past U+10FFFF) to UCS-2 with surrogate pairs; returns bytes
+    // taken and sets *produced to output bytes. Null where the set has none.
+    uint32_t (*decodeUtf8)(const unsigned char* source, uint32_t length, unsigned char* target,
+                           uint32_t room, uint32_t* produced);
+    // UCS-2 units without lone surrogates to UTF-8; returns units taken and
+    // sets *written to output bytes. Null where the set has none.
+    uint32_t (*encodeUtf8)(const unsigned char* source, uint32_t units, unsigned char* target,
+                           uint32_t room, uint32_t* written);
+};
+
+// The set in use: the best the CPU has, unless one was forced.
+const TextKernels& textKernels();
+
+// Forces a set by name ("scalar", "sse2", "avx2"), or with null goes back to
+// the automatic choice; false when the name is unknown or the CPU lacks it.
+bool useTextKernels(const char* name);
+
+extern const TextKernels kScalarKernels;
+// The AVX2 set; null where the build or the CPU has none.
+const TextKernels* avx2Kernels();
+
+}  // namespace velta
+
+#endif

@@ -1,0 +1,140 @@
+// Every kernel set the CPU runs against the portable code: the same status,
+// counts and bytes on texts of every kind of character, malformed and
+// hostile ones among them, with every output size around the kernels'
+// blocks.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "converter_calls.h"
+#include "test_support.h"
+#include "velta/factories.h"
+
+using namespace velta_test;
+
+namespace {
+
+// UTF-8 pieces: characters of each length at the edges of their ranges, and
+// what the kernels must leave to the codec.
+const char* const kUtf8Pieces[] = {
+    "41",          "7F",          "C2 80",       "C3 A9",          "DF BF",
+    "E0 A0 80",    "E6 97 A5",    "EF BF BF",    "F0 90 80 80",    "F0 9F 98 80",
+    "F4 8F BF BF", "80",          "BF",          "C0 80",          "C1 BF",
+    "C3",          "C3 41",       "E0 80 80",    "E0 9F BF",       "ED A0 80",
+    "ED 9F BF",    "E6 97",       "F0 8F BF BF", "F4 90 80 80",    "F5 80 80 80",
+    "F8 88 80 80 80", "FE",       "FF",          "F0 9F 98",       "E6 41 A5"};
+
+// UCS-2 pieces, by unit: pairs, lone halves, and the edges of each length.
+const uint16_t kUnitPieces[][2] = {{0x41, 0},      {0x7F, 0},      {0x80, 0},     {0x7FF, 0},
+                                   {0x800, 0},     {0xFFFF, 0},    {0xD83D, 0xDE00}, {0xDBFF, 0xDFFF},
+                                   {0xD800, 0},    {0xDC00, 0},    {0xE9, 0},     {0x65E5, 0}};
+
+Bytes randomUtf8(std::mt19937& random, bool hostile) {
+    Bytes text;
+    const uint32_t target = random() % 400;
+    const uint32_t kinds = hostile ? sizeof kUtf8Pieces / sizeof kUtf8Pieces[0] : 11;
+    while (text.size() < target) {
+        const uint32_t asciiRun = random() % 3 == 0 ? random() % 40 : 0;
+        for (uint32_t i = 0; i < asciiRun; ++i) text.push_back(0x20 + random() % 0x5F);
+        const Bytes piece = hexBytes(kUtf8Pieces[random() % kinds]);
+        const uint32_t repeat = 1 + random() % 24;
+        for (uint32_t i = 0; i < repeat; ++i) text.insert(text.end(), piece.begin(), piece.end());
+    }
+    return text;
+}
+
+Bytes randomUcs2(std::mt19937& random) {
+    std::u16string text;
+    const uint32_t target = random() % 300;
+    while (text.size() < target) {
+        const uint32_t asciiRun = random() % 3 == 0 ? random() % 40 : 0;
+        for (uint32_t i = 0; i < asciiRun; ++i) text.push_back(0x20 + random() % 0x5F);
+        const uint16_t* piece = kUnitPieces[random() % (sizeof kUnitPieces / sizeof kUnitPieces[0])];
+        const uint32_t repeat = 1 + random() % 8;
+        for (uint32_t i = 0; i < repeat; ++i) {
+            text.push_back(piece[0]);
+            if (piece[1] != 0) text.push_back(piece[1]);
+        }
+    }
+    return ucs2(text);
+}
+
+// Sizes at the edges of 16- to 64-byte blocks, and ample room.
+std::vector<uint32_t> outputSizes(const Bytes& input) {
+    std::vector<uint32_t> sizes;
+    for (uint32_t size = 0; size <= 140; ++size) sizes.push_back(size);
+    for (uint32_t size = 250; size <= 270; ++size) sizes.push_back(size);
+    sizes.push_back(static_cast<uint32_t>(input.size()) * 4 + 8);
+    return sizes;
+}
+
+void expectSameCalls(TEncodingConverter* (*factory)(), const Bytes& input, const char* kernel) {
+    for (uint32_t size : outputSizes(input)) {
+        ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+        ConverterPtr portable(factory());
+        const CallResult expected = callConvert(portable.get(), input, size);
+        ASSERT_EQ(NLS_UseKernel(kernel), NLS_SUCCESS);
+        ConverterPtr vector(factory());
+        const CallResult result = callConvert(vector.get(), input, size);
+        ASSERT_TRUE(result.guardIntact);
+        ASSERT_EQ(result.status, expected.status) << kernel << " size " << size << " " << hex(input);
+        ASSERT_EQ(result.consumed, expected.consumed) << kernel << " size " << size;
+        ASSERT_EQ(result.output, expected.output) << kernel << " size " << size << " " << hex(input);
+    }
+}
+
+class Kernels : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        if (NLS_UseKernel(GetParam()) != NLS_SUCCESS) GTEST_SKIP() << "this CPU lacks it";
+    }
+    void TearDown() override { NLS_UseKernel(nullptr); }
+};
+
+TEST_P(Kernels, DecodeUtf8AsThePortableCodeDoes) {
+    std::mt19937 random(7);
+    for (int text = 0; text < 120; ++text)
+        expectSameCalls(NEWUTF8TOUNICODEENCODINGCONVERTER, randomUtf8(random, text % 2 == 1),
+                        GetParam());
+}
+
+TEST_P(Kernels, EncodeUtf8AsThePortableCodeDoes) {
+    std::mt19937 random(8);
+    for (int text = 0; text < 120; ++text)
+        expectSameCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, randomUcs2(random), GetParam());
+}
+
+TEST_P(Kernels, SingleByteAsciiRunsAsThePortableCodeDoes) {
+    std::mt19937 random(9);
+    for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U"}) {
+        for (int text = 0; text < 40; ++text) {
+            const Bytes latin = randomUtf8(random, false);
+            ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+            const Conversion decoded = convertOneShot(encoding, "ISO-10646-UCS-2", latin);
+            const Conversion encoded = convertOneShot("ISO-10646-UCS-2", encoding, decoded.output);
+            ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+            const Conversion decodedAgain = convertOneShot(encoding, "ISO-10646-UCS-2", latin);
+            EXPECT_EQ(decodedAgain.status, decoded.status);
+            EXPECT_EQ(decodedAgain.output, decoded.output);
+            const Conversion encodedAgain =
+                convertOneShot("ISO-10646-UCS-2", encoding, decoded.output);
+            EXPECT_EQ(encodedAgain.status, encoded.status);
+            EXPECT_EQ(encodedAgain.output, encoded.output);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryVectorSet, Kernels, ::testing::Values("sse2", "avx2"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                             return std::string(param.param);
+                         });
+
+TEST(KernelChoice, UnknownNamesAreRefusedAndTheChoiceIsNamed) {
+    EXPECT_EQ(NLS_UseKernel("no such kernel"), NLS_INVALID_PARAMETER);
+    ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+    EXPECT_STREQ(NLS_KernelInUse(), "scalar");
+    ASSERT_EQ(NLS_UseKernel(nullptr), NLS_SUCCESS);
+    EXPECT_STRNE(NLS_KernelInUse(), "");
+}
+
+}  // namespace
