@@ -79,6 +79,7 @@ void veltaStream(benchmark::State& state, const char* from, const char* to, Corp
     }
     NLS_DeleteEncodingConverter(object);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+    state.SetLabel(NLS_KernelInUse());
 }
 
 // ICU's converter names for the pivot's byte order and the others.
@@ -219,10 +220,92 @@ void memcpyInput(benchmark::State& state, const char* from, const char* to, Corp
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
 
+long residentKilobytes() {
+    long pages = 0, resident = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    fclose(statm);
+    return resident * 4;
+}
+
+// 64 MiB of a corpus in one NLS_ConvertBuffer call; the counter is the
+// resident memory the first call added.
+const Bytes& largeInput(Corpus corpus, const char* from, const char* to) {
+    static std::map<std::pair<int, std::string>, Bytes> cache;
+    Bytes& large = cache[{static_cast<int>(corpus), std::string(from) + to}];
+    if (large.empty()) {
+        const Bytes& sample = corpusIn(corpus, from, to);
+        while (large.size() < (64u << 20)) large.insert(large.end(), sample.begin(), sample.end());
+    }
+    return large;
+}
+
+void veltaOneShotLarge(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = largeInput(corpus, from, to);
+    Bytes output(input.size() * 3 + 16);
+    memset(output.data(), 0, output.size());  // fault the pages in before measuring
+    const long before = residentKilobytes();
+    long grown = -1;
+    for (auto _ : state) {
+        uint32_t written = 0;
+        NLS_ConvertBuffer(from, to, input.data(), static_cast<uint32_t>(input.size()),
+                          output.data(), static_cast<uint32_t>(output.size()), &written);
+        if (grown < 0) grown = residentKilobytes() - before;
+        benchmark::DoNotOptimize(written);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+    state.counters["grown_kB"] = static_cast<double>(grown);
+}
+
+void icuOneShotLarge(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = largeInput(corpus, from, to);
+    Bytes output(input.size() * 3 + 16);
+    memset(output.data(), 0, output.size());
+    for (auto _ : state) {
+        UErrorCode error = U_ZERO_ERROR;
+        benchmark::DoNotOptimize(ucnv_convert(icuName(to), icuName(from),
+                                              reinterpret_cast<char*>(output.data()),
+                                              static_cast<int32_t>(output.size()),
+                                              reinterpret_cast<const char*>(input.data()),
+                                              static_cast<int32_t>(input.size()), &error));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+// Short one-shot calls with names, as a program converting field by field
+// makes them.
+void veltaShortCall(benchmark::State& state, const char* from, const char* to, size_t length) {
+    const Bytes text(corpusIn(Corpus::kLatin, from, to).begin(),
+                     corpusIn(Corpus::kLatin, from, to).begin() + length);
+    unsigned char output[1024];
+    for (auto _ : state) {
+        uint32_t written = 0;
+        NLS_ConvertBuffer(from, to, text.data(), static_cast<uint32_t>(text.size()), output,
+                          sizeof output, &written);
+        benchmark::DoNotOptimize(written);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void icuShortCall(benchmark::State& state, const char* from, const char* to, size_t length) {
+    const Bytes text(corpusIn(Corpus::kLatin, from, to).begin(),
+                     corpusIn(Corpus::kLatin, from, to).begin() + length);
+    char output[1024];
+    for (auto _ : state) {
+        UErrorCode error = U_ZERO_ERROR;
+        benchmark::DoNotOptimize(ucnv_convert(icuName(to), icuName(from), output, sizeof output,
+                                              reinterpret_cast<const char*>(text.data()),
+                                              static_cast<int32_t>(text.size()), &error));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 struct Pair {
     const char* from;
     const char* to;
     bool wideCorpora;  // the corpora beyond Latin apply (the target holds them)
+    bool largeOneShot = false;  // also 64 MiB in one call
 };
 
 const Pair kPairs[] = {
@@ -238,9 +321,9 @@ const Pair kPairs[] = {
     {"ISO-10646-UCS-2", "IMAP-UTF-7", true},
     {"ISO-10646-UCS-4", "ISO-10646-UCS-2", true},
     {"ISO-10646-UCS-2", "ISO-10646-UCS-4", true},
-    {"UTF-8", "x-mac-roman", false},
+    {"UTF-8", "x-mac-roman", false, true},
     {"latin1", "UTF-8", false},
-    {"UTF-16LE", "UTF-8", true},
+    {"UTF-16LE", "UTF-8", true, true},
     {"UTF-8", "UTF-16LE", true},
     {"UTF-16BE", "UTF-8", true},
     {"UTF-8", "UTF-16BE", true},
@@ -275,6 +358,15 @@ void registerConversions() {
                                              pair.to, corpus);
             benchmark::RegisterBenchmark(("memcpy/" + name).c_str(), memcpyInput, pair.from,
                                          pair.to, corpus);
+        }
+        if (pair.largeOneShot) {
+            const std::string large = std::string(pair.from) + "->" + pair.to + "/latin 64 MiB one-shot";
+            benchmark::RegisterBenchmark(("velta/" + large).c_str(), veltaOneShotLarge, pair.from,
+                                         pair.to, Corpus::kLatin)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(("icu/" + large).c_str(), icuOneShotLarge, pair.from,
+                                         pair.to, Corpus::kLatin)
+                ->Unit(benchmark::kMillisecond);
         }
         const std::string drained = std::string(pair.from) + "->" + pair.to + "/latin";
         for (uint32_t size : {4096u, 256u})
@@ -338,14 +430,6 @@ void normalizeName(benchmark::State& state, const char* name) {
     for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName(name));
 }
 
-long residentKilobytes() {
-    long pages = 0, resident = 0;
-    FILE* statm = fopen("/proc/self/statm", "r");
-    if (statm == nullptr) return 0;
-    if (fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    fclose(statm);
-    return resident * 4;
-}
 
 // A million distinct unknown names through every function that takes a name,
 // then the time of a known name's lookup; the counter is the resident memory
@@ -382,6 +466,22 @@ int main(int argc, char** argv) {
                                  "UTF-8", "ISO-10646-UCS-2");
     benchmark::RegisterBenchmark("velta/object/chain UTF-8->x-mac-roman", veltaMakeAndDelete,
                                  "UTF-8", "x-mac-roman");
+    for (size_t length : {16, 100}) {
+        const std::string size = std::to_string(length) + " B";
+        benchmark::RegisterBenchmark(("velta/object/one-shot " + size + " UTF-8->ISO-10646-UCS-2").c_str(),
+                                     veltaShortCall, "UTF-8", "ISO-10646-UCS-2", length);
+        benchmark::RegisterBenchmark(("icu/object/ucnv_convert " + size + " UTF-8->UTF-16LE").c_str(),
+                                     icuShortCall, "UTF-8", "ISO-10646-UCS-2", length);
+        benchmark::RegisterBenchmark(("velta/object/one-shot " + size + " UTF-8->x-mac-roman").c_str(),
+                                     veltaShortCall, "UTF-8", "x-mac-roman", length);
+        benchmark::RegisterBenchmark(("icu/object/ucnv_convert " + size + " UTF-8->macintosh").c_str(),
+                                     icuShortCall, "UTF-8", "x-mac-roman", length);
+    }
+    for (int threads : {1, 2})
+        benchmark::RegisterBenchmark("velta/threads/one-shot 16 B UTF-8->ISO-10646-UCS-2",
+                                     veltaShortCall, "UTF-8", "ISO-10646-UCS-2", 16)
+            ->Threads(threads)
+            ->UseRealTime();
     benchmark::RegisterBenchmark("icu/object/ucnv_open UTF-8", icuOpenAndClose, "UTF-8");
     benchmark::RegisterBenchmark("icu/object/ucnv_open macintosh", icuOpenAndClose, "macintosh");
     benchmark::RegisterBenchmark("iconv/object/iconv_open UTF-8->UTF-16LE", iconvOpenAndClose,
