@@ -9,6 +9,7 @@
 #include "api/TChainedConverter.h"
 #include "api/conversion_limits.h"
 #include "api/library_state.h"
+#include "api/route_cache.h"
 #include "linker/platform.h"
 #include "velta/encoding_converter.h"
 #include "velta/registry.h"
@@ -83,6 +84,7 @@ void initializeLibrary(const MutexImplementation* lock, const char* dataDirector
 
 void terminateLibrary() {
     std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    forgetRoutes();
     EncodingConverter::deleteEncodingRegistry();
     NLSMutex::ReleaseImplementation();
 }
@@ -242,28 +244,29 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
         fStatus = NLS_CONVERTER_NOT_FOUND;
         return;
     }
-    const char* source = registry->ResolveEncodingName(from);
-    const char* destination = registry->ResolveEncodingName(to);
-    if (TEncodingEntry* direct = registry->FindEncoding(source, destination)) {
-        fConverter = registry->CreateEncodingConverter(direct);
+    velta::ConversionRoute route;
+    velta::findRoute(registry, from, to, &route);
+    if (TEncodingEntry* direct = route.direct) {
+        fConverter = velta::makeConverter(registry, direct, route.directFactory);
         fFromName = direct->fSourceName;
         fToName = direct->fDestinationName;
     }
     if (fConverter == nullptr) {
-        TEncodingEntry* toPivot = registry->FindEncoding(source, NLS_UCS2_NAME);
-        TEncodingEntry* fromPivot = registry->FindEncoding(NLS_UCS2_NAME, destination);
+        TEncodingEntry* toPivot = route.toPivot;
+        TEncodingEntry* fromPivot = route.fromPivot;
         if (toPivot == nullptr || fromPivot == nullptr) {
             fStatus = NLS_CONVERTER_NOT_FOUND;
             return;
         }
         fFromName = toPivot->fSourceName;
         fToName = fromPivot->fDestinationName;
-        TEncodingConverter* first = registry->CreateEncodingConverter(toPivot);
+        TEncodingConverter* first = velta::makeConverter(registry, toPivot, route.toPivotFactory);
         if (first == nullptr) {
             fStatus = NLS_NO_SOURCE_CONVERTER;
             return;
         }
-        TEncodingConverter* second = registry->CreateEncodingConverter(fromPivot);
+        TEncodingConverter* second =
+            velta::makeConverter(registry, fromPivot, route.fromPivotFactory);
         if (second == nullptr) {
             first->ReleaseEncodingConverter();
             fStatus = NLS_NO_TARGET_CONVERTER;

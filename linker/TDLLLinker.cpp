@@ -5,6 +5,7 @@
 
 #include "linker/platform.h"
 #include "velta/linker.h"
+#include "linker/unload_count.h"
 
 using velta::platform::Platform_FindSymbol;
 using velta::platform::Platform_LoadModule;
@@ -51,6 +52,10 @@ TDLLLinker::TDLLLinker(NLS_StaticConverterEntry* table, uint32_t count, const ch
     fLibraries = record;
     fStatus = NLS_SUCCESS;
 }
+
+namespace velta {
+std::atomic<uint32_t> gLibraryUnloads{0};
+}  // namespace velta
 
 TDLLLinker::~TDLLLinker() {
     std::lock_guard<std::recursive_mutex> guard(fLock);
@@ -169,6 +174,7 @@ NLS_Status TDLLLinker::UnloadLibraryLocked(const char* name) {
         fStatus = NLS_SUCCESS;
         return NLS_SUCCESS;
     }
+    velta::gLibraryUnloads.fetch_add(1, std::memory_order_acq_rel);
     Platform_UnloadDynamicLibrary(record);
     if (fLibraries == record) {
         fLibraries = record->next;

@@ -130,4 +130,23 @@ TEST(ChainedConverterStatus, AHalfWhoseFactoryFailsIsReportedBySide) {
     NLS_EncTerminate();
 }
 
+// A pair met before is found again without the registry's searches; a
+// converter registered since must still be seen.
+TEST(ChainedConverterStatus, ADirectConverterRegisteredLaterReplacesTheChain) {
+    const unsigned char text[] = {0x41};
+    unsigned char out[8] = {};
+    uint32_t written = 0;
+    EXPECT_EQ(NLS_ConvertBuffer("latin1", "UTF-8", text, 1, out, 8, &written), NLS_SUCCESS);
+    EXPECT_EQ(written, 1u);
+    // Registered under the pair's names, a converter that writes UCS-2.
+    NLS_StaticConverterEntry table[] = {
+        {"ISO_8859-1:1987", "UTF-8", "NewUTF8ToUnicodeEncodingConverter",
+         NLS_AsEntryPoint(&NEWUTF8TOUNICODEENCODINGCONVERTER)},
+        {nullptr, nullptr, nullptr, nullptr}};
+    NLS_RegisterStaticLibrary(table);
+    EXPECT_EQ(NLS_ConvertBuffer("latin1", "UTF-8", text, 1, out, 8, &written), NLS_SUCCESS);
+    EXPECT_EQ(written, 2u);
+    NLS_EncTerminate();
+}
+
 }  // namespace
