@@ -228,10 +228,12 @@ const uint16_t* expandedTable(const uTable* table, const void* module) {
             uint16_t result;
             results[code] =
                 lookupTable(table, static_cast<uint16_t>(code), &result) ? result : 0xFFFD;
-            if (code < 0x80 && results[code] != code && !(code < 0x20 && results[code] == 0xFFFD))
+            if (code < 0x7F && results[code] != code && !(code < 0x20 && results[code] == 0xFFFD))
                 asciiIsItself = false;
         }
-        results[kAsciiIsItself] = asciiIsItself ? 1 : 0;
+        results[kAsciiIsItself] = !asciiIsItself        ? 0
+                                  : results[0x7F] == 0x7F ? kAsciiAll
+                                                          : kAsciiButDelete;
         slot.units.store(results, std::memory_order_relaxed);
         slot.table.store(table, std::memory_order_release);
         return results;

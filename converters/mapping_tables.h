@@ -23,11 +23,13 @@ bool lookupTable(const uTable* table, uint16_t x, uint16_t* result);
 
 // The table expanded to one result per 16-bit code (0xFFFD where no cell
 // maps), built once and kept for the life of the process; entry
-// kAsciiIsItself, after the codes, is 1 when codes 0x00-0x7F map to
-// themselves (those below 0x20 may be unmapped). Only tables of the library's
+// kAsciiIsItself, after the codes, is kAsciiAll when codes 0x00-0x7F map to
+// themselves (those below 0x20 may be unmapped), kAsciiButDelete when all
+// but 0x7F do (Mac OS Roman), else 0. Only tables of the library's
 // own module qualify (their addresses never change); others get null and are
 // searched cell by cell. Finding a table built before takes no lock.
 enum : uint32_t { kAsciiIsItself = 0x10000 };
+enum : uint16_t { kAsciiAll = 1, kAsciiButDelete = 2 };
 const uint16_t* expandedTable(const uTable* table, const void* module);
 
 // The byte form of a table id (id & 0x3F), or null where there is none.

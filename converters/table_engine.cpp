@@ -198,6 +198,14 @@ uint32_t writeByForm(const uByteFormTable& form, uint16_t code, unsigned char* o
 
 // The expanded table of a set that is one single-byte table tried for every
 // first byte, or null when the set is anything else.
+// The part of an ASCII run (its bytes) that maps byte for byte: where 0x7F
+// is not itself, up to it.
+inline uint32_t runBeforeDelete(uint16_t ascii, const unsigned char* bytes, uint32_t run) {
+    if (ascii != kAsciiButDelete || run == 0) return run;
+    const void* found = memchr(bytes, 0x7F, run);
+    return found == nullptr ? run : static_cast<uint32_t>(static_cast<const unsigned char*>(found) - bytes);
+}
+
 const uint16_t* singleByteTable(const uTableSet& set, uint32_t tableCount, const void* module) {
     if (tableCount != 1 || set.forms[0] == nullptr || set.forms[0]->kind != kSingleByte ||
         set.slots[0].lowByte != 0x00 || set.slots[0].highByte != 0xFF)
@@ -227,10 +235,12 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         // an unmapped one goes to the loop below, which reports it.
         const uint32_t room = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
         const uint32_t count = sourceLength < room ? sourceLength : room;
-        const bool asciiIsItself = units[kAsciiIsItself] != 0;
+        const uint16_t ascii = units[kAsciiIsItself];
         for (; p < count; ++p) {
-            if (asciiIsItself && source[p] < 0x80) {
-                p += textKernels().widenAscii(source + p, count - p, target + 2 * p, 2 * (count - p));
+            if (ascii != 0 && source[p] < 0x80) {
+                const uint32_t run =
+                    textKernels().widenAscii(source + p, count - p, target + 2 * p, 2 * (count - p));
+                p += runBeforeDelete(ascii, source + p, run);
                 if (p == count) break;
             }
             const unsigned char b = source[p];
@@ -302,10 +312,12 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         // with a reporter, the loop below replaces.
         const uint32_t room = targetCapacity >= 1 ? targetCapacity - 1 : 0;
         const uint32_t count = units < room ? units : room;
-        const bool asciiIsItself = codes[kAsciiIsItself] != 0;
+        const uint16_t ascii = codes[kAsciiIsItself];
         for (; i < count; ++i) {
-            if (asciiIsItself && loadUnit(source + 2 * i) < 0x80) {
-                i += textKernels().narrowAscii(source + 2 * i, count - i, target + i, count - i);
+            if (ascii != 0 && loadUnit(source + 2 * i) < 0x80) {
+                const uint32_t run =
+                    textKernels().narrowAscii(source + 2 * i, count - i, target + i, count - i);
+                i += runBeforeDelete(ascii, target + i, run);  // the bytes of the run
                 if (i == count) break;
             }
             const uint16_t x = loadUnit(source + 2 * i);

@@ -106,7 +106,7 @@ TEST_P(Kernels, EncodeUtf8AsThePortableCodeDoes) {
 
 TEST_P(Kernels, SingleByteAsciiRunsAsThePortableCodeDoes) {
     std::mt19937 random(9);
-    for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U"}) {
+    for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman"}) {
         for (int text = 0; text < 40; ++text) {
             const Bytes latin = randomUtf8(random, false);
             ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
