@@ -4,6 +4,7 @@
 #include <new>
 
 #include "converters/units.h"
+#include "kernels/text_kernels.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -51,10 +52,20 @@ NLS_Status TUCS4ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
                                 sourceConsumed))
         return NLS_INVALID_PARAMETER;
     const uint32_t units = sourceLength / 4;
+    const TextKernels& kernels = textKernels();
     uint32_t count = 0;
     uint32_t out = 0;
+    uint32_t kernelFrom = 0;  // after a value past U+10FFFF, the kernel waits a block
     NLS_Status status = NLS_SUCCESS;
     while (count < units) {
+        if (kernels.narrowUcs4 != nullptr && count >= kernelFrom) {
+            uint32_t produced = 0;
+            count += kernels.narrowUcs4(source + 4 * count, units - count, target + out,
+                                        targetCapacity - out, &produced);
+            out += produced;
+            kernelFrom = count + 8;
+            if (count == units) break;
+        }
         uint32_t value = loadUnit32(source + 4 * count);
         const uint32_t room = targetCapacity - out;
         if (value > 0x10FFFF) {
@@ -104,7 +115,17 @@ NLS_Status TUnicodeToUCS4Converter::Convert(unsigned char* target, uint32_t* tar
     uint32_t position = 0;
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
+    const TextKernels& kernels = textKernels();
+    uint32_t kernelFrom = 0;  // after a surrogate, the kernel waits a block
     while (position < units && targetCapacity - out > 4) {
+        if (kernels.widenToUcs4 != nullptr && position >= kernelFrom) {
+            const uint32_t run = kernels.widenToUcs4(source + 2 * position, units - position,
+                                                     target + out, targetCapacity - out);
+            position += run;
+            out += 4 * run;
+            kernelFrom = position + 16;
+            if (position == units || targetCapacity - out <= 4) break;
+        }
         uint32_t value = loadUnit(source + 2 * position);
         uint32_t taken = 1;
         if (isHighSurrogate(value) && position + 1 == units) {

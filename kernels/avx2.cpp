@@ -506,8 +506,92 @@ VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
     return in;
 }
 
-const TextKernels kAvx2Kernels = {"avx2", widenAsciiAvx2, narrowAsciiAvx2, decodeUtf8Avx2,
-                                  encodeUtf8Avx2};
+// pshufb patterns for four 32-bit lanes holding one unit (low half) or a
+// surrogate pair (high surrogate low), indexed by a bit a lane for "pair",
+// with the bytes kept.
+constexpr BytePackTable makePairPackTable() {
+    BytePackTable table{};
+    for (int index = 0; index < 16; ++index) {
+        int kept = 0;
+        for (int lane = 0; lane < 4; ++lane) {
+            const int length = index >> lane & 1 ? 4 : 2;
+            for (int byte = 0; byte < length; ++byte)
+                table.pattern[index][kept++] = static_cast<unsigned char>(4 * lane + byte);
+        }
+        table.count[index] = static_cast<unsigned char>(kept);
+        for (int byte = kept; byte < 16; ++byte) table.pattern[index][byte] = 0x80;
+    }
+    return table;
+}
+
+constexpr BytePackTable kPairPack = makePairPackTable();
+
+// Eight UCS-4 units at a time (sixteen while all are in the BMP); a block
+// holding a value past U+10FFFF is the codec's. Two bytes of room stay free,
+// as the codec keeps them for the terminator.
+VELTA_AVX2 uint32_t narrowUcs4Avx2(const unsigned char* source, uint32_t units,
+                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+    uint32_t in = 0, out = 0;
+    const __m256i bmpOnly = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
+    while (units - in >= 16 && room - out >= 34) {
+        const __m256i a = load256(source + 4 * in);
+        const __m256i b = load256(source + 4 * in + 32);
+        if (!_mm256_testz_si256(_mm256_or_si256(a, b), bmpOnly)) break;
+        // packus works within 128-bit halves: put the quarters back in order.
+        store256(target + out, _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8));
+        in += 16;
+        out += 32;
+    }
+    while (units - in >= 8 && room - out >= 34) {
+        const __m256i v = load256(source + 4 * in);
+        const __m256i last = _mm256_set1_epi32(0x10FFFF);
+        const __m256i inRange = _mm256_cmpeq_epi32(_mm256_max_epu32(v, last), last);
+        if (laneBits(inRange) != 0xFF) break;
+        const __m256i pair = _mm256_cmpgt_epi32(v, _mm256_set1_epi32(0xFFFF));
+        const __m256i offset = _mm256_sub_epi32(v, _mm256_set1_epi32(0x10000));
+        const __m256i surrogates = _mm256_or_si256(
+            _mm256_add_epi32(_mm256_srli_epi32(offset, 10), _mm256_set1_epi32(0xD800)),
+            _mm256_slli_epi32(
+                _mm256_add_epi32(_mm256_and_si256(offset, _mm256_set1_epi32(0x3FF)),
+                                 _mm256_set1_epi32(0xDC00)),
+                16));
+        const __m256i lanes = _mm256_blendv_epi8(v, surrogates, pair);
+        const uint32_t pairs = laneBits(pair);
+        const uint32_t first = pairs & 15, second = pairs >> 4;
+        const __m256i packed = _mm256_shuffle_epi8(
+            lanes, _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kPairPack.pattern[first])),
+                                           load128(kPairPack.pattern[second]), 1));
+        store128(target + out, _mm256_castsi256_si128(packed));
+        store128(target + out + kPairPack.count[first], _mm256_extracti128_si256(packed, 1));
+        out += kPairPack.count[first] + kPairPack.count[second];
+        in += 8;
+    }
+    *produced = out;
+    return in;
+}
+
+// Sixteen UCS-2 units at a time, up to a block holding a surrogate, while
+// more than four bytes of room would be left before each unit, as the codec
+// requires.
+VELTA_AVX2 uint32_t widenToUcs4Avx2(const unsigned char* source, uint32_t units,
+                                    unsigned char* target, uint32_t room) {
+    uint32_t in = 0;
+    const __m256i surrogateBits = _mm256_set1_epi16(static_cast<short>(0xF800));
+    const __m256i surrogate = _mm256_set1_epi16(static_cast<short>(0xD800));
+    while (units - in >= 16 && room - 4 * in > 64) {
+        const __m256i v = load256(source + 2 * in);
+        const __m256i isSurrogate = _mm256_cmpeq_epi16(_mm256_and_si256(v, surrogateBits), surrogate);
+        if (!_mm256_testz_si256(isSurrogate, isSurrogate)) break;
+        store256(target + 4 * in, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
+        store256(target + 4 * in + 32, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
+        in += 16;
+    }
+    return in;
+}
+
+const TextKernels kAvx2Kernels = {"avx2",         widenAsciiAvx2, narrowAsciiAvx2,
+                                  decodeUtf8Avx2, encodeUtf8Avx2, narrowUcs4Avx2,
+                                  widenToUcs4Avx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

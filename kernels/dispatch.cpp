@@ -14,13 +14,13 @@
 namespace velta {
 
 const TextKernels kScalarKernels = {"scalar", widenAsciiRunScalar, narrowAsciiRunScalar, nullptr,
-                                    nullptr};
+                                    nullptr, nullptr, nullptr};
 
 namespace {
 
 #if defined(__SSE2__)
 const TextKernels kSse2Kernels = {"sse2", widenAsciiRunVector, narrowAsciiRunVector, nullptr,
-                                  nullptr};
+                                  nullptr, nullptr, nullptr};
 #endif
 
 // Best last.

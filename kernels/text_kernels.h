@@ -29,6 +29,14 @@ struct TextKernels {
     // sets *written to output bytes. Null where the set has none.
     uint32_t (*encodeUtf8)(const unsigned char* source, uint32_t units, unsigned char* target,
                            uint32_t room, uint32_t* written);
+    // UCS-4 units up to U+10FFFF to UCS-2, with surrogate pairs; returns
+    // units taken and sets *produced to output bytes. Null where none.
+    uint32_t (*narrowUcs4)(const unsigned char* source, uint32_t units, unsigned char* target,
+                           uint32_t room, uint32_t* produced);
+    // UCS-2 units without surrogates to UCS-4; returns units taken (each
+    // four bytes of output). Null where none.
+    uint32_t (*widenToUcs4)(const unsigned char* source, uint32_t units, unsigned char* target,
+                            uint32_t room);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

@@ -59,6 +59,19 @@ Bytes randomUcs2(std::mt19937& random) {
     return ucs2(text);
 }
 
+Bytes randomUcs4(std::mt19937& random) {
+    const char32_t values[] = {0x41,    0xE9,     0xFFFF,     0x10000,   0x1F600,
+                               0x10FFFF, 0x110000, 0xFFFFFFFF, 0xD800,   0xDC00};
+    std::u32string text;
+    const uint32_t target = random() % 200;
+    while (text.size() < target) {
+        const char32_t value = random() % 2 ? 0x20 + random() % 0x5F
+                                            : values[random() % (sizeof values / sizeof values[0])];
+        text.append(1 + random() % 20, value);
+    }
+    return ucs4(text);
+}
+
 // Sizes at the edges of 16- to 64-byte blocks, and ample room.
 std::vector<uint32_t> outputSizes(const Bytes& input) {
     std::vector<uint32_t> sizes;
@@ -102,6 +115,14 @@ TEST_P(Kernels, EncodeUtf8AsThePortableCodeDoes) {
     std::mt19937 random(8);
     for (int text = 0; text < 120; ++text)
         expectSameCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, randomUcs2(random), GetParam());
+}
+
+TEST_P(Kernels, Ucs4BothWaysAsThePortableCodeDoes) {
+    std::mt19937 random(10);
+    for (int text = 0; text < 60; ++text) {
+        expectSameCalls(NEWUCS4TOUNICODEENCODINGCONVERTER, randomUcs4(random), GetParam());
+        expectSameCalls(NEWUNICODETOUCS4ENCODINGCONVERTER, randomUcs2(random), GetParam());
+    }
 }
 
 TEST_P(Kernels, SingleByteAsciiRunsAsThePortableCodeDoes) {
