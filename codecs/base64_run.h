@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "converters/units.h"
+#include "kernels/text_kernels.h"
 #include "velta/converter.h"
 
 namespace velta {
@@ -204,15 +205,20 @@ bool encodeAlignedGroup(const Base64Alphabet& alphabet, const BitBuffer& buffer,
 
 // Copies the units that stand for themselves (no base64 run open), as long
 // as the output has room; returns how many.
+// ASCII is narrowed by the vector kernel first, then checked byte by byte.
 template <typename MustShift>
 uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& out,
                        MustShift mustShift) {
     unsigned char* space = out.full() ? nullptr : out.space(0);
     const uint32_t room = space != nullptr ? out.room() : 0;
+    const uint32_t ascii = textKernels().narrowAscii(source, units, space, room);
     uint32_t direct = 0;
+    while (direct < ascii && !mustShift(space[direct])) ++direct;
     uint16_t unit;
-    while (direct < room && direct < units && !mustShift(unit = loadUnit(source + 2 * direct)))
-        space[direct++] = static_cast<unsigned char>(unit);
+    if (direct == ascii) {
+        while (direct < room && direct < units && !mustShift(unit = loadUnit(source + 2 * direct)))
+            space[direct++] = static_cast<unsigned char>(unit);
+    }
     out.advance(direct);
     return direct;
 }

@@ -125,9 +125,10 @@ TEST_P(Kernels, Ucs4BothWaysAsThePortableCodeDoes) {
     }
 }
 
-TEST_P(Kernels, SingleByteAsciiRunsAsThePortableCodeDoes) {
+TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
     std::mt19937 random(9);
-    for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman"}) {
+    for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman",
+                                     "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7"}) {
         for (int text = 0; text < 40; ++text) {
             const Bytes latin = randomUtf8(random, false);
             ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
