@@ -458,11 +458,6 @@ VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* ta
         _mm256_cmpeq_epi16(surrogateBits, _mm256_set1_epi16(static_cast<short>(0xD800)))));
     const uint64_t low = static_cast<uint32_t>(_mm256_movemask_epi8(
         _mm256_cmpeq_epi16(surrogateBits, _mm256_set1_epi16(static_cast<short>(0xDC00)))));
-    if ((high | low) == 0 &&
-        _mm256_testz_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
-        *written = storeSixteenShortUnits(units, target);
-        return 16;
-    }
     if ((high | low) == 0) {
         const uint32_t out = storeEightUnits(_mm256_castsi256_si128(units), target);
         *written = out + storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
@@ -494,6 +489,11 @@ VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
                 narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
             in += run;
             out += run;
+            continue;
+        }
+        if (_mm256_testz_si256(block, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
+            out += storeSixteenShortUnits(block, target + out);
+            in += 16;
             continue;
         }
         uint32_t bytes = 0;
