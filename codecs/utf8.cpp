@@ -2,8 +2,7 @@
 // UCS-2. No state is kept between calls: every consumed count lies at a
 // character boundary, and a character cut by the end of the input (a high
 // surrogate, for the encoder) is left for the next call.
-#include <new>
-
+#include "codecs/codec_converter.h"
 #include "converters/units.h"
 #include "kernels/text_kernels.h"
 #include "velta/factories.h"
@@ -61,183 +60,265 @@ inline bool littleEndianHost() {
     return first == 1;
 }
 
-// Decodes a run of complete sequences of one length (2, 3 or 4 bytes, by
-// the first lead byte) into units while room lasts; returns the bytes taken
-// and the output bytes in *produced. Values are computed by masks, which
-// equals the offset arithmetic for well-formed trailing bytes. On
-// little-endian hosts a sequence is checked from one 32-bit word.
-inline uint32_t decodeMultiByteRun(const unsigned char* __restrict s, uint32_t length,
-                                   unsigned char* __restrict target, uint32_t room,
-                                   uint32_t* produced) {
+// Runs of complete sequences of one length, decoded while room lasts: each
+// returns the bytes taken and sets *produced to the output bytes. Values are
+// computed by masks, which equals the offset arithmetic for well-formed
+// trailing bytes; on little-endian hosts a sequence is checked from one
+// 32-bit word.
+inline uint32_t decodeTwoByteRun(const unsigned char* __restrict s, uint32_t length,
+                                 unsigned char* __restrict target, uint32_t room,
+                                 uint32_t* produced) {
     uint32_t in = 0, out = 0;
-    const unsigned char first = s[0];
-    if (first < 0xE0) {
-        while (length - in >= 2 && room - out >= 2 && s[in] >= 0xC2 && s[in] < 0xE0 &&
-               isContinuation(s[in + 1])) {
-            storeUnit(target + out,
-                      static_cast<uint16_t>(((s[in] & 0x1Fu) << 6) | (s[in + 1] & 0x3Fu)));
-            in += 2;
-            out += 2;
-        }
-    } else if (first < 0xF0) {
-        if (littleEndianHost()) {
-            // 1110xxxx 10xxxxxx 10xxxxxx as the low three bytes of a word.
-            while (length - in >= 4 && room - out >= 2) {
-                const uint32_t word = load32(s + in);
-                if ((word & 0xC0C0F0u) != 0x8080E0u) break;
-                const uint32_t unit =
-                    ((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) | ((word & 0x3F0000u) >> 16);
-                if (unit < 0x800) break;  // overlong: the general form below
-                storeUnit(target + out, static_cast<uint16_t>(unit));
-                in += 3;
-                out += 2;
-            }
-        }
-        while (length - in >= 3 && room - out >= 2 && (s[in] & 0xF0) == 0xE0 &&
-               isContinuation(s[in + 1]) && isContinuation(s[in + 2])) {
-            const uint32_t unit =
-                ((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) | (s[in + 2] & 0x3Fu);
-            if (unit < 0x800) break;
-            storeUnit(target + out, static_cast<uint16_t>(unit));
-            in += 3;
-            out += 2;
-        }
-    } else {
-        if (littleEndianHost()) {
-            // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx read as one word; a pair of
-            // units is stored as one word too.
-            while (length - in >= 4 && room - out >= 4) {
-                const uint32_t word = load32(s + in);
-                if ((word & 0xC0C0C0F8u) != 0x808080F0u) break;
-                const uint32_t value = ((word & 0x07u) << 18) | ((word & 0x3F00u) << 4) |
-                                       ((word & 0x3F0000u) >> 10) | ((word & 0x3F000000u) >> 24);
-                if (value < 0x10000 || value > 0x10FFFF) break;  // the general form below
-                const uint32_t offset = value - 0x10000;
-                const uint32_t pair =
-                    (0xD800u + (offset >> 10)) | ((0xDC00u + (offset & 0x3FF)) << 16);
-                memcpy(target + out, &pair, 4);
-                in += 4;
-                out += 4;
-            }
-        }
-        while (length - in >= 4 && room - out >= 4) {
-            const bool wellFormed =
-                littleEndianHost() ? (load32(s + in) & 0xC0C0C0F8u) == 0x808080F0u
-                                   : (s[in] & 0xF8) == 0xF0 && isContinuation(s[in + 1]) &&
-                                         isContinuation(s[in + 2]) && isContinuation(s[in + 3]);
-            if (!wellFormed) break;
-            uint32_t value = ((s[in] & 0x07u) << 18) | ((s[in + 1] & 0x3Fu) << 12) |
-                             ((s[in + 2] & 0x3Fu) << 6) | (s[in + 3] & 0x3Fu);
-            if (value < 0x10000 || value > 0x10FFFF) break;  // the general form below
-            if (value <= 0xFFFF) {
-                storeUnit(target + out, static_cast<uint16_t>(value));
-                out += 2;
-            } else {
-                value -= 0x10000;
-                storeUnit(target + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
-                storeUnit(target + out + 2, static_cast<uint16_t>(0xDC00 + (value & 0x3FF)));
-                out += 4;
-            }
-            in += 4;
-        }
+    while (length - in >= 2 && room - out >= 2 && s[in] >= 0xC2 && s[in] < 0xE0 &&
+           isContinuation(s[in + 1])) {
+        storeUnit(target + out,
+                  static_cast<uint16_t>(((s[in] & 0x1Fu) << 6) | (s[in + 1] & 0x3Fu)));
+        in += 2;
+        out += 2;
     }
     *produced = out;
     return in;
 }
 
-// Encodes a run of units that all take the same form (two bytes, three
-// bytes, or surrogate pairs to four bytes, by the first unit) while room
-// lasts; returns the units taken and the bytes written in *written. With
-// room for a whole word, a three-byte form is stored as one 32-bit word
-// whose fourth byte the next character overwrites.
-inline uint32_t encodeMultiByteRun(const unsigned char* __restrict s, uint32_t units,
+inline uint32_t decodeThreeByteRun(const unsigned char* __restrict s, uint32_t length,
                                    unsigned char* __restrict target, uint32_t room,
-                                   uint32_t* written) {
+                                   uint32_t* produced) {
     uint32_t in = 0, out = 0;
-    const uint32_t first = loadUnit(s);
-    uint32_t unit;
-    if (first < 0x800) {
-        while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 &&
-               unit < 0x800) {
-            target[out] = static_cast<unsigned char>(0xC0 | (unit >> 6));
-            target[out + 1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
-            ++in;
+    if (littleEndianHost()) {
+        // 1110xxxx 10xxxxxx 10xxxxxx as the low three bytes of a word.
+        while (length - in >= 4 && room - out >= 2) {
+            const uint32_t word = load32(s + in);
+            if ((word & 0xC0C0F0u) != 0x8080E0u) break;
+            const uint32_t unit =
+                ((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) | ((word & 0x3F0000u) >> 16);
+            if (unit < 0x800) break;  // overlong: the general form
+            storeUnit(target + out, static_cast<uint16_t>(unit));
+            in += 3;
             out += 2;
         }
-    } else if (first < 0xD800 || first > 0xDFFF) {
-        if (littleEndianHost() && room >= 4) {
-            // Units whose words surely fit: each takes three bytes and its
-            // word reaches one byte further.
-            const uint32_t fit = (room - 1) / 3;
-            const uint32_t count = units < fit ? units : fit;
-            while (in < count) {
-                unit = loadUnit(s + 2 * in);
-                if (unit < 0x800 || unit - 0xD800 < 0x800) break;
-                const uint32_t word = (0xE0u | (unit >> 12)) |
-                                      ((0x80u | ((unit >> 6) & 0x3F)) << 8) |
-                                      ((0x80u | (unit & 0x3F)) << 16);
-                memcpy(target + 3 * in, &word, 4);
-                ++in;
-            }
-            out = 3 * in;
-        }
-        while (in < units && room - out >= 3 && (unit = loadUnit(s + 2 * in)) >= 0x800 &&
-               unit - 0xD800 >= 0x800) {
-            target[out] = static_cast<unsigned char>(0xE0 | (unit >> 12));
-            target[out + 1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
-            target[out + 2] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
-            ++in;
-            out += 3;
-        }
-    } else {
-        uint32_t high, low;
-        while (units - in >= 2 && room - out >= 4 && (high = loadUnit(s + 2 * in)) >= 0xD800 &&
-               high <= 0xDBFF && (low = loadUnit(s + 2 * in + 2)) >= 0xDC00 && low <= 0xDFFF) {
-            const uint32_t value = ((high - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
-            const uint32_t word =
-                (0xF0u | (value >> 18)) | ((0x80u | ((value >> 12) & 0x3F)) << 8) |
-                ((0x80u | ((value >> 6) & 0x3F)) << 16) | ((0x80u | (value & 0x3F)) << 24);
-            if (littleEndianHost()) {
-                memcpy(target + out, &word, 4);
-            } else {
-                for (int i = 0; i < 4; ++i)
-                    target[out + i] = static_cast<unsigned char>(word >> (8 * i));
-            }
-            in += 2;
-            out += 4;
-        }
+    }
+    while (length - in >= 3 && room - out >= 2 && (s[in] & 0xF0) == 0xE0 &&
+           isContinuation(s[in + 1]) && isContinuation(s[in + 2])) {
+        const uint32_t unit =
+            ((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) | (s[in + 2] & 0x3Fu);
+        if (unit < 0x800) break;
+        storeUnit(target + out, static_cast<uint16_t>(unit));
+        in += 3;
+        out += 2;
+    }
+    *produced = out;
+    return in;
+}
+
+// 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx, U+10000 to U+10FFFF: a surrogate pair.
+inline bool fourByteValue(const unsigned char* s, uint32_t* value) {
+    const bool wellFormed = littleEndianHost()
+                                ? (load32(s) & 0xC0C0C0F8u) == 0x808080F0u
+                                : (s[0] & 0xF8) == 0xF0 && isContinuation(s[1]) &&
+                                      isContinuation(s[2]) && isContinuation(s[3]);
+    if (!wellFormed) return false;
+    *value = ((s[0] & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
+             (s[3] & 0x3Fu);
+    return *value >= 0x10000 && *value <= 0x10FFFF;
+}
+
+inline void storePair(unsigned char* target, uint32_t value) {
+    value -= 0x10000;
+    storeUnit(target, static_cast<uint16_t>(0xD800 + (value >> 10)));
+    storeUnit(target + 2, static_cast<uint16_t>(0xDC00 + (value & 0x3FF)));
+}
+
+inline uint32_t decodeFourByteRun(const unsigned char* __restrict s, uint32_t length,
+                                  unsigned char* __restrict target, uint32_t room,
+                                  uint32_t* produced) {
+    uint32_t in = 0, out = 0, value = 0;
+    while (length - in >= 4 && room - out >= 4 && fourByteValue(s + in, &value)) {
+        storePair(target + out, value);
+        in += 4;
+        out += 4;
+    }
+    *produced = out;
+    return in;
+}
+
+// A run of the form of the first lead byte (0xC0-0xF7), or nothing.
+inline uint32_t decodeMultiByteRun(const unsigned char* s, uint32_t length,
+                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+    *produced = 0;
+    if (s[0] < 0xE0) return decodeTwoByteRun(s, length, target, room, produced);
+    if (s[0] < 0xF0) return decodeThreeByteRun(s, length, target, room, produced);
+    return decodeFourByteRun(s, length, target, room, produced);
+}
+
+// Runs of units that take one form, encoded while room lasts: each returns
+// the units taken and sets *written to the output bytes.
+inline uint32_t encodeTwoByteRun(const unsigned char* __restrict s, uint32_t units,
+                                 unsigned char* __restrict target, uint32_t room,
+                                 uint32_t* written) {
+    uint32_t in = 0, out = 0, unit;
+    while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 &&
+           unit < 0x800) {
+        target[out] = static_cast<unsigned char>(0xC0 | (unit >> 6));
+        target[out + 1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        ++in;
+        out += 2;
     }
     *written = out;
     return in;
 }
 
-class TUTF8ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
-public:
-    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    TUTF8ToUnicodeConverter()
-        : TEncodingConverter(kUtf8Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf8Csid, 2, nullptr,
-                             nullptr, 0) {
-        fStatus = NLS_SUCCESS;
+// With room for a whole word, a three-byte form is stored as one 32-bit word
+// whose fourth byte the next character overwrites.
+inline uint32_t encodeThreeByteRun(const unsigned char* __restrict s, uint32_t units,
+                                   unsigned char* __restrict target, uint32_t room,
+                                   uint32_t* written) {
+    uint32_t in = 0, out = 0, unit;
+    if (littleEndianHost() && room >= 4) {
+        // Units whose words surely fit: each takes three bytes and its word
+        // reaches one byte further.
+        const uint32_t fit = (room - 1) / 3;
+        const uint32_t count = units < fit ? units : fit;
+        while (in < count) {
+            unit = loadUnit(s + 2 * in);
+            if (unit < 0x800 || unit - 0xD800 < 0x800) break;
+            const uint32_t word = (0xE0u | (unit >> 12)) | ((0x80u | ((unit >> 6) & 0x3F)) << 8) |
+                                  ((0x80u | (unit & 0x3F)) << 16);
+            memcpy(target + 3 * in, &word, 4);
+            ++in;
+        }
+        out = 3 * in;
     }
-    ~TUTF8ToUnicodeConverter() override = default;
+    while (in < units && room - out >= 3 && (unit = loadUnit(s + 2 * in)) >= 0x800 &&
+           unit - 0xD800 >= 0x800) {
+        target[out] = static_cast<unsigned char>(0xE0 | (unit >> 12));
+        target[out + 1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));
+        target[out + 2] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
+        ++in;
+        out += 3;
+    }
+    *written = out;
+    return in;
+}
 
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+// The bytes of one value, 1 to 4 of them; returns how many.
+inline uint32_t writeSequence(uint32_t value, unsigned char* p) {
+    if (value < 0x80) {
+        p[0] = static_cast<unsigned char>(value);
+        return 1;
+    }
+    if (value < 0x800) {  // 110xxxxx 10xxxxxx
+        p[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
+        p[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+        return 2;
+    }
+    if (value < 0x10000) {  // 1110xxxx 10xxxxxx 10xxxxxx
+        p[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
+        p[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+        p[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+        return 3;
+    }
+    // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx
+    p[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
+    p[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
+    p[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+    p[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+    return 4;
+}
+
+inline uint32_t encodePairRun(const unsigned char* __restrict s, uint32_t units,
+                              unsigned char* __restrict target, uint32_t room,
+                              uint32_t* written) {
+    uint32_t in = 0, out = 0, high, low;
+    while (units - in >= 2 && room - out >= 4 && isHighSurrogate(high = loadUnit(s + 2 * in)) &&
+           isLowSurrogate(low = loadUnit(s + 2 * in + 2))) {
+        out += writeSequence(((high - 0xD800) << 10) + (low - 0xDC00) + 0x10000, target + out);
+        in += 2;
+    }
+    *written = out;
+    return in;
+}
+
+// A run of the form of the first unit (0x80 and above), or nothing.
+inline uint32_t encodeMultiByteRun(const unsigned char* s, uint32_t units, unsigned char* target,
+                                   uint32_t room, uint32_t* written) {
+    *written = 0;
+    const uint32_t first = loadUnit(s);
+    if (first < 0x800) return encodeTwoByteRun(s, units, target, room, written);
+    if (!isSurrogate(first)) return encodeThreeByteRun(s, units, target, room, written);
+    return encodePairRun(s, units, target, room, written);
+}
+
+// ASCII widened while room lasts: a lone byte between other characters
+// directly, a longer run by the kernel. Returns the bytes taken (0: no room).
+inline uint32_t widenAscii(const TextKernels& kernels, const unsigned char* s, uint32_t length,
+                           unsigned char* target, uint32_t room) {
+    if (room < 2) return 0;
+    if (length > 1 && s[1] < 0x80) {
+        const uint32_t run = kernels.widenAscii(s, length, target, room);
+        if (run != 0) return run;
+    }
+    storeUnit(target, s[0]);
+    return 1;
+}
+
+// ASCII narrowed while room lasts, the same way. Returns the units taken.
+inline uint32_t narrowAscii(const TextKernels& kernels, const unsigned char* s, uint32_t units,
+                            unsigned char* target, uint32_t room) {
+    if (room == 0) return 0;
+    if (units > 1 && loadUnit(s + 2) < 0x80) {
+        const uint32_t run = kernels.narrowAscii(s, units, target, room);
+        if (run != 0) return run;
+    }
+    target[0] = static_cast<unsigned char>(loadUnit(s));
+    return 1;
+}
+
+enum class Sequence { kComplete, kMalformed, kCut };
+
+// Reads the sequence at s[0] by the general rule: its length (the bytes
+// that make one U+FFFD when malformed) and its value.
+inline Sequence readSequence(const unsigned char* s, uint32_t available, uint32_t* length,
+                             uint32_t* value) {
+    const unsigned char lead = s[0];
+    const uint32_t trailing = lead < 0xC0 || lead >= 0xFE ? 0 : trailingCount(lead);
+    *length = 1;
+    if (trailing == 0) return Sequence::kMalformed;
+    uint32_t sum = lead;
+    for (uint32_t i = 1; i <= trailing; ++i) {
+        if (i >= available) return Sequence::kCut;
+        if (!isContinuation(s[i])) {
+            *length = i;
+            return Sequence::kMalformed;
+        }
+        sum = (sum << 6) + s[i];
+    }
+    *length = trailing + 1;
+    *value = sum - kOffsets[trailing];
+    return isOverlong(*value, trailing, s) || *value > 0x10FFFF ? Sequence::kMalformed
+                                                               : Sequence::kComplete;
+}
+
+const TConverterIdentity kDecoder = {kUtf8Name, kUcs2Name, kUtf8Csid, 2, 0};
+const TConverterIdentity kEncoder = {kUcs2Name, kUtf8Name, kUtf8Csid, 4, 1};
+
+class TUTF8ToUnicodeConverter : public TCodecConverter<TUTF8ToUnicodeConverter> {
+public:
+    TUTF8ToUnicodeConverter() : TCodecConverter(kDecoder) {}
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+
+private:
+    NLS_Status decodeSequence(const unsigned char* source, uint32_t sourceLength, uint32_t* in,
+                              unsigned char* target, uint32_t room, uint32_t* out);
 };
 
-class TUnicodeToUTF8Converter : public virtual TEncodingConverter, public TStreamConverter {
+class TUnicodeToUTF8Converter
+    : public TCodecConverter<TUnicodeToUTF8Converter, TVirtualConverterBase> {
 public:
-    TUnicodeToUTF8Converter()
-        : TEncodingConverter(kUcs2Name, kUtf8Name, nullptr, nullptr, nullptr, kUtf8Csid, 4, nullptr,
-                             nullptr, 1) {
-        fStatus = NLS_SUCCESS;
-    }
-    ~TUnicodeToUTF8Converter() override = default;
-
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    TUnicodeToUTF8Converter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 };
 
 // A lead byte followed by a byte that is not 10xxxxxx yields one U+FFFD for
@@ -247,115 +328,61 @@ public:
 // everything the encoder writes comes back; an overlong sequence but C0 80
 // is one U+FFFD. A sequence cut by the end of the input stops the call
 // (-1304) with its lead unconsumed.
-NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TUTF8ToUnicodeConverter::decodeSequence(const unsigned char* source,
+                                                   uint32_t sourceLength, uint32_t* in,
+                                                   unsigned char* target, uint32_t room,
+                                                   uint32_t* out) {
+    uint32_t length = 0, value = kReplacement;
+    const Sequence sequence = readSequence(source + *in, sourceLength - *in, &length, &value);
+    if (sequence == Sequence::kCut) return NLS_SEQUENCE_INCOMPLETE;
+    if (sequence == Sequence::kMalformed) {
+        value = kReplacement;
+        if (!WritesSubstitute()) {
+            if (Substitute(NLS_MALFORMED_INPUT, *in) == NLS_POLICY_STOP) return NLS_INVALID_INPUT;
+            *in += length;
+            return NLS_SUCCESS;
+        }
+        if (room >= 2) Substitute(NLS_MALFORMED_INPUT, *in);
+    }
+    if (room < (value <= 0xFFFF ? 2u : 4u)) return NLS_OUTPUT_FULL;
+    if (value <= 0xFFFF) {
+        storeUnit(target + *out, static_cast<uint16_t>(value));
+        *out += 2;
+    } else {
+        storePair(target + *out, value);
+        *out += 4;
+    }
+    *in += length;
+    return NLS_SUCCESS;
+}
+
+NLS_Status TUTF8ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     const TextKernels& kernels = textKernels();
-    uint32_t in = 0;
-    uint32_t out = 0;
+    uint32_t in = 0, out = 0;
     uint32_t kernelFrom = 0;  // after an irregular character, the kernel waits a block
     NLS_Status status = NLS_SUCCESS;
-    while (in < sourceLength) {
-        if (kernels.decodeUtf8 != nullptr && in >= kernelFrom && sourceLength - in >= kKernelBlock &&
-            targetCapacity - out >= 2 * kKernelBlock) {
-            uint32_t produced = 0;
-            in += kernels.decodeUtf8(source + in, sourceLength - in, target + out,
-                                     targetCapacity - out, &produced);
-            out += produced;
-            kernelFrom = in + 16;
-            continue;
-        }
-        const unsigned char lead = source[in];
+    while (in < sourceLength && status == NLS_SUCCESS) {
         const uint32_t room = targetCapacity - out;
-        if (lead < 0x80 && room >= 2 && (sourceLength - in == 1 || source[in + 1] >= 0x80)) {
-            storeUnit(target + out, lead);  // a lone ASCII byte between other characters
-            out += 2;
-            ++in;
-            continue;
-        }
-        if (lead < 0x80) {
-            const uint32_t run =
-                kernels.widenAscii(source + in, sourceLength - in, target + out, room);
-            if (run != 0) {
-                in += run;
-                out += 2 * run;
-                continue;
-            }
-            if (room < 2) {
-                status = NLS_OUTPUT_FULL;
-                break;
-            }
-            storeUnit(target + out, lead);
-            out += 2;
-            ++in;
-            continue;
-        }
-        // Runs of whole sequences of the common forms, while room lasts:
-        // 110xxxxx 10xxxxxx, 1110xxxx 10xxxxxx 10xxxxxx, 11110xxx and three.
-        if (lead >= 0xC0 && lead < 0xF8) {
-            uint32_t produced = 0;
-            const uint32_t taken =
-                decodeMultiByteRun(source + in, sourceLength - in, target + out, room, &produced);
-            if (taken != 0) {
-                in += taken;
-                out += produced;
-                continue;
-            }
-        }
-        const uint32_t trailing = lead < 0xC0 || lead >= 0xFE ? 0 : trailingCount(lead);
-        uint32_t length = trailing + 1;
-        uint32_t value = trailing == 0 ? kReplacement : lead;
-        bool malformed = trailing == 0;
-        for (uint32_t i = 1; i <= trailing; ++i) {
-            if (in + i >= sourceLength) {
-                status = NLS_SEQUENCE_INCOMPLETE;
-                break;
-            }
-            const unsigned char next = source[in + i];
-            if (!isContinuation(next)) {
-                value = kReplacement;
-                malformed = true;
-                length = i;
-                break;
-            }
-            value = (value << 6) + next;
-        }
-        if (status != NLS_SUCCESS) break;
-        if (trailing != 0 && length == trailing + 1) {
-            value -= kOffsets[trailing];
-            malformed = isOverlong(value, trailing, source + in) || value > 0x10FFFF;
-            if (malformed) value = kReplacement;
-        }
-        if (malformed && !WritesSubstitute()) {
-            if (Substitute(NLS_MALFORMED_INPUT, in) == NLS_POLICY_STOP) {
-                status = NLS_INVALID_INPUT;
-                break;
-            }
-            in += length;
-            continue;
-        }
-        if (malformed && room >= 2) Substitute(NLS_MALFORMED_INPUT, in);
-        if (value <= 0xFFFF) {
-            if (room < 2) {
-                status = NLS_OUTPUT_FULL;
-                break;
-            }
-            storeUnit(target + out, static_cast<uint16_t>(value));
-            out += 2;
+        uint32_t taken = 0, produced = 0;
+        if (kernels.decodeUtf8 != nullptr && in >= kernelFrom &&
+            sourceLength - in >= kKernelBlock && room >= 2 * kKernelBlock) {
+            taken = kernels.decodeUtf8(source + in, sourceLength - in, target + out, room,
+                                       &produced);
+            kernelFrom = in + taken + 16;
+        } else if (source[in] < 0x80) {
+            taken = widenAscii(kernels, source + in, sourceLength - in, target + out, room);
+            produced = 2 * taken;
+            if (taken == 0) status = NLS_OUTPUT_FULL;
         } else {
-            if (room < 4) {
-                status = NLS_OUTPUT_FULL;
-                break;
-            }
-            value -= 0x10000;
-            storeUnit(target + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
-            storeUnit(target + out + 2, static_cast<uint16_t>(0xDC00 + (value & 0x3FF)));
-            out += 4;
+            if (source[in] >= 0xC0 && source[in] < 0xF8)
+                taken = decodeMultiByteRun(source + in, sourceLength - in, target + out, room,
+                                           &produced);
+            if (taken == 0) status = decodeSequence(source, sourceLength, &in, target, room, &out);
         }
-        in += length;
+        in += taken;
+        out += produced;
     }
     *targetLength = out;
     *sourceConsumed = in;
@@ -363,99 +390,56 @@ NLS_Status TUTF8ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
     return status;
 }
 
+// One character by the general rule: a pair, or a unit from its own value
+// (a lone surrogate too); a high surrogate that ends the input or bytes that
+// do not fit stop the call (-1304).
+inline NLS_Status encodeCharacter(const unsigned char* s, uint32_t units, unsigned char* target,
+                                  uint32_t room, uint32_t* taken, uint32_t* written) {
+    uint32_t value = loadUnit(s);
+    uint32_t count = 1;
+    if (isHighSurrogate(value) && units == 1) return NLS_SEQUENCE_INCOMPLETE;
+    if (isHighSurrogate(value) && isLowSurrogate(loadUnit(s + 2))) {
+        value = ((value - 0xD800) << 10) + (loadUnit(s + 2) - 0xDC00) + 0x10000;
+        count = 2;
+    }
+    const uint32_t length = value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
+    if (room < length) return NLS_SEQUENCE_INCOMPLETE;
+    *taken = count;
+    *written = writeSequence(value, target);
+    return NLS_SUCCESS;
+}
+
 // A surrogate pair becomes one four-byte sequence; a lone surrogate is
 // written from its own value, but a high surrogate that ends the input waits
 // for its pair (-1304, unconsumed). A unit or pair whose bytes do not fit
 // stops the call (-1304) unconsumed. A final odd byte is no unit: it is left
 // unconsumed and reported as an incomplete sequence.
-NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TUnicodeToUTF8Converter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     const TextKernels& kernels = textKernels();
     const uint32_t units = sourceLength / 2;
-    uint32_t position = 0;
-    uint32_t out = 0;
+    uint32_t position = 0, out = 0;
     uint32_t kernelFrom = 0;  // after a lone surrogate, the kernel waits a block
     NLS_Status status = NLS_SUCCESS;
-    while (position < units) {
+    while (position < units && status == NLS_SUCCESS) {
+        const unsigned char* s = source + 2 * position;
+        const uint32_t room = targetCapacity - out;
+        uint32_t taken = 0, written = 0;
         if (kernels.encodeUtf8 != nullptr && position >= kernelFrom &&
-            units - position >= kKernelBlock && targetCapacity - out >= 4 * kKernelBlock) {
-            uint32_t written = 0;
-            position += kernels.encodeUtf8(source + 2 * position, units - position, target + out,
-                                           targetCapacity - out, &written);
-            out += written;
-            kernelFrom = position + 16;
-            continue;
+            units - position >= kKernelBlock && room >= 4 * kKernelBlock) {
+            taken = kernels.encodeUtf8(s, units - position, target + out, room, &written);
+            kernelFrom = position + taken + 16;
+        } else {
+            if (loadUnit(s) < 0x80)
+                taken = written = narrowAscii(kernels, s, units - position, target + out, room);
+            else
+                taken = encodeMultiByteRun(s, units - position, target + out, room, &written);
+            if (taken == 0)
+                status = encodeCharacter(s, units - position, target + out, room, &taken, &written);
         }
-        uint32_t value = loadUnit(source + 2 * position);
-        if (value < 0x80 && out < targetCapacity &&
-            (position + 1 == units || loadUnit(source + 2 * position + 2) >= 0x80)) {
-            target[out++] = static_cast<unsigned char>(value);  // a lone ASCII unit
-            ++position;
-            continue;
-        }
-        if (value < 0x80) {
-            const uint32_t run = kernels.narrowAscii(source + 2 * position, units - position,
-                                                     target + out, targetCapacity - out);
-            if (run != 0) {
-                position += run;
-                out += run;
-                continue;
-            }
-        }
-        if (value >= 0x80) {
-            uint32_t written = 0;
-            const uint32_t run = encodeMultiByteRun(source + 2 * position, units - position,
-                                                    target + out, targetCapacity - out, &written);
-            if (run != 0) {
-                position += run;
-                out += written;
-                continue;
-            }
-        }
-        uint32_t taken = 1;
-        if (isHighSurrogate(value) && position + 1 == units) {
-            status = NLS_SEQUENCE_INCOMPLETE;
-            break;
-        }
-        if (isHighSurrogate(value)) {
-            const uint32_t low = loadUnit(source + 2 * position + 2);
-            if (isLowSurrogate(low)) {
-                value = ((value - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
-                taken = 2;
-            }
-        }
-        const uint32_t length = value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
-        if (targetCapacity - out < length) {
-            status = NLS_SEQUENCE_INCOMPLETE;
-            break;
-        }
-        unsigned char* p = target + out;
-        switch (length) {
-            case 1:
-                p[0] = static_cast<unsigned char>(value);
-                break;
-            case 2:  // 110xxxxx 10xxxxxx
-                p[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
-                p[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-                break;
-            case 3:  // 1110xxxx 10xxxxxx 10xxxxxx
-                p[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
-                p[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-                p[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-                break;
-            default:  // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx
-                p[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
-                p[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
-                p[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-                p[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-                break;
-        }
-        out += length;
         position += taken;
+        out += written;
     }
     if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
     *targetLength = out;
@@ -467,12 +451,9 @@ NLS_Status TUnicodeToUTF8Converter::Convert(unsigned char* target, uint32_t* tar
 }  // namespace
 
 TEncodingConverter* NEWUTF8TOUNICODEENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TUTF8ToUnicodeConverter();
+    return newCodecConverter<TUTF8ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOUTF8ENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    TUnicodeToUTF8Converter* converter = new (std::nothrow) TUnicodeToUTF8Converter();
-    return converter;  // converted to the address of its TEncodingConverter base
+    return newCodecConverter<TUnicodeToUTF8Converter>();
 }

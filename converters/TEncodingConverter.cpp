@@ -50,6 +50,10 @@ TEncodingConverter::TEncodingConverter(const char* from, const char* to,
                                    direction == 1);
 }
 
+TEncodingConverter::TEncodingConverter(const TConverterIdentity& identity)
+    : TEncodingConverter(identity.from, identity.to, nullptr, nullptr, nullptr, identity.csid,
+                         identity.expansionFactor, nullptr, nullptr, identity.direction) {}
+
 // The copy shares the tables of the original and takes no new references.
 TEncodingConverter::TEncodingConverter(const TEncodingConverter& other) = default;
 

@@ -98,12 +98,24 @@ struct NLS_ResourceDirectory {
     uint32_t count;
 };
 
+// What a converter without mapping tables is: its two encodings, CSID,
+// expansion factor and direction (0: to UCS-2, 1: from UCS-2).
+struct TConverterIdentity {
+    const char* from;
+    const char* to;
+    unsigned short csid;
+    unsigned short expansionFactor;
+    char direction;
+};
+
 class VELTA_EXPORT TEncodingConverter {
 public:
     TEncodingConverter(const char* from, const char* to, const UnicodeTableSet* tableSet,
                        const UnicodeTableList* tableList1, const UnicodeTableList* tableList2,
                        unsigned short csid, unsigned short expansionFactor,
                        resourceMapTable* resourceMap, void* module, char direction);
+    // A converter without tables (an algorithm), ready for use.
+    explicit TEncodingConverter(const TConverterIdentity& identity);
     TEncodingConverter(const TEncodingConverter& other);
     TEncodingConverter& operator=(const TEncodingConverter&) = delete;
 
