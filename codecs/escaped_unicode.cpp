@@ -1,8 +1,7 @@
 // Escaped Unicode: ASCII text in which any other UCS-2 unit is written as a
 // backslash, "u" and four hexadecimal digits ("\u20AC"). No state is kept
 // between calls: an escape cut by the end of the input is left unconsumed.
-#include <new>
-
+#include "codecs/codec_converter.h"
 #include "converters/units.h"
 #include "velta/factories.h"
 
@@ -15,31 +14,23 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 const unsigned char kBackslash = '\\';
 const uint32_t kEscapeLength = 6;  // "\uXXXX"
 
-class TEUCSToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+const TConverterIdentity kDecoder = {kEscapedName, kUcs2Name, 0, 2, 0};
+const TConverterIdentity kEncoder = {kUcs2Name, kEscapedName, 0, 8, 1};
+
+class TEUCSToUnicodeConverter : public TCodecConverter<TEUCSToUnicodeConverter> {
 public:
+    TEUCSToUnicodeConverter() : TCodecConverter(kDecoder) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    TEUCSToUnicodeConverter()
-        : TEncodingConverter(kEscapedName, kUcs2Name, nullptr, nullptr, nullptr, 0, 2, nullptr,
-                             nullptr, 0) {
-        fStatus = NLS_SUCCESS;
-    }
-    ~TEUCSToUnicodeConverter() override = default;
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 };
 
-class TUnicodeToEUCSConverter : public virtual TEncodingConverter, public TStreamConverter {
+class TUnicodeToEUCSConverter
+    : public TCodecConverter<TUnicodeToEUCSConverter, TVirtualConverterBase> {
 public:
-    TUnicodeToEUCSConverter()
-        : TEncodingConverter(kUcs2Name, kEscapedName, nullptr, nullptr, nullptr, 0, 8, nullptr,
-                             nullptr, 1) {
-        fStatus = NLS_SUCCESS;
-    }
-    ~TUnicodeToEUCSConverter() override = default;
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    TUnicodeToEUCSConverter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
     virtual char HexDigit(unsigned short value);
 };
 
@@ -81,12 +72,9 @@ Token readToken(const unsigned char* p, uint32_t remaining) {
     return {Token::kEscape, i, static_cast<uint16_t>(value)};
 }
 
-NLS_Status TEUCSToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TEUCSToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     uint32_t in = 0;
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
@@ -130,12 +118,9 @@ inline bool standsForItself(uint16_t unit) {
 // escape or be cut, so it is escaped too: every UCS-2 text then round-trips.
 // While more input follows (SetInputEnds(false)), a backslash that ends the
 // input waits for the unit that decides its form (-1304, unconsumed).
-NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TUnicodeToEUCSConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     const uint32_t units = sourceLength / 2;
     uint32_t count = 0;
     uint32_t out = 0;
@@ -178,12 +163,9 @@ NLS_Status TUnicodeToEUCSConverter::Convert(unsigned char* target, uint32_t* tar
 }  // namespace
 
 TEncodingConverter* NEWEUCSTOUNICODEENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TEUCSToUnicodeConverter();
+    return newCodecConverter<TEUCSToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOEUCSENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    TUnicodeToEUCSConverter* converter = new (std::nothrow) TUnicodeToEUCSConverter();
-    return converter;
+    return newCodecConverter<TUnicodeToEUCSConverter>();
 }

@@ -1,8 +1,7 @@
 // UCS-4 (32-bit units in the machine's byte order) to and from UCS-2.
 // Code points above U+FFFF travel as surrogate pairs in UCS-2; values above
 // U+10FFFF have no UCS-2 form and become U+FFFD. No state between calls.
-#include <new>
-
+#include "codecs/codec_converter.h"
 #include "converters/units.h"
 #include "kernels/text_kernels.h"
 #include "velta/factories.h"
@@ -15,42 +14,31 @@ const char kUcs4Name[] = "ISO-10646-UCS-4";
 const char kUcs2Name[] = NLS_UCS2_NAME;
 const unsigned short kUcs4Csid = 801;
 
-class TUCS4ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+const TConverterIdentity kDecoder = {kUcs4Name, kUcs2Name, kUcs4Csid, 2, 0};
+const TConverterIdentity kEncoder = {kUcs2Name, kUcs4Name, kUcs4Csid, 4, 1};
+
+class TUCS4ToUnicodeConverter : public TCodecConverter<TUCS4ToUnicodeConverter> {
 public:
+    TUCS4ToUnicodeConverter() : TCodecConverter(kDecoder) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    TUCS4ToUnicodeConverter()
-        : TEncodingConverter(kUcs4Name, kUcs2Name, nullptr, nullptr, nullptr, kUcs4Csid, 2, nullptr,
-                             nullptr, 0) {
-        fStatus = NLS_SUCCESS;
-    }
-    ~TUCS4ToUnicodeConverter() override = default;
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 };
 
-class TUnicodeToUCS4Converter : public virtual TEncodingConverter, public TStreamConverter {
+class TUnicodeToUCS4Converter
+    : public TCodecConverter<TUnicodeToUCS4Converter, TVirtualConverterBase> {
 public:
-    TUnicodeToUCS4Converter()
-        : TEncodingConverter(kUcs2Name, kUcs4Name, nullptr, nullptr, nullptr, kUcs4Csid, 4, nullptr,
-                             nullptr, 1) {
-        fStatus = NLS_SUCCESS;
-    }
-    ~TUnicodeToUCS4Converter() override = default;
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    TUnicodeToUCS4Converter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 };
 
 // Two bytes of room always stay free for the terminator; a code point that
 // needs a surrogate pair is written whole or not at all. Trailing bytes that
 // make no whole unit stay unconsumed (result 2).
-NLS_Status TUCS4ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TUCS4ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     const uint32_t units = sourceLength / 4;
     const TextKernels& kernels = textKernels();
     uint32_t count = 0;
@@ -105,12 +93,9 @@ NLS_Status TUCS4ToUnicodeConverter::Convert(unsigned char* target, uint32_t* tar
 // as its own value, but a high surrogate that ends the input waits for its
 // pair (-1304, unconsumed). Four bytes of room always stay free for the
 // terminator.
-NLS_Status TUnicodeToUCS4Converter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TUnicodeToUCS4Converter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
     uint32_t out = 0;
@@ -153,12 +138,9 @@ NLS_Status TUnicodeToUCS4Converter::Convert(unsigned char* target, uint32_t* tar
 }  // namespace
 
 TEncodingConverter* NEWUCS4TOUNICODEENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TUCS4ToUnicodeConverter();
+    return newCodecConverter<TUCS4ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOUCS4ENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    TUnicodeToUCS4Converter* converter = new (std::nothrow) TUnicodeToUCS4Converter();
-    return converter;
+    return newCodecConverter<TUnicodeToUCS4Converter>();
 }
