@@ -170,6 +170,15 @@ inline bool endRunIsValid(Base64DecoderState& state, bool emptyRunAllowed) {
 
 // The two forms of UTF-7: the byte that opens a base64 run (written before
 // "-", it stands for itself) and whether that byte inside a run closes it.
+// What a UTF-7 encoder (either form) keeps between calls: whether a run is
+// open, its bits, and the bytes a full output could not take.
+struct Utf7EncoderState {
+    bool shifted = false;
+    BitBuffer buffer;
+    unsigned char pending[ByteOutput::kMaxPending] = {};
+    uint32_t pendingCount = 0;
+};
+
 struct Utf7Form {
     const Base64Alphabet& alphabet;
     unsigned char shift;  // "+" (RFC 2152) or "&" (RFC 3501)

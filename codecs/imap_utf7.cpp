@@ -5,9 +5,8 @@
 // converter keeps exactly the state of a run that a full output interrupted;
 // the end of a call's input ends any run, unless more input follows
 // (SetInputEnds(false)).
-#include <new>
-
 #include "codecs/base64_run.h"
+#include "codecs/codec_converter.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -22,138 +21,121 @@ inline bool mustShift(uint16_t unit) {
     return unit < 0x20 || unit >= 0x7F || unit == '&';
 }
 
-class TModifiedUTF7ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+const TConverterIdentity kDecoder = {kImapName, kUcs2Name, kImapCsid, 6, 0};
+const TConverterIdentity kEncoder = {kUcs2Name, kImapName, kImapCsid, 6, 1};
+
+class TModifiedUTF7ToUnicodeConverter : public TCodecConverter<TModifiedUTF7ToUnicodeConverter> {
 public:
+    TModifiedUTF7ToUnicodeConverter() : TCodecConverter(kDecoder) { modifiedUtf7Alphabet(); }
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    TModifiedUTF7ToUnicodeConverter()
-        : TEncodingConverter(kImapName, kUcs2Name, nullptr, nullptr, nullptr, kImapCsid, 6, nullptr,
-                             nullptr, 0) {
-        modifiedUtf7Alphabet();
-        fStatus = NLS_SUCCESS;
-    }
-    ~TModifiedUTF7ToUnicodeConverter() override = default;
     void Reset() override { fState = Base64DecoderState(); }
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
     Base64DecoderState fState;  // fState.shifted: inside a base64 run
 };
 
-class TUnicodeToModifiedUTF7Converter : public TEncodingConverter, public TStreamConverter {
+class TUnicodeToModifiedUTF7Converter : public TCodecConverter<TUnicodeToModifiedUTF7Converter> {
 public:
-    TUnicodeToModifiedUTF7Converter()
-        : TEncodingConverter(kUcs2Name, kImapName, nullptr, nullptr, nullptr, kImapCsid, 6, nullptr,
-                             nullptr, 1) {
-        modifiedUtf7Alphabet();
-        fStatus = NLS_SUCCESS;
-    }
-    ~TUnicodeToModifiedUTF7Converter() override = default;
-    void Reset() override {
-        fShifted = false;
-        fBuffer.clear();
-        fPendingCount = 0;
-    }
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    TUnicodeToModifiedUTF7Converter() : TCodecConverter(kEncoder) { modifiedUtf7Alphabet(); }
+    void Reset() override { fState = Utf7EncoderState(); }
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
-    bool fShifted = false;  // a base64 run is open
-    BitBuffer fBuffer;
-    unsigned char fPending[ByteOutput::kMaxPending] = {};
-    uint32_t fPendingCount = 0;
+    bool encodeUnit(uint16_t unit, ByteOutput& out);
+    void closeRun(ByteOutput& out);
+
+    Utf7EncoderState fState;
 };
 
-NLS_Status TModifiedUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                                    uint32_t targetCapacity,
-                                                    const unsigned char* source,
-                                                    uint32_t sourceLength,
-                                                    uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TModifiedUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                                 uint32_t targetCapacity,
+                                                 const unsigned char* source,
+                                                 uint32_t sourceLength, uint32_t* sourceConsumed) {
     return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, *this, fState, target,
                           targetLength, targetCapacity, source, sourceLength, sourceConsumed);
+}
+
+// Bytes that are written only with a byte to spare after them.
+bool putWithSpareByte(ByteOutput& out, const char* bytes, uint32_t count) {
+    if (out.full() || out.room() < count + 1) return false;
+    for (uint32_t i = 0; i < count; ++i) out.put(static_cast<unsigned char>(bytes[i]));
+    return true;
+}
+
+void TUnicodeToModifiedUTF7Converter::closeRun(ByteOutput& out) {
+    fState.buffer.padToSextet();
+    putSextets(fState.buffer, modifiedUtf7Alphabet(), out);
+}
+
+// A unit that no direct run or aligned group took; false when the output
+// cannot take the "&", "&-" or "-&-" it needs.
+bool TUnicodeToModifiedUTF7Converter::encodeUnit(uint16_t unit, ByteOutput& out) {
+    const bool needShift = mustShift(unit);
+    if (needShift && !fState.shifted) {
+        if (!putWithSpareByte(out, unit == '&' ? "&-" : "&", unit == '&' ? 2 : 1)) return false;
+        if (unit == '&') return true;
+        fState.shifted = true;
+    } else if (needShift && unit == '&') {
+        closeRun(out);
+        if (!putWithSpareByte(out, "-&-", 3)) return false;
+        fState.shifted = false;
+        return true;
+    }
+    if (fState.shifted) {
+        if (!needShift) {
+            closeRun(out);
+            out.put('-');
+            fState.shifted = false;
+        } else {
+            fState.buffer.add(unit, 16);
+            putSextets(fState.buffer, modifiedUtf7Alphabet(), out);
+            return true;
+        }
+    }
+    out.put(static_cast<unsigned char>(unit));
+    return true;
 }
 
 // "&", "&-" and "-&-" are written only with a byte to spare after them;
 // without it the call stops before the unit (-1303). Other bytes fill the
 // output to the last byte, and what does not fit is kept for the next call.
-NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint32_t* targetLength,
-                                                    uint32_t targetCapacity,
-                                                    const unsigned char* source,
-                                                    uint32_t sourceLength,
-                                                    uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
-    const Base64Alphabet& alphabet = modifiedUtf7Alphabet();
-    ByteOutput out(target, targetCapacity, fPending, &fPendingCount);
+NLS_Status TUnicodeToModifiedUTF7Converter::Step(unsigned char* target, uint32_t* targetLength,
+                                                 uint32_t targetCapacity,
+                                                 const unsigned char* source,
+                                                 uint32_t sourceLength, uint32_t* sourceConsumed) {
+    ByteOutput out(target, targetCapacity, fState.pending, &fState.pendingCount);
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
-    NLS_Status status = NLS_SUCCESS;
-    auto putWithSpareByte = [&out](const char* bytes, uint32_t count) {
-        if (out.full() || out.room() < count + 1) return false;
-        for (uint32_t i = 0; i < count; ++i) out.put(static_cast<unsigned char>(bytes[i]));
-        return true;
-    };
+    // "&" inside a run closes it, so it never joins a group.
+    const auto joinsGroup = [](uint16_t unit) { return mustShift(unit) && unit != '&'; };
     bool stopped = !out.flushPending();
     for (; !stopped && position < units; ++position) {
         if (out.full()) {
             stopped = true;
             break;
         }
-        if (!fShifted) {
+        if (!fState.shifted) {
             position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
             if (position == units) break;
         }
-        // "&" inside a run closes it, so it never joins a group.
-        if (fShifted &&
-            encodeAlignedGroup(alphabet, fBuffer, source + 2 * position, units - position, out,
-                               [](uint16_t unit) { return mustShift(unit) && unit != '&'; })) {
+        if (fState.shifted &&
+            encodeAlignedGroup(modifiedUtf7Alphabet(), fState.buffer, source + 2 * position,
+                               units - position, out, joinsGroup)) {
             position += kGroupUnits - 1;
             continue;
         }
-        const uint16_t r = loadUnit(source + 2 * position);
-        const bool needShift = mustShift(r);
-        if (needShift && !fShifted) {
-            if (!putWithSpareByte(r == '&' ? "&-" : "&", r == '&' ? 2 : 1)) {
-                stopped = true;
-                break;
-            }
-            if (r == '&') continue;
-            fShifted = true;
-        } else if (needShift && r == '&') {
-            fBuffer.padToSextet();
-            putSextets(fBuffer, alphabet, out);
-            if (!putWithSpareByte("-&-", 3)) {
-                stopped = true;
-                break;
-            }
-            fShifted = false;
-            continue;
-        }
-        if (fShifted) {
-            if (needShift)
-                fBuffer.add(r, 16);
-            else
-                fBuffer.padToSextet();
-            putSextets(fBuffer, alphabet, out);
-            if (needShift) continue;
-            out.put('-');
-            fShifted = false;
-        }
-        out.put(static_cast<unsigned char>(r));
+        if (!encodeUnit(loadUnit(source + 2 * position), out)) stopped = true;
+        if (stopped) break;
     }
-    if (!stopped && fShifted && InputEnds()) {
-        fBuffer.padToSextet();
-        putSextets(fBuffer, alphabet, out);
+    if (!stopped && fState.shifted && InputEnds()) {
+        closeRun(out);
         out.put('-');
-        fShifted = false;
+        fState.shifted = false;
     }
-    if (stopped) status = NLS_OUTPUT_FULL;
+    NLS_Status status = stopped ? NLS_OUTPUT_FULL : NLS_SUCCESS;
     if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
     uint32_t end = out.written();
     *targetLength = end;
@@ -161,7 +143,7 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint3
     if (out.full()) return NLS_RESULT_TRUNCATED;
     // An interrupted run is shown closed; the "-" is not counted, and the next
     // call goes on with the run.
-    if (fShifted && end < targetCapacity) target[end++] = '-';
+    if (fState.shifted && end < targetCapacity) target[end++] = '-';
     if (!appendByteTerminator(target, end, targetCapacity)) return NLS_RESULT_TRUNCATED;
     return status;
 }
@@ -169,11 +151,9 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint3
 }  // namespace
 
 TEncodingConverter* NEWMODIFIEDUTF7TOUNICODEENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TModifiedUTF7ToUnicodeConverter();
+    return newCodecConverter<TModifiedUTF7ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TUnicodeToModifiedUTF7Converter();
+    return newCodecConverter<TUnicodeToModifiedUTF7Converter>();
 }

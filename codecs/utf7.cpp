@@ -7,9 +7,8 @@
 #include <string.h>
 
 #include <initializer_list>
-#include <new>
-
 #include "codecs/base64_run.h"
+#include "codecs/codec_converter.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -47,57 +46,40 @@ inline bool mustShift(const MustShiftTable& table, uint16_t unit) {
     return unit > 0x7F || table.mustShift[unit];
 }
 
-class TUTF7ToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+const TConverterIdentity kDecoder = {kUtf7Name, kUcs2Name, kUtf7DecoderCsid, 2, 0};
+const TConverterIdentity kEncoder = {kUcs2Name, kUtf7Name, kUtf7EncoderCsid, 6, 1};
+
+class TUTF7ToUnicodeConverter : public TCodecConverter<TUTF7ToUnicodeConverter> {
 public:
+    TUTF7ToUnicodeConverter() : TCodecConverter(kDecoder) { utf7Alphabet(); }
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    TUTF7ToUnicodeConverter()
-        : TEncodingConverter(kUtf7Name, kUcs2Name, nullptr, nullptr, nullptr, kUtf7DecoderCsid, 2,
-                             nullptr, nullptr, 0) {
-        utf7Alphabet();
-        fStatus = NLS_SUCCESS;
-    }
-    ~TUTF7ToUnicodeConverter() override = default;
     void Reset() override { fState = Base64DecoderState(); }
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
     Base64DecoderState fState;
 };
 
-class TUnicodeToUTF7Converter : public TEncodingConverter, public TStreamConverter {
+class TUnicodeToUTF7Converter : public TCodecConverter<TUnicodeToUTF7Converter> {
 public:
-    TUnicodeToUTF7Converter()
-        : TEncodingConverter(kUcs2Name, kUtf7Name, nullptr, nullptr, nullptr, kUtf7EncoderCsid, 6,
-                             nullptr, nullptr, 1) {
+    TUnicodeToUTF7Converter() : TCodecConverter(kEncoder) {
         utf7Alphabet();
         mustShiftTable();
-        fStatus = NLS_SUCCESS;
     }
-    ~TUnicodeToUTF7Converter() override = default;
-    void Reset() override {
-        fShifted = false;
-        fBuffer.clear();
-        fPendingCount = 0;
-    }
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+    void Reset() override { fState = Utf7EncoderState(); }
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
-    bool fShifted = false;
-    BitBuffer fBuffer;
-    unsigned char fPending[ByteOutput::kMaxPending] = {};
-    uint32_t fPendingCount = 0;
+    void encodeUnit(uint16_t unit, ByteOutput& out);
+
+    Utf7EncoderState fState;
 };
 
-NLS_Status TUTF7ToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, *this, fState, target, targetLength,
                           targetCapacity, source, sourceLength, sourceConsumed);
 }
@@ -106,68 +88,65 @@ bool isBase64DigitOrHyphen(uint16_t unit) {
     return unit == '-' || (unit < 128 && utf7Alphabet().index[unit] >= 0);
 }
 
+// A unit that no direct run or aligned group took: "+" opens a run before a
+// unit that must shift ("+-" for "+" itself); a direct unit closes an open
+// run, with "-" where the unit could be read as part of it.
+void TUnicodeToUTF7Converter::encodeUnit(uint16_t unit, ByteOutput& out) {
+    const bool needShift = mustShift(mustShiftTable(), unit);
+    if (needShift && !fState.shifted) {
+        out.put('+');
+        if (unit == '+') {
+            out.put('-');
+            return;
+        }
+        fState.shifted = true;
+    }
+    if (fState.shifted) {
+        if (needShift)
+            fState.buffer.add(unit, 16);
+        else
+            fState.buffer.padToSextet();
+        putSextets(fState.buffer, utf7Alphabet(), out);
+        if (needShift) return;
+        if (isBase64DigitOrHyphen(unit)) out.put('-');
+        fState.shifted = false;
+    }
+    out.put(static_cast<unsigned char>(unit));
+}
+
 // Every unit is consumed whole: what its bytes do not fit into the output is
 // kept and delivered first by the next call, which also goes on with an open
 // run without a new "+". The end of the input closes a run without "-".
-NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* targetLength,
-                                            uint32_t targetCapacity, const unsigned char* source,
-                                            uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
-    const Base64Alphabet& alphabet = utf7Alphabet();
+NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* targetLength,
+                                         uint32_t targetCapacity, const unsigned char* source,
+                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
     const MustShiftTable& table = mustShiftTable();
-    ByteOutput out(target, targetCapacity, fPending, &fPendingCount);
+    const auto shifts = [&table](uint16_t unit) { return mustShift(table, unit); };
+    ByteOutput out(target, targetCapacity, fState.pending, &fState.pendingCount);
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
-    NLS_Status status = NLS_SUCCESS;
-    if (out.flushPending()) {
-        for (; position < units; ++position) {
-            if (out.full()) {
-                status = NLS_OUTPUT_FULL;
-                break;
-            }
-            if (!fShifted) {
-                position +=
-                    copyDirectRun(source + 2 * position, units - position, out,
-                                  [&table](uint16_t unit) { return mustShift(table, unit); });
-                if (position == units) break;
-            }
-            if (fShifted &&
-                encodeAlignedGroup(alphabet, fBuffer, source + 2 * position, units - position, out,
-                                   [&table](uint16_t unit) { return mustShift(table, unit); })) {
-                position += kGroupUnits - 1;
-                continue;
-            }
-            const uint16_t r = loadUnit(source + 2 * position);
-            const bool needShift = mustShift(table, r);
-            if (needShift && !fShifted) {
-                out.put('+');
-                if (r == '+') {
-                    out.put('-');
-                    continue;
-                }
-                fShifted = true;
-            }
-            if (fShifted) {
-                if (needShift)
-                    fBuffer.add(r, 16);
-                else
-                    fBuffer.padToSextet();
-                putSextets(fBuffer, alphabet, out);
-                if (needShift) continue;
-                if (isBase64DigitOrHyphen(r)) out.put('-');
-                fShifted = false;
-            }
-            out.put(static_cast<unsigned char>(r));
+    NLS_Status status = out.flushPending() ? NLS_SUCCESS : NLS_OUTPUT_FULL;
+    for (; status == NLS_SUCCESS && position < units; ++position) {
+        if (out.full()) {
+            status = NLS_OUTPUT_FULL;
+            break;
         }
-        if (position == units && fShifted && InputEnds()) {
-            fBuffer.padToSextet();
-            putSextets(fBuffer, alphabet, out);
-            fShifted = false;
+        if (!fState.shifted) {
+            position += copyDirectRun(source + 2 * position, units - position, out, shifts);
+            if (position == units) break;
         }
-    } else {
-        status = NLS_OUTPUT_FULL;
+        if (fState.shifted && encodeAlignedGroup(utf7Alphabet(), fState.buffer,
+                                                 source + 2 * position, units - position, out,
+                                                 shifts)) {
+            position += kGroupUnits - 1;
+            continue;
+        }
+        encodeUnit(loadUnit(source + 2 * position), out);
+    }
+    if (status == NLS_SUCCESS && fState.shifted && InputEnds()) {
+        fState.buffer.padToSextet();
+        putSextets(fState.buffer, utf7Alphabet(), out);
+        fState.shifted = false;
     }
     if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
     *targetLength = out.written();
@@ -180,11 +159,9 @@ NLS_Status TUnicodeToUTF7Converter::Convert(unsigned char* target, uint32_t* tar
 }  // namespace
 
 TEncodingConverter* NEWUTF7TOUNICODEENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TUTF7ToUnicodeConverter();
+    return newCodecConverter<TUTF7ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOUTF7ENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TUnicodeToUTF7Converter();
+    return newCodecConverter<TUnicodeToUTF7Converter>();
 }
