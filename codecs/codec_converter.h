@@ -14,6 +14,7 @@
 #define VELTA_CODECS_CODEC_CONVERTER_H
 
 #include <new>
+#include <utility>
 
 #include "velta/converter.h"
 
@@ -45,9 +46,9 @@ protected:
 // A factory's work: the library's module known, then the converter (null
 // without memory) at the address of its TEncodingConverter part.
 template <typename Codec, typename... Arguments>
-TEncodingConverter* newCodecConverter(Arguments... arguments) {
+TEncodingConverter* newCodecConverter(Arguments&&... arguments) {
     TEncodingConverter::LibraryModule();
-    return new (std::nothrow) Codec(arguments...);
+    return new (std::nothrow) Codec(std::forward<Arguments>(arguments)...);
 }
 
 }  // namespace velta

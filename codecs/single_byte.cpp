@@ -8,11 +8,12 @@
 #include <atomic>
 #include <new>
 
-#include "kernels/text_kernels.h"
+#include "codecs/codec_converter.h"
 #include "codecs/library_codecs.h"
 #include "codecs/single_byte_tables.h"
 #include "codecs/transliteration.h"
 #include "converters/units.h"
+#include "kernels/text_kernels.h"
 
 namespace velta {
 
@@ -41,42 +42,35 @@ const uint8_t* bytesOfUnits(uint32_t index) {
     return fresh;
 }
 
-class TSingleByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+class TSingleByteToUnicodeConverter : public TCodecConverter<TSingleByteToUnicodeConverter> {
 public:
-    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
-        : TEncodingConverter(table.name, kUcs2Name, nullptr, nullptr, nullptr, 0, 2, nullptr,
-                             nullptr, 0),
-          fUpperHalf(table.upperHalf) {}
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+        : TCodecConverter({table.name, kUcs2Name, 0, 2, 0}), fUpperHalf(table.upperHalf) {}
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
     const uint16_t* fUpperHalf;
 };
 
-class TUnicodeToSingleByteConverter : public TEncodingConverter, public TStreamConverter {
+class TUnicodeToSingleByteConverter : public TCodecConverter<TUnicodeToSingleByteConverter> {
 public:
     TUnicodeToSingleByteConverter(const SingleByteTable& table, const uint8_t* bytes)
-        : TEncodingConverter(kUcs2Name, table.name, nullptr, nullptr, nullptr, 0, 1, nullptr,
-                             nullptr, 1),
-          fBytes(bytes) {}
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override;
+        : TCodecConverter({kUcs2Name, table.name, 0, 1, 1}), fBytes(bytes) {}
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
+    NLS_Status encodeUnmappable(uint16_t unit, uint32_t taken, uint32_t offset,
+                                unsigned char* target, uint32_t room, uint32_t* out);
+
     const uint8_t* fBytes;
 };
 
-NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                                  uint32_t targetCapacity,
-                                                  const unsigned char* source,
-                                                  uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                               uint32_t targetCapacity, const unsigned char* source,
+                                               uint32_t sourceLength, uint32_t* sourceConsumed) {
     uint32_t in = 0;
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
@@ -113,21 +107,34 @@ NLS_Status TSingleByteToUnicodeConverter::Convert(unsigned char* target, uint32_
     return status;
 }
 
+// A unit (or pair: taken 2) without a byte, by the policy: its substitute
+// (transliterated under NLS_POLICY_TRANSLITERATE, else "?"), nothing, or a stop.
+NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32_t taken,
+                                                           uint32_t offset, unsigned char* target,
+                                                           uint32_t capacity, uint32_t* out) {
+    const char* substitute = substituteFor(Policy(), taken == 1 ? unit : 0xFFFD);
+    const uint32_t length = static_cast<uint32_t>(strlen(substitute));
+    if (WritesSubstitute() && capacity - *out < length) return NLS_OUTPUT_FULL;
+    const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, offset);
+    if (policy == NLS_POLICY_STOP) return NLS_UNMAPPABLE;
+    if (policy != NLS_POLICY_SKIP) {
+        memcpy(target + *out, substitute, length);
+        *out += length;
+    }
+    return NLS_SUCCESS;
+}
+
 // A high surrogate that ends the input waits for its pair (-1304).
-NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_t* targetLength,
-                                                  uint32_t targetCapacity,
-                                                  const unsigned char* source,
-                                                  uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
+NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* targetLength,
+                                               uint32_t targetCapacity, const unsigned char* source,
+                                               uint32_t sourceLength, uint32_t* sourceConsumed) {
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
-        const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position, target + out,
-                                            targetCapacity - out);
+        const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position,
+                                                       target + out, targetCapacity - out);
         position += run;
         out += run;
         if (position == units) break;
@@ -151,25 +158,11 @@ NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_
         }
         const uint8_t byte = fBytes[unit];
         if (byte == 0) {
-            const char* substitute = substituteFor(Policy(), taken == 1 ? unit : 0xFFFD);
-            const uint32_t length = static_cast<uint32_t>(strlen(substitute));
-            if (WritesSubstitute() && targetCapacity - out < length) {
-                status = NLS_OUTPUT_FULL;
-                break;
-            }
-            const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
-            if (policy == NLS_POLICY_STOP) {
-                status = NLS_UNMAPPABLE;
-                break;
-            }
-            if (policy != NLS_POLICY_SKIP) {
-                memcpy(target + out, substitute, length);
-                out += length;
-            }
-            position += taken;
-            continue;
+            status = encodeUnmappable(unit, taken, 2 * position, target, targetCapacity, &out);
+            if (status != NLS_SUCCESS) break;
+        } else {
+            target[out++] = byte;
         }
-        target[out++] = byte;
         position += taken;
     }
     if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
@@ -183,16 +176,14 @@ NLS_Status TUnicodeToSingleByteConverter::Convert(unsigned char* target, uint32_
 
 TEncodingConverter* newSingleByteDecoder(uint32_t index) {
     if (index >= kSingleByteTableCount) return nullptr;
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TSingleByteToUnicodeConverter(kSingleByteTables[index]);
+    return newCodecConverter<TSingleByteToUnicodeConverter>(kSingleByteTables[index]);
 }
 
 TEncodingConverter* newSingleByteEncoder(uint32_t index) {
     if (index >= kSingleByteTableCount || index >= kMaxTables) return nullptr;
     const uint8_t* bytes = bytesOfUnits(index);
     if (bytes == nullptr) return nullptr;
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TUnicodeToSingleByteConverter(kSingleByteTables[index], bytes);
+    return newCodecConverter<TUnicodeToSingleByteConverter>(kSingleByteTables[index], bytes);
 }
 
 }  // namespace velta
