@@ -29,6 +29,66 @@ const Base64Alphabet& modifiedUtf7Alphabet() {
     return alphabet;
 }
 
+namespace {
+
+// A run that cannot end where it does (bits left over, an empty "+" run),
+// under the policy: the status becomes NLS_INVALID_INPUT unless the policy
+// skips; false when the policy stops. Under the stop policy the run stays as
+// it is, so that the byte is met again if the caller comes back.
+bool meetBadRunEnd(TStreamConverter& converter, uint32_t offset, NLS_Status* status) {
+    const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, offset);
+    if (policy != NLS_POLICY_SKIP) *status = NLS_INVALID_INPUT;
+    return policy != NLS_POLICY_STOP;
+}
+
+// "-" (or, in modified UTF-7, the shift byte) inside a run closes it; "+-"
+// ("&-") stands for the shift byte itself. False where the call stops.
+bool closeRun(const Utf7Form& form, TStreamConverter& converter, Base64DecoderState& state,
+              unsigned char c, uint32_t in, unsigned char* target, uint32_t capacity,
+              uint32_t* out, NLS_Status* status) {
+    const bool literalShift = state.first && c == '-';
+    if (literalShift && capacity - *out < 2) {
+        *status = NLS_OUTPUT_FULL;
+        return false;
+    }
+    if (!runCanEnd(state, literalShift) && !meetBadRunEnd(converter, in, status)) return false;
+    endRunIsValid(state, literalShift);
+    if (literalShift) {
+        storeUnit(target + *out, form.shift);
+        *out += 2;
+    }
+    return true;
+}
+
+// A byte outside a run stands for itself; one above 0x7F is malformed but,
+// replaced, is written as its own unit. False where the call stops.
+bool decodeDirectByte(TStreamConverter& converter, unsigned char c, uint32_t* in,
+                      unsigned char* target, uint32_t capacity, uint32_t* out,
+                      NLS_Status* status) {
+    if (capacity - *out < 2) {
+        *status = NLS_OUTPUT_FULL;
+        return false;
+    }
+    if (c > 0x7F) {
+        const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, *in);
+        if (policy == NLS_POLICY_STOP) {
+            *status = NLS_INVALID_INPUT;
+            return false;
+        }
+        if (policy == NLS_POLICY_SKIP) {
+            ++*in;
+            return true;
+        }
+        *status = NLS_INVALID_INPUT;
+    }
+    storeUnit(target + *out, c);
+    *out += 2;
+    ++*in;
+    return true;
+}
+
+}  // namespace
+
 NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
                           Base64DecoderState& state, unsigned char* target, uint32_t* targetLength,
                           uint32_t targetCapacity, const unsigned char* source,
@@ -64,33 +124,13 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
                 continue;
             }
             if (c == '-' || (form.shiftClosesRun && c == form.shift)) {
-                // "+-" ("&-") stands for the shift byte; otherwise the byte
-                // only closes the run.
-                const bool literalShift = state.first && c == '-';
-                if (literalShift && targetCapacity - out < 2) {
-                    status = NLS_OUTPUT_FULL;
+                if (!closeRun(form, converter, state, c, in, target, targetCapacity, &out,
+                              &status))
                     break;
-                }
-                // Under the stop policy the run stays as it is, so that the
-                // byte is met again if the caller comes back.
-                if (!runCanEnd(state, literalShift)) {
-                    const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
-                    if (policy != NLS_POLICY_SKIP) status = NLS_INVALID_INPUT;
-                    if (policy == NLS_POLICY_STOP) break;
-                }
-                endRunIsValid(state, literalShift);
-                if (literalShift) {
-                    storeUnit(target + out, form.shift);
-                    out += 2;
-                }
                 ++in;
                 continue;
             }
-            if (!runCanEnd(state, false)) {
-                const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
-                if (policy != NLS_POLICY_SKIP) status = NLS_INVALID_INPUT;
-                if (policy == NLS_POLICY_STOP) break;
-            }
+            if (!runCanEnd(state, false) && !meetBadRunEnd(converter, in, &status)) break;
             endRunIsValid(state, false);
         }
         if (c == form.shift) {
@@ -100,25 +140,7 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
             ++in;
             continue;
         }
-        if (targetCapacity - out < 2) {
-            status = NLS_OUTPUT_FULL;
-            break;
-        }
-        if (c > 0x7F) {
-            const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, in);
-            if (policy == NLS_POLICY_STOP) {
-                status = NLS_INVALID_INPUT;
-                break;
-            }
-            if (policy == NLS_POLICY_SKIP) {
-                ++in;
-                continue;
-            }
-            status = NLS_INVALID_INPUT;
-        }
-        storeUnit(target + out, c);
-        out += 2;
-        ++in;
+        if (!decodeDirectByte(converter, c, &in, target, targetCapacity, &out, &status)) break;
     }
     *targetLength = out;
     *sourceConsumed = in;
