@@ -72,6 +72,45 @@ Bytes randomUcs4(std::mt19937& random) {
     return ucs4(text);
 }
 
+// A plain UTF-8 decoder written for this test, one byte at a time: the
+// model the decoders (every kernel set) are checked against.
+std::u16string referenceDecode(const Bytes& s) {
+    static const uint32_t kLeast[6] = {0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
+    std::u16string out;
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char lead = s[i];
+        const unsigned trailing = lead < 0xC0 || lead >= 0xFE ? 0
+                                  : lead < 0xE0               ? 1
+                                  : lead < 0xF0               ? 2
+                                  : lead < 0xF8               ? 3
+                                  : lead < 0xFC               ? 4
+                                                              : 5;
+        uint32_t value = lead < 0x80 ? lead : lead & (0x3F >> trailing);
+        size_t length = 1;
+        bool broken = false;
+        for (; length <= trailing; ++length) {
+            if (i + length >= s.size()) return out;  // cut: the rest stays unconsumed
+            if ((s[i + length] & 0xC0) != 0x80) {
+                broken = true;
+                break;
+            }
+            value = (value << 6) | (s[i + length] & 0x3F);
+        }
+        const bool overlong = value < kLeast[trailing] && !(lead == 0xC0 && s[i + 1] == 0x80);
+        if (broken || overlong || value > 0x10FFFF || (lead >= 0x80 && lead < 0xC0) || lead >= 0xFE)
+            value = 0xFFFD;
+        if (value > 0xFFFF) {
+            out += static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((value - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(value);
+        }
+        i += broken ? length : trailing + 1;
+    }
+    return out;
+}
+
 // Sizes at the edges of 16- to 64-byte blocks, and ample room.
 std::vector<uint32_t> outputSizes(const Bytes& input) {
     std::vector<uint32_t> sizes;
@@ -104,11 +143,15 @@ protected:
     void TearDown() override { NLS_UseKernel(nullptr); }
 };
 
-TEST_P(Kernels, DecodeUtf8AsThePortableCodeDoes) {
+TEST_P(Kernels, DecodeUtf8AsThePortableCodeAndTheModelDo) {
     std::mt19937 random(7);
-    for (int text = 0; text < 120; ++text)
-        expectSameCalls(NEWUTF8TOUNICODEENCODINGCONVERTER, randomUtf8(random, text % 2 == 1),
-                        GetParam());
+    for (int text = 0; text < 120; ++text) {
+        const Bytes utf8 = randomUtf8(random, text % 2 == 1);
+        expectSameCalls(NEWUTF8TOUNICODEENCODINGCONVERTER, utf8, GetParam());
+        ConverterPtr decoder(NEWUTF8TOUNICODEENCODINGCONVERTER());
+        const CallResult whole = callConvert(decoder.get(), utf8, 2 * utf8.size() + 2);
+        EXPECT_EQ(fromUcs2(whole.output), referenceDecode(utf8)) << hex(utf8);
+    }
 }
 
 TEST_P(Kernels, EncodeUtf8AsThePortableCodeDoes) {

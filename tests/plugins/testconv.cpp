@@ -10,10 +10,10 @@
 
 #include <new>
 
+#include "velta/table_module.h"
 #include "velta/velta.h"
 
 #if defined(_WIN32)
-#include <windows.h>
 #define TESTCONV_EXPORT extern "C" __declspec(dllexport)
 #else
 #define TESTCONV_EXPORT extern "C" __attribute__((visibility("default")))
@@ -61,19 +61,9 @@ public:
     }
 };
 
-// The module whose resources hold the code page's tables (TESTCP.UT and
-// TESTCP.UF): this DLL itself on Windows, elsewhere the directory of
-// resources linked into this library.
+// The module whose resources hold the tables.
 void* tableModule() {
-#if defined(_WIN32)
-    HMODULE module = nullptr;
-    GetModuleHandleExA(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCSTR>(&tableModule), &module);
-    return module;
-#else
-    return const_cast<NLS_ResourceDirectory*>(&gTestResources);
-#endif
+    return NLS_LIBRARY_TABLE_MODULE(gTestResources);
 }
 
 resourceMapTable gResourceMap[] = {

@@ -1,0 +1,263 @@
+// Both UTF-7 forms through one harness: the published examples and the forms
+// around the shift byte, "-" and the end of a run; malformed input; an output
+// that fills inside a run; and ICU as the oracle both ways.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "converter_calls.h"
+#ifdef VELTA_HAVE_ICU
+#include <unicode/ucnv.h>
+#endif
+
+namespace {
+
+using namespace velta_test;
+
+struct TextCase {
+    std::u16string text;
+    const char* encoded;
+};
+
+struct DecodeCase {
+    const char* encoded;
+    std::u16string text;
+    NLS_Status status;
+};
+
+struct Form {
+    const char* name;
+    TEncodingConverter* (*decoder)();
+    TEncodingConverter* (*encoder)();
+    const char* icuName;
+    const char16_t* special;  // characters that matter to the form, for random texts
+    uint32_t leastCapacity;   // below it a shift with its spare byte cannot be written
+    bool oneForm;             // every text has one encoded form, so ICU writes ours
+    std::vector<TextCase> forms;
+    std::vector<DecodeCase> decodings;
+};
+
+const Form kForms[] = {
+    {"UNICODE-1-1-UTF-7",
+     NEWUTF7TOUNICODEENCODINGCONVERTER,
+     NEWUNICODETOUTF7ENCODINGCONVERTER,
+     "UTF-7",
+     u"+&-~\\!.\t\r\n\b\x01\x7F aZ09/,=",
+     1,
+     false,
+     // RFC 2152's examples first.
+     {{u"Hi Mom -\u263A-!", "Hi Mom -+Jjo--!"},
+      {u"A\u2262\u0391.", "A+ImIDkQ."},
+      {u"\u65E5\u672C\u8A9E", "+ZeVnLIqe"},
+      {u"Item 3 is \u00A31.", "Item 3 is +AKM-1."},
+      {u"+", "+-"},
+      {u"a+b", "a+-b"},
+      {u"~", "+AH4"},
+      {u"\\", "+AFw"},
+      {u"\u00E9a", "+AOk-a"},
+      {u"\u00E9.", "+AOk."},
+      {u"\u00E9-", "+AOk--"},
+      {u"\u00E9 ", "+AOk "},
+      {u"!\"#$%&*;<=>@[]^_`{|}", "!\"#$%&*;<=>@[]^_`{|}"},
+      {u"\t\r\n", "\t\r\n"},
+      {u"\b", "+AAg"},
+      {u"\u0001\u007F", "+AAEAfw"},
+      {u"\U0001F600", "+2D3eAA"},
+      {u"", ""}},
+     {{"+ZeVnLIqe-", u"\u65E5\u672C\u8A9E", NLS_SUCCESS},
+      {"+", u"", NLS_INVALID_INPUT},
+      {"+A-", u"", NLS_INVALID_INPUT},
+      {"+AAA-", std::u16string(1, u'\0'), NLS_SUCCESS},
+      {"+AAB-", std::u16string(1, u'\0'), NLS_INVALID_INPUT},
+      {"\xE9", u"\u00E9", NLS_INVALID_INPUT},
+      {"+AOk+x", u"\u00E9", NLS_INVALID_INPUT},
+      {"+-+-", u"++", NLS_SUCCESS},
+      {"a+Jjo", u"a\u263A", NLS_SUCCESS},
+      {"+Jjo.+Jjo-", u"\u263A.\u263A", NLS_SUCCESS},
+      {"+.x", u".x", NLS_INVALID_INPUT},
+      {"~\\", u"~\\", NLS_SUCCESS},
+      {"\b", u"\b", NLS_SUCCESS}}},
+    {"IMAP-MODIFIED-UTF-7",
+     NEWMODIFIEDUTF7TOUNICODEENCODINGCONVERTER,
+     NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER,
+     "IMAP-mailbox-name",
+     u"&-+,~\\/.\x01\x7F aZ09",
+     4,
+     true,
+     // RFC 3501's example first.
+     {{u"~peter/mail/\u53F0\u5317/\u65E5\u672C\u8A9E", "~peter/mail/&U,BTFw-/&ZeVnLIqe-"},
+      {u"&", "&-"},
+      {u"a&b", "a&-b"},
+      {u"\u00E9", "&AOk-"},
+      {u"\u00E9a", "&AOk-a"},
+      {u"\u00E9&", "&AOk-&-"},
+      {u"\u00E9&\u00E9", "&AOk-&-&AOk-"},
+      {u"~\\+-,", "~\\+-,"},
+      {u"\u0001\u007F", "&AAEAfw-"},
+      {u"\U0001F600", "&2D3eAA-"},
+      {u"", ""}},
+     {{"&-&-", u"&&", NLS_SUCCESS},
+      {"&", u"", NLS_INVALID_INPUT},
+      {"&.", u".", NLS_INVALID_INPUT},
+      {"&AOk", u"\u00E9", NLS_SUCCESS},
+      {"&AOk&-", u"\u00E9-", NLS_SUCCESS},
+      {"&AOl-", u"\u00E9", NLS_INVALID_INPUT},
+      {"\xE9", u"\u00E9", NLS_INVALID_INPUT}}},
+};
+
+// Characters that matter to the form, ASCII, BMP letters, pairs, and (unless
+// validOnly) lone surrogates.
+std::u16string randomText(const Form& form, std::mt19937& random, size_t length,
+                          bool validOnly) {
+    const size_t specials = std::char_traits<char16_t>::length(form.special);
+    std::u16string text;
+    for (size_t i = 0; i < length; ++i) {
+        switch (random() % 6) {
+            case 0:
+            case 1:
+                text += form.special[random() % specials];
+                break;
+            case 2:
+                text += char16_t(0x20 + random() % 0x5F);
+                break;
+            case 3:
+                text += char16_t(0xA0 + random() % 0x3000);
+                break;
+            case 4:
+                text += char16_t(0xD800 + random() % 0x400);
+                text += char16_t(0xDC00 + random() % 0x400);
+                break;
+            default:
+                text += validOnly ? char16_t(0xE000 + random() % 0x1000)
+                                  : char16_t(0xD800 + random() % 0x800);
+                break;
+        }
+    }
+    return text;
+}
+
+class Utf7Forms : public ::testing::TestWithParam<const Form*> {
+protected:
+    void TearDown() override { NLS_EncTerminate(); }
+};
+
+TEST_P(Utf7Forms, EncodeAndDecodeThePublishedForms) {
+    const Form& form = *GetParam();
+    for (const TextCase& c : form.forms) {
+        const Conversion encoded = convertOneShot("ISO-10646-UCS-2", form.name, ucs2(c.text));
+        EXPECT_EQ(encoded.status, NLS_SUCCESS);
+        EXPECT_EQ(std::string(encoded.output.begin(), encoded.output.end()), c.encoded);
+        const Conversion decoded = convertOneShot(form.name, "ISO-10646-UCS-2", bytes(c.encoded));
+        EXPECT_EQ(decoded.status, NLS_SUCCESS) << c.encoded;
+        EXPECT_EQ(fromUcs2(decoded.output), c.text) << c.encoded;
+    }
+}
+
+TEST_P(Utf7Forms, MalformedInputIsReportedAndDecodingGoesOn) {
+    const Form& form = *GetParam();
+    for (const DecodeCase& c : form.decodings) {
+        const Conversion decoded = convertOneShot(form.name, "ISO-10646-UCS-2", bytes(c.encoded));
+        EXPECT_EQ(decoded.status, c.status) << c.encoded;
+        EXPECT_EQ(fromUcs2(decoded.output), c.text) << c.encoded;
+    }
+}
+
+TEST_P(Utf7Forms, ResumeExactlyWhenTheOutputFillsInsideARun) {
+    const Form& form = *GetParam();
+    std::mt19937 random(2152);
+    ConverterPtr encoder(form.encoder());
+    ConverterPtr decoder(form.decoder());
+    for (int round = 0; round < 60; ++round) {
+        const Bytes text = ucs2(randomText(form, random, 1 + random() % 40, false));
+        const CallResult whole = callConvert(encoder.get(), text, 4096);
+        ASSERT_EQ(whole.status, NLS_SUCCESS);
+        ASSERT_EQ(callConvert(decoder.get(), whole.output, 4096).output, text);
+        for (uint32_t capacity = form.leastCapacity; capacity <= 24; ++capacity) {
+            const CallResult steps = convertInSteps(encoder.get(), text, capacity);
+            EXPECT_TRUE(steps.guardIntact);
+            EXPECT_EQ(steps.output, whole.output) << "capacity " << capacity;
+            encoder->Reset();
+            if (capacity < 2) continue;
+            EXPECT_EQ(convertInSteps(decoder.get(), whole.output, capacity).output, text)
+                << "capacity " << capacity;
+            decoder->Reset();
+        }
+    }
+}
+
+#ifdef VELTA_HAVE_ICU
+std::u16string icuDecode(const char* name, const Bytes& input) {
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(name, &error);
+    std::u16string text(input.size() * 2 + 4, u'\0');
+    const int32_t length = ucnv_toUChars(
+        converter, reinterpret_cast<UChar*>(&text[0]), static_cast<int32_t>(text.size()),
+        reinterpret_cast<const char*>(input.data()), static_cast<int32_t>(input.size()), &error);
+    ucnv_close(converter);
+    EXPECT_TRUE(U_SUCCESS(error)) << u_errorName(error);
+    text.resize(U_SUCCESS(error) ? length : 0);
+    return text;
+}
+
+Bytes icuEncode(const char* name, const std::u16string& text) {
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(name, &error);
+    std::string out(text.size() * 8 + 8, '\0');
+    const int32_t length = ucnv_fromUChars(converter, &out[0], static_cast<int32_t>(out.size()),
+                                           reinterpret_cast<const UChar*>(text.data()),
+                                           static_cast<int32_t>(text.size()), &error);
+    ucnv_close(converter);
+    EXPECT_TRUE(U_SUCCESS(error)) << u_errorName(error);
+    return Bytes(out.begin(), out.begin() + (U_SUCCESS(error) ? length : 0));
+}
+
+TEST_P(Utf7Forms, IcuReadsWhatWeWriteAndWeReadWhatIcuWrites) {
+    const Form& form = *GetParam();
+    std::mt19937 random(1642);
+    for (int round = 0; round < 300; ++round) {
+        const std::u16string text = randomText(form, random, random() % 60, true);
+        const Conversion ours = convertOneShot("ISO-10646-UCS-2", form.name, ucs2(text));
+        EXPECT_EQ(icuDecode(form.icuName, ours.output), text);
+        const Bytes theirs = icuEncode(form.icuName, text);
+        if (form.oneForm) {
+            EXPECT_EQ(ours.output, theirs);
+        }
+        const Conversion back = convertOneShot(form.name, "ISO-10646-UCS-2", theirs);
+        EXPECT_EQ(back.status, NLS_SUCCESS);
+        EXPECT_EQ(fromUcs2(back.output), text);
+    }
+}
+#endif
+
+INSTANTIATE_TEST_SUITE_P(BothForms, Utf7Forms, ::testing::Values(&kForms[0], &kForms[1]),
+                         [](const ::testing::TestParamInfo<const Form*>& param) {
+                             return std::string(param.index == 0 ? "Utf7" : "ImapUtf7");
+                         });
+
+TEST(Utf7, ACallWhoseTerminatorDoesNotFitReturns2) {
+    ConverterPtr decoder(NEWUTF7TOUNICODEENCODINGCONVERTER());
+    ConverterPtr encoder(NEWUNICODETOUTF7ENCODINGCONVERTER());
+    const CallResult decoded = callConvert(decoder.get(), bytes("ab"), 4);
+    EXPECT_EQ(decoded.status, NLS_RESULT_TRUNCATED);
+    EXPECT_EQ(decoded.consumed, 2u);
+    const CallResult encoded = callConvert(encoder.get(), ucs2(u"ab"), 2);
+    EXPECT_EQ(encoded.status, NLS_RESULT_TRUNCATED);
+    EXPECT_EQ(encoded.consumed, 4u);
+}
+
+TEST(ImapUtf7, AnAmpersandWithoutItsSpareByteIsRefused) {
+    ConverterPtr encoder(NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER());
+    const CallResult result = callConvert(encoder.get(), ucs2(u"&"), 2);
+    EXPECT_EQ(result.written, 0u);
+    EXPECT_EQ(result.buffer[0], 0);
+    EXPECT_EQ(result.status, NLS_OUTPUT_FULL);
+}
+
+TEST(ImapUtf7, TheEndOfTheInputEndsARun) {
+    ConverterPtr decoder(NEWMODIFIEDUTF7TOUNICODEENCODINGCONVERTER());
+    EXPECT_EQ(callConvert(decoder.get(), bytes("&AOk"), 64).status, NLS_SUCCESS);
+    const CallResult next = callConvert(decoder.get(), bytes("AOk-"), 64);
+    EXPECT_EQ(fromUcs2(next.output), u"AOk-") << "the next call starts outside a run";
+}
+
+}  // namespace
