@@ -2,7 +2,10 @@
 #ifndef VELTA_TESTS_CONVERTER_CALLS_H
 #define VELTA_TESTS_CONVERTER_CALLS_H
 
+#include <gtest/gtest.h>
+
 #include <memory>
+#include <string>
 
 #include "test_support.h"
 #include "velta/velta.h"
@@ -64,6 +67,31 @@ inline CallResult convertInSteps(TEncodingConverter* converter, const Bytes& inp
     }
     total.consumed = position;
     return total;
+}
+
+// One Convert call of a fresh converter and what it must give: the input
+// (hex) and output capacity; the counted output (hex), the bytes consumed and
+// the status. The guard after the output must stay intact.
+struct CallCase {
+    const char* input;
+    uint32_t capacity;
+    const char* output;
+    uint32_t consumed;
+    NLS_Status status;
+};
+
+template <size_t N>
+void expectCalls(TEncodingConverter* (*factory)(), const CallCase (&cases)[N]) {
+    for (const CallCase& c : cases) {
+        ConverterPtr converter(factory());
+        const CallResult result = callConvert(converter.get(), hexBytes(c.input), c.capacity);
+        const std::string where =
+            std::string("input ") + c.input + " capacity " + std::to_string(c.capacity);
+        EXPECT_EQ(hex(result.output), c.output) << where;
+        EXPECT_EQ(result.consumed, c.consumed) << where;
+        EXPECT_EQ(result.status, c.status) << where;
+        EXPECT_TRUE(result.guardIntact) << where;
+    }
 }
 
 }  // namespace velta_test

@@ -138,16 +138,6 @@ TEST_F(ConversionObject, ResetDropsCarriedInputAndResetsTheConverterOnce) {
     EXPECT_EQ(overflow, 0u);
 }
 
-TEST_F(ConversionObject, TheLeftoverStoreIsAlwaysEmpty) {
-    uint32_t size = 9;
-    EXPECT_EQ(NLS_GetConversionRemSize(object, &size), NLS_SUCCESS);
-    EXPECT_EQ(size, 0u);
-    unsigned char out[8];
-    uint32_t written = 9;
-    EXPECT_EQ(NLS_GetConversionRem(object, out, sizeof out, &written), NLS_SUCCESS);
-    EXPECT_EQ(written, 0u);
-}
-
 class Library : public LibraryTest {};
 
 TEST_F(Library, EveryFlatFunctionRejectsANullHandle) {

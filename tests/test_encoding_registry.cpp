@@ -15,12 +15,6 @@ protected:
     TEncodingRegistry registry;
 };
 
-TEST_F(EncodingRegistry, BuiltInTablesHoldFourteenConvertersAndSixtyFiveAliases) {
-    ASSERT_EQ(registry.GetStatus(), NLS_SUCCESS);
-    EXPECT_EQ(registry.EncodingCount(), 14u);
-    EXPECT_EQ(registry.AliasCount(), 65u);
-}
-
 TEST_F(EncodingRegistry, NormalisationFindsCanonicalNamesInAnyCase) {
     struct {
         const char* name;
@@ -110,10 +104,11 @@ TEST_F(EncodingRegistry, ClientTablesJoinTheRegistryAndOverride) {
 }
 
 TEST_F(EncodingRegistry, ATableWhoseFirstRowEndsItAddsNothing) {
+    const uint32_t encodings = registry.EncodingCount(), aliases = registry.AliasCount();
     NLS_StaticConverterEntry table[] = {{"a", "b", nullptr, nullptr}};
     registry.RegisterStaticConverters(reinterpret_cast<char*>(table));
-    EXPECT_EQ(registry.EncodingCount(), 14u);
-    EXPECT_EQ(registry.AliasCount(), 65u);
+    EXPECT_EQ(registry.EncodingCount(), encodings);
+    EXPECT_EQ(registry.AliasCount(), aliases);
 }
 
 TEST(EncodingEntry, ComparesNamesAndWildcards) {

@@ -41,34 +41,6 @@ int tagOf(TRegistryEntry* entry) {
     return entry ? static_cast<KeyedEntry*>(entry)->tag() : -1;
 }
 
-TEST(RegistryTable, HashSumsBytesWithLowerCaseLettersRaised) {
-    struct {
-        const char* key;
-        int32_t hash;
-    } cases[] = {{nullptr, 0},   {"", 0},        {"UTF-8", 340},
-                 {"utf-8", 340}, {"uTf-8", 340}, {"ISO-10646-UCS-2", 912},
-                 {"-", '-'},     {"_", '_'},     {"\x80", -128},
-                 {"\xFF", -1}};
-    for (const auto& c : cases)
-        EXPECT_EQ(ExposedRegistry::hash(c.key), c.hash) << (c.key ? c.key : "null");
-}
-
-TEST(RegistryTable, EntriesLandInTheirHashBucketsAndEnumerateInBucketOrder) {
-    // ("ISO-10646-UCS-2", "UTF-8") lies in bucket 21, ("UTF-8", null) in 67 and
-    // ("UTF-8", "ISO-10646-UCS-2") in 73: the walk returns them in that order
-    // whatever the order of insertion.
-    TRegistry table;
-    table.addEntry(new KeyedEntry("UTF-8", "ISO-10646-UCS-2", 73));
-    table.addEntry(new KeyedEntry("UTF-8", nullptr, 67));
-    table.addEntry(new KeyedEntry("ISO-10646-UCS-2", "UTF-8", 21));
-    TRegistryEnumeration walk(&table);
-    EXPECT_EQ(tagOf(walk.next()), 21);
-    EXPECT_EQ(tagOf(walk.next()), 67);
-    EXPECT_EQ(tagOf(walk.next()), 73);
-    EXPECT_EQ(walk.next(), nullptr);
-    EXPECT_EQ(walk.next(), nullptr);
-}
-
 TEST(RegistryTable, NewestOfEqualKeysWinsAndBothStay) {
     const int before = gLiveEntries;
     {
