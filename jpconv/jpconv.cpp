@@ -18,11 +18,10 @@
 
 #include <new>
 
+#include "velta/table_module.h"
 #include "velta/velta.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include "jpconv/tables.h"
 #endif
 
@@ -69,18 +68,9 @@ const UnicodeTableSet kIso2022JpSet = {
     kIso2022JpCsid,
     {{kJis0208Table, 0x21, 0x7E}, {kJis0212Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot}};
 
-// The module whose resources hold the tables: on Windows this library's own
-// module, elsewhere the directory of resources linked into it.
+// The module whose resources hold the tables.
 void* tableModule() {
-#if defined(_WIN32)
-    HMODULE module = nullptr;
-    GetModuleHandleExA(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCSTR>(&tableModule), &module);
-    return module;
-#else
-    return const_cast<NLS_ResourceDirectory*>(&gJapaneseResources);
-#endif
+    return NLS_LIBRARY_TABLE_MODULE(gJapaneseResources);
 }
 
 inline bool between(unsigned char b, unsigned char low, unsigned char high) {
