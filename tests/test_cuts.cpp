@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,31 @@ TEST_F(CutsAnywhere, ACutCharacterAtTheEndOfTheTextIsReported) {
             streamPieces(object, Bytes(text.begin(), text.begin() + read), {}, 64);
         EXPECT_EQ(next.status, NLS_SUCCESS) << c.from;
         NLS_DeleteEncodingConverter(object);
+    }
+}
+
+// Random UCS-2, lone surrogates and escapes among it, through every encoding
+// that holds all of it and back.
+TEST_F(CutsAnywhere, EveryUcs2TextComesBackThroughTheEncodingsThatHoldIt) {
+    std::mt19937 random(2152);
+    const char16_t kSpecial[] = u"\\u0041+&-~\t\r\n\x01";
+    for (const char* encoding :
+         {"UTF-8", "UTF-7", "IMAP-UTF-7", "ISO-10646-UCS-4", "ESCAPED_UNICODE"}) {
+        for (int round = 0; round < 200; ++round) {
+            std::u16string text;
+            for (size_t i = 0, length = random() % 120; i < length; ++i) {
+                const uint32_t kind = random() % 4;
+                text += kind == 0   ? kSpecial[random() % (sizeof kSpecial / 2 - 1)]
+                        : kind == 1 ? char16_t(random() % 0x80)
+                                    : char16_t(random() % 0x10000);
+            }
+            if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text += u'x';
+            const Conversion encoded = convertOneShot(NLS_UCS2_NAME, encoding, ucs2(text));
+            ASSERT_EQ(encoded.status, NLS_SUCCESS) << encoding;
+            const Conversion back = convertOneShot(encoding, NLS_UCS2_NAME, encoded.output);
+            EXPECT_EQ(back.status, NLS_SUCCESS) << encoding;
+            EXPECT_EQ(fromUcs2(back.output), text) << encoding;
+        }
     }
 }
 

@@ -36,23 +36,6 @@ TEST(Ucs4, ReadsUnitsPairsOutOfRangeValuesAndCutUnits) {
     expectCalls(NEWUNICODETOUCS4ENCODINGCONVERTER, encodings);
 }
 
-TEST(Ucs4, ASurrogatePairIsNeverSplitByAFullOutput) {
-    ConverterPtr decoder(NEWUCS4TOUNICODEENCODINGCONVERTER());
-    const Bytes input = ucs4(U"a\U0001F600b\U00010000");
-    const CallResult whole = callConvert(decoder.get(), input, 64);
-    for (uint32_t capacity = 1; capacity < 16; ++capacity) {
-        if (capacity >= 6) {  // room for a pair and the terminator
-            const CallResult steps = convertInSteps(decoder.get(), input, capacity);
-            EXPECT_EQ(steps.output, whole.output) << capacity;
-        }
-        const CallResult one = callConvert(decoder.get(), input, capacity);
-        EXPECT_EQ(one.written % 2, 0u);
-        EXPECT_EQ(one.written, (one.consumed / 4) * 2 + (one.consumed > 4 ? 2u : 0u) +
-                                   (one.consumed > 12 ? 2u : 0u))
-            << "written matches whole characters, capacity " << capacity;
-    }
-}
-
 #ifdef VELTA_HAVE_ICONV
 Bytes iconvConvert(const char* to, const char* from, const Bytes& input) {
     iconv_t cd = iconv_open(to, from);

@@ -120,44 +120,6 @@ std::u16string randomUnits(std::mt19937& random, size_t length) {
     return text;
 }
 
-TEST(Utf8RoundTrip, EveryUcs2StringComesBack) {
-    std::mt19937 random(2152);
-    for (int round = 0; round < 300; ++round) {
-        std::u16string text = randomUnits(random, random() % 200);
-        if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text += u'x';
-        const Conversion encoded = convertOneShot("ISO-10646-UCS-2", "UTF-8", ucs2(text));
-        ASSERT_EQ(encoded.status, NLS_SUCCESS);
-        const Conversion decoded = convertOneShot("UTF-8", "ISO-10646-UCS-2", encoded.output);
-        ASSERT_EQ(decoded.status, NLS_SUCCESS);
-        EXPECT_EQ(fromUcs2(decoded.output), text);
-    }
-    NLS_EncTerminate();
-}
-
-TEST(Utf8RoundTrip, EveryOutputSizeGivesAPrefixAndNeverOverruns) {
-    ConverterPtr decoder(NEWUTF8TOUNICODEENCODINGCONVERTER());
-    ConverterPtr encoder(NEWUNICODETOUTF8ENCODINGCONVERTER());
-    const Bytes text = hexBytes("41 C3 A9 E2 82 AC F0 9F 98 80 42 43 44 45 46 47 48 49 4A 4B");
-    const CallResult whole = callConvert(decoder.get(), text, 1024);
-    for (uint32_t capacity = 0; capacity < 48; ++capacity) {
-        const CallResult part = callConvert(decoder.get(), text, capacity);
-        EXPECT_TRUE(part.guardIntact) << capacity;
-        EXPECT_LE(part.written, capacity);
-        EXPECT_EQ(Bytes(whole.output.begin(), whole.output.begin() + part.written), part.output);
-        const CallResult rest =
-            callConvert(decoder.get(), Bytes(text.begin() + part.consumed, text.end()), 1024);
-        Bytes joined = part.output;
-        joined.insert(joined.end(), rest.output.begin(), rest.output.end());
-        EXPECT_EQ(joined, whole.output)
-            << "continuing from the consumed count, capacity " << capacity;
-
-        const CallResult encoded = callConvert(encoder.get(), whole.output, capacity);
-        EXPECT_TRUE(encoded.guardIntact) << capacity;
-        EXPECT_LE(encoded.written, capacity);
-        EXPECT_EQ(Bytes(text.begin(), text.begin() + encoded.written), encoded.output);
-    }
-}
-
 #ifdef VELTA_HAVE_ICU
 TEST(Utf8Differential, ValidTextDecodesAsIcuDecodesIt) {
     std::mt19937 random(3629);
