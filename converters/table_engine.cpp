@@ -198,6 +198,19 @@ uint32_t writeByForm(const uByteFormTable& form, uint16_t code, unsigned char* o
 
 // The expanded table of a set that is one single-byte table tried for every
 // first byte, or null when the set is anything else.
+// Text with a few letters outside ASCII (Latin text: about one in ten) has
+// runs too short for a kernel call to pay; they go through the table. A run
+// is taken for long when the character a short run away is ASCII too.
+enum : uint32_t { kShortRun = 15 };
+
+inline bool startsLongAsciiRun(const unsigned char* bytes, uint32_t left) {
+    return left > kShortRun && bytes[0] < 0x80 && bytes[kShortRun] < 0x80;
+}
+
+inline bool startsLongAsciiRunOfUnits(const unsigned char* units, uint32_t left) {
+    return left > kShortRun && loadUnit(units) < 0x80 && loadUnit(units + 2 * kShortRun) < 0x80;
+}
+
 // The part of an ASCII run (its bytes) that maps byte for byte: where 0x7F
 // is not itself, up to it.
 inline uint32_t runBeforeDelete(uint16_t ascii, const unsigned char* bytes, uint32_t run) {
@@ -237,7 +250,7 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         const uint32_t count = sourceLength < room ? sourceLength : room;
         const uint16_t ascii = units[kAsciiIsItself];
         for (; p < count; ++p) {
-            if (ascii != 0 && source[p] < 0x80) {
+            if (ascii != 0 && startsLongAsciiRun(source + p, count - p)) {
                 const uint32_t run =
                     textKernels().widenAscii(source + p, count - p, target + 2 * p, 2 * (count - p));
                 p += runBeforeDelete(ascii, source + p, run);
@@ -314,7 +327,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         const uint32_t count = units < room ? units : room;
         const uint16_t ascii = codes[kAsciiIsItself];
         for (; i < count; ++i) {
-            if (ascii != 0 && loadUnit(source + 2 * i) < 0x80) {
+            if (ascii != 0 && startsLongAsciiRunOfUnits(source + 2 * i, count - i)) {
                 const uint32_t run =
                     textKernels().narrowAscii(source + 2 * i, count - i, target + i, count - i);
                 i += runBeforeDelete(ascii, target + i, run);  // the bytes of the run

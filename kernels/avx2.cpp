@@ -217,14 +217,23 @@ VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
 VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
                                     unsigned char* target, uint32_t room) {
     uint32_t done = 0;
-    const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
+    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
+    const __m256i zero = _mm256_setzero_si256();
     while (units - done >= 32 && room - done >= 32) {
         const __m256i a = load256(source + 2 * done);
         const __m256i b = load256(source + 2 * done + 32);
-        if (!_mm256_testz_si256(_mm256_or_si256(a, b), nonAscii)) break;
         // packus works within 128-bit halves: put the quarters back in order.
         store256(target + done, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
-        done += 32;
+        if (_mm256_testz_si256(_mm256_or_si256(a, b), high)) {
+            done += 32;
+            continue;
+        }
+        // The run ends in this block: count its units.
+        const __m256i asciiA = _mm256_cmpeq_epi16(_mm256_and_si256(a, high), zero);
+        const __m256i asciiB = _mm256_cmpeq_epi16(_mm256_and_si256(b, high), zero);
+        const uint32_t ascii = static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_permute4x64_epi64(_mm256_packs_epi16(asciiA, asciiB), 0xD8)));
+        return done + static_cast<uint32_t>(__builtin_ctz(~ascii));
     }
     return done +
            narrowAsciiRunVector(source + 2 * done, units - done, target + done, room - done);
