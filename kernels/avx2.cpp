@@ -431,27 +431,76 @@ VELTA_AVX2 inline uint32_t storeEightUnits(__m128i units, unsigned char* target)
     return kBytePack.count[first] + kBytePack.count[second];
 }
 
-// Stores `count` units of eight, pairs among them, one lane at a time.
+// The lanes of eight 32-bit lanes to keep, moved to the front, by the mask of
+// lanes kept (for _mm256_permutevar8x32_epi32).
+struct LanePackTable {
+    int32_t order[256][8];
+};
+
+constexpr LanePackTable makeLanePackTable() {
+    LanePackTable table{};
+    for (int mask = 0; mask < 256; ++mask) {
+        int kept = 0;
+        for (int lane = 0; lane < 8; ++lane)
+            if (mask >> lane & 1) table.order[mask][kept++] = lane;
+    }
+    return table;
+}
+
+constexpr LanePackTable kLanePack = makeLanePackTable();
+
+// pshufb patterns that keep the first 1 to 4 bytes of each of four 32-bit
+// lanes, indexed by two bits a lane (the length less one).
+constexpr BytePackTable makeSequencePackTable() {
+    BytePackTable table{};
+    for (int index = 0; index < 256; ++index) {
+        int kept = 0;
+        for (int lane = 0; lane < 4; ++lane) {
+            const int length = (index >> (2 * lane) & 3) + 1;
+            for (int byte = 0; byte < length; ++byte)
+                table.pattern[index][kept++] = static_cast<unsigned char>(4 * lane + byte);
+        }
+        table.count[index] = static_cast<unsigned char>(kept);
+        for (int byte = kept; byte < 16; ++byte) table.pattern[index][byte] = 0x80;
+    }
+    return table;
+}
+
+constexpr BytePackTable kSequencePack = makeSequencePackTable();
+
+// Bit i of a nibble moved to bit 2i.
+constexpr uint8_t kSpreadNibble[16] = {0x00, 0x01, 0x04, 0x05, 0x10, 0x11, 0x14, 0x15,
+                                       0x40, 0x41, 0x44, 0x45, 0x50, 0x51, 0x54, 0x55};
+
+// Stores `count` units of eight, pairs among them: the lanes of second units
+// are dropped, then each lane's bytes are packed. Stores at most 32 bytes and
+// returns the bytes written.
 VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint32_t count,
                                                unsigned char* target) {
     const EncodedLanes lanes = encodeEightUnits<true>(units, next);
-    // 1, plus one for each of: two or more bytes, three or more, a pair; the
-    // second unit of a pair has none.
-    const __m256i length = _mm256_andnot_si256(
-        lanes.low, _mm256_sub_epi32(_mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(1),
-                                                                       lanes.twoOrMore),
-                                                      lanes.threeOrMore),
-                                     lanes.high));
-    alignas(32) uint32_t bytes[8];
-    alignas(32) uint32_t lengths[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), lanes.bytes);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lengths), length);
-    uint32_t out = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        memcpy(target + out, &bytes[i], 4);
-        out += lengths[i];
-    }
-    return out;
+    const uint32_t keep = ~laneBits(lanes.low) & ((1u << count) - 1);
+    // The length of each lane less one: a lane mask is -1 where it holds.
+    const __m256i lengthLessOne = _mm256_sub_epi32(
+        _mm256_sub_epi32(_mm256_sub_epi32(_mm256_setzero_si256(), lanes.twoOrMore),
+                         lanes.threeOrMore),
+        lanes.high);
+    const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePack.order[keep]));
+    const __m256i bytes = _mm256_permutevar8x32_epi32(lanes.bytes, order);
+    const __m256i codes = _mm256_permutevar8x32_epi32(lengthLessOne, order);
+    const uint32_t low = laneBits(_mm256_slli_epi32(codes, 31));
+    const uint32_t high = laneBits(_mm256_slli_epi32(codes, 30));
+    const uint32_t first = kSpreadNibble[low & 15] | kSpreadNibble[high & 15] << 1;
+    const uint32_t second = kSpreadNibble[low >> 4] | kSpreadNibble[high >> 4] << 1;
+    const __m256i packed = _mm256_shuffle_epi8(
+        bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kSequencePack.pattern[first])),
+                                       load128(kSequencePack.pattern[second]), 1));
+    store128(target, _mm256_castsi256_si128(packed));
+    store128(target + kSequencePack.count[first], _mm256_extracti128_si256(packed, 1));
+    const uint32_t two = laneBits(lanes.twoOrMore) & keep;
+    const uint32_t three = laneBits(lanes.threeOrMore) & keep;
+    const uint32_t pairs = laneBits(lanes.high) & keep;
+    return static_cast<uint32_t>(__builtin_popcount(keep) + __builtin_popcount(two) +
+                                 __builtin_popcount(three) + __builtin_popcount(pairs));
 }
 
 // Encodes units p[0..15] up to the first lone surrogate (a high surrogate in
