@@ -380,10 +380,15 @@ void EncodingConverter::collectReport(uint64_t callStart) {
     int64_t offset = 0;
     fInPieces->TakeReport(&count, &kind, &offset);
     fReport.substituted += count;
-    if (fReport.firstKind == NLS_NO_SUBSTITUTION && kind != NLS_NO_SUBSTITUTION) {
+    if (kind == NLS_NO_SUBSTITUTION) return;
+    // The first in the text: a chain reports a character it carried from an
+    // earlier call (a high surrogate waiting for its pair) only once the
+    // next input decides it, after what it met further on.
+    const int64_t absolute = static_cast<int64_t>(callStart) + offset;
+    const uint64_t at = absolute > 0 ? static_cast<uint64_t>(absolute) : 0;
+    if (fReport.firstKind == NLS_NO_SUBSTITUTION || at < fReport.firstOffset) {
         fReport.firstKind = kind;
-        const int64_t absolute = static_cast<int64_t>(callStart) + offset;
-        fReport.firstOffset = absolute > 0 ? static_cast<uint64_t>(absolute) : 0;
+        fReport.firstOffset = at;
     }
 }
 

@@ -174,8 +174,8 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
 // `bufferOffset`: exact for text of this call's latest refill when the first
 // converter can be copied; else the start of that refill or of the call.
 int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
-    if (fRefillSource == nullptr) return 0;
-    if (fRefillCopy == nullptr || bufferOffset < fRefillTextBegin) return fRefillStart;
+    if (fRefillSource == nullptr || bufferOffset < fRefillTextBegin) return fWaitingOffset;
+    if (fRefillCopy == nullptr) return fRefillStart;
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
     TEncodingConverter* copy = pieces != nullptr ? pieces->CloneConverter() : nullptr;
     if (copy == nullptr) return fRefillStart;
@@ -202,6 +202,21 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     }
     copy->ReleaseEncodingConverter();
     return static_cast<int64_t>(fRefillStart) + bytes;
+}
+
+// Finds where the text still waiting began while the input that made it is
+// at hand, as an offset from `callStart` (the start of the next call's input
+// at the end of a call). A carried character (a unit or a pair) is found
+// exactly; longer waiting text (a full output) is placed at the refill.
+void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
+    if (fIntermediateSize == 0) {
+        fWaitingOffset = 0;
+        return;
+    }
+    const int64_t offset = fIntermediateSize <= 4 ? sourceOffsetOfText(fIntermediateStart)
+                           : fRefillSource != nullptr ? fRefillStart
+                                                      : fWaitingOffset;
+    fWaitingOffset = offset - callStart;
 }
 
 // Text of this call's refill that could not go out is given back as input:
@@ -279,6 +294,7 @@ uint32_t TChainedConverter::intermediateCapacityFor(const unsigned char* source,
 NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourceLength,
                                      uint32_t* consumed) {
     *consumed = 0;
+    rememberWaitingOffset(0);  // before the buffer moves
     if (!ensureIntermediateCapacity(intermediateCapacityFor(source, sourceLength)))
         return NLS_OUT_OF_MEMORY;
     if (fIntermediateStart != 0) {
@@ -451,6 +467,7 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     }
     if (fGiveBack && (result == NLS_RESULT_TRUNCATED || isHardFailure(result)))
         rollBackUndeliveredText(&consumed);
+    rememberWaitingOffset(consumed);
     if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
     fRefillCopy = nullptr;
     fRefillSource = nullptr;

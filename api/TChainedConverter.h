@@ -45,6 +45,7 @@ private:
     void noteSecondStageReport(uint32_t textStart);
     void note(uint32_t count, int32_t kind, int64_t offset, bool byFirstStage);
     int64_t sourceOffsetOfText(uint32_t bufferOffset);
+    void rememberWaitingOffset(uint32_t callStart);
     void rollBackUndeliveredText(uint32_t* consumed);
     void endFirstStage(uint32_t consumed);
     NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
@@ -77,6 +78,10 @@ private:
     uint32_t fRefillStart;  // in the call's input
     uint32_t fRefillTextBegin;
     uint32_t fRefillSubstitutions;  // the first converter's, in the latest refill
+    // Where in the call's input (before it, from an earlier call: negative)
+    // the text that waited from before the latest refill was made; known for
+    // a carried character, else the start of the refill stands for it.
+    int64_t fWaitingOffset = 0;
 
     bool fGiveBack;
     uint32_t fRefillRoom;  // at most this much text a refill: about what the output takes
