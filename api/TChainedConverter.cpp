@@ -387,13 +387,17 @@ NLS_Status TChainedConverter::deliverLastUnit(unsigned char* target, uint32_t ta
     if (produced > kHeldCapacity) produced = kHeldCapacity;
     noteSecondStageReport(textStart);
     consumeWaiting(delivered);
-    if (isHardFailure(status)) return status;
+    // A converter that stops may first write what it kept of the character
+    // before (ISO-2022-JP's bytes that did not fit): that goes out first, and
+    // the unit it stopped at, still waiting, stops the next call again.
+    if (isHardFailure(status) && produced == 0) return status;
     if (delivered == 0 && produced == 0) return NLS_SEQUENCE_INCOMPLETE;
     fHeldSize = produced;
     if (targetCapacity - *written < fHeldSize) return NLS_RESULT_TRUNCATED;
     memcpy(target + *written, fHeld, fHeldSize);
     *written += fHeldSize;
     fHeldSize = 0;
+    if (isHardFailure(status)) return status;
     return fIntermediateSize == 0 ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
 }
 
