@@ -2,9 +2,10 @@
 // AVX2, so the rest of the library stays on the x86-64 baseline.
 //
 // UTF-8 follows Lemire and Mula, "Transcoding billions of Unicode characters
-// per second with SIMD instructions" (2022): sixteen bytes are classified at
-// once, each position's value is computed as if a character started there,
-// and the values of the positions that start characters are packed together.
+// per second with SIMD instructions" (2022). Decoding classifies 32 bytes at
+// once, computes each position's value as if a character started there and
+// packs the values of the positions that start characters; encoding spreads
+// each unit's bytes over a 32-bit lane and packs the lanes by their lengths.
 // A block is taken up to its first irregular character, and the codec's own
 // loop goes on from there.
 #include "kernels/text_kernels.h"
