@@ -84,6 +84,8 @@ TEST(Utf8Encoder, KnownUnits) {
     expectCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, cases);
 }
 
+
+#ifdef VELTA_HAVE_ICU
 std::u16string randomUnits(std::mt19937& random, size_t length) {
     // Weighted towards ASCII runs, with every kind of unit, lone surrogates included.
     std::u16string text;
@@ -120,7 +122,6 @@ std::u16string randomUnits(std::mt19937& random, size_t length) {
     return text;
 }
 
-#ifdef VELTA_HAVE_ICU
 TEST(Utf8Differential, ValidTextDecodesAsIcuDecodesIt) {
     std::mt19937 random(3629);
     for (int round = 0; round < 200; ++round) {
