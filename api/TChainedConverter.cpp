@@ -5,6 +5,7 @@
 #include <new>
 
 #include "api/conversion_limits.h"
+#include "converters/units.h"
 
 using velta::isHardFailure;
 using velta::stoppedWithRoomToSpare;
@@ -174,7 +175,8 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
 // `bufferOffset`: exact for text of this call's latest refill when the first
 // converter can be copied; else the start of that refill or of the call.
 int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
-    if (fRefillSource == nullptr || bufferOffset < fRefillTextBegin) return fWaitingOffset;
+    if (fRefillSource == nullptr || bufferOffset < fRefillTextBegin)
+        return fWaitingKnown ? fWaitingOffset : fRefillSource != nullptr ? fRefillStart : 0;
     if (fRefillCopy == nullptr) return fRefillStart;
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
     TEncodingConverter* copy = pieces != nullptr ? pieces->CloneConverter() : nullptr;
@@ -204,19 +206,22 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     return static_cast<int64_t>(fRefillStart) + bytes;
 }
 
-// Finds where the text still waiting began while the input that made it is
-// at hand, as an offset from `callStart` (the start of the next call's input
-// at the end of a call). A carried character (a unit or a pair) is found
-// exactly; longer waiting text (a full output) is placed at the refill.
+// Finds where the one character still waiting was made while the input that
+// made it is at hand, as an offset from `callStart` (the start of the next
+// call's input at the end of a call).
 void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
-    if (fIntermediateSize == 0) {
-        fWaitingOffset = 0;
-        return;
+    const unsigned char* text = fIntermediate + fIntermediateStart;
+    const bool oneCharacter =
+        fIntermediateSize == 2 || (fIntermediateSize == 4 && velta::isHighSurrogate(velta::loadUnit(text)) &&
+                                   velta::isLowSurrogate(velta::loadUnit(text + 2)));
+    if (!oneCharacter) {
+        fWaitingKnown = false;
+    } else if (fRefillSource == nullptr || fIntermediateStart < fRefillTextBegin) {
+        fWaitingOffset -= callStart;  // it waited from before: known as it was
+    } else {
+        fWaitingKnown = fRefillCopy != nullptr;
+        fWaitingOffset = sourceOffsetOfText(fIntermediateStart) - callStart;
     }
-    const int64_t offset = fIntermediateSize <= 4 ? sourceOffsetOfText(fIntermediateStart)
-                           : fRefillSource != nullptr ? fRefillStart
-                                                      : fWaitingOffset;
-    fWaitingOffset = offset - callStart;
 }
 
 // Text of this call's refill that could not go out is given back as input:

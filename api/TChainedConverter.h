@@ -79,9 +79,11 @@ private:
     uint32_t fRefillTextBegin;
     uint32_t fRefillSubstitutions;  // the first converter's, in the latest refill
     // Where in the call's input (before it, from an earlier call: negative)
-    // the text that waited from before the latest refill was made; known for
-    // a carried character, else the start of the refill stands for it.
+    // the one character that waits from before the latest refill was made;
+    // known only for one character. Other text that waits is placed at the
+    // refill, which never lies before the substitution it stands for.
     int64_t fWaitingOffset = 0;
+    bool fWaitingKnown = false;
 
     bool fGiveBack;
     uint32_t fRefillRoom;  // at most this much text a refill: about what the output takes
