@@ -213,20 +213,32 @@ bool encodeAlignedGroup(const Base64Alphabet& alphabet, const BitBuffer& buffer,
 }
 
 // Copies the units that stand for themselves (no base64 run open), as long
-// as the output has room; returns how many.
-// ASCII is narrowed by the vector kernel first, then checked byte by byte.
+// as the output has room; returns how many. Past a few units, ASCII is
+// narrowed by the vector kernel a bounded chunk at a time (so that a byte
+// that must shift never makes the rest of a long run narrowed again), then
+// checked byte by byte.
 template <typename MustShift>
 uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& out,
                        MustShift mustShift) {
+    enum : uint32_t { kUnitByUnit = 8, kChunk = 256 };
     unsigned char* space = out.full() ? nullptr : out.space(0);
-    const uint32_t room = space != nullptr ? out.room() : 0;
-    const uint32_t ascii = textKernels().narrowAscii(source, units, space, room);
+    const uint32_t limit = space == nullptr ? 0 : units < out.room() ? units : out.room();
     uint32_t direct = 0;
-    while (direct < ascii && !mustShift(space[direct])) ++direct;
     uint16_t unit;
-    if (direct == ascii) {
-        while (direct < room && direct < units && !mustShift(unit = loadUnit(source + 2 * direct)))
+    while (direct < limit && direct < kUnitByUnit && !mustShift(unit = loadUnit(source + 2 * direct)))
+        space[direct++] = static_cast<unsigned char>(unit);
+    while (direct == kUnitByUnit || (direct > kUnitByUnit && direct < limit)) {
+        const uint32_t chunk = limit - direct < kChunk ? limit - direct : kChunk;
+        const uint32_t ascii =
+            textKernels().narrowAscii(source + 2 * direct, chunk, space + direct, chunk);
+        uint32_t taken = 0;
+        while (taken < ascii && !mustShift(space[direct + taken])) ++taken;
+        direct += taken;
+        if (taken == chunk && chunk != 0) continue;
+        if (taken < ascii) break;  // a byte that must shift
+        while (direct < limit && !mustShift(unit = loadUnit(source + 2 * direct)))
             space[direct++] = static_cast<unsigned char>(unit);
+        break;
     }
     out.advance(direct);
     return direct;

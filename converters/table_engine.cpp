@@ -211,6 +211,13 @@ inline bool startsLongAsciiRunOfUnits(const unsigned char* units, uint32_t left)
     return left > kShortRun && loadUnit(units) < 0x80 && loadUnit(units + 2 * kShortRun) < 0x80;
 }
 
+// How much of what is left one kernel call takes: where 0x7F may cut a run
+// short, a bounded piece, so that no byte is converted again and again.
+inline uint32_t asciiSpan(uint16_t ascii, uint32_t left) {
+    enum : uint32_t { kPiece = 256 };
+    return ascii == kAsciiButDelete && left > kPiece ? kPiece : left;
+}
+
 // The part of an ASCII run (its bytes) that maps byte for byte: where 0x7F
 // is not itself, up to it.
 inline uint32_t runBeforeDelete(uint16_t ascii, const unsigned char* bytes, uint32_t run) {
@@ -251,8 +258,9 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         const uint16_t ascii = units[kAsciiIsItself];
         for (; p < count; ++p) {
             if (ascii != 0 && startsLongAsciiRun(source + p, count - p)) {
+                const uint32_t span = asciiSpan(ascii, count - p);
                 const uint32_t run =
-                    textKernels().widenAscii(source + p, count - p, target + 2 * p, 2 * (count - p));
+                    textKernels().widenAscii(source + p, span, target + 2 * p, 2 * span);
                 p += runBeforeDelete(ascii, source + p, run);
                 if (p == count) break;
             }
@@ -328,8 +336,9 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         const uint16_t ascii = codes[kAsciiIsItself];
         for (; i < count; ++i) {
             if (ascii != 0 && startsLongAsciiRunOfUnits(source + 2 * i, count - i)) {
+                const uint32_t span = asciiSpan(ascii, count - i);
                 const uint32_t run =
-                    textKernels().narrowAscii(source + 2 * i, count - i, target + i, count - i);
+                    textKernels().narrowAscii(source + 2 * i, span, target + i, span);
                 i += runBeforeDelete(ascii, target + i, run);  // the bytes of the run
                 if (i == count) break;
             }
