@@ -7,6 +7,7 @@
 // (SetInputEnds(false)).
 #include "codecs/library_codecs.h"
 #include "codecs/unicode_forms.h"
+#include "kernels/text_kernels.h"
 
 namespace velta {
 
@@ -84,8 +85,8 @@ struct Utf16 {
         const bool targetBig = reading ? bigEndianHost() : bigEndian;
         while (length - *in >= 2) {
             if (machineOrder) {
-                const uint32_t run = copyUnitsWithoutSurrogates(source + *in, length - *in,
-                                                                target + *out, capacity - *out);
+                const uint32_t run = textKernels().copyUtf16(source + *in, length - *in,
+                                                             target + *out, capacity - *out);
                 *in += run;
                 *out += run;
                 if (length - *in < 2) break;

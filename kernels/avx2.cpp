@@ -648,9 +648,36 @@ VELTA_AVX2 uint32_t widenToUcs4Avx2(const unsigned char* source, uint32_t units,
     return in;
 }
 
-const TextKernels kAvx2Kernels = {"avx2",         widenAsciiAvx2, narrowAsciiAvx2,
-                                  decodeUtf8Avx2, encodeUtf8Avx2, narrowUcs4Avx2,
-                                  widenToUcs4Avx2};
+// Sixteen units at a time while every surrogate in them pairs (a high
+// surrogate in the last lane waits for the next block).
+VELTA_AVX2 uint32_t copyUtf16Avx2(const unsigned char* source, uint32_t length,
+                                  unsigned char* target, uint32_t room) {
+    uint32_t done = 0;
+    const __m256i surrogateBits = _mm256_set1_epi16(static_cast<short>(0xFC00));
+    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xD800));
+    const __m256i low = _mm256_set1_epi16(static_cast<short>(0xDC00));
+    while (length - done >= 32 && room - done >= 32) {
+        const __m256i units = load256(source + done);
+        const __m256i kind = _mm256_and_si256(units, surrogateBits);
+        // Two mask bits a unit.
+        const uint64_t highs =
+            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(kind, high)));
+        const uint64_t lows =
+            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(kind, low)));
+        const uint64_t mismatch = lows ^ (highs << 2);
+        uint32_t whole = mismatch == 0 ? 16 : static_cast<uint32_t>(__builtin_ctzll(mismatch)) / 2;
+        if (whole > 16) whole = 16;
+        if (whole != 0 && (highs >> (2 * (whole - 1)) & 1) != 0) --whole;
+        store256(target + done, units);
+        done += 2 * whole;
+        if (whole < 15) break;
+    }
+    return done;
+}
+
+const TextKernels kAvx2Kernels = {"avx2",          widenAsciiAvx2, narrowAsciiAvx2,
+                                  decodeUtf8Avx2,  encodeUtf8Avx2, narrowUcs4Avx2,
+                                  widenToUcs4Avx2, copyUtf16Avx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

@@ -8,19 +8,20 @@
 #include <atomic>
 
 #include "codecs/ascii_runs.h"
+#include "converters/units.h"
 #include "kernels/text_kernels.h"
 #include "velta/nls.h"
 
 namespace velta {
 
 const TextKernels kScalarKernels = {"scalar", widenAsciiRunScalar, narrowAsciiRunScalar, nullptr,
-                                    nullptr, nullptr, nullptr};
+                                    nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates};
 
 namespace {
 
 #if defined(__SSE2__)
 const TextKernels kSse2Kernels = {"sse2", widenAsciiRunVector, narrowAsciiRunVector, nullptr,
-                                  nullptr, nullptr, nullptr};
+                                  nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates};
 #endif
 
 // Best last.

@@ -37,6 +37,11 @@ struct TextKernels {
     // four bytes of output). Null where none.
     uint32_t (*widenToUcs4)(const unsigned char* source, uint32_t units, unsigned char* target,
                             uint32_t room);
+    // UTF-16 in the machine's order copied up to its first lone surrogate
+    // (or a high surrogate whose pair is not in the input or the room);
+    // lengths and the return value in bytes.
+    uint32_t (*copyUtf16)(const unsigned char* source, uint32_t length, unsigned char* target,
+                          uint32_t room);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

@@ -168,6 +168,24 @@ TEST_P(Kernels, Ucs4BothWaysAsThePortableCodeDoes) {
     }
 }
 
+TEST_P(Kernels, Utf16CopiesAsThePortableCodeDoes) {
+    std::mt19937 random(11);
+    for (int text = 0; text < 40; ++text) {
+        const Bytes units = randomUcs2(random);
+        for (uint32_t first = 0; first <= 72; ++first) {
+            ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+            const Conversion expected = convertDrained("UTF-16LE", "ISO-10646-UCS-2", units, first);
+            const Conversion back = convertDrained("ISO-10646-UCS-2", "UTF-16LE", units, first);
+            ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+            const Conversion decoded = convertDrained("UTF-16LE", "ISO-10646-UCS-2", units, first);
+            EXPECT_EQ(decoded.status, expected.status);
+            EXPECT_EQ(decoded.output, expected.output) << "first output " << first;
+            EXPECT_EQ(convertDrained("ISO-10646-UCS-2", "UTF-16LE", units, first).output,
+                      back.output);
+        }
+    }
+}
+
 TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
     std::mt19937 random(9);
     for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman",
