@@ -20,6 +20,7 @@
 #include <new>
 
 #include "codecs/ascii_runs.h"
+#include "codecs/codec_converter.h"
 #include "converters/units.h"
 #include "velta/velta.h"
 
@@ -131,19 +132,14 @@ private:
 // decode step then reads it), so that runs of two-byte characters, the bulk
 // of CJK text, take a short loop.
 template <typename Codec>
-class TMultiByteDecoder : public TEncodingConverter, public TStreamConverter {
+class TMultiByteDecoder : public velta::TCodecConverter<TMultiByteDecoder<Codec>> {
 public:
     explicit TMultiByteDecoder(const char* name)
-        : TEncodingConverter(name, NLS_UCS2_NAME, nullptr, nullptr, nullptr, 0, 2, nullptr,
-                             nullptr, 0) {}
+        : velta::TCodecConverter<TMultiByteDecoder<Codec>>({name, NLS_UCS2_NAME, 0, 2, 0}) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override {
-        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                    sourceConsumed))
-            return NLS_INVALID_PARAMETER;
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
         while (in < sourceLength) {
@@ -177,8 +173,8 @@ public:
                 break;
             }
             if (step.codePoint == kMalformed) {
-                const int32_t policy = SubstituteIfRoom(NLS_MALFORMED_INPUT, in, room >= 1);
-                if (policy == kNoRoom) {
+                const int32_t policy = this->SubstituteIfRoom(NLS_MALFORMED_INPUT, in, room >= 1);
+                if (policy == TStreamConverter::kNoRoom) {
                     status = NLS_RESULT_TRUNCATED;
                     break;
                 }
@@ -216,20 +212,15 @@ public:
 // ASCII is itself in every encoding here. A character without bytes is "?"; a
 // high surrogate that ends the input waits for its pair (-1304).
 template <typename Codec>
-class TMultiByteEncoder : public TEncodingConverter, public TStreamConverter {
+class TMultiByteEncoder : public velta::TCodecConverter<TMultiByteEncoder<Codec>> {
 public:
     TMultiByteEncoder(const char* name, const Codec& codec)
-        : TEncodingConverter(NLS_UCS2_NAME, name, nullptr, nullptr, nullptr, 0, 4, nullptr,
-                             nullptr, 1),
+        : velta::TCodecConverter<TMultiByteEncoder<Codec>>({NLS_UCS2_NAME, name, 0, 4, 1}),
           fCodec(codec) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override {
-        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                    sourceConsumed))
-            return NLS_INVALID_PARAMETER;
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
         const uint32_t units = sourceLength / 2;
         uint32_t position = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
@@ -271,11 +262,11 @@ public:
             const uint32_t length = unit < 0x80 ? (bytes[0] = static_cast<unsigned char>(unit), 1)
                                                 : fCodec.encode(codePoint, bytes);
             if (length == 0) {
-                if (WritesSubstitute() && out == targetCapacity) {
+                if (this->WritesSubstitute() && out == targetCapacity) {
                     status = NLS_RESULT_TRUNCATED;
                     break;
                 }
-                const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
+                const int32_t policy = this->SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
                 if (policy == NLS_POLICY_STOP) {
                     status = NLS_UNMAPPABLE;
                     break;
