@@ -10,6 +10,7 @@
 #include "api/conversion_limits.h"
 #include "api/library_state.h"
 #include "api/route_cache.h"
+#include "common/conversion_policy.h"
 #include "linker/platform.h"
 #include "velta/encoding_converter.h"
 #include "velta/registry.h"
@@ -236,6 +237,8 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fHeldFailure(NLS_SUCCESS),
       fCloseBeforeFailure(false),
       fPolicy(NLS_POLICY_REPLACE),
+      fPolicyChosen(false),
+      fConverterPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
       fCarry(nullptr) {
@@ -346,6 +349,7 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     }
     uint32_t produced = 0;
     uint32_t consumed = 0;
+    givePolicy(fPolicyChosen ? fPolicy : static_cast<int32_t>(velta::kPolicyAsBefore));
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
     if (fChain != nullptr) fChain->SetGiveBackUndelivered(false);
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
@@ -395,9 +399,16 @@ void EncodingConverter::collectReport(uint64_t callStart) {
 NLS_Status EncodingConverter::setPolicy(int32_t policy) {
     if (policy < NLS_POLICY_REPLACE || policy > NLS_POLICY_TRANSLITERATE)
         return NLS_INVALID_PARAMETER;
-    if (fInPieces != nullptr) fInPieces->SetPolicy(policy);
     fPolicy = policy;
+    fPolicyChosen = true;
+    givePolicy(policy);
     return NLS_SUCCESS;
+}
+
+void EncodingConverter::givePolicy(int32_t policy) {
+    if (fInPieces == nullptr || policy == fConverterPolicy) return;
+    fInPieces->SetPolicy(policy);
+    fConverterPolicy = policy;
 }
 
 void EncodingConverter::deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written) {
@@ -416,6 +427,7 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             uint32_t length, bool ends,
                                                             unsigned char* dst, uint32_t dstLen,
                                                             uint32_t* written) {
+    givePolicy(fPolicy);
     if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
     if (fChain != nullptr) fChain->SetGiveBackUndelivered(true);
     const uint32_t room = dstLen - *written;

@@ -212,8 +212,9 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
 void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
     const unsigned char* text = fIntermediate + fIntermediateStart;
     const bool oneCharacter =
-        fIntermediateSize == 2 || (fIntermediateSize == 4 && velta::isHighSurrogate(velta::loadUnit(text)) &&
-                                   velta::isLowSurrogate(velta::loadUnit(text + 2)));
+        fIntermediateSize == 2 ||
+        (fIntermediateSize == 4 && velta::isHighSurrogate(velta::loadUnit(text)) &&
+         velta::isLowSurrogate(velta::loadUnit(text + 2)));
     if (!oneCharacter) {
         fWaitingKnown = false;
     } else if (fRefillSource == nullptr || fIntermediateStart < fRefillTextBegin) {
@@ -333,13 +334,24 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
 }
 
 // Lets the first converter end what it holds open, with no input: a run
-// ends (and is reported if invalid); decoders make no text there.
+// ends (and is reported if invalid); what that makes (a U+FFFD for a run cut
+// short) joins the waiting text.
 void TChainedConverter::endFirstStage(uint32_t consumed) {
-    unsigned char scratch[64];
+    enum : uint32_t { kClosingRoom = 64 };
+    if (fIntermediateStart != 0 && fIntermediateSize != 0)
+        memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
+    fIntermediateStart = 0;
+    if (!ensureIntermediateCapacity(fIntermediateSize + kClosingRoom)) {
+        fPendingOutcome = NLS_OUT_OF_MEMORY;
+        return;
+    }
     uint32_t produced = 0;
     uint32_t taken = 0;
+    const uint32_t room = fIntermediateCapacity - fIntermediateSize;
     const NLS_Status status =
-        fFirst->Convert(scratch, &produced, sizeof scratch, nullptr, 0, &taken);
+        fFirst->Convert(fIntermediate + fIntermediateSize, &produced, room, nullptr, 0, &taken);
+    if (produced > room) produced = room;
+    fIntermediateSize += produced;
     if (isHardFailure(status) && status != NLS_INVALID_PARAMETER) fPendingOutcome = status;
     uint32_t count = 0;
     int32_t kind = NLS_NO_SUBSTITUTION;

@@ -83,13 +83,22 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"EUC-JP", "UTF-8", "41 A4 22 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 22 42", "41 22 42"},
         {"UTF-8", "ISO-2022-JP", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"ISO-2022-JP", "UTF-8", "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
-        {"GB18030", "UTF-8", "41 81 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42", "41 20 42"},
+        {"GB18030", "UTF-8", "41 81 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42",
+         "41 20 42"},
         {"UTF-8", "GBK", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"UTF-8", "Big5", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"EUC-KR", "UTF-8", "41 C9 41 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 41 42", "41 41 42"},
         {"windows-31j", "UTF-8", "41 A0 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
         {"UTF-16", "windows-1252", "FE FF 00 41 01 00 00 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "41 3F 42", "41 42"},
+        // UTF-7 runs that end badly are one U+FFFD each, never left out.
+        {"UTF-7", "UTF-8", "78 2B 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79", "78 79"},
+        {"IMAP-UTF-7", "UTF-8", "78 26 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79",
+         "78 79"},
+        {"UTF-7", "UTF-8", "61 2B 62", 3, NLS_MALFORMED_INPUT, "61 EF BF BD", "61"},
+        {"UTF-7", NLS_UCS2_NAME, "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 00 FD FF 42 00",
+         "41 00 42 00"},
+        {"UTF-7", "UTF-8", "2B 41 47 45 41 2D", 5, NLS_MALFORMED_INPUT, "61 EF BF BD", "61"},
         // An escape that a non-digit ends early ("\\u41") right before the character.
         {"ESCAPED_UNICODE", "x-mac-roman", "61 5C 75 34 31 9B 62", 5, NLS_UNMAPPABLE_CHARACTER,
          "61 41 3F 62", "61 41 62"},
@@ -113,7 +122,8 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         EXPECT_EQ(stopped.report.firstOffset, c.offset) << where;
         EXPECT_EQ(stopped.report.substituted, 0u) << where;
         for (size_t cut = 0; cut <= input.size(); ++cut) {
-            for (int32_t policy : {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP}) {
+            for (int32_t policy :
+                 {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP, NLS_POLICY_TRANSLITERATE}) {
                 const Outcome whole = stream(c.from, c.to, policy, input, {});
                 const Outcome pieces = stream(c.from, c.to, policy, input, {cut});
                 EXPECT_EQ(hex(pieces.output), hex(whole.output)) << where << " cut " << cut;
@@ -122,6 +132,35 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
                 EXPECT_EQ(pieces.report.substituted, whole.report.substituted)
                     << where << " cut " << cut << " policy " << policy;
             }
+        }
+    }
+}
+
+// Typographic characters through every target that lacks them: their ASCII
+// stand-ins under the transliterating policy, counted as substitutions.
+TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {
+    const struct {
+        const char* utf8;
+        const char* standIn;
+    } characters[] = {{"C3 A9", "65"},    {"C5 93", "6F 65"}, {"E2 82 AC", "45 55 52"},
+                      {"E2 80 9C", "22"}, {"E2 80 9D", "22"}, {"E2 80 94", "2D"}};
+    for (const char* target :
+         {"US-ASCII", "latin1", "x-mac-roman", "windows-1252", "KOI8-R", "ISO-8859-8", "Shift_JIS",
+          "EUC-JP", "ISO-2022-JP", "windows-31j", "GB2312", "GBK", "GB18030", "Big5", "EUC-KR"}) {
+        uint32_t lacked = 0;
+        for (const auto& c : characters) {
+            const Bytes input = hexBytes((std::string("41 ") + c.utf8 + " 42").c_str());
+            if (stream("UTF-8", target, NLS_POLICY_STOP, input, {}).status == NLS_SUCCESS)
+                continue;  // the target has it
+            ++lacked;
+            const Outcome outcome = stream("UTF-8", target, NLS_POLICY_TRANSLITERATE, input, {});
+            EXPECT_EQ(hex(outcome.output), std::string("41 ") + c.standIn + " 42")
+                << target << " " << c.utf8;
+            EXPECT_EQ(outcome.report.substituted, 1u) << target << " " << c.utf8;
+            EXPECT_EQ(outcome.report.firstKind, NLS_UNMAPPABLE_CHARACTER) << target;
+        }
+        if (std::string(target) == "US-ASCII") {
+            EXPECT_EQ(lacked, 6u);
         }
     }
 }

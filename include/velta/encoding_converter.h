@@ -76,6 +76,8 @@ private:
     NLS_Status endStream(NLS_Status status);
     NLS_Status endTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written);
     void collectReport(uint64_t callStart);
+    // Gives the converter the policy that the call in progress applies.
+    void givePolicy(int32_t policy);
 
     NLS_Status fStatus;
     const char* fFromName;
@@ -94,11 +96,13 @@ private:
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
-    bool fTextEnded;  // the next stream call starts a new text
-    bool fEndingWithCut;  // the text ended in a cut character; its closing output is held
-    int32_t fHeldFailure;  // met with output still held: returned once that is delivered
+    bool fTextEnded;           // the next stream call starts a new text
+    bool fEndingWithCut;       // the text ended in a cut character; its closing output is held
+    int32_t fHeldFailure;      // met with output still held: returned once that is delivered
     bool fCloseBeforeFailure;  // a chain's text is still to be closed before it
     int32_t fPolicy;
+    bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
+    int32_t fConverterPolicy;      // what the converter was last given
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text
     NLS_ConversionReport fReport;  // of this text
     unsigned char* fCarry;         // owned; grows only for a character longer than kJoinedBytes
