@@ -72,6 +72,60 @@ void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t*
     fFirstOffset = 0;
 }
 
+// Only the stream call (which gives undelivered text back) reads a cut at
+// the end of the text as malformed input; the older calls report -1304.
+bool TChainedConverter::cutEndsAsMalformed() const {
+    return fGiveBack && InputEnds() && Policy() != NLS_POLICY_STOP;
+}
+
+// U+FFFD (nothing, under the skip policy) joins the waiting text in place of
+// what the text ends with, met at `offset` in the call's input.
+NLS_Status TChainedConverter::replaceEndOfText(int64_t offset) {
+    ++fCount;
+    // Input given back is met again: the count goes with it.
+    if (fRefillSource != nullptr) ++fRefillSubstitutions;
+    note(0, NLS_MALFORMED_INPUT, offset, true);
+    if (!WritesSubstitute()) return NLS_SUCCESS;
+    if (fIntermediateStart != 0 && fIntermediateSize != 0)
+        memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
+    fIntermediateStart = 0;
+    if (!ensureIntermediateCapacity(fIntermediateSize + 2)) return NLS_OUT_OF_MEMORY;
+    velta::storeUnit(fIntermediate + fIntermediateSize, 0xFFFD);
+    fIntermediateSize += 2;
+    return NLS_SUCCESS;
+}
+
+// A high surrogate that ends the text is a lone one: malformed input for
+// the second converter, met where the character that made it was.
+void TChainedConverter::endTextWithLoneHighSurrogate() {
+    if (!cutEndsAsMalformed() || fIntermediateSize < 2) return;
+    const uint32_t last = fIntermediateStart + fIntermediateSize - 2;
+    if (!velta::isHighSurrogate(velta::loadUnit(fIntermediate + last))) return;
+    const int64_t offset = sourceOffsetOfText(last);
+    fIntermediateSize -= 2;
+    if (replaceEndOfText(offset) != NLS_SUCCESS) fPendingOutcome = NLS_OUT_OF_MEMORY;
+}
+
+void TChainedConverter::DropWaitingHighSurrogate() {
+    if (fIntermediateSize == 2 && velta::isHighSurrogate(velta::loadUnit(waitingText())))
+        consumeWaiting(2);
+}
+
+uint32_t TChainedConverter::ConvertPivotText(const unsigned char* text, uint32_t length,
+                                             unsigned char* target, uint32_t capacity) {
+    if (fSecondInPieces != nullptr) fSecondInPieces->SetInputEnds(false);
+    uint32_t produced = 0;
+    uint32_t consumed = 0;
+    fSecond->Convert(target, &produced, capacity, text, length, &consumed);
+    if (fSecondInPieces != nullptr) {
+        uint32_t count = 0;
+        int32_t kind = NLS_NO_SUBSTITUTION;
+        int64_t offset = 0;
+        fSecondInPieces->TakeReport(&count, &kind, &offset);
+    }
+    return produced < capacity ? produced : capacity;
+}
+
 // The first substitution is the first in the input: the second converter's
 // may come before one the first converter met further on in the same refill.
 void TChainedConverter::note(uint32_t count, int32_t kind, int64_t offset, bool byFirstStage) {
@@ -324,6 +378,11 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     fIntermediateSize += produced;
     *consumed = taken;
     noteFirstStageReport();
+    if (status == NLS_SEQUENCE_INCOMPLETE && taken < sourceLength && cutEndsAsMalformed()) {
+        // The text ends inside a character: malformed input, like any other.
+        *consumed = sourceLength;
+        return replaceEndOfText(fRefillStart + taken);
+    }
     if (isHardFailure(status))
         fPendingOutcome = status;
     else if (taken + produced == 0 && taken < sourceLength)
@@ -454,23 +513,24 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     if (fGiveBack && targetCapacity < kPieceCapacity / 4) fRefillRoom = 4 * targetCapacity + 64;
     for (;;) {
         const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
+        if (!more && InputEnds() && !firstEnded && fFirstInPieces != nullptr &&
+            fPendingOutcome == NLS_SUCCESS) {
+            // The text ends: the first converter ends what it holds open (a
+            // run), even when this call brought it no input, before the
+            // second one is told that the text ends.
+            firstEnded = true;
+            endFirstStage(consumed);
+        }
         // A stop of the first converter ends the text it made there (under
         // other policies its -1302 only says it replaced something).
         const bool stopped = isHardFailure(fPendingOutcome) &&
                              (Policy() == NLS_POLICY_STOP || fPendingOutcome != NLS_INVALID_INPUT);
         const bool textEnds = (InputEnds() || stopped) && !more;
+        if (textEnds && !stopped) endTextWithLoneHighSurrogate();
         const NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
         if (isHardFailure(delivered) || delivered == NLS_RESULT_TRUNCATED) {
             result = delivered;  // a first-stage outcome waits for its text to go out
             break;
-        }
-        if (!more && InputEnds() && !firstEnded && fFirstInPieces != nullptr &&
-            fPendingOutcome == NLS_SUCCESS) {
-            // The text ends: the first converter ends what it holds open (a
-            // run), even when this call brought it no input.
-            firstEnded = true;
-            endFirstStage(consumed);
-            continue;
         }
         if (!more) {
             result = fPendingOutcome != NLS_SUCCESS ? fPendingOutcome : delivered;

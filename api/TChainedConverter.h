@@ -29,6 +29,14 @@ public:
     // older stream functions, which consume no input while text waits).
     void SetGiveBackUndelivered(bool giveBack) { fGiveBack = giveBack; }
     void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override;
+    // The text has ended: a high surrogate waiting for its pair is dropped
+    // (the caller has dealt with it as malformed input).
+    void DropWaitingHighSurrogate();
+    // Converts UCS-2 text through the second converter into `target` (once
+    // all that waited has gone out); returns the bytes written. Its report is not kept: the
+    // caller has counted what the text stands for.
+    uint32_t ConvertPivotText(const unsigned char* text, uint32_t length, unsigned char* target,
+                              uint32_t capacity);
     void TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
                           uint32_t* size) override;
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
@@ -48,6 +56,9 @@ private:
     void rememberWaitingOffset(uint32_t callStart);
     void rollBackUndeliveredText(uint32_t* consumed);
     void endFirstStage(uint32_t consumed);
+    bool cutEndsAsMalformed() const;
+    NLS_Status replaceEndOfText(int64_t offset);
+    void endTextWithLoneHighSurrogate();
     NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
                        bool textEnds);
     NLS_Status deliverLastUnit(unsigned char* target, uint32_t targetCapacity, uint32_t* written);

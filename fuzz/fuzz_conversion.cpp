@@ -144,13 +144,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every kernel set the CPU runs gives the portable code's text; the
     // checks below run on the best.
     Bytes expected, tail;
+    NLS_Status expectedStatus = NLS_SUCCESS;
     bool portableDone = false;
     for (const char* kernel : {"scalar", "sse2", "avx2"}) {
         if (NLS_UseKernel(kernel) != NLS_SUCCESS) continue;
         EncodingConverter* whole = nullptr;
         check(NLS_NewEncodingConverter(from, to, &whole) == NLS_SUCCESS);
         Bytes text, textTail;
-        convertPiece(whole, input, static_cast<uint32_t>(input.size()) * 8 + 16, &text, &textTail);
+        expectedStatus = convertPiece(whole, input, static_cast<uint32_t>(input.size()) * 8 + 16,
+                                      &text, &textTail);
         NLS_DeleteEncodingConverter(whole);
         if (portableDone) check(text == expected && textTail == tail);
         expected = text;
@@ -181,10 +183,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes once;
     const NLS_Status onceStatus = streamPieces(object, input, {}, 4096, &once);
     // The older calls leave a malformed UTF-7 run out and read a byte above
-    // 0x7F as its own unit; the new one writes U+FFFD for both.
+    // 0x7F as its own unit, and a text cut short at its end is -1304 there;
+    // the new one writes U+FFFD for all of them.
     const bool fromRuns =
         strcmp(from, "UNICODE-1-1-UTF-7") == 0 || strcmp(from, "IMAP-MODIFIED-UTF-7") == 0;
-    if ((onceStatus == NLS_SUCCESS || onceStatus == NLS_SEQUENCE_INCOMPLETE) && !fromRuns)
+    if ((onceStatus == NLS_SUCCESS || onceStatus == NLS_SEQUENCE_INCOMPLETE) && !fromRuns &&
+        expectedStatus != NLS_SEQUENCE_INCOMPLETE)
         check(meaning(to, once) == meaning(to, expected));
     if (onceStatus == NLS_SUCCESS) {
         Bytes joined;

@@ -136,6 +136,64 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
     }
 }
 
+// A text that ends inside a character, with a high surrogate or inside a
+// UTF-7 run: malformed input under the policy, the same wherever the text is
+// cut (an empty last piece included); the stop policy gives -1304.
+TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        uint32_t offset;
+        const char* replaced;
+        const char* skipped;
+    } cases[] = {
+        {"UTF-8", NLS_UCS2_NAME, "41 E6 97", 1, "41 00 FD FF", "41 00"},
+        {"UTF-8", "UTF-7", "41 E6 97", 1, "41 2B 2F 2F 30", "41"},
+        {"UTF-8", "UTF-16", "41 E6 97", 1, "FE FF 00 41 FF FD", "FE FF 00 41"},
+        {NLS_UCS2_NAME, "UTF-8", "41 00 3D D8", 2, "41 EF BF BD", "41"},
+        {"Shift_JIS", "UTF-8", "41 82", 1, "41 EF BF BD", "41"},
+        {"Big5", "UTF-16LE", "41 A4", 1, "41 00 FD FF", "41 00"},
+        {"ESCAPED_UNICODE", "UTF-8", "41 5C 75 31", 1, "41 EF BF BD", "41"},
+        // A lone high surrogate that a chain's first stage makes last.
+        {"UTF-8", "UTF-16LE", "41 ED A0 80", 1, "41 00 FD FF", "41 00"},
+        {"UTF-7", "UTF-8", "41 2B 32 44 30 2D", 4, "41 EF BF BD", "41"},
+        // A run whose leftover bits make no unit, before an empty last piece.
+        {"UTF-7", NLS_UCS2_NAME, "2B 32 44 33", 4, "3D D8 FD FF", "3D D8"},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        for (int32_t policy :
+             {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP, NLS_POLICY_TRANSLITERATE}) {
+            const Outcome whole = stream(c.from, c.to, policy, input, {});
+            if (policy == NLS_POLICY_STOP) {
+                EXPECT_TRUE(whole.status == NLS_SEQUENCE_INCOMPLETE ||
+                            whole.status == NLS_INVALID_INPUT)
+                    << where;
+                EXPECT_EQ(whole.report.substituted, 0u) << where;
+            } else {
+                EXPECT_EQ(whole.status, NLS_SUCCESS) << where;
+                EXPECT_EQ(whole.read, input.size()) << where;
+                EXPECT_EQ(hex(whole.output), policy == NLS_POLICY_SKIP ? c.skipped : c.replaced)
+                    << where << " policy " << policy;
+                EXPECT_GE(whole.report.substituted, 1u) << where;
+                EXPECT_EQ(whole.report.firstKind, NLS_MALFORMED_INPUT) << where;
+                EXPECT_EQ(whole.report.firstOffset, c.offset) << where;
+            }
+            for (size_t cut = 0; cut <= input.size(); ++cut) {
+                const Outcome pieces = stream(c.from, c.to, policy, input, {cut});
+                EXPECT_EQ(pieces.status, whole.status) << where << " cut " << cut;
+                EXPECT_EQ(hex(pieces.output), hex(whole.output)) << where << " cut " << cut;
+                EXPECT_EQ(pieces.report.substituted, whole.report.substituted)
+                    << where << " cut " << cut << " policy " << policy;
+                EXPECT_EQ(pieces.report.firstOffset, whole.report.firstOffset)
+                    << where << " cut " << cut << " policy " << policy;
+            }
+        }
+    }
+}
+
 // Typographic characters through every target that lacks them: their ASCII
 // stand-ins under the transliterating policy, counted as substitutions.
 TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {

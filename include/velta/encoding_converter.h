@@ -74,7 +74,11 @@ private:
     void deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written);
     bool reserveCarry(uint32_t capacity);
     NLS_Status endStream(NLS_Status status);
-    NLS_Status endTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    NLS_Status endTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written,
+                              uint32_t* read, uint32_t srcLen);
+    NLS_Status finishTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    uint32_t writeReplacement(unsigned char* out, uint32_t capacity);
+    void noteSubstitution(int32_t kind, uint64_t offset);
     void collectReport(uint64_t callStart);
     // Gives the converter the policy that the call in progress applies.
     void givePolicy(int32_t policy);
@@ -101,6 +105,15 @@ private:
     int32_t fHeldFailure;      // met with output still held: returned once that is delivered
     bool fCloseBeforeFailure;  // a chain's text is still to be closed before it
     int32_t fPolicy;
+    // The end of a text that a character cut short: what is still to do.
+    struct Ending {
+        NLS_Status status;
+        bool replacementDue;
+        bool closingDue;
+    };
+    Ending fEnding;
+    bool fReadsUcs2;               // the converter reads UCS-2 (an encoder)
+    bool fWritesUcs2;              // the converter writes UCS-2 (a decoder)
     bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
     int32_t fConverterPolicy;      // what the converter was last given
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text

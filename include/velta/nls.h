@@ -141,9 +141,11 @@ VELTA_API NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char*
  *     its last byte.
  *   negative: an error; *srcRead and *dstWritten say how far it went.
  * `last` non-zero says that src ends the text: whatever is open is closed,
- * and a character cut short at the end is reported as -1304 (its bytes in
- * this piece not counted as read), never dropped silently. Once a call with
- * `last` returns 1 or an error, the object is ready for a new text.
+ * and what the end cuts short (a character, a high surrogate, UTF-7 bits)
+ * is malformed input under the object's policy: replaced or left out and
+ * reported, or, under NLS_POLICY_STOP, -1304 with its bytes in this piece
+ * not counted as read. Once a call with `last` returns 1 or an error, the
+ * object is ready for a new text.
  * Joined, the outputs equal a conversion of the whole text at once, wherever
  * it is cut. Not to be mixed with NLS_ConvertStreamBuffer on one text. */
 VELTA_API NLS_Status NLS_ConvertStream(EncodingConverter* obj, const unsigned char* src,
