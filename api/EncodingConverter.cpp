@@ -240,6 +240,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fEnding{NLS_SUCCESS, false, false},
       fReadsUcs2(false),
       fWritesUcs2(false),
+      fExact(false),
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
@@ -356,7 +357,10 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     uint32_t consumed = 0;
     givePolicy(fPolicyChosen ? fPolicy : static_cast<int32_t>(velta::kPolicyAsBefore));
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
-    if (fChain != nullptr) fChain->SetGiveBackUndelivered(false);
+    if (fChain != nullptr) {
+        fChain->SetGiveBackUndelivered(false);
+        fChain->SetExactPositions(false);
+    }
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
     if (consumed > srcLen) consumed = srcLen;
     collectReport(fStreamOffset);
@@ -434,9 +438,13 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             uint32_t* written) {
     givePolicy(fPolicy);
     if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
-    if (fChain != nullptr) fChain->SetGiveBackUndelivered(true);
+    if (fChain != nullptr) {
+        fChain->SetGiveBackUndelivered(true);
+        fChain->SetExactPositions(fExact);
+    }
     const uint32_t room = dstLen - *written;
-    const bool direct = room >= kHeldCapacity;
+    // An empty step reads nothing: its output may wait in the held buffer.
+    const bool direct = room >= kHeldCapacity || (fExact && length != 0);
     unsigned char* target = direct ? dst + *written : fHeld;
     const uint32_t capacity = direct ? room : static_cast<uint32_t>(kHeldCapacity);
     StreamStep step = {NLS_SUCCESS, 0, 0, false};
@@ -641,6 +649,12 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             continue;
         }
         if (!step.roomToSpare && step.consumed + step.produced != 0) continue;  // output full
+        if (fExact && !step.roomToSpare) {
+            // A character that does not fit, or one cut short: more room tells.
+            *read = position - (fCarrySize != 0 ? appended : 0);
+            if (fCarrySize != 0) fCarrySize -= appended;
+            return fStatus = NLS_RESULT_TRUNCATED;
+        }
         // A character cut by the end of the step's input.
         if (carried && fCarrySize == 0 && position < srcLen) continue;  // the piece goes on
         if (ends) {
@@ -667,6 +681,15 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
     fMayHoldOutput = false;
     if (last) return endStream(NLS_SUCCESS);
     return fStatus = NLS_SUCCESS;
+}
+
+NLS_Status EncodingConverter::streamExact(const unsigned char* src, uint32_t srcLen,
+                                          unsigned char* dst, uint32_t dstLen, bool last,
+                                          uint32_t* read, uint32_t* written) {
+    fExact = true;
+    const NLS_Status status = stream(src, srcLen, dst, dstLen, last, read, written);
+    fExact = false;
+    return status;
 }
 
 void EncodingConverter::reset() {

@@ -86,13 +86,9 @@ NLS_Status TChainedConverter::replaceEndOfText(int64_t offset) {
     if (fRefillSource != nullptr) ++fRefillSubstitutions;
     note(0, NLS_MALFORMED_INPUT, offset, true);
     if (!WritesSubstitute()) return NLS_SUCCESS;
-    if (fIntermediateStart != 0 && fIntermediateSize != 0)
-        memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
-    fIntermediateStart = 0;
-    if (!ensureIntermediateCapacity(fIntermediateSize + 2)) return NLS_OUT_OF_MEMORY;
-    velta::storeUnit(fIntermediate + fIntermediateSize, 0xFFFD);
-    fIntermediateSize += 2;
-    return NLS_SUCCESS;
+    unsigned char replacement[2];
+    velta::storeUnit(replacement, 0xFFFD);
+    return appendText(replacement, 2) ? NLS_SUCCESS : NLS_OUT_OF_MEMORY;
 }
 
 // A high surrogate that ends the text is a lone one: malformed input for
@@ -178,7 +174,8 @@ struct ReplayReport {
 };
 
 uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint32_t length,
-                uint32_t units, uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
+                uint32_t units, uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr,
+                bool noUnitPast = false) {
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(converter);
     if (pieces != nullptr) pieces->SetInputEnds(false);
     enum : uint32_t { kWindow = 2048 };
@@ -193,7 +190,9 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
         if (window > length - consumed) window = length - consumed;
         uint32_t produced = 0;
         uint32_t taken = 0;
-        uint32_t room = 2 * (units - made + spare) + 2;
+        // `noUnitPast`: no room for a terminator either, which a converter
+        // would fill with a unit read but not wanted.
+        uint32_t room = 2 * (units - made + spare) + (noUnitPast ? 0 : 2);
         if (room > sizeof scratch) room = sizeof scratch;
         converter->Convert(scratch, &produced, room, source + consumed, window, &taken);
         if (taken > window) taken = window;
@@ -290,7 +289,7 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     uint32_t made = 0;
     ReplayReport met;
     const uint32_t bytes =
-        replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met);
+        replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met, fExact);
     if (2 * made < delivered) return;  // the copy cannot tell: the text keeps waiting
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
     if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
@@ -396,27 +395,36 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
 // ends (and is reported if invalid); what that makes (a U+FFFD for a run cut
 // short) joins the waiting text.
 void TChainedConverter::endFirstStage(uint32_t consumed) {
-    enum : uint32_t { kClosingRoom = 64 };
-    if (fIntermediateStart != 0 && fIntermediateSize != 0)
-        memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
-    fIntermediateStart = 0;
-    if (!ensureIntermediateCapacity(fIntermediateSize + kClosingRoom)) {
-        fPendingOutcome = NLS_OUT_OF_MEMORY;
-        return;
-    }
+    unsigned char closing[64];
     uint32_t produced = 0;
     uint32_t taken = 0;
-    const uint32_t room = fIntermediateCapacity - fIntermediateSize;
     const NLS_Status status =
-        fFirst->Convert(fIntermediate + fIntermediateSize, &produced, room, nullptr, 0, &taken);
-    if (produced > room) produced = room;
-    fIntermediateSize += produced;
+        fFirst->Convert(closing, &produced, sizeof closing, nullptr, 0, &taken);
+    if (produced > sizeof closing) produced = sizeof closing;
     if (isHardFailure(status) && status != NLS_INVALID_PARAMETER) fPendingOutcome = status;
+    if (!appendText(closing, produced)) fPendingOutcome = NLS_OUT_OF_MEMORY;
     uint32_t count = 0;
     int32_t kind = NLS_NO_SUBSTITUTION;
     int64_t offset = 0;
     fFirstInPieces->TakeReport(&count, &kind, &offset);
     note(count, kind, static_cast<int64_t>(consumed) + offset, true);
+}
+
+// Text after what waits. It goes where it is, so that the latest refill's
+// text keeps its place; only when the buffer must move is that forgotten
+// (the text then waits from call to call instead of being given back).
+bool TChainedConverter::appendText(const unsigned char* text, uint32_t length) {
+    if (length == 0) return true;
+    if (fIntermediateCapacity - fIntermediateStart - fIntermediateSize < length) {
+        fRefillSource = nullptr;
+        if (fIntermediateStart != 0 && fIntermediateSize != 0)
+            memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
+        fIntermediateStart = 0;
+        if (!ensureIntermediateCapacity(fIntermediateSize + length)) return false;
+    }
+    memcpy(fIntermediate + fIntermediateStart + fIntermediateSize, text, length);
+    fIntermediateSize += length;
+    return true;
 }
 
 // Runs the second converter over the waiting text. Returns 1 when all of it
@@ -446,7 +454,8 @@ NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapa
     if (isHardFailure(status)) return status;
     if (fIntermediateSize == 0) return status == NLS_RESULT_TRUNCATED ? status : NLS_SUCCESS;
     if (stoppedWithRoomToSpare(room, produced)) return NLS_SEQUENCE_INCOMPLETE;
-    if (fIntermediateSize > 2) return NLS_RESULT_TRUNCATED;
+    // Exact positions keep no output back: the unit waits, given back.
+    if (fIntermediateSize > 2 || fExact) return NLS_RESULT_TRUNCATED;
     return deliverLastUnit(target, targetCapacity, written);
 }
 

@@ -26,6 +26,10 @@ public:
     // One piece of a stream (NLS_ConvertStream).
     NLS_Status stream(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
                       uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
+    // The same with exact input positions (velta::convertExact): output is
+    // never held back, so what was read made exactly what was written.
+    NLS_Status streamExact(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
+                           uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
     NLS_Status setPolicy(int32_t policy);
     NLS_ConversionReport report() const { return fReport; }
     void reset();
@@ -114,6 +118,7 @@ private:
     Ending fEnding;
     bool fReadsUcs2;               // the converter reads UCS-2 (an encoder)
     bool fWritesUcs2;              // the converter writes UCS-2 (a decoder)
+    bool fExact;                   // the call in progress owes exact input positions
     bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
     int32_t fConverterPolicy;      // what the converter was last given
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text
