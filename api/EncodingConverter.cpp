@@ -10,6 +10,7 @@
 #include "api/conversion_limits.h"
 #include "api/library_state.h"
 #include "api/route_cache.h"
+#include "common/conversion_options.h"
 #include "common/conversion_policy.h"
 #include "linker/platform.h"
 #include "velta/encoding_converter.h"
@@ -240,6 +241,8 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fEnding{NLS_SUCCESS, false, false},
       fReadsUcs2(false),
       fWritesUcs2(false),
+      fOptionTaker(nullptr),
+      fStrictUnicode(false),
       fExact(false),
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
@@ -292,6 +295,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
     fWritesUcs2 = strcmp(fToName, NLS_UCS2_NAME) == 0;
     fInPieces = dynamic_cast<TStreamConverter*>(fConverter);
     fChain = dynamic_cast<TChainedConverter*>(fConverter);
+    fOptionTaker = dynamic_cast<velta::TOptionTaker*>(fConverter);
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -411,6 +415,16 @@ NLS_Status EncodingConverter::setPolicy(int32_t policy) {
     fPolicy = policy;
     fPolicyChosen = true;
     givePolicy(policy);
+    return NLS_SUCCESS;
+}
+
+NLS_Status EncodingConverter::setOption(int32_t option, int32_t value) {
+    if (option != NLS_OPTION_STRICT_UNICODE || (value != 0 && value != 1))
+        return NLS_INVALID_PARAMETER;
+    fStrictUnicode = value != 0;
+    velta::ConversionOptions options;
+    options.strictUnicode = fStrictUnicode;
+    if (fOptionTaker != nullptr) fOptionTaker->TakeOptions(options);
     return NLS_SUCCESS;
 }
 

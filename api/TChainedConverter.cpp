@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <initializer_list>
 #include <new>
 
 #include "api/conversion_limits.h"
@@ -55,6 +56,11 @@ void TChainedConverter::Reset() {
 void TChainedConverter::SetInputEnds(bool ends) {
     TStreamConverter::SetInputEnds(ends);
     if (fFirstInPieces != nullptr) fFirstInPieces->SetInputEnds(ends);
+}
+
+void TChainedConverter::TakeOptions(const velta::ConversionOptions& options) {
+    for (TEncodingConverter* stage : {fFirst, fSecond})
+        if (auto* taker = dynamic_cast<velta::TOptionTaker*>(stage)) taker->TakeOptions(options);
 }
 
 void TChainedConverter::SetPolicy(int32_t policy) {

@@ -2,6 +2,7 @@
 #ifndef VELTA_API_TCHAINEDCONVERTER_H
 #define VELTA_API_TCHAINEDCONVERTER_H
 
+#include "common/conversion_options.h"
 #include "velta/converter.h"
 
 // Runs the first converter into an intermediate UCS-2 buffer and the second
@@ -13,8 +14,12 @@
 // that such a converter sees each call's text whole. A first stage that fails
 // or cannot progress reports its own status once its text has been
 // delivered, so a drain loop always ends and nothing is dropped.
-class TChainedConverter : public TEncodingConverter, public TStreamConverter {
+class TChainedConverter : public TEncodingConverter,
+                          public TStreamConverter,
+                          public velta::TOptionTaker {
 public:
+    // Both halves take the options.
+    void TakeOptions(const velta::ConversionOptions& options) override;
     TChainedConverter(const char* from, const char* to, TEncodingConverter* first,
                       TEncodingConverter* second);
     ~TChainedConverter() override;

@@ -194,6 +194,48 @@ TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
     }
 }
 
+// The strict reading of UTF-8, direct and through a chain, in the fast
+// paths too (the forms sit among long runs).
+TEST_F(Substitutions, StrictUnicodeReadsC080AndEncodedSurrogatesAsMalformed) {
+    const std::string run(40, 'a');
+    const std::string text = run + "\xC0\x80" + run + "\xC3\xA9\xED\xA0\x80" + run;
+    const Bytes input(text.begin(), text.end());
+    for (const char* to : {NLS_UCS2_NAME, "UTF-16BE"}) {
+        for (int32_t strict : {0, 1}) {
+            EncodingConverter* object = nullptr;
+            ASSERT_EQ(NLS_NewEncodingConverter("UTF-8", to, &object), NLS_SUCCESS);
+            EXPECT_EQ(NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, strict),
+                      NLS_SUCCESS);
+            std::vector<unsigned char> output(4 * input.size());
+            uint32_t read = 0, written = 0;
+            EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()),
+                                        output.data(), static_cast<uint32_t>(output.size()), 1,
+                                        &read, &written),
+                      NLS_SUCCESS);
+            output.resize(written);
+            const std::u16string units =
+                std::string(to) == NLS_UCS2_NAME
+                    ? fromUcs2(output)
+                    : fromUcs2(convertOneShot("UTF-16BE", NLS_UCS2_NAME, output).output);
+            NLS_ConversionReport report;
+            NLS_GetConversionReport(object, &report);
+            const std::u16string letters(40, u'a');
+            if (strict) {
+                EXPECT_EQ(units, letters + u"\uFFFD" + letters + u"\u00E9\uFFFD" + letters) << to;
+                EXPECT_EQ(report.substituted, 2u) << to;
+                EXPECT_EQ(report.firstOffset, 40u) << to;
+            } else if (std::string(to) == NLS_UCS2_NAME) {
+                EXPECT_EQ(units, letters + u'\0' + letters + u"\u00E9\xD800" + letters);
+                EXPECT_EQ(report.substituted, 0u);
+            }
+            EXPECT_EQ(NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, 2),
+                      NLS_INVALID_PARAMETER);
+            EXPECT_EQ(NLS_SetConversionOption(object, 99, 1), NLS_INVALID_PARAMETER);
+            NLS_DeleteEncodingConverter(object);
+        }
+    }
+}
+
 // Typographic characters through every target that lacks them: their ASCII
 // stand-ins under the transliterating policy, counted as substitutions.
 TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {

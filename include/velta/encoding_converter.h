@@ -12,6 +12,9 @@ class TEncodingConverter;
 class TEncodingRegistry;
 class TStreamConverter;
 class TChainedConverter;
+namespace velta {
+class TOptionTaker;
+}
 
 class VELTA_EXPORT EncodingConverter {
 public:
@@ -31,6 +34,7 @@ public:
     NLS_Status streamExact(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
                            uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
     NLS_Status setPolicy(int32_t policy);
+    NLS_Status setOption(int32_t option, int32_t value);
     NLS_ConversionReport report() const { return fReport; }
     void reset();
     uint32_t remainderSize();
@@ -116,8 +120,10 @@ private:
         bool closingDue;
     };
     Ending fEnding;
-    bool fReadsUcs2;               // the converter reads UCS-2 (an encoder)
-    bool fWritesUcs2;              // the converter writes UCS-2 (a decoder)
+    bool fReadsUcs2;                    // the converter reads UCS-2 (an encoder)
+    bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
+    velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
+    bool fStrictUnicode;
     bool fExact;                   // the call in progress owes exact input positions
     bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
     int32_t fConverterPolicy;      // what the converter was last given

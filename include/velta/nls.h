@@ -166,6 +166,20 @@ typedef struct NLS_ConversionReport {
  * or _SKIP. Converters from libraries built without the stream interface
  * always replace and report nothing. */
 VELTA_API NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t policy);
+
+/* Options of a conversion object (NLS_SetConversionOption), each set before
+ * a text starts: when the object is made, after a reset or after a call
+ * with `last`. It applies to both halves of a chain. */
+enum {
+    /* 1: the Unicode decoders read as RFC 3629 and the Unicode standard do,
+     * so that C0 80 and encoded surrogates (ED A0 80) in UTF-8 are malformed
+     * input; 0 (the default): they read as U+0000 and as the surrogate, so
+     * that every text the UTF-8 encoder writes, lone surrogates included,
+     * comes back. */
+    NLS_OPTION_STRICT_UNICODE = 1
+};
+/* Returns 1, or -1009 for an unknown option or value. */
+VELTA_API NLS_Status NLS_SetConversionOption(EncodingConverter* obj, int32_t option, int32_t value);
 VELTA_API NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report);
 
 /* The version of the library that is loaded ("3.2.30"); velta/version.h has

@@ -67,8 +67,11 @@ inline const char* message(NLS_Status status) {
 // A conversion object: movable, not copyable, released when it goes.
 class Converter {
 public:
+    // Strict by default: C0 80 and encoded surrogates in UTF-8 are
+    // malformed input (set_strict_unicode(false) reads them leniently).
     Converter(const char* from, const char* to) {
         fStatus = NLS_NewEncodingConverter(from, to, &fObject);
+        set_strict_unicode(true);
     }
     Converter(const std::string& from, const std::string& to)
         : Converter(from.c_str(), to.c_str()) {}
@@ -93,6 +96,10 @@ public:
 
     NLS_Status set_policy(Policy policy) {
         return valid() ? NLS_SetConversionPolicy(fObject, static_cast<int32_t>(policy)) : fStatus;
+    }
+    NLS_Status set_strict_unicode(bool strict) {
+        return valid() ? NLS_SetConversionOption(fObject, NLS_OPTION_STRICT_UNICODE, strict ? 1 : 0)
+                       : fStatus;
     }
     NLS_ConversionReport report() const {
         NLS_ConversionReport report = {0, NLS_NO_SUBSTITUTION, 0};
