@@ -1,8 +1,11 @@
-// The single-byte encodings (the WHATWG Encoding Standard's, and the IBM and
-// ISO ones iconv users expect beside them) to and from UCS-2: ASCII in bytes
-// 0x00-0x7F, 128 characters from a table in bytes 0x80-0xFF. A byte without a
-// character is malformed: U+FFFD. A character without a byte, a surrogate
-// pair counted as one, becomes "?". No state is kept between calls.
+// The single-byte encodings (the WHATWG Encoding Standard's, glibc's charmaps)
+// to and from UCS-2: a character from a table for each byte. Where a table
+// keeps ASCII in bytes 0x00-0x7F, runs of ASCII go through the vector
+// kernels; EBCDIC and the national ISO 646 variants take every byte from the
+// table. A byte without a character is malformed: U+FFFD. A character without
+// a byte, a surrogate pair counted as one, becomes "?". Where a table gives a
+// character several bytes, the lowest is written (as glibc's iconv does). No
+// state is kept between calls.
 #include <string.h>
 
 #include <atomic>
@@ -20,19 +23,25 @@ namespace velta {
 namespace {
 
 const char kUcs2Name[] = NLS_UCS2_NAME;
-const uint32_t kMaxTables = 64;
+
+// No unit has this byte-0 character: a table whose byte 0x00 has none.
+const uint32_t kNoUnit = 0x10000;
 
 // Unit to byte, one table per encoding, built when first needed and kept for
-// the process; 0 where a unit above U+007F has no byte.
+// the process; 0 where a unit has no byte (but for the unit of byte 0x00
+// itself, see unitOfByteZero). The lowest byte of a character wins.
 const uint8_t* bytesOfUnits(uint32_t index) {
-    static std::atomic<const uint8_t*> built[kMaxTables];
+    static std::atomic<const uint8_t*> built[kMaxSingleByteTables];
     const uint8_t* bytes = built[index].load(std::memory_order_acquire);
     if (bytes != nullptr) return bytes;
     uint8_t* fresh = new (std::nothrow) uint8_t[0x10000]();
     if (fresh == nullptr) return nullptr;
-    for (uint32_t b = 0xFF; b >= 0x80; --b) {
-        const uint16_t unit = kSingleByteTables[index].upperHalf[b - 0x80];
-        if (unit != 0xFFFD && unit >= 0x80) fresh[unit] = static_cast<uint8_t>(b);
+    const SingleByteTable& table = kSingleByteTables[index];
+    const uint32_t lowest = table.keepsAscii ? 0x80 : 0;
+    for (uint32_t b = 0x100; b-- > lowest;) {
+        const uint16_t unit = table.units[b];
+        if (unit != 0xFFFD && (!table.keepsAscii || unit >= 0x80))
+            fresh[unit] = static_cast<uint8_t>(b);
     }
     const uint8_t* expected = nullptr;
     if (!built[index].compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
@@ -45,19 +54,25 @@ const uint8_t* bytesOfUnits(uint32_t index) {
 class TSingleByteToUnicodeConverter : public TCodecConverter<TSingleByteToUnicodeConverter> {
 public:
     explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
-        : TCodecConverter({table.name, kUcs2Name, 0, 2, 0}), fUpperHalf(table.upperHalf) {}
+        : TCodecConverter({table.name, kUcs2Name, 0, 2, 0}),
+          fUnits(table.units),
+          fKeepsAscii(table.keepsAscii) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
-    const uint16_t* fUpperHalf;
+    const uint16_t* fUnits;
+    bool fKeepsAscii;
 };
 
 class TUnicodeToSingleByteConverter : public TCodecConverter<TUnicodeToSingleByteConverter> {
 public:
     TUnicodeToSingleByteConverter(const SingleByteTable& table, const uint8_t* bytes)
-        : TCodecConverter({kUcs2Name, table.name, 0, 1, 1}), fBytes(bytes) {}
+        : TCodecConverter({kUcs2Name, table.name, 0, 1, 1}),
+          fBytes(bytes),
+          fUnitOfByteZero(table.units[0] == 0xFFFD ? kNoUnit : table.units[0]),
+          fKeepsAscii(table.keepsAscii) {}
     NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
@@ -65,7 +80,11 @@ private:
     NLS_Status encodeUnmappable(uint16_t unit, uint32_t taken, uint32_t offset,
                                 unsigned char* target, uint32_t room, uint32_t* out);
 
+    bool hasByte(uint16_t unit) const { return fBytes[unit] != 0 || unit == fUnitOfByteZero; }
+
     const uint8_t* fBytes;
+    uint32_t fUnitOfByteZero;
+    bool fKeepsAscii;
 };
 
 NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
@@ -75,17 +94,18 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
-        const uint32_t run =
-            textKernels().widenAscii(source + in, sourceLength - in, target + out, targetCapacity - out);
-        in += run;
-        out += 2 * run;
-        if (in == sourceLength) break;
+        if (fKeepsAscii) {
+            const uint32_t run = textKernels().widenAscii(source + in, sourceLength - in,
+                                                          target + out, targetCapacity - out);
+            in += run;
+            out += 2 * run;
+            if (in == sourceLength) break;
+        }
         if (targetCapacity - out < 2) {
             status = NLS_OUTPUT_FULL;
             break;
         }
-        const unsigned char b = source[in];
-        const uint16_t unit = b < 0x80 ? b : fUpperHalf[b - 0x80];
+        const uint16_t unit = fUnits[source[in]];
         if (unit == 0xFFFD) {
             const int32_t policy = Substitute(NLS_MALFORMED_INPUT, in);
             if (policy == NLS_POLICY_STOP) {
@@ -133,17 +153,19 @@ NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* 
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
-        const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position,
-                                                       target + out, targetCapacity - out);
-        position += run;
-        out += run;
-        if (position == units) break;
+        if (fKeepsAscii) {
+            const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position,
+                                                           target + out, targetCapacity - out);
+            position += run;
+            out += run;
+            if (position == units) break;
+        }
         if (out == targetCapacity) {
             status = NLS_OUTPUT_FULL;
             break;
         }
         const uint16_t unit = loadUnit(source + 2 * position);
-        if (unit < 0x80) {
+        if (fKeepsAscii && unit < 0x80) {
             target[out++] = static_cast<unsigned char>(unit);
             ++position;
             continue;
@@ -156,12 +178,11 @@ NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* 
             }
             if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
         }
-        const uint8_t byte = fBytes[unit];
-        if (byte == 0) {
+        if (hasByte(unit)) {
+            target[out++] = fBytes[unit];
+        } else {
             status = encodeUnmappable(unit, taken, 2 * position, target, targetCapacity, &out);
             if (status != NLS_SUCCESS) break;
-        } else {
-            target[out++] = byte;
         }
         position += taken;
     }
@@ -180,7 +201,7 @@ TEncodingConverter* newSingleByteDecoder(uint32_t index) {
 }
 
 TEncodingConverter* newSingleByteEncoder(uint32_t index) {
-    if (index >= kSingleByteTableCount || index >= kMaxTables) return nullptr;
+    if (index >= kSingleByteTableCount || index >= kMaxSingleByteTables) return nullptr;
     const uint8_t* bytes = bytesOfUnits(index);
     if (bytes == nullptr) return nullptr;
     return newCodecConverter<TUnicodeToSingleByteConverter>(kSingleByteTables[index], bytes);

@@ -158,10 +158,12 @@ def write_table(name, source, table, differences):
 
 def replace_section(path, lines):
     text = open(path).read()
+    after = ''
     if BEGIN in text:
+        after = text[text.index(END) + len(END):]
         text = text[:text.index(BEGIN)]
     with open(path, 'w') as out:
-        out.write(text + BEGIN + ''.join(lines) + END)
+        out.write(text + BEGIN + ''.join(lines) + END + after)
 
 
 def main():
