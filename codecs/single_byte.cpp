@@ -81,6 +81,11 @@ private:
                                 unsigned char* target, uint32_t room, uint32_t* out);
 
     bool hasByte(uint16_t unit) const { return fBytes[unit] != 0 || unit == fUnitOfByteZero; }
+    unsigned char byteOfSubstitute(unsigned char ascii) const {
+        if (fKeepsAscii) return ascii;
+        if (hasByte(ascii)) return fBytes[ascii];
+        return hasByte('?') ? fBytes['?'] : ascii;
+    }
 
     const uint8_t* fBytes;
     uint32_t fUnitOfByteZero;
@@ -129,6 +134,8 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
 
 // A unit (or pair: taken 2) without a byte, by the policy: its substitute
 // (transliterated under NLS_POLICY_TRANSLITERATE, else "?"), nothing, or a stop.
+// The substitutes are ASCII: a table that does not keep ASCII writes them
+// with its own bytes ("?" is 0x6F in EBCDIC), and its "?" for what it lacks.
 NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32_t taken,
                                                            uint32_t offset, unsigned char* target,
                                                            uint32_t capacity, uint32_t* out) {
@@ -138,8 +145,8 @@ NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32
     const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, offset);
     if (policy == NLS_POLICY_STOP) return NLS_UNMAPPABLE;
     if (policy != NLS_POLICY_SKIP) {
-        memcpy(target + *out, substitute, length);
-        *out += length;
+        for (uint32_t i = 0; i < length; ++i)
+            target[(*out)++] = byteOfSubstitute(static_cast<unsigned char>(substitute[i]));
     }
     return NLS_SUCCESS;
 }

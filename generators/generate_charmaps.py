@@ -81,8 +81,11 @@ NAMES_KEPT = {
 
 def read_charmap(path):
     text = gzip.open(path, 'rt', encoding='latin-1').read()
+    stem = os.path.basename(path)[:-3]
     name = re.search(r'^<code_set_name>\s+(\S+)', text, re.M)
-    name = name.group(1) if name else os.path.basename(path)[:-3]
+    name = name.group(1) if name else stem
+    if name != stem and os.path.exists(os.path.join(os.path.dirname(path), name + '.gz')):
+        name = stem  # IBM1162 calls itself IBM1133, the name of another charmap
     aliases = re.findall(r'^%\s*alias\s+(\S+)', text, re.M)
     width = re.search(r'^WIDTH', text, re.M)
     if width:
@@ -320,7 +323,7 @@ def main():
             add_names(canonical, all_names)
             table = library_table(canonical)
             diffs = differences_from_iconv(iconv, iconv_name, table) if iconv_name else []
-        if iconv_name:
+        if iconv_name and '%s %s\n' % (canonical, iconv_name) not in listed:
             listed.append('%s %s\n' % (canonical, iconv_name))
             listed.extend('%s %s\n' % (canonical, line) for line in diffs)
 

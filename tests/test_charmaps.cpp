@@ -1,0 +1,200 @@
+// The single-byte character sets of glibc's charmaps (resources/charmaps/)
+// and the iconv names of every single-byte encoding: each byte decoded and
+// each character encoded as glibc's iconv(3) does, but for the differences
+// tests/data/charmaps_iconv.txt lists; tables that do not keep ASCII.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace velta_test;
+
+class Charmaps : public LibraryTest {};
+
+struct IconvList {
+    std::vector<std::pair<std::string, std::string>> encodings;  // ours, iconv's name
+    std::set<std::string> differences;                           // "<ours> decode|encode ..."
+};
+
+IconvList readIconvList() {
+    IconvList list;
+    std::ifstream file(std::string(VELTA_SOURCE_DIR) + "/tests/data/charmaps_iconv.txt");
+    for (std::string line; std::getline(file, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string encoding, second;
+        fields >> encoding >> second;
+        if (second == "decode" || second == "encode")
+            list.differences.insert(line);
+        else
+            list.encodings.emplace_back(encoding, second);
+    }
+    return list;
+}
+
+// A table of resources/charmaps: the character of each byte, 0xFFFD for none.
+std::vector<uint16_t> charmapTable(const std::filesystem::path& file) {
+    std::vector<uint16_t> units(256, 0xFFFD);
+    for (int b = 0; b < 0x80; ++b) units[b] = static_cast<uint16_t>(b);
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 2, "0x") != 0) continue;
+        const int b = std::stoi(line.substr(2, 2), nullptr, 16);
+        units[b] = line[5] == 'U' ? static_cast<uint16_t>(std::stoi(line.substr(7, 4), nullptr, 16))
+                                  : 0xFFFD;
+    }
+    return units;
+}
+
+// One call of a conversion object under a policy: the output, or nothing
+// where the call does not succeed.
+Bytes convertUnder(int32_t policy, const char* from, const char* to, const Bytes& input) {
+    EncodingConverter* object = nullptr;
+    if (NLS_NewEncodingConverter(from, to, &object) != NLS_SUCCESS) return Bytes();
+    NLS_SetConversionPolicy(object, policy);
+    Bytes output(input.size() * 8 + 16);
+    uint32_t read = 0, written = 0;
+    const NLS_Status status =
+        NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()), output.data(),
+                          static_cast<uint32_t>(output.size()), true, &read, &written);
+    NLS_DeleteEncodingConverter(object);
+    output.resize(status == NLS_SUCCESS ? written : 0);
+    return output;
+}
+
+std::string unitsText(const std::u16string& units) {
+    if (units.empty()) return "-";
+    std::string text;
+    for (char16_t unit : units) {
+        char one[8];
+        snprintf(one, sizeof one, "U+%04X", static_cast<unsigned>(unit));
+        text += (text.empty() ? "" : "+") + std::string(one);
+    }
+    return text;
+}
+
+std::string bytesText(const Bytes& bytes) {
+    if (bytes.empty()) return "-";
+    std::string text = hex(bytes);
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+    return text;
+}
+
+// Byte 0x00 through 0xFF, and every table of resources/charmaps: each
+// character comes back to the lowest byte that has it.
+TEST_F(Charmaps, EveryCharacterOfEveryTableComesBackToItsLowestByte) {
+    Bytes all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<unsigned char>(b));
+    for (const auto& file : std::filesystem::directory_iterator(std::string(VELTA_SOURCE_DIR) +
+                                                                "/resources/charmaps")) {
+        const std::string name = file.path().stem().string();
+        const std::vector<uint16_t> table = charmapTable(file.path());
+        const Conversion decoded = convertOneShot(name.c_str(), NLS_UCS2_NAME, all);
+        ASSERT_EQ(decoded.status, NLS_SUCCESS) << name;
+        const std::u16string units = fromUcs2(decoded.output);
+        ASSERT_EQ(units.size(), 256u) << name;
+        std::map<uint16_t, int> lowest;
+        for (int b = 255; b >= 0; --b) {
+            EXPECT_EQ(units[b], table[b]) << name << " byte " << b;
+            if (table[b] != 0xFFFD) lowest[table[b]] = b;
+        }
+        std::u16string mapped;
+        Bytes expected;
+        for (const auto& unit : lowest) {
+            mapped += static_cast<char16_t>(unit.first);
+            expected.push_back(static_cast<unsigned char>(unit.second));
+        }
+        const Conversion encoded = convertOneShot(NLS_UCS2_NAME, name.c_str(), ucs2(mapped));
+        EXPECT_EQ(encoded.status, NLS_SUCCESS) << name;
+        EXPECT_EQ(hex(encoded.output), hex(expected)) << name;
+    }
+}
+
+// An EBCDIC target wrote the substitute "?" as the ASCII byte 0x3F, a
+// control character there, and the stand-ins of transliteration likewise.
+TEST_F(Charmaps, EbcdicSubstitutesAreEbcdicCharacters) {
+    const struct {
+        int32_t policy;
+        const char* output;
+    } cases[] = {{NLS_POLICY_REPLACE, "C1 6F C2"}, {NLS_POLICY_TRANSLITERATE, "C1 C5 E4 D9 C2"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(hex(convertUnder(c.policy, NLS_UCS2_NAME, "IBM037", ucs2(u"A\u20ACB"))), c.output)
+            << c.policy;
+}
+
+TEST_F(Charmaps, IconvNamesResolveInAnyLetterCase) {
+    for (const auto& encoding : readIconvList().encodings) {
+        std::string lower = encoding.second;
+        for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        EXPECT_STREQ(NLS_GetNormalizedEncodingName(encoding.second.c_str()),
+                     encoding.first.c_str());
+        EXPECT_STREQ(NLS_GetNormalizedEncodingName(lower.c_str()), encoding.first.c_str());
+    }
+}
+
+#ifdef VELTA_HAVE_ICONV
+std::u16string iconvDecoded(const char* name, unsigned char byte) {
+    bool ok = false;
+    const std::string out =
+        iconvText("UTF-16LE", name, std::string(1, static_cast<char>(byte)), &ok);
+    std::u16string units;
+    for (size_t i = 0; ok && i + 1 < out.size(); i += 2)
+        units += static_cast<char16_t>(static_cast<unsigned char>(out[i]) |
+                                       static_cast<unsigned char>(out[i + 1]) << 8);
+    return units;
+}
+
+std::string utf16le(char16_t unit) {
+    return std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+}
+
+// Every byte, and every character either side reads, against iconv.
+TEST_F(Charmaps, EverySingleByteEncodingMatchesIconvButForTheListedDifferences) {
+    const IconvList list = readIconvList();
+    ASSERT_GT(list.encodings.size(), 150u);
+    std::set<std::string> found;
+    for (const auto& encoding : list.encodings) {
+        const char* ours = encoding.first.c_str();
+        const char* theirs = encoding.second.c_str();
+        std::set<uint16_t> characters;
+        for (int b = 0; b < 256; ++b) {
+            const Bytes byte(1, static_cast<unsigned char>(b));
+            std::u16string decoded = fromUcs2(convertOneShot(ours, NLS_UCS2_NAME, byte).output);
+            if (decoded == u"\uFFFD") decoded.clear();
+            const std::u16string iconvUnits = iconvDecoded(theirs, static_cast<unsigned char>(b));
+            if (decoded != iconvUnits)
+                found.insert(encoding.first + " decode " + bytesText(byte) + " " +
+                             unitsText(decoded) + " " + unitsText(iconvUnits));
+            for (const std::u16string& units : {decoded, iconvUnits})
+                if (units.size() == 1) characters.insert(static_cast<uint16_t>(units[0]));
+        }
+        for (uint16_t unit : characters) {
+            if (unit >= 0xD800 && unit <= 0xDFFF) continue;
+            const std::u16string one(1, static_cast<char16_t>(unit));
+            bool ok = false;
+            const std::string iconvBytes = iconvText(theirs, "UTF-16LE", utf16le(one[0]), &ok);
+            const Bytes oursBytes = convertUnder(NLS_POLICY_STOP, NLS_UCS2_NAME, ours, ucs2(one));
+            const Bytes theirBytes = ok ? Bytes(iconvBytes.begin(), iconvBytes.end()) : Bytes();
+            if (oursBytes != theirBytes)
+                found.insert(encoding.first + " encode " + unitsText(one) + " " +
+                             bytesText(oursBytes) + " " + bytesText(theirBytes));
+        }
+    }
+    for (const std::string& line : found)
+        EXPECT_TRUE(list.differences.count(line)) << "not listed: " << line;
+    for (const std::string& line : list.differences)
+        EXPECT_TRUE(found.count(line)) << "not found: " << line;
+}
+#endif
+
+}  // namespace
