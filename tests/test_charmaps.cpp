@@ -132,6 +132,27 @@ TEST_F(Charmaps, EbcdicSubstitutesAreEbcdicCharacters) {
             << c.policy;
 }
 
+// Every encoding that detection names for ASCII text reads it as ASCII: no
+// EBCDIC code page, no national ISO 646 variant.
+TEST_F(Charmaps, DetectionNamesOnlyEncodingsThatReadAsciiAsAscii) {
+    const std::string text = "Plain text, [brackets] {braces} #1 @home $5 ~tilde\r\n";
+    const Bytes input = bytes(text);
+    const Bytes asUcs2 = ucs2(std::u16string(text.begin(), text.end()));
+    NLS_DetectedEncoding detected[16];
+    uint32_t count = 0;
+    NLS_DetectEncodingForBuffer(input.data(), static_cast<uint32_t>(input.size()), detected, 16,
+                                &count);
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < count; ++i) names.push_back(detected[i].encodingName);
+    NLS_EncodingGuess guesses[16];
+    NLS_GuessEncodings(input.data(), static_cast<uint32_t>(input.size()), guesses, 16, &count);
+    for (uint32_t i = 0; i < count; ++i) names.push_back(guesses[i].encodingName);
+    EXPECT_FALSE(names.empty());
+    for (const std::string& name : names)
+        EXPECT_EQ(hex(convertOneShot(name.c_str(), NLS_UCS2_NAME, input).output), hex(asUcs2))
+            << name;
+}
+
 TEST_F(Charmaps, IconvNamesResolveInAnyLetterCase) {
     for (const auto& encoding : readIconvList().encodings) {
         std::string lower = encoding.second;
