@@ -153,6 +153,32 @@ TEST_F(Charmaps, DetectionNamesOnlyEncodingsThatReadAsciiAsAscii) {
             << name;
 }
 
+// The README's list of these encodings is the tables' list, and each has
+// converters both ways.
+TEST_F(Charmaps, ReadmeListsEveryCharmapEncoding) {
+    std::ifstream file(std::string(VELTA_SOURCE_DIR) + "/README.md");
+    std::stringstream whole;
+    whole << file.rdbuf();
+    const std::string text = whole.str();
+    const size_t begin = text.find("<!-- charmap encodings:");
+    const size_t end = text.find("<!-- end of charmap encodings -->");
+    ASSERT_LT(begin, end);
+    std::set<std::string> listed, tables;
+    for (size_t open = text.find('`', begin); open < end; open = text.find('`', open)) {
+        const size_t close = text.find('`', open + 1);
+        listed.insert(text.substr(open + 1, close - open - 1));
+        open = close + 1;
+    }
+    for (const auto& table :
+         std::filesystem::directory_iterator(std::string(VELTA_SOURCE_DIR) + "/resources/charmaps"))
+        tables.insert(table.path().stem().string());
+    EXPECT_EQ(listed, tables);
+    for (const std::string& name : listed) {
+        EXPECT_TRUE(NLS_EncodingConverterExists(name.c_str(), NLS_UCS2_NAME)) << name;
+        EXPECT_TRUE(NLS_EncodingConverterExists(NLS_UCS2_NAME, name.c_str())) << name;
+    }
+}
+
 TEST_F(Charmaps, IconvNamesResolveInAnyLetterCase) {
     for (const auto& encoding : readIconvList().encodings) {
         std::string lower = encoding.second;
