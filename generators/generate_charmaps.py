@@ -342,6 +342,8 @@ def main():
             diffs = differences_from_iconv(iconv, iconv_name, table) if iconv_name else []
         if iconv_name and '%s %s\n' % (canonical, iconv_name) not in listed:
             listed.append('%s %s\n' % (canonical, iconv_name))
+            kept = [n for n in module_names if taken[n.lower()] == canonical]
+            listed.append('%s names %s\n' % (canonical, ' '.join(kept)))
             listed.extend('%s %s\n' % (canonical, line) for line in diffs)
 
     records.insert(0, '// The single-byte character sets of glibc\'s charmaps, converters of '
@@ -355,7 +357,8 @@ def main():
         out.write('# "<encoding> <iconv name>": every single-byte encoding that iconv also has;\n')
         out.write('# "<encoding> decode <byte> <ours> <iconv\'s>", "<encoding> encode U+XXXX\n')
         out.write('# <ours> <iconv\'s>": where they differ ("-": nothing, "+": characters that follow\n')
-        out.write('# one another). The README says why.\n')
+        out.write('# one another). The README says why. "<encoding> names ...": the names iconv\n')
+        out.write('# gives it that name it here.\n')
         out.writelines(listed)
 
 

@@ -24,6 +24,7 @@ class Charmaps : public LibraryTest {};
 struct IconvList {
     std::vector<std::pair<std::string, std::string>> encodings;  // ours, iconv's name
     std::set<std::string> differences;                           // "<ours> decode|encode ..."
+    std::vector<std::pair<std::string, std::string>> names;      // iconv's name, ours
 };
 
 IconvList readIconvList() {
@@ -36,6 +37,8 @@ IconvList readIconvList() {
         fields >> encoding >> second;
         if (second == "decode" || second == "encode")
             list.differences.insert(line);
+        else if (second == "names")
+            for (std::string name; fields >> name;) list.names.emplace_back(name, encoding);
         else
             list.encodings.emplace_back(encoding, second);
     }
