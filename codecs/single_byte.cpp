@@ -4,8 +4,11 @@
 // kernels; EBCDIC and the national ISO 646 variants take every byte from the
 // table. A byte without a character is malformed: U+FFFD. A character without
 // a byte, a surrogate pair counted as one, becomes "?". Where a table gives a
-// character several bytes, the lowest is written (as glibc's iconv does). No
-// state is kept between calls.
+// character several bytes, the lowest is written (as glibc's iconv does).
+// ISO 6937 and T.61 put a non-spacing diacritic before its letter: the two
+// bytes are one character, from a list; a diacritic that ends the input waits
+// for the next call (-1304), one before a byte it does not take is malformed
+// and that byte is read afresh. No state is kept between calls.
 #include <string.h>
 
 #include <atomic>
@@ -27,6 +30,30 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 // No unit has this byte-0 character: a table whose byte 0x00 has none.
 const uint32_t kNoUnit = 0x10000;
 
+// The character of a diacritic and the byte after it, 0xFFFD for none.
+uint16_t unitOfPair(const SingleByteTable& table, unsigned char diacritic, unsigned char letter) {
+    const uint16_t code = static_cast<uint16_t>(diacritic << 8 | letter);
+    uint32_t low = 0, high = table.pairCount;
+    while (low < high) {
+        const uint32_t middle = (low + high) / 2;
+        const uint16_t found = table.pairs[2 * middle];
+        if (found == code) return table.pairs[2 * middle + 1];
+        if (found < code)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return 0xFFFD;
+}
+
+// The two bytes of a character that only a diacritic and a letter make, 0
+// for none (no pair starts with byte 0x00). The pairs are few (at most 200).
+uint16_t pairOfUnit(const SingleByteTable& table, uint16_t unit) {
+    for (uint32_t i = 0; i < table.pairCount; ++i)
+        if (table.pairs[2 * i + 1] == unit) return table.pairs[2 * i];
+    return 0;
+}
+
 // Unit to byte, one table per encoding, built when first needed and kept for
 // the process; 0 where a unit has no byte (but for the unit of byte 0x00
 // itself, see unitOfByteZero). The lowest byte of a character wins.
@@ -40,7 +67,7 @@ const uint8_t* bytesOfUnits(uint32_t index) {
     const uint32_t lowest = table.keepsAscii ? 0x80 : 0;
     for (uint32_t b = 0x100; b-- > lowest;) {
         const uint16_t unit = table.units[b];
-        if (unit != 0xFFFD && (!table.keepsAscii || unit >= 0x80))
+        if (unit != 0xFFFD && unit != kDiacriticByte && (!table.keepsAscii || unit >= 0x80))
             fresh[unit] = static_cast<uint8_t>(b);
     }
     const uint8_t* expected = nullptr;
@@ -55,6 +82,7 @@ class TSingleByteToUnicodeConverter : public TCodecConverter<TSingleByteToUnicod
 public:
     explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
         : TCodecConverter({table.name, kUcs2Name, 0, 2, 0}),
+          fTable(&table),
           fUnits(table.units),
           fKeepsAscii(table.keepsAscii) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
@@ -62,6 +90,7 @@ public:
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
+    const SingleByteTable* fTable;
     const uint16_t* fUnits;
     bool fKeepsAscii;
 };
@@ -70,6 +99,7 @@ class TUnicodeToSingleByteConverter : public TCodecConverter<TUnicodeToSingleByt
 public:
     TUnicodeToSingleByteConverter(const SingleByteTable& table, const uint8_t* bytes)
         : TCodecConverter({kUcs2Name, table.name, 0, 1, 1}),
+          fTable(&table),
           fBytes(bytes),
           fUnitOfByteZero(table.units[0] == 0xFFFD ? kNoUnit : table.units[0]),
           fKeepsAscii(table.keepsAscii) {}
@@ -87,6 +117,7 @@ private:
         return hasByte('?') ? fBytes['?'] : ascii;
     }
 
+    const SingleByteTable* fTable;
     const uint8_t* fBytes;
     uint32_t fUnitOfByteZero;
     bool fKeepsAscii;
@@ -110,7 +141,16 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
             status = NLS_OUTPUT_FULL;
             break;
         }
-        const uint16_t unit = fUnits[source[in]];
+        uint16_t unit = fUnits[source[in]];
+        uint32_t width = 1;
+        if (unit == kDiacriticByte) {
+            if (in + 1 == sourceLength) {
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            unit = unitOfPair(*fTable, source[in], source[in + 1]);
+            if (unit != 0xFFFD) width = 2;
+        }
         if (unit == 0xFFFD) {
             const int32_t policy = Substitute(NLS_MALFORMED_INPUT, in);
             if (policy == NLS_POLICY_STOP) {
@@ -124,7 +164,7 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
         }
         storeUnit(target + out, unit);
         out += 2;
-        ++in;
+        in += width;
     }
     *targetLength = out;
     *sourceConsumed = in;
@@ -185,8 +225,16 @@ NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* 
             }
             if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
         }
+        const uint16_t pair = hasByte(unit) ? 0 : pairOfUnit(*fTable, unit);
         if (hasByte(unit)) {
             target[out++] = fBytes[unit];
+        } else if (pair != 0) {
+            if (targetCapacity - out < 2) {
+                status = NLS_OUTPUT_FULL;
+                break;
+            }
+            target[out++] = static_cast<unsigned char>(pair >> 8);
+            target[out++] = static_cast<unsigned char>(pair & 0xFF);
         } else {
             status = encodeUnmappable(unit, taken, 2 * position, target, targetCapacity, &out);
             if (status != NLS_SUCCESS) break;

@@ -8,10 +8,18 @@
 
 namespace velta {
 
+// In units[]: a non-spacing diacritic (ISO 6937, T.61), a character only with
+// the byte after it, as `pairs` says.
+const uint16_t kDiacriticByte = 0xFFFE;
+
 struct SingleByteTable {
     const char* name;
     bool keepsAscii;  // units[b] == b for every byte below 0x80
     uint16_t units[256];
+    // Diacritic and byte (diacritic << 8 | byte), then the character, in
+    // ascending order of the two bytes.
+    const uint16_t* pairs;
+    uint32_t pairCount;
 };
 
 // The most tables there may be (one converter factory each is made for every

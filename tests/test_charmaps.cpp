@@ -45,18 +45,33 @@ IconvList readIconvList() {
     return list;
 }
 
-// A table of resources/charmaps: the character of each byte, 0xFFFD for none.
-std::vector<uint16_t> charmapTable(const std::filesystem::path& file) {
-    std::vector<uint16_t> units(256, 0xFFFD);
-    for (int b = 0; b < 0x80; ++b) units[b] = static_cast<uint16_t>(b);
+// A table of resources/charmaps: the character of each byte (0xFFFD for
+// none, kDiacritic for a diacritic that takes the next byte) and of each
+// diacritic and byte.
+const uint16_t kDiacritic = 0xFFFE;
+struct CharmapTable {
+    std::vector<uint16_t> units = std::vector<uint16_t>(256, 0xFFFD);
+    std::map<Bytes, uint16_t> pairs;
+};
+
+CharmapTable charmapTable(const std::filesystem::path& file) {
+    CharmapTable table;
+    for (int b = 0; b < 0x80; ++b) table.units[b] = static_cast<uint16_t>(b);
     std::ifstream in(file);
     for (std::string line; std::getline(in, line);) {
         if (line.compare(0, 2, "0x") != 0) continue;
-        const int b = std::stoi(line.substr(2, 2), nullptr, 16);
-        units[b] = line[5] == 'U' ? static_cast<uint16_t>(std::stoi(line.substr(7, 4), nullptr, 16))
-                                  : 0xFFFD;
+        const auto byte = [&](size_t at) {
+            return static_cast<unsigned char>(std::stoi(line.substr(at, 2), nullptr, 16));
+        };
+        const auto unit = [&](size_t at) {
+            return static_cast<uint16_t>(std::stoi(line.substr(at, 4), nullptr, 16));
+        };
+        if (line[5] == '0')
+            table.pairs[Bytes{byte(2), byte(7)}] = unit(12);
+        else
+            table.units[byte(2)] = line[5] == 'U' ? unit(7) : line[5] == '+' ? kDiacritic : 0xFFFD;
     }
-    return units;
+    return table;
 }
 
 // One call of a conversion object under a policy: the output, or nothing
@@ -75,52 +90,56 @@ Bytes convertUnder(int32_t policy, const char* from, const char* to, const Bytes
     return output;
 }
 
-std::string unitsText(const std::u16string& units) {
-    if (units.empty()) return "-";
-    std::string text;
-    for (char16_t unit : units) {
-        char one[8];
-        snprintf(one, sizeof one, "U+%04X", static_cast<unsigned>(unit));
-        text += (text.empty() ? "" : "+") + std::string(one);
-    }
-    return text;
-}
-
-std::string bytesText(const Bytes& bytes) {
-    if (bytes.empty()) return "-";
-    std::string text = hex(bytes);
-    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
-    return text;
-}
-
-// Byte 0x00 through 0xFF, and every table of resources/charmaps: each
-// character comes back to the lowest byte that has it.
-TEST_F(Charmaps, EveryCharacterOfEveryTableComesBackToItsLowestByte) {
-    Bytes all;
-    for (int b = 0; b < 256; ++b) all.push_back(static_cast<unsigned char>(b));
+// Every table of resources/charmaps: every byte but the diacritics read in
+// one call, then every code (diacritic and byte too); each character comes
+// back to its lowest single byte, else to its lowest pair of bytes.
+TEST_F(Charmaps, EveryCodeOfEveryTableReadsAndComesBack) {
     for (const auto& file : std::filesystem::directory_iterator(std::string(VELTA_SOURCE_DIR) +
                                                                 "/resources/charmaps")) {
         const std::string name = file.path().stem().string();
-        const std::vector<uint16_t> table = charmapTable(file.path());
-        const Conversion decoded = convertOneShot(name.c_str(), NLS_UCS2_NAME, all);
-        ASSERT_EQ(decoded.status, NLS_SUCCESS) << name;
-        const std::u16string units = fromUcs2(decoded.output);
-        ASSERT_EQ(units.size(), 256u) << name;
-        std::map<uint16_t, int> lowest;
-        for (int b = 255; b >= 0; --b) {
-            EXPECT_EQ(units[b], table[b]) << name << " byte " << b;
-            if (table[b] != 0xFFFD) lowest[table[b]] = b;
+        const CharmapTable table = charmapTable(file.path());
+        Bytes bytesAlone;
+        std::u16string expected;
+        std::map<uint16_t, Bytes> written;
+        for (int b = 0; b < 256; ++b) {
+            if (table.units[b] == kDiacritic) continue;
+            bytesAlone.push_back(static_cast<unsigned char>(b));
+            expected += static_cast<char16_t>(table.units[b]);
+            if (table.units[b] != 0xFFFD) written.emplace(table.units[b], Bytes(1, b));
         }
-        std::u16string mapped;
-        Bytes expected;
-        for (const auto& unit : lowest) {
-            mapped += static_cast<char16_t>(unit.first);
-            expected.push_back(static_cast<unsigned char>(unit.second));
+        EXPECT_EQ(fromUcs2(convertOneShot(name.c_str(), NLS_UCS2_NAME, bytesAlone).output),
+                  expected)
+            << name;
+        Bytes codes = bytesAlone;
+        for (const auto& pair : table.pairs) {
+            codes.insert(codes.end(), pair.first.begin(), pair.first.end());
+            expected += static_cast<char16_t>(pair.second);
+            written.emplace(pair.second, pair.first);
         }
-        const Conversion encoded = convertOneShot(NLS_UCS2_NAME, name.c_str(), ucs2(mapped));
+        EXPECT_EQ(fromUcs2(convertOneShot(name.c_str(), NLS_UCS2_NAME, codes).output), expected)
+            << name;
+        std::u16string characters;
+        Bytes expectedBytes;
+        for (const auto& character : written) {
+            characters += static_cast<char16_t>(character.first);
+            expectedBytes.insert(expectedBytes.end(), character.second.begin(),
+                                 character.second.end());
+        }
+        const Conversion encoded = convertOneShot(NLS_UCS2_NAME, name.c_str(), ucs2(characters));
         EXPECT_EQ(encoded.status, NLS_SUCCESS) << name;
-        EXPECT_EQ(hex(encoded.output), hex(expected)) << name;
+        EXPECT_EQ(hex(encoded.output), hex(expectedBytes)) << name;
     }
+}
+
+// A diacritic before a byte it does not take is malformed alone: the byte
+// after it is read afresh, under every policy.
+TEST_F(Charmaps, DiacriticBeforeAnotherByteDoesNotSwallowIt) {
+    const Bytes input = hexBytes("61 C2 31 C2 65");  // a, acute + "1", acute + e
+    EXPECT_EQ(hex(convertUnder(NLS_POLICY_REPLACE, "ISO_6937", NLS_UCS2_NAME, input)),
+              "61 00 FD FF 31 00 E9 00");
+    EXPECT_EQ(hex(convertUnder(NLS_POLICY_SKIP, "ISO_6937", NLS_UCS2_NAME, input)),
+              "61 00 31 00 E9 00");
+    EXPECT_EQ(hex(convertUnder(NLS_POLICY_STOP, "ISO_6937", NLS_UCS2_NAME, input)), "");
 }
 
 // An EBCDIC target wrote the substitute "?" as the ASCII byte 0x3F, a
@@ -193,10 +212,27 @@ TEST_F(Charmaps, IconvNamesResolveInAnyLetterCase) {
 }
 
 #ifdef VELTA_HAVE_ICONV
-std::u16string iconvDecoded(const char* name, unsigned char byte) {
+std::string unitsText(const std::u16string& units) {
+    if (units.empty()) return "-";
+    std::string text;
+    for (char16_t unit : units) {
+        char one[8];
+        snprintf(one, sizeof one, "U+%04X", static_cast<unsigned>(unit));
+        text += (text.empty() ? "" : "+") + std::string(one);
+    }
+    return text;
+}
+
+std::string bytesText(const Bytes& bytes) {
+    if (bytes.empty()) return "-";
+    std::string text = hex(bytes);
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+    return text;
+}
+
+std::u16string iconvDecoded(const char* name, const Bytes& code) {
     bool ok = false;
-    const std::string out =
-        iconvText("UTF-16LE", name, std::string(1, static_cast<char>(byte)), &ok);
+    const std::string out = iconvText("UTF-16LE", name, std::string(code.begin(), code.end()), &ok);
     std::u16string units;
     for (size_t i = 0; ok && i + 1 < out.size(); i += 2)
         units += static_cast<char16_t>(static_cast<unsigned char>(out[i]) |
@@ -208,7 +244,8 @@ std::string utf16le(char16_t unit) {
     return std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
 }
 
-// Every byte, and every character either side reads, against iconv.
+// Every byte, every diacritic before every byte, and every character either
+// side reads, against iconv.
 TEST_F(Charmaps, EverySingleByteEncodingMatchesIconvButForTheListedDifferences) {
     const IconvList list = readIconvList();
     ASSERT_GT(list.encodings.size(), 150u);
@@ -216,14 +253,23 @@ TEST_F(Charmaps, EverySingleByteEncodingMatchesIconvButForTheListedDifferences) 
     for (const auto& encoding : list.encodings) {
         const char* ours = encoding.first.c_str();
         const char* theirs = encoding.second.c_str();
+        const std::filesystem::path file =
+            std::string(VELTA_SOURCE_DIR) + "/resources/charmaps/" + encoding.first + ".txt";
+        const CharmapTable table =
+            std::filesystem::exists(file) ? charmapTable(file) : CharmapTable();
+        std::vector<Bytes> codes;
+        for (int b = 0; b < 256; ++b) codes.push_back(Bytes(1, static_cast<unsigned char>(b)));
+        for (int lead = 0; lead < 256; ++lead)
+            for (int b = 0; table.units[lead] == kDiacritic && b < 256; ++b)
+                codes.push_back(
+                    Bytes{static_cast<unsigned char>(lead), static_cast<unsigned char>(b)});
         std::set<uint16_t> characters;
-        for (int b = 0; b < 256; ++b) {
-            const Bytes byte(1, static_cast<unsigned char>(b));
-            std::u16string decoded = fromUcs2(convertOneShot(ours, NLS_UCS2_NAME, byte).output);
-            if (decoded == u"\uFFFD") decoded.clear();
-            const std::u16string iconvUnits = iconvDecoded(theirs, static_cast<unsigned char>(b));
+        for (const Bytes& code : codes) {
+            const std::u16string decoded =
+                fromUcs2(convertUnder(NLS_POLICY_STOP, ours, NLS_UCS2_NAME, code));
+            const std::u16string iconvUnits = iconvDecoded(theirs, code);
             if (decoded != iconvUnits)
-                found.insert(encoding.first + " decode " + bytesText(byte) + " " +
+                found.insert(encoding.first + " decode " + bytesText(code) + " " +
                              unitsText(decoded) + " " + unitsText(iconvUnits));
             for (const std::u16string& units : {decoded, iconvUnits})
                 if (units.size() == 1) characters.insert(static_cast<uint16_t>(units[0]));
