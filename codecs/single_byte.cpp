@@ -114,7 +114,8 @@ private:
     unsigned char byteOfSubstitute(unsigned char ascii) const {
         if (fKeepsAscii) return ascii;
         if (hasByte(ascii)) return fBytes[ascii];
-        return hasByte('?') ? fBytes['?'] : ascii;
+        const uint16_t questionMark = '?';
+        return hasByte(questionMark) ? fBytes[questionMark] : ascii;
     }
 
     const SingleByteTable* fTable;
