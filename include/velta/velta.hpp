@@ -105,7 +105,7 @@ class Bytes {
 public:
     constexpr Bytes() = default;
     Bytes(const void* data, size_t size) : fData(static_cast<const char*>(data)), fSize(size) {}
-    Bytes(const char* text) : Bytes(std::string_view(text)) {}
+    Bytes(const char* text) : fData(text), fSize(text != nullptr ? strlen(text) : 0) {}
     Bytes(const std::string& text) : fData(text.data()), fSize(text.size()) {}
     constexpr Bytes(std::string_view text) : fData(text.data()), fSize(text.size()) {}
 #if defined(__cpp_char8_t)
