@@ -32,7 +32,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 #if __cplusplus >= 202002L && __has_include(<span>)
