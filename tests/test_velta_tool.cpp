@@ -243,10 +243,15 @@ TEST_F(VeltaTool, UsesTheDataDirectory) {
 }
 
 TEST_F(VeltaTool, OutputThatIsAlsoAnInputIsConvertedNotEmptied) {
+    namespace fs = std::filesystem;
     const std::string path = file("same.txt", "caf\xC3\xA9\n");
+    const fs::perms permissions = fs::perms::owner_read | fs::perms::owner_write |
+                                  fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(path, permissions);
     const ToolRun result = run("-f UTF-8 -t UTF-16LE -o " + path + " " + path);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(readFile(path), std::string("c\0a\0f\0\xE9\0\n\0", 10));
+    EXPECT_EQ(fs::status(path).permissions(), permissions) << "the replaced file keeps its mode";
 }
 
 TEST_F(VeltaTool, OutputIsLeftAsItWasWhenNoInputOpens) {
