@@ -201,6 +201,23 @@ TEST_F(Charmaps, ReadmeListsEveryCharmapEncoding) {
     }
 }
 
+void collectName(const char* encoding, const char* alias, void* context) {
+    std::string name = alias != nullptr ? alias : encoding;
+    for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    static_cast<std::set<std::string>*>(context)->insert(name);
+}
+
+// What `velta -l` prints: every iconv name among the names listed.
+TEST_F(Charmaps, EveryIconvNameIsListed) {
+    std::set<std::string> listed;
+    ASSERT_EQ(NLS_ListEncodingNames(&collectName, &listed), NLS_SUCCESS);
+    for (const auto& name : readIconvList().names) {
+        std::string upper = name.first;
+        for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(listed.count(upper)) << name.first;
+    }
+}
+
 TEST_F(Charmaps, IconvNamesResolveInAnyLetterCase) {
     for (const auto& encoding : readIconvList().encodings) {
         std::string lower = encoding.second;
