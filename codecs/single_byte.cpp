@@ -226,10 +226,9 @@ NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* 
             }
             if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
         }
-        const uint16_t pair = hasByte(unit) ? 0 : pairOfUnit(*fTable, unit);
         if (hasByte(unit)) {
             target[out++] = fBytes[unit];
-        } else if (pair != 0) {
+        } else if (const uint16_t pair = pairOfUnit(*fTable, unit)) {
             if (targetCapacity - out < 2) {
                 status = NLS_OUTPUT_FULL;
                 break;
