@@ -150,7 +150,7 @@ TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
     } cases[] = {
         {"UTF-8", NLS_UCS2_NAME, "41 E6 97", 1, "41 00 FD FF", "41 00"},
         {"UTF-8", "UTF-7", "41 E6 97", 1, "41 2B 2F 2F 30", "41"},
-        {"UTF-8", "UTF-16", "41 E6 97", 1, "FE FF 00 41 FF FD", "FE FF 00 41"},
+        {"UTF-8", "UTF-16", "41 E6 97", 1, "FF FE 41 00 FD FF", "FF FE 41 00"},
         {NLS_UCS2_NAME, "UTF-8", "41 00 3D D8", 2, "41 EF BF BD", "41"},
         {"Shift_JIS", "UTF-8", "41 82", 1, "41 EF BF BD", "41"},
         {"Big5", "UTF-16LE", "41 A4", 1, "41 00 FD FF", "41 00"},
