@@ -1,0 +1,211 @@
+#include "api/exact_convert.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include <atomic>
+#include <mutex>
+#include <unordered_map>
+
+#include "velta/encoding_converter.h"
+
+namespace velta {
+
+namespace {
+
+// No converter writes more than this for one input byte, and ending a text
+// (closing a UTF-7 run, returning ISO-2022-JP to ASCII) adds at most
+// kClosingRoom: a step given n bytes and 8n + 16 bytes of room cannot fill it.
+constexpr size_t kOutputPerInputByte = 8;
+constexpr size_t kClosingRoom = 16;
+// The conversion object writes straight into the caller's buffer while it has
+// 64 bytes free; below that it fills the buffer from a step it holds, which
+// may split a character. Steps are sized so that it never gets there, and the
+// last bytes of an output are filled from a scratch buffer one small step at
+// a time.
+constexpr size_t kDirectRoom = 64;
+constexpr size_t kScratchSize = 256;
+constexpr size_t kLargestScratchStep =
+    (kScratchSize - kDirectRoom - kClosingRoom) / kOutputPerInputByte;
+
+// Output of input that the object has converted but whose output did not fit:
+// the caller, told that the input was not read, comes back with it.
+struct PendingOutput {
+    unsigned char bytes[kScratchSize];
+    size_t size;
+    size_t input;
+    uint32_t substitutions;  // counted in the report, not yet in the output
+};
+
+std::mutex gPendingLock;
+std::atomic<size_t> gPendingCount{0};
+
+std::unordered_map<const EncodingConverter*, PendingOutput>& pendingOutputs() {
+    static std::unordered_map<const EncodingConverter*, PendingOutput> outputs;
+    return outputs;
+}
+
+// The length of the ISO 2022 escape sequence (ESC, intermediate bytes
+// 0x20-0x2F, a final byte 0x30-0x7E) that starts `bytes`, else 0.
+size_t leadingEscapeLength(const unsigned char* bytes, size_t size) {
+    if (size < 2 || bytes[0] != 0x1B) return 0;
+    size_t length = 1;
+    while (length < size && bytes[length] >= 0x20 && bytes[length] <= 0x2F) ++length;
+    if (length == 1 || length == size || bytes[length] < 0x30 || bytes[length] > 0x7E) return 0;
+    return length + 1;
+}
+
+void keepPendingOutput(EncodingConverter* object, const unsigned char* bytes, size_t size,
+                       size_t input, uint32_t substitutions) {
+    PendingOutput pending;
+    memcpy(pending.bytes, bytes, size);
+    pending.size = size;
+    pending.input = input;
+    pending.substitutions = substitutions;
+    std::lock_guard<std::mutex> guard(gPendingLock);
+    auto inserted = pendingOutputs().insert_or_assign(object, pending);
+    if (inserted.second) gPendingCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Writes what an earlier call kept and steps over the input it stands for.
+// False when it does not fit yet.
+bool deliverPendingOutput(EncodingConverter* object, size_t srcLength, unsigned char* dst,
+                          size_t dstCapacity, ExactResult* result) {
+    if (gPendingCount.load(std::memory_order_relaxed) == 0) return true;
+    std::lock_guard<std::mutex> guard(gPendingLock);
+    auto found = pendingOutputs().find(object);
+    if (found == pendingOutputs().end()) return true;
+    PendingOutput& pending = found->second;
+    if (pending.size > dstCapacity) {  // nothing more is read
+        const size_t shift = leadingEscapeLength(pending.bytes, pending.size);
+        if (shift != 0 && shift <= dstCapacity) {
+            memcpy(dst, pending.bytes, shift);
+            memmove(pending.bytes, pending.bytes + shift, pending.size - shift);
+            pending.size -= shift;
+            result->written = shift;
+        }
+        return false;
+    }
+    if (pending.size != 0) memcpy(dst, pending.bytes, pending.size);
+    result->written = pending.size;
+    result->read = pending.input < srcLength ? pending.input : srcLength;
+    pendingOutputs().erase(found);
+    gPendingCount.fetch_sub(1, std::memory_order_relaxed);
+    return true;
+}
+
+uint32_t substitutionsSoFar(EncodingConverter* object) {
+    NLS_ConversionReport report = {0, NLS_NO_SUBSTITUTION, 0};
+    NLS_GetConversionReport(object, &report);
+    return report.substituted;
+}
+
+size_t smallest(size_t a, size_t b) {
+    return a < b ? a : b;
+}
+
+// How many input bytes the next step may take so that its output surely fits.
+size_t safeStepLength(size_t room) {
+    if (room <= kDirectRoom + kClosingRoom)
+        return room > kClosingRoom ? (room - kClosingRoom) / kOutputPerInputByte : 0;
+    return (room - kDirectRoom - kClosingRoom) / kOutputPerInputByte;
+}
+
+}  // namespace
+
+uint32_t pendingSubstitutions(EncodingConverter* object) {
+    if (gPendingCount.load(std::memory_order_relaxed) == 0) return 0;
+    std::lock_guard<std::mutex> guard(gPendingLock);
+    auto found = pendingOutputs().find(object);
+    return found != pendingOutputs().end() ? found->second.substitutions : 0;
+}
+
+void forgetExactState(EncodingConverter* object) {
+    if (gPendingCount.load(std::memory_order_relaxed) == 0) return;
+    std::lock_guard<std::mutex> guard(gPendingLock);
+    if (pendingOutputs().erase(object) != 0) gPendingCount.fetch_sub(1, std::memory_order_relaxed);
+}
+
+ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char* src,
+                                 size_t srcLength, unsigned char* dst, size_t dstCapacity,
+                                 bool last, size_t slice) {
+    ExactResult result = {NLS_SUCCESS, 0, 0};
+    if (object == nullptr || (src == nullptr && srcLength != 0) ||
+        (dst == nullptr && dstCapacity != 0) || slice == 0) {
+        result.status = NLS_INVALID_PARAMETER;
+        return result;
+    }
+    if (slice > UINT32_MAX) slice = UINT32_MAX;
+    if (!deliverPendingOutput(object, srcLength, dst, dstCapacity, &result)) {
+        result.status = NLS_RESULT_TRUNCATED;
+        result.read = 0;
+        return result;
+    }
+    // The bytes of a cut character the object keeps come again first.
+    size_t position = result.read + smallest(object->carriedInputSize(), srcLength - result.read);
+    // Input that made no output yet (a cut character, an escape sequence)
+    // belongs to the character that follows it.
+    size_t outputEnd = result.read;
+    uint32_t substitutedAtOutputEnd = substitutionsSoFar(object);
+    unsigned char scratch[kScratchSize];
+    for (;;) {
+        const size_t left = srcLength - position;
+        const size_t room = dstCapacity - result.written;
+        size_t length = safeStepLength(room);
+        const bool direct = room > kDirectRoom + kClosingRoom && length != 0;
+        if (!direct) length = smallest(length == 0 ? 1 : length, kLargestScratchStep);
+        length = smallest(smallest(length, left), slice);
+        const bool stepEnds = last && length == left;
+        unsigned char* target = direct ? dst + result.written : scratch;
+        const size_t targetLength = direct ? smallest(room, slice) : kScratchSize;
+        const size_t carriedBefore = object->carriedInputSize();
+        uint32_t read = 0, written = 0;
+        const NLS_Status status = NLS_ConvertStream(
+            object, src != nullptr ? src + position : nullptr, static_cast<uint32_t>(length),
+            target, static_cast<uint32_t>(targetLength), stepEnds ? 1 : 0, &read, &written);
+        const size_t carriedAfter = object->carriedInputSize();
+        if (!direct && written > room) {
+            // Converted, but its output does not fit: kept for the next call,
+            // and the input it came from counts as not read. A shift sequence
+            // that opens it goes out now if it fits, as glibc writes it.
+            const size_t end = position + read - carriedAfter;
+            const size_t shift = leadingEscapeLength(scratch, written);
+            const size_t early = shift <= room ? shift : 0;
+            if (early != 0) memcpy(dst + result.written, scratch, early);
+            result.written += early;
+            keepPendingOutput(object, scratch + early, written - early, end - outputEnd,
+                              substitutionsSoFar(object) - substitutedAtOutputEnd);
+            result.status = NLS_RESULT_TRUNCATED;
+            result.read = outputEnd;
+            return result;
+        }
+        if (!direct && written != 0) memcpy(dst + result.written, scratch, written);
+        result.written += written;
+        position += read;
+        if (written != 0) {
+            outputEnd = position - smallest(carriedAfter, position);
+            substitutedAtOutputEnd = substitutionsSoFar(object);
+        }
+        if (status == NLS_SUCCESS) {
+            if (position < srcLength || (last && !stepEnds)) continue;
+            result.status = carriedAfter != 0 ? NLS_SEQUENCE_INCOMPLETE : NLS_SUCCESS;
+            result.read = position - carriedAfter;
+            return result;
+        }
+        // A character the target lacks after an output that is already full:
+        // glibc says E2BIG first, and the next call meets the character again.
+        result.status = room == 0 && status == NLS_UNMAPPABLE ? NLS_RESULT_TRUNCATED : status;
+        if (status == NLS_SEQUENCE_INCOMPLETE)
+            result.read = position - smallest(carriedBefore, position);
+        else
+            result.read = position - smallest(carriedAfter, position);
+        return result;
+    }
+}
+
+ExactResult convertExact(EncodingConverter* object, const unsigned char* src, size_t srcLength,
+                         unsigned char* dst, size_t dstCapacity, bool last) {
+    return convertExactInSlices(object, src, srcLength, dst, dstCapacity, last, UINT32_MAX);
+}
+
+}  // namespace velta
