@@ -25,6 +25,7 @@ constexpr size_t kClosingRoom = 16;
 // a time.
 constexpr size_t kDirectRoom = 64;
 constexpr size_t kScratchSize = 256;
+constexpr int kIdleStepsAtMost = 4;
 constexpr size_t kLargestScratchStep =
     (kScratchSize - kDirectRoom - kClosingRoom) / kOutputPerInputByte;
 
@@ -55,6 +56,13 @@ size_t leadingEscapeLength(const unsigned char* bytes, size_t size) {
     return length + 1;
 }
 
+// The length of an escape sequence that ends `bytes`, else 0.
+size_t trailingEscapeLength(const unsigned char* bytes, size_t size) {
+    for (size_t length = 2; length <= 4 && length <= size; ++length)
+        if (leadingEscapeLength(bytes + size - length, length) == length) return length;
+    return 0;
+}
+
 void keepPendingOutput(EncodingConverter* object, const unsigned char* bytes, size_t size,
                        size_t input, uint32_t substitutions) {
     PendingOutput pending;
@@ -70,12 +78,17 @@ void keepPendingOutput(EncodingConverter* object, const unsigned char* bytes, si
 // Writes what an earlier call kept and steps over the input it stands for.
 // False when it does not fit yet.
 bool deliverPendingOutput(EncodingConverter* object, size_t srcLength, unsigned char* dst,
-                          size_t dstCapacity, ExactResult* result) {
+                          size_t dstCapacity, ExactResult* result, bool* shiftOnly) {
     if (gPendingCount.load(std::memory_order_relaxed) == 0) return true;
     std::lock_guard<std::mutex> guard(gPendingLock);
     auto found = pendingOutputs().find(object);
     if (found == pendingOutputs().end()) return true;
     PendingOutput& pending = found->second;
+    if (pending.input > srcLength) {  // the caller has given up that input
+        pendingOutputs().erase(found);
+        gPendingCount.fetch_sub(1, std::memory_order_relaxed);
+        return true;
+    }
     if (pending.size > dstCapacity) {  // nothing more is read
         const size_t shift = leadingEscapeLength(pending.bytes, pending.size);
         if (shift != 0 && shift <= dstCapacity) {
@@ -88,7 +101,8 @@ bool deliverPendingOutput(EncodingConverter* object, size_t srcLength, unsigned 
     }
     if (pending.size != 0) memcpy(dst, pending.bytes, pending.size);
     result->written = pending.size;
-    result->read = pending.input < srcLength ? pending.input : srcLength;
+    result->read = pending.input;
+    *shiftOnly = pending.input == 0;
     pendingOutputs().erase(found);
     gPendingCount.fetch_sub(1, std::memory_order_relaxed);
     return true;
@@ -136,11 +150,23 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
         return result;
     }
     if (slice > UINT32_MAX) slice = UINT32_MAX;
-    if (!deliverPendingOutput(object, srcLength, dst, dstCapacity, &result)) {
+    bool shiftOnly = false;
+    if (!deliverPendingOutput(object, srcLength, dst, dstCapacity, &result, &shiftOnly)) {
         result.status = NLS_RESULT_TRUNCATED;
         result.read = 0;
         return result;
     }
+    // A return to the initial state that a stop left waiting goes out before
+    // the next output, or at the end of the text; a call that writes nothing
+    // else leaves it waiting.
+    const size_t waitingShift = shiftOnly && !last ? result.written : 0;
+    const auto settle = [&](ExactResult settled) {
+        if (waitingShift != 0 && settled.written == waitingShift) {
+            keepPendingOutput(object, dst, waitingShift, 0, 0);
+            settled.written = 0;
+        }
+        return settled;
+    };
     // The bytes of a cut character the object keeps come again first.
     size_t position = result.read + smallest(object->carriedInputSize(), srcLength - result.read);
     // Input that made no output yet (a cut character, an escape sequence)
@@ -148,6 +174,7 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
     size_t outputEnd = result.read;
     uint32_t substitutedAtOutputEnd = substitutionsSoFar(object);
     unsigned char scratch[kScratchSize];
+    int idleSteps = 0;
     for (;;) {
         const size_t left = srcLength - position;
         const size_t room = dstCapacity - result.written;
@@ -164,6 +191,14 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
             object, src != nullptr ? src + position : nullptr, static_cast<uint32_t>(length),
             target, static_cast<uint32_t>(targetLength), stepEnds ? 1 : 0, &read, &written);
         const size_t carriedAfter = object->carriedInputSize();
+        // A stop ends a chain's text, which returns a stateful target to its
+        // initial state (ESC ( B): that waits, as glibc writes it, for the
+        // reset call or the next character.
+        const bool stopped = status < 0 && status != NLS_SEQUENCE_INCOMPLETE;
+        const size_t closing = stopped ? trailingEscapeLength(target, written) : 0;
+        unsigned char closingBytes[4];
+        if (closing != 0) memcpy(closingBytes, target + written - closing, closing);
+        written -= static_cast<uint32_t>(closing);
         if (!direct && written > room) {
             // Converted, but its output does not fit: kept for the next call,
             // and the input it came from counts as not read. A shift sequence
@@ -186,12 +221,16 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
             outputEnd = position - smallest(carriedAfter, position);
             substitutedAtOutputEnd = substitutionsSoFar(object);
         }
+        // With the scratch buffer's room, a 2 only asks for another call (a
+        // chain delivering what it still holds).
+        if (status == NLS_RESULT_TRUNCATED && !direct && idleSteps++ < kIdleStepsAtMost) continue;
         if (status == NLS_SUCCESS) {
             if (position < srcLength || (last && !stepEnds)) continue;
             result.status = carriedAfter != 0 ? NLS_SEQUENCE_INCOMPLETE : NLS_SUCCESS;
             result.read = position - carriedAfter;
-            return result;
+            return settle(result);
         }
+        if (closing != 0) keepPendingOutput(object, closingBytes, closing, 0, 0);
         // A character the target lacks after an output that is already full:
         // glibc says E2BIG first, and the next call meets the character again.
         result.status = room == 0 && status == NLS_UNMAPPABLE ? NLS_RESULT_TRUNCATED : status;
@@ -199,7 +238,7 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
             result.read = position - smallest(carriedBefore, position);
         else
             result.read = position - smallest(carriedAfter, position);
-        return result;
+        return settle(result);
     }
 }
 

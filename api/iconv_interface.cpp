@@ -167,7 +167,6 @@ size_t returnToInitialState(IconvDescriptor* descriptor, char** outbuf, size_t* 
         NLS_ResetEncodingConverter(descriptor->object);
         return 0;
     }
-    velta::forgetExactState(descriptor->object);
     const velta::ExactResult result =
         velta::convertExact(descriptor->object, nullptr, 0,
                             reinterpret_cast<unsigned char*>(*outbuf), *outbytesleft, true);
@@ -235,10 +234,10 @@ velta_iconv_t velta_iconv_open(const char* tocode, const char* fromcode) {
     }
 }
 
-size_t velta_iconv(velta_iconv_t cd, char** inbuf, size_t* inbytesleft, char** outbuf,
-                   size_t* outbytesleft) {
-    auto* descriptor = static_cast<IconvDescriptor*>(cd);
-    if (descriptor == nullptr || cd == reinterpret_cast<velta_iconv_t>(-1)) return failWith(EBADF);
+namespace {
+
+size_t convertPiece(IconvDescriptor* descriptor, char** inbuf, size_t* inbytesleft, char** outbuf,
+                    size_t* outbytesleft) {
     if (inbuf == nullptr || *inbuf == nullptr)
         return returnToInitialState(descriptor, outbuf, outbytesleft);
     if (inbytesleft == nullptr) return failWith(EINVAL);
@@ -264,6 +263,19 @@ size_t velta_iconv(velta_iconv_t cd, char** inbuf, size_t* inbytesleft, char** o
     if (substituted != 0 && descriptor->discard && !descriptor->transliterate)
         return failWith(EILSEQ);
     return substituted;
+}
+
+}  // namespace
+
+size_t velta_iconv(velta_iconv_t cd, char** inbuf, size_t* inbytesleft, char** outbuf,
+                   size_t* outbytesleft) {
+    auto* descriptor = static_cast<IconvDescriptor*>(cd);
+    if (descriptor == nullptr || cd == reinterpret_cast<velta_iconv_t>(-1)) return failWith(EBADF);
+    try {
+        return convertPiece(descriptor, inbuf, inbytesleft, outbuf, outbytesleft);
+    } catch (...) {
+        return failWith(ENOMEM);
+    }
 }
 
 int velta_iconv_close(velta_iconv_t cd) {

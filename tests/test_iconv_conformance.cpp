@@ -3,6 +3,54 @@
 #include <errno.h>
 #include <stdlib.h>
 
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "velta/iconv.h"
+
+// The interface without an oracle: on every platform.
+namespace {
+
+TEST(IconvInterface, ClosingAnInvalidDescriptorIsEbadf) {
+    errno = 0;
+    EXPECT_EQ(velta_iconv_close(reinterpret_cast<velta_iconv_t>(-1)), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST(IconvInterface, ControlRequests) {
+    velta_iconv_t cd = velta_iconv_open("ISO-8859-1", "UTF-8");
+    ASSERT_NE(cd, reinterpret_cast<velta_iconv_t>(-1));
+    int value = -1;
+    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_TRIVIALP, &value), 0);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_GET_TRANSLITERATE, &value), 0);
+    EXPECT_EQ(value, 0);
+    value = 1;
+    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_SET_TRANSLITERATE, &value), 0);
+    std::string text = "\xE2\x82\xAC";
+    char out[8];
+    char* in = &text[0];
+    char* outPointer = out;
+    size_t inLeft = text.size(), outLeft = sizeof out;
+    EXPECT_EQ(velta_iconv(cd, &in, &inLeft, &outPointer, &outLeft), 1u);
+    EXPECT_EQ(std::string(out, outPointer), "EUR");
+    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_GET_DISCARD_ILSEQ, &value), 0);
+    EXPECT_EQ(value, 0);
+    value = 1;
+    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_SET_DISCARD_ILSEQ, &value), 0);
+    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_GET_DISCARD_ILSEQ, &value), 0);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(velta_iconvctl(cd, 99, &value), -1);
+    velta_iconv_close(cd);
+    velta_iconv_t same = velta_iconv_open("latin1", "ISO-8859-1");
+    EXPECT_EQ(velta_iconvctl(same, VELTA_ICONV_TRIVIALP, &value), 0);
+    EXPECT_EQ(value, 1);
+    velta_iconv_close(same);
+}
+
+}  // namespace
+
 #if defined(__GLIBC__) && defined(VELTA_HAVE_ICONV)
 
 #include <gtest/gtest.h>
@@ -101,6 +149,8 @@ struct ConformanceCase {
     const char* to;
     const char* from;
     std::string input;
+    size_t differsAt = 0;  // an output size at which a listed difference shows
+    size_t differsAlsoAt = 0;
 };
 
 const ConformanceCase kCases[] = {
@@ -108,6 +158,11 @@ const ConformanceCase kCases[] = {
      "a\xE3\x81\x82\xE6\x97\xA5"
      "b\xE6\x9C\xAC\nxyz\xE3\x81\x84"},
     {"Iso2022JpIn", "UTF-8", "ISO-2022-JP", "a\x1B$B$\"F|\x1B(Bb\x1B$BK\\\x1B(B\nxyz"},
+    // When the output is full just before a character ISO-2022-JP lacks,
+    // glibc says E2BIG and then EILSEQ; through Velta's chain the second call
+    // meets the character in the chain's waiting text (README: what differs).
+    {"Iso2022JpUnmappable", "ISO-2022-JP", "UTF-8", "a\xE3\x81\x82\xC3\xA9z", 3, 7},
+    {"Iso2022JpInvalid", "ISO-2022-JP", "UTF-8", "a\xE3\x81\x82\xFFz"},
     {"Utf16", "UTF-16LE", "UTF-8", "a\xC3\xA9\xF0\x9F\x98\x80z"},
     {"InvalidUtf8", "ISO-8859-1", "UTF-8",
      "ab\xFF"
@@ -140,6 +195,7 @@ protected:
 TEST_P(IconvConformance, SameCallsAsGlibcAtEveryOutputSize) {
     const ConformanceCase& c = GetParam();
     for (size_t size = 1; size <= 16; ++size) {
+        if (size == c.differsAt || size == c.differsAlsoAt) continue;
         EXPECT_EQ(converse(kVelta, c.to, c.from, c.input, size),
                   converse(kGlibc, c.to, c.from, c.input, size))
             << "output size " << size;
@@ -161,12 +217,6 @@ TEST(IconvInterface, EmptyNameIsTheLocaleCharset) {
     setlocale(LC_ALL, "C");
 }
 
-TEST(IconvInterface, ClosingAnInvalidDescriptorIsEbadf) {
-    errno = 0;
-    EXPECT_EQ(velta_iconv_close(reinterpret_cast<velta_iconv_t>(-1)), -1);
-    EXPECT_EQ(errno, EBADF);
-}
-
 // glibc rejects what RFC 3629 rejects; so does the interface once the
 // library reads Unicode strictly on request.
 TEST(IconvInterface, StrictUtf8LikeGlibc) {
@@ -176,37 +226,6 @@ TEST(IconvInterface, StrictUtf8LikeGlibc) {
     for (const char* input : {"a\xC0\x80z", "a\xED\xA0\x80z"})
         EXPECT_EQ(converse(kVelta, "UTF-16LE", "UTF-8", input, 16),
                   converse(kGlibc, "UTF-16LE", "UTF-8", input, 16));
-}
-
-TEST(IconvInterface, ControlRequests) {
-    velta_iconv_t cd = velta_iconv_open("ISO-8859-1", "UTF-8");
-    ASSERT_NE(cd, reinterpret_cast<velta_iconv_t>(-1));
-    int value = -1;
-    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_TRIVIALP, &value), 0);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_GET_TRANSLITERATE, &value), 0);
-    EXPECT_EQ(value, 0);
-    value = 1;
-    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_SET_TRANSLITERATE, &value), 0);
-    std::string text = "\xE2\x82\xAC";
-    char out[8];
-    char* in = &text[0];
-    char* outPointer = out;
-    size_t inLeft = text.size(), outLeft = sizeof out;
-    EXPECT_EQ(velta_iconv(cd, &in, &inLeft, &outPointer, &outLeft), 1u);
-    EXPECT_EQ(std::string(out, outPointer), "EUR");
-    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_GET_DISCARD_ILSEQ, &value), 0);
-    EXPECT_EQ(value, 0);
-    value = 1;
-    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_SET_DISCARD_ILSEQ, &value), 0);
-    EXPECT_EQ(velta_iconvctl(cd, VELTA_ICONV_GET_DISCARD_ILSEQ, &value), 0);
-    EXPECT_EQ(value, 1);
-    EXPECT_EQ(velta_iconvctl(cd, 99, &value), -1);
-    velta_iconv_close(cd);
-    velta_iconv_t same = velta_iconv_open("latin1", "ISO-8859-1");
-    EXPECT_EQ(velta_iconvctl(same, VELTA_ICONV_TRIVIALP, &value), 0);
-    EXPECT_EQ(value, 1);
-    velta_iconv_close(same);
 }
 
 }  // namespace
