@@ -20,9 +20,10 @@ constexpr size_t kOutputPerInputByte = 8;
 constexpr size_t kClosingRoom = 16;
 // The conversion object writes straight into the caller's buffer while it has
 // 64 bytes free; below that it fills the buffer from a step it holds, which
-// may split a character. Steps are sized so that it never gets there, and the
-// last bytes of an output are filled from a scratch buffer one small step at
-// a time.
+// may split a character. So a step is given all but the last 80 bytes of the
+// output, and what the object still holds then goes into those; the last
+// bytes of an output are filled from a scratch buffer, one small step (whose
+// output surely fits) at a time.
 constexpr size_t kDirectRoom = 64;
 constexpr size_t kScratchSize = 256;
 constexpr int kIdleStepsAtMost = 4;
@@ -125,6 +126,18 @@ size_t safeStepLength(size_t room) {
     return (room - kDirectRoom - kClosingRoom) / kOutputPerInputByte;
 }
 
+// After a step that filled its part of the output, the object may hold the
+// rest of a character: it goes into the room kept free after that part.
+NLS_Status deliverHeldOutput(EncodingConverter* object, unsigned char* target, size_t capacity,
+                             bool ends, uint32_t* written) {
+    uint32_t read = 0, delivered = 0;
+    const NLS_Status status = NLS_ConvertStream(object, nullptr, 0, target + *written,
+                                                static_cast<uint32_t>(capacity - *written),
+                                                ends ? 1 : 0, &read, &delivered);
+    *written += delivered;
+    return status;
+}
+
 }  // namespace
 
 uint32_t pendingSubstitutions(EncodingConverter* object) {
@@ -175,21 +188,31 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
     uint32_t substitutedAtOutputEnd = substitutionsSoFar(object);
     unsigned char scratch[kScratchSize];
     int idleSteps = 0;
+    size_t outputRate = 4 * 16;  // output bytes per 16 input bytes
     for (;;) {
         const size_t left = srcLength - position;
         const size_t room = dstCapacity - result.written;
-        size_t length = safeStepLength(room);
-        const bool direct = room > kDirectRoom + kClosingRoom && length != 0;
-        if (!direct) length = smallest(length == 0 ? 1 : length, kLargestScratchStep);
+        const bool direct = room > kDirectRoom + kClosingRoom;
+        // A direct step gets about the input that fills three quarters of its
+        // output, at the rate of output to input seen so far (guessed at 4
+        // first): some converters cost what they are given, not what they
+        // convert, and filling the last bytes costs the object a held step.
+        size_t length = direct ? (room - kDirectRoom - kClosingRoom) * 12 / outputRate + 1
+                               : smallest(safeStepLength(room), kLargestScratchStep);
+        if (length == 0) length = 1;
         length = smallest(smallest(length, left), slice);
         const bool stepEnds = last && length == left;
         unsigned char* target = direct ? dst + result.written : scratch;
-        const size_t targetLength = direct ? smallest(room, slice) : kScratchSize;
+        const size_t targetLength =
+            direct ? smallest(room - kDirectRoom - kClosingRoom, slice) : kScratchSize;
         const size_t carriedBefore = object->carriedInputSize();
         uint32_t read = 0, written = 0;
-        const NLS_Status status = NLS_ConvertStream(
+        NLS_Status status = NLS_ConvertStream(
             object, src != nullptr ? src + position : nullptr, static_cast<uint32_t>(length),
             target, static_cast<uint32_t>(targetLength), stepEnds ? 1 : 0, &read, &written);
+        if (direct && status == NLS_RESULT_TRUNCATED)
+            status = deliverHeldOutput(object, target, smallest(room, slice),
+                                       stepEnds && read == length, &written);
         const size_t carriedAfter = object->carriedInputSize();
         // A stop ends a chain's text, which returns a stateful target to its
         // initial state (ESC ( B): that waits, as glibc writes it, for the
@@ -214,6 +237,7 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
             result.read = outputEnd;
             return result;
         }
+        if (direct && read != 0) outputRate = written * 16 / read < 4 ? 4 : written * 16 / read;
         if (!direct && written != 0) memcpy(dst + result.written, scratch, written);
         result.written += written;
         position += read;

@@ -74,8 +74,11 @@ class ExactConvert : public ::testing::TestWithParam<size_t> {};
 // have fitted. No character is written in part.
 TEST_P(ExactConvert, FullOutputEndsAfterTheLastCharacterWrittenWhole) {
     const size_t size = GetParam();
-    for (const ExactCase& c : exactCases()) {
+    for (ExactCase c : exactCases()) {
         SCOPED_TRACE(std::string(c.from) + " to " + c.to + ", output " + std::to_string(size));
+        // Outputs larger than a character or two get text that fills them.
+        const Bytes once = c.input;
+        while (size > 16 && c.input.size() < 4 * size) c.input += once;
         const Bytes whole = streamed(c.from, c.to, c.input, true);
         EncodingConverter* object = newObject(c.from, c.to);
         Bytes output;
@@ -177,6 +180,8 @@ TEST_P(ExactConvert, StopEndsAtTheBadCharacter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OutputSizes, ExactConvert, ::testing::Range<size_t>(1, 17));
+// Outputs that the object first fills in one large step.
+INSTANTIATE_TEST_SUITE_P(LargerOutputSizes, ExactConvert, ::testing::Values(81, 97, 150, 257));
 
 // A piece that ends in a cut character says so and leaves its bytes unread;
 // the next piece brings them again with the rest.
