@@ -57,6 +57,7 @@ TEST(IconvInterface, ControlRequests) {
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <sys/mman.h>
 
 #include <string>
 #include <vector>
@@ -206,6 +207,33 @@ INSTANTIATE_TEST_SUITE_P(Glibc, IconvConformance, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<ConformanceCase>& param) {
                              return std::string(param.param.name);
                          });
+
+// size_t lengths: an input of 5 GiB (a mapping of zero pages, read only
+// where converted) is counted down without a 32-bit cut.
+TEST(IconvInterface, InputsPastFourGibibytes) {
+    const size_t length = size_t{5} << 30;
+    void* mapping =
+        mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mapping == MAP_FAILED) GTEST_SKIP() << "no 5 GiB of address space";
+    velta_iconv_t cd = velta_iconv_open("UTF-16LE", "UTF-8");
+    char out[4096];
+    char* in = static_cast<char*>(mapping);
+    size_t inLeft = length;
+    char* outPointer = out;
+    size_t outLeft = sizeof out;
+    EXPECT_EQ(velta_iconv(cd, &in, &inLeft, &outPointer, &outLeft), static_cast<size_t>(-1));
+    EXPECT_EQ(errno, E2BIG);
+    EXPECT_EQ(inLeft, length - sizeof out / 2);
+    EXPECT_EQ(outLeft, 0u);
+    in = static_cast<char*>(mapping) + length - 100;
+    inLeft = 100;
+    outPointer = out;
+    outLeft = sizeof out;
+    EXPECT_EQ(velta_iconv(cd, &in, &inLeft, &outPointer, &outLeft), 0u);
+    EXPECT_EQ(outPointer - out, 200);
+    velta_iconv_close(cd);
+    munmap(mapping, length);
+}
 
 TEST(IconvInterface, EmptyNameIsTheLocaleCharset) {
     setlocale(LC_ALL, "C.UTF-8");
