@@ -179,6 +179,13 @@ const ConformanceCase kCases[] = {
     {"Ignore", "ISO-8859-1//IGNORE", "UTF-8",
      "a\xE2\x82\xAC"
      "b"},
+    {"IgnoreInvalid", "UTF-16LE//IGNORE", "UTF-8",
+     "a\xFF"
+     "b\xE3\x81"
+     "c"},
+    {"TranslitAndIgnore", "ISO-8859-1//TRANSLIT//IGNORE", "UTF-8",
+     "\xE2\x82\xAC"
+     "x"},
     {"NoSuchPair", "NO-SUCH-ENCODING", "UTF-8", "a"},
     {"Ucs2", "UCS-2", "UTF-8", "A\xC3\xA9"},
     {"Ucs4", "UCS-4", "UTF-8", "A\xC3\xA9"},
