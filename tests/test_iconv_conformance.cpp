@@ -43,6 +43,12 @@ TEST(IconvInterface, ControlRequests) {
     EXPECT_EQ(value, 1);
     EXPECT_EQ(velta_iconvctl(cd, 99, &value), -1);
     velta_iconv_close(cd);
+    velta_iconv_t both = velta_iconv_open("ISO-8859-1//TRANSLIT,IGNORE", "UTF-8");
+    EXPECT_EQ(velta_iconvctl(both, VELTA_ICONV_GET_TRANSLITERATE, &value), 0);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(velta_iconvctl(both, VELTA_ICONV_GET_DISCARD_ILSEQ, &value), 0);
+    EXPECT_EQ(value, 1);
+    velta_iconv_close(both);
     velta_iconv_t same = velta_iconv_open("latin1", "ISO-8859-1");
     EXPECT_EQ(velta_iconvctl(same, VELTA_ICONV_TRIVIALP, &value), 0);
     EXPECT_EQ(value, 1);
