@@ -64,6 +64,18 @@ size_t trailingEscapeLength(const unsigned char* bytes, size_t size) {
     return 0;
 }
 
+// What glibc writes on its own before a character that does not fit: a
+// shift sequence, or the byte-order mark that starts a UTF-16 or UTF-32 text.
+size_t leadingShiftLength(const unsigned char* bytes, size_t size) {
+    static const unsigned char kMarks[][4] = {{0xFF, 0xFE, 0, 0}, {0, 0, 0xFE, 0xFF}};
+    for (const unsigned char* mark : kMarks)
+        if (size > 4 && memcmp(bytes, mark, 4) == 0) return 4;
+    if (size > 2 &&
+        ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+        return 2;
+    return leadingEscapeLength(bytes, size);
+}
+
 void keepPendingOutput(EncodingConverter* object, const unsigned char* bytes, size_t size,
                        size_t input, uint32_t substitutions) {
     PendingOutput pending;
@@ -91,7 +103,7 @@ bool deliverPendingOutput(EncodingConverter* object, size_t srcLength, unsigned 
         return true;
     }
     if (pending.size > dstCapacity) {  // nothing more is read
-        const size_t shift = leadingEscapeLength(pending.bytes, pending.size);
+        const size_t shift = leadingShiftLength(pending.bytes, pending.size);
         if (shift != 0 && shift <= dstCapacity) {
             memcpy(dst, pending.bytes, shift);
             memmove(pending.bytes, pending.bytes + shift, pending.size - shift);
@@ -227,7 +239,7 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
             // and the input it came from counts as not read. A shift sequence
             // that opens it goes out now if it fits, as glibc writes it.
             const size_t end = position + read - carriedAfter;
-            const size_t shift = leadingEscapeLength(scratch, written);
+            const size_t shift = leadingShiftLength(scratch, written);
             const size_t early = shift <= room ? shift : 0;
             if (early != 0) memcpy(dst + result.written, scratch, early);
             result.written += early;

@@ -21,7 +21,8 @@ struct ExactResult {
 //  1: all of src was read (with `last`, the text has ended).
 //  2: the output is full; `read` ends right after the last input character
 //     whose output was written in full (none is written in part; a shift
-//     sequence that opens the next one may be written, as glibc does).
+//     sequence or byte-order mark that opens the next one may be written,
+//     as glibc does).
 //  NLS_SEQUENCE_INCOMPLETE: src ends in a character cut short; `read` stops
 //     before its bytes. Without `last` the object keeps them and expects them
 //     again at the start of the next src; with `last` the text has ended.

@@ -197,6 +197,7 @@ const ConformanceCase kCases[] = {
     {"Ucs4", "UCS-4", "UTF-8", "A\xC3\xA9"},
     {"Iso10646", "ISO-10646", "UTF-8", "A\xC3\xA9"},
     {"WcharT", "WCHAR_T", "UTF-8", "A\xC3\xA9"},
+    {"UnicodeName", "UNICODE", "UTF-8", "A\xC3\xA9"},
     {"LooseNames", "utf16le", "latin1", "A\xE9"},
 };
 
