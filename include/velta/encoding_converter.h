@@ -94,15 +94,16 @@ private:
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
-    bool fTextEnded;  // the next stream call starts a new text
-    bool fEndingWithCut;  // the text ended in a cut character; its closing output is held
-    int32_t fHeldFailure;  // met with output still held: returned once that is delivered
+    bool fTextEnded;           // the next stream call starts a new text
+    bool fEndingWithCut;       // the text ended in a cut character; its closing output is held
+    int32_t fHeldFailure;      // met with output still held: returned once that is delivered
     bool fCloseBeforeFailure;  // a chain's text is still to be closed before it
     int32_t fPolicy;
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text
     NLS_ConversionReport fReport;  // of this text
     unsigned char* fCarry;         // owned; grows only for a character longer than kJoinedBytes
     unsigned char fHeld[kHeldCapacity];
+    TEncodingRegistry* fRegistry;  // held while the object lives: its converters and names
 
     static char* fgConverterPath;
     static std::atomic<TEncodingRegistry*> fgRegistry;
