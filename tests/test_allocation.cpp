@@ -107,10 +107,10 @@ TEST(Allocation, ReinitialisingFreesTheRegistriesItReplaces) {
         ASSERT_EQ(NLS_EncInitialize(nullptr, nullptr), NLS_SUCCESS);
         ASSERT_EQ(NLS_ConvertBuffer("UTF-8", "latin1", text, 5, out, sizeof out, &written),
                   NLS_SUCCESS);
-        ASSERT_EQ(NLS_GetNormalizedEncodingName("latin1"), canonical);
     }
     const size_t after = mallinfo2().uordblks;
     EXPECT_LT(after > before ? after - before : 0, size_t{10} << 20);
+    EXPECT_EQ(NLS_GetNormalizedEncodingName("latin1"), canonical);
     EXPECT_STREQ(canonical, "ISO_8859-1:1987");
     EXPECT_STREQ(java, "SJIS");
     EXPECT_EQ(NLS_GetJavaEncodingName("Shift_JIS"), java);
