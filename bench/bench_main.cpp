@@ -426,6 +426,18 @@ void loadLargeRegistryFiles(benchmark::State& state) {
     NLS_EncInitialize(nullptr, nullptr);
 }
 
+// The library started and stopped, reading the registry files it finds by
+// itself, and one name looked up.
+void initializeWithShippedFiles(benchmark::State& state) {
+    NLS_EncTerminate();
+    for (auto _ : state) {
+        NLS_EncInitialize(nullptr, nullptr);
+        benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName("cp1252"));
+        NLS_EncTerminate();
+    }
+    NLS_EncInitialize(nullptr, nullptr);
+}
+
 void normalizeName(benchmark::State& state, const char* name) {
     for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName(name));
 }
@@ -491,6 +503,16 @@ int main(int argc, char** argv) {
                                  "ISO_8859-1:1987");
     benchmark::RegisterBenchmark("velta/registry/load 10000 records", loadLargeRegistryFiles)
         ->Unit(benchmark::kMillisecond);
+    // Names the shipped registry files give (some 1,600 of them).
+    benchmark::RegisterBenchmark("velta/names/normalize cp1252", normalizeName, "cp1252");
+    benchmark::RegisterBenchmark("velta/names/normalize ebcdic-cp-us", normalizeName,
+                                 "ebcdic-cp-us");
+    benchmark::RegisterBenchmark("velta/names/normalize x-unknown", normalizeName, "x-unknown");
+    benchmark::RegisterBenchmark("velta/registry/initialize with the shipped files",
+                                 initializeWithShippedFiles)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("velta/object/chain UTF-8->IBM037", veltaMakeAndDelete, "UTF-8",
+                                 "IBM037");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
