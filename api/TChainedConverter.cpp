@@ -180,8 +180,7 @@ struct ReplayReport {
 };
 
 uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint32_t length,
-                uint32_t units, uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr,
-                bool noUnitPast = false) {
+                uint32_t units, uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(converter);
     if (pieces != nullptr) pieces->SetInputEnds(false);
     enum : uint32_t { kWindow = 2048 };
@@ -196,9 +195,7 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
         if (window > length - consumed) window = length - consumed;
         uint32_t produced = 0;
         uint32_t taken = 0;
-        // `noUnitPast`: no room for a terminator either, which a converter
-        // would fill with a unit read but not wanted.
-        uint32_t room = 2 * (units - made + spare) + (noUnitPast ? 0 : 2);
+        uint32_t room = 2 * (units - made + spare) + 2;
         if (room > sizeof scratch) room = sizeof scratch;
         converter->Convert(scratch, &produced, room, source + consumed, window, &taken);
         if (taken > window) taken = window;
@@ -295,7 +292,7 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     uint32_t made = 0;
     ReplayReport met;
     const uint32_t bytes =
-        replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met, fExact);
+        replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met);
     if (2 * made < delivered) return;  // the copy cannot tell: the text keeps waiting
     TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
     if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
@@ -460,8 +457,7 @@ NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapa
     if (isHardFailure(status)) return status;
     if (fIntermediateSize == 0) return status == NLS_RESULT_TRUNCATED ? status : NLS_SUCCESS;
     if (stoppedWithRoomToSpare(room, produced)) return NLS_SEQUENCE_INCOMPLETE;
-    // Exact positions keep no output back: the unit waits, given back.
-    if (fIntermediateSize > 2 || fExact) return NLS_RESULT_TRUNCATED;
+    if (fIntermediateSize > 2) return NLS_RESULT_TRUNCATED;
     return deliverLastUnit(target, targetCapacity, written);
 }
 

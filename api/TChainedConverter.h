@@ -33,9 +33,6 @@ public:
     // input (NLS_ConvertStream) or waits in the chain for the next call (the
     // older stream functions, which consume no input while text waits).
     void SetGiveBackUndelivered(bool giveBack) { fGiveBack = giveBack; }
-    // Whether no output may wait in the chain for a larger output (the
-    // caller owes exact input positions; it gives more room instead).
-    void SetExactPositions(bool exact) { fExact = exact; }
     void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override;
     // The text has ended: a high surrogate waiting for its pair is dropped
     // (the caller has dealt with it as malformed input).
@@ -106,7 +103,6 @@ private:
     bool fWaitingKnown = false;
 
     bool fGiveBack;
-    bool fExact = false;
     uint32_t fRefillRoom;  // at most this much text a refill: about what the output takes
 
     // Substitutions of this call, for TakeReport.

@@ -29,13 +29,11 @@ public:
     // One piece of a stream (NLS_ConvertStream).
     NLS_Status stream(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
                       uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
-    // The same with exact input positions (velta::convertExact): output is
-    // never held back, so what was read made exactly what was written.
-    NLS_Status streamExact(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
-                           uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
     NLS_Status setPolicy(int32_t policy);
     NLS_Status setOption(int32_t option, int32_t value);
     NLS_ConversionReport report() const { return fReport; }
+    // Bytes of a character that the end of the last stream piece cut short.
+    uint32_t carriedInputSize() const { return fCarrySize; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
@@ -124,13 +122,13 @@ private:
     bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
     velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
     bool fStrictUnicode;
-    bool fExact;                   // the call in progress owes exact input positions
     bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
     int32_t fConverterPolicy;      // what the converter was last given
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text
     NLS_ConversionReport fReport;  // of this text
     unsigned char* fCarry;         // owned; grows only for a character longer than kJoinedBytes
     unsigned char fHeld[kHeldCapacity];
+    TEncodingRegistry* fRegistry;  // held while the object lives: its converters and names
 
     static char* fgConverterPath;
     static std::atomic<TEncodingRegistry*> fgRegistry;

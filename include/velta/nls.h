@@ -62,7 +62,8 @@ typedef struct EncodingConverter EncodingConverter;
 typedef struct EncondingConverterList EncondingConverterList;
 #endif
 
-/* A factory: no arguments, returns the new converter (or detector) object. */
+/* A factory: no arguments, returns the new converter (or detector) object, or
+ * null when it cannot get the memory for it. */
 typedef void* (*NLS_EntryPoint)(void);
 
 /* A row of a converter table that a client registers; a table ends with a
@@ -91,9 +92,11 @@ typedef struct NLS_DetectedEncoding {
 
 /* Starts the library (optional: the first function that needs it does): the
  * lock record, copied and kept until NLS_EncTerminate, and the data directory
- * (null: $ZP_NLS_DATADIRECTORY, else "." with a conv30/ folder, else the one
- * installed with the library). Call it again to start afresh; objects of the
- * replaced registry keep working. Returns 1. */
+ * (null: $ZP_NLS_DATADIRECTORY, else the one installed with the library, else
+ * "." with a conv30/ folder for a library without one, as in a build tree).
+ * Call it again to start afresh: the replaced registry is freed when the last
+ * object made from it goes (they keep working), and names handed out stay
+ * valid until NLS_EncTerminate. Returns 1. */
 VELTA_API NLS_Status NLS_EncInitialize(const MutexImplementation* lock, const char* dataDirectory);
 /* Releases the registry, the converter libraries and the lock records; call
  * it when no other thread uses the library. Returns 1. */
@@ -169,15 +172,13 @@ VELTA_API NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t pol
 
 /* Options of a conversion object (NLS_SetConversionOption), each set before
  * a text starts: when the object is made, after a reset or after a call
- * with `last`. It applies to both halves of a chain. */
-enum {
-    /* 1: the Unicode decoders read as RFC 3629 and the Unicode standard do,
-     * so that C0 80 and encoded surrogates (ED A0 80) in UTF-8 are malformed
-     * input; 0 (the default): they read as U+0000 and as the surrogate, so
-     * that every text the UTF-8 encoder writes, lone surrogates included,
-     * comes back. */
-    NLS_OPTION_STRICT_UNICODE = 1
-};
+ * with `last`. It applies to both halves of a chain. Each is a macro, so
+ * that a program can test for it. */
+/* 1: the Unicode decoders read as RFC 3629 and the Unicode standard do, so
+ * that C0 80 and encoded surrogates (ED A0 80) in UTF-8 are malformed input;
+ * 0 (the default): they read as U+0000 and as the surrogate, so that every
+ * text the UTF-8 encoder writes, lone surrogates included, comes back. */
+#define NLS_OPTION_STRICT_UNICODE 1
 /* Returns 1, or -1009 for an unknown option or value. */
 VELTA_API NLS_Status NLS_SetConversionOption(EncodingConverter* obj, int32_t option, int32_t value);
 VELTA_API NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report);
