@@ -26,7 +26,7 @@ struct Big5Decoding {
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (s[0] == 0x80 || s[0] == 0xFF) return malformed(1);
         if (n < 2) return cut();
-        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0xA1, 0xFE)) return malformed(1);
+        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0xA1, 0xFE)) return unmappedPair(s[1]);
         const uint32_t pointer =
             (s[0] - 0x81u) * kPointersPerLead + s[1] - (s[1] < 0x7F ? 0x40u : 0x62u);
         const uint32_t codePoint = kBig5Index[pointer];

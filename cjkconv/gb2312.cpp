@@ -21,7 +21,7 @@ struct Gb2312Decoding {
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (!between(s[0], 0xA1, 0xFE)) return malformed(1);
         if (n < 2) return cut();
-        if (!between(s[1], 0xA1, 0xFE)) return malformed(1);
+        if (!between(s[1], 0xA1, 0xFE)) return unmappedPair(s[1]);
         const uint32_t codePoint = kGb2312Index[(s[0] - 0xA1u) * kPointersPerLead + s[1] - 0xA1u];
         return codePoint != 0 ? character(2, codePoint) : malformed(2);
     }

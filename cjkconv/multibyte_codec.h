@@ -4,11 +4,11 @@
 // else: argument checks, ASCII runs, surrogate pairs, the substitution policy,
 // the output-full rule and the terminator.
 //
-// Decoding follows the WHATWG Encoding Standard's decoders with one change
-// that ICU and iconv share: a lead byte followed by a byte outside its
-// encoding's trail range is one U+FFFD, and that byte is read afresh (the
-// standard consumes it unless it is ASCII). A pair in the trail range that
-// has no character is one U+FFFD for both bytes, unless the trail is ASCII.
+// Decoding follows the WHATWG Encoding Standard's decoders: a lead byte
+// followed by a byte that makes no character with it is one U+FFFD for both
+// bytes, unless that byte is ASCII, which is then read again. So a lead never
+// takes an ASCII byte it has no character with, and a failed trail is never
+// read as a new lead that would take the ASCII byte after it.
 // A character cut short by the end of the input is left unconsumed (-1304)
 // for the next piece of a stream.
 #ifndef VELTA_CJKCONV_MULTIBYTE_CODEC_H
@@ -59,8 +59,8 @@ inline bool between(uint32_t value, uint32_t low, uint32_t high) {
     return value - low <= high - low;
 }
 
-// A pair whose trail lies in the trail range but has no character: the
-// trail is read again when it is ASCII (it may start the next character).
+// A lead and the byte after it without a character, whether or not that
+// byte lies in the trail range: the byte is read again when it is ASCII.
 inline Decoded unmappedPair(unsigned char trail) {
     return malformed(trail < 0x80 ? 1 : 2);
 }
