@@ -27,10 +27,9 @@ struct EucKrDecoding {
 };
 
 struct EucKrLayout {
-    static const ReverseIndex<uint16_t>& pointers() {
-        static const ReverseIndex<uint16_t> index(kEucKrIndex, kEucKrIndexLength, nullptr,
-                                                  nullptr);
-        return index;
+    static const TwoByteCodes& codes() {
+        static const TwoByteCodes codes(kEucKrIndex, kEucKrIndexLength, nullptr, nullptr, &write);
+        return codes;
     }
     static uint32_t write(uint32_t pointer, unsigned char* bytes) {
         bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0x81);

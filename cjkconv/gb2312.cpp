@@ -28,10 +28,9 @@ struct Gb2312Decoding {
 };
 
 struct Gb2312Layout {
-    static const ReverseIndex<uint16_t>& pointers() {
-        static const ReverseIndex<uint16_t> index(kGb2312Index, kGb2312IndexLength, nullptr,
-                                                  nullptr);
-        return index;
+    static const TwoByteCodes& codes() {
+        static const TwoByteCodes codes(kGb2312Index, kGb2312IndexLength, nullptr, nullptr, &write);
+        return codes;
     }
     static uint32_t write(uint32_t pointer, unsigned char* bytes) {
         bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0xA1);
