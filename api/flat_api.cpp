@@ -2,10 +2,14 @@
 // conversion object or an enumeration, and returns that object's status.
 #include <new>
 
+#include "api/exact_convert.h"
 #include "api/library_state.h"
 #include "velta/registry.h"
 
 namespace {
+
+const char kWildcardName[] = "*";
+const char kEmptyName[] = "";
 
 // No exception crosses the library boundary: where a converter library's
 // code or an allocation throws, the call ends with a status.
@@ -40,7 +44,9 @@ NLS_Status NLS_EncTerminate(void) {
 NLS_Status NLS_RegisterStaticLibrary(NLS_StaticConverterEntry* table) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (table == nullptr) return NLS_INVALID_PARAMETER;
-        EncodingConverter::registerStaticLibrary(reinterpret_cast<char*>(table));
+        velta::RegistryHold hold;
+        if (hold.get() != nullptr)
+            hold.get()->RegisterStaticConverters(reinterpret_cast<char*>(table));
         return NLS_SUCCESS;
     });
 }
@@ -91,6 +97,7 @@ NLS_Status NLS_NewEncodingConverter(const char* from, const char* to, EncodingCo
 NLS_Status NLS_DeleteEncodingConverter(EncodingConverter* obj) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (obj == nullptr) return NLS_INVALID_PARAMETER;
+        velta::forgetExactState(obj);
         delete obj;
         return NLS_SUCCESS;
     });
@@ -140,6 +147,7 @@ NLS_Status NLS_ConverterGetOverflow(EncodingConverter* obj, unsigned char* dst, 
 NLS_Status NLS_ResetEncodingConverter(EncodingConverter* obj) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (obj == nullptr) return NLS_INVALID_PARAMETER;
+        velta::forgetExactState(obj);
         obj->reset();
         return NLS_SUCCESS;
     });
@@ -157,6 +165,10 @@ NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char* dst, uint
                                 uint32_t* outLen) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
+        if (dst == nullptr && dstLen != 0) {
+            *outLen = 0;
+            return NLS_INVALID_PARAMETER;
+        }
         *outLen = obj->leftover(dst, dstLen);
         return obj->status();
     });
@@ -165,6 +177,7 @@ NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char* dst, uint
 uint32_t NLS_GetResultBufferSize(const unsigned char* src, uint32_t srcLen, const char* from,
                                  const char* to) {
     return guarded<uint32_t>(0, 0, [&]() -> uint32_t {
+        if (from == nullptr || to == nullptr) return 0;
         return EncodingConverter::resultBufferSize(src, srcLen, from, to);
     });
 }
@@ -204,38 +217,55 @@ NLS_Status NLS_GetEncodingConverterListItem(EncondingConverterList* list, uint32
     });
 }
 
+// Names handed out outlive the registry that answered them: they are kept
+// until NLS_EncTerminate. A name the registry does not know answers itself.
 const char* NLS_GetNormalizedEncodingName(const char* name) {
     return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
-        return EncodingConverter::normalizedEncodingName(name);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return kEmptyName;
+        if (name == nullptr) return kWildcardName;
+        const char* resolved = hold.get()->ResolveEncodingName(name);
+        return resolved == name ? velta::keptUnknownName(name) : velta::keptName(resolved);
     });
 }
 
 const char* NLS_GetEncodingNameFromJava(const char* javaName) {
     return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
-        return EncodingConverter::normalizedJavaName(javaName);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return nullptr;
+        if (javaName == nullptr) return kWildcardName;
+        const char* found = hold.get()->NormalizeJavaEntity(javaName);
+        return found != nullptr ? velta::keptName(found) : nullptr;
     });
 }
 
 const char* NLS_GetJavaEncodingName(const char* name) {
     return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
-        return EncodingConverter::javaEncodingName(name);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return nullptr;
+        if (name == nullptr) return kWildcardName;
+        const char* found = hold.get()->FindJavaEntityName(name);
+        return found != nullptr ? velta::keptName(found) : nullptr;
     });
 }
 
 char NLS_EncodingConverterExists(const char* from, const char* to) {
-    return guarded<char>(0, 0, [&]() -> char { return EncodingConverter::exists(from, to); });
+    return guarded<char>(0, 0, [&]() -> char {
+        velta::RegistryHold hold;
+        TEncodingRegistry* registry = hold.get();
+        if (registry == nullptr) return 0;
+        const char* source = registry->ResolveEncodingName(from);
+        const char* destination = registry->ResolveEncodingName(to);
+        return registry->EnumerateEncodingConverters(source, destination) != 0 ? 1 : 0;
+    });
 }
 
 NLS_Status NLS_ListEncodingNames(NLS_EncodingNameVisitor visitor, void* context) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (visitor == nullptr) return NLS_INVALID_PARAMETER;
-        TEncodingRegistry* registry = EncodingConverter::getEncodingRegistry();
-        if (registry == nullptr) {
-            NLS_GetNormalizedEncodingName("*");  // builds the registry on first need
-            registry = EncodingConverter::getEncodingRegistry();
-        }
-        if (registry == nullptr) return NLS_NOT_INITIALIZED;
-        registry->ListEncodingNames(visitor, context);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return NLS_NOT_INITIALIZED;
+        hold.get()->ListEncodingNames(visitor, context);
         return NLS_SUCCESS;
     });
 }

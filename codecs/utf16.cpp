@@ -1,7 +1,7 @@
 // UTF-16 (RFC 2781) to and from UCS-2 in the machine's byte order. UTF-16BE
 // and UTF-16LE have a fixed order; UTF-16 takes its order from a byte-order
 // mark that starts the text (big-endian without one) and writes a mark, then
-// big-endian (an empty text gets no mark). Surrogates must pair: a lone one
+// little-endian (an empty text gets no mark). Surrogates must pair: a lone one
 // becomes U+FFFD. Kept between calls: whether the text's mark has been read
 // or written; a text ends where a call's input ends unless more input follows
 // (SetInputEnds(false)).

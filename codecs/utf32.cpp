@@ -1,7 +1,7 @@
 // UTF-32 (Unicode, chapter 3) to and from UCS-2 in the machine's byte order.
 // UTF-32BE and UTF-32LE have a fixed order; UTF-32 takes its order from a
 // byte-order mark that starts the text (big-endian without one) and writes a
-// mark, then big-endian. Values above U+10FFFF and surrogates are malformed:
+// mark, then little-endian. Values above U+10FFFF and surrogates are malformed:
 // U+FFFD; characters above U+FFFF become surrogate pairs, and a pair becomes
 // one value again. Kept between calls: whether the text's mark has been read
 // or written.
