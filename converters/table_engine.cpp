@@ -3,10 +3,10 @@
 // order for every character. Neither keeps state between calls.
 #include <string.h>
 
-#include "kernels/text_kernels.h"
 #include "codecs/transliteration.h"
 #include "converters/mapping_tables.h"
 #include "converters/units.h"
+#include "kernels/text_kernels.h"
 #include "velta/converter.h"
 
 using namespace velta;
@@ -223,7 +223,9 @@ inline uint32_t asciiSpan(uint16_t ascii, uint32_t left) {
 inline uint32_t runBeforeDelete(uint16_t ascii, const unsigned char* bytes, uint32_t run) {
     if (ascii != kAsciiButDelete || run == 0) return run;
     const void* found = memchr(bytes, 0x7F, run);
-    return found == nullptr ? run : static_cast<uint32_t>(static_cast<const unsigned char*>(found) - bytes);
+    return found == nullptr
+               ? run
+               : static_cast<uint32_t>(static_cast<const unsigned char*>(found) - bytes);
 }
 
 const uint16_t* singleByteTable(const uTableSet& set, uint32_t tableCount, const void* module) {
@@ -232,6 +234,14 @@ const uint16_t* singleByteTable(const uTableSet& set, uint32_t tableCount, const
         return nullptr;
     return expandedTable(set.tables[0], module);
 }
+
+// The indexes of a set's tables, found once a call.
+struct SetIndexes {
+    explicit SetIndexes(const uTableSet& set) {
+        for (uint32_t k = 0; k < kTableSlots; ++k) of[k] = tableIndex(set.tables[k]);
+    }
+    const uint16_t* of[kTableSlots];
+};
 
 }  // namespace
 
@@ -271,6 +281,7 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         }
         written = 2 * p;
     }
+    const SetIndexes indexes(set);
     while (p < sourceLength && targetCapacity - written >= 4) {
         const unsigned char b = source[p];
         uint16_t unit = kNoMapping;
@@ -284,7 +295,7 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
                 ReadCode read;
                 if (!readByForm(*set.forms[i], source + p, sourceLength - p, &read)) continue;
                 uint16_t mapped;
-                if (lookupTable(set.tables[i], read.code, &mapped) && mapped != kNoMapping) {
+                if (lookupIndexed(indexes.of[i], set.tables[i], read.code, &mapped)) {
                     unit = mapped;
                     length = read.length;
                     break;
@@ -353,6 +364,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         written = i;
     }
     NLS_Status status = NLS_SUCCESS;
+    const SetIndexes indexes(set);
     while (i < units && targetCapacity - written >= 2) {
         const uint16_t x = loadUnit(source + 2 * i);
         if (isHighSurrogate(x)) {
@@ -361,9 +373,9 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
                 break;
             }
             if (isLowSurrogate(loadUnit(source + 2 * i + 2))) {
-                const int32_t policy =
-                    reporter != nullptr ? reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i)
-                                        : NLS_POLICY_REPLACE;
+                const int32_t policy = reporter != nullptr
+                                           ? reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i)
+                                           : NLS_POLICY_REPLACE;
                 if (policy == NLS_POLICY_STOP) {
                     status = NLS_UNMAPPABLE;
                     break;
@@ -379,7 +391,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         for (uint32_t j = 0; j < fTableCount && j < kTableSlots; ++j) {
             if (set.tables[j] == nullptr) continue;
             uint16_t code;
-            if (lookupTable(set.tables[j], x, &code) && code != kNoMapping) {
+            if (lookupIndexed(indexes.of[j], set.tables[j], x, &code)) {
                 mapped = true;
                 if (set.forms[j] != nullptr) count = writeByForm(*set.forms[j], code, bytes);
                 break;
