@@ -140,23 +140,30 @@ public:
         return status;
     }
 
+    // A byte that cannot begin a character of several bytes ends one, as its
+    // last byte or alone, so reading may start after the last such byte.
     static uint32_t completeShiftJis(const uTableSet& tables, const unsigned char* s, uint32_t n) {
-        uint32_t i = 0;
+        uint32_t i = afterLast(s, n, [](unsigned char b) { return !shiftJisLead(b); });
         while (i < n) {
             const unsigned char b = s[i];
-            if (!between(b, 0x81, 0x9F) && !between(b, 0xE0, 0xFC)) {
+            if (!shiftJisLead(b)) {
                 ++i;
                 continue;
             }
             if (i + 1 >= n) return i;
-            i += maps(tables.tables[0], static_cast<uint16_t>(b << 8 | s[i + 1])) ? 2 : 1;
+            const unsigned char next = s[i + 1];
+            i += between(next, 0x40, 0xFC) &&
+                         maps(tables.tables[0], static_cast<uint16_t>(b << 8 | next))
+                     ? 2
+                     : 1;
         }
         return n;
     }
 
     // Slots: ASCII, JIS X 0208, katakana after 0x8E, JIS X 0212 after 0x8F.
     static uint32_t completeEucJp(const uTableSet& tables, const unsigned char* s, uint32_t n) {
-        uint32_t i = 0;
+        uint32_t i =
+            afterLast(s, n, [](unsigned char b) { return !eucByte(b) && b != 0x8E && b != 0x8F; });
         while (i < n) {
             const unsigned char b = s[i];
             if (b != 0x8E && b != 0x8F && !eucByte(b)) {
@@ -180,6 +187,16 @@ public:
     }
 
 private:
+    template <typename Isolated>
+    static uint32_t afterLast(const unsigned char* s, uint32_t n, Isolated isolated) {
+        for (uint32_t i = n; i > 0; --i)
+            if (isolated(s[i - 1])) return i;
+        return 0;
+    }
+
+    static bool shiftJisLead(unsigned char b) {
+        return between(b, 0x81, 0x9F) || between(b, 0xE0, 0xFC);
+    }
     static bool eucByte(unsigned char b) { return between(b, 0xA1, 0xFE); }
     static uint16_t eucCode(unsigned char high, unsigned char low) {
         return static_cast<uint16_t>((high << 8 | low) & 0x7F7F);
