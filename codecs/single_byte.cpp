@@ -75,8 +75,8 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
-        const uint32_t run =
-            textKernels().widenAscii(source + in, sourceLength - in, target + out, targetCapacity - out);
+        const uint32_t run = textKernels().widenAscii(source + in, sourceLength - in, target + out,
+                                                      targetCapacity - out);
         in += run;
         out += 2 * run;
         if (in == sourceLength) break;

@@ -32,8 +32,8 @@ struct ByteOrderWriter {
     bool bigEndian() const { return order != ByteOrder::kLittle; }
     // Writes the mark of `width` bytes when it is due; false when the output
     // cannot take it.
-    bool writeMark(uint32_t width, unsigned char* target, uint32_t capacity,
-                   uint32_t sourceLength, uint32_t* out) {
+    bool writeMark(uint32_t width, unsigned char* target, uint32_t capacity, uint32_t sourceLength,
+                   uint32_t* out) {
         if (order != ByteOrder::kMarked || markWritten || sourceLength < 2) return true;
         if (capacity < width) return false;
         memset(target, 0, width - 2);

@@ -725,8 +725,48 @@ VELTA_AVX2 uint32_t copyUtf16Avx2(const unsigned char* source, uint32_t length,
     return done;
 }
 
-const TextKernels kAvx2Kernels = {"avx2",         widenAsciiAvx2, narrowAsciiAvx2, decodeUtf8Avx2,
-                                  encodeUtf8Avx2, narrowUcs4Avx2, widenToUcs4Avx2, copyUtf16Avx2};
+// Base64 of twelve units a block, after W. Muła and D. Lemire, "Faster
+// Base64 Encoding and Decoding Using AVX2 Instructions" (ACM TWEB, 2018):
+// each 32-bit lane gathers three bytes of the big-endian text as b1 b0 b2
+// b1, two multiplications move its four sextets into its four bytes, and a
+// table of sixteen offsets by digit range turns sextets into digits.
+VELTA_AVX2 uint32_t encodeBase64UnitsAvx2(const unsigned char* source, uint32_t units,
+                                          unsigned char* target, uint32_t room, char last) {
+    // Lane 0 holds bytes 0-11 of the block from offset 0, lane 1 bytes 12-23
+    // from offset 4 (loaded from byte 8); byte i of the big-endian text is
+    // byte i ^ 1 of the units.
+    const __m256i gather = _mm256_setr_epi8(0, 1, 3, 0, 5, 2, 4, 5, 6, 7, 9, 6, 11, 8, 10, 11,  //
+                                            4, 5, 7, 4, 9, 6, 8, 9, 10, 11, 13, 10, 15, 12, 14, 15);
+    const __m256i offsets =
+        _mm256_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                         '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, last - 63, 'A', 0, 0,
+                         'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                         '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, last - 63, 'A', 0, 0);
+    uint32_t in = 0, out = 0;
+    while (units - in >= 12 && room - out >= 32) {
+        const unsigned char* p = source + 2 * in;
+        const __m256i bytes = _mm256_shuffle_epi8(
+            _mm256_inserti128_si256(_mm256_castsi128_si256(load128(p)), load128(p + 8), 1), gather);
+        const __m256i high = _mm256_mulhi_epu16(
+            _mm256_and_si256(bytes, _mm256_set1_epi32(0x0FC0FC00)), _mm256_set1_epi32(0x04000040));
+        const __m256i low = _mm256_mullo_epi16(
+            _mm256_and_si256(bytes, _mm256_set1_epi32(0x003F03F0)), _mm256_set1_epi32(0x01000010));
+        const __m256i sextets = _mm256_or_si256(high, low);
+        // 0 for 26-51, 1-10 for 52-61, 11 and 12 for 62 and 63, 13 for 0-25.
+        __m256i range = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
+        range = _mm256_or_si256(range,
+                                _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_set1_epi8(26), sextets),
+                                                 _mm256_set1_epi8(13)));
+        store256(target + out, _mm256_add_epi8(sextets, _mm256_shuffle_epi8(offsets, range)));
+        in += 12;
+        out += 32;
+    }
+    return in;
+}
+
+const TextKernels kAvx2Kernels = {"avx2",          widenAsciiAvx2, narrowAsciiAvx2,
+                                  decodeUtf8Avx2,  encodeUtf8Avx2, narrowUcs4Avx2,
+                                  widenToUcs4Avx2, copyUtf16Avx2,  encodeBase64UnitsAvx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

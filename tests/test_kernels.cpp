@@ -172,6 +172,15 @@ TEST_P(Kernels, EncodeUtf8AsThePortableCodeDoes) {
         expectSameCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, randomUcs2(random), GetParam());
 }
 
+TEST_P(Kernels, Utf7RunsAsThePortableCodeWritesThem) {
+    std::mt19937 random(12);
+    for (int text = 0; text < 40; ++text) {
+        const Bytes units = randomUcs2(random);
+        expectSameCalls(NEWUNICODETOUTF7ENCODINGCONVERTER, units, GetParam());
+        expectSameCalls(NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER, units, GetParam());
+    }
+}
+
 TEST_P(Kernels, Ucs4BothWaysAsThePortableCodeDoes) {
     std::mt19937 random(10);
     for (int text = 0; text < 60; ++text) {
