@@ -243,6 +243,82 @@ struct SetIndexes {
     const uint16_t* of[kTableSlots];
 };
 
+inline bool cellHolds(const uByteFormCell& cell, uint16_t code) {
+    const unsigned high = code >> 8, low = code & 0xFF;
+    return cell.minHigh <= high && high <= cell.maxHigh && cell.minLow <= low && low <= cell.maxLow;
+}
+
+inline bool boxesMeet(const uByteFormCell& a, const uByteFormCell& b) {
+    return a.minHigh <= b.maxHigh && b.minHigh <= a.maxHigh && a.minLow <= b.maxLow &&
+           b.minLow <= a.maxLow;
+}
+
+// Whether no code lies in the boxes of two cells, so that the cell holding
+// it is the first that does.
+bool boxesApart(const uByteFormTable& form) {
+    const int count =
+        form.cellCount < int(kMaxByteFormCells) ? form.cellCount : int(kMaxByteFormCells);
+    for (int k = 0; k < count; ++k)
+        for (int l = k + 1; l < count; ++l)
+            if (boxesMeet(form.cells[k], form.cells[l])) return false;
+    return true;
+}
+
+// The cell of a list that wrote the last code, tried first for the next
+// where cells never share a code: the codes of a text mostly share one (kana
+// and kanji in Shift_JIS).
+struct CellInUse {
+    const uByteFormCell* cell = nullptr;
+    int apart = -1;  // boxesApart of the form, found at the first code
+
+    uint32_t write(const uByteFormTable& form, uint16_t code, unsigned char* out) {
+        if (apart < 0) apart = boxesApart(form) ? 1 : 0;
+        if (apart == 0) return writeByForm(form, code, out);
+        if (cell == nullptr || !cellHolds(*cell, code)) {
+            cell = nullptr;
+            for (int k = 0; k < form.cellCount && k < kMaxByteFormCells; ++k) {
+                if (cellHolds(form.cells[k], code)) {
+                    cell = &form.cells[k];
+                    break;
+                }
+            }
+            if (cell == nullptr) return 0;
+        }
+        return writeByCell(*cell, code, out);
+    }
+};
+
+// Units that a table maps and a byte form writes, while the output has room
+// for any character and the terminator; returns the units taken. Everything
+// else (surrogates, unmapped units, the last bytes of room) is left to the
+// engine's loop.
+uint32_t encodeMappedUnits(const uTableSet& set, const SetIndexes& indexes, uint32_t tableCount,
+                           const unsigned char* source, uint32_t units, unsigned char* target,
+                           uint32_t capacity, uint32_t* written) {
+    enum : uint32_t { kLongestCode = 4 };
+    const uint32_t slots = tableCount < uint32_t(kTableSlots) ? tableCount : uint32_t(kTableSlots);
+    uint32_t out = *written;
+    uint32_t i = 0;
+    CellInUse cells[kTableSlots];
+    for (; i < units && capacity - out > kLongestCode; ++i) {
+        const uint16_t x = loadUnit(source + 2 * i);
+        if (isHighSurrogate(x) || isLowSurrogate(x)) break;
+        uint16_t code = kNoMapping;
+        uint32_t j = 0;
+        while (j < slots &&
+               (set.tables[j] == nullptr || !lookupIndexed(indexes.of[j], set.tables[j], x, &code)))
+            ++j;
+        if (j == slots || set.forms[j] == nullptr) break;
+        const uint32_t count = set.forms[j]->kind == kCellList
+                                   ? cells[j].write(*set.forms[j], code, target + out)
+                                   : writeByForm(*set.forms[j], code, target + out);
+        if (count == 0) break;
+        out += count;
+    }
+    *written = out;
+    return i;
+}
+
 }  // namespace
 
 // Bytes below 0x20 (0x00 included) stand for themselves; other bytes are read
@@ -366,6 +442,9 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
     NLS_Status status = NLS_SUCCESS;
     const SetIndexes indexes(set);
     while (i < units && targetCapacity - written >= 2) {
+        i += encodeMappedUnits(set, indexes, fTableCount, source + 2 * i, units - i, target,
+                               targetCapacity, &written);
+        if (i == units || targetCapacity - written < 2) break;
         const uint16_t x = loadUnit(source + 2 * i);
         if (isHighSurrogate(x)) {
             if (i + 1 == units) {

@@ -139,6 +139,9 @@ TEST(TableEngine, ReadsAndWritesEveryByteForm) {
         {&kUtf8LikeSet, 1, "E9 00", 2, "", 0, NLS_RESULT_TRUNCATED},
         {&kUtf8LikeSet, 1, "41 00 E9 00", 3, "41", 2, NLS_RESULT_TRUNCATED},
         {&kUtf8LikeSet, 1, "AC 20", 64, "E2 82 AC", 2, NLS_SUCCESS},
+        // Cells whose boxes overlap: the first that holds a code writes it.
+        {&kUtf8LikeSet, 1, "E9 00 41 00 AC 20 E9 00", 64, "C3 A9 41 E2 82 AC C3 A9", 8,
+         NLS_SUCCESS},
         // Without tables: controls stand for themselves, the rest is replaced.
         {&kNoTablesSet, 0, "00 09 41 FF", 64, "00 00 09 00 FD FF FD FF", 4, NLS_SUCCESS},
         {&kNoTablesSet, 1, "00 00 20 00 41 00", 64, "00 20 3F", 6, NLS_SUCCESS},
