@@ -74,9 +74,8 @@ TEST(Threads, TableIndexesComeAndGoWhileOthersConvert) {
     TemporaryDirectory dir;
     dir.installShippedData();
     ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
-    const std::string text = u8"日本語の文章、カタカナ "
-                             u8"ｶﾅ ABC。 ";
-        const Bytes utf8(text.begin(), text.end());
+    const std::string text = u8"日本語の文章、カタカナ ｶﾅ ABC。\n";
+    const Bytes utf8(text.begin(), text.end());
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
