@@ -2,6 +2,7 @@
 // conversion object or an enumeration, and returns that object's status.
 #include <new>
 
+#include "api/exact_convert.h"
 #include "api/library_state.h"
 #include "velta/registry.h"
 
@@ -91,6 +92,7 @@ NLS_Status NLS_NewEncodingConverter(const char* from, const char* to, EncodingCo
 NLS_Status NLS_DeleteEncodingConverter(EncodingConverter* obj) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (obj == nullptr) return NLS_INVALID_PARAMETER;
+        velta::forgetExactState(obj);
         delete obj;
         return NLS_SUCCESS;
     });
@@ -140,6 +142,7 @@ NLS_Status NLS_ConverterGetOverflow(EncodingConverter* obj, unsigned char* dst, 
 NLS_Status NLS_ResetEncodingConverter(EncodingConverter* obj) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (obj == nullptr) return NLS_INVALID_PARAMETER;
+        velta::forgetExactState(obj);
         obj->reset();
         return NLS_SUCCESS;
     });

@@ -3,6 +3,7 @@
 // conversion object reused and an output buffer large enough for the corpus.
 // Byte rates are of input bytes.
 #include <benchmark/benchmark.h>
+#include <errno.h>
 #include <iconv.h>
 #include <stdio.h>
 #include <string.h>
@@ -18,6 +19,7 @@
 
 #include "corpora.h"
 #include "prose.h"
+#include "velta/iconv.h"
 #include "velta/nls.h"
 
 using namespace velta_bench;
@@ -540,6 +542,72 @@ void registerProseConversions() {
     }
 }
 
+// The iconv interface, Velta's or glibc's, on about 1 MB of a corpus
+// converted in output pieces of 4 KB, the way programs call iconv.
+struct IconvCalls {
+    void* (*open)(const char*, const char*);
+    size_t (*convert)(void*, char**, size_t*, char**, size_t*);
+    int (*close)(void*);
+};
+
+void* glibcIconvOpen(const char* to, const char* from) {
+    return iconv_open(to, from);
+}
+size_t glibcIconv(void* cd, char** in, size_t* inLeft, char** out, size_t* outLeft) {
+    return iconv(static_cast<iconv_t>(cd), in, inLeft, out, outLeft);
+}
+int glibcIconvClose(void* cd) {
+    return iconv_close(static_cast<iconv_t>(cd));
+}
+
+const IconvCalls kGlibcIconv = {glibcIconvOpen, glibcIconv, glibcIconvClose};
+const IconvCalls kVeltaIconv = {velta_iconv_open, velta_iconv, velta_iconv_close};
+
+void iconvInPieces(benchmark::State& state, IconvCalls calls, const char* from, const char* to,
+                   Corpus corpus) {
+    const Bytes& whole = corpusIn(corpus, from, to);
+    const Bytes input(whole.begin(), whole.begin() + whole.size() / 4);  // about 1 MB
+    void* cd = calls.open(to, from);
+    if (cd == reinterpret_cast<void*>(-1)) {
+        state.SkipWithError("no such conversion");
+        return;
+    }
+    char piece[4096];
+    for (auto _ : state) {
+        calls.convert(cd, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(input.data()));
+        size_t inLeft = input.size();
+        for (;;) {
+            char* out = piece;
+            size_t outLeft = sizeof piece;
+            const size_t result = calls.convert(cd, &in, &inLeft, &out, &outLeft);
+            benchmark::DoNotOptimize(piece[0]);
+            if (result != static_cast<size_t>(-1) || errno != E2BIG) break;
+        }
+    }
+    calls.close(cd);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void registerIconvRows() {
+    struct Row {
+        const char* from;
+        const char* to;
+        Corpus corpus;
+    };
+    const Row rows[] = {{"UTF-8", "UTF-16LE", Corpus::kLatin},
+                        {"Shift_JIS", "UTF-8", Corpus::kCjk},
+                        {"windows-1252", "UTF-8", Corpus::kLatin}};
+    for (const Row& row : rows) {
+        const std::string name = std::string(row.from) + "->" + row.to + "/" +
+                                 corpusName(row.corpus) + " 1 MB in 4 KB pieces";
+        benchmark::RegisterBenchmark(("velta/iconv/" + name).c_str(), iconvInPieces, kVeltaIconv,
+                                     row.from, row.to, row.corpus);
+        benchmark::RegisterBenchmark(("iconv/iconv/" + name).c_str(), iconvInPieces, kGlibcIconv,
+                                     row.from, row.to, row.corpus);
+    }
+}
+
 void veltaMakeAndDelete(benchmark::State& state, const char* from, const char* to) {
     for (auto _ : state) {
         EncodingConverter* object = nullptr;
@@ -590,6 +658,18 @@ void loadLargeRegistryFiles(benchmark::State& state) {
     NLS_EncInitialize(nullptr, nullptr);
 }
 
+// The library started and stopped, reading the registry files it finds by
+// itself, and one name looked up.
+void initializeWithShippedFiles(benchmark::State& state) {
+    NLS_EncTerminate();
+    for (auto _ : state) {
+        NLS_EncInitialize(nullptr, nullptr);
+        benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName("cp1252"));
+        NLS_EncTerminate();
+    }
+    NLS_EncInitialize(nullptr, nullptr);
+}
+
 void normalizeName(benchmark::State& state, const char* name) {
     for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName(name));
 }
@@ -624,6 +704,7 @@ int main(int argc, char** argv) {
     NLS_EncInitialize(nullptr, nullptr);
     registerConversions();
     registerProseConversions();
+    registerIconvRows();
     benchmark::RegisterBenchmark("velta/names/normalize latin1 after 1000000 unknown names",
                                  normalizeAfterUnknownNames);
     benchmark::RegisterBenchmark("velta/object/direct UTF-8->ISO-10646-UCS-2", veltaMakeAndDelete,
@@ -659,6 +740,16 @@ int main(int argc, char** argv) {
                                  "ISO_8859-1:1987");
     benchmark::RegisterBenchmark("velta/registry/load 10000 records", loadLargeRegistryFiles)
         ->Unit(benchmark::kMillisecond);
+    // Names the shipped registry files give (some 1,600 of them).
+    benchmark::RegisterBenchmark("velta/names/normalize cp1252", normalizeName, "cp1252");
+    benchmark::RegisterBenchmark("velta/names/normalize ebcdic-cp-us", normalizeName,
+                                 "ebcdic-cp-us");
+    benchmark::RegisterBenchmark("velta/names/normalize x-unknown", normalizeName, "x-unknown");
+    benchmark::RegisterBenchmark("velta/registry/initialize with the shipped files",
+                                 initializeWithShippedFiles)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("velta/object/chain UTF-8->IBM037", veltaMakeAndDelete, "UTF-8",
+                                 "IBM037");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

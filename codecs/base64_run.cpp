@@ -44,8 +44,8 @@ bool meetBadRunEnd(TStreamConverter& converter, uint32_t offset, NLS_Status* sta
 // "-" (or, in modified UTF-7, the shift byte) inside a run closes it; "+-"
 // ("&-") stands for the shift byte itself. False where the call stops.
 bool closeRun(const Utf7Form& form, TStreamConverter& converter, Base64DecoderState& state,
-              unsigned char c, uint32_t in, unsigned char* target, uint32_t capacity, uint32_t* out,
-              NLS_Status* status) {
+              unsigned char c, uint32_t in, unsigned char* target, uint32_t capacity,
+              uint32_t* out, NLS_Status* status) {
     const bool literalShift = state.first && c == '-';
     if (literalShift && capacity - *out < 2) {
         *status = NLS_OUTPUT_FULL;
@@ -63,7 +63,8 @@ bool closeRun(const Utf7Form& form, TStreamConverter& converter, Base64DecoderSt
 // A byte outside a run stands for itself; one above 0x7F is malformed but,
 // replaced, is written as its own unit. False where the call stops.
 bool decodeDirectByte(TStreamConverter& converter, unsigned char c, uint32_t* in,
-                      unsigned char* target, uint32_t capacity, uint32_t* out, NLS_Status* status) {
+                      unsigned char* target, uint32_t capacity, uint32_t* out,
+                      NLS_Status* status) {
     if (capacity - *out < 2) {
         *status = NLS_OUTPUT_FULL;
         return false;
@@ -123,7 +124,8 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
                 continue;
             }
             if (c == '-' || (form.shiftClosesRun && c == form.shift)) {
-                if (!closeRun(form, converter, state, c, in, target, targetCapacity, &out, &status))
+                if (!closeRun(form, converter, state, c, in, target, targetCapacity, &out,
+                              &status))
                     break;
                 ++in;
                 continue;

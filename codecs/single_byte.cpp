@@ -1,8 +1,14 @@
-// The single-byte encodings (the WHATWG Encoding Standard's, and the IBM and
-// ISO ones iconv users expect beside them) to and from UCS-2: ASCII in bytes
-// 0x00-0x7F, 128 characters from a table in bytes 0x80-0xFF. A byte without a
-// character is malformed: U+FFFD. A character without a byte, a surrogate
-// pair counted as one, becomes "?". No state is kept between calls.
+// The single-byte encodings (the WHATWG Encoding Standard's, glibc's charmaps)
+// to and from UCS-2: a character from a table for each byte. Where a table
+// keeps ASCII in bytes 0x00-0x7F, runs of ASCII go through the vector
+// kernels; EBCDIC and the national ISO 646 variants take every byte from the
+// table. A byte without a character is malformed: U+FFFD. A character without
+// a byte, a surrogate pair counted as one, becomes "?". Where a table gives a
+// character several bytes, the lowest is written (as glibc's iconv does).
+// ISO 6937 and T.61 put a non-spacing diacritic before its letter: the two
+// bytes are one character, from a list; a diacritic that ends the input waits
+// for the next call (-1304), one before a byte it does not take is malformed
+// and that byte is read afresh. No state is kept between calls.
 #include <string.h>
 
 #include <atomic>
@@ -20,19 +26,49 @@ namespace velta {
 namespace {
 
 const char kUcs2Name[] = NLS_UCS2_NAME;
-const uint32_t kMaxTables = 64;
+
+// No unit has this byte-0 character: a table whose byte 0x00 has none.
+const uint32_t kNoUnit = 0x10000;
+
+// The character of a diacritic and the byte after it, 0xFFFD for none.
+uint16_t unitOfPair(const SingleByteTable& table, unsigned char diacritic, unsigned char letter) {
+    const uint16_t code = static_cast<uint16_t>(diacritic << 8 | letter);
+    uint32_t low = 0, high = table.pairCount;
+    while (low < high) {
+        const uint32_t middle = (low + high) / 2;
+        const uint16_t found = table.pairs[2 * middle];
+        if (found == code) return table.pairs[2 * middle + 1];
+        if (found < code)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return 0xFFFD;
+}
+
+// The two bytes of a character that only a diacritic and a letter make, 0
+// for none (no pair starts with byte 0x00). The pairs are few (at most 200).
+uint16_t pairOfUnit(const SingleByteTable& table, uint16_t unit) {
+    for (uint32_t i = 0; i < table.pairCount; ++i)
+        if (table.pairs[2 * i + 1] == unit) return table.pairs[2 * i];
+    return 0;
+}
 
 // Unit to byte, one table per encoding, built when first needed and kept for
-// the process; 0 where a unit above U+007F has no byte.
+// the process; 0 where a unit has no byte (but for the unit of byte 0x00
+// itself, see unitOfByteZero). The lowest byte of a character wins.
 const uint8_t* bytesOfUnits(uint32_t index) {
-    static std::atomic<const uint8_t*> built[kMaxTables];
+    static std::atomic<const uint8_t*> built[kMaxSingleByteTables];
     const uint8_t* bytes = built[index].load(std::memory_order_acquire);
     if (bytes != nullptr) return bytes;
     uint8_t* fresh = new (std::nothrow) uint8_t[0x10000]();
     if (fresh == nullptr) return nullptr;
-    for (uint32_t b = 0xFF; b >= 0x80; --b) {
-        const uint16_t unit = kSingleByteTables[index].upperHalf[b - 0x80];
-        if (unit != 0xFFFD && unit >= 0x80) fresh[unit] = static_cast<uint8_t>(b);
+    const SingleByteTable& table = kSingleByteTables[index];
+    const uint32_t lowest = table.keepsAscii ? 0x80 : 0;
+    for (uint32_t b = 0x100; b-- > lowest;) {
+        const uint16_t unit = table.units[b];
+        if (unit != 0xFFFD && unit != kDiacriticByte && (!table.keepsAscii || unit >= 0x80))
+            fresh[unit] = static_cast<uint8_t>(b);
     }
     const uint8_t* expected = nullptr;
     if (!built[index].compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
@@ -45,19 +81,28 @@ const uint8_t* bytesOfUnits(uint32_t index) {
 class TSingleByteToUnicodeConverter : public TCodecConverter<TSingleByteToUnicodeConverter> {
 public:
     explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
-        : TCodecConverter({table.name, kUcs2Name, 0, 2, 0}), fUpperHalf(table.upperHalf) {}
+        : TCodecConverter({table.name, kUcs2Name, 0, 2, 0}),
+          fTable(&table),
+          fUnits(table.units),
+          fKeepsAscii(table.keepsAscii) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
-    const uint16_t* fUpperHalf;
+    const SingleByteTable* fTable;
+    const uint16_t* fUnits;
+    bool fKeepsAscii;
 };
 
 class TUnicodeToSingleByteConverter : public TCodecConverter<TUnicodeToSingleByteConverter> {
 public:
     TUnicodeToSingleByteConverter(const SingleByteTable& table, const uint8_t* bytes)
-        : TCodecConverter({kUcs2Name, table.name, 0, 1, 1}), fBytes(bytes) {}
+        : TCodecConverter({kUcs2Name, table.name, 0, 1, 1}),
+          fTable(&table),
+          fBytes(bytes),
+          fUnitOfByteZero(table.units[0] == 0xFFFD ? kNoUnit : table.units[0]),
+          fKeepsAscii(table.keepsAscii) {}
     NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
@@ -65,7 +110,18 @@ private:
     NLS_Status encodeUnmappable(uint16_t unit, uint32_t taken, uint32_t offset,
                                 unsigned char* target, uint32_t room, uint32_t* out);
 
+    bool hasByte(uint16_t unit) const { return fBytes[unit] != 0 || unit == fUnitOfByteZero; }
+    unsigned char byteOfSubstitute(unsigned char ascii) const {
+        if (fKeepsAscii) return ascii;
+        if (hasByte(ascii)) return fBytes[ascii];
+        const uint16_t questionMark = '?';
+        return hasByte(questionMark) ? fBytes[questionMark] : ascii;
+    }
+
+    const SingleByteTable* fTable;
     const uint8_t* fBytes;
+    uint32_t fUnitOfByteZero;
+    bool fKeepsAscii;
 };
 
 NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
@@ -75,17 +131,27 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
-        const uint32_t run = textKernels().widenAscii(source + in, sourceLength - in, target + out,
-                                                      targetCapacity - out);
-        in += run;
-        out += 2 * run;
-        if (in == sourceLength) break;
+        if (fKeepsAscii) {
+            const uint32_t run = textKernels().widenAscii(source + in, sourceLength - in,
+                                                          target + out, targetCapacity - out);
+            in += run;
+            out += 2 * run;
+            if (in == sourceLength) break;
+        }
         if (targetCapacity - out < 2) {
             status = NLS_OUTPUT_FULL;
             break;
         }
-        const unsigned char b = source[in];
-        const uint16_t unit = b < 0x80 ? b : fUpperHalf[b - 0x80];
+        uint16_t unit = fUnits[source[in]];
+        uint32_t width = 1;
+        if (unit == kDiacriticByte) {
+            if (in + 1 == sourceLength) {
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            unit = unitOfPair(*fTable, source[in], source[in + 1]);
+            if (unit != 0xFFFD) width = 2;
+        }
         if (unit == 0xFFFD) {
             const int32_t policy = Substitute(NLS_MALFORMED_INPUT, in);
             if (policy == NLS_POLICY_STOP) {
@@ -99,7 +165,7 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
         }
         storeUnit(target + out, unit);
         out += 2;
-        ++in;
+        in += width;
     }
     *targetLength = out;
     *sourceConsumed = in;
@@ -109,6 +175,8 @@ NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* 
 
 // A unit (or pair: taken 2) without a byte, by the policy: its substitute
 // (transliterated under NLS_POLICY_TRANSLITERATE, else "?"), nothing, or a stop.
+// The substitutes are ASCII: a table that does not keep ASCII writes them
+// with its own bytes ("?" is 0x6F in EBCDIC), and its "?" for what it lacks.
 NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32_t taken,
                                                            uint32_t offset, unsigned char* target,
                                                            uint32_t capacity, uint32_t* out) {
@@ -118,8 +186,8 @@ NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32
     const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, offset);
     if (policy == NLS_POLICY_STOP) return NLS_UNMAPPABLE;
     if (policy != NLS_POLICY_SKIP) {
-        memcpy(target + *out, substitute, length);
-        *out += length;
+        for (uint32_t i = 0; i < length; ++i)
+            target[(*out)++] = byteOfSubstitute(static_cast<unsigned char>(substitute[i]));
     }
     return NLS_SUCCESS;
 }
@@ -133,17 +201,19 @@ NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* 
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
     while (position < units) {
-        const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position,
-                                                       target + out, targetCapacity - out);
-        position += run;
-        out += run;
-        if (position == units) break;
+        if (fKeepsAscii) {
+            const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position,
+                                                           target + out, targetCapacity - out);
+            position += run;
+            out += run;
+            if (position == units) break;
+        }
         if (out == targetCapacity) {
             status = NLS_OUTPUT_FULL;
             break;
         }
         const uint16_t unit = loadUnit(source + 2 * position);
-        if (unit < 0x80) {
+        if (fKeepsAscii && unit < 0x80) {
             target[out++] = static_cast<unsigned char>(unit);
             ++position;
             continue;
@@ -156,12 +226,18 @@ NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* 
             }
             if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
         }
-        const uint8_t byte = fBytes[unit];
-        if (byte == 0) {
+        if (hasByte(unit)) {
+            target[out++] = fBytes[unit];
+        } else if (const uint16_t pair = pairOfUnit(*fTable, unit)) {
+            if (targetCapacity - out < 2) {
+                status = NLS_OUTPUT_FULL;
+                break;
+            }
+            target[out++] = static_cast<unsigned char>(pair >> 8);
+            target[out++] = static_cast<unsigned char>(pair & 0xFF);
+        } else {
             status = encodeUnmappable(unit, taken, 2 * position, target, targetCapacity, &out);
             if (status != NLS_SUCCESS) break;
-        } else {
-            target[out++] = byte;
         }
         position += taken;
     }
@@ -180,7 +256,7 @@ TEncodingConverter* newSingleByteDecoder(uint32_t index) {
 }
 
 TEncodingConverter* newSingleByteEncoder(uint32_t index) {
-    if (index >= kSingleByteTableCount || index >= kMaxTables) return nullptr;
+    if (index >= kSingleByteTableCount || index >= kMaxSingleByteTables) return nullptr;
     const uint8_t* bytes = bytesOfUnits(index);
     if (bytes == nullptr) return nullptr;
     return newCodecConverter<TUnicodeToSingleByteConverter>(kSingleByteTables[index], bytes);

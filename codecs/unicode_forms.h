@@ -24,21 +24,22 @@ struct ByteOrderReader {
     bool known;
 };
 
-// An encoder's byte order, and the big-endian mark a marked text starts
-// with (none for an empty text).
+// An encoder's byte order, and the mark a marked text starts with (none for
+// an empty text). A marked text is written little-endian on every machine,
+// as iconv, ICU and Python write it, so that outputs compare byte for byte.
 struct ByteOrderWriter {
     explicit ByteOrderWriter(ByteOrder fixed) : order(fixed) {}
     void reset() { markWritten = false; }
-    bool bigEndian() const { return order != ByteOrder::kLittle; }
+    bool bigEndian() const { return order == ByteOrder::kBig; }
     // Writes the mark of `width` bytes when it is due; false when the output
     // cannot take it.
     bool writeMark(uint32_t width, unsigned char* target, uint32_t capacity, uint32_t sourceLength,
                    uint32_t* out) {
         if (order != ByteOrder::kMarked || markWritten || sourceLength < 2) return true;
         if (capacity < width) return false;
-        memset(target, 0, width - 2);
-        target[width - 2] = 0xFE;
-        target[width - 1] = 0xFF;
+        memset(target, 0, width);
+        target[0] = 0xFF;
+        target[1] = 0xFE;
         *out = width;
         markWritten = true;
         return true;

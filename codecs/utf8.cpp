@@ -112,12 +112,13 @@ inline uint32_t decodeThreeByteRun(const unsigned char* __restrict s, uint32_t l
 
 // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx, U+10000 to U+10FFFF: a surrogate pair.
 inline bool fourByteValue(const unsigned char* s, uint32_t* value) {
-    const bool wellFormed = littleEndianHost() ? (load32(s) & 0xC0C0C0F8u) == 0x808080F0u
-                                               : (s[0] & 0xF8) == 0xF0 && isContinuation(s[1]) &&
-                                                     isContinuation(s[2]) && isContinuation(s[3]);
+    const bool wellFormed = littleEndianHost()
+                                ? (load32(s) & 0xC0C0C0F8u) == 0x808080F0u
+                                : (s[0] & 0xF8) == 0xF0 && isContinuation(s[1]) &&
+                                      isContinuation(s[2]) && isContinuation(s[3]);
     if (!wellFormed) return false;
-    *value =
-        ((s[0] & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) | (s[3] & 0x3Fu);
+    *value = ((s[0] & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
+             (s[3] & 0x3Fu);
     return *value >= 0x10000 && *value <= 0x10FFFF;
 }
 
@@ -141,8 +142,8 @@ inline uint32_t decodeFourByteRun(const unsigned char* __restrict s, uint32_t le
 }
 
 // A run of the form of the first lead byte (0xC0-0xF7), or nothing.
-inline uint32_t decodeMultiByteRun(const unsigned char* s, uint32_t length, unsigned char* target,
-                                   uint32_t room, uint32_t* produced) {
+inline uint32_t decodeMultiByteRun(const unsigned char* s, uint32_t length,
+                                   unsigned char* target, uint32_t room, uint32_t* produced) {
     *produced = 0;
     if (s[0] < 0xE0) return decodeTwoByteRun(s, length, target, room, produced);
     if (s[0] < 0xF0) return decodeThreeByteRun(s, length, target, room, produced);
@@ -155,7 +156,8 @@ inline uint32_t encodeTwoByteRun(const unsigned char* __restrict s, uint32_t uni
                                  unsigned char* __restrict target, uint32_t room,
                                  uint32_t* written) {
     uint32_t in = 0, out = 0, unit;
-    while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 && unit < 0x800) {
+    while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 &&
+           unit < 0x800) {
         target[out] = static_cast<unsigned char>(0xC0 | (unit >> 6));
         target[out + 1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
         ++in;
@@ -224,7 +226,8 @@ inline uint32_t writeSequence(uint32_t value, unsigned char* p) {
 }
 
 inline uint32_t encodePairRun(const unsigned char* __restrict s, uint32_t units,
-                              unsigned char* __restrict target, uint32_t room, uint32_t* written) {
+                              unsigned char* __restrict target, uint32_t room,
+                              uint32_t* written) {
     uint32_t in = 0, out = 0, high, low;
     while (units - in >= 2 && room - out >= 4 && isHighSurrogate(high = loadUnit(s + 2 * in)) &&
            isLowSurrogate(low = loadUnit(s + 2 * in + 2))) {
@@ -292,7 +295,7 @@ inline Sequence readSequence(const unsigned char* s, uint32_t available, uint32_
     *length = trailing + 1;
     *value = sum - kOffsets[trailing];
     return isOverlong(*value, trailing, s) || *value > 0x10FFFF ? Sequence::kMalformed
-                                                                : Sequence::kComplete;
+                                                               : Sequence::kComplete;
 }
 
 const TConverterIdentity kDecoder = {kUtf8Name, kUcs2Name, kUtf8Csid, 2, 0};
@@ -365,8 +368,8 @@ NLS_Status TUTF8ToUnicodeConverter::Step(unsigned char* target, uint32_t* target
         uint32_t taken = 0, produced = 0;
         if (kernels.decodeUtf8 != nullptr && in >= kernelFrom &&
             sourceLength - in >= kKernelBlock && room >= 2 * kKernelBlock) {
-            taken =
-                kernels.decodeUtf8(source + in, sourceLength - in, target + out, room, &produced);
+            taken = kernels.decodeUtf8(source + in, sourceLength - in, target + out, room,
+                                       &produced);
             kernelFrom = in + taken + 16;
         } else if (source[in] < 0x80) {
             taken = widenAscii(kernels, source + in, sourceLength - in, target + out, room);

@@ -1,9 +1,11 @@
-// A C++17 client of the installed package: converts a string, streams a file
-// in pieces, and shows where a conversion stops.   cpp_client [FILE]
+// A C++17 (and C++20) client of the installed package: converts a string,
+// streams a file in pieces, and shows where a conversion stops.
+//   cpp_client [FILE]
 #include <velta/velta.hpp>
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -27,9 +29,17 @@ int main(int argc, char** argv) {
     std::string utf16;
     for (size_t at = 0; at < text.size(); at += 5)
         converter.feed(std::string_view(text).substr(at, 5), false, utf16);
-    if (converter.feed({}, true, utf16) != NLS_SUCCESS) return 1;
+    if (converter.feed({}, true, utf16) != velta::Status::success) return 1;
     const std::string back = velta::convert("UTF-16LE", "UTF-8", utf16).output;
     std::cout << "UTF-16LE round trip: " << (back == text ? "exact" : "DIFFERS") << "\n";
+
+    // Code units, and a std::istream into a std::ostream.
+    const std::u32string characters = velta::to_u32string("UTF-8", text).output;
+    std::istringstream in(text);
+    std::ostringstream latin1;
+    const velta::Outcome streamed = velta::convert("UTF-8", "ISO-8859-1", in, latin1);
+    std::cout << characters.size() << " characters; as ISO-8859-1: " << streamed.report.substituted
+              << " replaced\n";
 
     // Where a conversion stops: the euro sign has no ISO-8859-1 byte.
     velta::Result stopped =
@@ -41,6 +51,7 @@ int main(int argc, char** argv) {
         std::cout << "thrown: " << error.what() << " at byte " << error.offset() << "\n";
     }
     std::cout << "library " << velta::version() << ", headers " << VELTA_VERSION_STRING << ", "
-              << velta::list().size() << " encodings\n";
+              << velta::list().size() << " encodings; cp1252 is "
+              << velta::normalize("cp1252").value_or("unknown") << "\n";
     return back == text && stopped.offset == 9 ? 0 : 1;
 }

@@ -27,7 +27,7 @@ const char* const kEncodings[] = {
 const char* const kEncodings[] = {
     "ISO_8859-1:1987",   "x-mac-roman",         "ISO-10646-UCS-4", "ESCAPED_UNICODE", "UTF-8",
     "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7", "ISO-10646-UCS-2", "UTF-16",          "UTF-16LE",
-    "UTF-32BE",          "windows-1252",        "KOI8-U"};
+    "UTF-32BE",          "windows-1252",        "KOI8-U",          "IBM037"};
 #endif
 const uint32_t kEncodingCount = sizeof kEncodings / sizeof kEncodings[0];
 const unsigned char kGuard = 0xA5;

@@ -39,8 +39,8 @@ TEncodingConverter* singleByteEncoder() {
     return newSingleByteEncoder(kIndex);
 }
 
-// One factory per table index up to a bound the tables must stay within.
-const uint32_t kMaxSingleByteFactories = 64;
+// One factory per table index up to the bound the tables stay within.
+const uint32_t kMaxSingleByteFactories = kMaxSingleByteTables;
 typedef TEncodingConverter* (*Factory)();
 
 template <size_t... kIndex>
@@ -74,14 +74,15 @@ void registerLibraryFactories(TDLLLinker* linker) {
     Factory encoders[kMaxSingleByteFactories];
     singleByteFactories(std::make_index_sequence<kMaxSingleByteFactories>(), decoders, encoders);
     for (uint32_t i = 0; i < kSingleByteTableCount && i < kMaxSingleByteFactories; ++i) {
-        factories.push_back({std::string("NewSingleByteToUnicode_") + kSingleByteTables[i].name,
-                             decoders[i]});
-        factories.push_back({std::string("NewUnicodeToSingleByte_") + kSingleByteTables[i].name,
-                             encoders[i]});
+        factories.push_back(
+            {std::string("NewSingleByteToUnicode_") + kSingleByteTables[i].name, decoders[i]});
+        factories.push_back(
+            {std::string("NewUnicodeToSingleByte_") + kSingleByteTables[i].name, encoders[i]});
     }
     std::vector<NLS_StaticConverterEntry> rows;
     for (const Named& named : factories)
-        rows.push_back({"", "", named.name.c_str(), reinterpret_cast<NLS_EntryPoint>(named.factory)});
+        rows.push_back(
+            {"", "", named.name.c_str(), reinterpret_cast<NLS_EntryPoint>(named.factory)});
     rows.push_back({nullptr, nullptr, nullptr, nullptr});
     linker->RegisterStaticConverters(reinterpret_cast<char*>(rows.data()));
 }

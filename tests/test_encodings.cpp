@@ -52,8 +52,9 @@ TEST_F(Encodings, NamesResolveInAnyLetterCase) {
 }
 
 // Byte-order marks choose the order of UTF-16 and UTF-32 (big-endian without
-// one); the fixed orders keep a mark as U+FEFF; lone surrogates, values past
-// U+10FFFF and surrogate values are malformed: U+FFFD.
+// one, RFC 2781); written, the marked forms are a mark and little-endian on
+// every machine; the fixed orders keep a mark as U+FEFF; lone surrogates,
+// values past U+10FFFF and surrogate values are malformed: U+FFFD.
 TEST_F(Encodings, ByteOrderMarksAndMalformedUnicodeForms) {
     const struct {
         const char* from;
@@ -74,8 +75,8 @@ TEST_F(Encodings, ByteOrderMarksAndMalformedUnicodeForms) {
         {"UTF-32", NLS_UCS2_NAME, "00 00 00 41", "41 00", NLS_SUCCESS},
         {"UTF-32BE", NLS_UCS2_NAME, "00 11 00 00 00 00 DC 00 00 00 00 41", "FD FF FD FF 41 00",
          NLS_SUCCESS},
-        {NLS_UCS2_NAME, "UTF-16", "41 00", "FE FF 00 41", NLS_SUCCESS},
-        {NLS_UCS2_NAME, "UTF-32", "3D D8 00 DE", "00 00 FE FF 00 01 F6 00", NLS_SUCCESS},
+        {NLS_UCS2_NAME, "UTF-16", "41 00 3D D8 00 DE", "FF FE 41 00 3D D8 00 DE", NLS_SUCCESS},
+        {NLS_UCS2_NAME, "UTF-32", "3D D8 00 DE", "FF FE 00 00 00 F6 01 00", NLS_SUCCESS},
         {NLS_UCS2_NAME, "UTF-16LE", "00 DC 41 00", "FD FF 41 00", NLS_SUCCESS},
         {NLS_UCS2_NAME, "UTF-32LE", "41 00 3D D8", "41 00 00 00", NLS_SEQUENCE_INCOMPLETE},
         {"windows-1252", "UTF-8", "80 81 41", "E2 82 AC C2 81 41", NLS_SUCCESS},
@@ -163,9 +164,8 @@ std::string icuConvert(const char* to, const char* from, const std::string& text
 }
 
 // Every scalar value: the fixed orders byte for byte as ICU writes them; the
-// marked forms (a mark, then big-endian, as RFC 2781 reads a text without
-// one; ICU and glibc write the machine's order after the mark) as ICU reads
-// them; and back.
+// marked forms as a mark and ICU's little-endian form, which ICU reads back;
+// and back.
 TEST_F(Encodings, UnicodeFormsMatchIcuForEveryScalarValue) {
     std::u32string all;
     for (char32_t c = 1; c <= 0x10FFFF; ++c)
@@ -177,10 +177,15 @@ TEST_F(Encodings, UnicodeFormsMatchIcuForEveryScalarValue) {
         ASSERT_EQ(ours.status, NLS_SUCCESS) << form;
         const std::string written(ours.output.begin(), ours.output.end());
         const bool marked = std::string(form).size() == 6;
-        if (marked)
+        if (marked) {
+            const std::string mark = form[4] == '1' ? "\xFF\xFE" : std::string("\xFF\xFE\0\0", 4);
+            EXPECT_TRUE(written ==
+                        mark + icuConvert((std::string(form) + "LE").c_str(), "UTF-8", text))
+                << form;
             EXPECT_TRUE(icuConvert("UTF-8", form, written) == text) << form;
-        else
+        } else {
             EXPECT_TRUE(written == icuConvert(form, "UTF-8", text)) << form;
+        }
         EXPECT_TRUE(convertOneShot(form, "UTF-8", ours.output).output == utf8) << form;
         const std::string icuWritten = icuConvert(form, "UTF-8", text);
         EXPECT_TRUE(

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -35,13 +36,18 @@ void writeFile(const std::string& path, const std::string& contents) {
 
 class VeltaTool : public LibraryTest {
 protected:
-    ToolRun run(const std::string& arguments, const std::string& stdinFile = "") {
-        const std::string out = dir.path() + "/stdout", err = dir.path() + "/stderr";
+    // Runs velta in the C locale unless `environment` says otherwise.
+    ToolRun run(const std::string& arguments, const std::string& stdinFile = "",
+                const std::string& environment = "LC_ALL=C", std::string out = "") {
+        const bool outputKept = out.empty();
+        if (outputKept) out = dir.path() + "/stdout";
+        const std::string err = dir.path() + "/stderr";
         std::string command =
-            std::string(VELTA_TOOL) + " " + arguments + " > " + out + " 2> " + err;
+            environment + " " + VELTA_TOOL + " " + arguments + " > " + out + " 2> " + err;
         if (!stdinFile.empty()) command += " < " + stdinFile;
         const int status = system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, outputKept ? readFile(out) : "",
+                readFile(err)};
     }
     std::string file(const std::string& name, const std::string& contents) {
         const std::string path = dir.path() + "/" + name;
@@ -156,7 +162,7 @@ TEST_F(VeltaTool, ErrorsAreClearAndKeepWhatWasConverted) {
     result = run("-f UTF-7 -t UTF-8 " + invalid);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "first line\nsecond \xC3\xA9 line\nthird ");
-    EXPECT_NE(result.err.find("invalid input at byte offset 36 (line 3, column 9)"),
+    EXPECT_NE(result.err.find("invalid input at byte offset 36 (line 3, column 7)"),
               std::string::npos)
         << result.err;
 
@@ -168,7 +174,7 @@ TEST_F(VeltaTool, ErrorsAreClearAndKeepWhatWasConverted) {
               std::string::npos)
         << result.err;
 
-    EXPECT_EQ(run("-f UTF-8").exitCode, 2);
+    EXPECT_EQ(run("--list --detect").exitCode, 2);
     EXPECT_EQ(run("--bogus").exitCode, 2);
     EXPECT_EQ(run("-f UTF-8 -t latin1 --list").exitCode, 2);
     EXPECT_EQ(run("--chunk-size 0 -f a -t b").exitCode, 2);
@@ -234,6 +240,130 @@ TEST_F(VeltaTool, UsesTheDataDirectory) {
     const ToolRun unknown = run("--normalize my-roman");
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_EQ(unknown.err, "velta: unknown encoding 'my-roman'\n");
+}
+
+TEST_F(VeltaTool, OutputThatIsAlsoAnInputIsConvertedNotEmptied) {
+    namespace fs = std::filesystem;
+    const std::string path = file("same.txt", "caf\xC3\xA9\n");
+    const fs::perms permissions = fs::perms::owner_read | fs::perms::owner_write |
+                                  fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(path, permissions);
+    const ToolRun result = run("-f UTF-8 -t UTF-16LE -o " + path + " " + path);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(readFile(path), std::string("c\0a\0f\0\xE9\0\n\0", 10));
+    EXPECT_EQ(fs::status(path).permissions(), permissions) << "the replaced file keeps its mode";
+}
+
+TEST_F(VeltaTool, OutputIsLeftAsItWasWhenNoInputOpens) {
+    const std::string target = file("target.txt", "keep me\n");
+    const ToolRun result = run("-f UTF-8 -t latin1 -o " + target + " " + dir.path() + "/missing");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(readFile(target), "keep me\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(target));
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        entries += entry.path().filename().string().rfind("target.txt", 0) == 0;
+    EXPECT_EQ(entries, 1u) << "a temporary file was left beside the target";
+}
+
+TEST_F(VeltaTool, MissingInputIsReportedAndTheNextConverted) {
+    const std::string good = file("good.txt", "caf\xC3\xA9\n");
+    const ToolRun result = run("-f UTF-8 -t latin1 " + dir.path() + "/missing.txt " + good);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "caf\xE9\n");
+    EXPECT_NE(result.err.find("missing.txt: No such file or directory"), std::string::npos)
+        << result.err;
+}
+
+TEST_F(VeltaTool, DoubleDashEndsTheOptions) {
+    file("-odd.txt", "caf\xC3\xA9\n");
+    const ToolRun result = run("-f UTF-8 -t latin1 -- -odd.txt", "", "cd " + dir.path() + " &&");
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "caf\xE9\n");
+}
+
+// Every output is checked: a full device gets a message naming it and exit 1.
+TEST_F(VeltaTool, WriteErrorsAreReported) {
+    const std::string text = file("text.txt", "caf\xC3\xA9\n");
+    const struct {
+        std::string arguments;
+        const char* name;  // of the output in the message
+    } cases[] = {
+        {"-l", "standard output"},
+        {"--list-pairs", "standard output"},
+        {"--normalize UTF-8", "standard output"},
+        {"--detect " + text, "standard output"},
+        {"--help", "standard output"},
+        {"--version", "standard output"},
+        {"-f UTF-8 -t latin1 " + text, "standard output"},
+        {"-f UTF-8 -t latin1 -o /dev/full " + text, "/dev/full"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun result = run(c.arguments, "", "LC_ALL=C", "/dev/full");
+        EXPECT_EQ(result.exitCode, 1) << c.arguments;
+        EXPECT_EQ(result.err, "velta: " + std::string(c.name) + ": No space left on device\n")
+            << c.arguments;
+    }
+}
+
+// An encoding left out is the locale's: ASCII in the C locale.
+TEST_F(VeltaTool, LeftOutEncodingIsTheLocales) {
+    const std::string ascii = file("ascii.txt", "plain\n");
+    const std::string utf8 = file("utf8.txt", "caf\xC3\xA9\n");
+    const std::string latin = file("latin.txt", "caf\xE9\n");
+    const struct {
+        std::string environment;
+        std::string arguments;
+        std::string out;
+        int exitCode;
+    } cases[] = {
+        {"LC_ALL=C", "-t UTF-16BE " + ascii, std::string("\0p\0l\0a\0i\0n\0\n", 12), 0},
+        {"LC_ALL=C", "-f UTF-8 " + utf8, "caf", 1},
+        {"LC_ALL=C.UTF-8", "-f latin1 " + latin, "caf\xC3\xA9\n", 0},
+        {"LC_ALL=C.UTF-8", "-t latin1 " + utf8, "caf\xE9\n", 0},
+    };
+    for (const auto& c : cases) {
+        const ToolRun result = run(c.arguments, "", c.environment);
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.environment << " " << c.arguments << result.err;
+        EXPECT_EQ(result.out, c.out) << c.environment << " " << c.arguments;
+    }
+}
+
+TEST_F(VeltaTool, ErrorColumnsCountCharactersNotBytes) {
+    const std::string shortLine = file("short.txt", "ab\n\xC3\xA9\xE2\x82\xACx\xFF\n");
+    std::string longText = "first\n";
+    for (int i = 0; i < 70000; ++i) longText += "\xC3\xA9";
+    const std::string longLine = file("long.txt", longText + "\xFF");
+    const struct {
+        std::string arguments;
+        const char* err;
+    } cases[] = {
+        {"-f UTF-8 -t UTF-16LE " + shortLine, "at byte offset 9 (line 2, column 4)"},
+        {"--chunk-size 4 -f UTF-8 -t UTF-16LE " + shortLine, "at byte offset 9 (line 2, column 4)"},
+        {"-f UTF-8 -t UTF-16LE " + longLine, "at byte offset 140006 (line 2, column 70001)"},
+        {"--chunk-size 999 -f UTF-8 -t UTF-16LE " + longLine,
+         "at byte offset 140006 (line 2, column 70001)"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun result = run(c.arguments);
+        EXPECT_EQ(result.exitCode, 1) << c.arguments;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.arguments << ": " << result.err;
+    }
+}
+
+TEST_F(VeltaTool, CompletionMatchesNamesInAnyLetterCase) {
+    const std::string tool = VELTA_TOOL;
+    const std::string script =
+        file("complete.sh", "PATH=" + tool.substr(0, tool.rfind('/')) + ":$PATH\n" +
+                                "source " VELTA_SOURCE_DIR "/tools/velta-completion.bash\n" +
+                                "COMP_WORDS=(velta -t utf); COMP_CWORD=2; _velta\n" +
+                                "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+    const std::string out = dir.path() + "/completions";
+    ASSERT_EQ(system(("bash " + script + " > " + out).c_str()), 0);
+    const std::string offered = "\n" + readFile(out);
+    EXPECT_NE(offered.find("\nUTF-8\n"), std::string::npos) << offered;
+    EXPECT_NE(offered.find("\nUTF-16LE\n"), std::string::npos) << offered;
+    EXPECT_EQ(offered.find("\nlatin1\n"), std::string::npos) << offered;
 }
 
 }  // namespace

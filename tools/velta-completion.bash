@@ -1,13 +1,16 @@
-# Bash completion for velta: options, and encoding names from velta -l.
+# Bash completion for velta: options, and encoding names from velta -l
+# matched in any letter case (-t utf offers UTF-8).
 _velta() {
     local current previous
     current=${COMP_WORDS[COMP_CWORD]}
     previous=${COMP_WORDS[COMP_CWORD-1]}
     case "$previous" in
         -f|--from|-t|--to|--normalize)
-            local names
-            names=$(velta -l 2>/dev/null | tr -d ':' | tr ' ' '\n')
-            COMPREPLY=($(compgen -W "$names" -- "$current"))
+            local name prefix=${current,,}
+            COMPREPLY=()
+            for name in $(velta -l 2>/dev/null | tr -d ':'); do
+                [[ ${name,,} == "$prefix"* ]] && COMPREPLY+=("$name")
+            done
             return
             ;;
         -o|--output|--data-dir)

@@ -1,23 +1,30 @@
 // velta: converts text between encodings with the Velta library, in the
 // spirit of iconv. Written against the flat interface only.
 //
-//   velta -f FROM -t TO [-o OUTPUT] [FILE...]
+//   velta [-f FROM] [-t TO] [-o OUTPUT] [--] [FILE...]
 //   velta -l | --list
 //   velta --normalize NAME
 //   velta --detect [FILE...]
 //
 // Input is read in fixed-size blocks and converted as one stream through one
 // conversion object (NLS_ConvertStream), so memory stays flat and the output
-// equals a conversion of the whole input at once.
+// equals a conversion of the whole input at once. An encoding left out is
+// the locale's, as iconv takes it.
 #include <ctype.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
+#include <process.h>
+#include <windows.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <langinfo.h>
 #include <unistd.h>
 #endif
+#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -43,11 +50,13 @@ enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
 void printUsage(FILE* out) {
     fprintf(
         out,
-        "Usage: velta -f FROM -t TO[//TRANSLIT][//IGNORE] [-c] [-o OUTPUT] [FILE...]\n"
+        "Usage: velta [-f FROM] [-t TO[//TRANSLIT][//IGNORE]] [-c] [-o OUTPUT] [--] [FILE...]\n"
         "       velta -l | --list | --list-pairs\n"
         "       velta --normalize NAME\n"
         "       velta --detect [FILE...]\n"
-        "Converts text between encodings; FILE \"-\" or none reads standard input.\n"
+        "Converts text between encodings; FILE \"-\" or none reads standard input, and\n"
+        "an input that cannot be opened is reported and passed over. FROM or TO left out\n"
+        "is the locale's encoding (US-ASCII in the C locale).\n"
         "By default the conversion stops at the first byte sequence that is not valid in\n"
         "FROM or character that TO lacks, after writing what comes before it.\n\n"
         "Options:\n"
@@ -57,7 +66,8 @@ void printUsage(FILE* out) {
         "  -c                   leave out what cannot be converted\n"
         "      --replace        write U+FFFD or the target's \"?\" for it instead\n"
         "  -s, --silent         no warnings about what was replaced or left out\n"
-        "  -o, --output FILE    write to FILE instead of standard output\n"
+        "  -o, --output FILE    write to FILE instead of standard output (replaced at the\n"
+        "                       end, so FILE may also be an input)\n"
         "      --add-signature  start the output with a byte-order mark (UTF-8, UTF-16, UTF-32)\n"
         "      --remove-signature  drop a byte-order mark that starts the input\n"
         "  -l, --list           list the encodings, each with its aliases, one a line\n"
@@ -68,7 +78,8 @@ void printUsage(FILE* out) {
         "                       else the one installed with the library)\n"
         "      --chunk-size N   bytes read and written at a time (default 32768)\n"
         "  -h, --help           show this help\n"
-        "  -V, --version        show the version\n\n"
+        "  -V, --version        show the version\n"
+        "  --                   what follows is a FILE, not an option\n\n"
         "Exit status: 0 converted; 1 a conversion or file failed; 2 wrong usage.\n");
 }
 
@@ -111,6 +122,10 @@ bool parseOptions(int argc, char** argv, Options* options) {
                  {"", "--remove-signature", &Options::removeSignature}};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--") {
+            options->files.insert(options->files.end(), argv + i + 1, argv + argc);
+            break;
+        }
         bool known = false;
         for (const auto& option : valued) {
             const std::string shortName = option.shortName, longName = option.longName;
@@ -191,28 +206,191 @@ private:
     FILE* fFile;
 };
 
-bool writeAll(FILE* out, const unsigned char* bytes, size_t size) {
-    if (size == 0 || fwrite(bytes, 1, size, out) == size) return true;
-    fprintf(stderr, "velta: cannot write the output: %s\n", strerror(errno));
+// Says what went wrong with a file, in the form "velta: NAME: REASON".
+void reportFileError(const std::string& name, int error) {
+    fprintf(stderr, "velta: %s: %s\n", name.c_str(), strerror(error));
+}
+
+// Flushes standard output after the listings; false, with a message, when
+// it has lost any of them.
+bool standardOutputWritten() {
+    if (fflush(stdout) == 0 && !ferror(stdout)) return true;
+    reportFileError("standard output", errno);
     return false;
 }
 
-// Where a byte offset of the input lies: line and column, counted in bytes
-// for encodings in which a line feed is the byte 0x0A.
+#if defined(_WIN32)
+int openExclusive(const std::string& path) {
+    return _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    errno = EACCES;
+    return false;
+}
+void keepPermissions(int, const struct stat&) {}
+#else
+int openExclusive(const std::string& path) {
+    return open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
+}
+bool replaceFile(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+// A replaced file keeps its permission bits, as sed -i keeps them.
+void keepPermissions(int descriptor, const struct stat& target) {
+    if (fchmod(descriptor, target.st_mode & 07777) != 0) {
+        // Then it has the bits of a new file: the text still gets written.
+    }
+}
+#endif
+
+// Where the converted text goes: standard output, or a file written under a
+// temporary name beside it and renamed over it at the end (as sort -o and
+// sed -i do), so that an output that is also an input is read whole before
+// it is replaced, and a run that converts nothing leaves it as it was. A
+// target that is not a regular file (a device, a pipe) is written directly.
+class Output {
+public:
+    ~Output() {
+        if (fFile != nullptr && fFile != stdout) fclose(fFile);
+        if (!fTemporary.empty()) remove(fTemporary.c_str());
+    }
+    // Opens the output; false, with a message, when it cannot.
+    bool open(const std::string& target) {
+        if (target.empty() || target == "-") {
+            fFile = stdout;
+            fName = "standard output";
+            return true;
+        }
+        fName = target;
+        struct stat existing;
+        const bool exists = stat(target.c_str(), &existing) == 0;
+        if (exists && !S_ISREG(existing.st_mode)) {
+            fFile = fopen(target.c_str(), "wb");
+            if (fFile == nullptr) reportFileError(fName, errno);
+            return fFile != nullptr;
+        }
+        int descriptor = -1;
+        for (unsigned attempt = 0; descriptor < 0 && attempt < 100; ++attempt) {
+            fTemporary =
+                target + ".velta-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+            descriptor = openExclusive(fTemporary);
+            if (descriptor < 0 && errno != EEXIST) break;
+        }
+        if (descriptor < 0) {
+            reportFileError(fName, errno);
+            fTemporary.clear();
+            return false;
+        }
+        if (exists) keepPermissions(descriptor, existing);
+        fFile = fdopen(descriptor, "wb");
+        if (fFile == nullptr) {
+            reportFileError(fName, errno);
+            close(descriptor);
+            return false;
+        }
+        return true;
+    }
+    // Writes all of `bytes`; false, with a message the first time, when it
+    // cannot.
+    bool write(const unsigned char* bytes, size_t size) {
+        if (fFailed) return false;
+        if (size == 0 || fwrite(bytes, 1, size, fFile) == size) return true;
+        return fail(errno);
+    }
+    // Flushes and closes the output, and with `keep` puts it in place of the
+    // target; without, the target stays as it was. False, with a message,
+    // when the output is not all written.
+    bool finish(bool keep) {
+        if (!fFailed && (fflush(fFile) != 0 || ferror(fFile))) fail(errno);
+        if (fFile != stdout) {
+            FILE* file = fFile;
+            fFile = nullptr;
+            if (fclose(file) != 0 && !fFailed) fail(errno);
+        }
+        if (fTemporary.empty()) return !fFailed;
+        if (keep && !fFailed && !replaceFile(fTemporary, fName)) fail(errno);
+        if (!keep || fFailed) remove(fTemporary.c_str());
+        fTemporary.clear();
+        return !fFailed;
+    }
+    bool failed() const { return fFailed; }
+
+private:
+    bool fail(int error) {
+        if (!fFailed) reportFileError(fName, error);
+        fFailed = true;
+        return false;
+    }
+    FILE* fFile = nullptr;
+    std::string fName;
+    std::string fTemporary;  // the file written until it replaces the target
+    bool fFailed = false;
+};
+
+// Counts the characters of a text in an encoding, fed in pieces: each is
+// decoded to UTF-32, and a character that a piece cuts counts in the next.
+class CharacterCounter {
+public:
+    explicit CharacterCounter(const char* encoding) {
+        if (NLS_NewEncodingConverter(encoding, "UTF-32LE", &fObject) != NLS_SUCCESS)
+            fObject = nullptr;
+    }
+    ~CharacterCounter() {
+        if (fObject != nullptr) NLS_DeleteEncodingConverter(fObject);
+    }
+    CharacterCounter(const CharacterCounter&) = delete;
+    CharacterCounter& operator=(const CharacterCounter&) = delete;
+    bool available() const { return fObject != nullptr; }
+    void restart() { NLS_ResetEncodingConverter(fObject); }
+    // The characters that `bytes` complete.
+    uint64_t count(const unsigned char* bytes, size_t size) {
+        unsigned char decoded[4096];
+        uint64_t characters = 0;
+        size_t at = 0;
+        NLS_Status status;
+        do {
+            uint32_t read = 0, written = 0;
+            status = NLS_ConvertStream(fObject, bytes + at, static_cast<uint32_t>(size - at),
+                                       decoded, sizeof decoded, 0, &read, &written);
+            at += read;
+            characters += written / 4;
+        } while (status == NLS_RESULT_TRUNCATED);
+        return characters;
+    }
+
+private:
+    EncodingConverter* fObject = nullptr;
+};
+
+// Where a byte offset of the input lies: line, and column counted in
+// characters of the input, for encodings in which a line feed is the byte
+// 0x0A. Only the bytes of the line at hand are decoded again, when an error
+// needs its column, or a piece at a time when the line grows long.
 class LinePosition {
 public:
-    explicit LinePosition(bool counted) : fCounted(counted) {}
-    // Takes note of the line feeds of `size` bytes read at `offset`.
+    LinePosition(const char* encoding, bool counted) : fCounted(counted), fCounter(encoding) {}
+    // Takes note of `size` bytes read at `offset`.
     void read(const unsigned char* bytes, size_t size, uint64_t offset) {
-        for (size_t i = 0; fCounted && i < size; ++i) {
+        if (!fCounted) return;
+        size_t lineStart = 0;
+        for (size_t i = 0; i < size; ++i) {
             if (bytes[i] != '\n') continue;
             ++fLines;
+            lineStart = i + 1;
             fLineStart = offset + i + 1;
         }
+        if (lineStart != 0) startLine();
+        fLine.insert(fLine.end(), bytes + lineStart, bytes + size);
+        if (fLine.size() >= kLongLine && fCounter.available()) {
+            fColumnCharacters += fCounter.count(fLine.data(), fLine.size());
+            fLine.clear();
+        }
     }
-    // " (line L, column C)" for an offset at or after the bytes noted last
-    // but before `offset` of the bytes now at hand; "" when not counted.
-    std::string describe(uint64_t target, const unsigned char* bytes, uint64_t bytesOffset) const {
+    // " (line L, column C)" for an offset at or after the bytes noted last,
+    // in the bytes now at hand, which start at `bytesOffset`; "" when not
+    // counted.
+    std::string describe(uint64_t target, const unsigned char* bytes, uint64_t bytesOffset) {
         if (!fCounted) return "";
         uint64_t lines = fLines, lineStart = fLineStart;
         for (uint64_t at = bytesOffset; at < target; ++at) {
@@ -220,14 +398,32 @@ public:
             ++lines;
             lineStart = at + 1;
         }
-        const uint64_t column = target >= lineStart ? target - lineStart + 1 : 1;
+        if (lineStart >= bytesOffset && lineStart != fLineStart) startLine();
+        const uint64_t from = lineStart > bytesOffset ? lineStart - bytesOffset : 0;
+        const uint64_t to = target > bytesOffset ? target - bytesOffset : 0;
+        uint64_t column = 1;
+        if (!fCounter.available()) {
+            column += target >= lineStart ? target - lineStart : 0;
+        } else if (to >= from) {
+            column += fColumnCharacters + fCounter.count(fLine.data(), fLine.size()) +
+                      fCounter.count(bytes + from, static_cast<size_t>(to - from));
+        }
         return " (line " + std::to_string(lines + 1) + ", column " + std::to_string(column) + ")";
     }
 
 private:
+    static const size_t kLongLine = 64 * 1024;
+    void startLine() {
+        fLine.clear();
+        fColumnCharacters = 0;
+        if (fCounter.available()) fCounter.restart();
+    }
     bool fCounted;
+    CharacterCounter fCounter;
     uint64_t fLines = 0;
     uint64_t fLineStart = 0;
+    std::vector<unsigned char> fLine;  // bytes of the line not yet counted
+    uint64_t fColumnCharacters = 0;    // characters of the line counted so far
 };
 
 // A line on standard error, when it is a terminal, for inputs past a few
@@ -262,7 +458,8 @@ private:
 
 struct Conversion {
     EncodingConverter* object;
-    FILE* out;
+    Output* out;
+    const char* from;
     size_t chunkSize;
     bool linesCounted;
     bool silent;
@@ -287,7 +484,7 @@ bool convertStream(const Conversion& conversion, Input& input) {
     const size_t chunkSize = conversion.chunkSize;
     std::vector<unsigned char> block(chunkSize);
     std::vector<unsigned char> output(chunkSize < kMinOutputSize ? kMinOutputSize : chunkSize);
-    LinePosition position(conversion.linesCounted);
+    LinePosition position(conversion.from, conversion.linesCounted);
     Progress progress(!conversion.silent);
     uint64_t offset = 0;  // input bytes converted before the block
     bool first = true;
@@ -312,7 +509,7 @@ bool convertStream(const Conversion& conversion, Input& input) {
                                        static_cast<uint32_t>(got - at), output.data(),
                                        static_cast<uint32_t>(output.size()), last, &read, &written);
             at += read;
-            if (!writeAll(conversion.out, output.data(), written)) return false;
+            if (!conversion.out->write(output.data(), written)) return false;
         } while (status == NLS_RESULT_TRUNCATED);
         if (status < 0) {
             NLS_ConversionReport report = {0, NLS_NO_SUBSTITUTION, 0};
@@ -367,6 +564,22 @@ bool isMarkedForm(const char* encoding) {
     return canonical == "UTF-16" || canonical == "UTF-32";
 }
 
+// The encoding of the locale's text (setlocale(LC_ALL, "") has run), as
+// iconv takes it for an encoding left out: nl_langinfo(CODESET), which in
+// the C locale names ASCII; on Windows the ANSI code page.
+const std::string& localeEncoding() {
+    static const std::string encoding = [] {
+#if defined(_WIN32)
+        const unsigned page = GetACP();
+        return page == 65001 ? std::string("UTF-8") : "cp" + std::to_string(page);
+#else
+        const char* codeset = nl_langinfo(CODESET);
+        return std::string(codeset != nullptr && *codeset != '\0' ? codeset : "US-ASCII");
+#endif
+    }();
+    return encoding;
+}
+
 int runConversion(const Options& options) {
     // iconv's suffixes of the target name: //TRANSLIT, //IGNORE.
     std::string to = options.to;
@@ -384,7 +597,8 @@ int runConversion(const Options& options) {
             return kUsage;
         }
     }
-    const char* from = options.from.c_str();
+    const char* from = options.from.empty() ? localeEncoding().c_str() : options.from.c_str();
+    if (to.empty()) to = localeEncoding();
     if (!NLS_EncodingConverterExists(from, to.c_str())) {
         fprintf(stderr, "velta: no conversion from '%s' to '%s'\n", from, to.c_str());
         return kFailed;
@@ -394,8 +608,9 @@ int runConversion(const Options& options) {
         fprintf(stderr, "velta: cannot make a converter from '%s' to '%s'\n", from, to.c_str());
         return kFailed;
     }
-    Conversion conversion = {object,          stdout, kDefaultChunkSize, false, options.silent,
-                             NLS_POLICY_STOP, {}};
+    Output output;
+    Conversion conversion = {object,         &output,         from, kDefaultChunkSize, false,
+                             options.silent, NLS_POLICY_STOP, {}};
     conversion.policy = options.replace ? NLS_POLICY_REPLACE
                         : transliterate ? NLS_POLICY_TRANSLITERATE
                         : ignore        ? NLS_POLICY_SKIP
@@ -406,33 +621,35 @@ int runConversion(const Options& options) {
         conversion.skippedPrefix = byteOrderMark(from);
     if (!options.chunkSize.empty())
         conversion.chunkSize = strtoul(options.chunkSize.c_str(), nullptr, 10);
-    if (!options.output.empty() && options.output != "-") {
-        conversion.out = fopen(options.output.c_str(), "wb");
-        if (conversion.out == nullptr) {
-            fprintf(stderr, "velta: %s: %s\n", options.output.c_str(), strerror(errno));
-            NLS_DeleteEncodingConverter(object);
-            return kFailed;
-        }
+    if (!output.open(options.output)) {
+        NLS_DeleteEncodingConverter(object);
+        return kFailed;
     }
     int result = kOk;
     if (options.addSignature && !isMarkedForm(to.c_str())) {
         const std::vector<unsigned char> mark = byteOrderMark(to.c_str());
-        if (!writeAll(conversion.out, mark.data(), mark.size())) result = kFailed;
+        if (!output.write(mark.data(), mark.size())) result = kFailed;
     }
+    // As iconv: an input that cannot be opened is passed over; a conversion
+    // that fails ends the run, after what comes before it.
     std::vector<std::string> files = options.files;
     if (files.empty()) files.push_back("-");
-    for (size_t i = 0; result == kOk && i < files.size(); ++i) {
+    bool converted = false;
+    for (size_t i = 0; !output.failed() && i < files.size(); ++i) {
         Input input(files[i]);
         if (!input.ok()) {
             fprintf(stderr, "velta: %s: %s\n", files[i].c_str(), input.error().c_str());
             result = kFailed;
+            continue;
+        }
+        converted = true;
+        if (!convertStream(conversion, input)) {
+            result = kFailed;
             break;
         }
-        if (!convertStream(conversion, input)) result = kFailed;
     }
     NLS_DeleteEncodingConverter(object);
-    if (fflush(conversion.out) != 0) result = kFailed;
-    if (conversion.out != stdout) fclose(conversion.out);
+    if (!output.finish(converted)) result = kFailed;
     return result;
 }
 
@@ -509,6 +726,7 @@ int detectFiles(const std::vector<std::string>& names) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setlocale(LC_ALL, "");
     Options options;
     if (!parseOptions(argc, argv, &options)) {
         printUsage(stderr);
@@ -516,17 +734,19 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         printUsage(stdout);
-        return kOk;
+        return standardOutputWritten() ? kOk : kFailed;
     }
     if (options.version) {
         printf("velta %s\n", kVersion);
         if (strcmp(NLS_GetVersion(), kVersion) != 0) printf("library %s\n", NLS_GetVersion());
-        return kOk;
+        return standardOutputWritten() ? kOk : kFailed;
     }
-    const int modes = options.list + options.listPairs + options.detect +
-                      !options.normalize.empty() + (!options.from.empty() || !options.to.empty());
-    if (modes != 1 || (modes == 1 && (options.from.empty() != options.to.empty()))) {
-        fprintf(stderr, "velta: give -f FROM -t TO, --list, --normalize NAME or --detect\n");
+    const int modes =
+        options.list + options.listPairs + options.detect + !options.normalize.empty();
+    if (modes > 1 || (modes == 1 && (!options.from.empty() || !options.to.empty()))) {
+        fprintf(stderr,
+                "velta: give one of -f FROM and -t TO, --list, --list-pairs, --normalize NAME "
+                "or --detect\n");
         printUsage(stderr);
         return kUsage;
     }
@@ -543,6 +763,7 @@ int main(int argc, char** argv) {
         result = normalizeName(options.normalize.c_str());
     else
         result = runConversion(options);
+    if (modes == 1 && !standardOutputWritten()) result = kFailed;
     NLS_EncTerminate();
     return result;
 }

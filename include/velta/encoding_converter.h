@@ -28,6 +28,8 @@ public:
                       uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
     NLS_Status setPolicy(int32_t policy);
     NLS_ConversionReport report() const { return fReport; }
+    // Bytes of a character that the end of the last stream piece cut short.
+    uint32_t carriedInputSize() const { return fCarrySize; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
@@ -94,9 +96,9 @@ private:
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
-    bool fTextEnded;  // the next stream call starts a new text
-    bool fEndingWithCut;  // the text ended in a cut character; its closing output is held
-    int32_t fHeldFailure;  // met with output still held: returned once that is delivered
+    bool fTextEnded;           // the next stream call starts a new text
+    bool fEndingWithCut;       // the text ended in a cut character; its closing output is held
+    int32_t fHeldFailure;      // met with output still held: returned once that is delivered
     bool fCloseBeforeFailure;  // a chain's text is still to be closed before it
     int32_t fPolicy;
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text
