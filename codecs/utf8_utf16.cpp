@@ -1,0 +1,278 @@
+// UTF-8 to and from UTF-16LE and UTF-16BE in one step, with the UTF-8
+// converters' own steps: the units are the machine's, swapped a block at a
+// time where the named order is the other one. Each converter gives the
+// text, status and report of the two converters through UCS-2 it stands
+// for. Where UTF-16's rule for surrogates differs from UTF-8's (an encoded
+// surrogate, ED A0-BF, pairs with the next one or is malformed; a lone
+// surrogate unit is malformed), the rest of the text goes through those two
+// converters, until the converter is reset: such text is rare, and the pair
+// of them is what defines it.
+#include "api/TChainedConverter.h"
+#include "codecs/codec_converter.h"
+#include "codecs/library_codecs.h"
+#include "codecs/utf8_steps.h"
+#include "converters/units.h"
+#include "velta/factories.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace velta {
+
+namespace {
+
+// Output (or, for UTF-16 input, input) bytes swapped at a time: small enough
+// to stay in the first-level cache between the step and the swap.
+const uint32_t kSwapBlock = 8192;
+
+// Reverses the bytes of each of the `bytes` / 2 units from `source` into
+// `target` (the same buffer, or one that does not overlap it).
+void swapUnits(const unsigned char* source, unsigned char* target, uint32_t bytes) {
+    uint32_t done = 0;
+#if defined(__SSE2__)
+    for (; bytes - done >= 16; done += 16) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + done));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + done),
+                         _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8)));
+    }
+#endif
+    for (; bytes - done >= 2; done += 2) {
+        const unsigned char first = source[done];
+        target[done] = source[done + 1];
+        target[done + 1] = first;
+    }
+}
+
+// What the direct converters share: the pair of converters through UCS-2
+// that takes over at a surrogate, and the report of what it met.
+class TPivotFallback {
+public:
+    TPivotFallback() = default;
+    TPivotFallback(const TPivotFallback&) : TPivotFallback() {}  // a copy starts direct
+    TPivotFallback& operator=(const TPivotFallback&) = delete;
+    ~TPivotFallback() { release(); }
+
+    bool active() const { return fPivot != nullptr; }
+    void release() {
+        if (fPivot != nullptr) fPivot->ReleaseEncodingConverter();
+        fPivot = nullptr;
+        fCount = 0;
+        fFirstKind = NLS_NO_SUBSTITUTION;
+        fFirstOffset = 0;
+    }
+    bool start(const TStreamConverter& owner, const char* from, const char* to,
+               TEncodingConverter* first, TEncodingConverter* second) {
+        if (first == nullptr || second == nullptr) {
+            if (first != nullptr) first->ReleaseEncodingConverter();
+            if (second != nullptr) second->ReleaseEncodingConverter();
+            return false;
+        }
+        fPivot = new (std::nothrow) TChainedConverter(from, to, first, second);
+        if (fPivot == nullptr) {
+            first->ReleaseEncodingConverter();
+            second->ReleaseEncodingConverter();
+            return false;
+        }
+        fPivot->SetGiveBackUndelivered(true);
+        fPivot->SetPolicy(owner.Policy());
+        fPivot->SetInputEnds(owner.InputEnds());
+        return true;
+    }
+    void setPolicy(int32_t policy) {
+        if (fPivot != nullptr) fPivot->SetPolicy(policy);
+    }
+    void setInputEnds(bool ends) {
+        if (fPivot != nullptr) fPivot->SetInputEnds(ends);
+    }
+    // Converts `offset` bytes into the call's input; the report keeps that.
+    NLS_Status convert(uint32_t offset, unsigned char* target, uint32_t* targetLength,
+                       uint32_t capacity, const unsigned char* source, uint32_t length,
+                       uint32_t* consumed) {
+        const NLS_Status status =
+            fPivot->Convert(target, targetLength, capacity, source, length, consumed);
+        uint32_t count = 0;
+        int32_t kind = NLS_NO_SUBSTITUTION;
+        int64_t first = 0;
+        fPivot->TakeReport(&count, &kind, &first);
+        fCount += count;
+        if (fFirstKind == NLS_NO_SUBSTITUTION && kind != NLS_NO_SUBSTITUTION) {
+            fFirstKind = kind;
+            fFirstOffset = offset + first;
+        }
+        return status;
+    }
+    // Joins the pivot's report to `owner`'s own, which came first.
+    void joinReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) {
+        *count += fCount;
+        if (*firstKind == NLS_NO_SUBSTITUTION) {
+            *firstKind = fFirstKind;
+            *firstOffset = fFirstOffset;
+        }
+        fCount = 0;
+        fFirstKind = NLS_NO_SUBSTITUTION;
+        fFirstOffset = 0;
+    }
+
+private:
+    TChainedConverter* fPivot = nullptr;
+    uint32_t fCount = 0;
+    int32_t fFirstKind = NLS_NO_SUBSTITUTION;
+    int64_t fFirstOffset = 0;
+};
+
+const char* utf16Name(ByteOrder order) {
+    return order == ByteOrder::kBig ? "UTF-16BE" : "UTF-16LE";
+}
+
+// The shell of both directions: `Direction` gives the identity, the step and
+// the converters of the pivot.
+template <typename Direction>
+class TUtf16Direct : public TCodecConverter<TUtf16Direct<Direction>> {
+    using Base = TCodecConverter<TUtf16Direct<Direction>>;
+
+public:
+    explicit TUtf16Direct(ByteOrder order)
+        : Base(Direction::identity(order)),
+          fSwapped((order == ByteOrder::kBig) != bigEndianHost()),
+          fOrder(order) {}
+    TEncodingConverter* CloneConverter() const override {
+        return fFallback.active() ? nullptr : CloneByCopy(*this);
+    }
+    void Reset() override { fFallback.release(); }
+    void SetPolicy(int32_t policy) override {
+        TStreamConverter::SetPolicy(policy);
+        fFallback.setPolicy(policy);
+    }
+    void SetInputEnds(bool ends) override {
+        TStreamConverter::SetInputEnds(ends);
+        fFallback.setInputEnds(ends);
+    }
+    void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override {
+        TStreamConverter::TakeReport(count, firstKind, firstOffset);
+        fFallback.joinReport(count, firstKind, firstOffset);
+    }
+
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
+        uint32_t in = 0, out = 0;
+        NLS_Status status = NLS_SUCCESS;
+        bool atSurrogate = fFallback.active();
+        if (!atSurrogate) {
+            status = Direction::step(*this, fSwapped, target, &out, targetCapacity, source,
+                                     sourceLength, &in, &atSurrogate);
+            if (!atSurrogate) {
+                *targetLength = out;
+                *sourceConsumed = in;
+                return Direction::terminate(target, out, targetCapacity) ? status
+                                                                         : NLS_RESULT_TRUNCATED;
+            }
+            if (!fFallback.start(*this, Direction::from(fOrder), Direction::to(fOrder),
+                                 Direction::toPivot(fOrder), Direction::fromPivot(fOrder))) {
+                *targetLength = out;
+                *sourceConsumed = in;
+                return NLS_OUT_OF_MEMORY;
+            }
+        }
+        uint32_t made = 0, taken = 0;
+        status = fFallback.convert(in, target + out, &made, targetCapacity - out, source + in,
+                                   sourceLength - in, &taken);
+        *targetLength = out + made;
+        *sourceConsumed = in + taken;
+        return status;
+    }
+
+private:
+    TPivotFallback fFallback;
+    bool fSwapped;  // the named order is not the machine's
+    ByteOrder fOrder;
+};
+
+struct FromUtf8 {
+    static TConverterIdentity identity(ByteOrder order) {
+        return {"UTF-8", utf16Name(order), 0, 2, 0};
+    }
+    static const char* from(ByteOrder) { return "UTF-8"; }
+    static const char* to(ByteOrder order) { return utf16Name(order); }
+    static TEncodingConverter* toPivot(ByteOrder) { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
+    static TEncodingConverter* fromPivot(ByteOrder order) { return newUtf16Encoder(order); }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendUnitTerminator(target, out, capacity);
+    }
+
+    // In the other order, the output is decoded a block at a time and
+    // swapped while it is in the cache; a block that fills is not the end.
+    static NLS_Status step(TStreamConverter& converter, bool swapped, unsigned char* target,
+                           uint32_t* out, uint32_t capacity, const unsigned char* source,
+                           uint32_t length, uint32_t* in, bool* atSurrogate) {
+        for (;;) {
+            const uint32_t room = capacity - *out;
+            const bool limited = swapped && room > kSwapBlock;
+            uint32_t made = 0, taken = 0;
+            const NLS_Status status =
+                decodeUtf8Step(converter, {*in, true, atSurrogate}, target + *out, &made,
+                               limited ? kSwapBlock : room, source + *in, length - *in, &taken);
+            if (swapped) swapUnits(target + *out, target + *out, made);
+            *out += made;
+            *in += taken;
+            if (!(limited && status == NLS_OUTPUT_FULL) || *atSurrogate) return status;
+        }
+    }
+};
+
+struct ToUtf8 {
+    static TConverterIdentity identity(ByteOrder order) {
+        return {utf16Name(order), "UTF-8", 0, 4, 1};
+    }
+    static const char* from(ByteOrder order) { return utf16Name(order); }
+    static const char* to(ByteOrder) { return "UTF-8"; }
+    static TEncodingConverter* toPivot(ByteOrder order) { return newUtf16Decoder(order); }
+    static TEncodingConverter* fromPivot(ByteOrder) { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendByteTerminator(target, out, capacity);
+    }
+
+    static NLS_Status step(TStreamConverter&, bool swapped, unsigned char* target, uint32_t* out,
+                           uint32_t capacity, const unsigned char* source, uint32_t length,
+                           uint32_t* in, bool* atSurrogate) {
+        if (!swapped)
+            return encodeUtf8Step({0, true, atSurrogate}, target, out, capacity, source, length,
+                                  in);
+        return stepSwapped(target, out, capacity, source, length, in, atSurrogate);
+    }
+
+    // The input is swapped a block at a time into the machine's order. A
+    // block that ends in a high surrogate leaves it for the next block.
+    static NLS_Status stepSwapped(unsigned char* target, uint32_t* out, uint32_t capacity,
+                                  const unsigned char* source, uint32_t length, uint32_t* in,
+                                  bool* atSurrogate) {
+        unsigned char units[kSwapBlock];
+        for (;;) {
+            const uint32_t block = length - *in > kSwapBlock ? kSwapBlock : length - *in;
+            swapUnits(source + *in, units, block);
+            if (block % 2 != 0) units[block - 1] = source[*in + block - 1];
+            uint32_t made = 0, taken = 0;
+            const NLS_Status status = encodeUtf8Step({0, true, atSurrogate}, target + *out, &made,
+                                                     capacity - *out, units, block, &taken);
+            *out += made;
+            *in += taken;
+            const bool lastBlock = block == length - (*in - taken);
+            const bool pairCut = taken + 2 == block && isHighSurrogate(loadUnit(units + taken));
+            if (*atSurrogate || lastBlock) return status;
+            if (status == NLS_SUCCESS || (status == NLS_SEQUENCE_INCOMPLETE && pairCut)) continue;
+            return status;
+        }
+    }
+};
+
+}  // namespace
+
+TEncodingConverter* newUtf8ToUtf16(ByteOrder order) {
+    return newCodecConverter<TUtf16Direct<FromUtf8>>(order);
+}
+
+TEncodingConverter* newUtf16ToUtf8(ByteOrder order) {
+    return newCodecConverter<TUtf16Direct<ToUtf8>>(order);
+}
+
+}  // namespace velta
