@@ -16,147 +16,10 @@
 
 namespace {
 
-// Serialises the start and end of the library and the data directory, so
-// that first use from several threads at once builds exactly one registry.
-std::recursive_mutex gLifecycleLock;
-
-// Registries replaced by a later NLS_EncInitialize stay alive, since
-// conversion objects and names may still refer to them, until termination.
-std::vector<TEncodingRegistry*>& retiredRegistries() {
-    static std::vector<TEncodingRegistry*> registries;
-    return registries;
-}
-
 const char kWildcardName[] = "*";
 const char kEmptyName[] = "";
 
 }  // namespace
-
-char* EncodingConverter::fgConverterPath = nullptr;
-std::atomic<TEncodingRegistry*> EncodingConverter::fgRegistry{nullptr};
-const char* const EncodingConverter::kDefaultConverterPath =
-    velta::platform::kPathSeparator == '/' ? "conv30/" : "conv30\\";
-
-namespace velta {
-
-namespace {
-
-// Without a directory named by the caller or the environment: "." when it
-// has a conv30 folder, else the data directory that came with the library
-// (<prefix>/share/velta beside an installed <prefix>/lib or <prefix>/bin, or
-// data/ in a build tree), else ".".
-std::string defaultDataDirectory() {
-    const char separator = platform::kPathSeparator;
-    if (platform::Platform_FolderExists(std::string(".") + separator + "conv30")) return ".";
-    const std::string library = platform::Platform_LibraryFolder();
-    if (library.empty()) return ".";
-    const std::string up = library + separator + "..";
-    const std::string candidates[] = {up + separator + "share" + separator + "velta",
-                                      library + separator + "data", up + separator + "data"};
-    for (const std::string& candidate : candidates)
-        if (platform::Platform_FolderExists(candidate + separator + "conv30")) return candidate;
-    return ".";
-}
-
-}  // namespace
-
-void initializeLibrary(const MutexImplementation* lock, const char* dataDirectory) {
-    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
-    if (lock != nullptr) NLSMutex::SetImplementation(lock);
-    const char* directory = nullptr;
-    if (dataDirectory != nullptr && dataDirectory[0] != '\0') {
-        directory = dataDirectory;
-    } else {
-        const char* environment = getenv("ZP_NLS_DATADIRECTORY");
-        if (environment != nullptr && environment[0] != '\0') directory = environment;
-    }
-    std::string found;
-    if (directory == nullptr) {
-        try {
-            found = defaultDataDirectory();
-            directory = found.c_str();
-        } catch (...) {
-        }
-    }
-    EncodingConverter::setDataDirectory(directory);
-    EncodingConverter::initializeEncodingRegistry();
-}
-
-void terminateLibrary() {
-    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
-    forgetRoutes();
-    EncodingConverter::deleteEncodingRegistry();
-    NLSMutex::ReleaseImplementation();
-}
-
-}  // namespace velta
-
-TEncodingRegistry* EncodingConverter::registryOnFirstNeed() {
-    if (TEncodingRegistry* registry = fgRegistry.load(std::memory_order_acquire)) return registry;
-    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
-    if (fgRegistry.load(std::memory_order_acquire) == nullptr)
-        velta::initializeLibrary(nullptr, nullptr);
-    return fgRegistry.load(std::memory_order_acquire);
-}
-
-const char* EncodingConverter::getDataDirectory() {
-    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
-    if (fgConverterPath == nullptr) setDataDirectory("");
-    return fgConverterPath;
-}
-
-// The directory, one separator unless it already ends in one, then "conv30"
-// and a separator: "D:\nls" and "D:\nls\" both give "D:\nls\conv30\".
-void EncodingConverter::setDataDirectory(const char* directory) {
-    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
-    free(fgConverterPath);
-    fgConverterPath = nullptr;
-    const char* base = (directory != nullptr && directory[0] != '\0') ? directory : ".";
-    const size_t length = strlen(base);
-    const bool endsInSeparator = base[length - 1] == velta::platform::kPathSeparator;
-    const size_t size = length + 1 + strlen(kDefaultConverterPath) + 1;
-    char* path = static_cast<char*>(malloc(size));
-    if (path == nullptr) return;
-    memcpy(path, base, length);
-    size_t end = length;
-    if (!endsInSeparator) path[end++] = velta::platform::kPathSeparator;
-    strcpy(path + end, kDefaultConverterPath);
-    fgConverterPath = path;
-}
-
-// The new registry is built and has read its files before it replaces the
-// process-wide one, so other threads never see none or half of one.
-NLS_Status EncodingConverter::initializeEncodingRegistry() {
-    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
-    TEncodingRegistry* registry = new (std::nothrow) TEncodingRegistry();
-    NLS_Status status = NLS_OUT_OF_MEMORY;
-    if (registry != nullptr) {
-        status = registry->GetStatus();
-        if (status == NLS_SUCCESS) status = registry->Initialize(getDataDirectory());
-    }
-    TEncodingRegistry* previous = fgRegistry.load(std::memory_order_acquire);
-    if (previous != nullptr) {
-        try {
-            retiredRegistries().push_back(previous);
-        } catch (...) {
-            delete registry;  // keep the registry in use rather than lose it
-            return NLS_OUT_OF_MEMORY;
-        }
-    }
-    fgRegistry.store(registry, std::memory_order_release);
-    return status;
-}
-
-void EncodingConverter::deleteEncodingRegistry() {
-    std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
-    delete fgRegistry.exchange(nullptr);
-    for (TEncodingRegistry* retired : retiredRegistries()) delete retired;
-    retiredRegistries().clear();
-}
-
-TEncodingRegistry* EncodingConverter::getEncodingRegistry() {
-    return fgRegistry.load(std::memory_order_acquire);
-}
 
 void EncodingConverter::registerStaticLibrary(char* table) {
     if (TEncodingRegistry* registry = registryOnFirstNeed())
@@ -238,16 +101,18 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
-      fCarry(nullptr) {
-    TEncodingRegistry* registry = registryOnFirstNeed();
+      fCarry(nullptr),
+      fRegistry(velta::holdRegistry()) {
+    TEncodingRegistry* registry = fRegistry;
     if (registry == nullptr) {
         fStatus = NLS_CONVERTER_NOT_FOUND;
         return;
     }
     velta::ConversionRoute route;
     velta::findRoute(registry, from, to, &route);
+    NLS_Status failure = NLS_SUCCESS;  // NLS_OUT_OF_MEMORY when that is why a converter failed
     if (TEncodingEntry* direct = route.direct) {
-        fConverter = velta::makeConverter(registry, direct, route.directFactory);
+        fConverter = velta::makeConverter(registry, direct, route.directFactory, &failure);
         fFromName = direct->fSourceName;
         fToName = direct->fDestinationName;
     }
@@ -255,28 +120,30 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
         TEncodingEntry* toPivot = route.toPivot;
         TEncodingEntry* fromPivot = route.fromPivot;
         if (toPivot == nullptr || fromPivot == nullptr) {
-            fStatus = NLS_CONVERTER_NOT_FOUND;
+            fStatus = failure == NLS_OUT_OF_MEMORY ? NLS_OUT_OF_MEMORY : NLS_CONVERTER_NOT_FOUND;
             return;
         }
         fFromName = toPivot->fSourceName;
         fToName = fromPivot->fDestinationName;
-        TEncodingConverter* first = velta::makeConverter(registry, toPivot, route.toPivotFactory);
+        failure = NLS_SUCCESS;
+        TEncodingConverter* first =
+            velta::makeConverter(registry, toPivot, route.toPivotFactory, &failure);
         if (first == nullptr) {
-            fStatus = NLS_NO_SOURCE_CONVERTER;
+            fStatus = failure == NLS_OUT_OF_MEMORY ? NLS_OUT_OF_MEMORY : NLS_NO_SOURCE_CONVERTER;
             return;
         }
         TEncodingConverter* second =
-            velta::makeConverter(registry, fromPivot, route.fromPivotFactory);
+            velta::makeConverter(registry, fromPivot, route.fromPivotFactory, &failure);
         if (second == nullptr) {
             first->ReleaseEncodingConverter();
-            fStatus = NLS_NO_TARGET_CONVERTER;
+            fStatus = failure == NLS_OUT_OF_MEMORY ? NLS_OUT_OF_MEMORY : NLS_NO_TARGET_CONVERTER;
             return;
         }
         fConverter = new (std::nothrow) TChainedConverter(fFromName, fToName, first, second);
         if (fConverter == nullptr) {
             first->ReleaseEncodingConverter();
             second->ReleaseEncodingConverter();
-            fStatus = NLS_CONVERTER_NOT_FOUND;
+            fStatus = NLS_OUT_OF_MEMORY;
             return;
         }
     }
@@ -290,6 +157,7 @@ EncodingConverter::~EncodingConverter() {
     free(fLeftover);
     free(fRemainder);
     free(fCarry);
+    velta::releaseRegistry(fRegistry);  // after the converter: its code may be the registry's
 }
 
 bool EncodingConverter::reserveCarry(uint32_t capacity) {

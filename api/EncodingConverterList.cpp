@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "api/library_state.h"
 #include "registry/name_compare.h"
 #include "velta/encoding_converter.h"
 #include "velta/registry.h"
@@ -12,13 +13,15 @@
 // converters, since the query stores at most capacity - 1 pairs.
 EncondingConverterList::EncondingConverterList(const char* from, const char* to)
     : fStatus(NLS_SUCCESS),
-      fFromName(EncodingConverter::resolvedEncodingName(from)),
-      fToName(EncodingConverter::resolvedEncodingName(to)),
+      fFromName(""),
+      fToName(""),
       fCount(0),
       fFromNames(nullptr),
       fToNames(nullptr),
-      fRegistry(EncodingConverter::getEncodingRegistry()) {
+      fRegistry(velta::holdRegistry()) {
     if (fRegistry == nullptr) return;
+    fFromName = from != nullptr ? fRegistry->ResolveEncodingName(from) : "*";
+    fToName = to != nullptr ? fRegistry->ResolveEncodingName(to) : "*";
     const uint32_t capacity = fRegistry->EncodingCount() + 1;
     fFromNames = new (std::nothrow) const char*[capacity];
     fToNames = new (std::nothrow) const char*[capacity];
@@ -41,6 +44,7 @@ EncondingConverterList::EncondingConverterList(const char* from, const char* to)
 EncondingConverterList::~EncondingConverterList() {
     delete[] fFromNames;
     delete[] fToNames;
+    velta::releaseRegistry(fRegistry);
 }
 
 uint32_t EncondingConverterList::count() {

@@ -8,6 +8,9 @@
 
 namespace {
 
+const char kWildcardName[] = "*";
+const char kEmptyName[] = "";
+
 // No exception crosses the library boundary: where a converter library's
 // code or an allocation throws, the call ends with a status.
 template <typename Result, typename Body>
@@ -41,7 +44,9 @@ NLS_Status NLS_EncTerminate(void) {
 NLS_Status NLS_RegisterStaticLibrary(NLS_StaticConverterEntry* table) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (table == nullptr) return NLS_INVALID_PARAMETER;
-        EncodingConverter::registerStaticLibrary(reinterpret_cast<char*>(table));
+        velta::RegistryHold hold;
+        if (hold.get() != nullptr)
+            hold.get()->RegisterStaticConverters(reinterpret_cast<char*>(table));
         return NLS_SUCCESS;
     });
 }
@@ -160,6 +165,10 @@ NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char* dst, uint
                                 uint32_t* outLen) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (obj == nullptr || outLen == nullptr) return NLS_INVALID_PARAMETER;
+        if (dst == nullptr && dstLen != 0) {
+            *outLen = 0;
+            return NLS_INVALID_PARAMETER;
+        }
         *outLen = obj->leftover(dst, dstLen);
         return obj->status();
     });
@@ -168,6 +177,7 @@ NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char* dst, uint
 uint32_t NLS_GetResultBufferSize(const unsigned char* src, uint32_t srcLen, const char* from,
                                  const char* to) {
     return guarded<uint32_t>(0, 0, [&]() -> uint32_t {
+        if (from == nullptr || to == nullptr) return 0;
         return EncodingConverter::resultBufferSize(src, srcLen, from, to);
     });
 }
@@ -207,38 +217,55 @@ NLS_Status NLS_GetEncodingConverterListItem(EncondingConverterList* list, uint32
     });
 }
 
+// Names handed out outlive the registry that answered them: they are kept
+// until NLS_EncTerminate. A name the registry does not know answers itself.
 const char* NLS_GetNormalizedEncodingName(const char* name) {
     return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
-        return EncodingConverter::normalizedEncodingName(name);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return kEmptyName;
+        if (name == nullptr) return kWildcardName;
+        const char* resolved = hold.get()->ResolveEncodingName(name);
+        return resolved == name ? velta::keptUnknownName(name) : velta::keptName(resolved);
     });
 }
 
 const char* NLS_GetEncodingNameFromJava(const char* javaName) {
     return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
-        return EncodingConverter::normalizedJavaName(javaName);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return nullptr;
+        if (javaName == nullptr) return kWildcardName;
+        const char* found = hold.get()->NormalizeJavaEntity(javaName);
+        return found != nullptr ? velta::keptName(found) : nullptr;
     });
 }
 
 const char* NLS_GetJavaEncodingName(const char* name) {
     return guarded<const char*>(nullptr, nullptr, [&]() -> const char* {
-        return EncodingConverter::javaEncodingName(name);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return nullptr;
+        if (name == nullptr) return kWildcardName;
+        const char* found = hold.get()->FindJavaEntityName(name);
+        return found != nullptr ? velta::keptName(found) : nullptr;
     });
 }
 
 char NLS_EncodingConverterExists(const char* from, const char* to) {
-    return guarded<char>(0, 0, [&]() -> char { return EncodingConverter::exists(from, to); });
+    return guarded<char>(0, 0, [&]() -> char {
+        velta::RegistryHold hold;
+        TEncodingRegistry* registry = hold.get();
+        if (registry == nullptr) return 0;
+        const char* source = registry->ResolveEncodingName(from);
+        const char* destination = registry->ResolveEncodingName(to);
+        return registry->EnumerateEncodingConverters(source, destination) != 0 ? 1 : 0;
+    });
 }
 
 NLS_Status NLS_ListEncodingNames(NLS_EncodingNameVisitor visitor, void* context) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (visitor == nullptr) return NLS_INVALID_PARAMETER;
-        TEncodingRegistry* registry = EncodingConverter::getEncodingRegistry();
-        if (registry == nullptr) {
-            NLS_GetNormalizedEncodingName("*");  // builds the registry on first need
-            registry = EncodingConverter::getEncodingRegistry();
-        }
-        if (registry == nullptr) return NLS_NOT_INITIALIZED;
-        registry->ListEncodingNames(visitor, context);
+        velta::RegistryHold hold;
+        if (hold.get() == nullptr) return NLS_NOT_INITIALIZED;
+        hold.get()->ListEncodingNames(visitor, context);
         return NLS_SUCCESS;
     });
 }

@@ -26,9 +26,9 @@ struct RouteRecord {
     uint32_t unloads;             // libraries unloaded by then
     ConversionRoute route;
     std::atomic<NLS_EntryPoint> factories[3];
-    RouteRecord* retired;         // an older record of the slot
+    RouteRecord* retired;  // an older record of the slot
     uint32_t fromLength;
-    char names[1];                // from, NUL, to, NUL
+    char names[1];  // from, NUL, to, NUL
 };
 
 enum : uint32_t { kSlots = 256, kLongestName = 256 };
@@ -137,27 +137,32 @@ void findRoute(TEncodingRegistry* registry, const char* from, const char* to,
     if (remember(fresh, slot, registry)) *route = kept;
 }
 
+// A factory found that makes nothing could not get memory: factories
+// allocate with nothrow (or throw std::bad_alloc), and take no input that
+// could fail them otherwise.
 TEncodingConverter* makeConverter(TEncodingRegistry* registry, TEncodingEntry* entry,
-                                  std::atomic<NLS_EntryPoint>* keptFactory) {
+                                  std::atomic<NLS_EntryPoint>* keptFactory, NLS_Status* failure) {
     NLS_EntryPoint factory =
         keptFactory != nullptr ? keptFactory->load(std::memory_order_acquire) : nullptr;
-    if (factory == nullptr && keptFactory != nullptr && registry->fLinker != nullptr) {
+    if (factory == nullptr && registry->fLinker != nullptr) {
         char library[kNameFieldSize];
         char symbol[kNameFieldSize];
         entry->GetConverterEntry(library, symbol);
         factory = registry->fLinker->NLS_FindSymbolInLibrary(library, symbol);
-        if (factory != nullptr) keptFactory->store(factory, std::memory_order_release);
+        if (factory != nullptr && keptFactory != nullptr)
+            keptFactory->store(factory, std::memory_order_release);
     }
-    if (factory != nullptr) {
-        // A converter library's factory may throw: the registry's own call
-        // below then makes no converter either, and says why.
-        try {
-            if (TEncodingConverter* converter = reinterpret_cast<NLS_ConverterFactory>(factory)())
-                return converter;
-        } catch (...) {
-        }
+    if (factory == nullptr) return registry->CreateEncodingConverter(entry);
+    NLS_Status why = NLS_OUT_OF_MEMORY;
+    try {
+        if (TEncodingConverter* converter = reinterpret_cast<NLS_ConverterFactory>(factory)())
+            return converter;
+    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        why = NLS_CONVERTER_NOT_FOUND;  // a converter library's factory failed
     }
-    return registry->CreateEncodingConverter(entry);
+    if (failure != nullptr) *failure = why;
+    return nullptr;
 }
 
 void forgetRoutes() {

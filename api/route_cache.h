@@ -26,9 +26,12 @@ struct ConversionRoute {
 void findRoute(TEncodingRegistry* registry, const char* from, const char* to,
                ConversionRoute* route);
 
-// A converter of the entry, from the kept factory where there is one.
+// A converter of the entry, from the kept factory where there is one; when
+// none is made, *failure (if given) becomes NLS_OUT_OF_MEMORY if the factory
+// ran out of memory.
 TEncodingConverter* makeConverter(TEncodingRegistry* registry, TEncodingEntry* entry,
-                                  std::atomic<NLS_EntryPoint>* keptFactory);
+                                  std::atomic<NLS_EntryPoint>* keptFactory,
+                                  NLS_Status* failure = nullptr);
 
 // Forgets every route; called when the registries are deleted.
 void forgetRoutes();

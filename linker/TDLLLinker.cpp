@@ -3,9 +3,10 @@
 
 #include <new>
 
+#include "linker/linked_libraries.h"
 #include "linker/platform.h"
-#include "velta/linker.h"
 #include "linker/unload_count.h"
+#include "velta/linker.h"
 
 using velta::platform::Platform_FindSymbol;
 using velta::platform::Platform_LoadModule;
@@ -153,7 +154,6 @@ NLS_Status TDLLLinker::LoadLibraryLocked(const char* name) {
         return status;
     }
     record->refCount = 1;
-    record->staticSymbols = nullptr;
     record->next = fLibraries->next;
     fLibraries->next = record;
     return NLS_SUCCESS;
@@ -216,7 +216,29 @@ void TDLLLinker::RegisterStaticConverters(char* table) {
     }
 }
 
+// A converter library linked into the library answers from its own table.
+bool TDLLLinker::UseLinkedInLibrary(NLS_Library* record) {
+    const NLS_StaticSymbol* symbols = velta::linkedInLibrary(record->libraryName);
+    if (symbols == nullptr) return false;
+    size_t count = 0;
+    while (symbols[count].entryName != nullptr) ++count;
+    record->staticSymbols = new (std::nothrow) NLS_StaticSymbol[count + 1];
+    if (record->staticSymbols == nullptr) {
+        fStatus = NLS_OUT_OF_MEMORY;
+        return true;
+    }
+    for (size_t i = 0; i <= count; ++i) record->staticSymbols[i] = symbols[i];
+    record->module = nullptr;
+    fStatus = NLS_SUCCESS;
+    return true;
+}
+
 void TDLLLinker::Platform_LoadDynamicLibrary(NLS_Library* record) {
+    if (UseLinkedInLibrary(record)) return;
+    if (!velta::loadsLibraryFiles()) {
+        fStatus = NLS_LIBRARY_NOT_LOADED;
+        return;
+    }
     char fileName[4096];
     if (!LibraryFileName(record->libraryName, fileName, sizeof fileName)) {
         fStatus = NLS_LIBRARY_NOT_LOADED;

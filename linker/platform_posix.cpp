@@ -20,7 +20,11 @@ namespace platform {
 const char kPathSeparator = '/';
 const char* const kLibrarySuffix = "3230.so";
 
+// Only a regular file is opened: dlopen of a FIFO or a device would block or
+// read from it before it could fail.
 void* Platform_LoadModule(const char* fileName) {
+    struct stat info;
+    if (stat(fileName, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
     return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
 }
 
@@ -39,7 +43,8 @@ bool isFunctionOfModule(void* module, void* address) {
     if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return false;
     Dl_info info;
     void* found = nullptr;
-    if (dladdr1(address, &info, &found, RTLD_DL_SYMENT) == 0 || found == nullptr || info.dli_fname == nullptr || map->l_name == nullptr)
+    if (dladdr1(address, &info, &found, RTLD_DL_SYMENT) == 0 || found == nullptr ||
+        info.dli_fname == nullptr || map->l_name == nullptr)
         return false;
     const unsigned type = ELF64_ST_TYPE(static_cast<const ElfW(Sym)*>(found)->st_info);
     return strcmp(info.dli_fname, map->l_name) == 0 && (type == STT_FUNC || type == STT_GNU_IFUNC);

@@ -12,7 +12,12 @@ namespace platform {
 const char kPathSeparator = '\\';
 const char* const kLibrarySuffix = "3230.dll";
 
+// Only a file is opened, never a directory, a device or a pipe.
 void* Platform_LoadModule(const char* fileName) {
+    const DWORD attributes = GetFileAttributesA(fileName);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+        return nullptr;
     return reinterpret_cast<void*>(LoadLibraryA(fileName));
 }
 

@@ -141,6 +141,23 @@ TEST_F(HostileArguments, NullBuffersWithLengthsAreRefused) {
     EXPECT_EQ(NLS_DetectEncodingForBuffer(nullptr, 0, &record, 1, &count), NLS_NOT_DETECTED);
 }
 
+TEST_F(HostileArguments, ResultBufferSizeOfANullNameIsZero) {
+    const unsigned char text[] = "abc";
+    EXPECT_EQ(NLS_GetResultBufferSize(text, 3, nullptr, "UTF-8"), 0u);
+    EXPECT_EQ(NLS_GetResultBufferSize(text, 3, "UTF-8", nullptr), 0u);
+    EXPECT_EQ(NLS_GetResultBufferSize(text, 3, nullptr, nullptr), 0u);
+}
+
+TEST_F(HostileArguments, ConversionRemIntoANullBufferWithALengthIsRefused) {
+    EncodingConverter* object = nullptr;
+    ASSERT_EQ(NLS_NewEncodingConverter("UTF-8", "latin1", &object), NLS_SUCCESS);
+    uint32_t written = 7;
+    EXPECT_EQ(NLS_GetConversionRem(object, nullptr, 8, &written), NLS_INVALID_PARAMETER);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(NLS_GetConversionRem(object, nullptr, 0, &written), NLS_SUCCESS);
+    NLS_DeleteEncodingConverter(object);
+}
+
 TEST_F(HostileArguments, ZeroAndTinyOutputsNeverOverrun) {
     const Bytes input = hexBytes("41 C3 A9 E2 82 AC F0 9F 98 80 2B 26 5C");
     for (const char* to : {"ISO-10646-UCS-2", "UTF-7", "IMAP-UTF-7", "ESCAPED_UNICODE",

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <string>
@@ -110,6 +113,19 @@ TEST_F(Linker, AMissingFileLeavesNoRecord) {
     EXPECT_EQ(linker.GetStatus(), NLS_LIBRARY_NOT_LOADED);
     EXPECT_EQ(libraryCount(linker), 1);
 }
+
+#if !defined(_WIN32)
+// A FIFO in a library's place would make the loader wait for a writer forever.
+TEST_F(Linker, ALibraryFileThatIsAFifoIsRefusedWithoutBlocking) {
+    ASSERT_EQ(mkfifo((dir.dataPath() + "pipe3230.so").c_str(), 0600), 0);
+    TDLLLinker linker(nullptr, 0, dir.dataPath().c_str());
+    char library[] = "pipe";
+    char symbol[] = "Anything";
+    EXPECT_EQ(linker.NLS_FindSymbolInLibrary(library, symbol), nullptr);
+    EXPECT_EQ(linker.GetStatus(), NLS_LIBRARY_NOT_LOADED);
+    EXPECT_EQ(libraryCount(linker), 1);
+}
+#endif
 
 TEST_F(Linker, AMissingEntryPointIsReportedEveryTime) {
     TDLLLinker linker(nullptr, 0, dir.dataPath().c_str());

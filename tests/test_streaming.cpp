@@ -119,4 +119,21 @@ TEST_F(Streaming, ByteOrientedSourcesCutAnywhereLoseNothing) {
     }
 }
 
+// NLS_ConvertStreamBuffer converts each buffer by itself: a character cut by
+// the end of one is reported, not joined to the next (NLS_ConvertStream joins).
+TEST_F(Streaming, OlderStreamCallDoesNotJoinACutCharacterToTheNextBuffer) {
+    EncodingConverter* object = nullptr;
+    ASSERT_EQ(NLS_NewEncodingConverter("UTF-8", "UTF-16BE", &object), NLS_SUCCESS);
+    const Bytes first = hexBytes("41 C3"), second = hexBytes("A9 42");
+    unsigned char out[16];
+    uint32_t written = 0;
+    EXPECT_EQ(NLS_ConvertStreamBuffer(object, first.data(), 2, out, sizeof out, &written),
+              NLS_SEQUENCE_INCOMPLETE);
+    EXPECT_EQ(Bytes(out, out + written), hexBytes("00 41"));
+    EXPECT_EQ(NLS_ConvertStreamBuffer(object, second.data(), 2, out, sizeof out, &written),
+              NLS_SUCCESS);
+    EXPECT_EQ(Bytes(out, out + written), hexBytes("FF FD 00 42"));
+    NLS_DeleteEncodingConverter(object);
+}
+
 }  // namespace

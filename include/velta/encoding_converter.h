@@ -105,6 +105,7 @@ private:
     NLS_ConversionReport fReport;  // of this text
     unsigned char* fCarry;         // owned; grows only for a character longer than kJoinedBytes
     unsigned char fHeld[kHeldCapacity];
+    TEncodingRegistry* fRegistry;  // held while the object lives: its converters and names
 
     static char* fgConverterPath;
     static std::atomic<TEncodingRegistry*> fgRegistry;

@@ -67,6 +67,7 @@ public:
 
 protected:
     void Platform_LoadDynamicLibrary(NLS_Library* record);
+    bool UseLinkedInLibrary(NLS_Library* record);
     void Platform_UnloadDynamicLibrary(NLS_Library* record);
     NLS_EntryPoint Platform_FindSymbolInLibrary(NLS_Library* record, char* symbol);
 

@@ -62,7 +62,8 @@ typedef struct EncodingConverter EncodingConverter;
 typedef struct EncondingConverterList EncondingConverterList;
 #endif
 
-/* A factory: no arguments, returns the new converter (or detector) object. */
+/* A factory: no arguments, returns the new converter (or detector) object, or
+ * null when it cannot get the memory for it. */
 typedef void* (*NLS_EntryPoint)(void);
 
 /* A row of a converter table that a client registers; a table ends with a
@@ -91,9 +92,11 @@ typedef struct NLS_DetectedEncoding {
 
 /* Starts the library (optional: the first function that needs it does): the
  * lock record, copied and kept until NLS_EncTerminate, and the data directory
- * (null: $ZP_NLS_DATADIRECTORY, else "." with a conv30/ folder, else the one
- * installed with the library). Call it again to start afresh; objects of the
- * replaced registry keep working. Returns 1. */
+ * (null: $ZP_NLS_DATADIRECTORY, else the one installed with the library, else
+ * "." with a conv30/ folder for a library without one, as in a build tree).
+ * Call it again to start afresh: the replaced registry is freed when the last
+ * object made from it goes (they keep working), and names handed out stay
+ * valid until NLS_EncTerminate. Returns 1. */
 VELTA_API NLS_Status NLS_EncInitialize(const MutexImplementation* lock, const char* dataDirectory);
 /* Releases the registry, the converter libraries and the lock records; call
  * it when no other thread uses the library. Returns 1. */

@@ -1,0 +1,74 @@
+// The static library: the shipped converter libraries are linked in and
+// answer to their library names; no converter library is loaded from a file.
+#include "linker/linked_libraries.h"
+
+#include <string.h>
+
+class TEncodingConverter;
+
+extern "C" {
+TEncodingConverter* NEWSHIFTJISTOUNICODE();
+TEncodingConverter* NEWUNICODETOSHIFTJIS();
+TEncodingConverter* NEWEUCJPTOUNICODE();
+TEncodingConverter* NEWUNICODETOEUCJP();
+TEncodingConverter* NEWISO2022JPTOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022JP();
+TEncodingConverter* NEWWINDOWS31JTOUNICODE();
+TEncodingConverter* NEWUNICODETOWINDOWS31J();
+TEncodingConverter* NEWBIG5TOUNICODE();
+TEncodingConverter* NEWUNICODETOBIG5();
+TEncodingConverter* NEWEUCKRTOUNICODE();
+TEncodingConverter* NEWUNICODETOEUCKR();
+TEncodingConverter* NEWGB18030TOUNICODE();
+TEncodingConverter* NEWUNICODETOGB18030();
+TEncodingConverter* NEWGBKTOUNICODE();
+TEncodingConverter* NEWUNICODETOGBK();
+TEncodingConverter* NEWGB2312TOUNICODE();
+TEncodingConverter* NEWUNICODETOGB2312();
+}
+
+namespace velta {
+
+namespace {
+
+#define VELTA_FACTORY(name) \
+    { #name, reinterpret_cast < NLS_EntryPoint>(&name) }
+
+const NLS_StaticSymbol kJapanese[] = {VELTA_FACTORY(NEWSHIFTJISTOUNICODE),
+                                      VELTA_FACTORY(NEWUNICODETOSHIFTJIS),
+                                      VELTA_FACTORY(NEWEUCJPTOUNICODE),
+                                      VELTA_FACTORY(NEWUNICODETOEUCJP),
+                                      VELTA_FACTORY(NEWISO2022JPTOUNICODE),
+                                      VELTA_FACTORY(NEWUNICODETOISO2022JP),
+                                      VELTA_FACTORY(NEWWINDOWS31JTOUNICODE),
+                                      VELTA_FACTORY(NEWUNICODETOWINDOWS31J),
+                                      {nullptr, nullptr}};
+
+const NLS_StaticSymbol kChineseAndKorean[] = {VELTA_FACTORY(NEWBIG5TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOBIG5),
+                                              VELTA_FACTORY(NEWEUCKRTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOEUCKR),
+                                              VELTA_FACTORY(NEWGB18030TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOGB18030),
+                                              VELTA_FACTORY(NEWGBKTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOGBK),
+                                              VELTA_FACTORY(NEWGB2312TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOGB2312),
+                                              {nullptr, nullptr}};
+
+#undef VELTA_FACTORY
+
+}  // namespace
+
+const NLS_StaticSymbol* linkedInLibrary(const char* name) {
+    if (name == nullptr) return nullptr;
+    if (strcmp(name, "jpconv") == 0) return kJapanese;
+    if (strcmp(name, "cjkconv") == 0) return kChineseAndKorean;
+    return nullptr;
+}
+
+bool loadsLibraryFiles() {
+    return false;
+}
+
+}  // namespace velta
