@@ -1,17 +1,20 @@
-// UTF-8 to and from UTF-16LE and UTF-16BE in one step, with the UTF-8
-// converters' own steps: the units are the machine's, swapped a block at a
-// time where the named order is the other one. Each converter gives the
-// text, status and report of the two converters through UCS-2 it stands
-// for. Where UTF-16's rule for surrogates differs from UTF-8's (an encoded
-// surrogate, ED A0-BF, pairs with the next one or is malformed; a lone
-// surrogate unit is malformed), the rest of the text goes through those two
-// converters, until the converter is reset: such text is rare, and the pair
-// of them is what defines it.
+// UTF-8 to and from UTF-16LE, UTF-16BE, UTF-32LE and UTF-32BE in one step,
+// with the UTF-8 converters' own steps. For UTF-16 the units are the
+// machine's, swapped a block at a time where the named order is the other
+// one; UTF-32 is widened from, or narrowed to, a block of such units. Each
+// converter gives the text, status and report of the two converters through
+// UCS-2 it stands for. Where the form's rule for surrogates differs from
+// UTF-8's (an encoded surrogate, ED A0-BF, pairs with the next one or is
+// malformed; a lone surrogate unit or a UTF-32 value that is no character is
+// malformed), the rest of the text goes through those two converters, until
+// the converter is reset: such text is rare, and the pair of them is what
+// defines it.
 #include "api/TChainedConverter.h"
 #include "codecs/codec_converter.h"
 #include "codecs/library_codecs.h"
 #include "codecs/utf8_steps.h"
 #include "converters/units.h"
+#include "kernels/text_kernels.h"
 #include "velta/factories.h"
 
 #if defined(__SSE2__)
@@ -125,17 +128,28 @@ const char* utf16Name(ByteOrder order) {
     return order == ByteOrder::kBig ? "UTF-16BE" : "UTF-16LE";
 }
 
-// The shell of both directions: `Direction` gives the identity, the step and
-// the converters of the pivot.
+const char* utf32Name(ByteOrder order) {
+    return order == ByteOrder::kBig ? "UTF-32BE" : "UTF-32LE";
+}
+
+// The shell of every direction: `Direction` gives the identity, the step,
+// the converters of the pivot and their expansion factors.
 template <typename Direction>
-class TUtf16Direct : public TCodecConverter<TUtf16Direct<Direction>> {
-    using Base = TCodecConverter<TUtf16Direct<Direction>>;
+class TFormDirect : public TCodecConverter<TFormDirect<Direction>> {
+    using Base = TCodecConverter<TFormDirect<Direction>>;
 
 public:
-    explicit TUtf16Direct(ByteOrder order)
+    explicit TFormDirect(ByteOrder order)
         : Base(Direction::identity(order)),
           fSwapped((order == ByteOrder::kBig) != bigEndianHost()),
           fOrder(order) {}
+    // The chain's bound, so that a buffer sized for it serves as before.
+    void TargetBufferSize(const unsigned char*, uint32_t sourceLength, uint32_t* size) override {
+        if (size == nullptr) return;
+        const uint64_t pivot = static_cast<uint64_t>(Direction::kToPivotFactor) * sourceLength + 2;
+        const uint64_t bound = Direction::kFromPivotFactor * pivot + 2;
+        *size = bound > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bound);
+    }
     TEncodingConverter* CloneConverter() const override {
         return fFallback.active() ? nullptr : CloneByCopy(*this);
     }
@@ -189,6 +203,7 @@ private:
 };
 
 struct FromUtf8 {
+    enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 2 };
     static TConverterIdentity identity(ByteOrder order) {
         return {"UTF-8", utf16Name(order), 0, 2, 0};
     }
@@ -221,6 +236,7 @@ struct FromUtf8 {
 };
 
 struct ToUtf8 {
+    enum : uint32_t { kToPivotFactor = 1, kFromPivotFactor = 4 };
     static TConverterIdentity identity(ByteOrder order) {
         return {utf16Name(order), "UTF-8", 0, 4, 1};
     }
@@ -265,14 +281,154 @@ struct ToUtf8 {
     }
 };
 
+// UTF-16 units of `bytes` / 2 in the machine's order, complete pairs only,
+// widened to UTF-32 in the named order; returns the bytes written.
+uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char* target,
+                      uint32_t room, bool bigEndian) {
+    const TextKernels& kernels = textKernels();
+    uint32_t in = 0, out = 0;
+    while (in < bytes) {
+        if (kernels.widenToUcs4 != nullptr && bigEndian == bigEndianHost() && bytes - in >= 64) {
+            const uint32_t run =
+                kernels.widenToUcs4(units + in, (bytes - in) / 2, target + out, room - out);
+            in += 2 * run;
+            out += 4 * run;
+            if (in == bytes) break;
+        }
+        uint32_t value = loadUnit(units + in);
+        in += 2;
+        if (isHighSurrogate(value)) {
+            value = ((value - 0xD800) << 10) + (loadUnit(units + in) - 0xDC00) + 0x10000;
+            in += 2;
+        }
+        storeUnit32Ordered(target + out, value, bigEndian);
+        out += 4;
+    }
+    return out;
+}
+
+struct FromUtf8ToUtf32 {
+    enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4 };
+    static TConverterIdentity identity(ByteOrder order) {
+        return {"UTF-8", utf32Name(order), 0, 4, 0};
+    }
+    static const char* from(ByteOrder) { return "UTF-8"; }
+    static const char* to(ByteOrder order) { return utf32Name(order); }
+    static TEncodingConverter* toPivot(ByteOrder) { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
+    static TEncodingConverter* fromPivot(ByteOrder order) { return newUtf32Encoder(order); }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendUnit32Terminator(target, out, capacity);
+    }
+
+    // A block of units, each of which makes at most four bytes, is decoded
+    // where the output surely takes it, then widened. Room for one unit but
+    // not two is tried again with room for a pair: a character that needs
+    // one fills it alone.
+    static NLS_Status step(TStreamConverter& converter, bool swapped, unsigned char* target,
+                           uint32_t* out, uint32_t capacity, const unsigned char* source,
+                           uint32_t length, uint32_t* in, bool* atSurrogate) {
+        const bool bigEndian = swapped != bigEndianHost();
+        unsigned char units[kSwapBlock];
+        for (;;) {
+            const uint32_t room = capacity - *out;
+            uint32_t unitRoom = room / 4 * 2 > kSwapBlock ? kSwapBlock : room / 4 * 2;
+            uint32_t made = 0, taken = 0;
+            NLS_Status status = decodeUtf8Step(converter, {*in, true, atSurrogate}, units, &made,
+                                               unitRoom, source + *in, length - *in, &taken);
+            if (status == NLS_OUTPUT_FULL && made == 0 && taken == 0 && unitRoom == 2 &&
+                room >= 4 && !*atSurrogate) {
+                unitRoom = 4;
+                status = decodeUtf8Step(converter, {*in, true, atSurrogate}, units, &made, unitRoom,
+                                        source + *in, length - *in, &taken);
+            }
+            *out += widenToUtf32(units, made, target + *out, capacity - *out, bigEndian);
+            *in += taken;
+            if (status != NLS_OUTPUT_FULL || made == 0 || *atSurrogate) return status;
+        }
+    }
+};
+
+struct FromUtf32ToUtf8 {
+    enum : uint32_t { kToPivotFactor = 1, kFromPivotFactor = 4 };
+    static TConverterIdentity identity(ByteOrder order) {
+        return {utf32Name(order), "UTF-8", 0, 1, 1};
+    }
+    static const char* from(ByteOrder order) { return utf32Name(order); }
+    static const char* to(ByteOrder) { return "UTF-8"; }
+    static TEncodingConverter* toPivot(ByteOrder order) { return newUtf32Decoder(order); }
+    static TEncodingConverter* fromPivot(ByteOrder) { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendByteTerminator(target, out, capacity);
+    }
+
+    // Values up to a malformed one (past U+10FFFF, or a surrogate) narrowed
+    // to units in the machine's order; returns the values taken.
+    static uint32_t narrow(const unsigned char* source, uint32_t values, bool bigEndian,
+                           unsigned char* units, uint32_t* bytes) {
+        uint32_t taken = 0, out = 0;
+        for (; taken < values; ++taken) {
+            uint32_t value = loadUnit32Ordered(source + 4 * taken, bigEndian);
+            if (value > 0x10FFFF || isSurrogate(value)) break;
+            if (value > 0xFFFF) {
+                value -= 0x10000;
+                storeUnit(units + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
+                value = 0xDC00 + (value & 0x3FF);
+                out += 2;
+            }
+            storeUnit(units + out, static_cast<uint16_t>(value));
+            out += 2;
+        }
+        *bytes = out;
+        return taken;
+    }
+
+    // A block of values is narrowed and encoded; the values the encoder
+    // took are its units less the second halves of pairs.
+    static NLS_Status step(TStreamConverter&, bool swapped, unsigned char* target, uint32_t* out,
+                           uint32_t capacity, const unsigned char* source, uint32_t length,
+                           uint32_t* in, bool* atSurrogate) {
+        const bool bigEndian = swapped != bigEndianHost();
+        unsigned char units[kSwapBlock];
+        for (;;) {
+            const uint32_t available = (length - *in) / 4;
+            const uint32_t block = available > kSwapBlock / 4 ? kSwapBlock / 4 : available;
+            uint32_t bytes = 0;
+            const uint32_t values = narrow(source + *in, block, bigEndian, units, &bytes);
+            uint32_t made = 0, taken = 0;
+            bool lone = false;
+            const NLS_Status status = encodeUtf8Step({0, false, &lone}, target + *out, &made,
+                                                     capacity - *out, units, bytes, &taken);
+            uint32_t valuesTaken = taken / 2;
+            for (uint32_t i = 0; i < taken; i += 2)
+                if (isLowSurrogate(loadUnit(units + i))) --valuesTaken;
+            *out += made;
+            *in += 4 * valuesTaken;
+            if (status != NLS_SUCCESS) return status;
+            if (values < block) {
+                *atSurrogate = true;
+                return NLS_SUCCESS;
+            }
+            if (block == available) return *in != length ? NLS_SEQUENCE_INCOMPLETE : NLS_SUCCESS;
+        }
+    }
+};
+
 }  // namespace
 
 TEncodingConverter* newUtf8ToUtf16(ByteOrder order) {
-    return newCodecConverter<TUtf16Direct<FromUtf8>>(order);
+    return newCodecConverter<TFormDirect<FromUtf8>>(order);
 }
 
 TEncodingConverter* newUtf16ToUtf8(ByteOrder order) {
-    return newCodecConverter<TUtf16Direct<ToUtf8>>(order);
+    return newCodecConverter<TFormDirect<ToUtf8>>(order);
+}
+
+TEncodingConverter* newUtf8ToUtf32(ByteOrder order) {
+    return newCodecConverter<TFormDirect<FromUtf8ToUtf32>>(order);
+}
+
+TEncodingConverter* newUtf32ToUtf8(ByteOrder order) {
+    return newCodecConverter<TFormDirect<FromUtf32ToUtf8>>(order);
 }
 
 }  // namespace velta

@@ -1,4 +1,4 @@
-// The direct converters between UTF-8 and UTF-16LE/BE against the pair of
+// The direct converters between UTF-8 and UTF-16LE/BE or UTF-32LE/BE against the pair of
 // converters through UCS-2 they stand for: a library whose registry lacks
 // the direct records makes that pair. Both convert the same inputs (valid,
 // malformed, encoded and lone surrogates), cut anywhere, through every small
@@ -97,6 +97,14 @@ Bytes utf16(const std::u16string& text, bool big) {
     return out;
 }
 
+Bytes utf32(const std::u32string& text, bool big) {
+    Bytes out;
+    for (char32_t value : text)
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<unsigned char>(value >> (big ? 24 - 8 * i : 8 * i)));
+    return out;
+}
+
 std::vector<Case> cases() {
     const char* const utf8Inputs[] = {
         "41 C3 A9 20 E2 82 AC E6 97 A5 F0 9F 98 80 5A",
@@ -116,7 +124,7 @@ std::vector<Case> cases() {
         u"\u00E9\xD83D",
     };
     std::vector<Case> all;
-    for (const char* to : {"UTF-16LE", "UTF-16BE"})
+    for (const char* to : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
         for (const char* input : utf8Inputs) all.push_back({"UTF-8", to, hexBytes(input)});
     // Long text: every form of character, an encoded pair far in.
     Bytes longText;
@@ -125,11 +133,35 @@ std::vector<Case> cases() {
                                                : "41 20 F0 9F 98 80 E2 82 AC D0 96 20 61");
         longText.insert(longText.end(), some.begin(), some.end());
     }
-    for (const char* to : {"UTF-16LE", "UTF-16BE"}) all.push_back({"UTF-8", to, longText});
+    for (const char* to : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
+        all.push_back({"UTF-8", to, longText});
     Bytes withPair = longText;
     const Bytes pair = hexBytes("ED A0 80 ED B0 80 FF");
     withPair.insert(withPair.begin() + 12001, pair.begin(), pair.end());
-    for (const char* to : {"UTF-16LE", "UTF-16BE"}) all.push_back({"UTF-8", to, withPair});
+    for (const char* to : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
+        all.push_back({"UTF-8", to, withPair});
+    const std::u32string utf32Inputs[] = {
+        U"A\u00E9 \u20AC\u65E5\U0001F600Z",
+        U"A\x110000"
+        U"B\xD800\xDC00\xDBFF\U0010FFFF",
+        U"\xFFFFFFFF\U0001F600\xDFFF",
+    };
+    for (const bool big : {false, true})
+        for (const std::u32string& input : utf32Inputs) {
+            Bytes text = utf32(input, big);
+            all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", text});
+            text.push_back(0x41);  // bytes that make no value at the end
+            text.push_back(0x42);
+            all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", text});
+        }
+    std::u32string longValues;
+    for (int i = 0; i < 3000; ++i) longValues += i % 5 == 2 ? U"\U0001F600\u65E5" : U"abc \u00E9";
+    for (const bool big : {false, true}) {
+        all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", utf32(longValues, big)});
+        std::u32string malformed = longValues;
+        malformed[5001] = 0xD800;
+        all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", utf32(malformed, big)});
+    }
     for (const bool big : {false, true})
         for (const std::u16string& input : utf16Inputs) {
             Bytes text = utf16(input, big);
@@ -172,14 +204,14 @@ std::string registryWithoutDirectRecords() {
     std::istringstream lines(shippedFile("encreg.txt"));
     std::string kept, line;
     while (std::getline(lines, line))
-        if (line.find("UTF-8 UTF-16") != 0 && line.find(" UTF-8 @@") == std::string::npos)
+        if (line.find("UTF-8 UTF-") != 0 && line.find(" UTF-8 @@") == std::string::npos)
             kept += line + "\n";
     return kept;
 }
 
-class Utf16Direct : public LibraryTest {};
+class Utf8FormsDirect : public LibraryTest {};
 
-TEST_F(Utf16Direct, GivesTheTextStatusAndReportOfThePivot) {
+TEST_F(Utf8FormsDirect, GivesTheTextStatusAndReportOfThePivot) {
     TemporaryDirectory direct;
     direct.installShippedData();
     ASSERT_EQ(NLS_EncInitialize(nullptr, direct.path().c_str()), NLS_SUCCESS);
