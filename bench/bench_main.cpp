@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include <map>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "corpora.h"
@@ -52,8 +52,8 @@ bool holdsPartOfUnicode(const char* encoding) {
 // (the rest is "?"), so that both directions convert the same real text.
 const Bytes& corpusIn(Corpus corpus, const char* encoding, const char* other) {
     static std::map<std::tuple<int, std::string, std::string>, Bytes> cache;
-    const auto key = std::make_tuple(static_cast<int>(corpus), std::string(encoding),
-                                     std::string(other));
+    const auto key =
+        std::make_tuple(static_cast<int>(corpus), std::string(encoding), std::string(other));
     auto found = cache.find(key);
     if (found != cache.end()) return found->second;
     const std::string utf8 = makeCorpus(corpus);
@@ -95,6 +95,8 @@ const char* icuName(const char* velta) {
                                                              {"ISO-10646-UCS-4", "UTF-32LE"},
                                                              {"UTF-16LE", "UTF-16LE"},
                                                              {"UTF-16BE", "UTF-16BE"},
+                                                             {"UTF-32LE", "UTF-32LE"},
+                                                             {"UTF-32BE", "UTF-32BE"},
                                                              {"windows-1252", "windows-1252"},
                                                              {"GB18030", "GB18030"},
                                                              {"GBK", "windows-936"},
@@ -105,12 +107,22 @@ const char* icuName(const char* velta) {
 }
 
 const char* iconvName(const char* velta) {
-    static const std::map<std::string, const char*> names = {
-        {"ISO-10646-UCS-2", "UTF-16LE"}, {"UTF-8", "UTF-8"},       {"latin1", "ISO-8859-1"},
-        {"x-mac-roman", "MACINTOSH"},    {"UTF-7", "UTF-7"},       {"ISO-10646-UCS-4", "UTF-32LE"},
-        {"UTF-16LE", "UTF-16LE"},        {"UTF-16BE", "UTF-16BE"}, {"windows-1252", "CP1252"},
-        {"GB18030", "GB18030"},          {"GBK", "CP936"},         {"Big5", "BIG5-HKSCS"},
-        {"EUC-KR", "CP949"},             {"windows-31j", "CP932"}};
+    static const std::map<std::string, const char*> names = {{"ISO-10646-UCS-2", "UTF-16LE"},
+                                                             {"UTF-8", "UTF-8"},
+                                                             {"latin1", "ISO-8859-1"},
+                                                             {"x-mac-roman", "MACINTOSH"},
+                                                             {"UTF-7", "UTF-7"},
+                                                             {"ISO-10646-UCS-4", "UTF-32LE"},
+                                                             {"UTF-16LE", "UTF-16LE"},
+                                                             {"UTF-16BE", "UTF-16BE"},
+                                                             {"UTF-32LE", "UTF-32LE"},
+                                                             {"UTF-32BE", "UTF-32BE"},
+                                                             {"windows-1252", "CP1252"},
+                                                             {"GB18030", "GB18030"},
+                                                             {"GBK", "CP936"},
+                                                             {"Big5", "BIG5-HKSCS"},
+                                                             {"EUC-KR", "CP949"},
+                                                             {"windows-31j", "CP932"}};
     auto found = names.find(velta);
     return found == names.end() ? nullptr : found->second;
 }
@@ -266,11 +278,10 @@ void icuOneShotLarge(benchmark::State& state, const char* from, const char* to, 
     memset(output.data(), 0, output.size());
     for (auto _ : state) {
         UErrorCode error = U_ZERO_ERROR;
-        benchmark::DoNotOptimize(ucnv_convert(icuName(to), icuName(from),
-                                              reinterpret_cast<char*>(output.data()),
-                                              static_cast<int32_t>(output.size()),
-                                              reinterpret_cast<const char*>(input.data()),
-                                              static_cast<int32_t>(input.size()), &error));
+        benchmark::DoNotOptimize(ucnv_convert(
+            icuName(to), icuName(from), reinterpret_cast<char*>(output.data()),
+            static_cast<int32_t>(output.size()), reinterpret_cast<const char*>(input.data()),
+            static_cast<int32_t>(input.size()), &error));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
@@ -306,7 +317,7 @@ void icuShortCall(benchmark::State& state, const char* from, const char* to, siz
 struct Pair {
     const char* from;
     const char* to;
-    bool wideCorpora;  // the corpora beyond Latin apply (the target holds them)
+    bool wideCorpora;           // the corpora beyond Latin apply (the target holds them)
     bool largeOneShot = false;  // also 64 MiB in one call
 };
 
@@ -329,6 +340,10 @@ const Pair kPairs[] = {
     {"UTF-8", "UTF-16LE", true},
     {"UTF-16BE", "UTF-8", true},
     {"UTF-8", "UTF-16BE", true},
+    {"UTF-32LE", "UTF-8", true},
+    {"UTF-8", "UTF-32LE", true},
+    {"UTF-32BE", "UTF-8", true},
+    {"UTF-8", "UTF-32BE", true},
     {"windows-1252", "UTF-8", false},
     {"UTF-8", "windows-1252", false},
     {"GB18030", "ISO-10646-UCS-2", true},
@@ -362,7 +377,8 @@ void registerConversions() {
                                          pair.to, corpus);
         }
         if (pair.largeOneShot) {
-            const std::string large = std::string(pair.from) + "->" + pair.to + "/latin 64 MiB one-shot";
+            const std::string large =
+                std::string(pair.from) + "->" + pair.to + "/latin 64 MiB one-shot";
             benchmark::RegisterBenchmark(("velta/" + large).c_str(), veltaOneShotLarge, pair.from,
                                          pair.to, Corpus::kLatin)
                 ->Unit(benchmark::kMillisecond);
@@ -510,7 +526,6 @@ void normalizeName(benchmark::State& state, const char* name) {
     for (auto _ : state) benchmark::DoNotOptimize(NLS_GetNormalizedEncodingName(name));
 }
 
-
 // A million distinct unknown names through every function that takes a name,
 // then the time of a known name's lookup; the counter is the resident memory
 // they added.
@@ -549,14 +564,18 @@ int main(int argc, char** argv) {
                                  "UTF-8", "x-mac-roman");
     for (size_t length : {16, 100}) {
         const std::string size = std::to_string(length) + " B";
-        benchmark::RegisterBenchmark(("velta/object/one-shot " + size + " UTF-8->ISO-10646-UCS-2").c_str(),
-                                     veltaShortCall, "UTF-8", "ISO-10646-UCS-2", length);
-        benchmark::RegisterBenchmark(("icu/object/ucnv_convert " + size + " UTF-8->UTF-16LE").c_str(),
-                                     icuShortCall, "UTF-8", "ISO-10646-UCS-2", length);
-        benchmark::RegisterBenchmark(("velta/object/one-shot " + size + " UTF-8->x-mac-roman").c_str(),
-                                     veltaShortCall, "UTF-8", "x-mac-roman", length);
-        benchmark::RegisterBenchmark(("icu/object/ucnv_convert " + size + " UTF-8->macintosh").c_str(),
-                                     icuShortCall, "UTF-8", "x-mac-roman", length);
+        benchmark::RegisterBenchmark(
+            ("velta/object/one-shot " + size + " UTF-8->ISO-10646-UCS-2").c_str(), veltaShortCall,
+            "UTF-8", "ISO-10646-UCS-2", length);
+        benchmark::RegisterBenchmark(
+            ("icu/object/ucnv_convert " + size + " UTF-8->UTF-16LE").c_str(), icuShortCall, "UTF-8",
+            "ISO-10646-UCS-2", length);
+        benchmark::RegisterBenchmark(
+            ("velta/object/one-shot " + size + " UTF-8->x-mac-roman").c_str(), veltaShortCall,
+            "UTF-8", "x-mac-roman", length);
+        benchmark::RegisterBenchmark(
+            ("icu/object/ucnv_convert " + size + " UTF-8->macintosh").c_str(), icuShortCall,
+            "UTF-8", "x-mac-roman", length);
     }
     for (int threads : {1, 2})
         benchmark::RegisterBenchmark("velta/threads/one-shot 16 B UTF-8->ISO-10646-UCS-2",
