@@ -281,14 +281,30 @@ struct ToUtf8 {
     }
 };
 
+// Reverses the bytes of each of the `bytes` / 4 values at p.
+void swapValues(unsigned char* p, uint32_t bytes) {
+    uint32_t done = 0;
+#if defined(__SSE2__)
+    for (; bytes - done >= 16; done += 16) {
+        __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done));
+        values = _mm_or_si128(_mm_slli_epi16(values, 8), _mm_srli_epi16(values, 8));
+        values = _mm_shufflehi_epi16(_mm_shufflelo_epi16(values, 0xB1), 0xB1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + done), values);
+    }
+#endif
+    for (; bytes - done >= 4; done += 4)
+        storeUnit32(p + done, __builtin_bswap32(loadUnit32(p + done)));
+}
+
 // UTF-16 units of `bytes` / 2 in the machine's order, complete pairs only,
-// widened to UTF-32 in the named order; returns the bytes written.
+// widened to UTF-32 in the machine's order, then swapped to the named one;
+// returns the bytes written.
 uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char* target,
                       uint32_t room, bool bigEndian) {
     const TextKernels& kernels = textKernels();
     uint32_t in = 0, out = 0;
     while (in < bytes) {
-        if (kernels.widenToUcs4 != nullptr && bigEndian == bigEndianHost() && bytes - in >= 64) {
+        if (kernels.widenToUcs4 != nullptr && bytes - in >= 64) {
             const uint32_t run =
                 kernels.widenToUcs4(units + in, (bytes - in) / 2, target + out, room - out);
             in += 2 * run;
@@ -301,9 +317,10 @@ uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char*
             value = ((value - 0xD800) << 10) + (loadUnit(units + in) - 0xDC00) + 0x10000;
             in += 2;
         }
-        storeUnit32Ordered(target + out, value, bigEndian);
+        storeUnit32(target + out, value);
         out += 4;
     }
+    if (bigEndian != bigEndianHost()) swapValues(target, out);
     return out;
 }
 
@@ -361,14 +378,41 @@ struct FromUtf32ToUtf8 {
         return appendByteTerminator(target, out, capacity);
     }
 
-    // Values up to a malformed one (past U+10FFFF, or a surrogate) narrowed
-    // to units in the machine's order; returns the values taken.
+    static bool isMalformed(uint32_t value) { return value > 0x10FFFF || isSurrogate(value); }
+
+    // The values before the first malformed one (past U+10FFFF, or a
+    // surrogate), checked sixteen at a time.
+    static uint32_t wellFormedValues(const unsigned char* source, uint32_t values, bool bigEndian) {
+        uint32_t checked = 0;
+        for (; values - checked >= 16; checked += 16) {
+            bool malformed = false;
+            for (uint32_t i = 0; i < 16; ++i)
+                malformed |= isMalformed(loadUnit32Ordered(source + 4 * (checked + i), bigEndian));
+            if (malformed) break;
+        }
+        while (checked < values && !isMalformed(loadUnit32Ordered(source + 4 * checked, bigEndian)))
+            ++checked;
+        return checked;
+    }
+
+    // Values up to a malformed one narrowed to units in the machine's order
+    // (the UCS-4 kernel where the order is the machine's); returns the
+    // values taken. `units` holds four bytes a value.
     static uint32_t narrow(const unsigned char* source, uint32_t values, bool bigEndian,
                            unsigned char* units, uint32_t* bytes) {
+        const TextKernels& kernels = textKernels();
+        const uint32_t wellFormed = wellFormedValues(source, values, bigEndian);
+        const bool kernel = kernels.narrowUcs4 != nullptr && bigEndian == bigEndianHost();
         uint32_t taken = 0, out = 0;
-        for (; taken < values; ++taken) {
+        while (taken < wellFormed) {
+            if (kernel && wellFormed - taken >= 16) {
+                uint32_t produced = 0;
+                taken += kernels.narrowUcs4(source + 4 * taken, wellFormed - taken, units + out,
+                                            4 * values - out, &produced);
+                out += produced;
+                if (taken == wellFormed) break;
+            }
             uint32_t value = loadUnit32Ordered(source + 4 * taken, bigEndian);
-            if (value > 0x10FFFF || isSurrogate(value)) break;
             if (value > 0xFFFF) {
                 value -= 0x10000;
                 storeUnit(units + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
@@ -377,6 +421,7 @@ struct FromUtf32ToUtf8 {
             }
             storeUnit(units + out, static_cast<uint16_t>(value));
             out += 2;
+            ++taken;
         }
         *bytes = out;
         return taken;
