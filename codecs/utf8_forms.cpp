@@ -378,41 +378,14 @@ struct FromUtf32ToUtf8 {
         return appendByteTerminator(target, out, capacity);
     }
 
-    static bool isMalformed(uint32_t value) { return value > 0x10FFFF || isSurrogate(value); }
-
-    // The values before the first malformed one (past U+10FFFF, or a
-    // surrogate), checked sixteen at a time.
-    static uint32_t wellFormedValues(const unsigned char* source, uint32_t values, bool bigEndian) {
-        uint32_t checked = 0;
-        for (; values - checked >= 16; checked += 16) {
-            bool malformed = false;
-            for (uint32_t i = 0; i < 16; ++i)
-                malformed |= isMalformed(loadUnit32Ordered(source + 4 * (checked + i), bigEndian));
-            if (malformed) break;
-        }
-        while (checked < values && !isMalformed(loadUnit32Ordered(source + 4 * checked, bigEndian)))
-            ++checked;
-        return checked;
-    }
-
-    // Values up to a malformed one narrowed to units in the machine's order
-    // (the UCS-4 kernel where the order is the machine's); returns the
-    // values taken. `units` holds four bytes a value.
+    // Values up to a malformed one (past U+10FFFF, or a surrogate) narrowed
+    // to units in the machine's order; returns the values taken.
     static uint32_t narrow(const unsigned char* source, uint32_t values, bool bigEndian,
                            unsigned char* units, uint32_t* bytes) {
-        const TextKernels& kernels = textKernels();
-        const uint32_t wellFormed = wellFormedValues(source, values, bigEndian);
-        const bool kernel = kernels.narrowUcs4 != nullptr && bigEndian == bigEndianHost();
         uint32_t taken = 0, out = 0;
-        while (taken < wellFormed) {
-            if (kernel && wellFormed - taken >= 16) {
-                uint32_t produced = 0;
-                taken += kernels.narrowUcs4(source + 4 * taken, wellFormed - taken, units + out,
-                                            4 * values - out, &produced);
-                out += produced;
-                if (taken == wellFormed) break;
-            }
+        for (; taken < values; ++taken) {
             uint32_t value = loadUnit32Ordered(source + 4 * taken, bigEndian);
+            if (value > 0x10FFFF || isSurrogate(value)) break;
             if (value > 0xFFFF) {
                 value -= 0x10000;
                 storeUnit(units + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
@@ -421,7 +394,6 @@ struct FromUtf32ToUtf8 {
             }
             storeUnit(units + out, static_cast<uint16_t>(value));
             out += 2;
-            ++taken;
         }
         *bytes = out;
         return taken;
