@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "corpora.h"
+#include "prose.h"
 #include "velta/iconv.h"
 #include "velta/nls.h"
 
@@ -394,6 +395,161 @@ void registerConversions() {
     }
 }
 
+// Every legacy encoding, with the prose of its language and its names in
+// ICU and glibc iconv.
+struct LegacyEncoding {
+    const char* velta;
+    const char* language;
+    const char* icu;
+    const char* iconv;
+};
+
+const LegacyEncoding kLegacyEncodings[] = {
+    {"Shift_JIS", "japanese", "Shift_JIS", "SHIFT_JIS"},
+    {"EUC-JP", "japanese", "EUC-JP", "EUC-JP"},
+    {"ISO-2022-JP", "japanese", "ISO-2022-JP", "ISO-2022-JP"},
+    {"windows-31j", "japanese", "windows-31j", "CP932"},
+    {"GB18030", "chinese-simplified", "GB18030", "GB18030"},
+    {"GBK", "chinese-simplified", "GBK", "GBK"},
+    {"GB2312", "chinese-simplified", "GB2312", "EUC-CN"},
+    {"Big5", "chinese-traditional", "Big5", "BIG5"},
+    {"EUC-KR", "korean", "EUC-KR", "EUC-KR"},
+    {"windows-874", "thai", "windows-874", "CP874"},
+    {"windows-1250", "polish", "windows-1250", "CP1250"},
+    {"windows-1251", "russian", "windows-1251", "CP1251"},
+    {"windows-1252", "french", "windows-1252", "CP1252"},
+    {"windows-1253", "greek", "windows-1253", "CP1253"},
+    {"windows-1254", "turkish", "windows-1254", "CP1254"},
+    {"windows-1255", "hebrew", "windows-1255", "CP1255"},
+    {"windows-1256", "arabic", "windows-1256", "CP1256"},
+    {"windows-1257", "lithuanian", "windows-1257", "CP1257"},
+    {"windows-1258", "vietnamese", "windows-1258", "CP1258"},
+    {"ISO-8859-1", "german", "ISO-8859-1", "ISO-8859-1"},
+    {"ISO-8859-2", "czech", "ISO-8859-2", "ISO-8859-2"},
+    {"ISO-8859-3", "esperanto", "ISO-8859-3", "ISO-8859-3"},
+    {"ISO-8859-4", "latvian", "ISO-8859-4", "ISO-8859-4"},
+    {"ISO-8859-5", "russian", "ISO-8859-5", "ISO-8859-5"},
+    {"ISO-8859-6", "arabic", "ISO-8859-6", "ISO-8859-6"},
+    {"ISO-8859-7", "greek", "ISO-8859-7", "ISO-8859-7"},
+    {"ISO-8859-8", "hebrew", "ISO-8859-8", "ISO-8859-8"},
+    {"ISO-8859-9", "turkish", "ISO-8859-9", "ISO-8859-9"},
+    {"ISO-8859-10", "icelandic", "ISO-8859-10", "ISO-8859-10"},
+    {"ISO-8859-11", "thai", "x-iso-8859-11", "ISO-8859-11"},
+    {"ISO-8859-13", "lithuanian", "ISO-8859-13", "ISO-8859-13"},
+    {"ISO-8859-14", "welsh", "ISO-8859-14", "ISO-8859-14"},
+    {"ISO-8859-15", "french", "ISO-8859-15", "ISO-8859-15"},
+    {"ISO-8859-16", "romanian", "ISO-8859-16", "ISO-8859-16"},
+    {"KOI8-R", "russian", "KOI8-R", "KOI8-R"},
+    {"KOI8-U", "ukrainian", "KOI8-U", "KOI8-U"},
+    {"IBM866", "russian", "IBM866", "IBM866"},
+    {"IBM437", "german", "IBM437", "IBM437"},
+    {"IBM850", "french", "IBM850", "IBM850"},
+    {"macintosh", "french", "macintosh", "MACINTOSH"},
+    {"x-mac-cyrillic", "russian", "x-mac-cyrillic", "MAC-CYRILLIC"},
+    {"x-mac-roman", "french", "macintosh", "MACINTOSH"},
+};
+
+// The prose of a language with only what `encoding` holds (the rest is "?"
+// after a round trip), as UTF-8 or in the encoding.
+const Bytes& proseIn(const LegacyEncoding& encoding, bool encoded) {
+    static std::map<std::pair<std::string, bool>, Bytes> cache;
+    Bytes& bytes = cache[{encoding.velta, encoded}];
+    if (!bytes.empty()) return bytes;
+    const std::string utf8 = makeProse(languageNamed(encoding.language));
+    const Bytes encodedProse =
+        veltaConvert("UTF-8", encoding.velta, Bytes(utf8.begin(), utf8.end()));
+    bytes = encoded ? encodedProse : veltaConvert(encoding.velta, "UTF-8", encodedProse);
+    return bytes;
+}
+
+void veltaProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
+    const Bytes& input = proseIn(*encoding, decode);
+    const char* from = decode ? encoding->velta : "UTF-8";
+    const char* to = decode ? "UTF-8" : encoding->velta;
+    Bytes output(input.size() * 4 + 16);
+    EncodingConverter* object = nullptr;
+    if (NLS_NewEncodingConverter(from, to, &object) != NLS_SUCCESS) {
+        state.SkipWithError("no converter");
+        return;
+    }
+    for (auto _ : state) {
+        uint32_t written = 0;
+        const NLS_Status status =
+            NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                    output.data(), static_cast<uint32_t>(output.size()), &written);
+        if (status != NLS_SUCCESS) state.SkipWithError("conversion failed");
+        benchmark::DoNotOptimize(written);
+    }
+    NLS_DeleteEncodingConverter(object);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+    state.SetLabel(NLS_KernelInUse());
+}
+
+void icuProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
+    const Bytes& input = proseIn(*encoding, decode);
+    Bytes output(input.size() * 4 + 16);
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter* in = ucnv_open(decode ? encoding->icu : "UTF-8", &error);
+    UConverter* out = ucnv_open(decode ? "UTF-8" : encoding->icu, &error);
+    std::vector<UChar> pivot(64 * 1024);
+    for (auto _ : state) {
+        if (U_FAILURE(error)) break;
+        char* target = reinterpret_cast<char*>(output.data());
+        const char* source = reinterpret_cast<const char*>(input.data());
+        UChar* pivotSource = pivot.data();
+        UChar* pivotTarget = pivot.data();
+        ucnv_convertEx(out, in, &target, target + output.size(), &source, source + input.size(),
+                       pivot.data(), &pivotSource, &pivotTarget, pivot.data() + pivot.size(), true,
+                       true, &error);
+        benchmark::DoNotOptimize(target);
+    }
+    ucnv_close(in);
+    ucnv_close(out);
+    if (U_FAILURE(error)) state.SkipWithError(u_errorName(error));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void iconvProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
+    const Bytes& input = proseIn(*encoding, decode);
+    Bytes output(input.size() * 4 + 16);
+    iconv_t cd =
+        decode ? iconv_open("UTF-8", encoding->iconv) : iconv_open(encoding->iconv, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        state.SkipWithError("no iconv converter");
+        return;
+    }
+    for (auto _ : state) {
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(input.data()));
+        size_t inLeft = input.size();
+        char* out = reinterpret_cast<char*>(output.data());
+        size_t outLeft = output.size();
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
+            state.SkipWithError("iconv failed");
+        benchmark::DoNotOptimize(out);
+    }
+    iconv_close(cd);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+// Rows "<engine>/UTF-8->X/prose-<language>" and back, a short minimum time
+// each so that the whole set runs in a few minutes.
+void registerProseConversions() {
+    for (const LegacyEncoding& encoding : kLegacyEncodings) {
+        for (bool decode : {false, true}) {
+            const std::string name = (decode ? std::string(encoding.velta) + "->UTF-8"
+                                             : "UTF-8->" + std::string(encoding.velta)) +
+                                     "/prose-" + encoding.language;
+            benchmark::RegisterBenchmark(("velta/" + name).c_str(), veltaProse, &encoding, decode)
+                ->MinTime(0.05);
+            benchmark::RegisterBenchmark(("icu/" + name).c_str(), icuProse, &encoding, decode)
+                ->MinTime(0.05);
+            benchmark::RegisterBenchmark(("iconv/" + name).c_str(), iconvProse, &encoding, decode)
+                ->MinTime(0.05);
+        }
+    }
+}
+
 // The iconv interface, Velta's or glibc's, on about 1 MB of a corpus
 // converted in output pieces of 4 KB, the way programs call iconv.
 struct IconvCalls {
@@ -555,6 +711,7 @@ void normalizeAfterUnknownNames(benchmark::State& state) {
 int main(int argc, char** argv) {
     NLS_EncInitialize(nullptr, nullptr);
     registerConversions();
+    registerProseConversions();
     registerIconvRows();
     benchmark::RegisterBenchmark("velta/names/normalize latin1 after 1000000 unknown names",
                                  normalizeAfterUnknownNames);

@@ -14,21 +14,36 @@ namespace {
 const uint32_t kPointersPerLead = 157;
 const uint32_t kFirstEncodedPointer = (0xA1 - 0x81) * kPointersPerLead;
 
+const uint8_t kNoColumn = 0xFF;
+
+// The column of every byte in a lead's row of 157 codes (trails 0x40-0x7E,
+// then 0xA1-0xFE), kNoColumn where it is no trail: one load, where two range
+// tests and the choice of an offset mispredict on text that mixes both.
+struct TrailColumns {
+    uint8_t of[256];
+    constexpr TrailColumns() : of() {
+        for (uint32_t b = 0; b < 256; ++b)
+            of[b] = b >= 0x40 && b <= 0x7E   ? static_cast<uint8_t>(b - 0x40)
+                    : b >= 0xA1 && b <= 0xFE ? static_cast<uint8_t>(b - 0x62)
+                                             : kNoColumn;
+    }
+};
+constexpr TrailColumns kTrailColumns;
+
 struct Big5Decoding {
     static uint32_t pair(uint32_t lead, uint32_t trail) {
-        if (!between(lead, 0x81, 0xFE) || (!between(trail, 0x40, 0x7E) && !between(trail, 0xA1, 0xFE)))
-            return 0;
-        const uint32_t codePoint =
-            kBig5Index[(lead - 0x81) * kPointersPerLead + trail - (trail < 0x7F ? 0x40 : 0x62)];
+        const uint32_t column = kTrailColumns.of[trail & 0xFF];
+        if (!between(lead, 0x81, 0xFE) || column == kNoColumn) return 0;
+        const uint32_t codePoint = kBig5Index[(lead - 0x81) * kPointersPerLead + column];
         return codePoint < 0x10000 ? codePoint : 0;
     }
 
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (s[0] == 0x80 || s[0] == 0xFF) return malformed(1);
         if (n < 2) return cut();
-        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0xA1, 0xFE)) return malformed(1);
-        const uint32_t pointer =
-            (s[0] - 0x81u) * kPointersPerLead + s[1] - (s[1] < 0x7F ? 0x40u : 0x62u);
+        const uint32_t column = kTrailColumns.of[s[1]];
+        if (column == kNoColumn) return unmappedPair(s[1]);
+        const uint32_t pointer = (s[0] - 0x81u) * kPointersPerLead + column;
         const uint32_t codePoint = kBig5Index[pointer];
         return codePoint != 0 ? character(2, codePoint) : twoCodePointsOrNone(pointer, s[1]);
     }
@@ -92,8 +107,16 @@ struct SupplementaryPointers {
     }
 };
 
+uint32_t writePointer(uint32_t pointer, unsigned char* bytes) {
+    const uint32_t trail = pointer % kPointersPerLead;
+    bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0x81);
+    bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x62));
+    return 2;
+}
+
 struct Big5Pointers {
-    ReverseIndex<uint32_t> bmp{kBig5Index, kBig5IndexLength, &belowEncodedRange, &takesLastPointer};
+    TwoByteCodes bmp{kBig5Index, kBig5IndexLength, &belowEncodedRange, &takesLastPointer,
+                     &writePointer};
     SupplementaryPointers beyondBmp;
 };
 
@@ -107,14 +130,9 @@ public:
     Big5Encoding() : fPointers(&big5Pointers()) {}
 
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
+        if (codePoint < 0x10000) return fPointers->bmp.write(codePoint, bytes);
         uint32_t pointer;
-        const bool found = codePoint < 0x10000 ? fPointers->bmp.find(codePoint, &pointer)
-                                               : fPointers->beyondBmp.find(codePoint, &pointer);
-        if (!found) return 0;
-        const uint32_t trail = pointer % kPointersPerLead;
-        bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0x81);
-        bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x62));
-        return 2;
+        return fPointers->beyondBmp.find(codePoint, &pointer) ? writePointer(pointer, bytes) : 0;
     }
 
 private:

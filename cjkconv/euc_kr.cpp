@@ -20,17 +20,16 @@ struct EucKrDecoding {
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (s[0] == 0x80 || s[0] == 0xFF) return malformed(1);
         if (n < 2) return cut();
-        if (!between(s[1], 0x41, 0xFE)) return malformed(1);
+        if (!between(s[1], 0x41, 0xFE)) return unmappedPair(s[1]);
         const uint32_t codePoint = kEucKrIndex[(s[0] - 0x81u) * kPointersPerLead + s[1] - 0x41u];
         return codePoint != 0 ? character(2, codePoint) : unmappedPair(s[1]);
     }
 };
 
 struct EucKrLayout {
-    static const ReverseIndex<uint16_t>& pointers() {
-        static const ReverseIndex<uint16_t> index(kEucKrIndex, kEucKrIndexLength, nullptr,
-                                                  nullptr);
-        return index;
+    static const TwoByteCodes& codes() {
+        static const TwoByteCodes codes(kEucKrIndex, kEucKrIndexLength, nullptr, nullptr, &write);
+        return codes;
     }
     static uint32_t write(uint32_t pointer, unsigned char* bytes) {
         bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0x81);

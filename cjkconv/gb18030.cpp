@@ -1,10 +1,11 @@
-// GB18030 and GBK (CP936) to and from UCS-2, as the WHATWG Encoding Standard
-// defines them ("gb18030" and "gbk"): one byte for ASCII, two for the codes
-// of the gb18030 index (lead 0x81-0xFE, trail 0x40-0x7E or 0x80-0xFE), four
-// (byte, digit, byte, digit) for everything else, by arithmetic over the
-// index gb18030-ranges: the BMP runs between two-byte codes, and the planes
-// beyond it from pointer 189000. Both decode the same bytes; the GBK encoder
-// writes no four-byte codes and writes U+20AC as 0x80.
+// GB18030 and GBK (CP936) to and from UCS-2, after the WHATWG Encoding
+// Standard's algorithms ("gb18030" and "gbk") over the table of GB 18030-2022:
+// one byte for ASCII, two for the codes of the gb18030 index (lead 0x81-0xFE,
+// trail 0x40-0x7E or 0x80-0xFE), four (byte, digit, byte, digit) for
+// everything else, by arithmetic over the index gb18030-ranges: the BMP runs
+// between two-byte codes, and the planes beyond it from pointer 189000; a few
+// four-byte codes lie outside the runs (kGb18030Moved). Both decode the same
+// bytes; the GBK encoder writes no four-byte codes and writes U+20AC as 0x80.
 #include "cjkconv/cjkconv.h"
 #include "cjkconv/indexes/gb18030.h"
 #include "cjkconv/indexes/gb18030_ranges.h"
@@ -16,14 +17,25 @@ namespace {
 const uint32_t kFirstSupplementaryPointer = 189000;
 const uint32_t kLastPointer = kFirstSupplementaryPointer + 0x10FFFF - 0x10000;
 const uint32_t kLastBmpPointer = 39419;
-// GB18030-2005 moved U+E7C7 to a four-byte code; the ranges do not show it.
-const uint32_t kPointerOfE7C7 = 7457;
+
+// The four-byte code of a character outside the runs, or null.
+const Gb18030Range* movedByPointer(uint32_t pointer) {
+    for (uint32_t k = 0; k < kGb18030MovedLength; ++k)
+        if (kGb18030Moved[k].pointer == pointer) return &kGb18030Moved[k];
+    return nullptr;
+}
+
+const Gb18030Range* movedByCodePoint(uint32_t codePoint) {
+    for (uint32_t k = 0; k < kGb18030MovedLength; ++k)
+        if (kGb18030Moved[k].codePoint == codePoint) return &kGb18030Moved[k];
+    return nullptr;
+}
 
 uint32_t codePointOfFourByte(uint32_t pointer) {
     if ((pointer > kLastBmpPointer && pointer < kFirstSupplementaryPointer) ||
         pointer > kLastPointer)
         return kMalformed;
-    if (pointer == kPointerOfE7C7) return 0xE7C7;
+    if (const Gb18030Range* moved = movedByPointer(pointer)) return moved->codePoint;
     uint32_t low = 0, high = kGb18030RangesLength;  // the last range at or before pointer
     while (high - low > 1) {
         const uint32_t middle = (low + high) / 2;
@@ -34,7 +46,7 @@ uint32_t codePointOfFourByte(uint32_t pointer) {
 
 uint32_t fourBytePointerOf(uint32_t codePoint) {
     if (codePoint >= 0x10000) return kFirstSupplementaryPointer + codePoint - 0x10000;
-    if (codePoint == 0xE7C7) return kPointerOfE7C7;
+    if (const Gb18030Range* moved = movedByCodePoint(codePoint)) return moved->pointer;
     uint32_t low = 0, high = kGb18030RangesLength;
     while (high - low > 1) {
         const uint32_t middle = (low + high) / 2;
@@ -54,7 +66,7 @@ struct Gb18030Decoding {
         if (s[0] == 0xFF) return malformed(1);
         if (n < 2) return cut();
         if (between(s[1], 0x30, 0x39)) return decodeFourBytes(s, n);
-        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0x80, 0xFE)) return malformed(1);
+        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0x80, 0xFE)) return unmappedPair(s[1]);
         const uint32_t pointer = (s[0] - 0x81u) * 190 + s[1] - (s[1] < 0x7F ? 0x40u : 0x41u);
         const uint32_t codePoint = kGb18030Index[pointer];
         return codePoint != 0 ? character(2, codePoint) : unmappedPair(s[1]);
@@ -86,9 +98,7 @@ public:
     Gb18030Encoding() : fPointers(&twoBytePointers()) {}
 
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
-        // U+E5E5 has no code of its own since GB18030-2005 gave its old one to
-        // U+3000; lone surrogates are not characters.
-        if (codePoint == 0xE5E5 || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
+        if (codePoint >= 0xD800 && codePoint <= 0xDFFF) return 0;  // lone surrogates
         if (kGbk && codePoint == 0x20AC) {
             bytes[0] = 0x80;
             return 1;

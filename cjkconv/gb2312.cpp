@@ -21,17 +21,16 @@ struct Gb2312Decoding {
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (!between(s[0], 0xA1, 0xFE)) return malformed(1);
         if (n < 2) return cut();
-        if (!between(s[1], 0xA1, 0xFE)) return malformed(1);
+        if (!between(s[1], 0xA1, 0xFE)) return unmappedPair(s[1]);
         const uint32_t codePoint = kGb2312Index[(s[0] - 0xA1u) * kPointersPerLead + s[1] - 0xA1u];
         return codePoint != 0 ? character(2, codePoint) : malformed(2);
     }
 };
 
 struct Gb2312Layout {
-    static const ReverseIndex<uint16_t>& pointers() {
-        static const ReverseIndex<uint16_t> index(kGb2312Index, kGb2312IndexLength, nullptr,
-                                                  nullptr);
-        return index;
+    static const TwoByteCodes& codes() {
+        static const TwoByteCodes codes(kGb2312Index, kGb2312IndexLength, nullptr, nullptr, &write);
+        return codes;
     }
     static uint32_t write(uint32_t pointer, unsigned char* bytes) {
         bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0xA1);

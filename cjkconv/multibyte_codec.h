@@ -4,11 +4,11 @@
 // else: argument checks, ASCII runs, surrogate pairs, the substitution policy,
 // the output-full rule and the terminator.
 //
-// Decoding follows the WHATWG Encoding Standard's decoders with one change
-// that ICU and iconv share: a lead byte followed by a byte outside its
-// encoding's trail range is one U+FFFD, and that byte is read afresh (the
-// standard consumes it unless it is ASCII). A pair in the trail range that
-// has no character is one U+FFFD for both bytes, unless the trail is ASCII.
+// Decoding follows the WHATWG Encoding Standard's decoders: a lead byte
+// followed by a byte that makes no character with it is one U+FFFD for both
+// bytes, unless that byte is ASCII, which is then read again. So a lead never
+// takes an ASCII byte it has no character with, and a failed trail is never
+// read as a new lead that would take the ASCII byte after it.
 // A character cut short by the end of the input is left unconsumed (-1304)
 // for the next piece of a stream.
 #ifndef VELTA_CJKCONV_MULTIBYTE_CODEC_H
@@ -59,8 +59,8 @@ inline bool between(uint32_t value, uint32_t low, uint32_t high) {
     return value - low <= high - low;
 }
 
-// A pair whose trail lies in the trail range but has no character: the
-// trail is read again when it is ASCII (it may start the next character).
+// A lead and the byte after it without a character, whether or not that
+// byte lies in the trail range: the byte is read again when it is ASCII.
 inline Decoded unmappedPair(unsigned char trail) {
     return malformed(trail < 0x80 ? 1 : 2);
 }
@@ -81,24 +81,31 @@ inline uint32_t unitsOf(uint32_t codePoint) {
     return codePoint < 0x10000 ? 1 : 2;
 }
 
-// The first pointer of every BMP code point in an index (plus one; 0 for
-// none), built once, when an encoder is first made. `skip` says which
-// pointers the encoder never writes; `last` which code points take the last
-// of their pointers rather than the first.
+// Fills `pointerOf` with the first pointer of every BMP code point in an
+// index (plus one; 0 for none). `skip` says which pointers the encoder never
+// writes; `last` which code points take the last of their pointers rather
+// than the first.
+template <typename Index>
+void fillPointers(uint16_t (&pointerOf)[0x10000], const Index* index, uint32_t length,
+                  bool (*skip)(uint32_t), bool (*last)(uint32_t)) {
+    memset(pointerOf, 0, sizeof pointerOf);
+    for (uint32_t pointer = 0; pointer < length; ++pointer) {
+        const uint32_t codePoint = index[pointer];
+        if (codePoint == 0 || codePoint > 0xFFFF || (skip != nullptr && skip(pointer))) continue;
+        if (pointerOf[codePoint] == 0 || (last != nullptr && last(codePoint)))
+            pointerOf[codePoint] = static_cast<uint16_t>(pointer + 1);
+    }
+}
+
+// The pointer of every BMP code point in an index (see fillPointers), built
+// once, when an encoder is first made.
 template <typename Index>
 struct ReverseIndex {
     uint16_t pointerOf[0x10000];
 
     ReverseIndex(const Index* index, uint32_t length, bool (*skip)(uint32_t),
                  bool (*last)(uint32_t)) {
-        memset(pointerOf, 0, sizeof pointerOf);
-        for (uint32_t pointer = 0; pointer < length; ++pointer) {
-            const uint32_t codePoint = index[pointer];
-            if (codePoint == 0 || codePoint > 0xFFFF || (skip != nullptr && skip(pointer)))
-                continue;
-            if (pointerOf[codePoint] == 0 || (last != nullptr && last(codePoint)))
-                pointerOf[codePoint] = static_cast<uint16_t>(pointer + 1);
-        }
+        fillPointers(pointerOf, index, length, skip, last);
     }
 
     // False where the code point has no pointer.
@@ -109,21 +116,50 @@ struct ReverseIndex {
     }
 };
 
+// The two bytes of every BMP code point that an encoding writes in two, as
+// lead << 8 | trail (0 for none; no lead is 0): the pointers of fillPointers
+// laid out once by `layout`, so that a character takes one load, without
+// the division and the branch of laying out its pointer.
+struct TwoByteCodes {
+    uint16_t codeOf[0x10000];
+
+    template <typename Index>
+    TwoByteCodes(const Index* index, uint32_t length, bool (*skip)(uint32_t),
+                 bool (*last)(uint32_t),
+                 uint32_t (*layout)(uint32_t pointer, unsigned char* bytes)) {
+        fillPointers(codeOf, index, length, skip, last);
+        for (uint16_t& entry : codeOf) {
+            unsigned char bytes[4];
+            if (entry != 0)
+                entry = layout(entry - 1u, bytes) == 2
+                            ? static_cast<uint16_t>(bytes[0] << 8 | bytes[1])
+                            : 0;
+        }
+    }
+
+    // The bytes of a code point; 0 where it has none.
+    uint32_t write(uint32_t codePoint, unsigned char* bytes) const {
+        const uint32_t code = codePoint <= 0xFFFF ? codeOf[codePoint] : 0;
+        if (code == 0) return 0;
+        bytes[0] = static_cast<unsigned char>(code >> 8);
+        bytes[1] = static_cast<unsigned char>(code);
+        return 2;
+    }
+};
+
 // The encode step of an encoding whose characters are its index's pointers
-// laid out as bytes: `Layout::pointers()` is its reverse index, and
-// `Layout::write(pointer, bytes)` writes a pointer's bytes.
+// laid out as bytes: `Layout::codes()` holds their bytes.
 template <typename Layout>
 class IndexEncoding {
 public:
-    IndexEncoding() : fPointers(&Layout::pointers()) {}
+    IndexEncoding() : fCodes(&Layout::codes()) {}
 
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
-        uint32_t pointer;
-        return fPointers->find(codePoint, &pointer) ? Layout::write(pointer, bytes) : 0;
+        return fCodes->write(codePoint, bytes);
     }
 
 private:
-    const ReverseIndex<uint16_t>* fPointers;
+    const TwoByteCodes* fCodes;
 };
 
 // Decoder: `Codec::decode(source, length)` reads the character at the start

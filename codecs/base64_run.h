@@ -196,20 +196,29 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
                           uint32_t targetCapacity, const unsigned char* source,
                           uint32_t sourceLength, uint32_t* sourceConsumed);
 
-// Encodes the next three units as eight digits when the run is aligned to a
-// group, all three travel in the run (`inRun`) and the output has room for
-// the digits; false, with nothing done, otherwise.
+// While the run is aligned to a group: encodes the units that travel in it
+// (`inRun`) up to the first that does not, in whole groups as far as the
+// output has room for their digits, blocks of twelve by the vector kernel.
+// Returns the units taken (none when the run is not aligned).
 template <typename InRun>
-bool encodeAlignedGroup(const Base64Alphabet& alphabet, const BitBuffer& buffer,
-                        const unsigned char* source, uint32_t unitsLeft, ByteOutput& out,
-                        InRun inRun) {
-    if (buffer.count != 0 || unitsLeft < kGroupUnits) return false;
-    const uint16_t a = loadUnit(source), b = loadUnit(source + 2), c = loadUnit(source + 4);
-    unsigned char* space = out.space(kGroupDigits);
-    if (space == nullptr || !inRun(a) || !inRun(b) || !inRun(c)) return false;
-    encodeUnitGroup(alphabet, a, b, c, space);
-    out.advance(kGroupDigits);
-    return true;
+uint32_t encodeAlignedGroups(const Base64Alphabet& alphabet, const BitBuffer& buffer,
+                             const unsigned char* source, uint32_t unitsLeft, ByteOutput& out,
+                             InRun inRun) {
+    unsigned char* space = buffer.count == 0 ? out.space(kGroupDigits) : nullptr;
+    if (space == nullptr) return 0;
+    const uint32_t roomForUnits = out.room() / kGroupDigits * kGroupUnits;
+    const uint32_t limit = unitsLeft < roomForUnits ? unitsLeft : roomForUnits;
+    uint32_t joining = 0;
+    while (joining < limit && inRun(loadUnit(source + 2 * joining))) ++joining;
+    joining -= joining % kGroupUnits;
+    uint32_t done = 0;
+    const auto kernel = textKernels().encodeBase64Units;
+    if (kernel != nullptr) done = kernel(source, joining, space, out.room(), alphabet.digits[63]);
+    for (; done < joining; done += kGroupUnits)
+        encodeUnitGroup(alphabet, loadUnit(source + 2 * done), loadUnit(source + 2 * done + 2),
+                        loadUnit(source + 2 * done + 4), space + done / kGroupUnits * kGroupDigits);
+    out.advance(joining / kGroupUnits * kGroupDigits);
+    return joining;
 }
 
 // Copies the units that stand for themselves (no base64 run open), as long
@@ -225,7 +234,8 @@ uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& 
     const uint32_t limit = space == nullptr ? 0 : units < out.room() ? units : out.room();
     uint32_t direct = 0;
     uint16_t unit;
-    while (direct < limit && direct < kUnitByUnit && !mustShift(unit = loadUnit(source + 2 * direct)))
+    while (direct < limit && direct < kUnitByUnit &&
+           !mustShift(unit = loadUnit(source + 2 * direct)))
         space[direct++] = static_cast<unsigned char>(unit);
     while (direct == kUnitByUnit || (direct > kUnitByUnit && direct < limit)) {
         const uint32_t chunk = limit - direct < kChunk ? limit - direct : kChunk;

@@ -38,7 +38,8 @@ private:
 
 class TUnicodeToModifiedUTF7Converter : public TCodecConverter<TUnicodeToModifiedUTF7Converter> {
 public:
-    TUnicodeToModifiedUTF7Converter() : TCodecConverter(kEncoder) { modifiedUtf7Alphabet(); }
+    TUnicodeToModifiedUTF7Converter()
+        : TCodecConverter(kEncoder), fAlphabet(&modifiedUtf7Alphabet()) {}
     void Reset() override { fState = Utf7EncoderState(); }
     NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
@@ -48,12 +49,13 @@ private:
     void closeRun(ByteOutput& out);
 
     Utf7EncoderState fState;
+    const Base64Alphabet* fAlphabet;
 };
 
 NLS_Status TModifiedUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
                                                  uint32_t targetCapacity,
-                                                 const unsigned char* source,
-                                                 uint32_t sourceLength, uint32_t* sourceConsumed) {
+                                                 const unsigned char* source, uint32_t sourceLength,
+                                                 uint32_t* sourceConsumed) {
     return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, *this, fState, target,
                           targetLength, targetCapacity, source, sourceLength, sourceConsumed);
 }
@@ -67,7 +69,7 @@ bool putWithSpareByte(ByteOutput& out, const char* bytes, uint32_t count) {
 
 void TUnicodeToModifiedUTF7Converter::closeRun(ByteOutput& out) {
     fState.buffer.padToSextet();
-    putSextets(fState.buffer, modifiedUtf7Alphabet(), out);
+    putSextets(fState.buffer, *fAlphabet, out);
 }
 
 // A unit that no direct run or aligned group took; false when the output
@@ -91,7 +93,7 @@ bool TUnicodeToModifiedUTF7Converter::encodeUnit(uint16_t unit, ByteOutput& out)
             fState.shifted = false;
         } else {
             fState.buffer.add(unit, 16);
-            putSextets(fState.buffer, modifiedUtf7Alphabet(), out);
+            putSextets(fState.buffer, *fAlphabet, out);
             return true;
         }
     }
@@ -104,13 +106,14 @@ bool TUnicodeToModifiedUTF7Converter::encodeUnit(uint16_t unit, ByteOutput& out)
 // output to the last byte, and what does not fit is kept for the next call.
 NLS_Status TUnicodeToModifiedUTF7Converter::Step(unsigned char* target, uint32_t* targetLength,
                                                  uint32_t targetCapacity,
-                                                 const unsigned char* source,
-                                                 uint32_t sourceLength, uint32_t* sourceConsumed) {
+                                                 const unsigned char* source, uint32_t sourceLength,
+                                                 uint32_t* sourceConsumed) {
     ByteOutput out(target, targetCapacity, fState.pending, &fState.pendingCount);
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
     // "&" inside a run closes it, so it never joins a group.
     const auto joinsGroup = [](uint16_t unit) { return mustShift(unit) && unit != '&'; };
+    const Base64Alphabet& alphabet = *fAlphabet;
     bool stopped = !out.flushPending();
     for (; !stopped && position < units; ++position) {
         if (out.full()) {
@@ -121,10 +124,12 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Step(unsigned char* target, uint32_t
             position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
             if (position == units) break;
         }
-        if (fState.shifted &&
-            encodeAlignedGroup(modifiedUtf7Alphabet(), fState.buffer, source + 2 * position,
-                               units - position, out, joinsGroup)) {
-            position += kGroupUnits - 1;
+        const uint32_t grouped =
+            fState.shifted ? encodeAlignedGroups(alphabet, fState.buffer, source + 2 * position,
+                                                 units - position, out, joinsGroup)
+                           : 0;
+        if (grouped != 0) {
+            position += grouped - 1;
             continue;
         }
         if (!encodeUnit(loadUnit(source + 2 * position), out)) stopped = true;

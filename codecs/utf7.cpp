@@ -72,7 +72,7 @@ public:
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
-    void encodeUnit(uint16_t unit, ByteOutput& out);
+    void encodeUnit(const Base64Alphabet& alphabet, uint16_t unit, ByteOutput& out);
 
     Utf7EncoderState fState;
 };
@@ -84,14 +84,15 @@ NLS_Status TUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* target
                           targetCapacity, source, sourceLength, sourceConsumed);
 }
 
-bool isBase64DigitOrHyphen(uint16_t unit) {
-    return unit == '-' || (unit < 128 && utf7Alphabet().index[unit] >= 0);
+bool isBase64DigitOrHyphen(const Base64Alphabet& alphabet, uint16_t unit) {
+    return unit == '-' || (unit < 128 && alphabet.index[unit] >= 0);
 }
 
 // A unit that no direct run or aligned group took: "+" opens a run before a
 // unit that must shift ("+-" for "+" itself); a direct unit closes an open
 // run, with "-" where the unit could be read as part of it.
-void TUnicodeToUTF7Converter::encodeUnit(uint16_t unit, ByteOutput& out) {
+void TUnicodeToUTF7Converter::encodeUnit(const Base64Alphabet& alphabet, uint16_t unit,
+                                         ByteOutput& out) {
     const bool needShift = mustShift(mustShiftTable(), unit);
     if (needShift && !fState.shifted) {
         out.put('+');
@@ -106,9 +107,9 @@ void TUnicodeToUTF7Converter::encodeUnit(uint16_t unit, ByteOutput& out) {
             fState.buffer.add(unit, 16);
         else
             fState.buffer.padToSextet();
-        putSextets(fState.buffer, utf7Alphabet(), out);
+        putSextets(fState.buffer, alphabet, out);
         if (needShift) return;
-        if (isBase64DigitOrHyphen(unit)) out.put('-');
+        if (isBase64DigitOrHyphen(alphabet, unit)) out.put('-');
         fState.shifted = false;
     }
     out.put(static_cast<unsigned char>(unit));
@@ -121,6 +122,7 @@ NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* target
                                          uint32_t targetCapacity, const unsigned char* source,
                                          uint32_t sourceLength, uint32_t* sourceConsumed) {
     const MustShiftTable& table = mustShiftTable();
+    const Base64Alphabet& alphabet = utf7Alphabet();
     const auto shifts = [&table](uint16_t unit) { return mustShift(table, unit); };
     ByteOutput out(target, targetCapacity, fState.pending, &fState.pendingCount);
     const uint32_t units = sourceLength / 2;
@@ -135,17 +137,19 @@ NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* target
             position += copyDirectRun(source + 2 * position, units - position, out, shifts);
             if (position == units) break;
         }
-        if (fState.shifted && encodeAlignedGroup(utf7Alphabet(), fState.buffer,
-                                                 source + 2 * position, units - position, out,
-                                                 shifts)) {
-            position += kGroupUnits - 1;
+        const uint32_t grouped =
+            fState.shifted ? encodeAlignedGroups(alphabet, fState.buffer, source + 2 * position,
+                                                 units - position, out, shifts)
+                           : 0;
+        if (grouped != 0) {
+            position += grouped - 1;
             continue;
         }
-        encodeUnit(loadUnit(source + 2 * position), out);
+        encodeUnit(alphabet, loadUnit(source + 2 * position), out);
     }
     if (status == NLS_SUCCESS && fState.shifted && InputEnds()) {
         fState.buffer.padToSextet();
-        putSextets(fState.buffer, utf7Alphabet(), out);
+        putSextets(fState.buffer, alphabet, out);
         fState.shifted = false;
     }
     if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;

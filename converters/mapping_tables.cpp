@@ -2,6 +2,7 @@
 // through which converters load the tables of a module with reference counts.
 #include "converters/mapping_tables.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -97,8 +98,130 @@ const uByteFormTable* const kFormOfTableId[64] = {
     nullptr,  // 44-47
 };
 
+// Units: [0] N cells, [1] P format array, [2] Q cells, [3] R data; formats
+// are 4 bits a cell, four cells a unit; cell i is units Q+3i .. Q+3i+2.
+struct Cell {
+    unsigned format;
+    uint16_t first;
+    uint16_t last;
+    uint16_t value;
+};
+
+Cell cellOf(const uTable* table, uint32_t i) {
+    const uTable* formats = table + table[1];
+    const uTable* cells = table + table[2];
+    const unsigned format = (formats[i / 4] >> (4 * (i % 4))) & 0xF;
+    const uint16_t a = cells[3 * i], b = cells[3 * i + 1], c = cells[3 * i + 2];
+    return {format, a, format == kSingleCode ? a : b, c};
+}
+
+// Cells of another format never match.
+bool cellMaps(const Cell& cell, uint32_t x) {
+    return cell.format <= kSingleCode && cell.first <= x && x <= cell.last;
+}
+
+uint16_t resultOf(const uTable* table, const Cell& cell, uint32_t x) {
+    switch (cell.format) {
+        case kRangeWithOffset:
+            return static_cast<uint16_t>(cell.value - cell.first + x);
+        case kRangeWithData:
+            return (table + table[3])[cell.value + (x - cell.first)];
+        default:
+            return cell.value;
+    }
+}
+
+// The index: 256 block numbers, one per high byte, then the blocks of 256
+// results, block 0 shared by every high byte that no cell reaches. Cells
+// are written last to first, so that the first cell that maps a code gives
+// its result, as in the search.
+enum : uint32_t { kBlockUnits = 256 };
+
+const uint16_t* buildTableIndex(const uTable* table) {
+    const uint32_t cellCount = table[0];
+    bool reached[kBlockUnits] = {};
+    for (uint32_t i = 0; i < cellCount; ++i) {
+        const Cell cell = cellOf(table, i);
+        if (cell.format > kSingleCode || cell.first > cell.last) continue;
+        for (uint32_t high = cell.first >> 8; high <= uint32_t(cell.last >> 8); ++high)
+            reached[high] = true;
+    }
+    uint32_t blocks = 1;
+    uint16_t blockOf[kBlockUnits];
+    for (uint32_t high = 0; high < kBlockUnits; ++high)
+        blockOf[high] = static_cast<uint16_t>(reached[high] ? blocks++ : 0);
+    const uint32_t units = kBlockUnits * (1 + blocks);
+    uint16_t* index = new (std::nothrow) uint16_t[units];
+    if (index == nullptr) return nullptr;
+    std::copy(blockOf, blockOf + kBlockUnits, index);
+    std::fill(index + kBlockUnits, index + units, kNoTableResult);
+    for (uint32_t i = cellCount; i-- > 0;) {
+        const Cell cell = cellOf(table, i);
+        if (cell.format > kSingleCode) continue;
+        for (uint32_t x = cell.first; x <= cell.last; ++x)
+            index[kBlockUnits * (1 + blockOf[x >> 8]) + (x & 0xFF)] = resultOf(table, cell, x);
+    }
+    return index;
+}
+
 // Loads and releases change reference counts shared by every converter.
 std::mutex gResourceMapLock;
+
+// The indexes of the loaded tables, one per table address, found without a
+// lock: a slot is published by storing its index before its table, and
+// emptied (table first) only when the last converter holding the table lets
+// it go, so a reader holding a table never sees its slot change. Changed
+// under gResourceMapLock.
+struct IndexSlot {
+    std::atomic<const uTable*> table;
+    std::atomic<const uint16_t*> index;
+    uint32_t holders;
+};
+const uint32_t kIndexSlots = 64;
+IndexSlot gIndexes[kIndexSlots];
+
+uint32_t firstSlotFor(const uTable* table) {
+    return static_cast<uint32_t>((reinterpret_cast<uintptr_t>(table) >> 4) * 0x9E3779B1u) %
+           kIndexSlots;
+}
+
+IndexSlot* slotHolding(const uTable* table) {
+    const uint32_t first = firstSlotFor(table);
+    for (uint32_t k = 0; k < kIndexSlots; ++k) {
+        IndexSlot& slot = gIndexes[(first + k) % kIndexSlots];
+        if (slot.table.load(std::memory_order_acquire) == table) return &slot;
+    }
+    return nullptr;
+}
+
+// A table with more slots than that, or whose index cannot be allocated,
+// is searched cell by cell.
+void retainIndex(const uTable* table) {
+    if (IndexSlot* held = slotHolding(table)) {
+        ++held->holders;
+        return;
+    }
+    const uint32_t first = firstSlotFor(table);
+    for (uint32_t k = 0; k < kIndexSlots; ++k) {
+        IndexSlot& slot = gIndexes[(first + k) % kIndexSlots];
+        if (slot.table.load(std::memory_order_relaxed) != nullptr) continue;
+        const uint16_t* index = buildTableIndex(table);
+        if (index == nullptr) return;
+        slot.holders = 1;
+        slot.index.store(index, std::memory_order_relaxed);
+        slot.table.store(table, std::memory_order_release);
+        return;
+    }
+}
+
+void releaseIndex(const uTable* table) {
+    IndexSlot* slot = slotHolding(table);
+    if (slot == nullptr || --slot->holders > 0) return;
+    const uint16_t* index = slot->index.load(std::memory_order_relaxed);
+    slot->table.store(nullptr, std::memory_order_release);
+    slot->index.store(nullptr, std::memory_order_relaxed);
+    delete[] index;
+}
 
 resourceRecord* findRecord(uint16_t tableId, resourceMapTable* map, bool fromUCS2) {
     if (map == nullptr) return nullptr;
@@ -125,6 +248,7 @@ const void* loadRecord(uint16_t tableId, void* module, resourceMapTable* map, bo
         data = Platform_LockResource(record->handle);
         if (data == nullptr) return nullptr;
         record->data = data;
+        retainIndex(static_cast<const uTable*>(data));
     }
     ++record->refCount;
     return data;
@@ -135,6 +259,7 @@ void releaseRecord(uint16_t tableId, resourceMapTable* map, bool fromUCS2) {
     resourceRecord* record = findRecord(tableId, map, fromUCS2);
     if (record == nullptr) return;
     if (record->refCount > 0 && --record->refCount > 0) return;
+    if (record->data != nullptr) releaseIndex(static_cast<const uTable*>(record->data));
     if (record->handle != nullptr) Platform_FreeResource(record->handle);
     record->data = nullptr;
     record->handle = nullptr;
@@ -149,41 +274,22 @@ resourceMapTable gLibraryResourceMap[] = {
     {0, {nullptr, 0, nullptr, nullptr}, {nullptr, 0, nullptr, nullptr}},
 };
 
-// Units: [0] N cells, [1] P format array, [2] Q cells, [3] R data; formats
-// are 4 bits a cell, four cells a unit; cell i is units Q+3i .. Q+3i+2.
 bool lookupTable(const uTable* table, uint16_t x, uint16_t* result) {
     if (table == nullptr) return false;
-    const uint16_t cellCount = table[0];
-    const uTable* formats = table + table[1];
-    const uTable* cells = table + table[2];
-    const uTable* data = table + table[3];
+    const uint32_t cellCount = table[0];
     for (uint32_t i = 0; i < cellCount; ++i) {
-        const unsigned format = (formats[i / 4] >> (4 * (i % 4))) & 0xF;
-        const uint16_t a = cells[3 * i], b = cells[3 * i + 1], c = cells[3 * i + 2];
-        switch (format) {
-            case kRangeWithOffset:
-                if (a <= x && x <= b) {
-                    *result = static_cast<uint16_t>(c - a + x);
-                    return true;
-                }
-                break;
-            case kRangeWithData:
-                if (a <= x && x <= b) {
-                    *result = data[c + (x - a)];
-                    return true;
-                }
-                break;
-            case kSingleCode:
-                if (x == a) {
-                    *result = c;
-                    return true;
-                }
-                break;
-            default:
-                break;
-        }
+        const Cell cell = cellOf(table, i);
+        if (!cellMaps(cell, x)) continue;
+        *result = resultOf(table, cell, x);
+        return true;
     }
     return false;
+}
+
+const uint16_t* tableIndex(const uTable* table) {
+    if (table == nullptr) return nullptr;
+    const IndexSlot* slot = slotHolding(table);
+    return slot != nullptr ? slot->index.load(std::memory_order_relaxed) : nullptr;
 }
 
 const uByteFormTable* byteFormForTable(uint16_t tableId) {
@@ -231,7 +337,7 @@ const uint16_t* expandedTable(const uTable* table, const void* module) {
             if (code < 0x7F && results[code] != code && !(code < 0x20 && results[code] == 0xFFFD))
                 asciiIsItself = false;
         }
-        results[kAsciiIsItself] = !asciiIsItself        ? 0
+        results[kAsciiIsItself] = !asciiIsItself          ? 0
                                   : results[0x7F] == 0x7F ? kAsciiAll
                                                           : kAsciiButDelete;
         slot.units.store(results, std::memory_order_relaxed);
@@ -246,7 +352,7 @@ const uint16_t* expandedTable(const uTable* table, const void* module) {
 using velta::byteFormForTable;
 
 bool TEncodingConverter::LookupCode(const uTable* table, uint16_t code, uint16_t* result) {
-    return velta::lookupTable(table, code, result);
+    return velta::lookupIndexed(velta::tableIndex(table), table, code, result);
 }
 
 const uTable* TEncodingConverter::LoadFromUCS2Table(unsigned short tableId) {

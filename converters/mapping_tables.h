@@ -21,6 +21,22 @@ enum ByteFormKind : uint16_t {
 // Looks x up: the first cell, in order, that matches gives the result.
 bool lookupTable(const uTable* table, uint16_t x, uint16_t* result);
 
+// The index of a table loaded through a resource map (built when it is
+// first loaded, dropped when the last converter releases it): its result for
+// every code in two levels, kNoTableResult where no cell maps. Null for
+// other tables, which are searched cell by cell.
+enum : uint16_t { kNoTableResult = 0xFFFD };
+const uint16_t* tableIndex(const uTable* table);
+
+// Looks x up by a table's index, or by its cells where it has none; a result
+// of kNoTableResult is no mapping either way.
+inline bool lookupIndexed(const uint16_t* index, const uTable* table, uint16_t x,
+                          uint16_t* result) {
+    if (index == nullptr) return lookupTable(table, x, result);
+    *result = index[256u * (1u + index[x >> 8]) + (x & 0xFFu)];
+    return *result != kNoTableResult;
+}
+
 // The table expanded to one result per 16-bit code (0xFFFD where no cell
 // maps), built once and kept for the life of the process; entry
 // kAsciiIsItself, after the codes, is kAsciiAll when codes 0x00-0x7F map to

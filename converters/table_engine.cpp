@@ -3,10 +3,10 @@
 // order for every character. Neither keeps state between calls.
 #include <string.h>
 
-#include "kernels/text_kernels.h"
 #include "codecs/transliteration.h"
 #include "converters/mapping_tables.h"
 #include "converters/units.h"
+#include "kernels/text_kernels.h"
 #include "velta/converter.h"
 
 using namespace velta;
@@ -223,7 +223,9 @@ inline uint32_t asciiSpan(uint16_t ascii, uint32_t left) {
 inline uint32_t runBeforeDelete(uint16_t ascii, const unsigned char* bytes, uint32_t run) {
     if (ascii != kAsciiButDelete || run == 0) return run;
     const void* found = memchr(bytes, 0x7F, run);
-    return found == nullptr ? run : static_cast<uint32_t>(static_cast<const unsigned char*>(found) - bytes);
+    return found == nullptr
+               ? run
+               : static_cast<uint32_t>(static_cast<const unsigned char*>(found) - bytes);
 }
 
 const uint16_t* singleByteTable(const uTableSet& set, uint32_t tableCount, const void* module) {
@@ -231,6 +233,90 @@ const uint16_t* singleByteTable(const uTableSet& set, uint32_t tableCount, const
         set.slots[0].lowByte != 0x00 || set.slots[0].highByte != 0xFF)
         return nullptr;
     return expandedTable(set.tables[0], module);
+}
+
+// The indexes of a set's tables, found once a call.
+struct SetIndexes {
+    explicit SetIndexes(const uTableSet& set) {
+        for (uint32_t k = 0; k < kTableSlots; ++k) of[k] = tableIndex(set.tables[k]);
+    }
+    const uint16_t* of[kTableSlots];
+};
+
+inline bool cellHolds(const uByteFormCell& cell, uint16_t code) {
+    const unsigned high = code >> 8, low = code & 0xFF;
+    return cell.minHigh <= high && high <= cell.maxHigh && cell.minLow <= low && low <= cell.maxLow;
+}
+
+inline bool boxesMeet(const uByteFormCell& a, const uByteFormCell& b) {
+    return a.minHigh <= b.maxHigh && b.minHigh <= a.maxHigh && a.minLow <= b.maxLow &&
+           b.minLow <= a.maxLow;
+}
+
+// Whether no code lies in the boxes of two cells, so that the cell holding
+// it is the first that does.
+bool boxesApart(const uByteFormTable& form) {
+    const int count =
+        form.cellCount < int(kMaxByteFormCells) ? form.cellCount : int(kMaxByteFormCells);
+    for (int k = 0; k < count; ++k)
+        for (int l = k + 1; l < count; ++l)
+            if (boxesMeet(form.cells[k], form.cells[l])) return false;
+    return true;
+}
+
+// The cell of a list that wrote the last code, tried first for the next
+// where cells never share a code: the codes of a text mostly share one (kana
+// and kanji in Shift_JIS).
+struct CellInUse {
+    const uByteFormCell* cell = nullptr;
+    int apart = -1;  // boxesApart of the form, found at the first code
+
+    uint32_t write(const uByteFormTable& form, uint16_t code, unsigned char* out) {
+        if (apart < 0) apart = boxesApart(form) ? 1 : 0;
+        if (apart == 0) return writeByForm(form, code, out);
+        if (cell == nullptr || !cellHolds(*cell, code)) {
+            cell = nullptr;
+            for (int k = 0; k < form.cellCount && k < kMaxByteFormCells; ++k) {
+                if (cellHolds(form.cells[k], code)) {
+                    cell = &form.cells[k];
+                    break;
+                }
+            }
+            if (cell == nullptr) return 0;
+        }
+        return writeByCell(*cell, code, out);
+    }
+};
+
+// Units that a table maps and a byte form writes, while the output has room
+// for any character and the terminator; returns the units taken. Everything
+// else (surrogates, unmapped units, the last bytes of room) is left to the
+// engine's loop.
+uint32_t encodeMappedUnits(const uTableSet& set, const SetIndexes& indexes, uint32_t tableCount,
+                           const unsigned char* source, uint32_t units, unsigned char* target,
+                           uint32_t capacity, uint32_t* written) {
+    enum : uint32_t { kLongestCode = 4 };
+    const uint32_t slots = tableCount < uint32_t(kTableSlots) ? tableCount : uint32_t(kTableSlots);
+    uint32_t out = *written;
+    uint32_t i = 0;
+    CellInUse cells[kTableSlots];
+    for (; i < units && capacity - out > kLongestCode; ++i) {
+        const uint16_t x = loadUnit(source + 2 * i);
+        if (isHighSurrogate(x) || isLowSurrogate(x)) break;
+        uint16_t code = kNoMapping;
+        uint32_t j = 0;
+        while (j < slots &&
+               (set.tables[j] == nullptr || !lookupIndexed(indexes.of[j], set.tables[j], x, &code)))
+            ++j;
+        if (j == slots || set.forms[j] == nullptr) break;
+        const uint32_t count = set.forms[j]->kind == kCellList
+                                   ? cells[j].write(*set.forms[j], code, target + out)
+                                   : writeByForm(*set.forms[j], code, target + out);
+        if (count == 0) break;
+        out += count;
+    }
+    *written = out;
+    return i;
 }
 
 }  // namespace
@@ -271,6 +357,7 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
         }
         written = 2 * p;
     }
+    const SetIndexes indexes(set);
     while (p < sourceLength && targetCapacity - written >= 4) {
         const unsigned char b = source[p];
         uint16_t unit = kNoMapping;
@@ -284,7 +371,7 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
                 ReadCode read;
                 if (!readByForm(*set.forms[i], source + p, sourceLength - p, &read)) continue;
                 uint16_t mapped;
-                if (lookupTable(set.tables[i], read.code, &mapped) && mapped != kNoMapping) {
+                if (lookupIndexed(indexes.of[i], set.tables[i], read.code, &mapped)) {
                     unit = mapped;
                     length = read.length;
                     break;
@@ -353,7 +440,11 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         written = i;
     }
     NLS_Status status = NLS_SUCCESS;
+    const SetIndexes indexes(set);
     while (i < units && targetCapacity - written >= 2) {
+        i += encodeMappedUnits(set, indexes, fTableCount, source + 2 * i, units - i, target,
+                               targetCapacity, &written);
+        if (i == units || targetCapacity - written < 2) break;
         const uint16_t x = loadUnit(source + 2 * i);
         if (isHighSurrogate(x)) {
             if (i + 1 == units) {
@@ -361,9 +452,9 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
                 break;
             }
             if (isLowSurrogate(loadUnit(source + 2 * i + 2))) {
-                const int32_t policy =
-                    reporter != nullptr ? reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i)
-                                        : NLS_POLICY_REPLACE;
+                const int32_t policy = reporter != nullptr
+                                           ? reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i)
+                                           : NLS_POLICY_REPLACE;
                 if (policy == NLS_POLICY_STOP) {
                     status = NLS_UNMAPPABLE;
                     break;
@@ -379,7 +470,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
         for (uint32_t j = 0; j < fTableCount && j < kTableSlots; ++j) {
             if (set.tables[j] == nullptr) continue;
             uint16_t code;
-            if (lookupTable(set.tables[j], x, &code) && code != kNoMapping) {
+            if (lookupIndexed(indexes.of[j], set.tables[j], x, &code)) {
                 mapped = true;
                 if (set.forms[j] != nullptr) count = writeByForm(*set.forms[j], code, bytes);
                 break;

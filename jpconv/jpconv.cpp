@@ -1,15 +1,19 @@
 // jpconv: the Japanese converter library, loaded by the Velta registry from
 // its data directory (jpconv3230.so, jpconv3230.dll). It derives its
 // converters from the exported TEncodingConverter:
-//   Shift_JIS       the table engines with the Shift_JIS cells (table id 4);
-//   EUC-JP          the table engines with four slots: ASCII, JIS X 0208
-//                   (two bytes), half-width katakana (0x8E and a byte) and
-//                   JIS X 0212 (0x8F and two bytes);
+//   Shift_JIS       the Shift_JIS table (table id 4): decoded here, encoded
+//                   by the table engine;
+//   EUC-JP          four slots: ASCII, JIS X 0208 (two bytes), half-width
+//                   katakana (0x8E and a byte) and JIS X 0212 (0x8F and two
+//                   bytes): decoded here, encoded by the table engine;
 //   ISO-2022-JP     escape sequences (RFC 1468) switching between ASCII,
 //                   JIS X 0201 Roman and JIS X 0208, over the same JIS X 0208
 //                   tables; the mode is kept between calls. The decoder also
 //                   reads JIS X 0212 after ESC $ ( D (RFC 2237, ISO-2022-JP-1),
-//                   which the detector counts as ISO-2022-JP.
+//                   which the detector counts as ISO-2022-JP. An ESC that
+//                   starts none of these escapes is malformed input and the
+//                   bytes after it are read again; the encoder has no form
+//                   for SO, SI and ESC themselves (they would shift).
 // The decoders leave a character that the end of the input cuts short
 // unconsumed and report -1304, the encoders a high surrogate that ends the
 // input, so that a stream may be split anywhere; the ISO-2022-JP encoder
@@ -95,24 +99,29 @@ inline bool appendUnitTerminator(unsigned char* target, uint32_t written, uint32
     return true;
 }
 
-// The table engine, holding back a character cut by the end of the input.
-// Where a character is cut is found by reading the input as the engine does:
-// a lead byte and the bytes after it are one character when the table maps
-// them, else the lead byte alone is one U+FFFD and the next byte is read
-// afresh; so a lead byte that the end of the input parts from its trail
-// bytes waits for them, and no other.
+// Shift_JIS and EUC-JP to UCS-2 over the tables of their slots. A lead byte
+// and the bytes after it are one character where the table maps them, else
+// one U+FFFD; a byte after the lead that has no character with it is taken
+// with it unless it is ASCII, which is read again (as the WHATWG decoders
+// do): a failed trail is never read as a new lead that would take the ASCII
+// after it. A lead that the end of the input parts from its trail bytes
+// waits for them (-1304).
 class TMultiByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
 public:
-    // The bytes of the input before a character that its end cuts short.
-    typedef uint32_t (*CompleteLength)(const uTableSet& tables, const unsigned char* source,
-                                       uint32_t length);
+    // The character at the start of the input: its bytes (0 where the input
+    // ends inside it) and its unit (kNoCharacter for none).
+    struct Read {
+        uint32_t length;
+        uint16_t unit;
+    };
+    typedef Read (*ReadCharacter)(const uTableSet& tables, const unsigned char* source,
+                                  uint32_t length);
 
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set,
-                                 CompleteLength complete)
+    TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set, ReadCharacter read)
         : TEncodingConverter(from, kUcs2Name, set, nullptr, nullptr, set->csid, 2, gResourceMap,
                              tableModule(), 0),
-          fComplete(complete) {}
+          fRead(read) {}
 
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
@@ -120,76 +129,93 @@ public:
         if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                     sourceConsumed))
             return NLS_INVALID_PARAMETER;
-        // Only what the output can take is searched for a cut character, so
-        // that a call does work in proportion to what it converts: a unit of
-        // output comes from at most four bytes of input.
-        const uint64_t reach = 2 * static_cast<uint64_t>(targetCapacity) + 8;
-        const uint32_t window = reach < sourceLength ? static_cast<uint32_t>(reach) : sourceLength;
-        const uint32_t complete = fComplete(fToUCS2Tables, source, window);
-        if (complete == 0) {
-            *targetLength = 0;
-            *sourceConsumed = 0;
-            const bool terminated = appendUnitTerminator(target, 0, targetCapacity);
-            if (sourceLength == 0) return terminated ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
-            return window < sourceLength ? NLS_RESULT_TRUNCATED : NLS_SEQUENCE_INCOMPLETE;
+        uint32_t in = 0, out = 0;
+        NLS_Status status = NLS_SUCCESS;
+        while (in < sourceLength) {
+            const Read read = fRead(fToUCS2Tables, source + in, sourceLength - in);
+            if (read.length == 0) {
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            const bool room = targetCapacity - out >= 4;  // the unit and the terminator
+            if (read.unit == kNoCharacter) {
+                const int32_t policy = SubstituteIfRoom(NLS_MALFORMED_INPUT, in, room);
+                if (policy == kNoRoom) {
+                    status = NLS_RESULT_TRUNCATED;
+                    break;
+                }
+                if (policy == NLS_POLICY_STOP) {
+                    status = NLS_INVALID_INPUT;
+                    break;
+                }
+                if (policy == NLS_POLICY_SKIP) {
+                    in += read.length;
+                    continue;
+                }
+            } else if (!room) {
+                status = NLS_RESULT_TRUNCATED;
+                break;
+            }
+            storeUnit(target + out, read.unit);
+            out += 2;
+            in += read.length;
         }
-        const NLS_Status status = TEncodingConverter::Convert(target, targetLength, targetCapacity,
-                                                              source, complete, sourceConsumed);
-        if (status == NLS_SUCCESS && complete < sourceLength)
-            return window < sourceLength ? NLS_RESULT_TRUNCATED : NLS_SEQUENCE_INCOMPLETE;
+        *targetLength = out;
+        *sourceConsumed = in;
+        if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
         return status;
     }
 
-    static uint32_t completeShiftJis(const uTableSet& tables, const unsigned char* s, uint32_t n) {
-        uint32_t i = 0;
-        while (i < n) {
-            const unsigned char b = s[i];
-            if (!between(b, 0x81, 0x9F) && !between(b, 0xE0, 0xFC)) {
-                ++i;
-                continue;
-            }
-            if (i + 1 >= n) return i;
-            i += maps(tables.tables[0], static_cast<uint16_t>(b << 8 | s[i + 1])) ? 2 : 1;
-        }
-        return n;
+    // One table: lead bytes 0x81-0x9F and 0xE0-0xFC and a trail, else one byte.
+    static Read readShiftJis(const uTableSet& tables, const unsigned char* s, uint32_t n) {
+        const unsigned char b = s[0];
+        if (b < 0x20) return Read{1, b};
+        if (!between(b, 0x81, 0x9F) && !between(b, 0xE0, 0xFC))
+            return Read{1, lookup(tables.tables[0], b)};
+        if (n < 2) return Read{0, 0};
+        const uint16_t unit = lookup(tables.tables[0], static_cast<uint16_t>(b << 8 | s[1]));
+        return unit != kNoCharacter ? Read{2, unit} : failedAt(s[1], 2);
     }
 
     // Slots: ASCII, JIS X 0208, katakana after 0x8E, JIS X 0212 after 0x8F.
-    static uint32_t completeEucJp(const uTableSet& tables, const unsigned char* s, uint32_t n) {
-        uint32_t i = 0;
-        while (i < n) {
-            const unsigned char b = s[i];
-            if (b != 0x8E && b != 0x8F && !eucByte(b)) {
-                ++i;
-                continue;
-            }
-            if (i + 1 >= n) return i;
-            const unsigned char next = s[i + 1];
-            if (b == 0x8E) {
-                i += between(next, 0xA1, 0xDF) && maps(tables.tables[2], next) ? 2 : 1;
-            } else if (b != 0x8F) {
-                i += eucByte(next) && maps(tables.tables[1], eucCode(b, next)) ? 2 : 1;
-            } else if (!eucByte(next)) {
-                ++i;
-            } else {
-                if (i + 2 >= n) return i;
-                i += eucByte(s[i + 2]) && maps(tables.tables[3], eucCode(next, s[i + 2])) ? 3 : 1;
-            }
+    static Read readEucJp(const uTableSet& tables, const unsigned char* s, uint32_t n) {
+        const unsigned char b = s[0];
+        if (b < 0x20) return Read{1, b};
+        if (b < 0x80) return Read{1, lookup(tables.tables[0], b)};
+        if (b != 0x8E && b != 0x8F && !eucByte(b)) return Read{1, kNoCharacter};
+        if (n < 2) return Read{0, 0};
+        const unsigned char next = s[1];
+        uint16_t unit = kNoCharacter;
+        if (b == 0x8E) {
+            if (between(next, 0xA1, 0xDF)) unit = lookup(tables.tables[2], next);
+        } else if (b != 0x8F) {
+            if (eucByte(next)) unit = lookup(tables.tables[1], eucCode(b, next));
+        } else if (eucByte(next)) {
+            if (n < 3) return Read{0, 0};
+            if (eucByte(s[2])) unit = lookup(tables.tables[3], eucCode(next, s[2]));
+            return unit != kNoCharacter ? Read{3, unit} : failedAt(s[2], 3);
         }
-        return n;
+        return unit != kNoCharacter ? Read{2, unit} : failedAt(next, 2);
     }
 
 private:
+    static constexpr uint16_t kNoCharacter = 0xFFFD;
+
+    // The bytes up to `byte`, the `length`th, without a character: `byte`
+    // with them unless it is ASCII.
+    static Read failedAt(unsigned char byte, uint32_t length) {
+        return Read{byte < 0x80 ? length - 1 : length, kNoCharacter};
+    }
     static bool eucByte(unsigned char b) { return between(b, 0xA1, 0xFE); }
     static uint16_t eucCode(unsigned char high, unsigned char low) {
         return static_cast<uint16_t>((high << 8 | low) & 0x7F7F);
     }
-    static bool maps(const uTable* table, uint16_t code) {
+    static uint16_t lookup(const uTable* table, uint16_t code) {
         uint16_t unit;
-        return table != nullptr && LookupCode(table, code, &unit) && unit != 0xFFFD;
+        return table != nullptr && LookupCode(table, code, &unit) ? unit : kNoCharacter;
     }
 
-    CompleteLength fComplete;
+    ReadCharacter fRead;
 };
 
 // ISO-2022-JP character sets, chosen by ESC ( B, ESC ( J, ESC ( I,
@@ -216,27 +242,21 @@ public:
         uint32_t in = 0, out = 0;
         while (in < sourceLength) {
             const unsigned char b = source[in];
+            uint16_t unit;
+            uint32_t length = 1;
             if (b == kEscape) {
-                const uint32_t length =
-                    sourceLength - in >= 3 && source[in + 1] == '$' && source[in + 2] == '(' ? 4
-                                                                                             : 3;
-                if (sourceLength - in < length) {
+                const Escape escape = readEscape(source + in, sourceLength - in);
+                if (escape.length == 0) {
                     status = NLS_SEQUENCE_INCOMPLETE;
                     break;
                 }
-                const int mode = length == 4 ? (source[in + 3] == 'D'   ? kJis0212
-                                                : source[in + 3] == 'B' ? kJis0208
-                                                                        : -1)
-                                             : escapeMode(source[in + 1], source[in + 2]);
-                if (mode >= 0) {
-                    fMode = static_cast<Mode>(mode);
-                    in += length;
+                if (escape.mode >= 0) {
+                    fMode = static_cast<Mode>(escape.mode);
+                    in += escape.length;
                     continue;
                 }
-            }
-            uint16_t unit;
-            uint32_t length = 1;
-            if (b < 0x21 || b == 0x7F) {
+                unit = 0xFFFD;  // an ESC that starts no escape; the bytes after it are read again
+            } else if (b < 0x21 || b == 0x7F) {
                 unit = b;  // controls and space stand for themselves in every mode
             } else if (b >= 0x80) {
                 unit = 0xFFFD;
@@ -245,10 +265,13 @@ public:
                     status = status == NLS_SUCCESS ? NLS_SEQUENCE_INCOMPLETE : status;
                     break;
                 }
-                length = 2;
-                const uint16_t code = static_cast<uint16_t>(b << 8 | source[in + 1]);
+                // A byte that is no trail is not taken: it may be a control,
+                // a space or an ESC, and is read again.
+                const unsigned char trail = source[in + 1];
+                length = between(trail, 0x21, 0x7E) ? 2 : 1;
+                const uint16_t code = static_cast<uint16_t>(b << 8 | trail);
                 const uTable* table = fToUCS2Tables.tables[fMode == kJis0208 ? 0 : 1];
-                if (!LookupCode(table, code, &unit)) unit = 0xFFFD;
+                if (length == 1 || !LookupCode(table, code, &unit)) unit = 0xFFFD;
             } else if (fMode == kKatakana) {
                 unit = b <= 0x5F ? static_cast<uint16_t>(0xFF40 + b) : 0xFFFD;
             } else if (fMode == kRoman && (b == 0x5C || b == 0x7E)) {
@@ -286,12 +309,30 @@ public:
     }
 
 private:
-    static int escapeMode(unsigned char first, unsigned char second) {
-        if (first == '(' && second == 'B') return kAscii;
-        if (first == '(' && second == 'J') return kRoman;
-        if (first == '(' && second == 'I') return kKatakana;
-        if (first == '$' && (second == 'B' || second == '@')) return kJis0208;
-        return -1;
+    // What the bytes from an ESC on are: an escape of `length` bytes into
+    // `mode`; the start of one that the end of the input cuts (length 0); or
+    // no escape (mode -1, length 1: the ESC alone is malformed).
+    struct Escape {
+        uint32_t length;
+        int mode;
+    };
+    static Escape readEscape(const unsigned char* s, uint32_t n) {
+        static const struct {
+            const char* bytes;
+            Mode mode;
+        } kEscapes[] = {{"\x1B(B", kAscii},   {"\x1B(J", kRoman},   {"\x1B(I", kKatakana},
+                        {"\x1B$@", kJis0208}, {"\x1B$B", kJis0208}, {"\x1B$(B", kJis0208},
+                        {"\x1B$(D", kJis0212}};
+        bool cut = false;
+        for (const auto& escape : kEscapes) {
+            const uint32_t length = static_cast<uint32_t>(strlen(escape.bytes));
+            if (memcmp(s, escape.bytes, n < length ? n : length) != 0) continue;
+            if (n < length)
+                cut = true;
+            else
+                return Escape{length, escape.mode};
+        }
+        return Escape{cut ? 0u : 1u, -1};
     }
 
     Mode fMode = kAscii;
@@ -363,6 +404,7 @@ private:
     // the end of a line, which RFC 1468 wants in ASCII. False, with nothing
     // written, for a unit no set holds.
     bool encode(uint16_t unit) {
+        if (isShiftOrEscape(unit)) return false;
         if (unit < 0x80) {
             if (fMode != kRoman || unit == 0x5C || unit == 0x7E || unit == '\n' || unit == '\r')
                 switchTo(kAscii);
@@ -380,6 +422,12 @@ private:
         put(static_cast<unsigned char>(code >> 8));
         put(static_cast<unsigned char>(code));
         return true;
+    }
+
+    // SO, SI and ESC would be read as shifts and escapes: ISO-2022-JP text
+    // cannot carry them as characters (RFC 1468; the WHATWG encoder fails them).
+    static bool isShiftOrEscape(uint16_t unit) {
+        return unit == 0x0E || unit == 0x0F || unit == kEscape;
     }
 
     void switchTo(Mode mode) {
@@ -423,7 +471,7 @@ TEncodingConverter* make(Arguments... arguments) {
 
 JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
     return make<TMultiByteToUnicodeConverter>(kShiftJisName, &kShiftJisSet,
-                                              &TMultiByteToUnicodeConverter::completeShiftJis);
+                                              &TMultiByteToUnicodeConverter::readShiftJis);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
@@ -434,7 +482,7 @@ JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
 
 JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
     return make<TMultiByteToUnicodeConverter>(kEucJpName, &kEucJpSet,
-                                              &TMultiByteToUnicodeConverter::completeEucJp);
+                                              &TMultiByteToUnicodeConverter::readEucJp);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {

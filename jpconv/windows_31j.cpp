@@ -32,7 +32,7 @@ struct Windows31jDecoding {
         if (between(s[0], 0xA1, 0xDF)) return character(1, 0xFF61 + s[0] - 0xA1u);
         if (!between(s[0], 0x81, 0x9F) && !between(s[0], 0xE0, 0xFC)) return malformed(1);
         if (n < 2) return cut();
-        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0x80, 0xFC)) return malformed(1);
+        if (!between(s[1], 0x40, 0x7E) && !between(s[1], 0x80, 0xFC)) return unmappedPair(s[1]);
         const uint32_t pointer = (s[0] - (s[0] < 0xA0 ? 0x81u : 0xC1u)) * kPointersPerLead + s[1] -
                                  (s[1] < 0x7F ? 0x40u : 0x41u);
         if (between(pointer, kFirstPrivateUsePointer, kLastPrivateUsePointer))

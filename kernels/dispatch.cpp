@@ -14,14 +14,28 @@
 
 namespace velta {
 
-const TextKernels kScalarKernels = {"scalar", widenAsciiRunScalar, narrowAsciiRunScalar, nullptr,
-                                    nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates};
+const TextKernels kScalarKernels = {"scalar",
+                                    widenAsciiRunScalar,
+                                    narrowAsciiRunScalar,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr,
+                                    copyUnitsWithoutSurrogates,
+                                    nullptr};
 
 namespace {
 
 #if defined(__SSE2__)
-const TextKernels kSse2Kernels = {"sse2", widenAsciiRunVector, narrowAsciiRunVector, nullptr,
-                                  nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates};
+const TextKernels kSse2Kernels = {"sse2",
+                                  widenAsciiRunVector,
+                                  narrowAsciiRunVector,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr,
+                                  copyUnitsWithoutSurrogates,
+                                  nullptr};
 #endif
 
 // Best last.

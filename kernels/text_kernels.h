@@ -42,6 +42,12 @@ struct TextKernels {
     // lengths and the return value in bytes.
     uint32_t (*copyUtf16)(const unsigned char* source, uint32_t length, unsigned char* target,
                           uint32_t room);
+    // UCS-2 units as the base64 digits of their big-endian bytes (UTF-7
+    // runs), twelve units to 32 digits at a time while input and room hold a
+    // block: digit 62 is "+", digit 63 `last`. Returns units taken (a
+    // multiple of twelve); digits written are 8/3 of them. Null where none.
+    uint32_t (*encodeBase64Units)(const unsigned char* source, uint32_t units,
+                                  unsigned char* target, uint32_t room, char last);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

@@ -12,6 +12,11 @@
 #include "cjkconv/indexes/gb18030_ranges.h"
 #include "test_support.h"
 
+#ifdef VELTA_HAVE_ICU
+#include <unicode/ucnv.h>
+#include <unicode/uversion.h>
+#endif
+
 namespace {
 
 using namespace velta_test;
@@ -67,17 +72,16 @@ bool gbkLead(int b) {
 bool gbkTrail(int b) {
     return in(b, 0x40, 0x7E) || in(b, 0x80, 0xFE);
 }
-// The WHATWG index is GB18030-2000's: iconv follows GB18030-2005, which gave
-// 24 codes of the private use area their standard characters and moved
-// U+E5E5 from 0xA3A0 to a four-byte code (here 0xA3A0 is U+3000, as GBK).
-bool gb18030Revision(int code, char32_t ours, char32_t theirs) {
-    return (privateUse(ours) && theirs != 0 && !privateUse(theirs)) ||
-           (code == 0xA3A0 && ours == 0x3000 && theirs == 0xE5E5);
+// GB 18030-2022 keeps six two-byte codes (0xFE51 and others) on private use
+// characters, whose standard ones beyond the BMP have four-byte codes of
+// their own; iconv reads the two-byte codes as the standard ones.
+bool gb18030PlaneTwo(int, char32_t ours, char32_t theirs) {
+    return privateUse(ours) && theirs >= 0x20000;
 }
 // iconv has no user-defined areas; the WHATWG index maps them to the
 // private use area, as Windows does.
 bool gbkUserDefined(int code, char32_t ours, char32_t theirs) {
-    return (privateUse(ours) && theirs == 0) || gb18030Revision(code, ours, theirs);
+    return (privateUse(ours) && theirs == 0) || gb18030PlaneTwo(code, ours, theirs);
 }
 bool eucLead(int b) {
     return in(b, 0xA1, 0xFE);
@@ -129,7 +133,7 @@ bool windows31jPrivateUse(int code) {
 // Big5-HKSCS, read through iconv's CP950 and, where it has nothing, its
 // BIG5-HKSCS.
 const TwoByteForm kForms[] = {
-    {"GB18030", "GB18030", nullptr, gbkLead, gbkTrail, gb18030Revision, none},
+    {"GB18030", "GB18030", nullptr, gbkLead, gbkTrail, gb18030PlaneTwo, none},
     {"GBK", "CP936", "GB18030", gbkLead, gbkTrail, gbkUserDefined, none},
     {"GB2312", "GB2312", nullptr, eucLead, eucTrail, noDifference, none},
     {"Big5", "CP950", "BIG5-HKSCS", big5Lead, big5Trail, big5Extension, none},
@@ -193,31 +197,89 @@ TEST_F(Cjkconv, EveryTwoByteCodeDecodesAndEncodesAsIconvDoes) {
     }
 }
 
-// Every run of the four-byte ranges at its first and last code, and the
-// planes beyond the BMP, as iconv reads and writes them.
+std::string fourByteCode(uint32_t pointer) {
+    return std::string{
+        static_cast<char>(pointer / 12600 + 0x81), static_cast<char>(pointer / 1260 % 10 + 0x30),
+        static_cast<char>(pointer / 10 % 126 + 0x81), static_cast<char>(pointer % 10 + 0x30)};
+}
+
+// The four-byte codes outside the runs that iconv lacks: GB 18030-2022 gave
+// the two-byte codes of eighteen private use characters to standard ones,
+// and those take the standard ones' old four-byte codes here (as in ICU 73);
+// iconv has no code for them. U+E7C7 is one that iconv has.
+bool movedPrivateUse(uint32_t pointer) {
+    for (uint32_t k = 0; k < kGb18030MovedLength; ++k)
+        if (kGb18030Moved[k].pointer == pointer) return kGb18030Moved[k].codePoint != 0xE7C7;
+    return false;
+}
+
+// Every four-byte code of the BMP, and the planes beyond it, both ways as
+// iconv reads and writes them (GB 18030-2022).
 TEST_F(Cjkconv, Gb18030FourByteCodesMatchIconv) {
-    std::vector<uint32_t> pointers;
-    for (uint32_t k = 0; k + 1 < kGb18030RangesLength; ++k) {
-        pointers.push_back(kGb18030Ranges[k].pointer);
-        pointers.push_back(std::min(kGb18030Ranges[k + 1].pointer - 1, 39419u));
-    }
+    std::string codes;
+    for (uint32_t pointer = 0; pointer <= 39419; ++pointer)
+        if (!movedPrivateUse(pointer)) codes += fourByteCode(pointer);
     for (uint32_t plane = 1; plane <= 16; ++plane)
         for (uint32_t offset : {0u, 0x1234u, 0xFFFFu})
-            pointers.push_back(189000 + (plane - 1) * 0x10000 + offset);
-    for (uint32_t pointer : pointers) {
-        if (pointer == 7457) continue;  // U+E7C7, a two-byte code in iconv
-        std::string code(4, '\0');
-        code[0] = static_cast<char>(pointer / 12600 + 0x81);
-        code[1] = static_cast<char>(pointer / 1260 % 10 + 0x30);
-        code[2] = static_cast<char>(pointer / 10 % 126 + 0x81);
-        code[3] = static_cast<char>(pointer % 10 + 0x30);
-        const std::string text = convert("GB18030", "UTF-8", code);
-        EXPECT_EQ(hex(bytes(text)), hex(bytes(iconvWhole("UTF-8", "GB18030", code))))
-            << "pointer " << pointer;
-        if (onlyCharacter(text) == 0xE5E5) continue;  // 0xA3A0 here, see above
-        EXPECT_EQ(hex(bytes(convert("UTF-8", "GB18030", text))), hex(bytes(code)))
-            << "pointer " << pointer;
+            codes += fourByteCode(189000 + (plane - 1) * 0x10000 + offset);
+    const std::string text = convert("GB18030", "UTF-8", codes);
+    EXPECT_TRUE(text == iconvWhole("UTF-8", "GB18030", codes)) << "decoding differs from iconv";
+    EXPECT_TRUE(convert("UTF-8", "GB18030", text) == codes) << "encoding differs";
+    int moved = 0;
+    for (uint32_t pointer = 0; pointer <= 39419; ++pointer) {
+        if (!movedPrivateUse(pointer)) continue;
+        ++moved;
+        const std::string character = convert("GB18030", "UTF-8", fourByteCode(pointer));
+        EXPECT_TRUE(privateUse(onlyCharacter(character))) << "pointer " << pointer;
+        EXPECT_EQ(iconvWhole("UTF-8", "GB18030", fourByteCode(pointer)), "") << pointer;
+        EXPECT_EQ(hex(bytes(convert("UTF-8", "GB18030", character))),
+                  hex(bytes(fourByteCode(pointer))));
     }
+    EXPECT_EQ(moved, 18);
+}
+#endif
+
+#if defined(VELTA_HAVE_ICU) && defined(VELTA_HAVE_ICONV)
+// The one character ICU's gb18030 reads from `code`, 0 where it fails.
+char32_t icuGb18030Character(UConverter* icu, const std::string& code) {
+    UErrorCode error = U_ZERO_ERROR;
+    UChar units[4];
+    ucnv_reset(icu);
+    const int32_t count =
+        ucnv_toUChars(icu, units, 4, code.data(), static_cast<int32_t>(code.size()), &error);
+    if (U_FAILURE(error) || count < 1) return 0;
+    if (count == 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF)
+        return 0x10000 + ((units[0] - 0xD800u) << 10) + (units[1] - 0xDC00u);
+    return count == 1 ? units[0] : 0;
+}
+
+// ICU 72 has GB 18030-2005's table; ICU 73 has GB 18030-2022's, as here. The
+// listed differences from ICU 72: the eighteen two-byte codes that GB
+// 18030-2022 gave standard characters are private use characters there, and
+// the four-byte codes those private use characters take here are the
+// standard characters.
+TEST_F(Cjkconv, Gb18030DiffersFromIcu72OnlyInTheCodesOf2022) {
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter* icu = ucnv_open("gb18030", &error);
+    ASSERT_TRUE(U_SUCCESS(error));
+    ucnv_setToUCallBack(icu, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);
+    std::vector<std::string> codes;
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail)
+            if (gbkTrail(trail)) codes.push_back(pairOf(lead, trail));
+    for (uint32_t k = 0; k < kGb18030MovedLength; ++k)
+        codes.push_back(fourByteCode(kGb18030Moved[k].pointer));
+    int differences = 0;
+    for (const std::string& code : codes) {
+        const char32_t ours = onlyCharacter(convert("GB18030", "UTF-8", code));
+        const char32_t theirs = icuGb18030Character(icu, code);
+        if (ours == theirs) continue;
+        ++differences;
+        EXPECT_TRUE(U_ICU_VERSION_MAJOR_NUM < 73 && privateUse(ours) != privateUse(theirs))
+            << hex(bytes(code)) << ": U+" << std::hex << ours << " here, U+" << theirs << " in ICU";
+    }
+    EXPECT_EQ(differences, U_ICU_VERSION_MAJOR_NUM < 73 ? 36 : 0);
+    ucnv_close(icu);
 }
 #endif
 
@@ -241,31 +303,92 @@ TEST_F(Cjkconv, Gb18030FourByteFormsWithoutCharacters) {
             << hex(bytes(c.bytes));
 }
 
-bool isPair(const char* encoding, int lead, int trail) {
-    for (const TwoByteForm& form : kForms)
-        if (strcmp(form.name, encoding) == 0 && form.lead(lead) && form.trail(trail)) return true;
-    return false;
+// Every multibyte decoder: the bytes that start a character of two or more
+// (in ISO-2022-JP, in JIS X 0208 after `prefix`), the bytes it reads again
+// after a lead they make no character with, and what ends a test text there.
+struct MultiByteForm {
+    const char* name;
+    const char* prefix;
+    bool (*lead)(int);
+    bool (*readAgain)(int);
+    const char* suffix;
+};
+
+bool eucJpLead(int b) {
+    return b == 0x8E || b == 0x8F || in(b, 0xA1, 0xFE);
+}
+bool jisLead(int b) {
+    return in(b, 0x21, 0x7E);
+}
+bool ascii(int b) {
+    return b < 0x80;
+}
+bool noJisTrail(int b) {
+    return !in(b, 0x21, 0x7E);
 }
 
-// A lead byte followed by a byte outside its trail range is one U+FFFD, and
-// that byte is read afresh: no ASCII is ever swallowed.
-TEST_F(Cjkconv, NoLeadByteSwallowsTheByteAfterIt) {
-    for (const TwoByteForm& form : kForms)
-        for (int lead = 0x80; lead <= 0xFF; ++lead) {
-            std::string text, expected;
-            for (int next = 0; next < 0x80; ++next) {
-                if (isPair(form.name, lead, next)) continue;
-                if (std::string(form.name).compare(0, 2, "GB") == 0 && in(next, 0x30, 0x39))
-                    continue;  // a four-byte code
-                text += static_cast<char>(lead);
-                text += static_cast<char>(next);
-                expected += static_cast<char>(next);
+const MultiByteForm kMultiByteForms[] = {
+    {"GB18030", "", gbkLead, ascii, "A"},
+    {"GBK", "", gbkLead, ascii, "A"},
+    {"GB2312", "", eucLead, ascii, "A"},
+    {"Big5", "", gbkLead, ascii, "A"},
+    {"EUC-KR", "", gbkLead, ascii, "A"},
+    {"Shift_JIS", "", shiftJisLead, ascii, "A"},
+    {"EUC-JP", "", eucJpLead, ascii, "A"},
+    {"windows-31j", "", shiftJisLead, ascii, "A"},
+    {"ISO-2022-JP", "\x1B$B", jisLead, noJisTrail, "\x1B(BA"},
+};
+
+// Texts decoded one after another by one conversion object.
+class Decoder {
+public:
+    explicit Decoder(const char* encoding) {
+        EXPECT_EQ(NLS_NewEncodingConverter(encoding, NLS_UCS2_NAME, &fObject), NLS_SUCCESS);
+    }
+    ~Decoder() { NLS_DeleteEncodingConverter(fObject); }
+    std::u16string operator()(const std::string& text) {
+        unsigned char units[64];
+        uint32_t written = 0;
+        NLS_ResetEncodingConverter(fObject);
+        NLS_ConvertStreamBuffer(fObject, reinterpret_cast<const unsigned char*>(text.data()),
+                                static_cast<uint32_t>(text.size()), units, sizeof units, &written);
+        return fromUcs2(Bytes(units, units + written));
+    }
+
+private:
+    EncodingConverter* fObject = nullptr;
+};
+
+// Every lead byte followed by every byte, and then ASCII: the lead and the
+// byte are a character, or one U+FFFD and the byte read again (ASCII, which
+// a lead never takes without a character), or one U+FFFD for both; the ASCII
+// after them is never taken. A failed trail read as a new lead took it
+// (Big5 `81 87 41` was U+FFFD U+4C32).
+TEST_F(Cjkconv, NoLeadOrFailedTrailSwallowsTheAsciiAfterIt) {
+    for (const MultiByteForm& form : kMultiByteForms) {
+        Decoder decoded(form.name);
+        const std::u16string end = decoded(std::string(form.prefix) + form.suffix);
+        ASSERT_EQ(end, u"A") << form.name;
+        for (int lead = 0; lead <= 0xFF; ++lead) {
+            if (!form.lead(lead)) continue;
+            for (int next = 0; next <= 0xFF; ++next) {
+                const std::string pair{static_cast<char>(lead), static_cast<char>(next)};
+                const std::u16string units = decoded(form.prefix + pair + form.suffix);
+                ASSERT_TRUE(units.size() >= 2 && units.back() == u'A')
+                    << form.name << " " << hex(bytes(pair)) << ": " << hex(ucs2(units));
+                const std::u16string front = units.substr(0, units.size() - 1);
+                if (front.find(u'\uFFFD') == std::u16string::npos && front.size() <= 2) continue;
+                std::u16string expected = u"\uFFFD";
+                if (form.readAgain(next)) {
+                    const std::u16string alone =
+                        decoded(form.prefix + pair.substr(1) + form.suffix);
+                    expected += alone.substr(0, alone.size() - 1);
+                }
+                EXPECT_EQ(hex(ucs2(front)), hex(ucs2(expected)))
+                    << form.name << " " << hex(bytes(pair));
             }
-            std::string ascii;
-            for (char16_t unit : fromUcs2(convertOneShot(form.name, NLS_UCS2_NAME, bytes(text)).output))
-                if (unit < 0x80) ascii += static_cast<char>(unit);
-            EXPECT_EQ(hex(bytes(ascii)), hex(bytes(expected))) << form.name << " lead " << lead;
         }
+    }
 }
 
 TEST_F(Cjkconv, RealTextRoundTrips) {

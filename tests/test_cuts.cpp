@@ -179,6 +179,34 @@ TEST_F(CutsAnywhere, ACutCharacterAtTheEndOfTheTextIsReported) {
     }
 }
 
+// Lead bytes before bytes that are not their trails, lone leads and bytes
+// that are never part of another character: where such input is cut, the
+// reading before the cut must be the reading of the whole.
+TEST_F(CutsAnywhere, JapaneseLeadsAmongOtherBytesReadAsInOneCall) {
+    const unsigned char kBytes[] = {0x20, 0x41, 0x3F, 0x7F, 0x80, 0x81, 0x82, 0x88, 0x8E,
+                                    0x8F, 0x9F, 0xA0, 0xA1, 0xA4, 0xB0, 0xDF, 0xE0, 0xEA,
+                                    0xF0, 0xFC, 0xFD, 0xFE, 0xFF, 0x40, 0x5C, 0xA2};
+    std::mt19937 random(34);
+    for (const char* from : {"Shift_JIS", "EUC-JP"}) {
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(from, "UTF-8", &object), NLS_SUCCESS) << from;
+        for (int text = 0; text < 400; ++text) {
+            Bytes source(1 + random() % 12);
+            for (unsigned char& b : source) b = kBytes[random() % sizeof kBytes];
+            NLS_ResetEncodingConverter(object);
+            const Streamed whole = streamPieces(object, source, {}, 4096);
+            for (size_t cut = 0; cut <= source.size(); ++cut) {
+                NLS_ResetEncodingConverter(object);
+                const Streamed two = streamPieces(object, source, {cut}, 64);
+                EXPECT_EQ(two.status, whole.status) << from << " " << hex(source) << " cut " << cut;
+                EXPECT_EQ(hex(two.output), hex(whole.output))
+                    << from << " " << hex(source) << " cut " << cut;
+            }
+        }
+        NLS_DeleteEncodingConverter(object);
+    }
+}
+
 // Random UCS-2, lone surrogates and escapes among it, through every encoding
 // that holds all of it and back.
 TEST_F(CutsAnywhere, EveryUcs2TextComesBackThroughTheEncodingsThatHoldIt) {

@@ -100,6 +100,9 @@ TEST_F(Jpconv, TheListedDifferencesFromIconv) {
     EXPECT_EQ(convert("UTF-8", kIso2022Jp, u8"¥1"), iconvText("ISO-2022-JP", "UTF-8", u8"¥1"));
     // Half-width katakana have no place in ISO-2022-JP (iconv refuses them).
     EXPECT_EQ(convert("UTF-8", kIso2022Jp, u8"ｶ"), "?");
+    // An ESC that starts no escape is malformed here; iconv passes it on.
+    EXPECT_EQ(convert(kIso2022Jp, "UTF-8", "x\x1B\x41y"), u8"x\uFFFDAy");
+    EXPECT_EQ(iconvText("UTF-8", "ISO-2022-JP", "x\x1B\x41y"), "x\x1B\x41y");
 }
 
 // Whole mixed texts, not a character a call: after JIS X 0201 Roman, "\\",
@@ -114,27 +117,6 @@ TEST_F(Jpconv, MixedTextsMatchIconv) {
 }
 
 #endif
-
-// A lead byte followed by a byte outside its form's trail range is one
-// U+FFFD, and that byte is read afresh: no ASCII is ever swallowed.
-TEST_F(Jpconv, NoLeadByteSwallowsTheByteAfterIt) {
-    for (const char* encoding : {kShiftJis, kEucJp}) {
-        for (int lead = 0x80; lead <= 0xFF; ++lead) {
-            std::string text, expected;
-            for (int next = 0; next < 0x80; ++next) {
-                if (encoding == kShiftJis && next >= 0x40 && next != 0x7F) continue;  // a trail
-                text += static_cast<char>(lead);
-                text += static_cast<char>(next);
-                expected += static_cast<char>(next);
-            }
-            const Bytes units = convertOneShot(encoding, NLS_UCS2_NAME, bytes(text)).output;
-            std::string ascii;
-            for (char16_t unit : fromUcs2(units))
-                if (unit < 0x80) ascii += static_cast<char>(unit);
-            EXPECT_EQ(hex(bytes(ascii)), hex(bytes(expected))) << encoding << " lead " << lead;
-        }
-    }
-}
 
 TEST_F(Jpconv, RealTextRoundTripsAndIsDetected) {
     for (const char* encoding : {kShiftJis, kEucJp}) {
@@ -177,6 +159,31 @@ TEST_F(Jpconv, EveryFirstOutputSizeAndEveryInputSplitEqualsOneShot) {
             EXPECT_EQ(pieces.status, NLS_SUCCESS) << encoding << ", cut at " << cut;
         }
     }
+}
+
+// ESC, SO and SI in the text are characters the encoder lacks: written raw,
+// "a ESC $ B 0 ! ESC ( B z" read back as "a亜z". An ESC that starts no
+// escape is malformed wherever it is, and what follows it is read again.
+TEST_F(Jpconv, EscapeBytesNeverBecomeEscapes) {
+    const std::string text = "a\x1B$B0!\x1B(Bz";
+    EXPECT_EQ(convert("UTF-8", kIso2022Jp, text), "a?$B0!?(Bz");
+    const struct {
+        const char* bytes;
+        const char* text;
+    } cases[] = {
+        {"x\x1B"
+         "A",
+         u8"x\uFFFDA"},
+        {"x\x1B"
+         "Ay",
+         u8"x\uFFFDAy"},
+        {"\x1B$(Z0!", u8"\uFFFD$(Z0!"},
+        {"\x1B$B0!\x1B\x1B(Bz", u8"亜\uFFFDz"},
+        {"\x1B$B0\n\x1B(Bz", u8"\uFFFD\nz"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hex(bytes(convert(kIso2022Jp, "UTF-8", c.bytes))), hex(bytes(c.text)))
+            << hex(bytes(c.bytes));
 }
 
 TEST_F(Jpconv, CutAndInvalidInput) {

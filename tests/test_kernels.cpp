@@ -16,18 +16,27 @@ namespace {
 
 // UTF-8 pieces: characters of each length at the edges of their ranges, and
 // what the kernels must leave to the codec.
-const char* const kUtf8Pieces[] = {
-    "41",          "7F",          "C2 80",       "C3 A9",          "DF BF",
-    "E0 A0 80",    "E6 97 A5",    "EF BF BF",    "F0 90 80 80",    "F0 9F 98 80",
-    "F4 8F BF BF", "80",          "BF",          "C0 80",          "C1 BF",
-    "C3",          "C3 41",       "E0 80 80",    "E0 9F BF",       "ED A0 80",
-    "ED 9F BF",    "E6 97",       "F0 8F BF BF", "F4 90 80 80",    "F5 80 80 80",
-    "F8 88 80 80 80", "FE",       "FF",          "F0 9F 98",       "E6 41 A5"};
+const char* const kUtf8Pieces[] = {"41",          "7F",
+                                   "C2 80",       "C3 A9",
+                                   "DF BF",       "E0 A0 80",
+                                   "E6 97 A5",    "EF BF BF",
+                                   "F0 90 80 80", "F0 9F 98 80",
+                                   "F4 8F BF BF", "80",
+                                   "BF",          "C0 80",
+                                   "C1 BF",       "C3",
+                                   "C3 41",       "E0 80 80",
+                                   "E0 9F BF",    "ED A0 80",
+                                   "ED 9F BF",    "E6 97",
+                                   "F0 8F BF BF", "F4 90 80 80",
+                                   "F5 80 80 80", "F8 88 80 80 80",
+                                   "FE",          "FF",
+                                   "F0 9F 98",    "E6 41 A5"};
 
 // UCS-2 pieces, by unit: pairs, lone halves, and the edges of each length.
-const uint16_t kUnitPieces[][2] = {{0x41, 0},      {0x7F, 0},      {0x80, 0},     {0x7FF, 0},
-                                   {0x800, 0},     {0xFFFF, 0},    {0xD83D, 0xDE00}, {0xDBFF, 0xDFFF},
-                                   {0xD800, 0},    {0xDC00, 0},    {0xE9, 0},     {0x65E5, 0}};
+const uint16_t kUnitPieces[][2] = {{0x41, 0},   {0x7F, 0},   {0x80, 0},        {0x7FF, 0},
+                                   {0x800, 0},  {0xFFFF, 0}, {0xD83D, 0xDE00}, {0xDBFF, 0xDFFF},
+                                   {0xD800, 0}, {0xDC00, 0}, {0xE9, 0},        {0x65E5, 0},
+                                   {0xD7FF, 0}, {0xE000, 0}};
 
 Bytes randomUtf8(std::mt19937& random, bool hostile) {
     Bytes text;
@@ -49,7 +58,8 @@ Bytes randomUcs2(std::mt19937& random) {
     while (text.size() < target) {
         const uint32_t asciiRun = random() % 3 == 0 ? random() % 40 : 0;
         for (uint32_t i = 0; i < asciiRun; ++i) text.push_back(0x20 + random() % 0x5F);
-        const uint16_t* piece = kUnitPieces[random() % (sizeof kUnitPieces / sizeof kUnitPieces[0])];
+        const uint16_t* piece =
+            kUnitPieces[random() % (sizeof kUnitPieces / sizeof kUnitPieces[0])];
         const uint32_t repeat = 1 + random() % 8;
         for (uint32_t i = 0; i < repeat; ++i) {
             text.push_back(piece[0]);
@@ -60,8 +70,8 @@ Bytes randomUcs2(std::mt19937& random) {
 }
 
 Bytes randomUcs4(std::mt19937& random) {
-    const char32_t values[] = {0x41,    0xE9,     0xFFFF,     0x10000,   0x1F600,
-                               0x10FFFF, 0x110000, 0xFFFFFFFF, 0xD800,   0xDC00};
+    const char32_t values[] = {0x41,     0xE9,     0xFFFF,     0x10000, 0x1F600,
+                               0x10FFFF, 0x110000, 0xFFFFFFFF, 0xD800,  0xDC00};
     std::u32string text;
     const uint32_t target = random() % 200;
     while (text.size() < target) {
@@ -129,9 +139,11 @@ void expectSameCalls(TEncodingConverter* (*factory)(), const Bytes& input, const
         ConverterPtr vector(factory());
         const CallResult result = callConvert(vector.get(), input, size);
         ASSERT_TRUE(result.guardIntact);
-        ASSERT_EQ(result.status, expected.status) << kernel << " size " << size << " " << hex(input);
+        ASSERT_EQ(result.status, expected.status)
+            << kernel << " size " << size << " " << hex(input);
         ASSERT_EQ(result.consumed, expected.consumed) << kernel << " size " << size;
-        ASSERT_EQ(result.output, expected.output) << kernel << " size " << size << " " << hex(input);
+        ASSERT_EQ(result.output, expected.output)
+            << kernel << " size " << size << " " << hex(input);
     }
 }
 
@@ -158,6 +170,15 @@ TEST_P(Kernels, EncodeUtf8AsThePortableCodeDoes) {
     std::mt19937 random(8);
     for (int text = 0; text < 120; ++text)
         expectSameCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, randomUcs2(random), GetParam());
+}
+
+TEST_P(Kernels, Utf7RunsAsThePortableCodeWritesThem) {
+    std::mt19937 random(12);
+    for (int text = 0; text < 40; ++text) {
+        const Bytes units = randomUcs2(random);
+        expectSameCalls(NEWUNICODETOUTF7ENCODINGCONVERTER, units, GetParam());
+        expectSameCalls(NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER, units, GetParam());
+    }
 }
 
 TEST_P(Kernels, Ucs4BothWaysAsThePortableCodeDoes) {
@@ -189,7 +210,7 @@ TEST_P(Kernels, Utf16CopiesAsThePortableCodeDoes) {
 TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
     std::mt19937 random(9);
     for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman",
-                                     "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7"}) {
+                                 "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7"}) {
         for (int text = 0; text < 40; ++text) {
             const Bytes latin = randomUtf8(random, false);
             ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);

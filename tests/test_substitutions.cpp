@@ -83,7 +83,16 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"EUC-JP", "UTF-8", "41 A4 22 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 22 42", "41 22 42"},
         {"UTF-8", "ISO-2022-JP", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"ISO-2022-JP", "UTF-8", "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
-        {"GB18030", "UTF-8", "41 81 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42", "41 20 42"},
+        // ESC, SO and SI written raw would be read as escapes and shifts.
+        {"UTF-8", "ISO-2022-JP", "61 1B 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},
+        {"UTF-8", "ISO-2022-JP", "61 0E 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},
+        // An ESC that starts no escape, even where the text ends.
+        {"ISO-2022-JP", "UTF-8", "78 1B 41", 1, NLS_MALFORMED_INPUT, "78 EF BF BD 41", "78 41"},
+        // A Big5 lead and a non-ASCII byte that is no trail: the "A" stays.
+        {"Big5", "UTF-8", "78 81 87 41 79", 1, NLS_MALFORMED_INPUT, "78 EF BF BD 41 79",
+         "78 41 79"},
+        {"GB18030", "UTF-8", "41 81 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42",
+         "41 20 42"},
         {"UTF-8", "GBK", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"UTF-8", "Big5", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"EUC-KR", "UTF-8", "41 C9 41 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 41 42", "41 41 42"},

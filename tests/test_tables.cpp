@@ -45,6 +45,21 @@ const std::vector<uint16_t> kEuc3From = makeTable({{2, 0x4E02, 0, 0x3021}});
 const std::vector<uint16_t> kEuc4To = makeTable({{2, 0x2121, 0, 0x3000}});
 const std::vector<uint16_t> kEuc4From = makeTable({{2, 0x3000, 0, 0x2121}});
 const std::vector<uint16_t> kUtf8LikeFrom = makeTable({{0, 0x0000, 0xFFFF, 0x0000}});
+// Cells of every format that overlap (the first that maps a code gives its
+// result), one of a format no engine knows, and codes at both ends.
+const std::vector<uint16_t> kOverlapping = makeTable({{2, 0x1234, 0, 0x0041},
+                                                      {1, 0x1200, 0x12FF, 256},
+                                                      {0, 0x1100, 0x13FF, 0x5000},
+                                                      {3, 0x0000, 0xFFFF, 0x7777},
+                                                      {2, 0xFFFF, 0, 0x0042},
+                                                      {0, 0x0000, 0x0003, 0xFFFC},
+                                                      {1, 0x12F0, 0x1310, 0}},
+                                                     [] {
+                                                         std::vector<uint16_t> data(512);
+                                                         for (size_t i = 0; i < data.size(); ++i)
+                                                             data[i] = static_cast<uint16_t>(i * 7);
+                                                         return data;
+                                                     }());
 
 const NLS_ResourceEntry kEntries[] = {
     {"S.UT", kSingleTo.data(), 0},      {"S.UF", kSingleTo.data(), 0},
@@ -52,7 +67,7 @@ const NLS_ResourceEntry kEntries[] = {
     {"EUC.UT", kEucTo.data(), 0},       {"EUC.UF", kEucFrom.data(), 0},
     {"EUC3.UT", kEuc3To.data(), 0},     {"EUC3.UF", kEuc3From.data(), 0},
     {"EUC4.UT", kEuc4To.data(), 0},     {"EUC4.UF", kEuc4From.data(), 0},
-    {"U8.UF", kUtf8LikeFrom.data(), 0},
+    {"U8.UF", kUtf8LikeFrom.data(), 0}, {"IX.UT", kOverlapping.data(), 0},
 };
 const NLS_ResourceDirectory kModule = {kEntries, sizeof kEntries / sizeof kEntries[0]};
 
@@ -64,6 +79,7 @@ resourceMapTable gMap[] = {
     {25, {"EUC4.UF", 0, nullptr, nullptr}, {"EUC4.UT", 0, nullptr, nullptr}},
     {34, {"U8.UF", 0, nullptr, nullptr}, {"U8.UT", 0, nullptr, nullptr}},
     {99, {"MISSING.UF", 0, nullptr, nullptr}, {"MISSING.UT", 0, nullptr, nullptr}},
+    {40, {"IX.UF", 0, nullptr, nullptr}, {"IX.UT", 0, nullptr, nullptr}},
     {0, {nullptr, 0, nullptr, nullptr}, {nullptr, 0, nullptr, nullptr}},
 };
 
@@ -80,6 +96,7 @@ public:
     using TEncodingConverter::UnloadToUCS2Table;
     using TEncodingConverter::UnloadUCS2TableSet;
     uTableSet* toSet() { return &fToUCS2Tables; }
+    using TEncodingConverter::LookupCode;
 };
 
 const UnicodeTableSet kShiftJisSet = {0, {{4, 0x00, 0xFF}, kEmpty, kEmpty, kEmpty}};
@@ -122,6 +139,9 @@ TEST(TableEngine, ReadsAndWritesEveryByteForm) {
         {&kUtf8LikeSet, 1, "E9 00", 2, "", 0, NLS_RESULT_TRUNCATED},
         {&kUtf8LikeSet, 1, "41 00 E9 00", 3, "41", 2, NLS_RESULT_TRUNCATED},
         {&kUtf8LikeSet, 1, "AC 20", 64, "E2 82 AC", 2, NLS_SUCCESS},
+        // Cells whose boxes overlap: the first that holds a code writes it.
+        {&kUtf8LikeSet, 1, "E9 00 41 00 AC 20 E9 00", 64, "C3 A9 41 E2 82 AC C3 A9", 8,
+         NLS_SUCCESS},
         // Without tables: controls stand for themselves, the rest is replaced.
         {&kNoTablesSet, 0, "00 09 41 FF", 64, "00 00 09 00 FD FF FD FF", 4, NLS_SUCCESS},
         {&kNoTablesSet, 1, "00 00 20 00 41 00", 64, "00 20 3F", 6, NLS_SUCCESS},
@@ -135,6 +155,46 @@ TEST(TableEngine, ReadsAndWritesEveryByteForm) {
         EXPECT_EQ(result.status, c.status) << c.input;
         EXPECT_TRUE(result.guardIntact);
     }
+}
+
+// The result of the first cell that maps x, as the stored cells say.
+bool firstCellResult(const std::vector<uint16_t>& table, uint32_t x, uint16_t* result) {
+    const uint16_t* cells = table.data() + table[2];
+    for (uint32_t i = 0; i < table[0]; ++i) {
+        const unsigned format = (table[table[1] + i / 4] >> (4 * (i % 4))) & 0xF;
+        const uint16_t a = cells[3 * i], b = cells[3 * i + 1], c = cells[3 * i + 2];
+        if (format == 2 && x == a)
+            *result = c;
+        else if (format == 0 && a <= x && x <= b)
+            *result = static_cast<uint16_t>(c - a + x);
+        else if (format == 1 && a <= x && x <= b)
+            *result = table[table[3] + c + (x - a)];
+        else
+            continue;
+        return true;
+    }
+    return false;
+}
+
+// A loaded table is looked up through its index, any other by its cells:
+// both give every code the first matching cell's result.
+TEST(TableEngine, LookupsGiveTheFirstMatchingCellForEveryCode) {
+    TableConverter converter(&kNoTablesSet, 0);
+    const uTable* loaded = converter.LoadToUCS2Table(40);
+    ASSERT_EQ(loaded, kOverlapping.data());
+    const std::vector<uint16_t> unloaded = kOverlapping;
+    for (const uTable* table : {loaded, static_cast<const uTable*>(unloaded.data())}) {
+        for (uint32_t x = 0; x <= 0xFFFF; ++x) {
+            uint16_t expected = 0xFFFD, found = 0xFFFD;
+            const bool maps = firstCellResult(kOverlapping, x, &expected) && expected != 0xFFFD;
+            const bool foundMaps =
+                TableConverter::LookupCode(table, static_cast<uint16_t>(x), &found) &&
+                found != 0xFFFD;
+            ASSERT_EQ(foundMaps, maps) << std::hex << x;
+            ASSERT_EQ(maps ? found : 0xFFFD, expected) << std::hex << x;
+        }
+    }
+    converter.UnloadToUCS2Table(40);
 }
 
 TEST(TableEngine, ASetWithoutTablesLoadsNothing) {

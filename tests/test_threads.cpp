@@ -66,6 +66,33 @@ TEST(Threads, FirstUseFromManyThreadsBuildsOneRegistryAndConvertsEverywhere) {
     NLS_EncTerminate();
 }
 
+// Japanese converters made and deleted by several threads at once: the
+// index of a table is built at its first load and freed at its last release
+// while other threads look characters up in the tables they hold.
+TEST(Threads, TableIndexesComeAndGoWhileOthersConvert) {
+    NLS_EncTerminate();
+    TemporaryDirectory dir;
+    dir.installShippedData();
+    ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
+    const std::string text = u8"日本語の文章、カタカナ ｶﾅ ABC。\n";
+    const Bytes utf8(text.begin(), text.end());
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            const char* encoding = t % 2 ? "Shift_JIS" : "EUC-JP";
+            for (int round = 0; round < 30; ++round) {
+                const Conversion encoded = convertOneShot("UTF-8", encoding, utf8);
+                const Conversion decoded = convertOneShot(encoding, "UTF-8", encoded.output);
+                if (encoded.status != NLS_SUCCESS || decoded.output != utf8) ++failures;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    NLS_EncTerminate();
+}
+
 // A lock record replaced by NLS_EncInitialize while other threads are inside
 // it stays alive, and each thread unlocks the record it locked.
 struct CountedLock {
