@@ -105,6 +105,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fReadsUcs2(false),
       fWritesUcs2(false),
       fOptionTaker(nullptr),
+      fReplacementWriter(nullptr),
       fStrictUnicode(false),
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
@@ -162,6 +163,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
     fInPieces = dynamic_cast<TStreamConverter*>(fConverter);
     fChain = dynamic_cast<TChainedConverter*>(fConverter);
     fOptionTaker = dynamic_cast<velta::TOptionTaker*>(fConverter);
+    fReplacementWriter = dynamic_cast<const velta::TReplacementWriter*>(fConverter);
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -392,6 +394,7 @@ uint32_t EncodingConverter::writeReplacement(unsigned char* out, uint32_t capaci
         memcpy(out, unit, 2);
         return 2;
     }
+    if (fReplacementWriter != nullptr) return fReplacementWriter->WriteReplacement(out, capacity);
     if (!fReadsUcs2) return 0;
     if (fInPieces != nullptr) fInPieces->SetInputEnds(false);
     uint32_t produced = 0;

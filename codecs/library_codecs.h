@@ -17,6 +17,12 @@ TEncodingConverter* newUtf16Decoder(ByteOrder order);
 TEncodingConverter* newUtf16Encoder(ByteOrder order);
 TEncodingConverter* newUtf32Decoder(ByteOrder order);
 TEncodingConverter* newUtf32Encoder(ByteOrder order);
+// UTF-8 to and from UTF-16BE or UTF-16LE directly.
+TEncodingConverter* newUtf8ToUtf16(ByteOrder order);
+TEncodingConverter* newUtf16ToUtf8(ByteOrder order);
+// UTF-8 to and from UTF-32BE or UTF-32LE directly.
+TEncodingConverter* newUtf8ToUtf32(ByteOrder order);
+TEncodingConverter* newUtf32ToUtf8(ByteOrder order);
 // The single-byte encodings, by their index in kSingleByteTables.
 TEncodingConverter* newSingleByteDecoder(uint32_t index);
 TEncodingConverter* newSingleByteEncoder(uint32_t index);

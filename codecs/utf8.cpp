@@ -3,6 +3,7 @@
 // character boundary, and a character cut by the end of the input (a high
 // surrogate, for the encoder) is left for the next call.
 #include "codecs/codec_converter.h"
+#include "codecs/utf8_steps.h"
 #include "converters/units.h"
 #include "kernels/text_kernels.h"
 #include "velta/factories.h"
@@ -91,7 +92,8 @@ inline uint32_t decodeThreeByteRun(const unsigned char* __restrict s, uint32_t l
             if ((word & 0xC0C0F0u) != 0x8080E0u) break;
             const uint32_t unit =
                 ((word & 0x0Fu) << 12) | ((word & 0x3F00u) >> 2) | ((word & 0x3F0000u) >> 16);
-            if (unit < 0x800) break;  // overlong: the general form
+            // An overlong form or an encoded surrogate: the general form.
+            if (unit < 0x800 || isSurrogate(unit)) break;
             storeUnit(target + out, static_cast<uint16_t>(unit));
             in += 3;
             out += 2;
@@ -101,7 +103,7 @@ inline uint32_t decodeThreeByteRun(const unsigned char* __restrict s, uint32_t l
            isContinuation(s[in + 1]) && isContinuation(s[in + 2])) {
         const uint32_t unit =
             ((s[in] & 0x0Fu) << 12) | ((s[in + 1] & 0x3Fu) << 6) | (s[in + 2] & 0x3Fu);
-        if (unit < 0x800) break;
+        if (unit < 0x800 || isSurrogate(unit)) break;
         storeUnit(target + out, static_cast<uint16_t>(unit));
         in += 3;
         out += 2;
@@ -295,28 +297,11 @@ inline Sequence readSequence(const unsigned char* s, uint32_t available, uint32_
                                                                 : Sequence::kComplete;
 }
 
-const TConverterIdentity kDecoder = {kUtf8Name, kUcs2Name, kUtf8Csid, 2, 0};
-const TConverterIdentity kEncoder = {kUcs2Name, kUtf8Name, kUtf8Csid, 4, 1};
-
-class TUTF8ToUnicodeConverter : public TCodecConverter<TUTF8ToUnicodeConverter> {
-public:
-    TUTF8ToUnicodeConverter() : TCodecConverter(kDecoder) {}
-    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
-
-private:
-    NLS_Status decodeSequence(const unsigned char* source, uint32_t sourceLength, uint32_t* in,
-                              unsigned char* target, uint32_t room, uint32_t* out);
-};
-
-class TUnicodeToUTF8Converter
-    : public TCodecConverter<TUnicodeToUTF8Converter, TVirtualConverterBase> {
-public:
-    TUnicodeToUTF8Converter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
-};
+// An encoded surrogate, ED A0-BF: where a UTF-16 or UTF-32 target pairs
+// surrogates by its own rule.
+inline bool startsEncodedSurrogate(const unsigned char* s, uint32_t available) {
+    return s[0] == 0xED && available > 1 && s[1] >= 0xA0 && s[1] < 0xC0;
+}
 
 // A lead byte followed by a byte that is not 10xxxxxx yields one U+FFFD for
 // the bytes read so far, and decoding resumes at that byte; so does a byte
@@ -325,24 +310,24 @@ public:
 // everything the encoder writes comes back; an overlong sequence but C0 80
 // is one U+FFFD. A sequence cut by the end of the input stops the call
 // (-1304) with its lead unconsumed.
-NLS_Status TUTF8ToUnicodeConverter::decodeSequence(const unsigned char* source,
-                                                   uint32_t sourceLength, uint32_t* in,
-                                                   unsigned char* target, uint32_t room,
-                                                   uint32_t* out) {
+NLS_Status decodeSequence(TStreamConverter& converter, int64_t offsetBase, bool strictUnicode,
+                          const unsigned char* source, uint32_t sourceLength, uint32_t* in,
+                          unsigned char* target, uint32_t room, uint32_t* out) {
     uint32_t length = 0, value = kReplacement;
     Sequence sequence = readSequence(source + *in, sourceLength - *in, &length, &value);
     if (sequence == Sequence::kCut) return NLS_SEQUENCE_INCOMPLETE;
-    if (sequence == Sequence::kComplete && fOptions.strictUnicode &&
+    if (sequence == Sequence::kComplete && strictUnicode &&
         (isSurrogate(value) || source[*in] == 0xC0))
         sequence = Sequence::kMalformed;
     if (sequence == Sequence::kMalformed) {
         value = kReplacement;
-        if (!WritesSubstitute()) {
-            if (Substitute(NLS_MALFORMED_INPUT, *in) == NLS_POLICY_STOP) return NLS_INVALID_INPUT;
+        if (!converter.WritesSubstitute()) {
+            if (converter.Substitute(NLS_MALFORMED_INPUT, offsetBase + *in) == NLS_POLICY_STOP)
+                return NLS_INVALID_INPUT;
             *in += length;
             return NLS_SUCCESS;
         }
-        if (room >= 2) Substitute(NLS_MALFORMED_INPUT, *in);
+        if (room >= 2) converter.Substitute(NLS_MALFORMED_INPUT, offsetBase + *in);
     }
     if (room < (value <= 0xFFFF ? 2u : 4u)) return NLS_OUTPUT_FULL;
     if (value <= 0xFFFF) {
@@ -364,44 +349,6 @@ uint32_t strictLeadFrom(const unsigned char* source, uint32_t from, uint32_t len
     return length;
 }
 
-NLS_Status TUTF8ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
-    const TextKernels& kernels = textKernels();
-    uint32_t in = 0, out = 0;
-    uint32_t kernelFrom = 0;  // after an irregular character, the kernel waits a block
-    // The strict reading takes the forms the fast paths let through (C0 80,
-    // ED A0 80 and the like) one by one: the paths stop before their leads.
-    uint32_t fastEnd =
-        fOptions.strictUnicode ? strictLeadFrom(source, 0, sourceLength) : sourceLength;
-    NLS_Status status = NLS_SUCCESS;
-    while (in < sourceLength && status == NLS_SUCCESS) {
-        if (in > fastEnd) fastEnd = strictLeadFrom(source, in, sourceLength);
-        const uint32_t room = targetCapacity - out;
-        uint32_t taken = 0, produced = 0;
-        if (kernels.decodeUtf8 != nullptr && in >= kernelFrom && fastEnd - in >= kKernelBlock &&
-            room >= 2 * kKernelBlock) {
-            taken = kernels.decodeUtf8(source + in, fastEnd - in, target + out, room, &produced);
-            kernelFrom = in + taken + 16;
-        } else if (source[in] < 0x80) {
-            taken = widenAscii(kernels, source + in, sourceLength - in, target + out, room);
-            produced = 2 * taken;
-            if (taken == 0) status = NLS_OUTPUT_FULL;
-        } else {
-            if (source[in] >= 0xC0 && source[in] < 0xF8 && in < fastEnd)
-                taken =
-                    decodeMultiByteRun(source + in, fastEnd - in, target + out, room, &produced);
-            if (taken == 0) status = decodeSequence(source, sourceLength, &in, target, room, &out);
-        }
-        in += taken;
-        out += produced;
-    }
-    *targetLength = out;
-    *sourceConsumed = in;
-    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-    return status;
-}
-
 // One character by the general rule: a pair, or a unit from its own value
 // (a lone surrogate too); a high surrogate that ends the input or bytes that
 // do not fit stop the call (-1304).
@@ -421,14 +368,74 @@ inline NLS_Status encodeCharacter(const unsigned char* s, uint32_t units, unsign
     return NLS_SUCCESS;
 }
 
+// A surrogate with no partner beside it (a high one that ends the input
+// waits for its pair instead).
+inline bool isLoneSurrogate(const unsigned char* s, uint32_t units) {
+    const uint32_t unit = loadUnit(s);
+    if (!isSurrogate(unit) || (isHighSurrogate(unit) && units == 1)) return false;
+    return !(isHighSurrogate(unit) && isLowSurrogate(loadUnit(s + 2)));
+}
+
+}  // namespace
+
+namespace velta {
+
+NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& options,
+                          unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                          const unsigned char* source, uint32_t sourceLength,
+                          uint32_t* sourceConsumed) {
+    const TextKernels& kernels = textKernels();
+    uint32_t in = 0, out = 0;
+    uint32_t kernelFrom = 0;  // after an irregular character, the kernel waits a block
+    // The strict reading takes the forms the fast paths let through (C0 80,
+    // ED A0 80 and the like) one by one: the paths stop before their leads.
+    uint32_t fastEnd =
+        options.strictUnicode ? strictLeadFrom(source, 0, sourceLength) : sourceLength;
+    NLS_Status status = NLS_SUCCESS;
+    while (in < sourceLength && status == NLS_SUCCESS) {
+        if (in > fastEnd) fastEnd = strictLeadFrom(source, in, sourceLength);
+        const uint32_t room = targetCapacity - out;
+        uint32_t taken = 0, produced = 0;
+        if (kernels.decodeUtf8 != nullptr && in >= kernelFrom && fastEnd - in >= kKernelBlock &&
+            room >= 2 * kKernelBlock) {
+            taken = kernels.decodeUtf8(source + in, fastEnd - in, target + out, room, &produced);
+            kernelFrom = in + taken + 16;
+        } else if (source[in] < 0x80) {
+            taken = widenAscii(kernels, source + in, sourceLength - in, target + out, room);
+            produced = 2 * taken;
+            if (taken == 0) status = NLS_OUTPUT_FULL;
+        } else {
+            if (source[in] >= 0xC0 && source[in] < 0xF8 && in < fastEnd)
+                taken =
+                    decodeMultiByteRun(source + in, fastEnd - in, target + out, room, &produced);
+            // Strictly read, an encoded surrogate is malformed input, which
+            // every target meets alike.
+            if (taken == 0 && options.stopAtSurrogate && !options.strictUnicode &&
+                startsEncodedSurrogate(source + in, sourceLength - in)) {
+                *options.stoppedAtSurrogate = true;
+                break;
+            }
+            if (taken == 0)
+                status = decodeSequence(converter, options.offsetBase, options.strictUnicode,
+                                        source, sourceLength, &in, target, room, &out);
+        }
+        in += taken;
+        out += produced;
+    }
+    *targetLength = out;
+    *sourceConsumed = in;
+    return status;
+}
+
 // A surrogate pair becomes one four-byte sequence; a lone surrogate is
 // written from its own value, but a high surrogate that ends the input waits
 // for its pair (-1304, unconsumed). A unit or pair whose bytes do not fit
 // stops the call (-1304) unconsumed. A final odd byte is no unit: it is left
 // unconsumed and reported as an incomplete sequence.
-NLS_Status TUnicodeToUTF8Converter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
+NLS_Status encodeUtf8Step(const Utf8StepOptions& options, unsigned char* target,
+                          uint32_t* targetLength, uint32_t targetCapacity,
+                          const unsigned char* source, uint32_t sourceLength,
+                          uint32_t* sourceConsumed) {
     const TextKernels& kernels = textKernels();
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0, out = 0;
@@ -447,18 +454,61 @@ NLS_Status TUnicodeToUTF8Converter::Step(unsigned char* target, uint32_t* target
                 taken = written = narrowAscii(kernels, s, units - position, target + out, room);
             else
                 taken = encodeMultiByteRun(s, units - position, target + out, room, &written);
+            if (taken == 0 && options.stopAtSurrogate && isLoneSurrogate(s, units - position)) {
+                *options.stoppedAtSurrogate = true;
+                break;
+            }
             if (taken == 0)
                 status = encodeCharacter(s, units - position, target + out, room, &taken, &written);
         }
         position += taken;
         out += written;
     }
-    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
+    if (status == NLS_SUCCESS && 2 * position != sourceLength && !*options.stoppedAtSurrogate)
+        status = NLS_SEQUENCE_INCOMPLETE;
     *targetLength = out;
     *sourceConsumed = 2 * position;
-    if (!appendByteTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
     return status;
 }
+
+}  // namespace velta
+
+namespace {
+
+const TConverterIdentity kDecoder = {kUtf8Name, kUcs2Name, kUtf8Csid, 2, 0};
+const TConverterIdentity kEncoder = {kUcs2Name, kUtf8Name, kUtf8Csid, 4, 1};
+
+class TUTF8ToUnicodeConverter : public TCodecConverter<TUTF8ToUnicodeConverter> {
+public:
+    TUTF8ToUnicodeConverter() : TCodecConverter(kDecoder) {}
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
+        bool stopped = false;
+        const NLS_Status status =
+            decodeUtf8Step(*this, {0, false, &stopped, fOptions.strictUnicode}, target,
+                           targetLength, targetCapacity, source, sourceLength, sourceConsumed);
+        if (!appendUnitTerminator(target, *targetLength, targetCapacity))
+            return NLS_RESULT_TRUNCATED;
+        return status;
+    }
+};
+
+class TUnicodeToUTF8Converter
+    : public TCodecConverter<TUnicodeToUTF8Converter, TVirtualConverterBase> {
+public:
+    TUnicodeToUTF8Converter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
+        bool stopped = false;
+        const NLS_Status status =
+            encodeUtf8Step({0, false, &stopped, false}, target, targetLength, targetCapacity,
+                           source, sourceLength, sourceConsumed);
+        if (!appendByteTerminator(target, *targetLength, targetCapacity))
+            return NLS_RESULT_TRUNCATED;
+        return status;
+    }
+};
 
 }  // namespace
 

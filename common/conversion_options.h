@@ -5,6 +5,8 @@
 #ifndef VELTA_COMMON_CONVERSION_OPTIONS_H
 #define VELTA_COMMON_CONVERSION_OPTIONS_H
 
+#include <stdint.h>
+
 namespace velta {
 
 struct ConversionOptions {
@@ -19,6 +21,18 @@ public:
 
 protected:
     ~TOptionTaker() = default;
+};
+
+// A converter between two encodings neither of which is UCS-2 (UTF-8 to
+// UTF-16LE, say): writes U+FFFD as its target does, for the replacement of
+// a character that the end of the text cuts short. Returns the bytes
+// written, 0 where they do not fit.
+class TReplacementWriter {
+public:
+    virtual uint32_t WriteReplacement(unsigned char* out, uint32_t capacity) const = 0;
+
+protected:
+    ~TReplacementWriter() = default;
 };
 
 }  // namespace velta

@@ -1,6 +1,7 @@
 // The factory names of the converters that the shipped registry files
 // register from the library itself: New<Form>ToUnicode and NewUnicodeTo<Form>
-// for the Unicode forms, NewSingleByteToUnicode_<name> and
+// for the Unicode forms (New<Form>To<Form> for the direct pairs of UTF-8 and
+// UTF-16 or UTF-32), NewSingleByteToUnicode_<name> and
 // NewUnicodeToSingleByte_<name> for the single-byte encodings.
 #include <string>
 #include <utility>
@@ -29,6 +30,22 @@ TEncodingConverter* utf32Decoder() {
 template <ByteOrder kOrder>
 TEncodingConverter* utf32Encoder() {
     return newUtf32Encoder(kOrder);
+}
+template <ByteOrder kOrder>
+TEncodingConverter* utf8ToUtf16() {
+    return newUtf8ToUtf16(kOrder);
+}
+template <ByteOrder kOrder>
+TEncodingConverter* utf16ToUtf8() {
+    return newUtf16ToUtf8(kOrder);
+}
+template <ByteOrder kOrder>
+TEncodingConverter* utf8ToUtf32() {
+    return newUtf8ToUtf32(kOrder);
+}
+template <ByteOrder kOrder>
+TEncodingConverter* utf32ToUtf8() {
+    return newUtf32ToUtf8(kOrder);
 }
 template <uint32_t kIndex>
 TEncodingConverter* singleByteDecoder() {
@@ -69,6 +86,14 @@ void registerLibraryFactories(TDLLLinker* linker) {
         {"NewUnicodeToUTF32BE", &utf32Encoder<ByteOrder::kBig>},
         {"NewUTF32LEToUnicode", &utf32Decoder<ByteOrder::kLittle>},
         {"NewUnicodeToUTF32LE", &utf32Encoder<ByteOrder::kLittle>},
+        {"NewUTF8ToUTF16BE", &utf8ToUtf16<ByteOrder::kBig>},
+        {"NewUTF8ToUTF16LE", &utf8ToUtf16<ByteOrder::kLittle>},
+        {"NewUTF16BEToUTF8", &utf16ToUtf8<ByteOrder::kBig>},
+        {"NewUTF16LEToUTF8", &utf16ToUtf8<ByteOrder::kLittle>},
+        {"NewUTF8ToUTF32BE", &utf8ToUtf32<ByteOrder::kBig>},
+        {"NewUTF8ToUTF32LE", &utf8ToUtf32<ByteOrder::kLittle>},
+        {"NewUTF32BEToUTF8", &utf32ToUtf8<ByteOrder::kBig>},
+        {"NewUTF32LEToUTF8", &utf32ToUtf8<ByteOrder::kLittle>},
     };
     Factory decoders[kMaxSingleByteFactories];
     Factory encoders[kMaxSingleByteFactories];

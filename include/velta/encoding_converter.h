@@ -14,7 +14,8 @@ class TStreamConverter;
 class TChainedConverter;
 namespace velta {
 class TOptionTaker;
-}
+class TReplacementWriter;
+}  // namespace velta
 
 class VELTA_EXPORT EncodingConverter {
 public:
@@ -121,6 +122,7 @@ private:
     bool fReadsUcs2;                    // the converter reads UCS-2 (an encoder)
     bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
     velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
+    const velta::TReplacementWriter* fReplacementWriter;  // likewise
     bool fStrictUnicode;
     bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
     int32_t fConverterPolicy;      // what the converter was last given

@@ -1,0 +1,489 @@
+// UTF-8 to and from UTF-16LE, UTF-16BE, UTF-32LE and UTF-32BE in one step,
+// with the UTF-8 converters' own steps. For UTF-16 the units are the
+// machine's, swapped a block at a time where the named order is the other
+// one; UTF-32 is widened from, or narrowed to, a block of such units. Each
+// converter gives the text, status and report of the two converters through
+// UCS-2 it stands for. Where the form's rule for surrogates differs from
+// UTF-8's (an encoded surrogate, ED A0-BF, pairs with the next one or is
+// malformed; a lone surrogate unit or a UTF-32 value that is no character is
+// malformed), the rest of the text goes through those two converters, until
+// the converter is reset: such text is rare, and the pair of them is what
+// defines it.
+#include <string.h>
+
+#include "api/TChainedConverter.h"
+#include "codecs/codec_converter.h"
+#include "codecs/library_codecs.h"
+#include "codecs/utf8_steps.h"
+#include "converters/units.h"
+#include "kernels/text_kernels.h"
+#include "velta/factories.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace velta {
+
+namespace {
+
+// Output (or, for UTF-16 input, input) bytes swapped at a time: small enough
+// to stay in the first-level cache between the step and the swap.
+const uint32_t kSwapBlock = 8192;
+
+// Reverses the bytes of each of the `bytes` / 2 units from `source` into
+// `target` (the same buffer, or one that does not overlap it).
+void swapUnits(const unsigned char* source, unsigned char* target, uint32_t bytes) {
+    uint32_t done = 0;
+#if defined(__SSE2__)
+    for (; bytes - done >= 16; done += 16) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + done));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + done),
+                         _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8)));
+    }
+#endif
+    for (; bytes - done >= 2; done += 2) {
+        const unsigned char first = source[done];
+        target[done] = source[done + 1];
+        target[done + 1] = first;
+    }
+}
+
+// What the direct converters share: the pair of converters through UCS-2
+// that takes over at a surrogate, and the report of what it met.
+class TPivotFallback {
+public:
+    TPivotFallback() = default;
+    TPivotFallback(const TPivotFallback&) : TPivotFallback() {}  // a copy starts direct
+    TPivotFallback& operator=(const TPivotFallback&) = delete;
+    ~TPivotFallback() { release(); }
+
+    bool active() const { return fPivot != nullptr; }
+    void release() {
+        if (fPivot != nullptr) fPivot->ReleaseEncodingConverter();
+        fPivot = nullptr;
+        fCount = 0;
+        fFirstKind = NLS_NO_SUBSTITUTION;
+        fFirstOffset = 0;
+    }
+    bool start(const TStreamConverter& owner, const ConversionOptions& options, const char* from,
+               const char* to, TEncodingConverter* first, TEncodingConverter* second) {
+        if (first == nullptr || second == nullptr) {
+            if (first != nullptr) first->ReleaseEncodingConverter();
+            if (second != nullptr) second->ReleaseEncodingConverter();
+            return false;
+        }
+        fPivot = new (std::nothrow) TChainedConverter(from, to, first, second);
+        if (fPivot == nullptr) {
+            first->ReleaseEncodingConverter();
+            second->ReleaseEncodingConverter();
+            return false;
+        }
+        fPivot->SetGiveBackUndelivered(true);
+        fPivot->TakeOptions(options);
+        fPivot->SetPolicy(owner.Policy());
+        fPivot->SetInputEnds(owner.InputEnds());
+        return true;
+    }
+    void setPolicy(int32_t policy) {
+        if (fPivot != nullptr) fPivot->SetPolicy(policy);
+    }
+    void setInputEnds(bool ends) {
+        if (fPivot != nullptr) fPivot->SetInputEnds(ends);
+    }
+    // Converts `offset` bytes into the call's input; the report keeps that.
+    NLS_Status convert(uint32_t offset, unsigned char* target, uint32_t* targetLength,
+                       uint32_t capacity, const unsigned char* source, uint32_t length,
+                       uint32_t* consumed) {
+        const NLS_Status status =
+            fPivot->Convert(target, targetLength, capacity, source, length, consumed);
+        uint32_t count = 0;
+        int32_t kind = NLS_NO_SUBSTITUTION;
+        int64_t first = 0;
+        fPivot->TakeReport(&count, &kind, &first);
+        fCount += count;
+        if (fFirstKind == NLS_NO_SUBSTITUTION && kind != NLS_NO_SUBSTITUTION) {
+            fFirstKind = kind;
+            fFirstOffset = offset + first;
+        }
+        return status;
+    }
+    // Joins the pivot's report to `owner`'s own, which came first.
+    void joinReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) {
+        *count += fCount;
+        if (*firstKind == NLS_NO_SUBSTITUTION) {
+            *firstKind = fFirstKind;
+            *firstOffset = fFirstOffset;
+        }
+        fCount = 0;
+        fFirstKind = NLS_NO_SUBSTITUTION;
+        fFirstOffset = 0;
+    }
+
+private:
+    TChainedConverter* fPivot = nullptr;
+    uint32_t fCount = 0;
+    int32_t fFirstKind = NLS_NO_SUBSTITUTION;
+    int64_t fFirstOffset = 0;
+};
+
+const char* utf16Name(ByteOrder order) {
+    return order == ByteOrder::kBig ? "UTF-16BE" : "UTF-16LE";
+}
+
+const char* utf32Name(ByteOrder order) {
+    return order == ByteOrder::kBig ? "UTF-32BE" : "UTF-32LE";
+}
+
+// The shell of every direction: `Direction` gives the identity, the step,
+// the converters of the pivot and their expansion factors.
+template <typename Direction>
+class TFormDirect : public TCodecConverter<TFormDirect<Direction>>, public TReplacementWriter {
+    using Base = TCodecConverter<TFormDirect<Direction>>;
+
+public:
+    explicit TFormDirect(ByteOrder order)
+        : Base(Direction::identity(order)),
+          fSwapped((order == ByteOrder::kBig) != bigEndianHost()),
+          fOrder(order) {}
+    // The chain's bound, so that a buffer sized for it serves as before.
+    void TargetBufferSize(const unsigned char*, uint32_t sourceLength, uint32_t* size) override {
+        if (size == nullptr) return;
+        const uint64_t pivot = static_cast<uint64_t>(Direction::kToPivotFactor) * sourceLength + 2;
+        const uint64_t bound = Direction::kFromPivotFactor * pivot + 2;
+        *size = bound > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bound);
+    }
+    TEncodingConverter* CloneConverter() const override {
+        return fFallback.active() ? nullptr : CloneByCopy(*this);
+    }
+    void Reset() override { fFallback.release(); }
+    uint32_t WriteReplacement(unsigned char* out, uint32_t capacity) const override {
+        unsigned char replacement[4];
+        const uint32_t length = Direction::replacement(fOrder, replacement);
+        if (capacity < length) return 0;
+        memcpy(out, replacement, length);
+        return length;
+    }
+    void SetPolicy(int32_t policy) override {
+        TStreamConverter::SetPolicy(policy);
+        fFallback.setPolicy(policy);
+    }
+    void SetInputEnds(bool ends) override {
+        TStreamConverter::SetInputEnds(ends);
+        fFallback.setInputEnds(ends);
+    }
+    void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override {
+        TStreamConverter::TakeReport(count, firstKind, firstOffset);
+        fFallback.joinReport(count, firstKind, firstOffset);
+    }
+
+    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
+        uint32_t in = 0, out = 0;
+        NLS_Status status = NLS_SUCCESS;
+        bool atSurrogate = fFallback.active();
+        if (!atSurrogate) {
+            status = Direction::step(*this, fSwapped, this->fOptions.strictUnicode, target, &out,
+                                     targetCapacity, source, sourceLength, &in, &atSurrogate);
+            if (!atSurrogate) {
+                *targetLength = out;
+                *sourceConsumed = in;
+                return Direction::terminate(target, out, targetCapacity) ? status
+                                                                         : NLS_RESULT_TRUNCATED;
+            }
+            if (!fFallback.start(*this, this->fOptions, Direction::from(fOrder),
+                                 Direction::to(fOrder), Direction::toPivot(fOrder),
+                                 Direction::fromPivot(fOrder))) {
+                *targetLength = out;
+                *sourceConsumed = in;
+                return NLS_OUT_OF_MEMORY;
+            }
+        }
+        uint32_t made = 0, taken = 0;
+        status = fFallback.convert(in, target + out, &made, targetCapacity - out, source + in,
+                                   sourceLength - in, &taken);
+        *targetLength = out + made;
+        *sourceConsumed = in + taken;
+        return status;
+    }
+
+private:
+    TPivotFallback fFallback;
+    bool fSwapped;  // the named order is not the machine's
+    ByteOrder fOrder;
+};
+
+struct FromUtf8 {
+    enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 2 };
+    static TConverterIdentity identity(ByteOrder order) {
+        return {"UTF-8", utf16Name(order), 0, 2, 0};
+    }
+    static const char* from(ByteOrder) { return "UTF-8"; }
+    static const char* to(ByteOrder order) { return utf16Name(order); }
+    static TEncodingConverter* toPivot(ByteOrder) { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
+    static TEncodingConverter* fromPivot(ByteOrder order) { return newUtf16Encoder(order); }
+    static uint32_t replacement(ByteOrder order, unsigned char* out) {
+        out[0] = order == ByteOrder::kBig ? 0xFF : 0xFD;
+        out[1] = order == ByteOrder::kBig ? 0xFD : 0xFF;
+        return 2;
+    }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendUnitTerminator(target, out, capacity);
+    }
+
+    // In the other order, the output is decoded a block at a time and
+    // swapped while it is in the cache; a block that fills is not the end.
+    static NLS_Status step(TStreamConverter& converter, bool swapped, bool strict,
+                           unsigned char* target, uint32_t* out, uint32_t capacity,
+                           const unsigned char* source, uint32_t length, uint32_t* in,
+                           bool* atSurrogate) {
+        for (;;) {
+            const uint32_t room = capacity - *out;
+            const bool limited = swapped && room > kSwapBlock;
+            uint32_t made = 0, taken = 0;
+            const NLS_Status status =
+                decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, target + *out, &made,
+                               limited ? kSwapBlock : room, source + *in, length - *in, &taken);
+            if (swapped) swapUnits(target + *out, target + *out, made);
+            *out += made;
+            *in += taken;
+            if (!(limited && status == NLS_OUTPUT_FULL) || *atSurrogate) return status;
+        }
+    }
+};
+
+struct ToUtf8 {
+    enum : uint32_t { kToPivotFactor = 1, kFromPivotFactor = 4 };
+    static TConverterIdentity identity(ByteOrder order) {
+        return {utf16Name(order), "UTF-8", 0, 4, 1};
+    }
+    static const char* from(ByteOrder order) { return utf16Name(order); }
+    static const char* to(ByteOrder) { return "UTF-8"; }
+    static TEncodingConverter* toPivot(ByteOrder order) { return newUtf16Decoder(order); }
+    static TEncodingConverter* fromPivot(ByteOrder) { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
+    static uint32_t replacement(ByteOrder, unsigned char* out) {
+        out[0] = 0xEF;
+        out[1] = 0xBF;
+        out[2] = 0xBD;
+        return 3;
+    }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendByteTerminator(target, out, capacity);
+    }
+
+    static NLS_Status step(TStreamConverter&, bool swapped, bool, unsigned char* target,
+                           uint32_t* out, uint32_t capacity, const unsigned char* source,
+                           uint32_t length, uint32_t* in, bool* atSurrogate) {
+        if (!swapped)
+            return encodeUtf8Step({0, true, atSurrogate, false}, target, out, capacity, source,
+                                  length, in);
+        return stepSwapped(target, out, capacity, source, length, in, atSurrogate);
+    }
+
+    // The input is swapped a block at a time into the machine's order. A
+    // block that ends in a high surrogate leaves it for the next block.
+    static NLS_Status stepSwapped(unsigned char* target, uint32_t* out, uint32_t capacity,
+                                  const unsigned char* source, uint32_t length, uint32_t* in,
+                                  bool* atSurrogate) {
+        unsigned char units[kSwapBlock];
+        for (;;) {
+            const uint32_t block = length - *in > kSwapBlock ? kSwapBlock : length - *in;
+            swapUnits(source + *in, units, block);
+            if (block % 2 != 0) units[block - 1] = source[*in + block - 1];
+            uint32_t made = 0, taken = 0;
+            const NLS_Status status = encodeUtf8Step({0, true, atSurrogate, false}, target + *out,
+                                                     &made, capacity - *out, units, block, &taken);
+            *out += made;
+            *in += taken;
+            const bool lastBlock = block == length - (*in - taken);
+            const bool pairCut = taken + 2 == block && isHighSurrogate(loadUnit(units + taken));
+            if (*atSurrogate || lastBlock) return status;
+            if (status == NLS_SUCCESS || (status == NLS_SEQUENCE_INCOMPLETE && pairCut)) continue;
+            return status;
+        }
+    }
+};
+
+// Reverses the bytes of each of the `bytes` / 4 values at p.
+void swapValues(unsigned char* p, uint32_t bytes) {
+    uint32_t done = 0;
+#if defined(__SSE2__)
+    for (; bytes - done >= 16; done += 16) {
+        __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done));
+        values = _mm_or_si128(_mm_slli_epi16(values, 8), _mm_srli_epi16(values, 8));
+        values = _mm_shufflehi_epi16(_mm_shufflelo_epi16(values, 0xB1), 0xB1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + done), values);
+    }
+#endif
+    for (; bytes - done >= 4; done += 4)
+        storeUnit32(p + done, __builtin_bswap32(loadUnit32(p + done)));
+}
+
+// UTF-16 units of `bytes` / 2 in the machine's order, complete pairs only,
+// widened to UTF-32 in the machine's order, then swapped to the named one;
+// returns the bytes written.
+uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char* target,
+                      uint32_t room, bool bigEndian) {
+    const TextKernels& kernels = textKernels();
+    uint32_t in = 0, out = 0;
+    while (in < bytes) {
+        if (kernels.widenToUcs4 != nullptr && bytes - in >= 64) {
+            const uint32_t run =
+                kernels.widenToUcs4(units + in, (bytes - in) / 2, target + out, room - out);
+            in += 2 * run;
+            out += 4 * run;
+            if (in == bytes) break;
+        }
+        uint32_t value = loadUnit(units + in);
+        in += 2;
+        if (isHighSurrogate(value)) {
+            value = ((value - 0xD800) << 10) + (loadUnit(units + in) - 0xDC00) + 0x10000;
+            in += 2;
+        }
+        storeUnit32(target + out, value);
+        out += 4;
+    }
+    if (bigEndian != bigEndianHost()) swapValues(target, out);
+    return out;
+}
+
+struct FromUtf8ToUtf32 {
+    enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4 };
+    static TConverterIdentity identity(ByteOrder order) {
+        return {"UTF-8", utf32Name(order), 0, 4, 0};
+    }
+    static const char* from(ByteOrder) { return "UTF-8"; }
+    static const char* to(ByteOrder order) { return utf32Name(order); }
+    static TEncodingConverter* toPivot(ByteOrder) { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
+    static TEncodingConverter* fromPivot(ByteOrder order) { return newUtf32Encoder(order); }
+    static uint32_t replacement(ByteOrder order, unsigned char* out) {
+        const bool big = order == ByteOrder::kBig;
+        out[big ? 3 : 0] = 0xFD;
+        out[big ? 2 : 1] = 0xFF;
+        out[big ? 1 : 2] = 0x00;
+        out[big ? 0 : 3] = 0x00;
+        return 4;
+    }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendUnit32Terminator(target, out, capacity);
+    }
+
+    // A block of units, each of which makes at most four bytes, is decoded
+    // where the output surely takes it, then widened. Room for one unit but
+    // not two is tried again with room for a pair: a character that needs
+    // one fills it alone.
+    static NLS_Status step(TStreamConverter& converter, bool swapped, bool strict,
+                           unsigned char* target, uint32_t* out, uint32_t capacity,
+                           const unsigned char* source, uint32_t length, uint32_t* in,
+                           bool* atSurrogate) {
+        const bool bigEndian = swapped != bigEndianHost();
+        unsigned char units[kSwapBlock];
+        for (;;) {
+            const uint32_t room = capacity - *out;
+            uint32_t unitRoom = room / 4 * 2 > kSwapBlock ? kSwapBlock : room / 4 * 2;
+            uint32_t made = 0, taken = 0;
+            NLS_Status status = decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, units,
+                                               &made, unitRoom, source + *in, length - *in, &taken);
+            if (status == NLS_OUTPUT_FULL && made == 0 && taken == 0 && unitRoom == 2 &&
+                room >= 4 && !*atSurrogate) {
+                unitRoom = 4;
+                status = decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, units, &made,
+                                        unitRoom, source + *in, length - *in, &taken);
+            }
+            *out += widenToUtf32(units, made, target + *out, capacity - *out, bigEndian);
+            *in += taken;
+            if (status != NLS_OUTPUT_FULL || made == 0 || *atSurrogate) return status;
+        }
+    }
+};
+
+struct FromUtf32ToUtf8 {
+    enum : uint32_t { kToPivotFactor = 1, kFromPivotFactor = 4 };
+    static TConverterIdentity identity(ByteOrder order) {
+        return {utf32Name(order), "UTF-8", 0, 1, 1};
+    }
+    static const char* from(ByteOrder order) { return utf32Name(order); }
+    static const char* to(ByteOrder) { return "UTF-8"; }
+    static TEncodingConverter* toPivot(ByteOrder order) { return newUtf32Decoder(order); }
+    static TEncodingConverter* fromPivot(ByteOrder) { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
+    static uint32_t replacement(ByteOrder, unsigned char* out) {
+        out[0] = 0xEF;
+        out[1] = 0xBF;
+        out[2] = 0xBD;
+        return 3;
+    }
+    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
+        return appendByteTerminator(target, out, capacity);
+    }
+
+    // Values up to a malformed one (past U+10FFFF, or a surrogate) narrowed
+    // to units in the machine's order; returns the values taken.
+    static uint32_t narrow(const unsigned char* source, uint32_t values, bool bigEndian,
+                           unsigned char* units, uint32_t* bytes) {
+        uint32_t taken = 0, out = 0;
+        for (; taken < values; ++taken) {
+            uint32_t value = loadUnit32Ordered(source + 4 * taken, bigEndian);
+            if (value > 0x10FFFF || isSurrogate(value)) break;
+            if (value > 0xFFFF) {
+                value -= 0x10000;
+                storeUnit(units + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
+                value = 0xDC00 + (value & 0x3FF);
+                out += 2;
+            }
+            storeUnit(units + out, static_cast<uint16_t>(value));
+            out += 2;
+        }
+        *bytes = out;
+        return taken;
+    }
+
+    // A block of values is narrowed and encoded; the values the encoder
+    // took are its units less the second halves of pairs.
+    static NLS_Status step(TStreamConverter&, bool swapped, bool, unsigned char* target,
+                           uint32_t* out, uint32_t capacity, const unsigned char* source,
+                           uint32_t length, uint32_t* in, bool* atSurrogate) {
+        const bool bigEndian = swapped != bigEndianHost();
+        unsigned char units[kSwapBlock];
+        for (;;) {
+            const uint32_t available = (length - *in) / 4;
+            const uint32_t block = available > kSwapBlock / 4 ? kSwapBlock / 4 : available;
+            uint32_t bytes = 0;
+            const uint32_t values = narrow(source + *in, block, bigEndian, units, &bytes);
+            uint32_t made = 0, taken = 0;
+            bool lone = false;
+            const NLS_Status status = encodeUtf8Step({0, false, &lone, false}, target + *out, &made,
+                                                     capacity - *out, units, bytes, &taken);
+            uint32_t valuesTaken = taken / 2;
+            for (uint32_t i = 0; i < taken; i += 2)
+                if (isLowSurrogate(loadUnit(units + i))) --valuesTaken;
+            *out += made;
+            *in += 4 * valuesTaken;
+            if (status != NLS_SUCCESS) return status;
+            if (values < block) {
+                *atSurrogate = true;
+                return NLS_SUCCESS;
+            }
+            if (block == available) return *in != length ? NLS_SEQUENCE_INCOMPLETE : NLS_SUCCESS;
+        }
+    }
+};
+
+}  // namespace
+
+TEncodingConverter* newUtf8ToUtf16(ByteOrder order) {
+    return newCodecConverter<TFormDirect<FromUtf8>>(order);
+}
+
+TEncodingConverter* newUtf16ToUtf8(ByteOrder order) {
+    return newCodecConverter<TFormDirect<ToUtf8>>(order);
+}
+
+TEncodingConverter* newUtf8ToUtf32(ByteOrder order) {
+    return newCodecConverter<TFormDirect<FromUtf8ToUtf32>>(order);
+}
+
+TEncodingConverter* newUtf32ToUtf8(ByteOrder order) {
+    return newCodecConverter<TFormDirect<FromUtf32ToUtf8>>(order);
+}
+
+}  // namespace velta

@@ -1,0 +1,247 @@
+// The direct converters between UTF-8 and UTF-16LE/BE or UTF-32LE/BE against the pair of
+// converters through UCS-2 they stand for: a library whose registry lacks
+// the direct records makes that pair. Both convert the same inputs (valid,
+// malformed, encoded and lone surrogates), cut anywhere, through every small
+// output, under every policy, read strictly or not; text, status and report
+// must agree.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace velta_test;
+
+struct Outcome {
+    Bytes text;
+    NLS_Status status = NLS_SUCCESS;
+    NLS_ConversionReport report{};
+    bool operator==(const Outcome& other) const {
+        return text == other.text && status == other.status &&
+               report.substituted == other.report.substituted &&
+               report.firstKind == other.report.firstKind &&
+               report.firstOffset == other.report.firstOffset;
+    }
+};
+
+std::string describe(const Outcome& outcome) {
+    std::ostringstream text;
+    text << hex(outcome.text) << " status " << outcome.status << " report "
+         << outcome.report.substituted << "/" << outcome.report.firstKind << "@"
+         << outcome.report.firstOffset;
+    return text.str();
+}
+
+// The input in two pieces split at `cut`, through outputs of `outputSize`.
+Outcome stream(EncodingConverter* object, const Bytes& input, size_t cut, uint32_t outputSize) {
+    Outcome outcome;
+    const size_t ends[2] = {cut, input.size()};
+    size_t start = 0;
+    for (int k = 0; k < 2; ++k) {
+        const Bytes piece(input.begin() + start, input.begin() + ends[k]);
+        start = ends[k];
+        size_t position = 0;
+        for (int calls = 0; calls < 100000; ++calls) {
+            std::vector<unsigned char> buffer(outputSize);
+            uint32_t read = 0, written = 0;
+            outcome.status = NLS_ConvertStream(object, piece.data() + position,
+                                               static_cast<uint32_t>(piece.size() - position),
+                                               buffer.data(), outputSize, k == 1, &read, &written);
+            outcome.text.insert(outcome.text.end(), buffer.begin(), buffer.begin() + written);
+            position += read;
+            if (outcome.status != NLS_RESULT_TRUNCATED) break;
+        }
+        if (outcome.status < 0 && outcome.status != NLS_SEQUENCE_INCOMPLETE) break;
+    }
+    NLS_GetConversionReport(object, &outcome.report);
+    return outcome;
+}
+
+struct Case {
+    const char* from;
+    const char* to;
+    Bytes input;
+};
+
+struct Piece {
+    size_t cut;
+    uint32_t outputSize;
+};
+
+// Every cut and output size 1 to 12 (and a large one) for a short input; for
+// a long one, which crosses the blocks of the kernels and of the swap, a few.
+std::vector<Piece> runs(const Bytes& input) {
+    std::vector<Piece> all;
+    if (input.size() > 64) {
+        for (const size_t cut : {size_t{0}, input.size() / 3, input.size() / 2 + 1, input.size()})
+            for (const uint32_t size : {4096u, 1u << 20}) all.push_back({cut, size});
+        return all;
+    }
+    for (size_t cut = 0; cut <= input.size(); ++cut)
+        for (uint32_t size = 1; size <= 13; ++size) all.push_back({cut, size == 13 ? 4096 : size});
+    return all;
+}
+
+Bytes utf16(const std::u16string& text, bool big) {
+    Bytes out;
+    for (char16_t unit : text) {
+        const unsigned char high = static_cast<unsigned char>(unit >> 8);
+        const unsigned char low = static_cast<unsigned char>(unit & 0xFF);
+        out.push_back(big ? high : low);
+        out.push_back(big ? low : high);
+    }
+    return out;
+}
+
+Bytes utf32(const std::u32string& text, bool big) {
+    Bytes out;
+    for (char32_t value : text)
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<unsigned char>(value >> (big ? 24 - 8 * i : 8 * i)));
+    return out;
+}
+
+std::vector<Case> cases() {
+    const char* const utf8Inputs[] = {
+        "41 C3 A9 20 E2 82 AC E6 97 A5 F0 9F 98 80 5A",
+        "41 FF 80 C3 28 E2 82 41 C0 80 C1 BF E0 80 80 F4 90 80 80 F0 9F 98",
+        "41 ED A0 80 ED B0 80 42",
+        "ED A0 80 41 ED B0 80 ED BF BF",
+        "ED A0 80 FF ED B0 80 ED A0 80 ED A0 80 ED B0 80",
+        "E2 82 AC ED A0 80",
+        "ED A0 80 ED B0",
+        "F0 9F 98 80 ED AF BF ED BF BF C3",
+    };
+    const std::u16string utf16Inputs[] = {
+        u"A\u00E9 \u20AC\u65E5\U0001F600Z",
+        u"A\xD800"
+        u"B\xDC00\xD800\xD800\xDC00",
+        u"\xDBFF\xDFFF\xDC00\xD800",
+        u"\u00E9\xD83D",
+    };
+    std::vector<Case> all;
+    for (const char* to : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
+        for (const char* input : utf8Inputs) all.push_back({"UTF-8", to, hexBytes(input)});
+    // Long text: every form of character, an encoded pair far in.
+    Bytes longText;
+    for (int i = 0; i < 1500; ++i) {
+        const Bytes some = hexBytes(i % 7 == 3 ? "41 42 43 44 45 46 47 48 49 4A C3 A9 E6 97 A5"
+                                               : "41 20 F0 9F 98 80 E2 82 AC D0 96 20 61");
+        longText.insert(longText.end(), some.begin(), some.end());
+    }
+    for (const char* to : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
+        all.push_back({"UTF-8", to, longText});
+    Bytes withPair = longText;
+    const Bytes pair = hexBytes("ED A0 80 ED B0 80 FF");
+    withPair.insert(withPair.begin() + 12001, pair.begin(), pair.end());
+    for (const char* to : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
+        all.push_back({"UTF-8", to, withPair});
+    const std::u32string utf32Inputs[] = {
+        U"A\u00E9 \u20AC\u65E5\U0001F600Z",
+        U"A\x110000"
+        U"B\xD800\xDC00\xDBFF\U0010FFFF",
+        U"\xFFFFFFFF\U0001F600\xDFFF",
+    };
+    for (const bool big : {false, true})
+        for (const std::u32string& input : utf32Inputs) {
+            Bytes text = utf32(input, big);
+            all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", text});
+            text.push_back(0x41);  // bytes that make no value at the end
+            text.push_back(0x42);
+            all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", text});
+        }
+    std::u32string longValues;
+    for (int i = 0; i < 3000; ++i) longValues += i % 5 == 2 ? U"\U0001F600\u65E5" : U"abc \u00E9";
+    for (const bool big : {false, true}) {
+        all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", utf32(longValues, big)});
+        std::u32string malformed = longValues;
+        malformed[5001] = 0xD800;
+        all.push_back({big ? "UTF-32BE" : "UTF-32LE", "UTF-8", utf32(malformed, big)});
+    }
+    for (const bool big : {false, true})
+        for (const std::u16string& input : utf16Inputs) {
+            Bytes text = utf16(input, big);
+            all.push_back({big ? "UTF-16BE" : "UTF-16LE", "UTF-8", text});
+            text.push_back(0x41);  // an odd byte at the end
+            all.push_back({big ? "UTF-16BE" : "UTF-16LE", "UTF-8", text});
+        }
+    return all;
+}
+
+const int32_t kPolicies[] = {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP,
+                             NLS_POLICY_TRANSLITERATE};
+
+// Every case, cut and output size, in one order, for one library.
+std::vector<Outcome> convertAll() {
+    std::vector<Outcome> outcomes;
+    for (const Case& c : cases()) {
+        EncodingConverter* object = nullptr;
+        EXPECT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS);
+        if (object == nullptr) continue;
+        for (const int32_t strict : {0, 1})
+            for (const int32_t policy : kPolicies) {
+                NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, strict);
+                NLS_SetConversionPolicy(object, policy);
+                for (const Piece& run : runs(c.input))
+                    outcomes.push_back(stream(object, c.input, run.cut, run.outputSize));
+            }
+        NLS_DeleteEncodingConverter(object);
+    }
+    return outcomes;
+}
+
+std::string shippedFile(const char* name) {
+    std::ifstream in(std::string(VELTA_SOURCE_DIR) + "/data/conv30/" + name, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+// The shipped registry without the records of the direct converters.
+std::string registryWithoutDirectRecords() {
+    std::istringstream lines(shippedFile("encreg.txt"));
+    std::string kept, line;
+    while (std::getline(lines, line))
+        if (line.find("UTF-8 UTF-") != 0 && line.find(" UTF-8 @@") == std::string::npos)
+            kept += line + "\n";
+    return kept;
+}
+
+class Utf8FormsDirect : public LibraryTest {};
+
+TEST_F(Utf8FormsDirect, GivesTheTextStatusAndReportOfThePivot) {
+    TemporaryDirectory direct;
+    direct.installShippedData();
+    ASSERT_EQ(NLS_EncInitialize(nullptr, direct.path().c_str()), NLS_SUCCESS);
+    const std::vector<Outcome> fromDirect = convertAll();
+    NLS_EncTerminate();
+
+    TemporaryDirectory pivot;
+    pivot.writeDataFile("encreg.txt", registryWithoutDirectRecords());
+    pivot.writeDataFile("aliasreg.txt", shippedFile("aliasreg.txt"));
+    pivot.writeDataFile("javareg.txt", shippedFile("javareg.txt"));
+    ASSERT_EQ(NLS_EncInitialize(nullptr, pivot.path().c_str()), NLS_SUCCESS);
+    const std::vector<Outcome> fromPivot = convertAll();
+
+    ASSERT_EQ(fromDirect.size(), fromPivot.size());
+    size_t index = 0, failures = 0;
+    for (const Case& c : cases())
+        for (const int32_t strict : {0, 1})
+            for (const int32_t policy : kPolicies)
+                for (const Piece& run : runs(c.input)) {
+                    const size_t i = index++;
+                    if (fromDirect[i] == fromPivot[i] || ++failures > 20) continue;
+                    ADD_FAILURE() << c.from << " -> " << c.to << " " << hex(c.input).substr(0, 80)
+                                  << " strict " << strict << " policy " << policy << " cut "
+                                  << run.cut << " output " << run.outputSize << "\n direct "
+                                  << describe(fromDirect[i]).substr(0, 300) << "\n pivot  "
+                                  << describe(fromPivot[i]).substr(0, 300);
+                }
+}
+
+}  // namespace
