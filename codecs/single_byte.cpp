@@ -33,22 +33,22 @@ const uint32_t kNoUnit = 0x10000;
 // The vector ASCII kernel is entered only where this many ASCII bytes (or
 // units) come next: prose in Cyrillic, Greek or Thai has a space every few
 // letters, and a call per space costs more than the table.
-const uint32_t kAsciiProbe = 16;
+const uint32_t kAsciiProbe = 8;
 
 using WidenAscii = uint32_t (*)(const unsigned char*, uint32_t, unsigned char*, uint32_t);
 using NarrowAscii = uint32_t (*)(const unsigned char*, uint32_t, unsigned char*, uint32_t);
 
 bool asciiBytesAhead(const unsigned char* source) {
-    uint64_t words[2];
-    memcpy(words, source, sizeof words);
-    return ((words[0] | words[1]) & 0x8080808080808080u) == 0;
+    uint64_t word;
+    memcpy(&word, source, sizeof word);
+    return (word & 0x8080808080808080u) == 0;
 }
 
 // Units in the machine's order: each 16-bit lane of a word is one unit.
 bool asciiUnitsAhead(const unsigned char* source) {
-    uint64_t words[4];
+    uint64_t words[2];
     memcpy(words, source, sizeof words);
-    return ((words[0] | words[1] | words[2] | words[3]) & 0xFF80FF80FF80FF80u) == 0;
+    return ((words[0] | words[1]) & 0xFF80FF80FF80FF80u) == 0;
 }
 
 uint32_t smaller(uint32_t a, uint32_t b) {
@@ -159,8 +159,8 @@ private:
     bool fKeepsAscii;
 };
 
-// Bytes with a character of their own, sixteen at a time through the table,
-// or through the vector kernel where sixteen ASCII bytes come next. Stops
+// Bytes with a character of their own, eight at a time through the table,
+// or through the vector kernel where eight ASCII bytes come next. Stops
 // before a byte that needs a decision (no character, a diacritic) and where
 // input or room ends; Step takes it from there.
 void TSingleByteToUnicodeConverter::decodePlain(const unsigned char* source, uint32_t sourceLength,
@@ -261,8 +261,8 @@ NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32
     return NLS_SUCCESS;
 }
 
-// Units with a byte of their own, sixteen at a time through the table, or
-// through the vector kernel where sixteen ASCII units come next. Stops
+// Units with a byte of their own, eight at a time through the table, or
+// through the vector kernel where eight ASCII units come next. Stops
 // before a unit without a byte (surrogates have none) and where input or
 // room ends; Step takes it from there.
 void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uint32_t units,
