@@ -30,6 +30,31 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 // No unit has this byte-0 character: a table whose byte 0x00 has none.
 const uint32_t kNoUnit = 0x10000;
 
+// The vector ASCII kernel is entered only where this many ASCII bytes (or
+// units) come next: prose in Cyrillic, Greek or Thai has a space every few
+// letters, and a call per space costs more than the table.
+const uint32_t kAsciiProbe = 8;
+
+using WidenAscii = uint32_t (*)(const unsigned char*, uint32_t, unsigned char*, uint32_t);
+using NarrowAscii = uint32_t (*)(const unsigned char*, uint32_t, unsigned char*, uint32_t);
+
+bool asciiBytesAhead(const unsigned char* source) {
+    uint64_t word;
+    memcpy(&word, source, sizeof word);
+    return (word & 0x8080808080808080u) == 0;
+}
+
+// Units in the machine's order: each 16-bit lane of a word is one unit.
+bool asciiUnitsAhead(const unsigned char* source) {
+    uint64_t words[2];
+    memcpy(words, source, sizeof words);
+    return ((words[0] | words[1]) & 0xFF80FF80FF80FF80u) == 0;
+}
+
+uint32_t smaller(uint32_t a, uint32_t b) {
+    return a < b ? a : b;
+}
+
 // The character of a diacritic and the byte after it, 0xFFFD for none.
 uint16_t unitOfPair(const SingleByteTable& table, unsigned char diacritic, unsigned char letter) {
     const uint16_t code = static_cast<uint16_t>(diacritic << 8 | letter);
@@ -56,7 +81,8 @@ uint16_t pairOfUnit(const SingleByteTable& table, uint16_t unit) {
 
 // Unit to byte, one table per encoding, built when first needed and kept for
 // the process; 0 where a unit has no byte (but for the unit of byte 0x00
-// itself, see unitOfByteZero). The lowest byte of a character wins.
+// itself, see unitOfByteZero). The lowest byte of a character wins. ASCII
+// is in it too, so that a unit's byte is one load whatever the text.
 const uint8_t* bytesOfUnits(uint32_t index) {
     static std::atomic<const uint8_t*> built[kMaxSingleByteTables];
     const uint8_t* bytes = built[index].load(std::memory_order_acquire);
@@ -70,6 +96,8 @@ const uint8_t* bytesOfUnits(uint32_t index) {
         if (unit != 0xFFFD && unit != kDiacriticByte && (!table.keepsAscii || unit >= 0x80))
             fresh[unit] = static_cast<uint8_t>(b);
     }
+    if (table.keepsAscii)
+        for (uint32_t unit = 1; unit < 0x80; ++unit) fresh[unit] = static_cast<uint8_t>(unit);
     const uint8_t* expected = nullptr;
     if (!built[index].compare_exchange_strong(expected, fresh, std::memory_order_acq_rel)) {
         delete[] fresh;  // another thread built it first
@@ -90,6 +118,10 @@ public:
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
+    void decodePlain(const unsigned char* source, uint32_t sourceLength, uint32_t* in,
+                     unsigned char* target, uint32_t targetCapacity, uint32_t* out,
+                     WidenAscii widen) const;
+
     const SingleByteTable* fTable;
     const uint16_t* fUnits;
     bool fKeepsAscii;
@@ -107,6 +139,9 @@ public:
                     const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
 
 private:
+    void encodePlain(const unsigned char* source, uint32_t units, uint32_t* position,
+                     unsigned char* target, uint32_t targetCapacity, uint32_t* out,
+                     NarrowAscii narrow) const;
     NLS_Status encodeUnmappable(uint16_t unit, uint32_t taken, uint32_t offset,
                                 unsigned char* target, uint32_t room, uint32_t* out);
 
@@ -124,20 +159,54 @@ private:
     bool fKeepsAscii;
 };
 
+// Bytes with a character of their own, eight at a time through the table,
+// or through the vector kernel where eight ASCII bytes come next. Stops
+// before a byte that needs a decision (no character, a diacritic) and where
+// input or room ends; Step takes it from there.
+void TSingleByteToUnicodeConverter::decodePlain(const unsigned char* source, uint32_t sourceLength,
+                                                uint32_t* in, unsigned char* target,
+                                                uint32_t targetCapacity, uint32_t* out,
+                                                WidenAscii widen) const {
+    const uint16_t* units = fUnits;
+    uint32_t i = *in;
+    uint32_t o = *out;
+    for (;;) {
+        uint32_t block = smaller(sourceLength - i, (targetCapacity - o) / 2);
+        if (block == 0) break;
+        if (block >= kAsciiProbe) {
+            if (widen != nullptr && asciiBytesAhead(source + i)) {
+                const uint32_t run =
+                    widen(source + i, sourceLength - i, target + o, targetCapacity - o);
+                i += run;
+                o += 2 * run;
+                if (run != 0) continue;
+            }
+            block = kAsciiProbe;
+        }
+        uint32_t k = 0;
+        for (; k < block; ++k) {
+            const uint16_t unit = units[source[i + k]];
+            if (unit >= 0xFFFD) break;  // no character, or a diacritic
+            storeUnit(target + o + 2 * k, unit);
+        }
+        i += k;
+        o += 2 * k;
+        if (k != block) break;
+    }
+    *in = i;
+    *out = o;
+}
+
 NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
                                                uint32_t targetCapacity, const unsigned char* source,
                                                uint32_t sourceLength, uint32_t* sourceConsumed) {
     uint32_t in = 0;
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
+    const WidenAscii widen = fKeepsAscii ? textKernels().widenAscii : nullptr;
     while (in < sourceLength) {
-        if (fKeepsAscii) {
-            const uint32_t run = textKernels().widenAscii(source + in, sourceLength - in,
-                                                          target + out, targetCapacity - out);
-            in += run;
-            out += 2 * run;
-            if (in == sourceLength) break;
-        }
+        decodePlain(source, sourceLength, &in, target, targetCapacity, &out, widen);
+        if (in == sourceLength) break;
         if (targetCapacity - out < 2) {
             status = NLS_OUTPUT_FULL;
             break;
@@ -192,6 +261,46 @@ NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32
     return NLS_SUCCESS;
 }
 
+// Units with a byte of their own, eight at a time through the table, or
+// through the vector kernel where eight ASCII units come next. Stops
+// before a unit without a byte (surrogates have none) and where input or
+// room ends; Step takes it from there.
+void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uint32_t units,
+                                                uint32_t* position, unsigned char* target,
+                                                uint32_t targetCapacity, uint32_t* out,
+                                                NarrowAscii narrow) const {
+    const uint8_t* bytes = fBytes;
+    const uint32_t unitOfByteZero = fUnitOfByteZero;
+    uint32_t p = *position;
+    uint32_t o = *out;
+    for (;;) {
+        uint32_t block = smaller(units - p, targetCapacity - o);
+        if (block == 0) break;
+        if (block >= kAsciiProbe) {
+            if (narrow != nullptr && asciiUnitsAhead(source + 2 * p)) {
+                const uint32_t run =
+                    narrow(source + 2 * p, units - p, target + o, targetCapacity - o);
+                p += run;
+                o += run;
+                if (run != 0) continue;
+            }
+            block = kAsciiProbe;
+        }
+        uint32_t k = 0;
+        for (; k < block; ++k) {
+            const uint16_t unit = loadUnit(source + 2 * (p + k));
+            const uint8_t byte = bytes[unit];
+            if (byte == 0 && unit != unitOfByteZero) break;
+            target[o + k] = byte;
+        }
+        p += k;
+        o += k;
+        if (k != block) break;
+    }
+    *position = p;
+    *out = o;
+}
+
 // A high surrogate that ends the input waits for its pair (-1304).
 NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* targetLength,
                                                uint32_t targetCapacity, const unsigned char* source,
@@ -200,24 +309,15 @@ NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* 
     uint32_t position = 0;
     uint32_t out = 0;
     NLS_Status status = NLS_SUCCESS;
+    const NarrowAscii narrow = fKeepsAscii ? textKernels().narrowAscii : nullptr;
     while (position < units) {
-        if (fKeepsAscii) {
-            const uint32_t run = textKernels().narrowAscii(source + 2 * position, units - position,
-                                                           target + out, targetCapacity - out);
-            position += run;
-            out += run;
-            if (position == units) break;
-        }
+        encodePlain(source, units, &position, target, targetCapacity, &out, narrow);
+        if (position == units) break;
         if (out == targetCapacity) {
             status = NLS_OUTPUT_FULL;
             break;
         }
         const uint16_t unit = loadUnit(source + 2 * position);
-        if (fKeepsAscii && unit < 0x80) {
-            target[out++] = static_cast<unsigned char>(unit);
-            ++position;
-            continue;
-        }
         uint32_t taken = 1;
         if (isHighSurrogate(unit)) {
             if (position + 1 == units) {
