@@ -307,7 +307,6 @@ public:
                     in += length;
                     continue;
                 }
-                if (b >= 0x80) status = NLS_INVALID_INPUT;
             }
             if (targetCapacity - out < 2) {
                 if (status == NLS_SEQUENCE_INCOMPLETE) status = NLS_SUCCESS;
