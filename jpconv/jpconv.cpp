@@ -129,9 +129,22 @@ public:
                              tableModule(), 0),
           fRead(read) {}
 
+    // The loop is compiled once per reader, so that reading a character
+    // makes no call.
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
+        if (fRead == &readShiftJis)
+            return convertWith<readShiftJis>(target, targetLength, targetCapacity, source,
+                                             sourceLength, sourceConsumed);
+        return convertWith<readEucJp>(target, targetLength, targetCapacity, source, sourceLength,
+                                      sourceConsumed);
+    }
+
+    template <ReadCharacter readCharacter>
+    NLS_Status convertWith(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                           const unsigned char* source, uint32_t sourceLength,
+                           uint32_t* sourceConsumed) {
         if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                     sourceConsumed))
             return NLS_INVALID_PARAMETER;
@@ -139,7 +152,7 @@ public:
         NLS_Status status = NLS_SUCCESS;
         const Tables tables = indexedTables();
         while (in < sourceLength) {
-            const Read read = fRead(tables, source + in, sourceLength - in);
+            const Read read = readCharacter(tables, source + in, sourceLength - in);
             if (read.length == 0) {
                 status = NLS_SEQUENCE_INCOMPLETE;
                 break;
@@ -218,10 +231,9 @@ private:
         return static_cast<uint16_t>((high << 8 | low) & 0x7F7F);
     }
     static uint16_t lookup(const Tables& tables, int slot, uint16_t code) {
+        if (tables.indexes[slot] != nullptr) return IndexedResult(tables.indexes[slot], code);
         uint16_t unit;
-        return LookupIndexedCode(tables.indexes[slot], tables.tables[slot], code, &unit)
-                   ? unit
-                   : kNoCharacter;
+        return LookupIndexedCode(nullptr, tables.tables[slot], code, &unit) ? unit : kNoCharacter;
     }
     Tables indexedTables() const {
         Tables tables;
