@@ -10,6 +10,8 @@
 #include "api/conversion_limits.h"
 #include "api/library_state.h"
 #include "api/route_cache.h"
+#include "common/conversion_options.h"
+#include "common/conversion_policy.h"
 #include "linker/platform.h"
 #include "velta/encoding_converter.h"
 #include "velta/registry.h"
@@ -99,6 +101,13 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fHeldFailure(NLS_SUCCESS),
       fCloseBeforeFailure(false),
       fPolicy(NLS_POLICY_REPLACE),
+      fEnding{NLS_SUCCESS, false, false},
+      fReadsUcs2(false),
+      fWritesUcs2(false),
+      fOptionTaker(nullptr),
+      fStrictUnicode(false),
+      fPolicyChosen(false),
+      fConverterPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
       fCarry(nullptr),
@@ -148,8 +157,11 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
         }
     }
     fStatus = fConverter->GetStatus();
+    fReadsUcs2 = strcmp(fFromName, NLS_UCS2_NAME) == 0;
+    fWritesUcs2 = strcmp(fToName, NLS_UCS2_NAME) == 0;
     fInPieces = dynamic_cast<TStreamConverter*>(fConverter);
     fChain = dynamic_cast<TChainedConverter*>(fConverter);
+    fOptionTaker = dynamic_cast<velta::TOptionTaker*>(fConverter);
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -214,6 +226,7 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     }
     uint32_t produced = 0;
     uint32_t consumed = 0;
+    givePolicy(fPolicyChosen ? fPolicy : static_cast<int32_t>(velta::kPolicyAsBefore));
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
     if (fChain != nullptr) fChain->SetGiveBackUndelivered(false);
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
@@ -263,9 +276,26 @@ void EncodingConverter::collectReport(uint64_t callStart) {
 NLS_Status EncodingConverter::setPolicy(int32_t policy) {
     if (policy < NLS_POLICY_REPLACE || policy > NLS_POLICY_TRANSLITERATE)
         return NLS_INVALID_PARAMETER;
-    if (fInPieces != nullptr) fInPieces->SetPolicy(policy);
     fPolicy = policy;
+    fPolicyChosen = true;
+    givePolicy(policy);
     return NLS_SUCCESS;
+}
+
+NLS_Status EncodingConverter::setOption(int32_t option, int32_t value) {
+    if (option != NLS_OPTION_STRICT_UNICODE || (value != 0 && value != 1))
+        return NLS_INVALID_PARAMETER;
+    fStrictUnicode = value != 0;
+    velta::ConversionOptions options;
+    options.strictUnicode = fStrictUnicode;
+    if (fOptionTaker != nullptr) fOptionTaker->TakeOptions(options);
+    return NLS_SUCCESS;
+}
+
+void EncodingConverter::givePolicy(int32_t policy) {
+    if (fInPieces == nullptr || policy == fConverterPolicy) return;
+    fInPieces->SetPolicy(policy);
+    fConverterPolicy = policy;
 }
 
 void EncodingConverter::deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written) {
@@ -284,6 +314,7 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             uint32_t length, bool ends,
                                                             unsigned char* dst, uint32_t dstLen,
                                                             uint32_t* written) {
+    givePolicy(fPolicy);
     if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
     if (fChain != nullptr) fChain->SetGiveBackUndelivered(true);
     const uint32_t room = dstLen - *written;
@@ -308,19 +339,79 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
     return step;
 }
 
-// The text ends with a character cut short: what is open (a UTF-7 run) is
-// closed and delivered first; then the cut character is reported.
-NLS_Status EncodingConverter::endTextWithCut(unsigned char* dst, uint32_t dstLen,
-                                             uint32_t* written) {
-    if (fHeldSize == 0) streamStep(nullptr, 0, true, dst, dstLen, written);
-    if (fHeldSize != 0) {
-        // The caller comes back with the cut bytes: they are not converted
-        // again (the converter has ended its text), only the output goes out.
-        fMayHoldOutput = true;
-        fEndingWithCut = true;
-        return fStatus = NLS_RESULT_TRUNCATED;
+// The text ends inside a character: its bytes from `fStreamOffset` on (or,
+// in a chain, a high surrogate that no low one follows). Under the stop
+// policy that is -1304 with those bytes unread; under the others it is
+// malformed input like any other: the target's replacement (U+FFFD, "?") or
+// nothing, counted in the report, and the text ends. What is open (a UTF-7
+// run) is closed after it.
+NLS_Status EncodingConverter::endTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written,
+                                             uint32_t* read, uint32_t srcLen) {
+    fEndingWithCut = true;
+    fEnding = {NLS_SEQUENCE_INCOMPLETE, false, true};
+    if (fPolicy != NLS_POLICY_STOP) {
+        *read = srcLen;
+        noteSubstitution(NLS_MALFORMED_INPUT, fStreamOffset);
+        if (fChain != nullptr) fChain->DropWaitingHighSurrogate();
+        fEnding = {NLS_SUCCESS, fPolicy != NLS_POLICY_SKIP, true};
     }
-    return endStream(NLS_SEQUENCE_INCOMPLETE);
+    return finishTextWithCut(dst, dstLen, written);
+}
+
+// The steps of the end of such a text, each once, whatever the output
+// takes: the replacement, then the closing of what is open, then the status.
+NLS_Status EncodingConverter::finishTextWithCut(unsigned char* dst, uint32_t dstLen,
+                                                uint32_t* written) {
+    for (;;) {
+        deliverHeld(dst, dstLen, written);
+        if (fHeldSize != 0) {
+            fMayHoldOutput = true;
+            return fStatus = NLS_RESULT_TRUNCATED;
+        }
+        if (fEnding.replacementDue) {
+            fEnding.replacementDue = false;
+            fHeldStart = 0;
+            fHeldSize = writeReplacement(fHeld, kHeldCapacity);
+        } else if (fEnding.closingDue) {
+            fEnding.closingDue = false;
+            streamStep(nullptr, 0, true, dst, dstLen, written);
+        } else {
+            return endStream(fEnding.status);
+        }
+    }
+}
+
+// U+FFFD as the target writes it where the text stands now: a decoder's
+// unit, or what the encoder (a chain's second stage) makes of it.
+uint32_t EncodingConverter::writeReplacement(unsigned char* out, uint32_t capacity) {
+    const uint16_t replacement = 0xFFFD;
+    unsigned char unit[2];
+    memcpy(unit, &replacement, 2);
+    if (fChain != nullptr) return fChain->ConvertPivotText(unit, 2, out, capacity);
+    if (fWritesUcs2) {
+        memcpy(out, unit, 2);
+        return 2;
+    }
+    if (!fReadsUcs2) return 0;
+    if (fInPieces != nullptr) fInPieces->SetInputEnds(false);
+    uint32_t produced = 0;
+    uint32_t consumed = 0;
+    fConverter->Convert(out, &produced, capacity, unit, 2, &consumed);
+    if (fInPieces != nullptr) {
+        uint32_t count = 0;  // U+FFFD stands for what was counted already
+        int32_t kind = NLS_NO_SUBSTITUTION;
+        int64_t offset = 0;
+        fInPieces->TakeReport(&count, &kind, &offset);
+    }
+    return produced < capacity ? produced : capacity;
+}
+
+void EncodingConverter::noteSubstitution(int32_t kind, uint64_t offset) {
+    ++fReport.substituted;
+    if (fReport.firstKind == NLS_NO_SUBSTITUTION || offset < fReport.firstOffset) {
+        fReport.firstKind = kind;
+        fReport.firstOffset = offset;
+    }
 }
 
 // A stream that ends leaves nothing inside: the converter starts afresh.
@@ -356,10 +447,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         fReport = {0, NLS_NO_SUBSTITUTION, 0};
     }
     deliverHeld(dst, dstLen, written);
-    if (fEndingWithCut) {
-        if (fHeldSize != 0) return fStatus = NLS_RESULT_TRUNCATED;
-        return endStream(NLS_SEQUENCE_INCOMPLETE);
-    }
+    if (fEndingWithCut) return finishTextWithCut(dst, dstLen, written);
     if (fHeldFailure != NLS_SUCCESS) {
         if (fHeldSize == 0 && fCloseBeforeFailure) {
             fCloseBeforeFailure = false;
@@ -430,7 +518,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             if (step.status == NLS_RESULT_TRUNCATED || step.status == NLS_OUTPUT_FULL) drain = true;
             if (step.status == NLS_SEQUENCE_INCOMPLETE && ends) {
                 *read = position;
-                return endTextWithCut(dst, dstLen, written);
+                return endTextWithCut(dst, dstLen, written, read, srcLen);
             }
             continue;
         }
@@ -439,7 +527,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         if (carried && fCarrySize == 0 && position < srcLen) continue;  // the piece goes on
         if (ends) {
             *read = position - (fCarrySize != 0 ? appended : 0);
-            return endTextWithCut(dst, dstLen, written);
+            return endTextWithCut(dst, dstLen, written, read, srcLen);
         }
         if (fCarrySize == 0) {
             const uint32_t left = srcLen - position;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <initializer_list>
 #include <new>
 
 #include "api/conversion_limits.h"
@@ -57,6 +58,11 @@ void TChainedConverter::SetInputEnds(bool ends) {
     if (fFirstInPieces != nullptr) fFirstInPieces->SetInputEnds(ends);
 }
 
+void TChainedConverter::TakeOptions(const velta::ConversionOptions& options) {
+    for (TEncodingConverter* stage : {fFirst, fSecond})
+        if (auto* taker = dynamic_cast<velta::TOptionTaker*>(stage)) taker->TakeOptions(options);
+}
+
 void TChainedConverter::SetPolicy(int32_t policy) {
     TStreamConverter::SetPolicy(policy);
     if (fFirstInPieces != nullptr) fFirstInPieces->SetPolicy(policy);
@@ -70,6 +76,56 @@ void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t*
     fCount = 0;
     fFirstKind = NLS_NO_SUBSTITUTION;
     fFirstOffset = 0;
+}
+
+// Only the stream call (which gives undelivered text back) reads a cut at
+// the end of the text as malformed input; the older calls report -1304.
+bool TChainedConverter::cutEndsAsMalformed() const {
+    return fGiveBack && InputEnds() && Policy() != NLS_POLICY_STOP;
+}
+
+// U+FFFD (nothing, under the skip policy) joins the waiting text in place of
+// what the text ends with, met at `offset` in the call's input.
+NLS_Status TChainedConverter::replaceEndOfText(int64_t offset) {
+    ++fCount;
+    // Input given back is met again: the count goes with it.
+    if (fRefillSource != nullptr) ++fRefillSubstitutions;
+    note(0, NLS_MALFORMED_INPUT, offset, true);
+    if (!WritesSubstitute()) return NLS_SUCCESS;
+    unsigned char replacement[2];
+    velta::storeUnit(replacement, 0xFFFD);
+    return appendText(replacement, 2) ? NLS_SUCCESS : NLS_OUT_OF_MEMORY;
+}
+
+// A high surrogate that ends the text is a lone one: malformed input for
+// the second converter, met where the character that made it was.
+void TChainedConverter::endTextWithLoneHighSurrogate() {
+    if (!cutEndsAsMalformed() || fIntermediateSize < 2) return;
+    const uint32_t last = fIntermediateStart + fIntermediateSize - 2;
+    if (!velta::isHighSurrogate(velta::loadUnit(fIntermediate + last))) return;
+    const int64_t offset = sourceOffsetOfText(last);
+    fIntermediateSize -= 2;
+    if (replaceEndOfText(offset) != NLS_SUCCESS) fPendingOutcome = NLS_OUT_OF_MEMORY;
+}
+
+void TChainedConverter::DropWaitingHighSurrogate() {
+    if (fIntermediateSize == 2 && velta::isHighSurrogate(velta::loadUnit(waitingText())))
+        consumeWaiting(2);
+}
+
+uint32_t TChainedConverter::ConvertPivotText(const unsigned char* text, uint32_t length,
+                                             unsigned char* target, uint32_t capacity) {
+    if (fSecondInPieces != nullptr) fSecondInPieces->SetInputEnds(false);
+    uint32_t produced = 0;
+    uint32_t consumed = 0;
+    fSecond->Convert(target, &produced, capacity, text, length, &consumed);
+    if (fSecondInPieces != nullptr) {
+        uint32_t count = 0;
+        int32_t kind = NLS_NO_SUBSTITUTION;
+        int64_t offset = 0;
+        fSecondInPieces->TakeReport(&count, &kind, &offset);
+    }
+    return produced < capacity ? produced : capacity;
 }
 
 // The first substitution is the first in the input: the second converter's
@@ -212,8 +268,9 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
 void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
     const unsigned char* text = fIntermediate + fIntermediateStart;
     const bool oneCharacter =
-        fIntermediateSize == 2 || (fIntermediateSize == 4 && velta::isHighSurrogate(velta::loadUnit(text)) &&
-                                   velta::isLowSurrogate(velta::loadUnit(text + 2)));
+        fIntermediateSize == 2 ||
+        (fIntermediateSize == 4 && velta::isHighSurrogate(velta::loadUnit(text)) &&
+         velta::isLowSurrogate(velta::loadUnit(text + 2)));
     if (!oneCharacter) {
         fWaitingKnown = false;
     } else if (fRefillSource == nullptr || fIntermediateStart < fRefillTextBegin) {
@@ -323,6 +380,11 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     fIntermediateSize += produced;
     *consumed = taken;
     noteFirstStageReport();
+    if (status == NLS_SEQUENCE_INCOMPLETE && taken < sourceLength && cutEndsAsMalformed()) {
+        // The text ends inside a character: malformed input, like any other.
+        *consumed = sourceLength;
+        return replaceEndOfText(fRefillStart + taken);
+    }
     if (isHardFailure(status))
         fPendingOutcome = status;
     else if (taken + produced == 0 && taken < sourceLength)
@@ -333,19 +395,39 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
 }
 
 // Lets the first converter end what it holds open, with no input: a run
-// ends (and is reported if invalid); decoders make no text there.
+// ends (and is reported if invalid); what that makes (a U+FFFD for a run cut
+// short) joins the waiting text.
 void TChainedConverter::endFirstStage(uint32_t consumed) {
-    unsigned char scratch[64];
+    unsigned char closing[64];
     uint32_t produced = 0;
     uint32_t taken = 0;
     const NLS_Status status =
-        fFirst->Convert(scratch, &produced, sizeof scratch, nullptr, 0, &taken);
+        fFirst->Convert(closing, &produced, sizeof closing, nullptr, 0, &taken);
+    if (produced > sizeof closing) produced = sizeof closing;
     if (isHardFailure(status) && status != NLS_INVALID_PARAMETER) fPendingOutcome = status;
+    if (!appendText(closing, produced)) fPendingOutcome = NLS_OUT_OF_MEMORY;
     uint32_t count = 0;
     int32_t kind = NLS_NO_SUBSTITUTION;
     int64_t offset = 0;
     fFirstInPieces->TakeReport(&count, &kind, &offset);
     note(count, kind, static_cast<int64_t>(consumed) + offset, true);
+}
+
+// Text after what waits. It goes where it is, so that the latest refill's
+// text keeps its place; only when the buffer must move is that forgotten
+// (the text then waits from call to call instead of being given back).
+bool TChainedConverter::appendText(const unsigned char* text, uint32_t length) {
+    if (length == 0) return true;
+    if (fIntermediateCapacity - fIntermediateStart - fIntermediateSize < length) {
+        fRefillSource = nullptr;
+        if (fIntermediateStart != 0 && fIntermediateSize != 0)
+            memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
+        fIntermediateStart = 0;
+        if (!ensureIntermediateCapacity(fIntermediateSize + length)) return false;
+    }
+    memcpy(fIntermediate + fIntermediateStart + fIntermediateSize, text, length);
+    fIntermediateSize += length;
+    return true;
 }
 
 // Runs the second converter over the waiting text. Returns 1 when all of it
@@ -442,23 +524,24 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     if (fGiveBack && targetCapacity < kPieceCapacity / 4) fRefillRoom = 4 * targetCapacity + 64;
     for (;;) {
         const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
+        if (!more && InputEnds() && !firstEnded && fFirstInPieces != nullptr &&
+            fPendingOutcome == NLS_SUCCESS) {
+            // The text ends: the first converter ends what it holds open (a
+            // run), even when this call brought it no input, before the
+            // second one is told that the text ends.
+            firstEnded = true;
+            endFirstStage(consumed);
+        }
         // A stop of the first converter ends the text it made there (under
         // other policies its -1302 only says it replaced something).
         const bool stopped = isHardFailure(fPendingOutcome) &&
                              (Policy() == NLS_POLICY_STOP || fPendingOutcome != NLS_INVALID_INPUT);
         const bool textEnds = (InputEnds() || stopped) && !more;
+        if (textEnds && !stopped) endTextWithLoneHighSurrogate();
         const NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
         if (isHardFailure(delivered) || delivered == NLS_RESULT_TRUNCATED) {
             result = delivered;  // a first-stage outcome waits for its text to go out
             break;
-        }
-        if (!more && InputEnds() && !firstEnded && fFirstInPieces != nullptr &&
-            fPendingOutcome == NLS_SUCCESS) {
-            // The text ends: the first converter ends what it holds open (a
-            // run), even when this call brought it no input.
-            firstEnded = true;
-            endFirstStage(consumed);
-            continue;
         }
         if (!more) {
             result = fPendingOutcome != NLS_SUCCESS ? fPendingOutcome : delivered;

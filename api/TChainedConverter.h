@@ -2,6 +2,7 @@
 #ifndef VELTA_API_TCHAINEDCONVERTER_H
 #define VELTA_API_TCHAINEDCONVERTER_H
 
+#include "common/conversion_options.h"
 #include "velta/converter.h"
 
 // Runs the first converter into an intermediate UCS-2 buffer and the second
@@ -13,8 +14,12 @@
 // that such a converter sees each call's text whole. A first stage that fails
 // or cannot progress reports its own status once its text has been
 // delivered, so a drain loop always ends and nothing is dropped.
-class TChainedConverter : public TEncodingConverter, public TStreamConverter {
+class TChainedConverter : public TEncodingConverter,
+                          public TStreamConverter,
+                          public velta::TOptionTaker {
 public:
+    // Both halves take the options.
+    void TakeOptions(const velta::ConversionOptions& options) override;
     TChainedConverter(const char* from, const char* to, TEncodingConverter* first,
                       TEncodingConverter* second);
     ~TChainedConverter() override;
@@ -29,6 +34,14 @@ public:
     // older stream functions, which consume no input while text waits).
     void SetGiveBackUndelivered(bool giveBack) { fGiveBack = giveBack; }
     void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override;
+    // The text has ended: a high surrogate waiting for its pair is dropped
+    // (the caller has dealt with it as malformed input).
+    void DropWaitingHighSurrogate();
+    // Converts UCS-2 text through the second converter into `target` (once
+    // all that waited has gone out); returns the bytes written. Its report is not kept: the
+    // caller has counted what the text stands for.
+    uint32_t ConvertPivotText(const unsigned char* text, uint32_t length, unsigned char* target,
+                              uint32_t capacity);
     void TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
                           uint32_t* size) override;
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
@@ -48,6 +61,10 @@ private:
     void rememberWaitingOffset(uint32_t callStart);
     void rollBackUndeliveredText(uint32_t* consumed);
     void endFirstStage(uint32_t consumed);
+    bool cutEndsAsMalformed() const;
+    bool appendText(const unsigned char* text, uint32_t length);
+    NLS_Status replaceEndOfText(int64_t offset);
+    void endTextWithLoneHighSurrogate();
     NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
                        bool textEnds);
     NLS_Status deliverLastUnit(unsigned char* target, uint32_t targetCapacity, uint32_t* written);

@@ -275,6 +275,13 @@ NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t policy) {
     return obj->setPolicy(policy);
 }
 
+NLS_Status NLS_SetConversionOption(EncodingConverter* obj, int32_t option, int32_t value) {
+    return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
+        if (obj == nullptr) return NLS_INVALID_PARAMETER;
+        return obj->setOption(option, value);
+    });
+}
+
 NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report) {
     if (obj == nullptr || report == nullptr) return NLS_INVALID_PARAMETER;
     *report = obj->report();

@@ -1,6 +1,6 @@
 // Deterministic prose of the languages the legacy encodings serve, about
-// 1 MiB each as UTF-8: common words of the language drawn at random (a fixed
-// seed), joined by the language's spaces and punctuation, a line every
+// 1 MiB each as UTF-8: common words of the language drawn at random (the same
+// draw every run), joined by the language's spaces and punctuation, a line every
 // dozen words or so. bench/compare names each corpus after its language.
 #ifndef VELTA_BENCH_PROSE_H
 #define VELTA_BENCH_PROSE_H

@@ -21,6 +21,7 @@
 
 #include "codecs/ascii_runs.h"
 #include "codecs/codec_converter.h"
+#include "codecs/transliteration.h"
 #include "converters/units.h"
 #include "velta/velta.h"
 
@@ -38,8 +39,8 @@ using velta::isLowSurrogate;
 
 // What a decode step makes of the bytes at the start of a character.
 struct Decoded {
-    uint32_t length;         // bytes taken; 0 when the input ends inside the character
-    uint32_t codePoint;      // kMalformed for bytes without a character
+    uint32_t length;           // bytes taken; 0 when the input ends inside the character
+    uint32_t codePoint;        // kMalformed for bytes without a character
     uint32_t secondCodePoint;  // a second code point (Big5), or 0
 };
 
@@ -245,7 +246,8 @@ public:
 
 // Encoder: `codec.encode(codePoint, bytes)` writes the bytes of a code point
 // (at most four) and returns their number, 0 where the encoding lacks it.
-// ASCII is itself in every encoding here. A character without bytes is "?"; a
+// ASCII is itself in every encoding here. A character without bytes is "?"
+// (its ASCII stand-in under NLS_POLICY_TRANSLITERATE); a
 // high surrogate that ends the input waits for its pair (-1304).
 template <typename Codec>
 class TMultiByteEncoder : public velta::TCodecConverter<TMultiByteEncoder<Codec>> {
@@ -298,16 +300,24 @@ public:
             const uint32_t length = unit < 0x80 ? (bytes[0] = static_cast<unsigned char>(unit), 1)
                                                 : fCodec.encode(codePoint, bytes);
             if (length == 0) {
-                if (this->WritesSubstitute() && out == targetCapacity) {
+                // The stand-in goes out whole or waits for a larger output.
+                const char* substitute =
+                    velta::substituteFor(this->Policy(), taken == 1 ? unit : 0xFFFD);
+                const uint32_t size = static_cast<uint32_t>(strlen(substitute));
+                if (this->WritesSubstitute() && targetCapacity - out < size) {
                     status = NLS_RESULT_TRUNCATED;
                     break;
                 }
-                const int32_t policy = this->SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
+                const int32_t policy =
+                    this->SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
                 if (policy == NLS_POLICY_STOP) {
                     status = NLS_UNMAPPABLE;
                     break;
                 }
-                if (policy != NLS_POLICY_SKIP) target[out++] = '?';
+                if (policy != NLS_POLICY_SKIP) {
+                    memcpy(target + out, substitute, size);
+                    out += size;
+                }
                 position += taken;
                 continue;
             }

@@ -16,6 +16,7 @@
 #include <new>
 #include <utility>
 
+#include "common/conversion_options.h"
 #include "velta/converter.h"
 
 namespace velta {
@@ -27,8 +28,10 @@ protected:
 };
 
 template <typename Codec, typename Base = TEncodingConverter>
-class TCodecConverter : public Base, public TStreamConverter {
+class TCodecConverter : public Base, public TStreamConverter, public TOptionTaker {
 public:
+    void TakeOptions(const ConversionOptions& options) override { fOptions = options; }
+
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
@@ -41,6 +44,8 @@ public:
 
 protected:
     explicit TCodecConverter(const TConverterIdentity& identity) : TEncodingConverter(identity) {}
+
+    ConversionOptions fOptions;
 };
 
 // A factory's work: the library's module known, then the converter (null

@@ -112,13 +112,12 @@ inline uint32_t decodeThreeByteRun(const unsigned char* __restrict s, uint32_t l
 
 // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx, U+10000 to U+10FFFF: a surrogate pair.
 inline bool fourByteValue(const unsigned char* s, uint32_t* value) {
-    const bool wellFormed = littleEndianHost()
-                                ? (load32(s) & 0xC0C0C0F8u) == 0x808080F0u
-                                : (s[0] & 0xF8) == 0xF0 && isContinuation(s[1]) &&
-                                      isContinuation(s[2]) && isContinuation(s[3]);
+    const bool wellFormed = littleEndianHost() ? (load32(s) & 0xC0C0C0F8u) == 0x808080F0u
+                                               : (s[0] & 0xF8) == 0xF0 && isContinuation(s[1]) &&
+                                                     isContinuation(s[2]) && isContinuation(s[3]);
     if (!wellFormed) return false;
-    *value = ((s[0] & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
-             (s[3] & 0x3Fu);
+    *value =
+        ((s[0] & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) | (s[3] & 0x3Fu);
     return *value >= 0x10000 && *value <= 0x10FFFF;
 }
 
@@ -142,8 +141,8 @@ inline uint32_t decodeFourByteRun(const unsigned char* __restrict s, uint32_t le
 }
 
 // A run of the form of the first lead byte (0xC0-0xF7), or nothing.
-inline uint32_t decodeMultiByteRun(const unsigned char* s, uint32_t length,
-                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+inline uint32_t decodeMultiByteRun(const unsigned char* s, uint32_t length, unsigned char* target,
+                                   uint32_t room, uint32_t* produced) {
     *produced = 0;
     if (s[0] < 0xE0) return decodeTwoByteRun(s, length, target, room, produced);
     if (s[0] < 0xF0) return decodeThreeByteRun(s, length, target, room, produced);
@@ -156,8 +155,7 @@ inline uint32_t encodeTwoByteRun(const unsigned char* __restrict s, uint32_t uni
                                  unsigned char* __restrict target, uint32_t room,
                                  uint32_t* written) {
     uint32_t in = 0, out = 0, unit;
-    while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 &&
-           unit < 0x800) {
+    while (in < units && room - out >= 2 && (unit = loadUnit(s + 2 * in)) >= 0x80 && unit < 0x800) {
         target[out] = static_cast<unsigned char>(0xC0 | (unit >> 6));
         target[out + 1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
         ++in;
@@ -226,8 +224,7 @@ inline uint32_t writeSequence(uint32_t value, unsigned char* p) {
 }
 
 inline uint32_t encodePairRun(const unsigned char* __restrict s, uint32_t units,
-                              unsigned char* __restrict target, uint32_t room,
-                              uint32_t* written) {
+                              unsigned char* __restrict target, uint32_t room, uint32_t* written) {
     uint32_t in = 0, out = 0, high, low;
     while (units - in >= 2 && room - out >= 4 && isHighSurrogate(high = loadUnit(s + 2 * in)) &&
            isLowSurrogate(low = loadUnit(s + 2 * in + 2))) {
@@ -295,7 +292,7 @@ inline Sequence readSequence(const unsigned char* s, uint32_t available, uint32_
     *length = trailing + 1;
     *value = sum - kOffsets[trailing];
     return isOverlong(*value, trailing, s) || *value > 0x10FFFF ? Sequence::kMalformed
-                                                               : Sequence::kComplete;
+                                                                : Sequence::kComplete;
 }
 
 const TConverterIdentity kDecoder = {kUtf8Name, kUcs2Name, kUtf8Csid, 2, 0};
@@ -333,8 +330,11 @@ NLS_Status TUTF8ToUnicodeConverter::decodeSequence(const unsigned char* source,
                                                    unsigned char* target, uint32_t room,
                                                    uint32_t* out) {
     uint32_t length = 0, value = kReplacement;
-    const Sequence sequence = readSequence(source + *in, sourceLength - *in, &length, &value);
+    Sequence sequence = readSequence(source + *in, sourceLength - *in, &length, &value);
     if (sequence == Sequence::kCut) return NLS_SEQUENCE_INCOMPLETE;
+    if (sequence == Sequence::kComplete && fOptions.strictUnicode &&
+        (isSurrogate(value) || source[*in] == 0xC0))
+        sequence = Sequence::kMalformed;
     if (sequence == Sequence::kMalformed) {
         value = kReplacement;
         if (!WritesSubstitute()) {
@@ -356,29 +356,41 @@ NLS_Status TUTF8ToUnicodeConverter::decodeSequence(const unsigned char* source,
     return NLS_SUCCESS;
 }
 
+// Where the next lead byte of a form that only the lenient reading accepts
+// (C0, ED) lies at or after `from`; `length` if none.
+uint32_t strictLeadFrom(const unsigned char* source, uint32_t from, uint32_t length) {
+    for (uint32_t i = from; i < length; ++i)
+        if (source[i] == 0xC0 || source[i] == 0xED) return i;
+    return length;
+}
+
 NLS_Status TUTF8ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
                                          uint32_t targetCapacity, const unsigned char* source,
                                          uint32_t sourceLength, uint32_t* sourceConsumed) {
     const TextKernels& kernels = textKernels();
     uint32_t in = 0, out = 0;
     uint32_t kernelFrom = 0;  // after an irregular character, the kernel waits a block
+    // The strict reading takes the forms the fast paths let through (C0 80,
+    // ED A0 80 and the like) one by one: the paths stop before their leads.
+    uint32_t fastEnd =
+        fOptions.strictUnicode ? strictLeadFrom(source, 0, sourceLength) : sourceLength;
     NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength && status == NLS_SUCCESS) {
+        if (in > fastEnd) fastEnd = strictLeadFrom(source, in, sourceLength);
         const uint32_t room = targetCapacity - out;
         uint32_t taken = 0, produced = 0;
-        if (kernels.decodeUtf8 != nullptr && in >= kernelFrom &&
-            sourceLength - in >= kKernelBlock && room >= 2 * kKernelBlock) {
-            taken = kernels.decodeUtf8(source + in, sourceLength - in, target + out, room,
-                                       &produced);
+        if (kernels.decodeUtf8 != nullptr && in >= kernelFrom && fastEnd - in >= kKernelBlock &&
+            room >= 2 * kKernelBlock) {
+            taken = kernels.decodeUtf8(source + in, fastEnd - in, target + out, room, &produced);
             kernelFrom = in + taken + 16;
         } else if (source[in] < 0x80) {
             taken = widenAscii(kernels, source + in, sourceLength - in, target + out, room);
             produced = 2 * taken;
             if (taken == 0) status = NLS_OUTPUT_FULL;
         } else {
-            if (source[in] >= 0xC0 && source[in] < 0xF8)
-                taken = decodeMultiByteRun(source + in, sourceLength - in, target + out, room,
-                                           &produced);
+            if (source[in] >= 0xC0 && source[in] < 0xF8 && in < fastEnd)
+                taken =
+                    decodeMultiByteRun(source + in, fastEnd - in, target + out, room, &produced);
             if (taken == 0) status = decodeSequence(source, sourceLength, &in, target, room, &out);
         }
         in += taken;

@@ -459,7 +459,7 @@ NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_
                     status = NLS_UNMAPPABLE;
                     break;
                 }
-                if (policy == NLS_POLICY_REPLACE) target[written++] = kQuestionMark;
+                if (policy != NLS_POLICY_SKIP) target[written++] = kQuestionMark;
                 i += 2;
                 continue;
             }

@@ -18,9 +18,9 @@ namespace {
 #if defined(VELTA_FUZZ_CJK)
 // The converters of the Japanese, Chinese and Korean converter libraries,
 // and the Unicode forms they meet most.
-const char* const kEncodings[] = {
-    "GB18030",     "GBK",       "GB2312", "Big5",        "EUC-KR",     "windows-31j",
-    "Shift_JIS",   "EUC-JP",    "UTF-8",  "ISO-2022-JP", "UTF-16LE",   "ISO-10646-UCS-2"};
+const char* const kEncodings[] = {"GB18030", "GBK",         "GB2312",    "Big5",
+                                  "EUC-KR",  "windows-31j", "Shift_JIS", "EUC-JP",
+                                  "UTF-8",   "ISO-2022-JP", "UTF-16LE",  "ISO-10646-UCS-2"};
 #else
 // The library's own encodings: the built-in ones, then those the shipped
 // registry files name.
@@ -119,8 +119,8 @@ NLS_Status streamPieces(EncodingConverter* object, const Bytes& input, std::vect
 // What a text says, for targets whose bytes may differ where runs are cut
 // (and ISO-2022-JP, which returns to ASCII where a stream ends, cut or not).
 Bytes meaning(const char* encoding, const Bytes& text) {
-    if (strcmp(encoding, "UNICODE-1-1-UTF-7") != 0 && strcmp(encoding, "IMAP-MODIFIED-UTF-7") != 0 &&
-        strcmp(encoding, "ISO-2022-JP") != 0)
+    if (strcmp(encoding, "UNICODE-1-1-UTF-7") != 0 &&
+        strcmp(encoding, "IMAP-MODIFIED-UTF-7") != 0 && strcmp(encoding, "ISO-2022-JP") != 0)
         return text;
     Bytes units(2 * text.size() + 2);
     uint32_t written = 0;
@@ -144,13 +144,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every kernel set the CPU runs gives the portable code's text; the
     // checks below run on the best.
     Bytes expected, tail;
+    NLS_Status expectedStatus = NLS_SUCCESS;
     bool portableDone = false;
     for (const char* kernel : {"scalar", "sse2", "avx2"}) {
         if (NLS_UseKernel(kernel) != NLS_SUCCESS) continue;
         EncodingConverter* whole = nullptr;
         check(NLS_NewEncodingConverter(from, to, &whole) == NLS_SUCCESS);
         Bytes text, textTail;
-        convertPiece(whole, input, static_cast<uint32_t>(input.size()) * 8 + 16, &text, &textTail);
+        expectedStatus = convertPiece(whole, input, static_cast<uint32_t>(input.size()) * 8 + 16,
+                                      &text, &textTail);
         NLS_DeleteEncodingConverter(whole);
         if (portableDone) check(text == expected && textTail == tail);
         expected = text;
@@ -180,7 +182,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(NLS_NewEncodingConverter(from, to, &object) == NLS_SUCCESS);
     Bytes once;
     const NLS_Status onceStatus = streamPieces(object, input, {}, 4096, &once);
-    if (onceStatus == NLS_SUCCESS || onceStatus == NLS_SEQUENCE_INCOMPLETE)
+    // The older calls leave a malformed UTF-7 run out and read a byte above
+    // 0x7F as its own unit, and a text cut short at its end is -1304 there;
+    // the new one writes U+FFFD for all of them.
+    const bool fromRuns =
+        strcmp(from, "UNICODE-1-1-UTF-7") == 0 || strcmp(from, "IMAP-MODIFIED-UTF-7") == 0;
+    if ((onceStatus == NLS_SUCCESS || onceStatus == NLS_SEQUENCE_INCOMPLETE) && !fromRuns &&
+        expectedStatus != NLS_SEQUENCE_INCOMPLETE)
         check(meaning(to, once) == meaning(to, expected));
     if (onceStatus == NLS_SUCCESS) {
         Bytes joined;
@@ -222,11 +230,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (A chain places a character that it carried across a cut at the start
     // of the next piece: offsets are compared where no cut lies just after
     // the first one.)
-    const bool cutNearFirst =
-        std::any_of(cuts.begin(), cuts.end(), [&](size_t cut) {
-            return cut > static_cast<size_t>(wholeReport.firstOffset) &&
-                   cut <= static_cast<size_t>(wholeReport.firstOffset) + 8;
-        });
+    const bool cutNearFirst = std::any_of(cuts.begin(), cuts.end(), [&](size_t cut) {
+        return cut > static_cast<size_t>(wholeReport.firstOffset) &&
+               cut <= static_cast<size_t>(wholeReport.firstOffset) + 8;
+    });
     if (wholeStatus >= 0 && !runs) {
         check(wholeReport.firstKind == cutReport.firstKind);
         check(cutNearFirst || wholeReport.firstOffset == cutReport.firstOffset);

@@ -22,6 +22,7 @@
 
 #include <new>
 
+#include "codecs/transliteration.h"
 #include "velta/table_module.h"
 #include "velta/velta.h"
 
@@ -378,7 +379,8 @@ public:
 
     // Every unit is consumed whole; bytes that do not fit are kept and
     // written first by the next call. The end of the text returns to ASCII.
-    // A surrogate pair is one character with no JIS form: one "?".
+    // A surrogate pair is one character with no JIS form: one "?". A
+    // character without a JIS form is "?" or its ASCII stand-in.
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
@@ -414,7 +416,9 @@ public:
                 position += taken - 1;
                 if (policy == NLS_POLICY_SKIP) continue;
                 switchTo(kAscii);
-                put('?');
+                for (const char* p = velta::substituteFor(policy, taken == 1 ? unit : 0xFFFD);
+                     *p != 0; ++p)
+                    put(static_cast<unsigned char>(*p));
             }
             if (position == units && InputEnds()) switchTo(kAscii);
         }
@@ -482,7 +486,7 @@ private:
     }
 
     Mode fMode = kAscii;
-    unsigned char fPending[16] = {};
+    unsigned char fPending[32] = {};  // an escape and the longest stand-in
     uint32_t fPendingCount = 0;
     unsigned char* fTarget = nullptr;
     uint32_t fCapacity = 0;

@@ -30,6 +30,12 @@ TEST_F(CppApi, ConvertsStreamsAndTellsWhereItStopped) {
     EXPECT_THROW(velta::convert_or_throw("UTF-8", "US-ASCII", "\xC3\xA9"), velta::Error);
     EXPECT_FALSE(velta::Converter("UTF-8", "x-nowhere"));
     EXPECT_EQ(velta::convert("UTF-8", "x-nowhere", "a").status, velta::Status::converter_not_found);
+    EXPECT_EQ(velta::convert("UTF-8", "UTF-8", "a\xC0\x80", velta::Policy::stop).offset, 1u);
+    velta::Converter lenient("UTF-8", "UTF-16BE");
+    EXPECT_EQ(lenient.set_strict_unicode(false), velta::Status::success);
+    std::string nul;
+    EXPECT_EQ(lenient.feed("\xC0\x80", true, nul), velta::Status::success);
+    EXPECT_EQ(nul, std::string(2, '\0'));
 
     velta::Converter converter(std::string("UTF-8"), std::string_view("UTF-16BE"));
     std::string joined;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "velta/iconv.h"
+#include "velta/nls.h"
 
 // The interface without an oracle: on every platform.
 namespace {
@@ -69,6 +70,7 @@ TEST(IconvInterface, ControlRequests) {
 #include <vector>
 
 #include "velta/iconv.h"
+#include "velta/nls.h"
 
 namespace {
 

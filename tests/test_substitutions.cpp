@@ -119,6 +119,14 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"windows-31j", "UTF-8", "41 A0 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
         {"UTF-16", "windows-1252", "FE FF 00 41 01 00 00 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "41 3F 42", "41 42"},
+        // UTF-7 runs that end badly are one U+FFFD each, never left out.
+        {"UTF-7", "UTF-8", "78 2B 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79", "78 79"},
+        {"IMAP-UTF-7", "UTF-8", "78 26 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79",
+         "78 79"},
+        {"UTF-7", "UTF-8", "61 2B 62", 3, NLS_MALFORMED_INPUT, "61 EF BF BD", "61"},
+        {"UTF-7", NLS_UCS2_NAME, "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 00 FD FF 42 00",
+         "41 00 42 00"},
+        {"UTF-7", "UTF-8", "2B 41 47 45 41 2D", 5, NLS_MALFORMED_INPUT, "61 EF BF BD", "61"},
         // An escape that a non-digit ends early ("\\u41") right before the character.
         {"ESCAPED_UNICODE", "x-mac-roman", "61 5C 75 34 31 9B 62", 5, NLS_UNMAPPABLE_CHARACTER,
          "61 41 3F 62", "61 41 62"},
@@ -146,7 +154,8 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         EXPECT_EQ(stopped.report.firstOffset, c.offset) << where;
         EXPECT_EQ(stopped.report.substituted, 0u) << where;
         for (size_t cut = 0; cut <= input.size(); ++cut) {
-            for (int32_t policy : {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP}) {
+            for (int32_t policy :
+                 {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP, NLS_POLICY_TRANSLITERATE}) {
                 const Outcome whole = stream(c.from, c.to, policy, input, {});
                 const Outcome pieces = stream(c.from, c.to, policy, input, {cut});
                 EXPECT_EQ(hex(pieces.output), hex(whole.output)) << where << " cut " << cut;
@@ -155,6 +164,135 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
                 EXPECT_EQ(pieces.report.substituted, whole.report.substituted)
                     << where << " cut " << cut << " policy " << policy;
             }
+        }
+    }
+}
+
+// A text that ends inside a character, with a high surrogate or inside a
+// UTF-7 run: malformed input under the policy, the same wherever the text is
+// cut (an empty last piece included); the stop policy gives -1304.
+TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        uint32_t offset;
+        const char* replaced;
+        const char* skipped;
+    } cases[] = {
+        {"UTF-8", NLS_UCS2_NAME, "41 E6 97", 1, "41 00 FD FF", "41 00"},
+        {"UTF-8", "UTF-7", "41 E6 97", 1, "41 2B 2F 2F 30", "41"},
+        {"UTF-8", "UTF-16", "41 E6 97", 1, "FF FE 41 00 FD FF", "FF FE 41 00"},
+        {NLS_UCS2_NAME, "UTF-8", "41 00 3D D8", 2, "41 EF BF BD", "41"},
+        {"Shift_JIS", "UTF-8", "41 82", 1, "41 EF BF BD", "41"},
+        {"Big5", "UTF-16LE", "41 A4", 1, "41 00 FD FF", "41 00"},
+        {"ESCAPED_UNICODE", "UTF-8", "41 5C 75 31", 1, "41 EF BF BD", "41"},
+        // A lone high surrogate that a chain's first stage makes last.
+        {"UTF-8", "UTF-16LE", "41 ED A0 80", 1, "41 00 FD FF", "41 00"},
+        {"UTF-7", "UTF-8", "41 2B 32 44 30 2D", 4, "41 EF BF BD", "41"},
+        // A run whose leftover bits make no unit, before an empty last piece.
+        {"UTF-7", NLS_UCS2_NAME, "2B 32 44 33", 4, "3D D8 FD FF", "3D D8"},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        for (int32_t policy :
+             {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP, NLS_POLICY_TRANSLITERATE}) {
+            const Outcome whole = stream(c.from, c.to, policy, input, {});
+            if (policy == NLS_POLICY_STOP) {
+                EXPECT_TRUE(whole.status == NLS_SEQUENCE_INCOMPLETE ||
+                            whole.status == NLS_INVALID_INPUT)
+                    << where;
+                EXPECT_EQ(whole.report.substituted, 0u) << where;
+            } else {
+                EXPECT_EQ(whole.status, NLS_SUCCESS) << where;
+                EXPECT_EQ(whole.read, input.size()) << where;
+                EXPECT_EQ(hex(whole.output), policy == NLS_POLICY_SKIP ? c.skipped : c.replaced)
+                    << where << " policy " << policy;
+                EXPECT_GE(whole.report.substituted, 1u) << where;
+                EXPECT_EQ(whole.report.firstKind, NLS_MALFORMED_INPUT) << where;
+                EXPECT_EQ(whole.report.firstOffset, c.offset) << where;
+            }
+            for (size_t cut = 0; cut <= input.size(); ++cut) {
+                const Outcome pieces = stream(c.from, c.to, policy, input, {cut});
+                EXPECT_EQ(pieces.status, whole.status) << where << " cut " << cut;
+                EXPECT_EQ(hex(pieces.output), hex(whole.output)) << where << " cut " << cut;
+                EXPECT_EQ(pieces.report.substituted, whole.report.substituted)
+                    << where << " cut " << cut << " policy " << policy;
+                EXPECT_EQ(pieces.report.firstOffset, whole.report.firstOffset)
+                    << where << " cut " << cut << " policy " << policy;
+            }
+        }
+    }
+}
+
+// The strict reading of UTF-8, direct and through a chain, in the fast
+// paths too (the forms sit among long runs).
+TEST_F(Substitutions, StrictUnicodeReadsC080AndEncodedSurrogatesAsMalformed) {
+    const std::string run(40, 'a');
+    const std::string text = run + "\xC0\x80" + run + "\xC3\xA9\xED\xA0\x80" + run;
+    const Bytes input(text.begin(), text.end());
+    for (const char* to : {NLS_UCS2_NAME, "UTF-16BE"}) {
+        for (int32_t strict : {0, 1}) {
+            EncodingConverter* object = nullptr;
+            ASSERT_EQ(NLS_NewEncodingConverter("UTF-8", to, &object), NLS_SUCCESS);
+            EXPECT_EQ(NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, strict),
+                      NLS_SUCCESS);
+            std::vector<unsigned char> output(4 * input.size());
+            uint32_t read = 0, written = 0;
+            EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()),
+                                        output.data(), static_cast<uint32_t>(output.size()), 1,
+                                        &read, &written),
+                      NLS_SUCCESS);
+            output.resize(written);
+            const std::u16string units =
+                std::string(to) == NLS_UCS2_NAME
+                    ? fromUcs2(output)
+                    : fromUcs2(convertOneShot("UTF-16BE", NLS_UCS2_NAME, output).output);
+            NLS_ConversionReport report;
+            NLS_GetConversionReport(object, &report);
+            const std::u16string letters(40, u'a');
+            if (strict) {
+                EXPECT_EQ(units, letters + u"\uFFFD" + letters + u"\u00E9\uFFFD" + letters) << to;
+                EXPECT_EQ(report.substituted, 2u) << to;
+                EXPECT_EQ(report.firstOffset, 40u) << to;
+            } else if (std::string(to) == NLS_UCS2_NAME) {
+                EXPECT_EQ(units, letters + u'\0' + letters + u"\u00E9\xD800" + letters);
+                EXPECT_EQ(report.substituted, 0u);
+            }
+            EXPECT_EQ(NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, 2),
+                      NLS_INVALID_PARAMETER);
+            EXPECT_EQ(NLS_SetConversionOption(object, 99, 1), NLS_INVALID_PARAMETER);
+            NLS_DeleteEncodingConverter(object);
+        }
+    }
+}
+
+// Typographic characters through every target that lacks them: their ASCII
+// stand-ins under the transliterating policy, counted as substitutions.
+TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {
+    const struct {
+        const char* utf8;
+        const char* standIn;
+    } characters[] = {{"C3 A9", "65"},    {"C5 93", "6F 65"}, {"E2 82 AC", "45 55 52"},
+                      {"E2 80 9C", "22"}, {"E2 80 9D", "22"}, {"E2 80 94", "2D"}};
+    for (const char* target :
+         {"US-ASCII", "latin1", "x-mac-roman", "windows-1252", "KOI8-R", "ISO-8859-8", "Shift_JIS",
+          "EUC-JP", "ISO-2022-JP", "windows-31j", "GB2312", "GBK", "GB18030", "Big5", "EUC-KR"}) {
+        uint32_t lacked = 0;
+        for (const auto& c : characters) {
+            const Bytes input = hexBytes((std::string("41 ") + c.utf8 + " 42").c_str());
+            if (stream("UTF-8", target, NLS_POLICY_STOP, input, {}).status == NLS_SUCCESS)
+                continue;  // the target has it
+            ++lacked;
+            const Outcome outcome = stream("UTF-8", target, NLS_POLICY_TRANSLITERATE, input, {});
+            EXPECT_EQ(hex(outcome.output), std::string("41 ") + c.standIn + " 42")
+                << target << " " << c.utf8;
+            EXPECT_EQ(outcome.report.substituted, 1u) << target << " " << c.utf8;
+            EXPECT_EQ(outcome.report.firstKind, NLS_UNMAPPABLE_CHARACTER) << target;
+        }
+        if (std::string(target) == "US-ASCII") {
+            EXPECT_EQ(lacked, 6u);
         }
     }
 }

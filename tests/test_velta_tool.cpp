@@ -67,6 +67,22 @@ const char kUnicodeText[] =
     u8"Second line: naïve café, ½ € ™ π\n";
 const char kLatinText[] = u8"Grüße aus Köln: naïve café, © and § for every line.\n";
 
+// The tool reads UTF-8 strictly unless told otherwise, and a character cut
+// at the end of a file is replaced like any other under --replace.
+TEST_F(VeltaTool, StrictByDefaultLenientOnRequestAndACutEndReplaced) {
+    const std::string nul = file("nul.txt",
+                                 "a\xC0\x80"
+                                 "b");
+    EXPECT_EQ(run("-f UTF-8 -t UTF-16LE " + nul).exitCode, 1);
+    const ToolRun lenient = run("--lenient -f UTF-8 -t UTF-16LE " + nul);
+    EXPECT_EQ(lenient.exitCode, 0) << lenient.err;
+    EXPECT_EQ(lenient.out, std::string("a\0\0\0b\0", 6));
+    const std::string cut = file("cut.txt", "ab\xE6\x97");
+    const ToolRun replaced = run("--replace -s -f UTF-8 -t UTF-8 " + cut);
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+    EXPECT_EQ(replaced.out, "ab\xEF\xBF\xBD");
+}
+
 TEST_F(VeltaTool, RoundTripsThroughEveryBuiltInEncoding) {
     const std::string unicode = file("unicode.txt", kUnicodeText);
     const std::string latin = file("latin.txt", kLatinText);

@@ -65,6 +65,7 @@ void printUsage(FILE* out) {
         "                       stand-ins (\"e\" for e-acute, \"EUR\"), //IGNORE as -c\n"
         "  -c                   leave out what cannot be converted\n"
         "      --replace        write U+FFFD or the target's \"?\" for it instead\n"
+        "      --lenient        read C0 80 and encoded surrogates in UTF-8 as characters\n"
         "  -s, --silent         no warnings about what was replaced or left out\n"
         "  -o, --output FILE    write to FILE instead of standard output (replaced at the\n"
         "                       end, so FILE may also be an input)\n"
@@ -88,7 +89,7 @@ struct Options {
     std::string from, to, output, normalize, dataDirectory, chunkSize;
     bool list = false, listPairs = false, detect = false, help = false, version = false;
     bool omit = false, replace = false, silent = false, addSignature = false,
-         removeSignature = false;
+         removeSignature = false, lenient = false;
     std::vector<std::string> files;
 };
 
@@ -118,6 +119,7 @@ bool parseOptions(int argc, char** argv, Options* options) {
                  {"-V", "--version", &Options::version},
                  {"-c", "", &Options::omit},
                  {"", "--replace", &Options::replace},
+                 {"", "--lenient", &Options::lenient},
                  {"-s", "--silent", &Options::silent},
                  {"", "--add-signature", &Options::addSignature},
                  {"", "--remove-signature", &Options::removeSignature}};
@@ -617,6 +619,7 @@ int runConversion(const Options& options) {
                         : ignore        ? NLS_POLICY_SKIP
                                         : NLS_POLICY_STOP;
     NLS_SetConversionPolicy(object, conversion.policy);
+    NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, options.lenient ? 0 : 1);
     conversion.linesCounted = lineFeedIsTheByte0A(from);
     if (options.removeSignature && !isMarkedForm(from))
         conversion.skippedPrefix = byteOrderMark(from);

@@ -12,6 +12,9 @@ class TEncodingConverter;
 class TEncodingRegistry;
 class TStreamConverter;
 class TChainedConverter;
+namespace velta {
+class TOptionTaker;
+}
 
 class VELTA_EXPORT EncodingConverter {
 public:
@@ -27,6 +30,7 @@ public:
     NLS_Status stream(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
                       uint32_t dstLen, bool last, uint32_t* read, uint32_t* written);
     NLS_Status setPolicy(int32_t policy);
+    NLS_Status setOption(int32_t option, int32_t value);
     NLS_ConversionReport report() const { return fReport; }
     // Bytes of a character that the end of the last stream piece cut short.
     uint32_t carriedInputSize() const { return fCarrySize; }
@@ -76,8 +80,14 @@ private:
     void deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written);
     bool reserveCarry(uint32_t capacity);
     NLS_Status endStream(NLS_Status status);
-    NLS_Status endTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    NLS_Status endTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written,
+                              uint32_t* read, uint32_t srcLen);
+    NLS_Status finishTextWithCut(unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    uint32_t writeReplacement(unsigned char* out, uint32_t capacity);
+    void noteSubstitution(int32_t kind, uint64_t offset);
     void collectReport(uint64_t callStart);
+    // Gives the converter the policy that the call in progress applies.
+    void givePolicy(int32_t policy);
 
     NLS_Status fStatus;
     const char* fFromName;
@@ -101,6 +111,19 @@ private:
     int32_t fHeldFailure;      // met with output still held: returned once that is delivered
     bool fCloseBeforeFailure;  // a chain's text is still to be closed before it
     int32_t fPolicy;
+    // The end of a text that a character cut short: what is still to do.
+    struct Ending {
+        NLS_Status status;
+        bool replacementDue;
+        bool closingDue;
+    };
+    Ending fEnding;
+    bool fReadsUcs2;                    // the converter reads UCS-2 (an encoder)
+    bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
+    velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
+    bool fStrictUnicode;
+    bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
+    int32_t fConverterPolicy;      // what the converter was last given
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text
     NLS_ConversionReport fReport;  // of this text
     unsigned char* fCarry;         // owned; grows only for a character longer than kJoinedBytes

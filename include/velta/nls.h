@@ -144,9 +144,11 @@ VELTA_API NLS_Status NLS_GetConversionRem(EncodingConverter* obj, unsigned char*
  *     its last byte.
  *   negative: an error; *srcRead and *dstWritten say how far it went.
  * `last` non-zero says that src ends the text: whatever is open is closed,
- * and a character cut short at the end is reported as -1304 (its bytes in
- * this piece not counted as read), never dropped silently. Once a call with
- * `last` returns 1 or an error, the object is ready for a new text.
+ * and what the end cuts short (a character, a high surrogate, UTF-7 bits)
+ * is malformed input under the object's policy: replaced or left out and
+ * reported, or, under NLS_POLICY_STOP, -1304 with its bytes in this piece
+ * not counted as read. Once a call with `last` returns 1 or an error, the
+ * object is ready for a new text.
  * Joined, the outputs equal a conversion of the whole text at once, wherever
  * it is cut. Not to be mixed with NLS_ConvertStreamBuffer on one text. */
 VELTA_API NLS_Status NLS_ConvertStream(EncodingConverter* obj, const unsigned char* src,
@@ -167,6 +169,18 @@ typedef struct NLS_ConversionReport {
  * or _SKIP. Converters from libraries built without the stream interface
  * always replace and report nothing. */
 VELTA_API NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t policy);
+
+/* Options of a conversion object (NLS_SetConversionOption), each set before
+ * a text starts: when the object is made, after a reset or after a call
+ * with `last`. It applies to both halves of a chain. Each is a macro, so
+ * that a program can test for it. */
+/* 1: the Unicode decoders read as RFC 3629 and the Unicode standard do, so
+ * that C0 80 and encoded surrogates (ED A0 80) in UTF-8 are malformed input;
+ * 0 (the default): they read as U+0000 and as the surrogate, so that every
+ * text the UTF-8 encoder writes, lone surrogates included, comes back. */
+#define NLS_OPTION_STRICT_UNICODE 1
+/* Returns 1, or -1009 for an unknown option or value. */
+VELTA_API NLS_Status NLS_SetConversionOption(EncodingConverter* obj, int32_t option, int32_t value);
 VELTA_API NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report);
 
 /* The version of the library that is loaded ("3.2.30"); velta/version.h has

@@ -169,10 +169,13 @@ private:
 // A conversion object: movable, not copyable, released when it goes.
 class Converter {
 public:
+    // Strict by default: C0 80 and encoded surrogates in UTF-8 are
+    // malformed input (set_strict_unicode(false) reads them leniently).
     Converter(std::string_view from, std::string_view to) {
         fStatus =
             NLS_NewEncodingConverter(std::string(from).c_str(), std::string(to).c_str(), &fObject);
         if (fStatus < 0) fObject = nullptr;
+        set_strict_unicode(true);
     }
     Converter(Converter&& other) noexcept
         : fObject(std::exchange(other.fObject, nullptr)), fStatus(other.fStatus) {}
@@ -196,6 +199,11 @@ public:
     Status set_policy(Policy policy) {
         return valid() ? static_cast<Status>(
                              NLS_SetConversionPolicy(fObject, static_cast<int32_t>(policy)))
+                       : status();
+    }
+    Status set_strict_unicode(bool strict) {
+        return valid() ? static_cast<Status>(NLS_SetConversionOption(
+                             fObject, NLS_OPTION_STRICT_UNICODE, strict ? 1 : 0))
                        : status();
     }
     NLS_ConversionReport report() const {
