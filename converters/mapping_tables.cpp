@@ -355,6 +355,15 @@ bool TEncodingConverter::LookupCode(const uTable* table, uint16_t code, uint16_t
     return velta::lookupIndexed(velta::tableIndex(table), table, code, result);
 }
 
+const uint16_t* TEncodingConverter::TableIndex(const uTable* table) {
+    return velta::tableIndex(table);
+}
+
+bool TEncodingConverter::LookupIndexedCode(const uint16_t* index, const uTable* table,
+                                           uint16_t code, uint16_t* result) {
+    return velta::lookupIndexed(index, table, code, result);
+}
+
 const uTable* TEncodingConverter::LoadFromUCS2Table(unsigned short tableId) {
     return static_cast<const uTable*>(velta::loadRecord(tableId, fModule, fResourceMap, true));
 }

@@ -29,7 +29,8 @@ enum : uint16_t { kNoTableResult = 0xFFFD };
 const uint16_t* tableIndex(const uTable* table);
 
 // Looks x up by a table's index, or by its cells where it has none; a result
-// of kNoTableResult is no mapping either way.
+// of kNoTableResult is no mapping either way. Converter libraries read the
+// index with TEncodingConverter::IndexedResult: the two must agree.
 inline bool lookupIndexed(const uint16_t* index, const uTable* table, uint16_t x,
                           uint16_t* result) {
     if (index == nullptr) return lookupTable(table, x, result);

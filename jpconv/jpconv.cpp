@@ -115,7 +115,13 @@ public:
         uint32_t length;
         uint16_t unit;
     };
-    typedef Read (*ReadCharacter)(const uTableSet& tables, const unsigned char* source,
+    // The tables of the slots and their indexes, found once a call so that
+    // each character costs one step through an index.
+    struct Tables {
+        const uTable* tables[kTableSlots];
+        const uint16_t* indexes[kTableSlots];
+    };
+    typedef Read (*ReadCharacter)(const Tables& tables, const unsigned char* source,
                                   uint32_t length);
 
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
@@ -124,16 +130,30 @@ public:
                              tableModule(), 0),
           fRead(read) {}
 
+    // The loop is compiled once per reader, so that reading a character
+    // makes no call.
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
+        if (fRead == &readShiftJis)
+            return convertWith<readShiftJis>(target, targetLength, targetCapacity, source,
+                                             sourceLength, sourceConsumed);
+        return convertWith<readEucJp>(target, targetLength, targetCapacity, source, sourceLength,
+                                      sourceConsumed);
+    }
+
+    template <ReadCharacter readCharacter>
+    NLS_Status convertWith(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                           const unsigned char* source, uint32_t sourceLength,
+                           uint32_t* sourceConsumed) {
         if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
                                     sourceConsumed))
             return NLS_INVALID_PARAMETER;
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
+        const Tables tables = indexedTables();
         while (in < sourceLength) {
-            const Read read = fRead(fToUCS2Tables, source + in, sourceLength - in);
+            const Read read = readCharacter(tables, source + in, sourceLength - in);
             if (read.length == 0) {
                 status = NLS_SEQUENCE_INCOMPLETE;
                 break;
@@ -168,32 +188,32 @@ public:
     }
 
     // One table: lead bytes 0x81-0x9F and 0xE0-0xFC and a trail, else one byte.
-    static Read readShiftJis(const uTableSet& tables, const unsigned char* s, uint32_t n) {
+    static Read readShiftJis(const Tables& tables, const unsigned char* s, uint32_t n) {
         const unsigned char b = s[0];
         if (b < 0x20) return Read{1, b};
         if (!between(b, 0x81, 0x9F) && !between(b, 0xE0, 0xFC))
-            return Read{1, lookup(tables.tables[0], b)};
+            return Read{1, lookup(tables, 0, b)};
         if (n < 2) return Read{0, 0};
-        const uint16_t unit = lookup(tables.tables[0], static_cast<uint16_t>(b << 8 | s[1]));
+        const uint16_t unit = lookup(tables, 0, static_cast<uint16_t>(b << 8 | s[1]));
         return unit != kNoCharacter ? Read{2, unit} : failedAt(s[1], 2);
     }
 
     // Slots: ASCII, JIS X 0208, katakana after 0x8E, JIS X 0212 after 0x8F.
-    static Read readEucJp(const uTableSet& tables, const unsigned char* s, uint32_t n) {
+    static Read readEucJp(const Tables& tables, const unsigned char* s, uint32_t n) {
         const unsigned char b = s[0];
         if (b < 0x20) return Read{1, b};
-        if (b < 0x80) return Read{1, lookup(tables.tables[0], b)};
+        if (b < 0x80) return Read{1, lookup(tables, 0, b)};
         if (b != 0x8E && b != 0x8F && !eucByte(b)) return Read{1, kNoCharacter};
         if (n < 2) return Read{0, 0};
         const unsigned char next = s[1];
         uint16_t unit = kNoCharacter;
         if (b == 0x8E) {
-            if (between(next, 0xA1, 0xDF)) unit = lookup(tables.tables[2], next);
+            if (between(next, 0xA1, 0xDF)) unit = lookup(tables, 2, next);
         } else if (b != 0x8F) {
-            if (eucByte(next)) unit = lookup(tables.tables[1], eucCode(b, next));
+            if (eucByte(next)) unit = lookup(tables, 1, eucCode(b, next));
         } else if (eucByte(next)) {
             if (n < 3) return Read{0, 0};
-            if (eucByte(s[2])) unit = lookup(tables.tables[3], eucCode(next, s[2]));
+            if (eucByte(s[2])) unit = lookup(tables, 3, eucCode(next, s[2]));
             return unit != kNoCharacter ? Read{3, unit} : failedAt(s[2], 3);
         }
         return unit != kNoCharacter ? Read{2, unit} : failedAt(next, 2);
@@ -211,9 +231,18 @@ private:
     static uint16_t eucCode(unsigned char high, unsigned char low) {
         return static_cast<uint16_t>((high << 8 | low) & 0x7F7F);
     }
-    static uint16_t lookup(const uTable* table, uint16_t code) {
+    static uint16_t lookup(const Tables& tables, int slot, uint16_t code) {
+        if (tables.indexes[slot] != nullptr) return IndexedResult(tables.indexes[slot], code);
         uint16_t unit;
-        return table != nullptr && LookupCode(table, code, &unit) ? unit : kNoCharacter;
+        return LookupIndexedCode(nullptr, tables.tables[slot], code, &unit) ? unit : kNoCharacter;
+    }
+    Tables indexedTables() const {
+        Tables tables;
+        for (int slot = 0; slot < kTableSlots; ++slot) {
+            tables.tables[slot] = fToUCS2Tables.tables[slot];
+            tables.indexes[slot] = TableIndex(tables.tables[slot]);
+        }
+        return tables;
     }
 
     ReadCharacter fRead;
@@ -291,7 +320,6 @@ public:
                     in += length;
                     continue;
                 }
-                if (b >= 0x80) status = NLS_INVALID_INPUT;
             }
             if (targetCapacity - out < 2) {
                 if (status == NLS_SEQUENCE_INCOMPLETE) status = NLS_SUCCESS;

@@ -50,6 +50,30 @@ Outcome stream(const char* from, const char* to, int32_t policy, const Bytes& in
     return outcome;
 }
 
+// One text in one NLS_ConvertStreamBuffer call.
+Outcome whole(const char* from, const char* to, int32_t policy, const Bytes& input) {
+    Outcome outcome;
+    EncodingConverter* object = nullptr;
+    EXPECT_EQ(NLS_NewEncodingConverter(from, to, &object), NLS_SUCCESS) << from << " " << to;
+    if (object == nullptr) return outcome;
+    EXPECT_EQ(NLS_SetConversionPolicy(object, policy), NLS_SUCCESS);
+    Bytes buffer(4 * input.size() + 16);
+    uint32_t written = 0;
+    outcome.status =
+        NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                buffer.data(), static_cast<uint32_t>(buffer.size()), &written);
+    outcome.output.assign(buffer.begin(), buffer.begin() + written);
+    NLS_DeleteEncodingConverter(object);
+    return outcome;
+}
+
+// The UTF-7 decoders go on after malformed input and end such a call with
+// NLS_INVALID_INPUT, as they always have; every other converter that
+// replaces succeeds.
+bool keepsInvalidStatus(const std::string& from) {
+    return from == "UTF-7" || from == "IMAP-UTF-7";
+}
+
 class Substitutions : public LibraryTest {};
 
 TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
@@ -83,6 +107,9 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"EUC-JP", "UTF-8", "41 A4 22 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 22 42", "41 22 42"},
         {"UTF-8", "ISO-2022-JP", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"ISO-2022-JP", "UTF-8", "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
+        // Iso2022JpHighByteIsMalformedNotUnmappable, in JIS X 0208 mode too.
+        {"ISO-2022-JP", "UTF-8", "1B 24 42 30 21 8E 30 21 1B 28 42", 5, NLS_MALFORMED_INPUT,
+         "E4 BA 9C EF BF BD E4 BA 9C", "E4 BA 9C E4 BA 9C"},
         // ESC, SO and SI written raw would be read as escapes and shifts.
         {"UTF-8", "ISO-2022-JP", "61 1B 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},
         {"UTF-8", "ISO-2022-JP", "61 0E 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},
@@ -116,6 +143,11 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         const Bytes input = hexBytes(c.input);
         const Outcome replaced = stream(c.from, c.to, NLS_POLICY_REPLACE, input, {});
         EXPECT_EQ(hex(replaced.output), c.replaced) << where;
+        EXPECT_EQ(replaced.status, NLS_SUCCESS) << where;
+        const Outcome inOneCall = whole(c.from, c.to, NLS_POLICY_REPLACE, input);
+        EXPECT_EQ(hex(inOneCall.output), c.replaced) << where;
+        EXPECT_EQ(inOneCall.status, keepsInvalidStatus(c.from) ? NLS_INVALID_INPUT : NLS_SUCCESS)
+            << where;
         EXPECT_EQ(replaced.report.substituted, 1u) << where;
         EXPECT_EQ(replaced.report.firstKind, c.kind) << where;
         EXPECT_EQ(replaced.report.firstOffset, c.offset) << where;

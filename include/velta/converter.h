@@ -150,6 +150,19 @@ protected:
     // Looks a code up in a loaded mapping table, as the engines do; false
     // when no cell maps it (a result of 0xFFFD also means no mapping).
     static bool LookupCode(const uTable* table, uint16_t code, uint16_t* result);
+    // LookupCode in two steps, for a converter that reads many characters
+    // in one call: the table's index, found once (null where the table has
+    // none; it stays valid while the converter holds the table), then each
+    // code through it without locating the index again.
+    static const uint16_t* TableIndex(const uTable* table);
+    static bool LookupIndexedCode(const uint16_t* index, const uTable* table, uint16_t code,
+                                  uint16_t* result);
+    // The result of a code in a non-null index from TableIndex, 0xFFFD where
+    // no cell maps it: 256 block numbers, one per high byte, then the blocks
+    // of 256 results. Inline, so that a reader's loop makes no call a code.
+    static uint16_t IndexedResult(const uint16_t* index, uint16_t code) {
+        return index[256u * (1u + index[code >> 8]) + (code & 0xFFu)];
+    }
 
     // True when Convert's pointers cannot be used as given: a null out-count,
     // a null buffer with a non-zero length.
