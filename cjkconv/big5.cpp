@@ -4,8 +4,8 @@
 // beyond the BMP (two UCS-2 units), four are a letter and a combining mark.
 // The encoder writes no HKSCS code below lead 0xA1, and for six characters
 // that have two codes the later one, as the standard says.
-#include "cjkconv/cjkconv.h"
 #include "cjkconv/indexes/big5.h"
+#include "cjkconv/cjkconv.h"
 
 namespace cjk {
 
@@ -51,11 +51,16 @@ struct Big5Decoding {
     // The four codes that are a letter and a combining mark have no entry.
     static Decoded twoCodePointsOrNone(uint32_t pointer, unsigned char trail) {
         switch (pointer) {
-        case 1133: return character(2, 0x00CA, 0x0304);
-        case 1135: return character(2, 0x00CA, 0x030C);
-        case 1164: return character(2, 0x00EA, 0x0304);
-        case 1166: return character(2, 0x00EA, 0x030C);
-        default: return unmappedPair(trail);
+            case 1133:
+                return character(2, 0x00CA, 0x0304);
+            case 1135:
+                return character(2, 0x00CA, 0x030C);
+            case 1164:
+                return character(2, 0x00EA, 0x0304);
+            case 1166:
+                return character(2, 0x00EA, 0x030C);
+            default:
+                return unmappedPair(trail);
         }
     }
 };

@@ -2,8 +2,8 @@
 // ("euc-kr": Windows code page 949, Unified Hangul Code, whose lead
 // 0x81-0xFE and trail 0x41-0xFE hold KS X 1001 in 0xA1-0xFE and the other
 // 8,822 precomposed syllables around it).
-#include "cjkconv/cjkconv.h"
 #include "cjkconv/indexes/euc_kr.h"
+#include "cjkconv/cjkconv.h"
 
 namespace cjk {
 

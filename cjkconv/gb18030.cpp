@@ -6,8 +6,8 @@
 // between two-byte codes, and the planes beyond it from pointer 189000; a few
 // four-byte codes lie outside the runs (kGb18030Moved). Both decode the same
 // bytes; the GBK encoder writes no four-byte codes and writes U+20AC as 0x80.
-#include "cjkconv/cjkconv.h"
 #include "cjkconv/indexes/gb18030.h"
+#include "cjkconv/cjkconv.h"
 #include "cjkconv/indexes/gb18030_ranges.h"
 
 namespace cjk {

@@ -3,8 +3,8 @@
 // Python's gb2312 codec, which iconv and ICU agree with; the WHATWG Encoding
 // Standard reads the label "gb2312" as GBK, which decodes two of these codes
 // otherwise (0xA1A4, 0xA1AA).
-#include "cjkconv/cjkconv.h"
 #include "cjkconv/indexes/gb2312.h"
+#include "cjkconv/cjkconv.h"
 
 namespace cjk {
 

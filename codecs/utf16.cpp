@@ -42,9 +42,9 @@ struct Utf16 {
     // A unit, or a high surrogate without the unit after it, that the end of
     // the input cuts short is left unconsumed (-1304).
     static NLS_Status decode(TStreamConverter& converter, ByteOrderReader& order,
-                             unsigned char* target, uint32_t* targetLength,
-                             uint32_t targetCapacity, const unsigned char* source,
-                             uint32_t sourceLength, uint32_t* sourceConsumed) {
+                             unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                             const unsigned char* source, uint32_t sourceLength,
+                             uint32_t* sourceConsumed) {
         uint32_t in = 0, out = 0;
         if (!order.known && sourceLength >= 2) in = readMark(order, source);
         const NLS_Status status = convertUnits(converter, order.bigEndian, true, target, &out,
@@ -59,14 +59,14 @@ struct Utf16 {
     // A lone surrogate becomes U+FFFD; a high surrogate that ends the input
     // waits for its pair (-1304, unconsumed).
     static NLS_Status encode(TStreamConverter& converter, ByteOrderWriter& order,
-                             unsigned char* target, uint32_t* targetLength,
-                             uint32_t targetCapacity, const unsigned char* source,
-                             uint32_t sourceLength, uint32_t* sourceConsumed) {
+                             unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                             const unsigned char* source, uint32_t sourceLength,
+                             uint32_t* sourceConsumed) {
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_OUTPUT_FULL;
         if (order.writeMark(2, target, targetCapacity, sourceLength, &out))
-            status = convertUnits(converter, order.bigEndian(), false, target, &out,
-                                  targetCapacity, source, sourceLength, &in);
+            status = convertUnits(converter, order.bigEndian(), false, target, &out, targetCapacity,
+                                  source, sourceLength, &in);
         if (status == NLS_SUCCESS && converter.InputEnds()) order.reset();
         *targetLength = out;
         *sourceConsumed = in;

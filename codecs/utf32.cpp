@@ -26,9 +26,9 @@ struct Utf32 {
     // 1 to 3 bytes that the end of the input leaves wait for the rest of
     // their unit (-1304).
     static NLS_Status decode(TStreamConverter& converter, ByteOrderReader& order,
-                             unsigned char* target, uint32_t* targetLength,
-                             uint32_t targetCapacity, const unsigned char* source,
-                             uint32_t sourceLength, uint32_t* sourceConsumed) {
+                             unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                             const unsigned char* source, uint32_t sourceLength,
+                             uint32_t* sourceConsumed) {
         uint32_t in = 0, out = 0;
         if (!order.known && sourceLength >= 4) {
             order.known = true;
@@ -78,9 +78,9 @@ struct Utf32 {
     // A surrogate pair becomes one value, a lone surrogate U+FFFD; a high
     // surrogate that ends the input waits for its pair (-1304, unconsumed).
     static NLS_Status encode(TStreamConverter& converter, ByteOrderWriter& order,
-                             unsigned char* target, uint32_t* targetLength,
-                             uint32_t targetCapacity, const unsigned char* source,
-                             uint32_t sourceLength, uint32_t* sourceConsumed) {
+                             unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                             const unsigned char* source, uint32_t sourceLength,
+                             uint32_t* sourceConsumed) {
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_OUTPUT_FULL;
         if (order.writeMark(4, target, targetCapacity, sourceLength, &out)) status = NLS_SUCCESS;

@@ -35,7 +35,7 @@ enum CharacterClass { kInvalid, kCommon, kLessCommon, kSymbol, kRare, kMark };
 
 // A legacy reading: its counts over the examined bytes.
 struct Reading {
-    double weight = 0;      // sum over non-ASCII characters of what each is worth
+    double weight = 0;        // sum over non-ASCII characters of what each is worth
     uint32_t characters = 0;  // non-ASCII characters
     uint32_t invalid = 0;
     uint32_t marks = 0;       // kana for Japanese, Hangul for Korean
@@ -298,9 +298,9 @@ uint32_t guessUtf16(const unsigned char* p, uint32_t n, bool bigEndian) {
         zerosThere += low == 0;
         const uint32_t unit = static_cast<uint32_t>(high) << 8 | low;
         plausible += unit == 0x09 || unit == 0x0A || unit == 0x0D || in(unit, 0x20, 0x7E) ||
-                     in(unit, 0xA0, 0x52F) || in(unit, 0x2000, 0x206F) || in(unit, 0x3000, 0x30FF) ||
-                     in(unit, 0x4E00, 0x9FFF) || in(unit, 0xAC00, 0xD7A3) ||
-                     in(unit, 0xFF00, 0xFFEF);
+                     in(unit, 0xA0, 0x52F) || in(unit, 0x2000, 0x206F) ||
+                     in(unit, 0x3000, 0x30FF) || in(unit, 0x4E00, 0x9FFF) ||
+                     in(unit, 0xAC00, 0xD7A3) || in(unit, 0xFF00, 0xFFEF);
     }
     if (zerosHere < 3 * zerosThere) return 0;
     const double plausibleShare = share(plausible, units);
@@ -308,8 +308,7 @@ uint32_t guessUtf16(const unsigned char* p, uint32_t n, bool bigEndian) {
         return 0;  // (Latin text, pairs of letters, reads as CJK ideographs)
     // Without zero bytes it is the weaker reading: Shift_JIS kanji, read as
     // big-endian units, are CJK ideographs too.
-    const double confidence =
-        plausibleShare * units / (units + 2.0) * (zerosHere == 0 ? 0.8 : 1.0);
+    const double confidence = plausibleShare * units / (units + 2.0) * (zerosHere == 0 ? 0.8 : 1.0);
     return static_cast<uint32_t>(100.0 * confidence + 0.5);
 }
 

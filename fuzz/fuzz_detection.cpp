@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (count > capacity) abort();
     for (uint32_t i = 0; i < count; ++i) {
         if (guesses[i].encodingName == nullptr || guesses[i].confidence == 0 ||
-            guesses[i].confidence > 100 || (i > 0 && guesses[i].confidence > guesses[i - 1].confidence))
+            guesses[i].confidence > 100 ||
+            (i > 0 && guesses[i].confidence > guesses[i - 1].confidence))
             abort();
     }
     TAutoDetector* detector = NEWUTF8ENCODINGDETECTOR();

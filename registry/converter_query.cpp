@@ -84,7 +84,8 @@ void TEncodingRegistry::ListEncodingNames(NLS_EncodingNameVisitor visitor, void*
     std::map<std::string, Encoding> encodings;  // by the name folded to lower case
     auto folded = [](const char* name) {
         std::string key(name);
-        for (char& c : key) c = static_cast<char>(velta::foldAsciiLower(static_cast<unsigned char>(c)));
+        for (char& c : key)
+            c = static_cast<char>(velta::foldAsciiLower(static_cast<unsigned char>(c)));
         return key;
     };
     TRegistryEnumeration entries(fEncodings);

@@ -187,28 +187,28 @@ typedef char Fields[][kNameFieldSize];
 
 NLS_Status TEncodingRegistry::ReadEncodingRegistry(const char* text, uint32_t length) {
     return fStatus = readRecords<5>(text, length, [this](const Fields fields) {
-        return AddConverterEntry(fields[0], fields[1], fields[2], fields[3], fields[4]) &&
-               AddAlias(fAliases, fields[0], fields[0]);
-    });
+               return AddConverterEntry(fields[0], fields[1], fields[2], fields[3], fields[4]) &&
+                      AddAlias(fAliases, fields[0], fields[0]);
+           });
 }
 
 NLS_Status TEncodingRegistry::ReadAliasRegistry(const char* text, uint32_t length) {
     return fStatus = readRecords<2>(text, length, [this](const Fields fields) {
-        return AddAlias(fAliases, fields[0], fields[1]);
-    });
+               return AddAlias(fAliases, fields[0], fields[1]);
+           });
 }
 
 NLS_Status TEncodingRegistry::ReadJavaAliasRegistry(const char* text, uint32_t length) {
     return fStatus = readRecords<2>(text, length, [this](const Fields fields) {
-        TAliasEntry* toEncoding = new (std::nothrow) TAliasEntry(fields[0], fields[1]);
-        TAliasEntry* toJava = new (std::nothrow) TAliasEntry(fields[1], fields[0]);
-        if (toEncoding == nullptr || toJava == nullptr) {
-            delete toEncoding;
-            delete toJava;
-            return false;
-        }
-        fJavaToEncoding->addEntry(toEncoding);
-        fEncodingToJava->addEntry(toJava);
-        return true;
-    });
+               TAliasEntry* toEncoding = new (std::nothrow) TAliasEntry(fields[0], fields[1]);
+               TAliasEntry* toJava = new (std::nothrow) TAliasEntry(fields[1], fields[0]);
+               if (toEncoding == nullptr || toJava == nullptr) {
+                   delete toEncoding;
+                   delete toJava;
+                   return false;
+               }
+               fJavaToEncoding->addEntry(toEncoding);
+               fEncodingToJava->addEntry(toJava);
+               return true;
+           });
 }

@@ -107,8 +107,7 @@ const Form kForms[] = {
 
 // Characters that matter to the form, ASCII, BMP letters, pairs, and (unless
 // validOnly) lone surrogates.
-std::u16string randomText(const Form& form, std::mt19937& random, size_t length,
-                          bool validOnly) {
+std::u16string randomText(const Form& form, std::mt19937& random, size_t length, bool validOnly) {
     const size_t specials = std::char_traits<char16_t>::length(form.special);
     std::u16string text;
     for (size_t i = 0; i < length; ++i) {

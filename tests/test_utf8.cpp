@@ -84,7 +84,6 @@ TEST(Utf8Encoder, KnownUnits) {
     expectCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, cases);
 }
 
-
 #ifdef VELTA_HAVE_ICU
 std::u16string randomUnits(std::mt19937& random, size_t length) {
     // Weighted towards ASCII runs, with every kind of unit, lone surrogates included.

@@ -25,8 +25,7 @@ static inline void* velta_ThisLibraryModule(void) {
 }
 #define NLS_LIBRARY_TABLE_MODULE(directory) velta_ThisLibraryModule()
 #else
-#define NLS_LIBRARY_TABLE_MODULE(directory) \
-    (const_cast<NLS_ResourceDirectory*>(&(directory)))
+#define NLS_LIBRARY_TABLE_MODULE(directory) (const_cast<NLS_ResourceDirectory*>(&(directory)))
 #endif
 
 #endif
