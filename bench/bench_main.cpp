@@ -66,12 +66,9 @@ const Bytes& corpusIn(Corpus corpus, const char* encoding, const char* other) {
     return cache[key] = bytes;
 }
 
-// Velta through one reused conversion object.
-void veltaStream(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
-    const Bytes& input = corpusIn(corpus, from, to);
-    Bytes output(input.size() * 8 + 16);
-    EncodingConverter* object = nullptr;
-    NLS_NewEncodingConverter(from, to, &object);
+// Times `object` over the whole input, then deletes it.
+void timeVelta(benchmark::State& state, EncodingConverter* object, const Bytes& input,
+               Bytes& output) {
     for (auto _ : state) {
         uint32_t written = 0;
         const NLS_Status status =
@@ -83,6 +80,15 @@ void veltaStream(benchmark::State& state, const char* from, const char* to, Corp
     NLS_DeleteEncodingConverter(object);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
     state.SetLabel(NLS_KernelInUse());
+}
+
+// Velta through one reused conversion object.
+void veltaStream(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = corpusIn(corpus, from, to);
+    Bytes output(input.size() * 8 + 16);
+    EncodingConverter* object = nullptr;
+    NLS_NewEncodingConverter(from, to, &object);
+    timeVelta(state, object, input, output);
 }
 
 // ICU's converter names for the pivot's byte order and the others.
@@ -469,17 +475,7 @@ void veltaProse(benchmark::State& state, const LegacyEncoding* encoding, bool de
         state.SkipWithError("no converter");
         return;
     }
-    for (auto _ : state) {
-        uint32_t written = 0;
-        const NLS_Status status =
-            NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
-                                    output.data(), static_cast<uint32_t>(output.size()), &written);
-        if (status != NLS_SUCCESS) state.SkipWithError("conversion failed");
-        benchmark::DoNotOptimize(written);
-    }
-    NLS_DeleteEncodingConverter(object);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
-    state.SetLabel(NLS_KernelInUse());
+    timeVelta(state, object, input, output);
 }
 
 void icuProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
