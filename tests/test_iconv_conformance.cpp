@@ -79,17 +79,8 @@ struct Interface {
     int (*close)(void*);
 };
 
-void* glibcOpen(const char* to, const char* from) {
-    return iconv_open(to, from);
-}
-size_t glibcConvert(void* cd, char** in, size_t* inLeft, char** out, size_t* outLeft) {
-    return iconv(static_cast<iconv_t>(cd), in, inLeft, out, outLeft);
-}
-int glibcClose(void* cd) {
-    return iconv_close(static_cast<iconv_t>(cd));
-}
-
-const Interface kGlibc = {glibcOpen, glibcConvert, glibcClose};
+// glibc's iconv_t is a void*: its functions fit the interface as they are.
+const Interface kGlibc = {iconv_open, iconv, iconv_close};
 const Interface kVelta = {velta_iconv_open, velta_iconv, velta_iconv_close};
 
 struct Call {

@@ -289,15 +289,15 @@ TEST_F(VeltaTool, WriteErrorsAreReported) {
     const std::string text = file("text.txt", "caf\xC3\xA9\n");
     const struct {
         std::string arguments;
-        const char* name;  // of the output in the message
+        const char* name = "standard output";  // of the output in the message
     } cases[] = {
-        {"-l", "standard output"},
-        {"--list-pairs", "standard output"},
-        {"--normalize UTF-8", "standard output"},
-        {"--detect " + text, "standard output"},
-        {"--help", "standard output"},
-        {"--version", "standard output"},
-        {"-f UTF-8 -t latin1 " + text, "standard output"},
+        {"-l"},
+        {"--list-pairs"},
+        {"--normalize UTF-8"},
+        {"--detect " + text},
+        {"--help"},
+        {"--version"},
+        {"-f UTF-8 -t latin1 " + text},
         {"-f UTF-8 -t latin1 -o /dev/full " + text, "/dev/full"},
     };
     for (const auto& c : cases) {
