@@ -66,12 +66,9 @@ const Bytes& corpusIn(Corpus corpus, const char* encoding, const char* other) {
     return cache[key] = bytes;
 }
 
-// Velta through one reused conversion object.
-void veltaStream(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
-    const Bytes& input = corpusIn(corpus, from, to);
-    Bytes output(input.size() * 8 + 16);
-    EncodingConverter* object = nullptr;
-    NLS_NewEncodingConverter(from, to, &object);
+// Times `object` over the whole input, then deletes it.
+void timeVelta(benchmark::State& state, EncodingConverter* object, const Bytes& input,
+               Bytes& output) {
     for (auto _ : state) {
         uint32_t written = 0;
         const NLS_Status status =
@@ -83,6 +80,15 @@ void veltaStream(benchmark::State& state, const char* from, const char* to, Corp
     NLS_DeleteEncodingConverter(object);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
     state.SetLabel(NLS_KernelInUse());
+}
+
+// Velta through one reused conversion object.
+void veltaStream(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = corpusIn(corpus, from, to);
+    Bytes output(input.size() * 8 + 16);
+    EncodingConverter* object = nullptr;
+    NLS_NewEncodingConverter(from, to, &object);
+    timeVelta(state, object, input, output);
 }
 
 // ICU's converter names for the pivot's byte order and the others.
@@ -176,14 +182,8 @@ void icuConvert(benchmark::State& state, const char* from, const char* to, Corpu
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
 
-void iconvConvert(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
-    const Bytes& input = corpusIn(corpus, from, to);
-    Bytes output(input.size() * 8 + 16);
-    if (iconvName(from) == nullptr || iconvName(to) == nullptr) {
-        state.SkipWithError("no iconv name");
-        return;
-    }
-    iconv_t cd = iconv_open(iconvName(to), iconvName(from));
+// Times glibc's iconv over the whole input, then closes `cd`.
+void timeIconv(benchmark::State& state, iconv_t cd, const Bytes& input, Bytes& output) {
     for (auto _ : state) {
         char* in = const_cast<char*>(reinterpret_cast<const char*>(input.data()));
         size_t inLeft = input.size();
@@ -196,6 +196,17 @@ void iconvConvert(benchmark::State& state, const char* from, const char* to, Cor
     }
     iconv_close(cd);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void iconvConvert(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    const Bytes& input = corpusIn(corpus, from, to);
+    Bytes output(input.size() * 8 + 16);
+    if (iconvName(from) == nullptr || iconvName(to) == nullptr) {
+        state.SkipWithError("no iconv name");
+        return;
+    }
+    iconv_t cd = iconv_open(iconvName(to), iconvName(from));
+    timeIconv(state, cd, input, output);
 }
 
 // About 1 MB of a corpus streamed through NLS_ConvertStream with outputs of
@@ -472,17 +483,7 @@ void veltaProse(benchmark::State& state, const LegacyEncoding* encoding, bool de
         state.SkipWithError("no converter");
         return;
     }
-    for (auto _ : state) {
-        uint32_t written = 0;
-        const NLS_Status status =
-            NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
-                                    output.data(), static_cast<uint32_t>(output.size()), &written);
-        if (status != NLS_SUCCESS) state.SkipWithError("conversion failed");
-        benchmark::DoNotOptimize(written);
-    }
-    NLS_DeleteEncodingConverter(object);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
-    state.SetLabel(NLS_KernelInUse());
+    timeVelta(state, object, input, output);
 }
 
 void icuProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
@@ -518,18 +519,7 @@ void iconvProse(benchmark::State& state, const LegacyEncoding* encoding, bool de
         state.SkipWithError("no iconv converter");
         return;
     }
-    for (auto _ : state) {
-        char* in = const_cast<char*>(reinterpret_cast<const char*>(input.data()));
-        size_t inLeft = input.size();
-        char* out = reinterpret_cast<char*>(output.data());
-        size_t outLeft = output.size();
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
-            state.SkipWithError("iconv failed");
-        benchmark::DoNotOptimize(out);
-    }
-    iconv_close(cd);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+    timeIconv(state, cd, input, output);
 }
 
 // Rows "<engine>/UTF-8->X/prose-<language>" and back, a short minimum time

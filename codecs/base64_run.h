@@ -254,6 +254,34 @@ uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& 
     return direct;
 }
 
+// The encoders' loop over UCS-2 units from `position`: direct runs copied
+// while no run is open, aligned groups of an open run written whole, and
+// every other unit given to `encodeOne` (which opens and closes runs in
+// `state`; false stops before its unit). Returns false when the
+// output filled or `encodeOne` stopped; `position` is then the unit not taken.
+template <typename MustShift, typename JoinsGroup, typename EncodeOne>
+bool encodeUnits(const Base64Alphabet& alphabet, const Utf7EncoderState& state,
+                 const unsigned char* source, uint32_t units, uint32_t& position, ByteOutput& out,
+                 MustShift mustShift, JoinsGroup joinsGroup, EncodeOne encodeOne) {
+    for (; position < units; ++position) {
+        if (out.full()) return false;
+        if (!state.shifted) {
+            position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
+            if (position == units) break;
+        }
+        const uint32_t grouped =
+            state.shifted ? encodeAlignedGroups(alphabet, state.buffer, source + 2 * position,
+                                                units - position, out, joinsGroup)
+                          : 0;
+        if (grouped != 0) {
+            position += grouped - 1;
+            continue;
+        }
+        if (!encodeOne(loadUnit(source + 2 * position))) return false;
+    }
+    return true;
+}
+
 }  // namespace velta
 
 #endif

@@ -114,27 +114,10 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Step(unsigned char* target, uint32_t
     // "&" inside a run closes it, so it never joins a group.
     const auto joinsGroup = [](uint16_t unit) { return mustShift(unit) && unit != '&'; };
     const Base64Alphabet& alphabet = *fAlphabet;
-    bool stopped = !out.flushPending();
-    for (; !stopped && position < units; ++position) {
-        if (out.full()) {
-            stopped = true;
-            break;
-        }
-        if (!fState.shifted) {
-            position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
-            if (position == units) break;
-        }
-        const uint32_t grouped =
-            fState.shifted ? encodeAlignedGroups(alphabet, fState.buffer, source + 2 * position,
-                                                 units - position, out, joinsGroup)
-                           : 0;
-        if (grouped != 0) {
-            position += grouped - 1;
-            continue;
-        }
-        if (!encodeUnit(loadUnit(source + 2 * position), out)) stopped = true;
-        if (stopped) break;
-    }
+    const auto encodeOne = [&](uint16_t unit) { return encodeUnit(unit, out); };
+    const bool stopped =
+        !out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out,
+                                            mustShift, joinsGroup, encodeOne);
     if (!stopped && fState.shifted && InputEnds()) {
         closeRun(out);
         out.put('-');

@@ -127,26 +127,14 @@ NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* target
     ByteOutput out(target, targetCapacity, fState.pending, &fState.pendingCount);
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
-    NLS_Status status = out.flushPending() ? NLS_SUCCESS : NLS_OUTPUT_FULL;
-    for (; status == NLS_SUCCESS && position < units; ++position) {
-        if (out.full()) {
-            status = NLS_OUTPUT_FULL;
-            break;
-        }
-        if (!fState.shifted) {
-            position += copyDirectRun(source + 2 * position, units - position, out, shifts);
-            if (position == units) break;
-        }
-        const uint32_t grouped =
-            fState.shifted ? encodeAlignedGroups(alphabet, fState.buffer, source + 2 * position,
-                                                 units - position, out, shifts)
-                           : 0;
-        if (grouped != 0) {
-            position += grouped - 1;
-            continue;
-        }
-        encodeUnit(alphabet, loadUnit(source + 2 * position), out);
-    }
+    const auto encodeOne = [&](uint16_t unit) {
+        encodeUnit(alphabet, unit, out);
+        return true;
+    };
+    NLS_Status status = out.flushPending() && encodeUnits(alphabet, fState, source, units, position,
+                                                          out, shifts, shifts, encodeOne)
+                            ? NLS_SUCCESS
+                            : NLS_OUTPUT_FULL;
     if (status == NLS_SUCCESS && fState.shifted && InputEnds()) {
         fState.buffer.padToSextet();
         putSextets(fState.buffer, alphabet, out);

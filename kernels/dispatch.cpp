@@ -14,28 +14,25 @@
 
 namespace velta {
 
-const TextKernels kScalarKernels = {"scalar",
-                                    widenAsciiRunScalar,
-                                    narrowAsciiRunScalar,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    copyUnitsWithoutSurrogates,
-                                    nullptr};
+namespace {
+
+// A set whose only kernels of its own widen and narrow ASCII runs; it has no
+// UTF-8 or UCS-4 kernels and copies UTF-16 like every set.
+constexpr TextKernels asciiRunKernels(const char* name, decltype(TextKernels::widenAscii) widen,
+                                      decltype(TextKernels::narrowAscii) narrow) {
+    return {name,   widen, narrow, nullptr, nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates,
+            nullptr};
+}
+
+}  // namespace
+
+const TextKernels kScalarKernels =
+    asciiRunKernels("scalar", widenAsciiRunScalar, narrowAsciiRunScalar);
 
 namespace {
 
 #if defined(__SSE2__)
-const TextKernels kSse2Kernels = {"sse2",
-                                  widenAsciiRunVector,
-                                  narrowAsciiRunVector,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  copyUnitsWithoutSurrogates,
-                                  nullptr};
+const TextKernels kSse2Kernels = asciiRunKernels("sse2", widenAsciiRunVector, narrowAsciiRunVector);
 #endif
 
 // Best last.

@@ -91,11 +91,9 @@ catalog() {
 catalog ja $'\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab\xe3\x82\x92\xe9\x96\x8b\xe3\x81\x8f'
 catalog ko $'\xed\x8c\x8c\xec\x9d\xbc \xec\x97\xb4\xea\xb8\xb0'
 catalog zh $'\xe6\x89\x93\xe5\xbc\x80\xe6\x96\x87\xe4\xbb\xb6'
-for encoding in EUC-JP SHIFT_JIS GB18030 UTF-16; do
-  same "msgconv-ja-$encoding" msgconv -t "$encoding" "$work/ja.po"
+for run in ja/EUC-JP ja/SHIFT_JIS ja/GB18030 ja/UTF-16 ko/EUC-KR zh/GB18030; do
+  same "msgconv-${run%/*}-${run#*/}" msgconv -t "${run#*/}" "$work/${run%/*}.po"
 done
-same msgconv-ko-EUC-KR msgconv -t EUC-KR "$work/ko.po"
-same msgconv-zh-GB18030 msgconv -t GB18030 "$work/zh.po"
 env -u LD_PRELOAD msgconv -t EUC-JP "$work/ja.po" >"$work/ja-eucjp.po"
 same "msgconv-back-to-UTF-8" msgconv -t UTF-8 "$work/ja-eucjp.po"
 

@@ -2,6 +2,7 @@
 // and the iconv names of every single-byte encoding: each byte decoded and
 // each character encoded as glibc's iconv(3) does, but for the differences
 // tests/data/charmaps_iconv.txt lists; tables that do not keep ASCII.
+#include <ctype.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -201,31 +202,28 @@ TEST_F(Charmaps, ReadmeListsEveryCharmapEncoding) {
     }
 }
 
+std::string inCase(std::string name, int (*change)(int)) {
+    for (char& c : name) c = static_cast<char>(change(static_cast<unsigned char>(c)));
+    return name;
+}
+
 void collectName(const char* encoding, const char* alias, void* context) {
-    std::string name = alias != nullptr ? alias : encoding;
-    for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    static_cast<std::set<std::string>*>(context)->insert(name);
+    static_cast<std::set<std::string>*>(context)->insert(
+        inCase(alias != nullptr ? alias : encoding, toupper));
 }
 
 // What `velta -l` prints: every iconv name among the names listed.
 TEST_F(Charmaps, EveryIconvNameIsListed) {
     std::set<std::string> listed;
     ASSERT_EQ(NLS_ListEncodingNames(&collectName, &listed), NLS_SUCCESS);
-    for (const auto& name : readIconvList().names) {
-        std::string upper = name.first;
-        for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-        EXPECT_TRUE(listed.count(upper)) << name.first;
-    }
+    for (const auto& name : readIconvList().names)
+        EXPECT_TRUE(listed.count(inCase(name.first, toupper))) << name.first;
 }
 
 TEST_F(Charmaps, IconvNamesResolveInAnyLetterCase) {
-    for (const auto& encoding : readIconvList().encodings) {
-        std::string lower = encoding.second;
-        for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        EXPECT_STREQ(NLS_GetNormalizedEncodingName(encoding.second.c_str()),
-                     encoding.first.c_str());
-        EXPECT_STREQ(NLS_GetNormalizedEncodingName(lower.c_str()), encoding.first.c_str());
-    }
+    for (const auto& encoding : readIconvList().encodings)
+        for (const std::string& name : {encoding.second, inCase(encoding.second, tolower)})
+            EXPECT_STREQ(NLS_GetNormalizedEncodingName(name.c_str()), encoding.first.c_str());
 }
 
 #ifdef VELTA_HAVE_ICONV

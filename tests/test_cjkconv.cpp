@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cjkconv/indexes/gb18030_ranges.h"
+#include "sample_texts.h"
 #include "test_support.h"
 
 #ifdef VELTA_HAVE_ICU
@@ -178,8 +179,8 @@ TEST_F(Cjkconv, EveryTwoByteCodeDecodesAndEncodesAsIconvDoes) {
                     theirs = iconvWhole("UTF-8", form.iconvSuperset, pair);
                 const bool mapped = ours.find("\xEF\xBF\xBD") == std::string::npos;
                 if ((mapped || !theirs.empty()) && ours != theirs) {
-                    EXPECT_TRUE(form.decodesOtherwise(code, onlyCharacter(ours),
-                                                      onlyCharacter(theirs)))
+                    EXPECT_TRUE(
+                        form.decodesOtherwise(code, onlyCharacter(ours), onlyCharacter(theirs)))
                         << form.name << " " << std::hex << code << ": " << hex(bytes(ours))
                         << " here, " << hex(bytes(theirs)) << " in iconv";
                 }
@@ -291,12 +292,10 @@ TEST_F(Cjkconv, Gb18030FourByteFormsWithoutCharacters) {
         const char* bytes;
         const char* text;
     } cases[] = {
-        {"\x84\x31\xA5\x30", u8"\uFFFD"},           // pointer 39420
-        {"\xE3\x32\x9A\x36", u8"\uFFFD"},           // after U+10FFFF
-        {"\x81\x30\x81\x30", u8"\u0080"},
-        {"\x81\x30" "A0", u8"\uFFFD" "0A0"},
-        {"\x81\x30\x81" "A", u8"\uFFFD" "0\u4E04"},
-        {"\x80\xFF", u8"\u20AC\uFFFD"},
+        {"\x84\x31\xA5\x30", u8"\uFFFD"},  // pointer 39420
+        {"\xE3\x32\x9A\x36", u8"\uFFFD"},  // after U+10FFFF
+        {"\x81\x30\x81\x30", u8"\u0080"},        {"\x81\x30\x41\x30", u8"\uFFFD0A0"},
+        {"\x81\x30\x81\x41", u8"\uFFFD0\u4E04"}, {"\x80\xFF", u8"\u20AC\uFFFD"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(hex(bytes(convert("GB18030", "UTF-8", c.bytes))), hex(bytes(c.text)))
@@ -420,30 +419,23 @@ TEST_F(Cjkconv, RealTextRoundTrips) {
 // Ranked guesses: a text in each encoding, made by the library, is first
 // in the ranking of its own bytes.
 TEST_F(Cjkconv, GuessesNameTheEncodingOfRealText) {
-    const char kChinese[] =
-        u8"北京时间今天上午，国家统计局发布了最新的经济数据。数据显示，"
-        u8"我国经济运行总体平稳，就业形势基本稳定，居民消费价格温和上涨。\n";
-    const char kTraditional[] =
-        u8"台北市政府今天宣布，將在明年擴大公共運輸的補助範圍，"
-        u8"讓更多市民能夠以較低的費用搭乘捷運與公車。\n";
-    const char kKorean[] =
-        u8"서울시는 오늘 내년부터 대중교통 요금 지원을 확대한다고 밝혔다. "
-        u8"시민들은 더 저렴한 비용으로 지하철과 버스를 이용할 수 있게 된다.\n";
-    const char kJapanese[] =
-        u8"東京都は本日、来年から公共交通の料金補助を拡大すると発表した。"
-        u8"都民はより安い料金で地下鉄やバスを利用できるようになる。\n";
-    const char kGerman[] = u8"Die Straßenbahn fährt künftig öfter; Änderungen gelten ab März.\n";
     const struct {
         const char* encoding;
         const char* text;
         const char* guess;
     } cases[] = {
-        {"GB18030", kChinese, "GB18030"},     {"GBK", kChinese, "GB18030"},
-        {"Big5", kTraditional, "Big5"},       {"EUC-KR", kKorean, "EUC-KR"},
-        {"Shift_JIS", kJapanese, "Shift_JIS"}, {"EUC-JP", kJapanese, "EUC-JP"},
-        {"ISO-2022-JP", kJapanese, "ISO-2022-JP"}, {"windows-1252", kGerman, "windows-1252"},
-        {"UTF-8", kKorean, "UTF-8"},           {"UTF-16LE", kJapanese, "UTF-16LE"},
-        {"UTF-16BE", kGerman, "UTF-16BE"},     {"UTF-16", kChinese, "UTF-16"},
+        {"GB18030", kChineseText, "GB18030"},
+        {"GBK", kChineseText, "GB18030"},
+        {"Big5", kTraditionalChineseText, "Big5"},
+        {"EUC-KR", kKoreanText, "EUC-KR"},
+        {"Shift_JIS", kJapaneseText, "Shift_JIS"},
+        {"EUC-JP", kJapaneseText, "EUC-JP"},
+        {"ISO-2022-JP", kJapaneseText, "ISO-2022-JP"},
+        {"windows-1252", kGermanText, "windows-1252"},
+        {"UTF-8", kKoreanText, "UTF-8"},
+        {"UTF-16LE", kJapaneseText, "UTF-16LE"},
+        {"UTF-16BE", kGermanText, "UTF-16BE"},
+        {"UTF-16", kChineseText, "UTF-16"},
     };
     for (const auto& c : cases) {
         const std::string encoded = convert("UTF-8", c.encoding, c.text);
@@ -461,9 +453,9 @@ TEST_F(Cjkconv, GuessesNameTheEncodingOfRealText) {
             EXPECT_LE(guesses[i].confidence, guesses[i - 1].confidence) << c.encoding;
     }
     uint32_t count = 9;
-    EXPECT_EQ(NLS_GuessEncodings(reinterpret_cast<const unsigned char*>("plain"), 5, nullptr, 0,
-                                 &count),
-              NLS_SUCCESS);
+    EXPECT_EQ(
+        NLS_GuessEncodings(reinterpret_cast<const unsigned char*>("plain"), 5, nullptr, 0, &count),
+        NLS_SUCCESS);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(NLS_GuessEncodings(nullptr, 0, nullptr, 0, &count), NLS_NOT_DETECTED);
     EXPECT_EQ(NLS_GuessEncodings(nullptr, 3, nullptr, 0, &count), NLS_INVALID_PARAMETER);

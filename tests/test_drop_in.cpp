@@ -10,18 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "iconv_whole.h"
 #include "velta/iconv.h"
 
 namespace {
-
-std::string convertWhole(iconv_t cd, std::string text) {
-    char out[256];
-    char* in = &text[0];
-    char* outPointer = out;
-    size_t inLeft = text.size(), outLeft = sizeof out;
-    if (iconv(cd, &in, &inLeft, &outPointer, &outLeft) == static_cast<size_t>(-1)) return "failed";
-    return std::string(out, outPointer);
-}
 
 TEST(DropIn, StartsOnceUnderThreads) {
     std::atomic<int> right{0};
@@ -31,9 +23,8 @@ TEST(DropIn, StartsOnceUnderThreads) {
             for (int n = 0; n < 20; ++n) {
                 iconv_t cd = iconv_open("ESCAPED_UNICODE", "UTF-8");
                 if (cd == reinterpret_cast<iconv_t>(-1)) continue;
-                if (convertWhole(cd, "a\xC3\xA9") == "a\\u00E9" ||
-                    convertWhole(cd, "a\xC3\xA9") == "a\\u00e9")
-                    ++right;
+                const std::string out = convertWhole(iconv, cd, "a\xC3\xA9").output;
+                right += out == "a\\u00E9" || out == "a\\u00e9";
                 iconv_close(cd);
             }
         });
@@ -46,13 +37,9 @@ TEST(DropIn, GnuLibiconvNamesAndControls) {
     ASSERT_NE(cd, reinterpret_cast<velta_iconv_t>(-1));
     int value = 1;
     EXPECT_EQ(iconvctl(cd, ICONV_SET_TRANSLITERATE, &value), 0);
-    std::string text = "\xE2\x82\xAC";
-    char out[8];
-    char* in = &text[0];
-    char* outPointer = out;
-    size_t inLeft = text.size(), outLeft = sizeof out;
-    EXPECT_EQ(libiconv(cd, &in, &inLeft, &outPointer, &outLeft), 1u);
-    EXPECT_EQ(std::string(out, outPointer), "EUR");
+    const WholeCall call = convertWhole(libiconv, cd, "\xE2\x82\xAC");
+    EXPECT_EQ(call.returned, 1u);
+    EXPECT_EQ(call.output, "EUR");
     EXPECT_EQ(libiconv_close(cd), 0);
 }
 

@@ -67,20 +67,108 @@ const char kUnicodeText[] =
     u8"Second line: naïve café, ½ € ™ π\n";
 const char kLatinText[] = u8"Grüße aus Köln: naïve café, © and § for every line.\n";
 
-// The tool reads UTF-8 strictly unless told otherwise, and a character cut
-// at the end of a file is replaced like any other under --replace.
-TEST_F(VeltaTool, StrictByDefaultLenientOnRequestAndACutEndReplaced) {
+// What stands for an output or a message a row does not check.
+const std::string kUnchecked = "(unchecked)";
+
+// Each command line: its exit code, its standard output and a part of its
+// standard error (an empty part: nothing on standard error).
+TEST_F(VeltaTool, EachCommandLineGivesItsExitOutputAndMessage) {
+    const std::string cafe = file("cafe.txt", "caf\xC3\xA9\n");
     const std::string nul = file("nul.txt",
                                  "a\xC0\x80"
                                  "b");
-    EXPECT_EQ(run("-f UTF-8 -t UTF-16LE " + nul).exitCode, 1);
-    const ToolRun lenient = run("--lenient -f UTF-8 -t UTF-16LE " + nul);
-    EXPECT_EQ(lenient.exitCode, 0) << lenient.err;
-    EXPECT_EQ(lenient.out, std::string("a\0\0\0b\0", 6));
-    const std::string cut = file("cut.txt", "ab\xE6\x97");
-    const ToolRun replaced = run("--replace -s -f UTF-8 -t UTF-8 " + cut);
-    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
-    EXPECT_EQ(replaced.out, "ab\xEF\xBF\xBD");
+    const std::string cutEnd = file("cut-end.txt", "ab\xE6\x97");
+    const std::string cut = file("cut.txt", "ends inside \xE2\x82");
+    const std::string invalid =
+        file("invalid.txt", "first line\nsecond +AOk line\nthird +A- line\nfourth\n");
+    const std::string text = file("t.txt", "caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D\n");
+    const std::string broken = file("b.txt",
+                                    "ab\xFF"
+                                    "cd\xC3(");
+    const std::string ascii = file("ascii.txt", "plain\n");
+    const std::string latin = file("latin.txt", "caf\xE9\n");
+    const std::string shortLine = file("short.txt", "ab\n\xC3\xA9\xE2\x82\xACx\xFF\n");
+    std::string longText = "first\n";
+    for (int i = 0; i < 70000; ++i) longText += "\xC3\xA9";
+    const std::string longLine = file("long.txt", longText + "\xFF");
+    file("-odd.txt", "caf\xC3\xA9\n");
+    dir.writeDataFile("aliasreg.txt", "my-roman x-mac-roman\n");
+    const std::string missing = dir.path() + "/missing.txt";
+    const struct {
+        std::string arguments;
+        int exitCode;
+        std::string out;
+        std::string err;
+        std::string environment = "LC_ALL=C";
+        std::string stdinFile = "";
+    } cases[] = {
+        // UTF-8 is read strictly unless told otherwise; a character cut at
+        // the end of a file is replaced like any other under --replace.
+        {"-f UTF-8 -t UTF-16LE " + nul, 1, kUnchecked, "invalid input"},
+        {"--lenient -f UTF-8 -t UTF-16LE " + nul, 0, std::string("a\0\0\0b\0", 6), ""},
+        {"--replace -s -f UTF-8 -t UTF-8 " + cutEnd, 0, "ab\xEF\xBF\xBD", ""},
+        // Standard input, "-" and several files.
+        {"-f UTF-8 -t latin1", 0, "caf\xE9\n", "", "LC_ALL=C", cafe},
+        {"-f UTF-8 -t latin1 -", 0, "caf\xE9\n", "", "LC_ALL=C", cafe},
+        {"-f UTF-8 -t latin1 " + cafe + " " + cafe, 0, "caf\xE9\ncaf\xE9\n", ""},
+        {"-f UTF-8 -t latin1 -- -odd.txt", 0, "caf\xE9\n", "", "cd " + dir.path() + " &&"},
+        // Errors are clear and keep what was converted; a missing input is
+        // reported and the next converted.
+        {"-f UTF-8 -t x-nowhere " + cafe, 1, "",
+         "velta: no conversion from 'UTF-8' to 'x-nowhere'\n"},
+        {"-f UTF-8 -t latin1 " + missing + " " + cafe, 1, "caf\xE9\n",
+         "missing.txt: No such file or directory"},
+        {"-f UTF-7 -t UTF-8 " + invalid, 1, "first line\nsecond \xC3\xA9 line\nthird ",
+         "invalid input at byte offset 36 (line 3, column 7)"},
+        {"-f UTF-8 -t UTF-7 " + cut, 1, "ends inside ",
+         "incomplete character at the end of the input at byte offset 12"},
+        {"--list --detect", 2, kUnchecked, kUnchecked},
+        {"--bogus", 2, kUnchecked, kUnchecked},
+        {"-f UTF-8 -t latin1 --list", 2, kUnchecked, kUnchecked},
+        {"--chunk-size 0 -f a -t b", 2, kUnchecked, kUnchecked},
+        // Error columns count characters, not bytes, whatever the chunks.
+        {"-f UTF-8 -t UTF-16LE " + shortLine, 1, kUnchecked, "at byte offset 9 (line 2, column 4)"},
+        {"--chunk-size 4 -f UTF-8 -t UTF-16LE " + shortLine, 1, kUnchecked,
+         "at byte offset 9 (line 2, column 4)"},
+        {"-f UTF-8 -t UTF-16LE " + longLine, 1, kUnchecked,
+         "at byte offset 140006 (line 2, column 70001)"},
+        {"--chunk-size 999 -f UTF-8 -t UTF-16LE " + longLine, 1, kUnchecked,
+         "at byte offset 140006 (line 2, column 70001)"},
+        // As iconv: stop at what cannot be converted (exit 1, what comes
+        // before it written), -c and //IGNORE leave it out, --replace
+        // substitutes, //TRANSLIT writes ASCII stand-ins; iconv's option
+        // forms are accepted.
+        {"-f utf-8 -t ascii " + text, 1, "caf",
+         "cannot represent at byte offset 3 (line 1, column 4)"},
+        {"-f utf-8 -t latin1 " + broken, 1, "ab", "invalid input at byte offset 2"},
+        {"-c -f utf-8 -t ascii " + text, 0, "caf  x\n", "4 characters left out"},
+        {"-s -f utf-8 -t ascii//IGNORE " + text, 0, "caf  x\n", ""},
+        {"--replace -f utf-8 -t latin1 " + broken, 0, "ab?cd?(", "2 characters replaced"},
+        {"-s -f utf-8 -t ascii//TRANSLIT " + text, 0, "cafe EUR \"x\"\n", ""},
+        {"--from-code=utf-8 --to-code=latin1 -s --replace " + text, 0, "caf\xE9 ? ?x?\n", ""},
+        {"-futf-8 -tUTF-16LE --add-signature " + broken, 1, kUnchecked, "invalid input"},
+        // An encoding left out is the locale's: ASCII in the C locale.
+        {"-t UTF-16BE " + ascii, 0, std::string("\0p\0l\0a\0i\0n\0\n", 12), ""},
+        {"-f UTF-8 " + cafe, 1, "caf", kUnchecked},
+        {"-f latin1 " + latin, 0, "caf\xC3\xA9\n", "", "LC_ALL=C.UTF-8"},
+        {"-t latin1 " + cafe, 0, "caf\xE9\n", "", "LC_ALL=C.UTF-8"},
+        // The data directory named, and not.
+        {"--data-dir " + dir.path() + " --normalize my-roman", 0, "x-mac-roman\n", ""},
+        {"--normalize my-roman", 1, kUnchecked, "velta: unknown encoding 'my-roman'\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.environment + " velta " + c.arguments);
+        const ToolRun result = run(c.arguments, c.stdinFile, c.environment);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        if (c.out != kUnchecked) {
+            EXPECT_EQ(result.out, c.out);
+        }
+        if (c.err.empty()) {
+            EXPECT_EQ(result.err, "");
+        } else if (c.err != kUnchecked) {
+            EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+        }
+    }
 }
 
 TEST_F(VeltaTool, RoundTripsThroughEveryBuiltInEncoding) {
@@ -155,47 +243,6 @@ TEST_F(VeltaTool, StreamsLargeInputsExactlyWhateverTheChunkSize) {
     }
 }
 
-TEST_F(VeltaTool, ReadsStandardInputAndDash) {
-    const std::string source = file("in.txt", "caf\xC3\xA9\n");
-    EXPECT_EQ(run("-f UTF-8 -t latin1", source).out, "caf\xE9\n");
-    EXPECT_EQ(run("-f UTF-8 -t latin1 -", source).out, "caf\xE9\n");
-    EXPECT_EQ(run("-f UTF-8 -t latin1 " + source + " " + source).out, "caf\xE9\ncaf\xE9\n");
-}
-
-TEST_F(VeltaTool, ErrorsAreClearAndKeepWhatWasConverted) {
-    const std::string good = file("good.txt", "fine\n");
-    ToolRun result = run("-f UTF-8 -t x-nowhere " + good);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "velta: no conversion from 'UTF-8' to 'x-nowhere'\n");
-
-    result = run("-f UTF-8 -t latin1 " + dir.path() + "/missing.txt");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("missing.txt: No such file or directory"), std::string::npos)
-        << result.err;
-
-    const std::string invalid =
-        file("invalid.txt", "first line\nsecond +AOk line\nthird +A- line\nfourth\n");
-    result = run("-f UTF-7 -t UTF-8 " + invalid);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, "first line\nsecond \xC3\xA9 line\nthird ");
-    EXPECT_NE(result.err.find("invalid input at byte offset 36 (line 3, column 7)"),
-              std::string::npos)
-        << result.err;
-
-    const std::string cut = file("cut.txt", "ends inside \xE2\x82");
-    result = run("-f UTF-8 -t UTF-7 " + cut);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, "ends inside ");
-    EXPECT_NE(result.err.find("incomplete character at the end of the input at byte offset 12"),
-              std::string::npos)
-        << result.err;
-
-    EXPECT_EQ(run("--list --detect").exitCode, 2);
-    EXPECT_EQ(run("--bogus").exitCode, 2);
-    EXPECT_EQ(run("-f UTF-8 -t latin1 --list").exitCode, 2);
-    EXPECT_EQ(run("--chunk-size 0 -f a -t b").exitCode, 2);
-}
-
 TEST_F(VeltaTool, ListsNormalizesDetectsAndNamesItself) {
     const ToolRun list = run("-l");
     EXPECT_EQ(list.exitCode, 0);
@@ -211,51 +258,6 @@ TEST_F(VeltaTool, ListsNormalizesDetectsAndNamesItself) {
               utf8 + ": UTF-8\n" + ascii + ": US-ASCII\n");
     EXPECT_EQ(run("--version").out, "velta 3.2.30\n");
     EXPECT_EQ(run("--help").exitCode, 0);
-}
-
-// As iconv: stop at what cannot be converted (exit 1, what comes before it
-// written), -c and //IGNORE leave it out, --replace substitutes, //TRANSLIT
-// writes ASCII stand-ins; iconv's option forms are accepted.
-TEST_F(VeltaTool, MeetsWhatCannotBeConvertedAsIconvDoes) {
-    const std::string text = file("t.txt", "caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D\n");
-    const std::string broken = file("b.txt",
-                                    "ab\xFF"
-                                    "cd\xC3(");
-    const struct {
-        std::string arguments;
-        const char* out;
-        int exitCode;
-        const char* err;  // a part of standard error
-    } cases[] = {
-        {"-f utf-8 -t ascii " + text, "caf", 1,
-         "cannot represent at byte offset 3 (line 1, column 4)"},
-        {"-f utf-8 -t latin1 " + broken, "ab", 1, "invalid input at byte offset 2"},
-        {"-c -f utf-8 -t ascii " + text, "caf  x\n", 0, "4 characters left out"},
-        {"-s -f utf-8 -t ascii//IGNORE " + text, "caf  x\n", 0, ""},
-        {"--replace -f utf-8 -t latin1 " + broken, "ab?cd?(", 0, "2 characters replaced"},
-        {"-s -f utf-8 -t ascii//TRANSLIT " + text, "cafe EUR \"x\"\n", 0, ""},
-        {"--from-code=utf-8 --to-code=latin1 -s --replace " + text, "caf\xE9 ? ?x?\n", 0, ""},
-        {"-futf-8 -tUTF-16LE --add-signature " + broken, "", 1, "invalid input"},
-    };
-    for (const auto& c : cases) {
-        const ToolRun result = run(c.arguments);
-        EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments << ": " << result.err;
-        if (std::string(c.out).size() != 0) {
-            EXPECT_EQ(result.out, c.out) << c.arguments;
-        }
-        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.arguments << ": " << result.err;
-        if (std::string(c.err).empty()) {
-            EXPECT_EQ(result.err, "") << c.arguments;
-        }
-    }
-}
-
-TEST_F(VeltaTool, UsesTheDataDirectory) {
-    dir.writeDataFile("aliasreg.txt", "my-roman x-mac-roman\n");
-    EXPECT_EQ(run("--data-dir " + dir.path() + " --normalize my-roman").out, "x-mac-roman\n");
-    const ToolRun unknown = run("--normalize my-roman");
-    EXPECT_EQ(unknown.exitCode, 1);
-    EXPECT_EQ(unknown.err, "velta: unknown encoding 'my-roman'\n");
 }
 
 TEST_F(VeltaTool, OutputThatIsAlsoAnInputIsConvertedNotEmptied) {
@@ -282,36 +284,20 @@ TEST_F(VeltaTool, OutputIsLeftAsItWasWhenNoInputOpens) {
     EXPECT_EQ(entries, 1u) << "a temporary file was left beside the target";
 }
 
-TEST_F(VeltaTool, MissingInputIsReportedAndTheNextConverted) {
-    const std::string good = file("good.txt", "caf\xC3\xA9\n");
-    const ToolRun result = run("-f UTF-8 -t latin1 " + dir.path() + "/missing.txt " + good);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, "caf\xE9\n");
-    EXPECT_NE(result.err.find("missing.txt: No such file or directory"), std::string::npos)
-        << result.err;
-}
-
-TEST_F(VeltaTool, DoubleDashEndsTheOptions) {
-    file("-odd.txt", "caf\xC3\xA9\n");
-    const ToolRun result = run("-f UTF-8 -t latin1 -- -odd.txt", "", "cd " + dir.path() + " &&");
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "caf\xE9\n");
-}
-
 // Every output is checked: a full device gets a message naming it and exit 1.
 TEST_F(VeltaTool, WriteErrorsAreReported) {
     const std::string text = file("text.txt", "caf\xC3\xA9\n");
     const struct {
         std::string arguments;
-        const char* name;  // of the output in the message
+        const char* name = "standard output";  // of the output in the message
     } cases[] = {
-        {"-l", "standard output"},
-        {"--list-pairs", "standard output"},
-        {"--normalize UTF-8", "standard output"},
-        {"--detect " + text, "standard output"},
-        {"--help", "standard output"},
-        {"--version", "standard output"},
-        {"-f UTF-8 -t latin1 " + text, "standard output"},
+        {"-l"},
+        {"--list-pairs"},
+        {"--normalize UTF-8"},
+        {"--detect " + text},
+        {"--help"},
+        {"--version"},
+        {"-f UTF-8 -t latin1 " + text},
         {"-f UTF-8 -t latin1 -o /dev/full " + text, "/dev/full"},
     };
     for (const auto& c : cases) {
@@ -319,51 +305,6 @@ TEST_F(VeltaTool, WriteErrorsAreReported) {
         EXPECT_EQ(result.exitCode, 1) << c.arguments;
         EXPECT_EQ(result.err, "velta: " + std::string(c.name) + ": No space left on device\n")
             << c.arguments;
-    }
-}
-
-// An encoding left out is the locale's: ASCII in the C locale.
-TEST_F(VeltaTool, LeftOutEncodingIsTheLocales) {
-    const std::string ascii = file("ascii.txt", "plain\n");
-    const std::string utf8 = file("utf8.txt", "caf\xC3\xA9\n");
-    const std::string latin = file("latin.txt", "caf\xE9\n");
-    const struct {
-        std::string environment;
-        std::string arguments;
-        std::string out;
-        int exitCode;
-    } cases[] = {
-        {"LC_ALL=C", "-t UTF-16BE " + ascii, std::string("\0p\0l\0a\0i\0n\0\n", 12), 0},
-        {"LC_ALL=C", "-f UTF-8 " + utf8, "caf", 1},
-        {"LC_ALL=C.UTF-8", "-f latin1 " + latin, "caf\xC3\xA9\n", 0},
-        {"LC_ALL=C.UTF-8", "-t latin1 " + utf8, "caf\xE9\n", 0},
-    };
-    for (const auto& c : cases) {
-        const ToolRun result = run(c.arguments, "", c.environment);
-        EXPECT_EQ(result.exitCode, c.exitCode) << c.environment << " " << c.arguments << result.err;
-        EXPECT_EQ(result.out, c.out) << c.environment << " " << c.arguments;
-    }
-}
-
-TEST_F(VeltaTool, ErrorColumnsCountCharactersNotBytes) {
-    const std::string shortLine = file("short.txt", "ab\n\xC3\xA9\xE2\x82\xACx\xFF\n");
-    std::string longText = "first\n";
-    for (int i = 0; i < 70000; ++i) longText += "\xC3\xA9";
-    const std::string longLine = file("long.txt", longText + "\xFF");
-    const struct {
-        std::string arguments;
-        const char* err;
-    } cases[] = {
-        {"-f UTF-8 -t UTF-16LE " + shortLine, "at byte offset 9 (line 2, column 4)"},
-        {"--chunk-size 4 -f UTF-8 -t UTF-16LE " + shortLine, "at byte offset 9 (line 2, column 4)"},
-        {"-f UTF-8 -t UTF-16LE " + longLine, "at byte offset 140006 (line 2, column 70001)"},
-        {"--chunk-size 999 -f UTF-8 -t UTF-16LE " + longLine,
-         "at byte offset 140006 (line 2, column 70001)"},
-    };
-    for (const auto& c : cases) {
-        const ToolRun result = run(c.arguments);
-        EXPECT_EQ(result.exitCode, 1) << c.arguments;
-        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.arguments << ": " << result.err;
     }
 }
 
