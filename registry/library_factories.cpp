@@ -15,37 +15,10 @@ namespace velta {
 
 namespace {
 
-template <ByteOrder kOrder>
-TEncodingConverter* utf16Decoder() {
-    return newUtf16Decoder(kOrder);
-}
-template <ByteOrder kOrder>
-TEncodingConverter* utf16Encoder() {
-    return newUtf16Encoder(kOrder);
-}
-template <ByteOrder kOrder>
-TEncodingConverter* utf32Decoder() {
-    return newUtf32Decoder(kOrder);
-}
-template <ByteOrder kOrder>
-TEncodingConverter* utf32Encoder() {
-    return newUtf32Encoder(kOrder);
-}
-template <ByteOrder kOrder>
-TEncodingConverter* utf8ToUtf16() {
-    return newUtf8ToUtf16(kOrder);
-}
-template <ByteOrder kOrder>
-TEncodingConverter* utf16ToUtf8() {
-    return newUtf16ToUtf8(kOrder);
-}
-template <ByteOrder kOrder>
-TEncodingConverter* utf8ToUtf32() {
-    return newUtf8ToUtf32(kOrder);
-}
-template <ByteOrder kOrder>
-TEncodingConverter* utf32ToUtf8() {
-    return newUtf32ToUtf8(kOrder);
+// A factory without arguments for one byte order of a Unicode form.
+template <TEncodingConverter* (*kMake)(ByteOrder), ByteOrder kOrder>
+TEncodingConverter* inOrder() {
+    return kMake(kOrder);
 }
 template <uint32_t kIndex>
 TEncodingConverter* singleByteDecoder() {
@@ -74,26 +47,26 @@ void registerLibraryFactories(TDLLLinker* linker) {
         Factory factory;
     };
     std::vector<Named> factories = {
-        {"NewUTF16ToUnicode", &utf16Decoder<ByteOrder::kMarked>},
-        {"NewUnicodeToUTF16", &utf16Encoder<ByteOrder::kMarked>},
-        {"NewUTF16BEToUnicode", &utf16Decoder<ByteOrder::kBig>},
-        {"NewUnicodeToUTF16BE", &utf16Encoder<ByteOrder::kBig>},
-        {"NewUTF16LEToUnicode", &utf16Decoder<ByteOrder::kLittle>},
-        {"NewUnicodeToUTF16LE", &utf16Encoder<ByteOrder::kLittle>},
-        {"NewUTF32ToUnicode", &utf32Decoder<ByteOrder::kMarked>},
-        {"NewUnicodeToUTF32", &utf32Encoder<ByteOrder::kMarked>},
-        {"NewUTF32BEToUnicode", &utf32Decoder<ByteOrder::kBig>},
-        {"NewUnicodeToUTF32BE", &utf32Encoder<ByteOrder::kBig>},
-        {"NewUTF32LEToUnicode", &utf32Decoder<ByteOrder::kLittle>},
-        {"NewUnicodeToUTF32LE", &utf32Encoder<ByteOrder::kLittle>},
-        {"NewUTF8ToUTF16BE", &utf8ToUtf16<ByteOrder::kBig>},
-        {"NewUTF8ToUTF16LE", &utf8ToUtf16<ByteOrder::kLittle>},
-        {"NewUTF16BEToUTF8", &utf16ToUtf8<ByteOrder::kBig>},
-        {"NewUTF16LEToUTF8", &utf16ToUtf8<ByteOrder::kLittle>},
-        {"NewUTF8ToUTF32BE", &utf8ToUtf32<ByteOrder::kBig>},
-        {"NewUTF8ToUTF32LE", &utf8ToUtf32<ByteOrder::kLittle>},
-        {"NewUTF32BEToUTF8", &utf32ToUtf8<ByteOrder::kBig>},
-        {"NewUTF32LEToUTF8", &utf32ToUtf8<ByteOrder::kLittle>},
+        {"NewUTF16ToUnicode", &inOrder<newUtf16Decoder, ByteOrder::kMarked>},
+        {"NewUnicodeToUTF16", &inOrder<newUtf16Encoder, ByteOrder::kMarked>},
+        {"NewUTF16BEToUnicode", &inOrder<newUtf16Decoder, ByteOrder::kBig>},
+        {"NewUnicodeToUTF16BE", &inOrder<newUtf16Encoder, ByteOrder::kBig>},
+        {"NewUTF16LEToUnicode", &inOrder<newUtf16Decoder, ByteOrder::kLittle>},
+        {"NewUnicodeToUTF16LE", &inOrder<newUtf16Encoder, ByteOrder::kLittle>},
+        {"NewUTF32ToUnicode", &inOrder<newUtf32Decoder, ByteOrder::kMarked>},
+        {"NewUnicodeToUTF32", &inOrder<newUtf32Encoder, ByteOrder::kMarked>},
+        {"NewUTF32BEToUnicode", &inOrder<newUtf32Decoder, ByteOrder::kBig>},
+        {"NewUnicodeToUTF32BE", &inOrder<newUtf32Encoder, ByteOrder::kBig>},
+        {"NewUTF32LEToUnicode", &inOrder<newUtf32Decoder, ByteOrder::kLittle>},
+        {"NewUnicodeToUTF32LE", &inOrder<newUtf32Encoder, ByteOrder::kLittle>},
+        {"NewUTF8ToUTF16BE", &inOrder<newUtf8ToUtf16, ByteOrder::kBig>},
+        {"NewUTF8ToUTF16LE", &inOrder<newUtf8ToUtf16, ByteOrder::kLittle>},
+        {"NewUTF16BEToUTF8", &inOrder<newUtf16ToUtf8, ByteOrder::kBig>},
+        {"NewUTF16LEToUTF8", &inOrder<newUtf16ToUtf8, ByteOrder::kLittle>},
+        {"NewUTF8ToUTF32BE", &inOrder<newUtf8ToUtf32, ByteOrder::kBig>},
+        {"NewUTF8ToUTF32LE", &inOrder<newUtf8ToUtf32, ByteOrder::kLittle>},
+        {"NewUTF32BEToUTF8", &inOrder<newUtf32ToUtf8, ByteOrder::kBig>},
+        {"NewUTF32LEToUTF8", &inOrder<newUtf32ToUtf8, ByteOrder::kLittle>},
     };
     Factory decoders[kMaxSingleByteFactories];
     Factory encoders[kMaxSingleByteFactories];
