@@ -252,14 +252,9 @@ struct FromUtf8 {
     }
 };
 
-struct ToUtf8 {
-    enum : uint32_t { kToPivotFactor = 1, kFromPivotFactor = 4 };
-    static TConverterIdentity identity(ByteOrder order) {
-        return {utf16Name(order), "UTF-8", 0, 4, 1};
-    }
-    static const char* from(ByteOrder order) { return utf16Name(order); }
+// What the directions that write UTF-8 share.
+struct IntoUtf8 {
     static const char* to(ByteOrder) { return "UTF-8"; }
-    static TEncodingConverter* toPivot(ByteOrder order) { return newUtf16Decoder(order); }
     static TEncodingConverter* fromPivot(ByteOrder) { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
     static uint32_t replacement(ByteOrder, unsigned char* out) {
         out[0] = 0xEF;
@@ -270,6 +265,15 @@ struct ToUtf8 {
     static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
         return appendByteTerminator(target, out, capacity);
     }
+};
+
+struct ToUtf8 : IntoUtf8 {
+    enum : uint32_t { kToPivotFactor = 1, kFromPivotFactor = 4 };
+    static TConverterIdentity identity(ByteOrder order) {
+        return {utf16Name(order), "UTF-8", 0, 4, 1};
+    }
+    static const char* from(ByteOrder order) { return utf16Name(order); }
+    static TEncodingConverter* toPivot(ByteOrder order) { return newUtf16Decoder(order); }
 
     static NLS_Status step(TStreamConverter&, bool swapped, bool, unsigned char* target,
                            uint32_t* out, uint32_t capacity, const unsigned char* source,
@@ -397,24 +401,13 @@ struct FromUtf8ToUtf32 {
     }
 };
 
-struct FromUtf32ToUtf8 {
+struct FromUtf32ToUtf8 : IntoUtf8 {
     enum : uint32_t { kToPivotFactor = 1, kFromPivotFactor = 4 };
     static TConverterIdentity identity(ByteOrder order) {
         return {utf32Name(order), "UTF-8", 0, 1, 1};
     }
     static const char* from(ByteOrder order) { return utf32Name(order); }
-    static const char* to(ByteOrder) { return "UTF-8"; }
     static TEncodingConverter* toPivot(ByteOrder order) { return newUtf32Decoder(order); }
-    static TEncodingConverter* fromPivot(ByteOrder) { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
-    static uint32_t replacement(ByteOrder, unsigned char* out) {
-        out[0] = 0xEF;
-        out[1] = 0xBF;
-        out[2] = 0xBD;
-        return 3;
-    }
-    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
-        return appendByteTerminator(target, out, capacity);
-    }
 
     // Values up to a malformed one (past U+10FFFF, or a surrogate) narrowed
     // to units in the machine's order; returns the values taken.
