@@ -99,13 +99,14 @@ NLS_Status TChainedConverter::replaceEndOfText(int64_t offset) {
 
 // A high surrogate that ends the text is a lone one: malformed input for
 // the second converter, met where the character that made it was.
-void TChainedConverter::endTextWithLoneHighSurrogate() {
-    if (!cutEndsAsMalformed() || fIntermediateSize < 2) return;
+bool TChainedConverter::endTextWithLoneHighSurrogate() {
+    if (!cutEndsAsMalformed() || fIntermediateSize < 2) return false;
     const uint32_t last = fIntermediateStart + fIntermediateSize - 2;
-    if (!velta::isHighSurrogate(velta::loadUnit(fIntermediate + last))) return;
+    if (!velta::isHighSurrogate(velta::loadUnit(fIntermediate + last))) return false;
     const int64_t offset = sourceOffsetOfText(last);
     fIntermediateSize -= 2;
     if (replaceEndOfText(offset) != NLS_SUCCESS) fPendingOutcome = NLS_OUT_OF_MEMORY;
+    return true;
 }
 
 void TChainedConverter::DropWaitingHighSurrogate() {
@@ -537,8 +538,13 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
         const bool stopped = isHardFailure(fPendingOutcome) &&
                              (Policy() == NLS_POLICY_STOP || fPendingOutcome != NLS_INVALID_INPUT);
         const bool textEnds = (InputEnds() || stopped) && !more;
-        if (textEnds && !stopped) endTextWithLoneHighSurrogate();
-        const NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
+        NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
+        // A high surrogate that the second converter leaves waiting at the end
+        // of the text is a lone one (a target that writes lone surrogates, as
+        // UTF-7 does, has taken it like any other).
+        if (textEnds && !stopped && delivered == NLS_SEQUENCE_INCOMPLETE &&
+            endTextWithLoneHighSurrogate())
+            delivered = deliver(target, targetCapacity, &written, textEnds);
         if (isHardFailure(delivered) || delivered == NLS_RESULT_TRUNCATED) {
             result = delivered;  // a first-stage outcome waits for its text to go out
             break;

@@ -64,7 +64,7 @@ private:
     bool cutEndsAsMalformed() const;
     bool appendText(const unsigned char* text, uint32_t length);
     NLS_Status replaceEndOfText(int64_t offset);
-    void endTextWithLoneHighSurrogate();
+    bool endTextWithLoneHighSurrogate();
     NLS_Status deliver(unsigned char* target, uint32_t targetCapacity, uint32_t* written,
                        bool textEnds);
     NLS_Status deliverLastUnit(unsigned char* target, uint32_t targetCapacity, uint32_t* written);
