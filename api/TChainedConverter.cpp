@@ -6,7 +6,7 @@
 #include <new>
 
 #include "api/conversion_limits.h"
-#include "converters/units.h"
+#include "common/units.h"
 
 using velta::isHardFailure;
 using velta::stoppedWithRoomToSpare;

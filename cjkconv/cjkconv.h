@@ -5,7 +5,7 @@
 #ifndef VELTA_CJKCONV_CJKCONV_H
 #define VELTA_CJKCONV_CJKCONV_H
 
-#include "cjkconv/multibyte_codec.h"
+#include "common/multibyte_codec.h"
 
 #define CJKCONV_EXPORT CJK_FACTORY_EXPORT
 

@@ -6,8 +6,8 @@
 
 #include <stdint.h>
 
-#include "converters/units.h"
-#include "kernels/text_kernels.h"
+#include "common/text_kernels.h"
+#include "common/units.h"
 #include "velta/converter.h"
 
 namespace velta {

@@ -1,8 +1,8 @@
 // Escaped Unicode: ASCII text in which any other UCS-2 unit is written as a
 // backslash, "u" and four hexadecimal digits ("\u20AC"). No state is kept
 // between calls: an escape cut by the end of the input is left unconsumed.
-#include "codecs/codec_converter.h"
-#include "converters/units.h"
+#include "common/codec_converter.h"
+#include "common/units.h"
 #include "velta/factories.h"
 
 using namespace velta;

@@ -6,7 +6,7 @@
 // the end of a call's input ends any run, unless more input follows
 // (SetInputEnds(false)).
 #include "codecs/base64_run.h"
-#include "codecs/codec_converter.h"
+#include "common/codec_converter.h"
 #include "velta/factories.h"
 
 using namespace velta;

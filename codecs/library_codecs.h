@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#include "converters/units.h"
+#include "common/units.h"
 #include "velta/converter.h"
 
 class TDLLLinker;

@@ -14,12 +14,12 @@
 #include <atomic>
 #include <new>
 
-#include "codecs/codec_converter.h"
 #include "codecs/library_codecs.h"
 #include "codecs/single_byte_tables.h"
-#include "codecs/transliteration.h"
-#include "converters/units.h"
-#include "kernels/text_kernels.h"
+#include "common/codec_converter.h"
+#include "common/text_kernels.h"
+#include "common/transliteration.h"
+#include "common/units.h"
 
 namespace velta {
 

@@ -1,9 +1,9 @@
 // UCS-4 (32-bit units in the machine's byte order) to and from UCS-2.
 // Code points above U+FFFF travel as surrogate pairs in UCS-2; values above
 // U+10FFFF have no UCS-2 form and become U+FFFD. No state between calls.
-#include "codecs/codec_converter.h"
-#include "converters/units.h"
-#include "kernels/text_kernels.h"
+#include "common/codec_converter.h"
+#include "common/text_kernels.h"
+#include "common/units.h"
 #include "velta/factories.h"
 
 using namespace velta;

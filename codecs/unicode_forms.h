@@ -7,8 +7,8 @@
 
 #include <string.h>
 
-#include "codecs/codec_converter.h"
-#include "converters/units.h"
+#include "common/codec_converter.h"
+#include "common/units.h"
 
 namespace velta {
 

@@ -7,7 +7,7 @@
 // (SetInputEnds(false)).
 #include "codecs/library_codecs.h"
 #include "codecs/unicode_forms.h"
-#include "kernels/text_kernels.h"
+#include "common/text_kernels.h"
 
 namespace velta {
 

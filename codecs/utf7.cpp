@@ -8,7 +8,7 @@
 
 #include <initializer_list>
 #include "codecs/base64_run.h"
-#include "codecs/codec_converter.h"
+#include "common/codec_converter.h"
 #include "velta/factories.h"
 
 using namespace velta;

@@ -2,10 +2,10 @@
 // UCS-2. No state is kept between calls: every consumed count lies at a
 // character boundary, and a character cut by the end of the input (a high
 // surrogate, for the encoder) is left for the next call.
-#include "codecs/codec_converter.h"
 #include "codecs/utf8_steps.h"
-#include "converters/units.h"
-#include "kernels/text_kernels.h"
+#include "common/codec_converter.h"
+#include "common/text_kernels.h"
+#include "common/units.h"
 #include "velta/factories.h"
 
 using namespace velta;

@@ -12,11 +12,11 @@
 #include <string.h>
 
 #include "api/TChainedConverter.h"
-#include "codecs/codec_converter.h"
 #include "codecs/library_codecs.h"
 #include "codecs/utf8_steps.h"
-#include "converters/units.h"
-#include "kernels/text_kernels.h"
+#include "common/codec_converter.h"
+#include "common/text_kernels.h"
+#include "common/units.h"
 #include "velta/factories.h"
 
 #if defined(__SSE2__)

@@ -4,9 +4,9 @@
 
 #include <new>
 
-#include "codecs/transliteration.h"
+#include "common/transliteration.h"
+#include "common/units.h"
 #include "converters/mapping_tables.h"
-#include "converters/units.h"
 #include "velta/factories.h"
 
 using namespace velta;

@@ -3,10 +3,10 @@
 // order for every character. Neither keeps state between calls.
 #include <string.h>
 
-#include "codecs/transliteration.h"
+#include "common/text_kernels.h"
+#include "common/transliteration.h"
+#include "common/units.h"
 #include "converters/mapping_tables.h"
-#include "converters/units.h"
-#include "kernels/text_kernels.h"
 #include "velta/converter.h"
 
 using namespace velta;

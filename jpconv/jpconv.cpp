@@ -22,7 +22,8 @@
 
 #include <new>
 
-#include "codecs/transliteration.h"
+#include "common/transliteration.h"
+#include "common/units.h"
 #include "velta/table_module.h"
 #include "velta/velta.h"
 
@@ -35,6 +36,11 @@
 #else
 #define JPCONV_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
+
+using velta::appendUnitTerminator;
+using velta::isHighSurrogate;
+using velta::isLowSurrogate;
+using velta::storeUnit;
 
 namespace {
 
@@ -80,24 +86,6 @@ void* tableModule() {
 
 inline bool between(unsigned char b, unsigned char low, unsigned char high) {
     return low <= b && b <= high;
-}
-
-inline void storeUnit(unsigned char* p, uint16_t unit) {
-    memcpy(p, &unit, 2);
-}
-
-inline bool isHighSurrogate(uint16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-inline bool isLowSurrogate(uint16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-inline bool appendUnitTerminator(unsigned char* target, uint32_t written, uint32_t capacity) {
-    if (capacity < 2 || written > capacity - 2) return false;
-    storeUnit(target + written, 0);
-    return true;
 }
 
 // Shift_JIS and EUC-JP to UCS-2 over the tables of their slots. A lead byte

@@ -4,7 +4,7 @@
 // use area U+E000-U+E757, 0x80 as U+0080. The encoder writes the IBM codes
 // (0xFA-0xFC) for characters that also have NEC-selected ones (0xED, 0xEE),
 // and writes nothing for the private use area, as the standard says.
-#include "cjkconv/multibyte_codec.h"
+#include "common/multibyte_codec.h"
 #include "jpconv/indexes/jis0208.h"
 
 namespace cjk {

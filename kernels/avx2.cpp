@@ -8,14 +8,14 @@
 // each unit's bytes over a 32-bit lane and packs the lanes by their lengths.
 // A block is taken up to its first irregular character, and the codec's own
 // loop goes on from there.
-#include "kernels/text_kernels.h"
+#include "common/text_kernels.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 #include <immintrin.h>
 #include <string.h>
 
-#include "codecs/ascii_runs.h"
+#include "common/ascii_runs.h"
 
 #define VELTA_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
 

@@ -7,9 +7,9 @@
 
 #include <atomic>
 
-#include "codecs/ascii_runs.h"
-#include "converters/units.h"
-#include "kernels/text_kernels.h"
+#include "common/ascii_runs.h"
+#include "common/text_kernels.h"
+#include "common/units.h"
 #include "velta/nls.h"
 
 namespace velta {

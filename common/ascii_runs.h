@@ -2,8 +2,8 @@
 // widening them to UCS-2 units, or narrow a run of units below 0x80 to bytes.
 // Each has a portable scalar form and, where the compiler targets SSE2, a
 // vector form; both give the same result (the tests compare them).
-#ifndef VELTA_CODECS_ASCII_RUNS_H
-#define VELTA_CODECS_ASCII_RUNS_H
+#ifndef VELTA_COMMON_ASCII_RUNS_H
+#define VELTA_COMMON_ASCII_RUNS_H
 
 #include <stdint.h>
 #include <string.h>
@@ -12,7 +12,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "converters/units.h"
+#include "common/units.h"
 
 namespace velta {
 

@@ -2,8 +2,8 @@
 // policy (iconv's //TRANSLIT): base letters for letters with diacritics,
 // plain quotes, dashes and spaces for typographic ones, "EUR" for the euro
 // sign. Generated from resources/transliteration.txt.
-#ifndef VELTA_CODECS_TRANSLITERATION_H
-#define VELTA_CODECS_TRANSLITERATION_H
+#ifndef VELTA_COMMON_TRANSLITERATION_H
+#define VELTA_COMMON_TRANSLITERATION_H
 
 #include <stdint.h>
 

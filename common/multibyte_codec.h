@@ -11,18 +11,18 @@
 // read as a new lead that would take the ASCII byte after it.
 // A character cut short by the end of the input is left unconsumed (-1304)
 // for the next piece of a stream.
-#ifndef VELTA_CJKCONV_MULTIBYTE_CODEC_H
-#define VELTA_CJKCONV_MULTIBYTE_CODEC_H
+#ifndef VELTA_COMMON_MULTIBYTE_CODEC_H
+#define VELTA_COMMON_MULTIBYTE_CODEC_H
 
 #include <stdint.h>
 #include <string.h>
 
 #include <new>
 
-#include "codecs/ascii_runs.h"
-#include "codecs/codec_converter.h"
-#include "codecs/transliteration.h"
-#include "converters/units.h"
+#include "common/ascii_runs.h"
+#include "common/codec_converter.h"
+#include "common/transliteration.h"
+#include "common/units.h"
 #include "velta/velta.h"
 
 // The factories that the converter libraries export by name.

@@ -5,8 +5,8 @@
 // room hold whole blocks) and returns where it stopped; the codec's own loop
 // meets everything else, so malformed input, cut characters and the
 // output-full rule stay in one place.
-#ifndef VELTA_KERNELS_TEXT_KERNELS_H
-#define VELTA_KERNELS_TEXT_KERNELS_H
+#ifndef VELTA_COMMON_TEXT_KERNELS_H
+#define VELTA_COMMON_TEXT_KERNELS_H
 
 #include <stdint.h>
 

@@ -1,7 +1,7 @@
 // Reading and writing UCS-2 and UCS-4 units in the machine's byte order, and
 // placing the uncounted terminator after a converter's output.
-#ifndef VELTA_CONVERTERS_UNITS_H
-#define VELTA_CONVERTERS_UNITS_H
+#ifndef VELTA_COMMON_UNITS_H
+#define VELTA_COMMON_UNITS_H
 
 #include <stdint.h>
 #include <string.h>

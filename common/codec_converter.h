@@ -10,8 +10,8 @@
 // hold TEncodingConverter as a virtual base, as their class layout has
 // always been: they derive from TCodecConverter<Codec, TVirtualConverterBase>
 // and, as the most-derived class, build that base themselves.
-#ifndef VELTA_CODECS_CODEC_CONVERTER_H
-#define VELTA_CODECS_CODEC_CONVERTER_H
+#ifndef VELTA_COMMON_CODEC_CONVERTER_H
+#define VELTA_COMMON_CODEC_CONVERTER_H
 
 #include <new>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "codecs/transliteration.h"
+#include "common/transliteration.h"
 
 #include <algorithm>
 
