@@ -13,9 +13,13 @@ add_library(velta3230_static STATIC
   jpconv/windows_31j.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/generated/linked_jpconv_tables.cpp
   cjkconv/big5.cpp
+  cjkconv/big5_hkscs.cpp
+  cjkconv/euc_jp_ms.cpp
   cjkconv/euc_kr.cpp
+  cjkconv/euc_tw.cpp
   cjkconv/gb18030.cpp
-  cjkconv/gb2312.cpp)
+  cjkconv/gb2312.cpp
+  cjkconv/johab.cpp)
 target_include_directories(velta3230_static
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
          $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include>

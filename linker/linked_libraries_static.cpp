@@ -25,6 +25,14 @@ TEncodingConverter* NEWGBKTOUNICODE();
 TEncodingConverter* NEWUNICODETOGBK();
 TEncodingConverter* NEWGB2312TOUNICODE();
 TEncodingConverter* NEWUNICODETOGB2312();
+TEncodingConverter* NEWEUCTWTOUNICODE();
+TEncodingConverter* NEWUNICODETOEUCTW();
+TEncodingConverter* NEWJOHABTOUNICODE();
+TEncodingConverter* NEWUNICODETOJOHAB();
+TEncodingConverter* NEWEUCJPMSTOUNICODE();
+TEncodingConverter* NEWUNICODETOEUCJPMS();
+TEncodingConverter* NEWBIG5HKSCSTOUNICODE();
+TEncodingConverter* NEWUNICODETOBIG5HKSCS();
 }
 
 namespace velta {
@@ -54,6 +62,14 @@ const NLS_StaticSymbol kChineseAndKorean[] = {VELTA_FACTORY(NEWBIG5TOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOGBK),
                                               VELTA_FACTORY(NEWGB2312TOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOGB2312),
+                                              VELTA_FACTORY(NEWEUCTWTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOEUCTW),
+                                              VELTA_FACTORY(NEWJOHABTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOJOHAB),
+                                              VELTA_FACTORY(NEWEUCJPMSTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOEUCJPMS),
+                                              VELTA_FACTORY(NEWBIG5HKSCSTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOBIG5HKSCS),
                                               {nullptr, nullptr}};
 
 #undef VELTA_FACTORY

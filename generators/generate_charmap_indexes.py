@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""Generates the code-point indexes of four multibyte character sets of the
+Chinese and Korean converter library (cjkconv/indexes/*.h) from glibc's
+charmaps, the byte-by-byte description of each that glibc's iconv follows:
+
+  /usr/share/i18n/charmaps/EUC-TW.gz       CNS 11643-1992 planes 1-7 and 15
+  /usr/share/i18n/charmaps/JOHAB.gz        KS C 5601-1992 annex 3 (Johab)
+  /usr/share/i18n/charmaps/EUC-JP-MS.gz    eucJP-ms (JIS X 0208, JIS X 0212,
+                                           the NEC and IBM extensions)
+  /usr/share/i18n/charmaps/BIG5-HKSCS.gz   Big5 with HKSCS-2008
+
+Each index is a grid of 16-bit units, one per code, 0 where the code has no
+character, ten a line with the first pointer of the line in a comment.
+Characters beyond the BMP (all in plane 2, U+20000-U+2FFFF) keep their low
+16 bits there and a bit in the grid's `BeyondBmp` set, so the grid stays
+16-bit. The build reads these headers, never /usr/share/i18n.
+
+How the tables differ from the charmaps: not at all, but for what the
+converters do around them: the charmap of JOHAB has 0x5C as U+20A9 WON SIGN,
+which this library reads as the ASCII backslash (every encoding here keeps
+ASCII as it is) and writes for U+20A9 too; BIG5-HKSCS's four codes of a
+letter and a combining mark (0x8862, 0x8864, 0x88A3, 0x88A5) stand in the
+charmap as comments, and are taken from them into kBig5HkscsPairs.
+How they differ from the references, ICU (its converters ibm-964 for EUC-TW,
+ibm-1375_P100-2008 for BIG5-HKSCS, ibm-33722 for EUC-JP, the nearest it has to
+EUC-JP-MS; ICU has no Johab), Python's codecs (johab, big5hkscs) and the
+WHATWG index big5 (as cjkconv/indexes/big5.h holds it), each header says.
+
+Usage: python3 generators/generate_charmap_indexes.py [charmap folder]
+"""
+import gzip
+import os
+import re
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, '..')
+PER_LINE = 10
+ROW = 94  # codes 0xA1-0xFE of a 94 x 94 set
+
+
+def read_charmap(path):
+    """{bytes: (code points)} of a charmap's CHARMAP section, with the
+    sequences of several characters that it lists as comments."""
+    codes = {}
+    line_form = re.compile(r'%?((?:<U[0-9A-Fa-f]+>)+)\s+((?:/x[0-9a-fA-F]{2})+)(\s|$)')
+    with gzip.open(path, 'rt', encoding='ascii') as charmap:
+        inside = False
+        for line in charmap:
+            if line.startswith('CHARMAP'):
+                inside = True
+            elif line.startswith('END CHARMAP'):
+                break
+            match = line_form.match(line) if inside else None
+            if not match:
+                continue
+            characters = tuple(int(c, 16) for c in re.findall(r'<U([0-9A-Fa-f]+)>', match.group(1)))
+            if line.startswith('%') and len(characters) < 2:
+                continue
+            raw = bytes(int(b, 16) for b in re.findall(r'/x([0-9a-fA-F]{2})', match.group(2)))
+            assert raw not in codes, raw
+            codes[raw] = characters
+    return codes
+
+
+def euc_tw_bytes(plane, pointer):
+    row, cell = divmod(pointer, ROW)
+    if plane == 1:
+        return bytes([0xA1 + row, 0xA1 + cell])
+    return bytes([0x8E, 0xA0 + plane, 0xA1 + row, 0xA1 + cell])
+
+
+EUC_TW_PLANES = [1, 2, 3, 4, 5, 6, 7, 15]
+
+
+def johab_bytes(pointer):
+    return bytes([0x84 + pointer // 206, 0x31 + pointer % 206])
+
+
+def euc_jp_ms_bytes(pointer):
+    table, rest = divmod(pointer, ROW * ROW)
+    row, cell = divmod(rest, ROW)
+    return bytes(([0x8F] if table else []) + [0xA1 + row, 0xA1 + cell])
+
+
+def big5_hkscs_bytes(pointer, first_lead=0x87):
+    trail = pointer % 157
+    return bytes([first_lead + pointer // 157, trail + (0x40 if trail < 0x3F else 0x62)])
+
+
+def grid(codes, size, bytes_of_pointer):
+    """The grid of single characters: pointer to code point, None for none."""
+    return [(lambda c: c[0] if c is not None and len(c) == 1 else None)(codes.get(bytes_of_pointer(p)))
+            for p in range(size)]
+
+
+def show(characters):
+    return 'none' if not characters else ' '.join('U+%04X' % c for c in characters)
+
+
+def listed_differences(ours, theirs, reference, limit=8):
+    """Lines on the codes that `reference` reads otherwise ({bytes: chars})."""
+    found = [(raw, ours.get(raw), theirs.get(raw)) for raw in sorted(set(ours) | set(theirs))
+             if ours.get(raw) != theirs.get(raw)]
+    lines = ['%d codes read otherwise in %s:' % (len(found), reference)]
+    for raw, mine, other in found[:limit]:
+        lines.append('  %s: %s here, %s there' % (raw.hex().upper(), show(mine), show(other)))
+    if len(found) > limit:
+        lines.append('  ... and %d more' % (len(found) - limit))
+    return lines
+
+
+def icu_library():
+    """ICU's common library through ctypes, its functions named with the
+    version suffix they carry ("ucnv_open_72")."""
+    import ctypes
+    import ctypes.util
+    library = ctypes.CDLL(ctypes.util.find_library('icuuc'))
+    suffix = next('_%d' % v for v in range(99, 40, -1) if hasattr(library, 'ucnv_open_%d' % v))
+    return ctypes, library, suffix
+
+
+def icu_decode(converter, raws):
+    """What ICU reads each code as ({bytes: chars}), stopping at anything it
+    has no character for."""
+    ctypes, icu, suffix = icu_library()
+    error = ctypes.c_int(0)
+    icu_open = getattr(icu, 'ucnv_open' + suffix)
+    icu_open.restype = ctypes.c_void_p
+    handle = icu_open(converter.encode(), ctypes.byref(error))
+    assert error.value <= 0 and handle, converter
+    stop = ctypes.cast(getattr(icu, 'UCNV_TO_U_CALLBACK_STOP' + suffix), ctypes.c_void_p)
+    set_callback = getattr(icu, 'ucnv_setToUCallBack' + suffix)
+    set_callback(ctypes.c_void_p(handle), stop, None, None, None, ctypes.byref(error))
+    to_uchars = getattr(icu, 'ucnv_toUChars' + suffix)
+    reset = getattr(icu, 'ucnv_reset' + suffix)
+    units = (ctypes.c_uint16 * 16)()
+    found = {}
+    for raw in raws:
+        reset(ctypes.c_void_p(handle))
+        error.value = 0
+        length = to_uchars(ctypes.c_void_p(handle), units, 16, raw, len(raw), ctypes.byref(error))
+        if error.value > 0 or length <= 0:
+            continue
+        text = bytes(units)[:2 * length].decode('utf-16-le')
+        found[raw] = tuple(ord(c) for c in text)
+    getattr(icu, 'ucnv_close' + suffix)(ctypes.c_void_p(handle))
+    return found
+
+
+def python_decode(codec, raws):
+    found = {}
+    for raw in raws:
+        try:
+            found[raw] = tuple(ord(c) for c in raw.decode(codec))
+        except UnicodeDecodeError:
+            pass
+    return found
+
+
+def multibyte(codes):
+    return {raw: chars for raw, chars in codes.items() if len(raw) > 1}
+
+
+def write_grid(out, name, values):
+    out.write('const uint32_t %sLength = %d;\n' % (name, len(values)))
+    out.write('static const uint16_t %s[%d] = {\n' % (name, len(values)))
+    for start in range(0, len(values), PER_LINE):
+        line = ', '.join('0x%04X' % ((value or 0) & 0xFFFF) for value in values[start:start + PER_LINE])
+        out.write('    /* %5d */ %s,\n' % (start, line))
+    out.write('};\n')
+
+
+def write_beyond_bmp(out, name, values):
+    words = [0] * ((len(values) + 31) // 32)
+    for pointer, value in enumerate(values):
+        if value is not None and value > 0xFFFF:
+            assert 0x20000 <= value <= 0x2FFFF
+            words[pointer // 32] |= 1 << (pointer % 32)
+    out.write('\n// Pointers whose character is U+20000 plus the unit in %s.\n' % name)
+    out.write('static const uint32_t %sBeyondBmp[%d] = {\n' % (name, len(words)))
+    for start in range(0, len(words), 6):
+        out.write('    %s,\n' % ', '.join('0x%08X' % w for w in words[start:start + 6]))
+    out.write('};\n')
+
+
+def write_header(file_name, source, notes, body):
+    path = os.path.join(ROOT, 'cjkconv', 'indexes', file_name)
+    with open(path, 'w') as out:
+        out.write('// Generated by generators/generate_charmap_indexes.py: do not edit.\n')
+        out.write('// %s\n' % source)
+        for line in notes:
+            out.write('// %s\n' % line)
+        out.write('#pragma once\n\n#include <stdint.h>\n\n')
+        body(out)
+
+
+def euc_tw(folder):
+    codes = read_charmap(os.path.join(folder, 'EUC-TW.gz'))
+    values = []
+    for plane in EUC_TW_PLANES:
+        values += grid(codes, ROW * ROW, lambda p, plane=plane: euc_tw_bytes(plane, p))
+    assert sum(v is not None for v in values) == len(multibyte(codes))
+    every = [euc_tw_bytes(plane, p) for plane in EUC_TW_PLANES for p in range(ROW * ROW)]
+    notes = ['Pointer: the plane\'s place in kEucTwPlanes times 8836, plus (row - 0xA1) * 94 +',
+             'cell - 0xA1; plane 1 is 0xA1-0xFE twice, plane n is 0x8E 0xA0+n then two.']
+    notes += listed_differences(multibyte(codes), icu_decode('ibm-964', every), 'ICU\'s ibm-964')
+
+    def body(out):
+        out.write('static const uint8_t kEucTwPlanes[%d] = {%s};\n\n' %
+                  (len(EUC_TW_PLANES), ', '.join(str(p) for p in EUC_TW_PLANES)))
+        write_grid(out, 'kEucTwIndex', values)
+        write_beyond_bmp(out, 'kEucTwIndex', values)
+    write_header('euc_tw.h', 'glibc\'s charmap EUC-TW: CNS 11643-1992.', notes, body)
+
+
+def johab(folder):
+    codes = read_charmap(os.path.join(folder, 'JOHAB.gz'))
+    assert codes[b'\x5c'] == (0x20A9,)
+    values = grid(codes, (0xF9 - 0x84 + 1) * 206, johab_bytes)
+    assert sum(v is not None for v in values) == len(multibyte(codes))
+    every = [johab_bytes(p) for p in range(len(values))]
+    notes = ['Pointer: (lead - 0x84) * 206 + trail - 0x31.',
+             'ICU has no Johab.']
+    notes += listed_differences(multibyte(codes), python_decode('johab', every), 'Python\'s johab')
+
+    def body(out):
+        write_grid(out, 'kJohabIndex', values)
+    write_header('johab.h', 'glibc\'s charmap JOHAB: KS C 5601-1992 annex 3.', notes, body)
+
+
+def euc_jp_ms(folder):
+    codes = read_charmap(os.path.join(folder, 'EUC-JP-MS.gz'))
+    # The single bytes and the half-width katakana are arithmetic: C1 as
+    # itself, 0x8E 0xA1-0xDF as U+FF61-U+FF9F.
+    for raw, chars in codes.items():
+        if len(raw) == 1:
+            assert chars == (raw[0],), raw
+        elif raw[0] == 0x8E:
+            assert len(raw) == 2 and chars == (0xFF61 + raw[1] - 0xA1,), raw
+    assert len([raw for raw in codes if raw[0] == 0x8E]) == 0xDF - 0xA1 + 1
+    values = grid(codes, 2 * ROW * ROW, euc_jp_ms_bytes)
+    assert sum(v is not None for v in values) == len([r for r in codes if len(r) > 1 and r[0] != 0x8E])
+    every = [euc_jp_ms_bytes(p) for p in range(len(values))]
+    notes = ['Pointer: JIS X 0208 (0xA1-0xFE twice) at (row - 0xA1) * 94 + cell - 0xA1, then',
+             'JIS X 0212 (0x8F and two) 8836 further.',
+             'ICU and Python have no eucJP-ms; ICU\'s EUC-JP lacks the extensions.']
+    notes += listed_differences({r: c for r, c in multibyte(codes).items() if r[0] != 0x8E},
+                                icu_decode('ibm-33722', every), 'ICU\'s ibm-33722')
+
+    def body(out):
+        write_grid(out, 'kEucJpMsIndex', values)
+    write_header('euc_jp_ms.h', 'glibc\'s charmap EUC-JP-MS: eucJP-ms.', notes, body)
+
+
+def whatwg_big5():
+    """The WHATWG index big5, as generate_cjk_indexes.py wrote it."""
+    text = open(os.path.join(ROOT, 'cjkconv', 'indexes', 'big5.h')).read()
+    values = [int(v, 16) for v in re.findall(r'0x([0-9A-F]+)', text[text.index('= {'):])]
+    found = {}
+    for pointer, value in enumerate(values):
+        raw = big5_hkscs_bytes(pointer, 0x81)
+        if value:
+            found[raw] = (value,)
+    for pointer, pair in ((1133, (0xCA, 0x304)), (1135, (0xCA, 0x30C)), (1164, (0xEA, 0x304)),
+                          (1166, (0xEA, 0x30C))):
+        found[big5_hkscs_bytes(pointer, 0x81)] = pair
+    return found
+
+
+def big5_hkscs(folder):
+    codes = read_charmap(os.path.join(folder, 'BIG5-HKSCS.gz'))
+    size = (0xFE - 0x87 + 1) * 157
+    values = grid(codes, size, big5_hkscs_bytes)
+    pairs = [(p, codes[big5_hkscs_bytes(p)]) for p in range(size)
+             if len(codes.get(big5_hkscs_bytes(p), ())) == 2]
+    assert len(pairs) == 4
+    assert sum(v is not None for v in values) + len(pairs) == len(multibyte(codes))
+    every = [big5_hkscs_bytes(p) for p in range(size)]
+    ours = multibyte(codes)
+    notes = ['Pointer: (lead - 0x87) * 157 + trail - 0x40 (0xA1-0xFE: trail - 0x62).']
+    notes += listed_differences(ours, icu_decode('ibm-1375_P100-2008', every),
+                                'ICU\'s ibm-1375_P100-2008')
+    notes += listed_differences(ours, python_decode('big5hkscs', every), 'Python\'s big5hkscs')
+    whatwg = {raw: chars for raw, chars in whatwg_big5().items() if raw[0] >= 0x87}
+    notes += listed_differences(ours, whatwg, 'the WHATWG index big5')
+
+    def body(out):
+        write_grid(out, 'kBig5HkscsIndex', values)
+        write_beyond_bmp(out, 'kBig5HkscsIndex', values)
+        out.write('\n// The codes of a letter and a combining mark (none in the grid).\n')
+        out.write('struct Big5HkscsPair {\n    uint16_t pointer;\n    uint16_t first;\n'
+                  '    uint16_t second;\n};\n')
+        out.write('static const Big5HkscsPair kBig5HkscsPairs[%d] = {\n' % len(pairs))
+        for pointer, (first, second) in pairs:
+            out.write('    {%d, 0x%04X, 0x%04X},\n' % (pointer, first, second))
+        out.write('};\n')
+    write_header('big5_hkscs.h', 'glibc\'s charmap BIG5-HKSCS: Big5 with HKSCS-2008.', notes, body)
+
+
+def main():
+    if len(sys.argv) > 2:
+        sys.exit(__doc__)
+    folder = sys.argv[1] if len(sys.argv) == 2 else '/usr/share/i18n/charmaps'
+    euc_tw(folder)
+    johab(folder)
+    euc_jp_ms(folder)
+    big5_hkscs(folder)
+
+
+if __name__ == '__main__':
+    main()
