@@ -11,6 +11,12 @@ namespace cjk {
 
 namespace {
 
+// Codes iconv reads but does not write (their characters have other codes).
+bool decodeOnly(uint32_t pointer) {
+    return std::binary_search(kBig5HkscsIndexDecodeOnly,
+                              kBig5HkscsIndexDecodeOnly + kBig5HkscsIndexDecodeOnlyLength, pointer);
+}
+
 const uint32_t kPointersPerLead = 157;
 const uint8_t kNoColumn = 0xFF;
 
@@ -71,7 +77,7 @@ struct Big5HkscsCodes : CodeTable<2048> {
         add(0x80, 0x80);
         for (uint32_t pointer = 0; pointer < kBig5HkscsIndexLength; ++pointer) {
             const uint32_t codePoint = characterAt(pointer);
-            if (codePoint != 0) add(codePoint, codeOf(pointer));
+            if (codePoint != 0 && !decodeOnly(pointer)) add(codePoint, codeOf(pointer));
         }
         finish();
     }

@@ -10,6 +10,12 @@ namespace cjk {
 
 namespace {
 
+// Codes iconv reads but does not write (their characters have other codes).
+bool decodeOnly(uint32_t pointer) {
+    return std::binary_search(kEucJpMsIndexDecodeOnly,
+                              kEucJpMsIndexDecodeOnly + kEucJpMsIndexDecodeOnlyLength, pointer);
+}
+
 const uint32_t kSetSize = 94 * 94;
 
 uint32_t pointerOf(uint32_t set, uint32_t row, uint32_t cell) {
@@ -56,7 +62,8 @@ struct EucJpMsCodes : CodeTable<1> {
             const uint32_t codePoint = kEucJpMsIndex[pointer];
             const uint32_t rest = pointer % kSetSize;
             const uint32_t code = (0xA1 + rest / 94) << 8 | (0xA1 + rest % 94);
-            if (codePoint != 0) add(codePoint, pointer < kSetSize ? code : 0x8F0000 | code);
+            if (codePoint != 0 && !decodeOnly(pointer))
+                add(codePoint, pointer < kSetSize ? code : 0x8F0000 | code);
         }
         finish();
     }

@@ -15,8 +15,13 @@ Characters beyond the BMP (all in plane 2, U+20000-U+2FFFF) keep their low
 16 bits there and a bit in the grid's `BeyondBmp` set, so the grid stays
 16-bit. The build reads these headers, never /usr/share/i18n.
 
-How the tables differ from the charmaps: not at all, but for what the
-converters do around them: the charmap of JOHAB has 0x5C as U+20A9 WON SIGN,
+How the tables differ from the charmaps: glibc's iconv reads a few codes
+that the charmaps do not list (24 of EUC-JP-MS: NEC's row 13 copies of
+JIS X 0208 symbols and IBM's codes in JIS X 0212 of characters that have
+other codes; 8 of BIG5-HKSCS: Big5's box drawing at 0xA27E-0xA2A4, which
+HKSCS moved to 0xF9F9-0xF9FE); the generator asks glibc's iconv(3) for them,
+adds them to the grid and lists their pointers in a `DecodeOnly` array, which
+the encoder does not write, as iconv does not. The charmap of JOHAB has 0x5C as U+20A9 WON SIGN,
 which this library reads as the ASCII backslash (every encoding here keeps
 ASCII as it is) and writes for U+20A9 too; BIG5-HKSCS's four codes of a
 letter and a combining mark (0x8862, 0x8864, 0x88A3, 0x88A5) stand in the
@@ -92,6 +97,60 @@ def grid(codes, size, bytes_of_pointer):
     """The grid of single characters: pointer to code point, None for none."""
     return [(lambda c: c[0] if c is not None and len(c) == 1 else None)(codes.get(bytes_of_pointer(p)))
             for p in range(size)]
+
+
+def glibc_decode(name, raws):
+    """What glibc's iconv(3) reads each code as ({bytes: chars})."""
+    import ctypes
+    libc = ctypes.CDLL(None)
+    libc.iconv_open.restype = ctypes.c_void_p
+    libc.iconv.restype = ctypes.c_size_t
+    libc.iconv.argtypes = [ctypes.c_void_p] + [ctypes.c_void_p] * 4
+    handle = libc.iconv_open(b'UTF-32LE', name.encode())
+    assert handle not in (None, ctypes.c_size_t(-1).value), name
+    found = {}
+    output = ctypes.create_string_buffer(64)
+    for raw in raws:
+        libc.iconv(handle, None, None, None, None)
+        source = ctypes.create_string_buffer(raw, len(raw))
+        in_pointer = ctypes.c_void_p(ctypes.addressof(source))
+        in_left = ctypes.c_size_t(len(raw))
+        out_pointer = ctypes.c_void_p(ctypes.addressof(output))
+        out_left = ctypes.c_size_t(len(output))
+        result = libc.iconv(handle, ctypes.byref(in_pointer), ctypes.byref(in_left),
+                            ctypes.byref(out_pointer), ctypes.byref(out_left))
+        if result == ctypes.c_size_t(-1).value or in_left.value != 0:
+            continue
+        written = output.raw[:len(output) - out_left.value]
+        found[raw] = tuple(int.from_bytes(written[k:k + 4], 'little')
+                           for k in range(0, len(written), 4))
+    libc.iconv_close(ctypes.c_void_p(handle))
+    return found
+
+
+def add_decode_only(name, codes, values, bytes_of_pointer):
+    """Adds the codes glibc's iconv reads beyond the charmap to `values`;
+    returns their pointers."""
+    raws = [bytes_of_pointer(p) for p in range(len(values))]
+    theirs = glibc_decode(name, raws)
+    decode_only = []
+    for pointer, raw in enumerate(raws):
+        if raw in codes:
+            assert theirs.get(raw) == codes[raw], (name, raw)
+        elif raw in theirs:
+            assert len(theirs[raw]) == 1 and values[pointer] is None
+            values[pointer] = theirs[raw][0]
+            decode_only.append(pointer)
+    return decode_only
+
+
+def write_decode_only(out, name, pointers):
+    out.write('\n// Pointers that glibc\'s iconv reads and its charmap lacks: never written.\n')
+    out.write('const uint32_t %sDecodeOnlyLength = %d;\n' % (name, len(pointers)))
+    out.write('static const uint16_t %sDecodeOnly[%d] = {\n' % (name, len(pointers)))
+    for start in range(0, len(pointers), PER_LINE):
+        out.write('    %s,\n' % ', '.join(str(p) for p in pointers[start:start + PER_LINE]))
+    out.write('};\n')
 
 
 def show(characters):
@@ -202,6 +261,7 @@ def euc_tw(folder):
         values += grid(codes, ROW * ROW, lambda p, plane=plane: euc_tw_bytes(plane, p))
     assert sum(v is not None for v in values) == len(multibyte(codes))
     every = [euc_tw_bytes(plane, p) for plane in EUC_TW_PLANES for p in range(ROW * ROW)]
+    assert not add_decode_only('EUC-TW', codes, values, lambda p: every[p])
     notes = ['Pointer: the plane\'s place in kEucTwPlanes times 8836, plus (row - 0xA1) * 94 +',
              'cell - 0xA1; plane 1 is 0xA1-0xFE twice, plane n is 0x8E 0xA0+n then two.']
     notes += listed_differences(multibyte(codes), icu_decode('ibm-964', every), 'ICU\'s ibm-964')
@@ -219,6 +279,7 @@ def johab(folder):
     assert codes[b'\x5c'] == (0x20A9,)
     values = grid(codes, (0xF9 - 0x84 + 1) * 206, johab_bytes)
     assert sum(v is not None for v in values) == len(multibyte(codes))
+    assert not add_decode_only('JOHAB', codes, values, johab_bytes)
     every = [johab_bytes(p) for p in range(len(values))]
     notes = ['Pointer: (lead - 0x84) * 206 + trail - 0x31.',
              'ICU has no Johab.']
@@ -241,15 +302,19 @@ def euc_jp_ms(folder):
     assert len([raw for raw in codes if raw[0] == 0x8E]) == 0xDF - 0xA1 + 1
     values = grid(codes, 2 * ROW * ROW, euc_jp_ms_bytes)
     assert sum(v is not None for v in values) == len([r for r in codes if len(r) > 1 and r[0] != 0x8E])
+    decode_only = add_decode_only('EUC-JP-MS', codes, values, euc_jp_ms_bytes)
     every = [euc_jp_ms_bytes(p) for p in range(len(values))]
     notes = ['Pointer: JIS X 0208 (0xA1-0xFE twice) at (row - 0xA1) * 94 + cell - 0xA1, then',
              'JIS X 0212 (0x8F and two) 8836 further.',
              'ICU and Python have no eucJP-ms; ICU\'s EUC-JP lacks the extensions.']
-    notes += listed_differences({r: c for r, c in multibyte(codes).items() if r[0] != 0x8E},
+    ours = {r: c for r, c in multibyte(codes).items() if r[0] != 0x8E}
+    ours.update((euc_jp_ms_bytes(p), (values[p],)) for p in decode_only)
+    notes += listed_differences(ours,
                                 icu_decode('ibm-33722', every), 'ICU\'s ibm-33722')
 
     def body(out):
         write_grid(out, 'kEucJpMsIndex', values)
+        write_decode_only(out, 'kEucJpMsIndex', decode_only)
     write_header('euc_jp_ms.h', 'glibc\'s charmap EUC-JP-MS: eucJP-ms.', notes, body)
 
 
@@ -276,8 +341,10 @@ def big5_hkscs(folder):
              if len(codes.get(big5_hkscs_bytes(p), ())) == 2]
     assert len(pairs) == 4
     assert sum(v is not None for v in values) + len(pairs) == len(multibyte(codes))
+    decode_only = add_decode_only('BIG5-HKSCS', codes, values, big5_hkscs_bytes)
     every = [big5_hkscs_bytes(p) for p in range(size)]
     ours = multibyte(codes)
+    ours.update((big5_hkscs_bytes(p), (values[p],)) for p in decode_only)
     notes = ['Pointer: (lead - 0x87) * 157 + trail - 0x40 (0xA1-0xFE: trail - 0x62).']
     notes += listed_differences(ours, icu_decode('ibm-1375_P100-2008', every),
                                 'ICU\'s ibm-1375_P100-2008')
@@ -288,6 +355,7 @@ def big5_hkscs(folder):
     def body(out):
         write_grid(out, 'kBig5HkscsIndex', values)
         write_beyond_bmp(out, 'kBig5HkscsIndex', values)
+        write_decode_only(out, 'kBig5HkscsIndex', decode_only)
         out.write('\n// The codes of a letter and a combining mark (none in the grid).\n')
         out.write('struct Big5HkscsPair {\n    uint16_t pointer;\n    uint16_t first;\n'
                   '    uint16_t second;\n};\n')

@@ -19,7 +19,8 @@ const char* const kEncodings[] = {
     "latin1",      "x-mac-roman", "Shift_JIS", "EUC-JP",     "ISO-2022-JP",     "UTF-16",
     "UTF-16LE",    "UTF-16BE",    "UTF-32BE",  "UTF-32LE",   "windows-1252",    "KOI8-R",
     "GB18030",     "GBK",         "GB2312",    "Big5",       "EUC-KR",          "windows-31j",
-    "IBM037",      "ISO646-DE",   "ISO_6937"};
+    "IBM037",      "ISO646-DE",   "ISO_6937",  "EUC-TW",     "JOHAB",           "EUC-JP-MS",
+    "BIG5-HKSCS"};
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201

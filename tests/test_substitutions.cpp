@@ -124,6 +124,20 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"UTF-8", "Big5", "41 C3 A9 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"EUC-KR", "UTF-8", "41 C9 41 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 41 42", "41 41 42"},
         {"windows-31j", "UTF-8", "41 A0 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
+        // A four- or three-byte code broken by ASCII: the ASCII byte stays.
+        {"EUC-TW", "UTF-8", "41 8E A2 41 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 41 42",
+         "41 41 42"},
+        {"EUC-JP-MS", "UTF-8", "41 8F A2 41 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 41 42",
+         "41 41 42"},
+        {"JOHAB", "UTF-8", "41 D9 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42", "41 20 42"},
+        {"BIG5-HKSCS", "UTF-8", "41 87 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42",
+         "41 20 42"},
+        {"UTF-8", "EUC-TW", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
+        {"UTF-8", "JOHAB", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
+        {"UTF-8", "EUC-JP-MS", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42",
+         "41 42"},
+        {"UTF-8", "BIG5-HKSCS", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42",
+         "41 42"},
         {"UTF-16", "windows-1252", "FE FF 00 41 01 00 00 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "41 3F 42", "41 42"},
         // UTF-7 runs that end badly are one U+FFFD each, never left out.
@@ -194,6 +208,8 @@ TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
         {NLS_UCS2_NAME, "UTF-8", "41 00 3D D8", 2, "41 EF BF BD", "41"},
         {"Shift_JIS", "UTF-8", "41 82", 1, "41 EF BF BD", "41"},
         {"Big5", "UTF-16LE", "41 A4", 1, "41 00 FD FF", "41 00"},
+        {"EUC-TW", "UTF-16LE", "41 8E A2 A1", 1, "41 00 FD FF", "41 00"},
+        {"EUC-JP-MS", "UTF-16LE", "41 8F A2", 1, "41 00 FD FF", "41 00"},
         {"ESCAPED_UNICODE", "UTF-8", "41 5C 75 31", 1, "41 EF BF BD", "41"},
         // A lone high surrogate that a chain's first stage makes last.
         {"UTF-8", "UTF-16LE", "41 ED A0 80", 1, "41 00 FD FF", "41 00"},
@@ -286,7 +302,8 @@ TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {
                       {"E2 80 9C", "22"}, {"E2 80 9D", "22"}, {"E2 80 94", "2D"}};
     for (const char* target :
          {"US-ASCII", "latin1", "x-mac-roman", "windows-1252", "KOI8-R", "ISO-8859-8", "Shift_JIS",
-          "EUC-JP", "ISO-2022-JP", "windows-31j", "GB2312", "GBK", "GB18030", "Big5", "EUC-KR"}) {
+          "EUC-JP", "ISO-2022-JP", "windows-31j", "GB2312", "GBK", "GB18030", "Big5", "EUC-KR",
+          "EUC-TW", "JOHAB", "EUC-JP-MS", "BIG5-HKSCS"}) {
         uint32_t lacked = 0;
         for (const auto& c : characters) {
             const Bytes input = hexBytes((std::string("41 ") + c.utf8 + " 42").c_str());

@@ -1,0 +1,203 @@
+// EUC-TW, JOHAB, EUC-JP-MS and BIG5-HKSCS, whose tables come from glibc's
+// charmaps, against glibc's iconv: every lead and trail byte and every code
+// of the longer forms decoded, every character decoded written back, both
+// ways as iconv does or as a difference listed here (and in the README).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+#ifdef VELTA_HAVE_ICONV
+#include <iconv.h>
+#endif
+
+namespace {
+
+using namespace velta_test;
+
+class CharmapMultibyte : public LibraryTest {
+protected:
+    void SetUp() override {
+        dir.installShippedData();
+        ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
+    }
+    TemporaryDirectory dir;
+};
+
+TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
+    const struct {
+        const char* alias;
+        const char* name;
+    } names[] = {
+        {"euc-tw", "EUC-TW"},       {"EucTw", "EUC-TW"},          {"osf0005000A", "EUC-TW"},
+        {"johab", "JOHAB"},         {"cp1361", "JOHAB"},          {"MSCP1361", "JOHAB"},
+        {"euc-jp-ms", "EUC-JP-MS"}, {"eucJP-ms", "EUC-JP-MS"},    {"EUCJP-OPEN", "EUC-JP-MS"},
+        {"eucjp-win", "EUC-JP-MS"}, {"big5-hkscs", "BIG5-HKSCS"}, {"Big5HKSCS", "BIG5-HKSCS"},
+    };
+    for (const auto& n : names) {
+        EXPECT_EQ(NLS_EncodingConverterExists(n.alias, "UTF-8"), 1) << n.alias;
+        EXPECT_EQ(NLS_EncodingConverterExists("UTF-8", n.alias), 1) << n.alias;
+        const char* canonical = NLS_GetNormalizedEncodingName(n.alias);
+        EXPECT_STREQ(canonical != nullptr ? canonical : "", n.name) << n.alias;
+    }
+}
+
+#ifdef VELTA_HAVE_ICONV
+
+// One conversion object, reset before each text.
+class Converter {
+public:
+    Converter(const char* from, const char* to) { NLS_NewEncodingConverter(from, to, &fObject); }
+    ~Converter() { NLS_DeleteEncodingConverter(fObject); }
+    bool valid() const { return fObject != nullptr; }
+    std::string operator()(const std::string& text) {
+        NLS_ResetEncodingConverter(fObject);
+        uint32_t written = 0;
+        fOutput.resize(text.size() * 8 + 16);
+        const NLS_Status status =
+            NLS_ConvertStreamBuffer(fObject, reinterpret_cast<const unsigned char*>(text.data()),
+                                    static_cast<uint32_t>(text.size()), fOutput.data(),
+                                    static_cast<uint32_t>(fOutput.size()), &written);
+        // A character cut by the end of a whole text is malformed, as for iconv.
+        const std::string output(fOutput.begin(), fOutput.begin() + written);
+        return status == NLS_SEQUENCE_INCOMPLETE ? output + "\xEF\xBF\xBD" : output;
+    }
+
+private:
+    EncodingConverter* fObject = nullptr;
+    std::vector<unsigned char> fOutput;
+};
+
+// glibc's iconv, one descriptor for many texts; "" where it refuses one.
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) : fCd(iconv_open(to, from)) {}
+    ~Iconv() {
+        if (valid()) iconv_close(fCd);
+    }
+    bool valid() const { return fCd != reinterpret_cast<iconv_t>(-1); }
+    std::string operator()(std::string text) {
+        iconv(fCd, nullptr, nullptr, nullptr, nullptr);
+        char output[64];
+        char* in = &text[0];
+        char* out = output;
+        size_t inLeft = text.size(), outLeft = sizeof output;
+        if (iconv(fCd, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) ||
+            iconv(fCd, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
+            return "";
+        return std::string(output, out);
+    }
+
+private:
+    iconv_t fCd;
+};
+
+std::string code(std::initializer_list<int> values) {
+    std::string text;
+    for (int value : values) text += static_cast<char>(value);
+    return text;
+}
+
+// The texts to decode: every byte alone, every byte 0x80-0xFF followed by
+// every byte 0x21-0xFF, and every code of the three- and four-byte forms.
+std::vector<std::string> leadsAndTrails() {
+    std::vector<std::string> texts;
+    for (int byte = 0x01; byte <= 0xFF; ++byte) texts.push_back(code({byte}));
+    for (int lead = 0x80; lead <= 0xFF; ++lead)
+        for (int trail = 0x21; trail <= 0xFF; ++trail) texts.push_back(code({lead, trail}));
+    return texts;
+}
+std::vector<std::string> eucTwTexts() {
+    std::vector<std::string> texts = leadsAndTrails();
+    for (int plane = 0xA1; plane <= 0xB0; ++plane)
+        for (int row = 0xA1; row <= 0xFE; ++row)
+            for (int cell = 0xA1; cell <= 0xFE; ++cell)
+                texts.push_back(code({0x8E, plane, row, cell}));
+    return texts;
+}
+std::vector<std::string> eucJpMsTexts() {
+    std::vector<std::string> texts = leadsAndTrails();
+    for (int row = 0xA1; row <= 0xFE; ++row)
+        for (int cell = 0x21; cell <= 0xFF; ++cell) texts.push_back(code({0x8F, row, cell}));
+    return texts;
+}
+
+// Where this library and iconv part, as the README lists: `text` is what
+// was decoded or encoded, `ours` and `theirs` the outputs ("" for refused).
+typedef bool (*Difference)(const std::string& text, const std::string& ours,
+                           const std::string& theirs);
+
+bool noDifference(const std::string&, const std::string&, const std::string&) {
+    return false;
+}
+
+// 0x5C is the backslash here (ASCII is itself in every encoding here); the
+// charmap and iconv have it as U+20A9 WON SIGN and no code for U+005C.
+bool johabBackslash(const std::string& text, const std::string&, const std::string&) {
+    return text == "\\";
+}
+
+// The encoder writes a letter and a combining mark that HKSCS has as one
+// code (U+00CA U+0304 and three more) as the letter's code and "?".
+bool hkscsLetterAndMark(const std::string& text, const std::string&, const std::string&) {
+    return text.size() == 4 &&
+           (text.compare(2, 2, "\xCC\x84") == 0 || text.compare(2, 2, "\xCC\x8C") == 0);
+}
+
+const struct CharmapForm {
+    const char* name;
+    std::vector<std::string> (*texts)();
+    Difference decodesOtherwise;
+    Difference encodesOtherwise;
+    // Characters to encode beyond those the codes decode to.
+    std::vector<std::string> moreCharacters;
+} kForms[] = {
+    {"EUC-TW", eucTwTexts, noDifference, noDifference, {}},
+    {"JOHAB", leadsAndTrails, johabBackslash, johabBackslash, {"\\", "\xE2\x82\xA9"}},
+    {"EUC-JP-MS", eucJpMsTexts, noDifference, noDifference, {}},
+    {"BIG5-HKSCS", leadsAndTrails, noDifference, hkscsLetterAndMark, {}},
+};
+
+bool malformed(const std::string& decoded) {
+    return decoded.find("\xEF\xBF\xBD") != std::string::npos;
+}
+bool unmappable(const std::string& encoded) {
+    return encoded.find('?') != std::string::npos;
+}
+
+TEST_F(CharmapMultibyte, DecodesAndEncodesAsIconvDoes) {
+    for (const CharmapForm& form : kForms) {
+        Converter decode(form.name, "UTF-8"), encode("UTF-8", form.name);
+        Iconv theirDecode("UTF-8", form.name), theirEncode(form.name, "UTF-8");
+        ASSERT_TRUE(decode.valid() && encode.valid() && theirDecode.valid() && theirEncode.valid())
+            << form.name;
+        std::vector<std::string> characters = form.moreCharacters;
+        int differences = 0;
+        for (const std::string& text : form.texts()) {
+            const std::string ours = decode(text), theirs = theirDecode(text);
+            if (ours == theirs || (malformed(ours) && theirs.empty())) {
+                if (!malformed(ours) && static_cast<unsigned char>(text[0]) >= 0x80)
+                    characters.push_back(ours);
+                continue;
+            }
+            if (form.decodesOtherwise(text, ours, theirs) || ++differences > 20) continue;
+            ADD_FAILURE() << form.name << " reads " << hex(bytes(text)) << " as "
+                          << hex(bytes(ours)) << ", iconv as " << hex(bytes(theirs));
+        }
+        EXPECT_GT(characters.size(), 7000u) << form.name;
+        for (const std::string& character : characters) {
+            const std::string ours = encode(character), theirs = theirEncode(character);
+            if (ours == theirs || (unmappable(ours) && theirs.empty()) ||
+                form.encodesOtherwise(character, ours, theirs) || ++differences > 20)
+                continue;
+            ADD_FAILURE() << form.name << " writes " << hex(bytes(character)) << " as "
+                          << hex(bytes(ours)) << ", iconv as " << hex(bytes(theirs));
+        }
+    }
+}
+
+#endif
+
+}  // namespace
