@@ -106,7 +106,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fWritesUcs2(false),
       fOptionTaker(nullptr),
       fReplacementWriter(nullptr),
-      fStrictUnicode(false),
+      fOptionValues{0, 0, -1, -1, NLS_ACTION_REPLACE, '?'},
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
@@ -280,18 +280,61 @@ NLS_Status EncodingConverter::setPolicy(int32_t policy) {
         return NLS_INVALID_PARAMETER;
     fPolicy = policy;
     fPolicyChosen = true;
+    fOptionValues[NLS_OPTION_MALFORMED_ACTION] = -1;
+    fOptionValues[NLS_OPTION_UNMAPPABLE_ACTION] = -1;
+    giveOptions();
     givePolicy(policy);
     return NLS_SUCCESS;
 }
 
+namespace {
+
+bool validOptionValue(int32_t option, int32_t value) {
+    switch (option) {
+        case NLS_OPTION_STRICT_UNICODE:
+            return value == 0 || value == 1;
+        case NLS_OPTION_MALFORMED_ACTION:
+        case NLS_OPTION_TRANSLITERATION_FALLBACK:
+            return value == NLS_ACTION_REPLACE || value == NLS_ACTION_STOP ||
+                   value == NLS_ACTION_SKIP;
+        case NLS_OPTION_UNMAPPABLE_ACTION:
+            return value >= NLS_ACTION_REPLACE && value <= NLS_ACTION_SUBSTITUTE;
+        case NLS_OPTION_SUBSTITUTE_CHARACTER:
+            return value > 0 && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+        default:
+            return false;
+    }
+}
+
+velta::Action actionOfValue(int32_t value) {
+    static const velta::Action kActions[] = {velta::Action::kReplace,
+                                             velta::Action::kStop,
+                                             velta::Action::kSkip,
+                                             velta::Action::kTransliterate,
+                                             velta::Action::kEscapeXmlDecimal,
+                                             velta::Action::kEscapeXmlHex,
+                                             velta::Action::kEscapeUnicode,
+                                             velta::Action::kSubstitute};
+    return value < 0 ? velta::Action::kFromPolicy : kActions[value];
+}
+
+}  // namespace
+
 NLS_Status EncodingConverter::setOption(int32_t option, int32_t value) {
-    if (option != NLS_OPTION_STRICT_UNICODE || (value != 0 && value != 1))
-        return NLS_INVALID_PARAMETER;
-    fStrictUnicode = value != 0;
-    velta::ConversionOptions options;
-    options.strictUnicode = fStrictUnicode;
-    if (fOptionTaker != nullptr) fOptionTaker->TakeOptions(options);
+    if (!validOptionValue(option, value)) return NLS_INVALID_PARAMETER;
+    fOptionValues[option] = value;
+    giveOptions();
     return NLS_SUCCESS;
+}
+
+void EncodingConverter::giveOptions() {
+    velta::ConversionOptions options;
+    options.strictUnicode = fOptionValues[NLS_OPTION_STRICT_UNICODE] != 0;
+    options.malformed = actionOfValue(fOptionValues[NLS_OPTION_MALFORMED_ACTION]);
+    options.unmappable = actionOfValue(fOptionValues[NLS_OPTION_UNMAPPABLE_ACTION]);
+    options.fallback = actionOfValue(fOptionValues[NLS_OPTION_TRANSLITERATION_FALLBACK]);
+    options.substitute = static_cast<uint32_t>(fOptionValues[NLS_OPTION_SUBSTITUTE_CHARACTER]);
+    if (fOptionTaker != nullptr) fOptionTaker->TakeOptions(options);
 }
 
 void EncodingConverter::givePolicy(int32_t policy) {

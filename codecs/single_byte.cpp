@@ -16,9 +16,8 @@
 
 #include "codecs/library_codecs.h"
 #include "codecs/single_byte_tables.h"
-#include "common/codec_converter.h"
+#include "common/step_shell.h"
 #include "common/text_kernels.h"
-#include "common/transliteration.h"
 #include "common/units.h"
 
 namespace velta {
@@ -106,16 +105,16 @@ const uint8_t* bytesOfUnits(uint32_t index) {
     return fresh;
 }
 
-class TSingleByteToUnicodeConverter : public TCodecConverter<TSingleByteToUnicodeConverter> {
+class TSingleByteToUnicodeConverter : public TStepShell<TSingleByteToUnicodeConverter> {
 public:
     explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
-        : TCodecConverter({table.name, kUcs2Name, 0, 2, 0}),
+        : TStepShell({table.name, kUcs2Name, 0, 2, 0}),
           fTable(&table),
           fUnits(table.units),
           fKeepsAscii(table.keepsAscii) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
 
 private:
     void decodePlain(const unsigned char* source, uint32_t sourceLength, uint32_t* in,
@@ -127,31 +126,21 @@ private:
     bool fKeepsAscii;
 };
 
-class TUnicodeToSingleByteConverter : public TCodecConverter<TUnicodeToSingleByteConverter> {
+class TUnicodeToSingleByteConverter : public TStepShell<TUnicodeToSingleByteConverter> {
 public:
     TUnicodeToSingleByteConverter(const SingleByteTable& table, const uint8_t* bytes)
-        : TCodecConverter({kUcs2Name, table.name, 0, 1, 1}),
+        : TStepShell({kUcs2Name, table.name, 0, 1, 1}),
           fTable(&table),
           fBytes(bytes),
           fUnitOfByteZero(table.units[0] == 0xFFFD ? kNoUnit : table.units[0]),
           fKeepsAscii(table.keepsAscii) {}
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
 
 private:
     void encodePlain(const unsigned char* source, uint32_t units, uint32_t* position,
                      unsigned char* target, uint32_t targetCapacity, uint32_t* out,
                      NarrowAscii narrow) const;
-    NLS_Status encodeUnmappable(uint16_t unit, uint32_t taken, uint32_t offset,
-                                unsigned char* target, uint32_t room, uint32_t* out);
-
-    bool hasByte(uint16_t unit) const { return fBytes[unit] != 0 || unit == fUnitOfByteZero; }
-    unsigned char byteOfSubstitute(unsigned char ascii) const {
-        if (fKeepsAscii) return ascii;
-        if (hasByte(ascii)) return fBytes[ascii];
-        const uint16_t questionMark = '?';
-        return hasByte(questionMark) ? fBytes[questionMark] : ascii;
-    }
 
     const SingleByteTable* fTable;
     const uint8_t* fBytes;
@@ -197,68 +186,26 @@ void TSingleByteToUnicodeConverter::decodePlain(const unsigned char* source, uin
     *out = o;
 }
 
-NLS_Status TSingleByteToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                               uint32_t targetCapacity, const unsigned char* source,
-                                               uint32_t sourceLength, uint32_t* sourceConsumed) {
+// A byte without a character is malformed; a diacritic is one with the
+// letter after it, and waits for it where the input ends.
+StepResult TSingleByteToUnicodeConverter::step(const unsigned char* source, uint32_t sourceLength,
+                                               unsigned char* target, uint32_t targetCapacity,
+                                               bool) {
     uint32_t in = 0;
     uint32_t out = 0;
-    NLS_Status status = NLS_SUCCESS;
     const WidenAscii widen = fKeepsAscii ? textKernels().widenAscii : nullptr;
-    while (in < sourceLength) {
+    for (;;) {
         decodePlain(source, sourceLength, &in, target, targetCapacity, &out, widen);
-        if (in == sourceLength) break;
-        if (targetCapacity - out < 2) {
-            status = NLS_OUTPUT_FULL;
-            break;
-        }
-        uint16_t unit = fUnits[source[in]];
-        uint32_t width = 1;
-        if (unit == kDiacriticByte) {
-            if (in + 1 == sourceLength) {
-                status = NLS_SEQUENCE_INCOMPLETE;
-                break;
-            }
-            unit = unitOfPair(*fTable, source[in], source[in + 1]);
-            if (unit != 0xFFFD) width = 2;
-        }
-        if (unit == 0xFFFD) {
-            const int32_t policy = Substitute(NLS_MALFORMED_INPUT, in);
-            if (policy == NLS_POLICY_STOP) {
-                status = NLS_INVALID_INPUT;
-                break;
-            }
-            if (policy == NLS_POLICY_SKIP) {
-                ++in;
-                continue;
-            }
-        }
+        if (in == sourceLength) return inputUsed(in, out);
+        if (targetCapacity - out < 2) return outputFull(in, out);
+        if (fUnits[source[in]] != kDiacriticByte) return malformedAt(in, out, 1);
+        if (in + 1 == sourceLength) return cutAtEnd(in, out);
+        const uint16_t unit = unitOfPair(*fTable, source[in], source[in + 1]);
+        if (unit == 0xFFFD) return malformedAt(in, out, 1);
         storeUnit(target + out, unit);
         out += 2;
-        in += width;
+        in += 2;
     }
-    *targetLength = out;
-    *sourceConsumed = in;
-    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-    return status;
-}
-
-// A unit (or pair: taken 2) without a byte, by the policy: its substitute
-// (transliterated under NLS_POLICY_TRANSLITERATE, else "?"), nothing, or a stop.
-// The substitutes are ASCII: a table that does not keep ASCII writes them
-// with its own bytes ("?" is 0x6F in EBCDIC), and its "?" for what it lacks.
-NLS_Status TUnicodeToSingleByteConverter::encodeUnmappable(uint16_t unit, uint32_t taken,
-                                                           uint32_t offset, unsigned char* target,
-                                                           uint32_t capacity, uint32_t* out) {
-    const char* substitute = substituteFor(Policy(), taken == 1 ? unit : 0xFFFD);
-    const uint32_t length = static_cast<uint32_t>(strlen(substitute));
-    if (WritesSubstitute() && capacity - *out < length) return NLS_OUTPUT_FULL;
-    const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, offset);
-    if (policy == NLS_POLICY_STOP) return NLS_UNMAPPABLE;
-    if (policy != NLS_POLICY_SKIP) {
-        for (uint32_t i = 0; i < length; ++i)
-            target[(*out)++] = byteOfSubstitute(static_cast<unsigned char>(substitute[i]));
-    }
-    return NLS_SUCCESS;
 }
 
 // Units with a byte of their own, eight at a time through the table, or
@@ -301,65 +248,49 @@ void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uin
     *out = o;
 }
 
-// A high surrogate that ends the input waits for its pair (-1304).
-NLS_Status TUnicodeToSingleByteConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                               uint32_t targetCapacity, const unsigned char* source,
-                                               uint32_t sourceLength, uint32_t* sourceConsumed) {
+// A high surrogate that ends the input waits for its pair.
+StepResult TUnicodeToSingleByteConverter::step(const unsigned char* source, uint32_t sourceLength,
+                                               unsigned char* target, uint32_t targetCapacity,
+                                               bool) {
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
     uint32_t out = 0;
-    NLS_Status status = NLS_SUCCESS;
     const NarrowAscii narrow = fKeepsAscii ? textKernels().narrowAscii : nullptr;
-    while (position < units) {
+    for (;;) {
         encodePlain(source, units, &position, target, targetCapacity, &out, narrow);
-        if (position == units) break;
-        if (out == targetCapacity) {
-            status = NLS_OUTPUT_FULL;
-            break;
-        }
+        if (position == units)
+            return 2 * position == sourceLength ? inputUsed(2 * position, out)
+                                                : cutAtEnd(2 * position, out);
+        if (out == targetCapacity) return outputFull(2 * position, out);
         const uint16_t unit = loadUnit(source + 2 * position);
-        uint32_t taken = 1;
-        if (isHighSurrogate(unit)) {
-            if (position + 1 == units) {
-                status = NLS_SEQUENCE_INCOMPLETE;
-                break;
-            }
-            if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
-        }
-        if (hasByte(unit)) {
-            target[out++] = fBytes[unit];
-        } else if (const uint16_t pair = pairOfUnit(*fTable, unit)) {
-            if (targetCapacity - out < 2) {
-                status = NLS_OUTPUT_FULL;
-                break;
-            }
+        if (const uint16_t pair = pairOfUnit(*fTable, unit)) {
+            if (targetCapacity - out < 2) return outputFull(2 * position, out);
             target[out++] = static_cast<unsigned char>(pair >> 8);
             target[out++] = static_cast<unsigned char>(pair & 0xFF);
-        } else {
-            status = encodeUnmappable(unit, taken, 2 * position, target, targetCapacity, &out);
-            if (status != NLS_SUCCESS) break;
+            ++position;
+            continue;
         }
-        position += taken;
+        if (!isHighSurrogate(unit)) return unmappableAt(2 * position, out, 2, unit);
+        if (position + 1 == units) return cutAtEnd(2 * position, out);
+        const uint16_t next = loadUnit(source + 2 * position + 2);
+        if (!isLowSurrogate(next)) return unmappableAt(2 * position, out, 2, unit);
+        return unmappableAt(2 * position, out, 4,
+                            0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
     }
-    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
-    *targetLength = out;
-    *sourceConsumed = 2 * position;
-    if (!appendByteTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-    return status;
 }
 
 }  // namespace
 
 TEncodingConverter* newSingleByteDecoder(uint32_t index) {
     if (index >= kSingleByteTableCount) return nullptr;
-    return newCodecConverter<TSingleByteToUnicodeConverter>(kSingleByteTables[index]);
+    return newStepConverter<TSingleByteToUnicodeConverter>(kSingleByteTables[index]);
 }
 
 TEncodingConverter* newSingleByteEncoder(uint32_t index) {
     if (index >= kSingleByteTableCount || index >= kMaxSingleByteTables) return nullptr;
     const uint8_t* bytes = bytesOfUnits(index);
     if (bytes == nullptr) return nullptr;
-    return newCodecConverter<TUnicodeToSingleByteConverter>(kSingleByteTables[index], bytes);
+    return newStepConverter<TUnicodeToSingleByteConverter>(kSingleByteTables[index], bytes);
 }
 
 }  // namespace velta

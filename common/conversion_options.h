@@ -9,10 +9,31 @@
 
 namespace velta {
 
+// What the shell does at malformed input and at a character the target
+// lacks. The NLS_POLICY_* values name pairs of them (see actionsOfPolicy);
+// NLS_OPTION_MALFORMED_ACTION and NLS_OPTION_UNMAPPABLE_ACTION choose each.
+enum class Action : uint8_t {
+    kFromPolicy,     // as the policy of the object says
+    kReplace,        // U+FFFD, or the target's "?"
+    kSkip,           // nothing
+    kStop,           // end the call before it
+    kTransliterate,  // the ASCII stand-in, else the fallback action
+    kEscapeXmlDecimal,
+    kEscapeXmlHex,
+    kEscapeUnicode,  // \uXXXX, a pair of them beyond the BMP
+    kSubstitute,     // the caller's character, else "?"
+};
+
 struct ConversionOptions {
     // The Unicode decoders read as RFC 3629 and the Unicode standard do:
-    // C0 80 and encoded surrogates (ED A0 80) in UTF-8 are malformed.
+    // C0 80 and encoded surrogates (ED A0 80) in UTF-8, lone surrogates in
+    // UTF-16, UCS-2 and UTF-7 are malformed.
     bool strictUnicode = false;
+    Action malformed = Action::kFromPolicy;
+    Action unmappable = Action::kFromPolicy;
+    // What kTransliterate does for a character without a stand-in.
+    Action fallback = Action::kReplace;
+    uint32_t substitute = '?';
 };
 
 class TOptionTaker {

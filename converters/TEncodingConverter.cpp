@@ -71,12 +71,16 @@ void TStreamConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t* 
 }
 
 int32_t TStreamConverter::Substitute(int32_t kind, int64_t offset) {
+    NoteSubstitution(kind, offset, fPolicy != NLS_POLICY_STOP);
+    return fPolicy;
+}
+
+void TStreamConverter::NoteSubstitution(int32_t kind, int64_t offset, bool counted) {
     if (fFirstKind == NLS_NO_SUBSTITUTION) {
         fFirstKind = kind;
         fFirstOffset = offset;
     }
-    if (fPolicy != NLS_POLICY_STOP) ++fCount;
-    return fPolicy;
+    if (counted) ++fCount;
 }
 
 TTableConverter::~TTableConverter() = default;

@@ -226,6 +226,10 @@ public:
     // nothing) or NLS_POLICY_STOP (consume nothing more, and end the call
     // with NLS_INVALID_INPUT or NLS_UNMAPPABLE).
     int32_t Substitute(int32_t kind, int64_t offset);
+    // Notes a substitution `offset` bytes into the call's input for the
+    // report: counted where it was replaced or left out, not where the call
+    // stopped at it.
+    void NoteSubstitution(int32_t kind, int64_t offset, bool counted);
     // The same for a converter whose output may lack room for the
     // substitute: kNoRoom (nothing counted: stop before it, output full)
     // when the policy is to replace and `room` is false.

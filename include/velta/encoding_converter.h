@@ -62,6 +62,7 @@ public:
     static const char* const kDefaultConverterPath;
 
 private:
+    void giveOptions();
     short intermidiateCSIDForUnicodeConversion(short csid);
     uint32_t unicodeStringLength(unsigned short* text);
     bool keepRemainder(const unsigned char* src, uint32_t srcLen, uint32_t consumed);
@@ -123,7 +124,9 @@ private:
     bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
     velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
     const velta::TReplacementWriter* fReplacementWriter;  // likewise
-    bool fStrictUnicode;
+    // NLS_SetConversionOption's values, by option number.
+    enum { kOptionSlots = 6 };
+    int32_t fOptionValues[kOptionSlots];
     bool fPolicyChosen;            // by NLS_SetConversionPolicy: the older functions apply it too
     int32_t fConverterPolicy;      // what the converter was last given
     uint64_t fStreamOffset;        // input bytes the converter consumed in this text

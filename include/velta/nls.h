@@ -179,6 +179,31 @@ VELTA_API NLS_Status NLS_SetConversionPolicy(EncodingConverter* obj, int32_t pol
  * 0 (the default): they read as U+0000 and as the surrogate, so that every
  * text the UTF-8 encoder writes, lone surrogates included, comes back. */
 #define NLS_OPTION_STRICT_UNICODE 1
+/* What the object does with malformed input: NLS_ACTION_REPLACE (U+FFFD),
+ * _STOP or _SKIP. */
+#define NLS_OPTION_MALFORMED_ACTION 2
+/* What it does with a character the target lacks: any NLS_ACTION_*. */
+#define NLS_OPTION_UNMAPPABLE_ACTION 3
+/* What NLS_ACTION_TRANSLITERATE does with a character without a stand-in:
+ * NLS_ACTION_REPLACE (the default), _STOP or _SKIP. */
+#define NLS_OPTION_TRANSLITERATION_FALLBACK 4
+/* The character (a code point) that NLS_ACTION_SUBSTITUTE writes: "?" by
+ * default, and "?" wherever the target lacks it. */
+#define NLS_OPTION_SUBSTITUTE_CHARACTER 5
+/* The actions. NLS_SetConversionPolicy sets both actions to the pair its
+ * policy names (NLS_POLICY_TRANSLITERATE: replace malformed input,
+ * transliterate the rest); these options then change either. Each action
+ * is counted in the report as one substitution. */
+enum {
+    NLS_ACTION_REPLACE = 0,
+    NLS_ACTION_STOP = 1,
+    NLS_ACTION_SKIP = 2,
+    NLS_ACTION_TRANSLITERATE = 3,      /* the ASCII stand-in, else the fallback */
+    NLS_ACTION_ESCAPE_XML_DECIMAL = 4, /* &#233; */
+    NLS_ACTION_ESCAPE_XML_HEX = 5,     /* &#xE9; */
+    NLS_ACTION_ESCAPE_UNICODE = 6,     /* \u00E9; beyond the BMP a pair, \uD83D\uDE00 */
+    NLS_ACTION_SUBSTITUTE = 7          /* NLS_OPTION_SUBSTITUTE_CHARACTER */
+};
 /* Returns 1, or -1009 for an unknown option or value. */
 VELTA_API NLS_Status NLS_SetConversionOption(EncodingConverter* obj, int32_t option, int32_t value);
 VELTA_API NLS_Status NLS_GetConversionReport(EncodingConverter* obj, NLS_ConversionReport* report);

@@ -1,0 +1,266 @@
+// The one shell around every step-based converter: argument checks, the
+// actions for malformed input and for characters the target lacks, the
+// report, and the published Convert contract (velta/converter.h).
+//
+// A codec derives from TStepShell<Codec> and defines
+//     StepResult step(const unsigned char* in, uint32_t inLength,
+//                     unsigned char* out, uint32_t outCapacity, bool textEnds);
+// (common/conversion_step.h says what it returns; `textEnds` is false while
+// more input may follow, so that a run or a shift stays open). A codec with
+// state between steps also hides saveState and restoreState below; a codec
+// whose neither side is UCS-2 hides writeChosen; a target whose units are
+// not one byte (decoders: two) hides terminatorWidth.
+#ifndef VELTA_COMMON_STEP_SHELL_H
+#define VELTA_COMMON_STEP_SHELL_H
+
+#include <stdint.h>
+
+#include <new>
+#include <utility>
+
+#include "common/conversion_options.h"
+#include "common/conversion_policy.h"
+#include "common/conversion_step.h"
+#include "common/units.h"
+#include "velta/converter.h"
+
+namespace velta {
+
+// The actions in force for one call.
+struct Actions {
+    Action malformed;
+    Action unmappable;
+    Action fallback;
+    uint32_t substitute;
+};
+
+Actions actionsFor(int32_t policy, const ConversionOptions& options);
+
+// Characters the shell writes in place of what a step stopped at: at most
+// kMaxChosenUnits UCS-2 units ("&#1114111;", a pair of \uXXXX escapes).
+enum : uint32_t { kMaxChosenUnits = 12 };
+struct ChosenText {
+    uint16_t units[kMaxChosenUnits];
+    uint32_t count;
+};
+
+// What `action` writes for `result` (kMalformed or kUnmappable); false where
+// the action writes nothing or has nothing for this character (a
+// transliteration without a stand-in).
+bool chosenTextFor(Action action, const StepResult& result, const Actions& actions,
+                   ChosenText* text);
+// The replacement of malformed input: U+FFFD; where the target lacks it
+// (writeChosen fails), "?".
+ChosenText replacementText();
+ChosenText questionMarkText();
+
+// What the conversion object and a chain ask of a step-based converter,
+// through the pointer they find once, when they are made.
+class TSteppedConverter {
+public:
+    // Why the latest Convert ended.
+    virtual Stop LastStop() const = 0;
+    // The codec's state between steps, as a value, and back.
+    virtual void SaveStepState(StepState* state) const = 0;
+    virtual void RestoreStepState(const StepState& state) = 0;
+
+protected:
+    ~TSteppedConverter() = default;
+};
+
+// How writeChosen ends.
+enum class Written : uint8_t { kDone, kNoRoom, kNotInTarget };
+
+template <typename Codec, typename Base = TEncodingConverter>
+class TStepShell : public Base,
+                   public TStreamConverter,
+                   public TOptionTaker,
+                   public TSteppedConverter {
+public:
+    void TakeOptions(const ConversionOptions& options) override { fOptions = options; }
+    Stop LastStop() const override { return fLastStop; }
+    void SaveStepState(StepState* state) const override {
+        static_cast<const Codec&>(*this).saveState(state);
+    }
+    void RestoreStepState(const StepState& state) override { codec().restoreState(state); }
+
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override {
+        if (TEncodingConverter::InvalidConvertArguments(target, targetLength, targetCapacity,
+                                                        source, sourceLength, sourceConsumed))
+            return NLS_INVALID_PARAMETER;
+        uint32_t read = 0, written = 0;
+        const NLS_Status status =
+            runSteps(source, sourceLength, target, targetCapacity, &read, &written);
+        *targetLength = written;
+        *sourceConsumed = read;
+        if (!appendTerminator(target, written, targetCapacity)) return NLS_RESULT_TRUNCATED;
+        return status;
+    }
+
+    // Defaults a codec hides where it differs.
+    void saveState(StepState*) const {}
+    void restoreState(const StepState&) {}
+    uint32_t terminatorWidth() const { return this->fDirection == 0 ? 2 : 1; }
+    // Writes `count` units of UCS-2 as the target does, in its present
+    // state: whole (kDone, *written set) or not at all.
+    Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
+                        uint32_t capacity, uint32_t* written) {
+        if (this->fDirection == 0) return storeChosenUnits(units, count, out, capacity, written);
+        return encodeChosenUnits(units, count, out, capacity, written);
+    }
+
+protected:
+    using Base::Base;
+    explicit TStepShell(const TConverterIdentity& identity) : Base(identity) {}
+
+    Codec& codec() { return static_cast<Codec&>(*this); }
+    // Whether the older flat functions call on an object whose policy was
+    // never chosen: some codecs keep the results those always gave.
+    bool ReadsAsBefore() const { return replacesAsBefore(Policy()); }
+
+    ConversionOptions fOptions;
+
+private:
+    enum class Next : uint8_t { kGoOn, kStopHere };
+
+    NLS_Status runSteps(const unsigned char* source, uint32_t length, unsigned char* target,
+                        uint32_t capacity, uint32_t* read, uint32_t* written) {
+        const Actions actions = actionsFor(Policy(), fOptions);
+        const bool ends = InputEnds();
+        uint32_t in = 0, out = 0;
+        NLS_Status status = NLS_SUCCESS;
+        for (;;) {
+            const StepResult result =
+                codec().step(source + in, length - in, target + out, capacity - out, ends);
+            in += result.read;
+            out += result.written;
+            fLastStop = result.stop;
+            if (result.stop == Stop::kInputUsed) break;
+            if (result.stop == Stop::kOutputFull) {
+                status = NLS_RESULT_TRUNCATED;
+                break;
+            }
+            if (result.stop == Stop::kCutAtEnd) {
+                status = NLS_SEQUENCE_INCOMPLETE;
+                break;
+            }
+            if (meet(result, actions, in, target, capacity, &out, &status) == Next::kStopHere)
+                break;
+            in += result.length;
+        }
+        *read = in;
+        *written = out;
+        return status;
+    }
+
+    // Applies the action for what the step stopped at, `at` bytes into the
+    // call's input.
+    Next meet(const StepResult& result, const Actions& actions, uint32_t at, unsigned char* target,
+              uint32_t capacity, uint32_t* out, NLS_Status* status) {
+        const bool malformed = result.stop == Stop::kMalformed;
+        const int32_t kind = malformed ? NLS_MALFORMED_INPUT : NLS_UNMAPPABLE_CHARACTER;
+        fChosenWritten = 0;
+        // U+FFFD already stands for malformed input that an earlier stage
+        // replaced: the target's replacement is written over it, not counted
+        // again.
+        const bool replacesReplacement =
+            !malformed && result.character == 0xFFFD && actions.malformed == Action::kReplace;
+        Action action = malformed || replacesReplacement ? actions.malformed : actions.unmappable;
+        ChosenText text;
+        bool chosen = chosenTextFor(action, result, actions, &text);
+        if (replacesReplacement) text = questionMarkText();
+        if (!chosen && action == Action::kTransliterate) {
+            action = actions.fallback;
+            chosen = chosenTextFor(action, result, actions, &text);
+        }
+        if (action == Action::kStop) {
+            NoteSubstitution(kind, at, false);
+            fLastStop = result.stop;
+            *status = malformed ? NLS_INVALID_INPUT : NLS_UNMAPPABLE;
+            return Next::kStopHere;
+        }
+        if (chosen) {
+            const Written done = writeWithFallback(text, malformed, target + *out, capacity - *out);
+            if (done == Written::kNoRoom) {
+                fLastStop = Stop::kOutputFull;
+                *status = NLS_RESULT_TRUNCATED;
+                return Next::kStopHere;
+            }
+        }
+        if (!replacesReplacement) NoteSubstitution(kind, at, true);
+        *out += fChosenWritten;
+        return Next::kGoOn;
+    }
+
+    // The chosen text, else (where the target lacks it) the replacement,
+    // else "?", else nothing.
+    Written writeWithFallback(const ChosenText& text, bool malformed, unsigned char* out,
+                              uint32_t capacity) {
+        fChosenWritten = 0;
+        Written done = codec().writeChosen(text.units, text.count, out, capacity, &fChosenWritten);
+        if (done != Written::kNotInTarget) return done;
+        if (malformed) {
+            const ChosenText replacement = replacementText();
+            if (text.units[0] != replacement.units[0]) {
+                done = codec().writeChosen(replacement.units, replacement.count, out, capacity,
+                                           &fChosenWritten);
+                if (done != Written::kNotInTarget) return done;
+            }
+        }
+        const ChosenText question = questionMarkText();
+        done = codec().writeChosen(question.units, question.count, out, capacity, &fChosenWritten);
+        if (done != Written::kNotInTarget) return done;
+        fChosenWritten = 0;
+        return Written::kDone;
+    }
+
+    Written storeChosenUnits(const uint16_t* units, uint32_t count, unsigned char* out,
+                             uint32_t capacity, uint32_t* written) {
+        if (capacity < 2 * count) return Written::kNoRoom;
+        for (uint32_t i = 0; i < count; ++i) storeUnit(out + 2 * i, units[i]);
+        *written = 2 * count;
+        return Written::kDone;
+    }
+
+    // An encoder from UCS-2 writes the units through its own step, so that
+    // a stateful target (ISO-2022-JP, UTF-7) writes them in its state; a
+    // step that does not take them all leaves the state as it was.
+    Written encodeChosenUnits(const uint16_t* units, uint32_t count, unsigned char* out,
+                              uint32_t capacity, uint32_t* written) {
+        unsigned char bytes[2 * kMaxChosenUnits];
+        for (uint32_t i = 0; i < count; ++i) storeUnit(bytes + 2 * i, units[i]);
+        StepState saved;
+        codec().saveState(&saved);
+        const StepResult result = codec().step(bytes, 2 * count, out, capacity, false);
+        if (result.stop == Stop::kInputUsed && result.read == 2 * count) {
+            *written = result.written;
+            return Written::kDone;
+        }
+        codec().restoreState(saved);
+        return result.stop == Stop::kOutputFull ? Written::kNoRoom : Written::kNotInTarget;
+    }
+
+    bool appendTerminator(unsigned char* target, uint32_t written, uint32_t capacity) {
+        const uint32_t width = codec().terminatorWidth();
+        if (capacity < width || written > capacity - width) return false;
+        for (uint32_t i = 0; i < width; ++i) target[written + i] = 0;
+        return true;
+    }
+
+    Stop fLastStop = Stop::kInputUsed;
+    uint32_t fChosenWritten = 0;
+};
+
+// A factory's work: the library's module known, then the converter (null
+// without memory) at the address of its TEncodingConverter part.
+template <typename Codec, typename... Arguments>
+TEncodingConverter* newStepConverter(Arguments&&... arguments) {
+    TEncodingConverter::LibraryModule();
+    return new (std::nothrow) Codec(std::forward<Arguments>(arguments)...);
+}
+
+}  // namespace velta
+
+#endif
