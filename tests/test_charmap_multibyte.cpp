@@ -42,6 +42,7 @@ TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
         const char* canonical = NLS_GetNormalizedEncodingName(n.alias);
         EXPECT_STREQ(canonical != nullptr ? canonical : "", n.name) << n.alias;
     }
+    EXPECT_STREQ(NLS_GetEncodingNameFromJava("Big5_HKSCS"), "BIG5-HKSCS");
 }
 
 #ifdef VELTA_HAVE_ICONV
@@ -141,9 +142,10 @@ bool johabBackslash(const std::string& text, const std::string&, const std::stri
 
 // The encoder writes a letter and a combining mark that HKSCS has as one
 // code (U+00CA U+0304 and three more) as the letter's code and "?".
-bool hkscsLetterAndMark(const std::string& text, const std::string&, const std::string&) {
-    return text.size() == 4 &&
-           (text.compare(2, 2, "\xCC\x84") == 0 || text.compare(2, 2, "\xCC\x8C") == 0);
+bool hkscsLetterAndMark(const std::string& text, const std::string& ours, const std::string&) {
+    const bool mark = text.size() == 4 &&
+                      (text.compare(2, 2, "\xCC\x84") == 0 || text.compare(2, 2, "\xCC\x8C") == 0);
+    return mark && ours.size() == 3 && ours[2] == '?';
 }
 
 const struct CharmapForm {
