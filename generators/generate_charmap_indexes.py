@@ -260,6 +260,7 @@ def euc_tw(folder):
     for plane in EUC_TW_PLANES:
         values += grid(codes, ROW * ROW, lambda p, plane=plane: euc_tw_bytes(plane, p))
     assert sum(v is not None for v in values) == len(multibyte(codes))
+    assert all(v is None or v <= 0xFFFF for v in values[:ROW * ROW])  # plane 1: the fast path
     every = [euc_tw_bytes(plane, p) for plane in EUC_TW_PLANES for p in range(ROW * ROW)]
     assert not add_decode_only('EUC-TW', codes, values, lambda p: every[p])
     notes = ['Pointer: the plane\'s place in kEucTwPlanes times 8836, plus (row - 0xA1) * 94 +',
@@ -267,7 +268,7 @@ def euc_tw(folder):
     notes += listed_differences(multibyte(codes), icu_decode('ibm-964', every), 'ICU\'s ibm-964')
 
     def body(out):
-        out.write('static const uint8_t kEucTwPlanes[%d] = {%s};\n\n' %
+        out.write('static constexpr uint8_t kEucTwPlanes[%d] = {%s};\n\n' %
                   (len(EUC_TW_PLANES), ', '.join(str(p) for p in EUC_TW_PLANES)))
         write_grid(out, 'kEucTwIndex', values)
         write_beyond_bmp(out, 'kEucTwIndex', values)

@@ -16,7 +16,7 @@
 
 #include <stdint.h>
 
-static const uint8_t kEucTwPlanes[8] = {1, 2, 3, 4, 5, 6, 7, 15};
+static constexpr uint8_t kEucTwPlanes[8] = {1, 2, 3, 4, 5, 6, 7, 15};
 
 const uint32_t kEucTwIndexLength = 70688;
 static const uint16_t kEucTwIndex[70688] = {
