@@ -21,9 +21,10 @@ JIS X 0208 symbols and IBM's codes in JIS X 0212 of characters that have
 other codes; 8 of BIG5-HKSCS: Big5's box drawing at 0xA27E-0xA2A4, which
 HKSCS moved to 0xF9F9-0xF9FE); the generator asks glibc's iconv(3) for them,
 adds them to the grid and lists their pointers in a `DecodeOnly` array, which
-the encoder does not write, as iconv does not. The charmap of JOHAB has 0x5C as U+20A9 WON SIGN,
-which this library reads as the ASCII backslash (every encoding here keeps
-ASCII as it is) and writes for U+20A9 too; BIG5-HKSCS's four codes of a
+the encoder does not write, as iconv does not. The charmap of JOHAB has 0x5C
+as U+20A9 WON SIGN, which this library reads as the ASCII backslash (every
+encoding here keeps ASCII as it is) and writes for U+20A9 too; no table
+holds it. BIG5-HKSCS's four codes of a
 letter and a combining mark (0x8862, 0x8864, 0x88A3, 0x88A5) stand in the
 charmap as comments, and are taken from them into kBig5HkscsPairs.
 How they differ from the references, ICU (its converters ibm-964 for EUC-TW,
@@ -31,6 +32,7 @@ ibm-1375_P100-2008 for BIG5-HKSCS, ibm-33722 for EUC-JP, the nearest it has to
 EUC-JP-MS; ICU has no Johab), Python's codecs (johab, big5hkscs) and the
 WHATWG index big5 (as cjkconv/indexes/big5.h holds it), each header says.
 
+Runs on a glibc system with ICU's common library (both through ctypes).
 Usage: python3 generators/generate_charmap_indexes.py [charmap folder]
 """
 import gzip
