@@ -45,6 +45,37 @@ TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
     EXPECT_STREQ(NLS_GetEncodingNameFromJava("Big5_HKSCS"), "BIG5-HKSCS");
 }
 
+// The long codes of each (four bytes in EUC-TW, three and the katakana in
+// EUC-JP-MS, a surrogate pair, a code of two characters in BIG5-HKSCS), cut
+// anywhere and drained through small outputs, read as the whole text does;
+// what they read as is written back the same way whatever the cuts.
+TEST_F(CharmapMultibyte, LongCodesCutAnywhereReadAsTheWholeText) {
+    const struct {
+        const char* name;
+        const char* bytes;
+    } texts[] = {
+        {"EUC-TW", "41 A4 A1 8E A2 A1 A1 8E A3 A1 B8 8E A5 A1 A5 8E AF A1 A1 42"},
+        {"EUC-JP-MS", "41 8F A2 AF 8E B0 A1 A1 80 F5 A1 42"},
+        {"JOHAB", "41 88 61 D9 31 E0 31 42"},
+        {"BIG5-HKSCS", "41 88 62 87 A1 80 A4 40 42"},
+    };
+    for (const auto& t : texts) {
+        const Bytes input = hexBytes(t.bytes);
+        const Conversion whole = convertOneShot(t.name, "UTF-16LE", input);
+        ASSERT_EQ(whole.status, NLS_SUCCESS) << t.name;
+        const Conversion back = convertOneShot("UTF-16LE", t.name, whole.output);
+        for (uint32_t cut = 1; cut < input.size(); ++cut)
+            for (uint32_t outputSize : {4u, 64u})
+                EXPECT_EQ(hex(convertInPieces(t.name, "UTF-16LE", input, {cut}, outputSize).output),
+                          hex(whole.output))
+                    << t.name << " cut at " << cut << ", output " << outputSize;
+        for (uint32_t cut = 1; cut < whole.output.size(); ++cut)
+            EXPECT_EQ(hex(convertInPieces("UTF-16LE", t.name, whole.output, {cut}, 8).output),
+                      hex(back.output))
+                << t.name << " written, cut at " << cut;
+    }
+}
+
 #ifdef VELTA_HAVE_ICONV
 
 // One conversion object, reset before each text.
