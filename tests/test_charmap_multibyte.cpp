@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "velta/iconv.h"
 
 #ifdef VELTA_HAVE_ICONV
 #include <iconv.h>
@@ -26,6 +27,7 @@ protected:
     TemporaryDirectory dir;
 };
 
+// The iconv interface opens them under the same names.
 TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
     const struct {
         const char* alias;
@@ -41,6 +43,9 @@ TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
         EXPECT_EQ(NLS_EncodingConverterExists("UTF-8", n.alias), 1) << n.alias;
         const char* canonical = NLS_GetNormalizedEncodingName(n.alias);
         EXPECT_STREQ(canonical != nullptr ? canonical : "", n.name) << n.alias;
+        const velta_iconv_t cd = velta_iconv_open("UTF-8", n.alias);
+        EXPECT_NE(cd, reinterpret_cast<velta_iconv_t>(-1)) << n.alias;
+        if (cd != reinterpret_cast<velta_iconv_t>(-1)) velta_iconv_close(cd);
     }
     EXPECT_STREQ(NLS_GetEncodingNameFromJava("Big5_HKSCS"), "BIG5-HKSCS");
 }
