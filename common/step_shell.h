@@ -54,6 +54,19 @@ bool chosenTextFor(Action action, const StepResult& result, const Actions& actio
 ChosenText replacementText();
 ChosenText questionMarkText();
 
+// The character at unit `p` of UCS-2 input that an encoder lacks: the
+// unit, or a surrogate pair as one code point; a high surrogate that ends
+// the input waits for its pair.
+inline StepResult lackedUnitAt(const unsigned char* in, uint32_t units, uint32_t p,
+                               uint32_t written) {
+    const uint16_t unit = loadUnit(in + 2 * p);
+    if (!isHighSurrogate(unit)) return unmappableAt(2 * p, written, 2, unit);
+    if (p + 1 == units) return cutAtEnd(2 * p, written);
+    const uint16_t next = loadUnit(in + 2 * p + 2);
+    if (!isLowSurrogate(next)) return unmappableAt(2 * p, written, 2, unit);
+    return unmappableAt(2 * p, written, 4, 0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
+}
+
 // What the conversion object and a chain ask of a step-based converter,
 // through the pointer they find once, when they are made.
 class TSteppedConverter {
