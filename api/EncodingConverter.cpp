@@ -106,6 +106,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fWritesUcs2(false),
       fOptionTaker(nullptr),
       fReplacementWriter(nullptr),
+      fStepped(nullptr),
       fOptionValues{0, 0, -1, -1, NLS_ACTION_REPLACE, '?'},
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
@@ -164,6 +165,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
     fChain = dynamic_cast<TChainedConverter*>(fConverter);
     fOptionTaker = dynamic_cast<velta::TOptionTaker*>(fConverter);
     fReplacementWriter = dynamic_cast<const velta::TReplacementWriter*>(fConverter);
+    fStepped = dynamic_cast<const velta::TSteppedConverter*>(fConverter);
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -337,6 +339,20 @@ void EncodingConverter::giveOptions() {
     if (fOptionTaker != nullptr) fOptionTaker->TakeOptions(options);
 }
 
+int32_t EncodingConverter::malformedPolicy() const {
+    switch (fOptionValues[NLS_OPTION_MALFORMED_ACTION]) {
+        case NLS_ACTION_STOP:
+            return NLS_POLICY_STOP;
+        case NLS_ACTION_SKIP:
+            return NLS_POLICY_SKIP;
+        case NLS_ACTION_REPLACE:
+            return NLS_POLICY_REPLACE;
+        default:
+            return fPolicy == NLS_POLICY_STOP || fPolicy == NLS_POLICY_SKIP ? fPolicy
+                                                                            : NLS_POLICY_REPLACE;
+    }
+}
+
 void EncodingConverter::givePolicy(int32_t policy) {
     if (fInPieces == nullptr || policy == fConverterPolicy) return;
     fInPieces->SetPolicy(policy);
@@ -366,14 +382,15 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
     const bool direct = room >= kHeldCapacity;
     unsigned char* target = direct ? dst + *written : fHeld;
     const uint32_t capacity = direct ? room : static_cast<uint32_t>(kHeldCapacity);
-    StreamStep step = {NLS_SUCCESS, 0, 0, false};
+    StreamStep step = {NLS_SUCCESS, 0, 0, velta::Stop::kInputUsed};
     step.status = fConverter->Convert(target, &step.produced, capacity,
                                       length != 0 ? input : nullptr, length, &step.consumed);
     if (step.consumed > length) step.consumed = length;
     collectReport(fStreamOffset);
     fStreamOffset += step.consumed;
     if (step.produced > capacity) step.produced = capacity;
-    step.roomToSpare = velta::stoppedWithRoomToSpare(capacity, step.produced);
+    if (step.consumed < length)
+        step.stop = velta::stopShortOfInput(fStepped, step.status, capacity, step.produced);
     if (direct) {
         *written += step.produced;
     } else {
@@ -394,11 +411,12 @@ NLS_Status EncodingConverter::endTextWithCut(unsigned char* dst, uint32_t dstLen
                                              uint32_t* read, uint32_t srcLen) {
     fEndingWithCut = true;
     fEnding = {NLS_SEQUENCE_INCOMPLETE, false, true};
-    if (fPolicy != NLS_POLICY_STOP) {
+    const int32_t policy = malformedPolicy();
+    if (policy != NLS_POLICY_STOP) {
         *read = srcLen;
         noteSubstitution(NLS_MALFORMED_INPUT, fStreamOffset);
         if (fChain != nullptr) fChain->DropWaitingHighSurrogate();
-        fEnding = {NLS_SUCCESS, fPolicy != NLS_POLICY_SKIP, true};
+        fEnding = {NLS_SUCCESS, policy == NLS_POLICY_REPLACE, true};
     }
     return finishTextWithCut(dst, dstLen, written);
 }
@@ -538,10 +556,11 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             position += step.consumed;
         }
         const bool emptyStep = length == 0;
-        // Under a policy that writes substitutes, a converter that says its
-        // input was invalid has replaced it and gone on: the report says so.
-        if (step.status == NLS_INVALID_INPUT && fPolicy != NLS_POLICY_STOP &&
-            fPolicy != NLS_POLICY_SKIP)
+        // A converter that does not speak in steps may say that its input
+        // was invalid where it replaced it and went on: the report says so.
+        // (One that does returns that status only where it stopped.)
+        if (step.status == NLS_INVALID_INPUT && fStepped == nullptr &&
+            malformedPolicy() == NLS_POLICY_REPLACE)
             step.status = step.consumed == length ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
         if (velta::isHardFailure(step.status) &&
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
@@ -568,7 +587,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             }
             continue;
         }
-        if (!step.roomToSpare && step.consumed + step.produced != 0) continue;  // output full
+        if (step.stop == velta::Stop::kOutputFull && step.consumed + step.produced != 0) continue;
         // A character cut by the end of the step's input.
         if (carried && fCarrySize == 0 && position < srcLen) continue;  // the piece goes on
         if (ends) {

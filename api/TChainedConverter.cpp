@@ -9,7 +9,8 @@
 #include "common/units.h"
 
 using velta::isHardFailure;
-using velta::stoppedWithRoomToSpare;
+using velta::Stop;
+using velta::stopShortOfInput;
 
 TChainedConverter::TChainedConverter(const char* from, const char* to, TEncodingConverter* first,
                                      TEncodingConverter* second)
@@ -20,6 +21,10 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fFirst(first),
       fFirstInPieces(dynamic_cast<TStreamConverter*>(first)),
       fSecondInPieces(dynamic_cast<TStreamConverter*>(second)),
+      fFirstStepped(dynamic_cast<const velta::TSteppedConverter*>(first)),
+      fSecondStepped(dynamic_cast<const velta::TSteppedConverter*>(second)),
+      fFirstTaker(dynamic_cast<velta::TOptionTaker*>(first)),
+      fSecondTaker(dynamic_cast<velta::TOptionTaker*>(second)),
       fIntermediateCapacity(0),
       fIntermediateStart(0),
       fPendingOutcome(NLS_SUCCESS),
@@ -59,8 +64,21 @@ void TChainedConverter::SetInputEnds(bool ends) {
 }
 
 void TChainedConverter::TakeOptions(const velta::ConversionOptions& options) {
-    for (TEncodingConverter* stage : {fFirst, fSecond})
-        if (auto* taker = dynamic_cast<velta::TOptionTaker*>(stage)) taker->TakeOptions(options);
+    fOptions = options;
+    for (velta::TOptionTaker* taker : {fFirstTaker, fSecondTaker})
+        if (taker != nullptr) taker->TakeOptions(options);
+}
+
+velta::Action TChainedConverter::malformedAction() const {
+    return velta::actionsFor(Policy(), fOptions).malformed;
+}
+
+// Whether the first stage's failure ends its text there. A converter that
+// does not speak in steps may say -1302 where it replaced and went on.
+bool TChainedConverter::firstStageStoppedWith(NLS_Status status) const {
+    if (!isHardFailure(status)) return false;
+    return status != NLS_INVALID_INPUT || fFirstStepped != nullptr ||
+           malformedAction() == velta::Action::kStop;
 }
 
 void TChainedConverter::SetPolicy(int32_t policy) {
@@ -81,7 +99,7 @@ void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t*
 // Only the stream call (which gives undelivered text back) reads a cut at
 // the end of the text as malformed input; the older calls report -1304.
 bool TChainedConverter::cutEndsAsMalformed() const {
-    return fGiveBack && InputEnds() && Policy() != NLS_POLICY_STOP;
+    return fGiveBack && InputEnds() && malformedAction() != velta::Action::kStop;
 }
 
 // U+FFFD (nothing, under the skip policy) joins the waiting text in place of
@@ -91,7 +109,7 @@ NLS_Status TChainedConverter::replaceEndOfText(int64_t offset) {
     // Input given back is met again: the count goes with it.
     if (fRefillSource != nullptr) ++fRefillSubstitutions;
     note(0, NLS_MALFORMED_INPUT, offset, true);
-    if (!WritesSubstitute()) return NLS_SUCCESS;
+    if (malformedAction() != velta::Action::kReplace) return NLS_SUCCESS;
     unsigned char replacement[2];
     velta::storeUnit(replacement, 0xFFFD);
     return appendText(replacement, 2) ? NLS_SUCCESS : NLS_OUT_OF_MEMORY;
@@ -301,6 +319,8 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     fFirst->ReleaseEncodingConverter();
     fFirst = fRefillCopy;
     fFirstInPieces = pieces;
+    fFirstStepped = dynamic_cast<const velta::TSteppedConverter*>(fFirst);
+    fFirstTaker = dynamic_cast<velta::TOptionTaker*>(fFirst);
     fRefillCopy = nullptr;
     *consumed = fRefillStart + bytes;
     if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstByFirstStage && fFirstOffset > *consumed) {
@@ -390,7 +410,8 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
         fPendingOutcome = status;
     else if (taken + produced == 0 && taken < sourceLength)
         fPendingOutcome = status < 0 ? status : NLS_SEQUENCE_INCOMPLETE;
-    else if (taken < sourceLength && stoppedWithRoomToSpare(room, produced))
+    else if (taken < sourceLength &&
+             stopShortOfInput(fFirstStepped, status, room, produced) != Stop::kOutputFull)
         fPendingOutcome = status < 0 ? status : NLS_RESULT_TRUNCATED;
     return NLS_SUCCESS;
 }
@@ -457,7 +478,8 @@ NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapa
     consumeWaiting(delivered);
     if (isHardFailure(status)) return status;
     if (fIntermediateSize == 0) return status == NLS_RESULT_TRUNCATED ? status : NLS_SUCCESS;
-    if (stoppedWithRoomToSpare(room, produced)) return NLS_SEQUENCE_INCOMPLETE;
+    if (stopShortOfInput(fSecondStepped, status, room, produced) == Stop::kCutAtEnd)
+        return NLS_SEQUENCE_INCOMPLETE;
     if (fIntermediateSize > 2) return NLS_RESULT_TRUNCATED;
     return deliverLastUnit(target, targetCapacity, written);
 }
@@ -515,8 +537,9 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     // Under a policy that writes substitutes, a -1302 only says that the text
     // already delivered had some: a caller that takes text back (a stream)
     // has it in the report, and the next input goes on.
-    const bool onlyReplaced =
-        fPendingOutcome == NLS_INVALID_INPUT && fGiveBack && WritesSubstitute();
+    const bool onlyReplaced = fPendingOutcome == NLS_INVALID_INPUT && fGiveBack &&
+                              !firstStageStoppedWith(fPendingOutcome) &&
+                              malformedAction() == velta::Action::kReplace;
     if (!isHardFailure(fPendingOutcome) || onlyReplaced) fPendingOutcome = NLS_SUCCESS;
     // Text that does not go out is given back and converted again: a refill
     // makes little more than the output can take, so small outputs cost no
@@ -535,8 +558,7 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
         }
         // A stop of the first converter ends the text it made there (under
         // other policies its -1302 only says it replaced something).
-        const bool stopped = isHardFailure(fPendingOutcome) &&
-                             (Policy() == NLS_POLICY_STOP || fPendingOutcome != NLS_INVALID_INPUT);
+        const bool stopped = firstStageStoppedWith(fPendingOutcome);
         const bool textEnds = (InputEnds() || stopped) && !more;
         NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
         // A high surrogate that the second converter leaves waiting at the end

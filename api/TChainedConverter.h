@@ -3,6 +3,7 @@
 #define VELTA_API_TCHAINEDCONVERTER_H
 
 #include "common/conversion_options.h"
+#include "common/step_shell.h"
 #include "velta/converter.h"
 
 // Runs the first converter into an intermediate UCS-2 buffer and the second
@@ -62,6 +63,8 @@ private:
     void rollBackUndeliveredText(uint32_t* consumed);
     void endFirstStage(uint32_t consumed);
     bool cutEndsAsMalformed() const;
+    velta::Action malformedAction() const;
+    bool firstStageStoppedWith(NLS_Status status) const;
     bool appendText(const unsigned char* text, uint32_t length);
     NLS_Status replaceEndOfText(int64_t offset);
     bool endTextWithLoneHighSurrogate();
@@ -77,6 +80,12 @@ private:
     TEncodingConverter* fFirst;
     TStreamConverter* fFirstInPieces;   // the first converter's piece interface, if any
     TStreamConverter* fSecondInPieces;  // the second converter's, if any
+    // The stages' step interfaces and option takers, if they have them.
+    const velta::TSteppedConverter* fFirstStepped;
+    const velta::TSteppedConverter* fSecondStepped;
+    velta::TOptionTaker* fFirstTaker;
+    velta::TOptionTaker* fSecondTaker;
+    velta::ConversionOptions fOptions;
     uint32_t fIntermediateCapacity;
     uint32_t fIntermediateStart;         // offset of the waiting text
     NLS_Status fPendingOutcome;          // first stage's result, reported once delivered

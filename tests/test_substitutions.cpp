@@ -20,15 +20,22 @@ struct Outcome {
     NLS_ConversionReport report = {0, NLS_NO_SUBSTITUTION, 0};
 };
 
+struct Option {
+    int32_t option;
+    int32_t value;
+};
+
 // One text through NLS_ConvertStream in pieces ending at `cuts`, stopping at
 // the first error.
 Outcome stream(const char* from, const char* to, int32_t policy, const Bytes& input,
-               std::vector<size_t> cuts) {
+               std::vector<size_t> cuts, std::vector<Option> options = {}) {
     Outcome outcome;
     EncodingConverter* object = nullptr;
     EXPECT_EQ(NLS_NewEncodingConverter(from, to, &object), NLS_SUCCESS) << from << " " << to;
     if (object == nullptr) return outcome;
     EXPECT_EQ(NLS_SetConversionPolicy(object, policy), NLS_SUCCESS);
+    for (const Option& o : options)
+        EXPECT_EQ(NLS_SetConversionOption(object, o.option, o.value), NLS_SUCCESS);
     cuts.push_back(input.size());
     size_t start = 0;
     for (size_t k = 0; k < cuts.size() && outcome.status >= 0; ++k) {
@@ -230,6 +237,59 @@ TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
                 EXPECT_EQ(pieces.report.firstOffset, whole.report.firstOffset)
                     << where << " cut " << cut << " policy " << policy;
             }
+        }
+    }
+}
+
+// An action chosen for malformed input or for what the target lacks rules
+// over the policy's, in the object and in a chain as in the converter: a
+// stop stops, a cut character that ends the text is malformed input. (A
+// stop in bytes carried from an earlier piece reads none of the next.)
+TEST_F(Substitutions, TheTwoActionsRuleOverThePolicy) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        int32_t policy;
+        int32_t option;
+        int32_t action;
+        NLS_Status status;
+        uint32_t read;
+        const char* output;
+    } cases[] = {
+        {"ISO-8859-8", NLS_UCS2_NAME, "41 A1 42", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_INVALID_INPUT, 1, "41 00"},
+        {"ISO-8859-8", "UTF-8", "41 A1 42", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_INVALID_INPUT, 1, "41"},
+        {"ISO-8859-8", "UTF-8", "41 A1 42", NLS_POLICY_STOP, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_SKIP, NLS_SUCCESS, 3, "41 42"},
+        {NLS_UCS2_NAME, "ISO-8859-8", "41 00 E9 00 42 00", NLS_POLICY_STOP,
+         NLS_OPTION_UNMAPPABLE_ACTION, NLS_ACTION_TRANSLITERATE, NLS_SUCCESS, 6, "41 65 42"},
+        {NLS_UCS2_NAME, "ISO-8859-8", "41 00 E9 00 42 00", NLS_POLICY_REPLACE,
+         NLS_OPTION_UNMAPPABLE_ACTION, NLS_ACTION_STOP, NLS_UNMAPPABLE, 2, "41"},
+        // CutCharacterAtTheEndFollowsTheMalformedAction, direct and in a chain.
+        {"Shift_JIS", "UTF-8", "41 82", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_SEQUENCE_INCOMPLETE, 1, "41"},
+        {"Shift_JIS", "UTF-8", "41 82", NLS_POLICY_STOP, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_REPLACE, NLS_SUCCESS, 2, "41 EF BF BD"},
+        {"Shift_JIS", "UTF-8", "41 82", NLS_POLICY_TRANSLITERATE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_SKIP, NLS_SUCCESS, 2, "41"},
+        {"UTF-8", NLS_UCS2_NAME, "41 E6 97", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_SEQUENCE_INCOMPLETE, 1, "41 00"},
+        {"UTF-8", NLS_UCS2_NAME, "41 E6 97", NLS_POLICY_STOP, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_REPLACE, NLS_SUCCESS, 3, "41 00 FD FF"},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        for (size_t cut = 0; cut <= input.size(); ++cut) {
+            const Outcome outcome =
+                stream(c.from, c.to, c.policy, input, {cut}, {{c.option, c.action}});
+            EXPECT_EQ(outcome.status, c.status) << where << " cut " << cut;
+            if (cut == 0) {
+                EXPECT_EQ(outcome.read, c.read) << where;
+            }
+            EXPECT_EQ(hex(outcome.output), c.output) << where << " cut " << cut;
         }
     }
 }

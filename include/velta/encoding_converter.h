@@ -15,6 +15,8 @@ class TChainedConverter;
 namespace velta {
 class TOptionTaker;
 class TReplacementWriter;
+class TSteppedConverter;
+enum class Stop : uint8_t;
 }  // namespace velta
 
 class VELTA_EXPORT EncodingConverter {
@@ -75,7 +77,7 @@ private:
         NLS_Status status;
         uint32_t consumed;
         uint32_t produced;
-        bool roomToSpare;
+        velta::Stop stop;  // why it ended short of its input, where it did
     };
     StreamStep streamStep(const unsigned char* input, uint32_t length, bool ends,
                           unsigned char* dst, uint32_t dstLen, uint32_t* written);
@@ -90,6 +92,10 @@ private:
     void collectReport(uint64_t callStart);
     // Gives the converter the policy that the call in progress applies.
     void givePolicy(int32_t policy);
+    // What the object does at malformed input (a cut character that ends the
+    // text): NLS_POLICY_REPLACE, _SKIP or _STOP, by the policy unless
+    // NLS_OPTION_MALFORMED_ACTION chose otherwise.
+    int32_t malformedPolicy() const;
 
     NLS_Status fStatus;
     const char* fFromName;
@@ -124,6 +130,7 @@ private:
     bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
     velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
     const velta::TReplacementWriter* fReplacementWriter;  // likewise
+    const velta::TSteppedConverter* fStepped;             // likewise: it says why it stopped
     // NLS_SetConversionOption's values, by option number.
     enum { kOptionSlots = 6 };
     int32_t fOptionValues[kOptionSlots];
