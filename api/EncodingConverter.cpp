@@ -93,6 +93,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fChain(nullptr),
       fCarrySize(0),
       fCarryCapacity(0),
+      fStopBehindPiece(0),
       fHeldStart(0),
       fHeldSize(0),
       fMayHoldOutput(false),
@@ -502,6 +503,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
                                      uint32_t* written) {
     *read = 0;
     *written = 0;
+    fStopBehindPiece = 0;
     if (fConverter == nullptr) return fStatus = NLS_NO_CONVERTER;
     if ((src == nullptr && srcLen != 0) || (dst == nullptr && dstLen != 0))
         return fStatus = NLS_INVALID_PARAMETER;
@@ -564,6 +566,15 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             step.status = step.consumed == length ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
         if (velta::isHardFailure(step.status) &&
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
+            // A stop in carried bytes: the bytes of this piece that the
+            // carry holds are not read, and the carry goes with the text
+            // that stopped (a last call after it does not meet it again).
+            if (fCarrySize != 0) {
+                const uint32_t ofThisPiece = fCarrySize < position ? fCarrySize : position;
+                position -= ofThisPiece;
+                fStopBehindPiece = fCarrySize - ofThisPiece;
+                fCarrySize = 0;
+            }
             *read = position;
             // What came before it goes out first, a chain's open UTF-7 run
             // closed; the next call returns the failure (the converter may

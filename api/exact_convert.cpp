@@ -273,7 +273,8 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
         if (status == NLS_SEQUENCE_INCOMPLETE)
             result.read = position - smallest(carriedBefore, position);
         else
-            result.read = position - smallest(carriedAfter, position);
+            result.read =
+                position - smallest(carriedAfter + object->stopBehindPieceSize(), position);
         return settle(result);
     }
 }

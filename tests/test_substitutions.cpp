@@ -294,6 +294,46 @@ TEST_F(Substitutions, TheTwoActionsRuleOverThePolicy) {
     }
 }
 
+// StopInBytesCarriedFromTheLastPieceIsNotMetAgain: the stop reads none of
+// the piece's bytes that the carried character holds, and an empty last
+// call then ends the text (it returned the stop again and again).
+TEST_F(Substitutions, StopInBytesCarriedFromTheLastPieceIsNotMetAgain) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        size_t cut;
+        NLS_Status status;
+    } cases[] = {
+        {"UTF-8", "windows-1252", "41 C4 80 42", 2, NLS_UNMAPPABLE},
+        {NLS_UCS2_NAME, "ISO-8859-8", "41 00 E9 00 42 00", 3, NLS_UNMAPPABLE},
+        {"UTF-8", NLS_UCS2_NAME, "41 E9 80 42", 2, NLS_INVALID_INPUT},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS);
+        ASSERT_EQ(NLS_SetConversionPolicy(object, NLS_POLICY_STOP), NLS_SUCCESS);
+        unsigned char out[16];
+        uint32_t read = 0, written = 0;
+        ASSERT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(c.cut), out,
+                                    sizeof out, 0, &read, &written),
+                  NLS_SUCCESS)
+            << where;
+        EXPECT_EQ(NLS_ConvertStream(object, input.data() + c.cut,
+                                    static_cast<uint32_t>(input.size() - c.cut), out, sizeof out, 1,
+                                    &read, &written),
+                  c.status)
+            << where;
+        EXPECT_EQ(read, 0u) << where;
+        EXPECT_EQ(NLS_ConvertStream(object, nullptr, 0, out, sizeof out, 1, &read, &written),
+                  NLS_SUCCESS)
+            << where;
+        NLS_DeleteEncodingConverter(object);
+    }
+}
+
 // The strict reading of UTF-8, direct and through a chain, in the fast
 // paths too (the forms sit among long runs).
 TEST_F(Substitutions, StrictUnicodeReadsC080AndEncodedSurrogatesAsMalformed) {

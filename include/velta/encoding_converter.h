@@ -37,6 +37,9 @@ public:
     NLS_ConversionReport report() const { return fReport; }
     // Bytes of a character that the end of the last stream piece cut short.
     uint32_t carriedInputSize() const { return fCarrySize; }
+    // After a stream piece that stopped at a character begun in an earlier
+    // piece: its bytes that came before the piece (dropped with the carry).
+    uint32_t stopBehindPieceSize() const { return fStopBehindPiece; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
@@ -111,6 +114,7 @@ private:
     TChainedConverter* fChain;    // the converter, when it is a chain
     uint32_t fCarrySize;
     uint32_t fCarryCapacity;
+    uint32_t fStopBehindPiece;
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
