@@ -94,6 +94,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fCarrySize(0),
       fCarryCapacity(0),
       fStopBehindPiece(0),
+      fExactInput(false),
       fHeldStart(0),
       fHeldSize(0),
       fMayHoldOutput(false),
@@ -233,7 +234,7 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     uint32_t consumed = 0;
     givePolicy(fPolicyChosen ? fPolicy : static_cast<int32_t>(velta::kPolicyAsBefore));
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
-    if (fChain != nullptr) fChain->SetGiveBackUndelivered(false);
+    if (fChain != nullptr) fChain->SetUndelivered(TChainedConverter::Undelivered::kWaits);
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
     if (consumed > srcLen) consumed = srcLen;
     collectReport(fStreamOffset);
@@ -378,7 +379,9 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             uint32_t* written) {
     givePolicy(fPolicy);
     if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
-    if (fChain != nullptr) fChain->SetGiveBackUndelivered(true);
+    if (fChain != nullptr)
+        fChain->SetUndelivered(fExactInput ? TChainedConverter::Undelivered::kGivenBack
+                                           : TChainedConverter::Undelivered::kWaitsInStream);
     const uint32_t room = dstLen - *written;
     const bool direct = room >= kHeldCapacity;
     unsigned char* target = direct ? dst + *written : fHeld;

@@ -33,9 +33,10 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fRefillSource(nullptr),
       fRefillLength(0),
       fRefillStart(0),
+      fRefillTaken(0),
       fRefillTextBegin(0),
       fRefillSubstitutions(0),
-      fGiveBack(false),
+      fUndelivered(Undelivered::kWaits),
       fRefillRoom(UINT32_MAX),
       fCount(0),
       fFirstKind(NLS_NO_SUBSTITUTION),
@@ -43,6 +44,7 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
 
 TChainedConverter::~TChainedConverter() {
     delete[] fIntermediate;
+    delete[] fKeptInput;
     if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
     if (fFirst != nullptr) fFirst->ReleaseEncodingConverter();
     if (fSecond != nullptr) fSecond->ReleaseEncodingConverter();
@@ -54,6 +56,10 @@ void TChainedConverter::Reset() {
     fIntermediateStart = 0;
     fPendingOutcome = NLS_SUCCESS;
     fHeldSize = 0;
+    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
+    fRefillCopy = nullptr;
+    fRefillSource = nullptr;
+    fWaitingKnown = false;
     fFirst->Reset();
     fSecond->Reset();
 }
@@ -99,7 +105,8 @@ void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t*
 // Only the stream call (which gives undelivered text back) reads a cut at
 // the end of the text as malformed input; the older calls report -1304.
 bool TChainedConverter::cutEndsAsMalformed() const {
-    return fGiveBack && InputEnds() && malformedAction() != velta::Action::kStop;
+    return fUndelivered != Undelivered::kWaits && InputEnds() &&
+           malformedAction() != velta::Action::kStop;
 }
 
 // U+FFFD (nothing, under the skip policy) joins the waiting text in place of
@@ -322,8 +329,10 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     fFirstStepped = dynamic_cast<const velta::TSteppedConverter*>(fFirst);
     fFirstTaker = dynamic_cast<velta::TOptionTaker*>(fFirst);
     fRefillCopy = nullptr;
-    *consumed = fRefillStart + bytes;
-    if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstByFirstStage && fFirstOffset > *consumed) {
+    // Text of an earlier call's input given back: this call reads nothing.
+    const int64_t givenBackAt = fRefillStart + bytes;
+    *consumed = givenBackAt > 0 ? static_cast<uint32_t>(givenBackAt) : 0;
+    if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstByFirstStage && fFirstOffset > givenBackAt) {
         fFirstKind = NLS_NO_SUBSTITUTION;  // met in what is given back: it comes again
         fFirstOffset = 0;
     }
@@ -335,6 +344,37 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
                             : 2 * made - delivered;
     if (fIntermediateSize == 0) fIntermediateStart = 0;
     fPendingOutcome = NLS_SUCCESS;
+}
+
+// At the end of a call: the latest refill's input is kept while its text
+// waits (the caller's buffer goes away), so that a substitution or a stop
+// the second converter meets in that text later is placed exactly.
+void TChainedConverter::keepOrForgetRefill(uint32_t consumed) {
+    const bool textWaits =
+        fIntermediateSize != 0 && fIntermediateStart + fIntermediateSize > fRefillTextBegin;
+    if (fRefillSource != nullptr && fRefillCopy != nullptr && textWaits && keepRefillInput()) {
+        fRefillStart -= consumed;
+        return;
+    }
+    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
+    fRefillCopy = nullptr;
+    fRefillSource = nullptr;
+}
+
+bool TChainedConverter::keepRefillInput() {
+    if (fRefillTaken > fRefillLength) fRefillTaken = fRefillLength;
+    if (fRefillSource == fKeptInput) return true;
+    if (fRefillTaken > fKeptCapacity) {
+        unsigned char* kept = new (std::nothrow) unsigned char[fRefillTaken];
+        if (kept == nullptr) return false;
+        delete[] fKeptInput;
+        fKeptInput = kept;
+        fKeptCapacity = fRefillTaken;
+    }
+    if (fRefillTaken != 0) memcpy(fKeptInput, fRefillSource, fRefillTaken);
+    fRefillSource = fKeptInput;
+    fRefillLength = fRefillTaken;
+    return true;
 }
 
 void TChainedConverter::TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
@@ -375,9 +415,10 @@ uint32_t TChainedConverter::intermediateCapacityFor(const unsigned char* source,
 // converter cannot go on with (an error, a cut character, no progress)
 // becomes the outcome reported once its text is delivered.
 NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourceLength,
-                                     uint32_t* consumed) {
+                                     uint32_t callOffset, uint32_t* consumed) {
     *consumed = 0;
     rememberWaitingOffset(0);  // before the buffer moves
+    fRefillStart = callOffset;
     if (!ensureIntermediateCapacity(intermediateCapacityFor(source, sourceLength)))
         return NLS_OUT_OF_MEMORY;
     if (fIntermediateStart != 0) {
@@ -400,6 +441,7 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     if (produced > room) produced = room;
     fIntermediateSize += produced;
     *consumed = taken;
+    fRefillTaken = taken;
     noteFirstStageReport();
     if (status == NLS_SEQUENCE_INCOMPLETE && taken < sourceLength && cutEndsAsMalformed()) {
         // The text ends inside a character: malformed input, like any other.
@@ -537,15 +579,16 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     // Under a policy that writes substitutes, a -1302 only says that the text
     // already delivered had some: a caller that takes text back (a stream)
     // has it in the report, and the next input goes on.
-    const bool onlyReplaced = fPendingOutcome == NLS_INVALID_INPUT && fGiveBack &&
-                              !firstStageStoppedWith(fPendingOutcome) &&
-                              malformedAction() == velta::Action::kReplace;
+    const bool onlyReplaced =
+        fPendingOutcome == NLS_INVALID_INPUT && fUndelivered != Undelivered::kWaits &&
+        !firstStageStoppedWith(fPendingOutcome) && malformedAction() == velta::Action::kReplace;
     if (!isHardFailure(fPendingOutcome) || onlyReplaced) fPendingOutcome = NLS_SUCCESS;
     // Text that does not go out is given back and converted again: a refill
     // makes little more than the output can take, so small outputs cost no
     // more per byte than large ones.
     fRefillRoom = UINT32_MAX;
-    if (fGiveBack && targetCapacity < kPieceCapacity / 4) fRefillRoom = 4 * targetCapacity + 64;
+    if (fUndelivered == Undelivered::kGivenBack && targetCapacity < kPieceCapacity / 4)
+        fRefillRoom = 4 * targetCapacity + 64;
     for (;;) {
         const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
         if (!more && InputEnds() && !firstEnded && fFirstInPieces != nullptr &&
@@ -577,20 +620,21 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
             break;
         }
         uint32_t taken = 0;
-        fRefillStart = consumed;
-        const NLS_Status status = refill(source + consumed, sourceLength - consumed, &taken);
+        const NLS_Status status =
+            refill(source + consumed, sourceLength - consumed, consumed, &taken);
         consumed += taken;
         if (status != NLS_SUCCESS) {
             result = status;
             break;
         }
     }
-    if (fGiveBack && (result == NLS_RESULT_TRUNCATED || isHardFailure(result)))
+    // A stop gives back the text from where it stopped, so that the call
+    // reads no further than the character it stopped at.
+    if ((fUndelivered == Undelivered::kGivenBack && result == NLS_RESULT_TRUNCATED) ||
+        (fUndelivered != Undelivered::kWaits && isHardFailure(result)))
         rollBackUndeliveredText(&consumed);
     rememberWaitingOffset(consumed);
-    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
-    fRefillCopy = nullptr;
-    fRefillSource = nullptr;
+    keepOrForgetRefill(consumed);
     *targetLength = written;
     *sourceConsumed = consumed;
     return result;

@@ -175,6 +175,7 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
         return result;
     }
     if (slice > UINT32_MAX) slice = UINT32_MAX;
+    object->setExactInput(true);
     bool shiftOnly = false;
     if (!deliverPendingOutput(object, srcLength, dst, dstCapacity, &result, &shiftOnly)) {
         result.status = NLS_RESULT_TRUNCATED;

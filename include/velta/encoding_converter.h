@@ -40,6 +40,9 @@ public:
     // After a stream piece that stopped at a character begun in an earlier
     // piece: its bytes that came before the piece (dropped with the carry).
     uint32_t stopBehindPieceSize() const { return fStopBehindPiece; }
+    // Whether a stream piece reads only input whose output it has written
+    // (the exact interface); else a chain may read input whose text waits.
+    void setExactInput(bool exact) { fExactInput = exact; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
@@ -115,6 +118,7 @@ private:
     uint32_t fCarrySize;
     uint32_t fCarryCapacity;
     uint32_t fStopBehindPiece;
+    bool fExactInput;
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
