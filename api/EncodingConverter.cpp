@@ -355,6 +355,13 @@ int32_t EncodingConverter::malformedPolicy() const {
     }
 }
 
+bool EncodingConverter::mayStop() const {
+    const int32_t unmappable = fOptionValues[NLS_OPTION_UNMAPPABLE_ACTION];
+    return malformedPolicy() == NLS_POLICY_STOP || unmappable == NLS_ACTION_STOP ||
+           (unmappable < 0 && fPolicy == NLS_POLICY_STOP) ||
+           fOptionValues[NLS_OPTION_TRANSLITERATION_FALLBACK] == NLS_ACTION_STOP;
+}
+
 void EncodingConverter::givePolicy(int32_t policy) {
     if (fInPieces == nullptr || policy == fConverterPolicy) return;
     fInPieces->SetPolicy(policy);
@@ -379,9 +386,13 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             uint32_t* written) {
     givePolicy(fPolicy);
     if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
+    // Where a stop may come, its input position is owed: a chain then gives
+    // back what it could not deliver, so that the stop is met in this call's
+    // input. Elsewhere the pivot text waits, its input read.
     if (fChain != nullptr)
-        fChain->SetUndelivered(fExactInput ? TChainedConverter::Undelivered::kGivenBack
-                                           : TChainedConverter::Undelivered::kWaitsInStream);
+        fChain->SetUndelivered(fExactInput || mayStop()
+                                   ? TChainedConverter::Undelivered::kGivenBack
+                                   : TChainedConverter::Undelivered::kWaitsInStream);
     const uint32_t room = dstLen - *written;
     const bool direct = room >= kHeldCapacity;
     unsigned char* target = direct ? dst + *written : fHeld;

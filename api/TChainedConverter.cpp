@@ -21,7 +21,7 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fFirst(first),
       fFirstInPieces(dynamic_cast<TStreamConverter*>(first)),
       fSecondInPieces(dynamic_cast<TStreamConverter*>(second)),
-      fFirstStepped(dynamic_cast<const velta::TSteppedConverter*>(first)),
+      fFirstStepped(dynamic_cast<velta::TSteppedConverter*>(first)),
       fSecondStepped(dynamic_cast<const velta::TSteppedConverter*>(second)),
       fFirstTaker(dynamic_cast<velta::TOptionTaker*>(first)),
       fSecondTaker(dynamic_cast<velta::TOptionTaker*>(second)),
@@ -56,8 +56,7 @@ void TChainedConverter::Reset() {
     fIntermediateStart = 0;
     fPendingOutcome = NLS_SUCCESS;
     fHeldSize = 0;
-    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
-    fRefillCopy = nullptr;
+    releaseRefillMark();
     fRefillSource = nullptr;
     fWaitingKnown = false;
     fFirst->Reset();
@@ -205,9 +204,9 @@ struct ReplayReport {
     int64_t firstOffset = 0;
 };
 
-uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint32_t length,
-                uint32_t units, uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
-    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(converter);
+uint32_t replay(TEncodingConverter* converter, TStreamConverter* pieces,
+                const unsigned char* source, uint32_t length, uint32_t units,
+                uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
     if (pieces != nullptr) pieces->SetInputEnds(false);
     enum : uint32_t { kWindow = 2048 };
     unsigned char scratch[2 * kWindow + 8];
@@ -254,17 +253,28 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
 }  // namespace
 
 // The offset, in the call's input, of the character that made the text at
-// `bufferOffset`: exact for text of this call's latest refill when the first
-// converter can be copied; else the start of that refill or of the call.
+// `bufferOffset`: exact for text of the latest refill when the first
+// converter's state there is known; else the start of that refill or of the
+// call. The first converter is read again from that state, and left as it was.
 int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     if (fRefillSource == nullptr || bufferOffset < fRefillTextBegin)
         return fWaitingKnown ? fWaitingOffset : fRefillSource != nullptr ? fRefillStart : 0;
-    if (fRefillCopy == nullptr) return fRefillStart;
-    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
-    TEncodingConverter* copy = pieces != nullptr ? pieces->CloneConverter() : nullptr;
-    if (copy == nullptr) return fRefillStart;
-    uint32_t bytes =
-        replay(copy, fRefillSource, fRefillLength, (bufferOffset - fRefillTextBegin) / 2);
+    if (!hasRefillMark()) return fRefillStart;
+    TEncodingConverter* reader = fFirst;
+    TStreamConverter* pieces = fFirstInPieces;
+    velta::StepState now;
+    if (fMarkByValue) {
+        fFirstStepped->SaveStepState(&now);
+        fFirstStepped->RestoreStepState(fRefillState);
+    } else {
+        pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
+        reader = pieces != nullptr ? pieces->CloneConverter() : nullptr;
+        if (reader == nullptr) return fRefillStart;
+        pieces = dynamic_cast<TStreamConverter*>(reader);
+    }
+    ReplayReport ignored;  // met when the refill was made
+    uint32_t bytes = replay(reader, pieces, fRefillSource, fRefillLength,
+                            (bufferOffset - fRefillTextBegin) / 2, nullptr, &ignored);
     // Bytes that make no text of their own before the character (a UTF-7
     // "+", an escape sequence, a byte order mark) are not its start: a
     // stream cut after them meets the character at the same offset.
@@ -274,7 +284,7 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
         unsigned char scratch[64];
         uint32_t produced = 0;
         uint32_t taken = 0;
-        copy->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, window, &taken);
+        reader->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, window, &taken);
         if (produced != 0) break;
         if (taken == 0) {
             if (window == fRefillLength - bytes) break;
@@ -284,8 +294,39 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
         bytes += taken;
         window = 1;
     }
-    copy->ReleaseEncodingConverter();
-    return static_cast<int64_t>(fRefillStart) + bytes;
+    if (fMarkByValue) {
+        uint32_t count = 0;
+        int32_t kind = NLS_NO_SUBSTITUTION;
+        int64_t offset = 0;
+        if (pieces != nullptr) pieces->TakeReport(&count, &kind, &offset);
+        fFirstStepped->RestoreStepState(now);
+        if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
+    } else {
+        reader->ReleaseEncodingConverter();
+    }
+    return fRefillStart + bytes;
+}
+
+// The first converter's state where the latest refill began: a value where
+// the converter says its state, else a copy of the converter.
+void TChainedConverter::markRefill() {
+    releaseRefillMark();
+    if (fFirstStepped != nullptr) {
+        fFirstStepped->SaveStepState(&fRefillState);
+        fMarkByValue = true;
+    } else if (fFirstInPieces != nullptr) {
+        fRefillCopy = fFirstInPieces->CloneConverter();
+    }
+}
+
+bool TChainedConverter::hasRefillMark() const {
+    return fMarkByValue || fRefillCopy != nullptr;
+}
+
+void TChainedConverter::releaseRefillMark() {
+    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
+    fRefillCopy = nullptr;
+    fMarkByValue = false;
 }
 
 // Finds where the one character still waiting was made while the input that
@@ -302,7 +343,7 @@ void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
     } else if (fRefillSource == nullptr || fIntermediateStart < fRefillTextBegin) {
         fWaitingOffset -= callStart;  // it waited from before: known as it was
     } else {
-        fWaitingKnown = fRefillCopy != nullptr;
+        fWaitingKnown = hasRefillMark();
         fWaitingOffset = sourceOffsetOfText(fIntermediateStart) - callStart;
     }
 }
@@ -311,24 +352,41 @@ void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
 // the first converter becomes its copy, converted again up to the text that
 // went out, and the call reports as consumed only what made that text.
 void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
-    if (fRefillSource == nullptr || fRefillCopy == nullptr || fIntermediateSize == 0) return;
+    if (fRefillSource == nullptr || !hasRefillMark() || fIntermediateSize == 0) return;
     const uint32_t delivered =
         fIntermediateStart > fRefillTextBegin ? fIntermediateStart - fRefillTextBegin : 0;
     if (delivered > fRefillLength * 2) return;  // not text of that input: nothing to give back
+    TEncodingConverter* reader = fRefillCopy;
+    TStreamConverter* pieces = nullptr;
+    velta::StepState now;
+    if (fMarkByValue) {
+        reader = fFirst;
+        pieces = fFirstInPieces;
+        fFirstStepped->SaveStepState(&now);
+        fFirstStepped->RestoreStepState(fRefillState);
+    } else {
+        pieces = dynamic_cast<TStreamConverter*>(reader);
+    }
     uint32_t made = 0;
     ReplayReport met;
     const uint32_t bytes =
-        replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met);
-    if (2 * made < delivered) return;  // the copy cannot tell: the text keeps waiting
-    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
+        replay(reader, pieces, fRefillSource, fRefillLength, delivered / 2, &made, &met);
+    if (2 * made < delivered) {  // the first converter cannot tell: the text keeps waiting
+        if (fMarkByValue) fFirstStepped->RestoreStepState(now);
+        if (fMarkByValue && pieces != nullptr) pieces->SetInputEnds(InputEnds());
+        return;
+    }
     if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
     fCount = fCount - fRefillSubstitutions + met.count;  // what is given back is met again later
-    fFirst->ReleaseEncodingConverter();
-    fFirst = fRefillCopy;
-    fFirstInPieces = pieces;
-    fFirstStepped = dynamic_cast<const velta::TSteppedConverter*>(fFirst);
-    fFirstTaker = dynamic_cast<velta::TOptionTaker*>(fFirst);
-    fRefillCopy = nullptr;
+    if (!fMarkByValue) {
+        fFirst->ReleaseEncodingConverter();
+        fFirst = fRefillCopy;
+        fFirstInPieces = pieces;
+        fFirstStepped = dynamic_cast<velta::TSteppedConverter*>(fFirst);
+        fFirstTaker = dynamic_cast<velta::TOptionTaker*>(fFirst);
+        fRefillCopy = nullptr;
+    }
+    fMarkByValue = false;
     // Text of an earlier call's input given back: this call reads nothing.
     const int64_t givenBackAt = fRefillStart + bytes;
     *consumed = givenBackAt > 0 ? static_cast<uint32_t>(givenBackAt) : 0;
@@ -352,12 +410,11 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
 void TChainedConverter::keepOrForgetRefill(uint32_t consumed) {
     const bool textWaits =
         fIntermediateSize != 0 && fIntermediateStart + fIntermediateSize > fRefillTextBegin;
-    if (fRefillSource != nullptr && fRefillCopy != nullptr && textWaits && keepRefillInput()) {
+    if (fRefillSource != nullptr && hasRefillMark() && textWaits && keepRefillInput()) {
         fRefillStart -= consumed;
         return;
     }
-    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
-    fRefillCopy = nullptr;
+    releaseRefillMark();
     fRefillSource = nullptr;
 }
 
@@ -425,8 +482,7 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
         memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
         fIntermediateStart = 0;
     }
-    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
-    fRefillCopy = fFirstInPieces != nullptr ? fFirstInPieces->CloneConverter() : nullptr;
+    markRefill();
     fRefillSource = source;
     fRefillLength = sourceLength;
     fRefillTextBegin = fIntermediateSize;

@@ -69,6 +69,9 @@ private:
     void rememberWaitingOffset(uint32_t callStart);
     void rollBackUndeliveredText(uint32_t* consumed);
     void keepOrForgetRefill(uint32_t consumed);
+    void markRefill();
+    bool hasRefillMark() const;
+    void releaseRefillMark();
     bool keepRefillInput();
     void endFirstStage(uint32_t consumed);
     bool cutEndsAsMalformed() const;
@@ -90,7 +93,7 @@ private:
     TStreamConverter* fFirstInPieces;   // the first converter's piece interface, if any
     TStreamConverter* fSecondInPieces;  // the second converter's, if any
     // The stages' step interfaces and option takers, if they have them.
-    const velta::TSteppedConverter* fFirstStepped;
+    velta::TSteppedConverter* fFirstStepped;
     const velta::TSteppedConverter* fSecondStepped;
     velta::TOptionTaker* fFirstTaker;
     velta::TOptionTaker* fSecondTaker;
@@ -111,6 +114,8 @@ private:
     // (from then on fRefillSource points at fKeptInput, and fRefillStart,
     // negative, is from the start of the next call's input).
     TEncodingConverter* fRefillCopy;
+    velta::StepState fRefillState;  // instead of the copy, where the converter says its state
+    bool fMarkByValue = false;
     const unsigned char* fRefillSource;
     uint32_t fRefillLength;
     int64_t fRefillStart;                 // in the call's input

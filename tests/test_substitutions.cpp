@@ -83,6 +83,10 @@ bool keepsInvalidStatus(const std::string& from) {
 
 class Substitutions : public LibraryTest {};
 
+#define kTenLetters "61 62 63 64 65 66 67 68 69 6A "
+#define kSeventyLetters \
+    kTenLetters kTenLetters kTenLetters kTenLetters kTenLetters kTenLetters kTenLetters
+
 TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
     const struct {
         const char* from;
@@ -133,6 +137,17 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"windows-31j", "UTF-8", "41 A0 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 42", "41 42"},
         {"UTF-16", "windows-1252", "FE FF 00 41 01 00 00 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "41 3F 42", "41 42"},
+        // A chain whose second converter meets the character in text that
+        // waited from an earlier call (the output takes 7 bytes a call).
+        {"windows-1252", "ISO-8859-8", "41 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42",
+         "41 42"},
+        {"windows-1252", "ISO-8859-8", "61 62 63 64 65 66 67 68 69 80 42", 9,
+         NLS_UNMAPPABLE_CHARACTER, "61 62 63 64 65 66 67 68 69 3F 42",
+         "61 62 63 64 65 66 67 68 69 42"},
+        // WaitingTextStopsAtItsOwnOffset: beyond what the object converts in
+        // one step for a small output.
+        {"windows-1252", "ISO-8859-8", kSeventyLetters "80 42", 70, NLS_UNMAPPABLE_CHARACTER,
+         kSeventyLetters "3F 42", kSeventyLetters "42"},
         // UTF-7 runs that end badly are one U+FFFD each, never left out.
         {"UTF-7", "UTF-8", "78 2B 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79", "78 79"},
         {"IMAP-UTF-7", "UTF-8", "78 26 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79",

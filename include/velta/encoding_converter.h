@@ -102,6 +102,8 @@ private:
     // text): NLS_POLICY_REPLACE, _SKIP or _STOP, by the policy unless
     // NLS_OPTION_MALFORMED_ACTION chose otherwise.
     int32_t malformedPolicy() const;
+    // Whether an action in force stops at something.
+    bool mayStop() const;
 
     NLS_Status fStatus;
     const char* fFromName;
