@@ -8,9 +8,13 @@
 // ISO 6937 and T.61 put a non-spacing diacritic before its letter: the two
 // bytes are one character, from a list; a diacritic that ends the input waits
 // for the next call (-1304), one before a byte it does not take is malformed
-// and that byte is read afresh. No state is kept between calls.
+// and that byte is read afresh. TCVN5712-1 puts a combining mark after its
+// letter: a letter and a mark that make one character, from a list, read as
+// it (as glibc's decoder composes them), so a letter that ends the input
+// waits for what follows until the text ends. No state is kept between calls.
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -111,7 +115,16 @@ public:
         : TStepShell({table.name, kUcs2Name, 0, 2, 0}),
           fTable(&table),
           fUnits(table.units),
-          fKeepsAscii(table.keepsAscii) {}
+          fKeepsAscii(table.keepsAscii),
+          fLettersOfPairs() {
+        const bool diacriticsFirst =
+            std::find(table.units, table.units + 256, kDiacriticByte) != table.units + 256;
+        for (uint32_t i = 0; i < table.pairCount && !diacriticsFirst; ++i) {
+            const uint32_t letter = table.pairs[2 * i] >> 8;
+            fLettersOfPairs[letter / 64] |= uint64_t{1} << letter % 64;
+        }
+        fComposes = table.pairCount != 0 && !diacriticsFirst;
+    }
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                     uint32_t targetCapacity, bool textEnds);
@@ -120,10 +133,15 @@ private:
     void decodePlain(const unsigned char* source, uint32_t sourceLength, uint32_t* in,
                      unsigned char* target, uint32_t targetCapacity, uint32_t* out,
                      WidenAscii widen) const;
+    StepResult composingStep(const unsigned char* source, uint32_t sourceLength,
+                             unsigned char* target, uint32_t targetCapacity, bool textEnds) const;
+    bool startsPair(unsigned char b) const { return fLettersOfPairs[b / 64] >> b % 64 & 1; }
 
     const SingleByteTable* fTable;
     const uint16_t* fUnits;
     bool fKeepsAscii;
+    bool fComposes = false;       // a letter and the mark after it may be one character
+    uint64_t fLettersOfPairs[4];  // the bytes that start a pair, where fComposes
 };
 
 class TUnicodeToSingleByteConverter : public TStepShell<TUnicodeToSingleByteConverter> {
@@ -190,7 +208,8 @@ void TSingleByteToUnicodeConverter::decodePlain(const unsigned char* source, uin
 // letter after it, and waits for it where the input ends.
 StepResult TSingleByteToUnicodeConverter::step(const unsigned char* source, uint32_t sourceLength,
                                                unsigned char* target, uint32_t targetCapacity,
-                                               bool) {
+                                               bool textEnds) {
+    if (fComposes) return composingStep(source, sourceLength, target, targetCapacity, textEnds);
     uint32_t in = 0;
     uint32_t out = 0;
     const WidenAscii widen = fKeepsAscii ? textKernels().widenAscii : nullptr;
@@ -206,6 +225,31 @@ StepResult TSingleByteToUnicodeConverter::step(const unsigned char* source, uint
         out += 2;
         in += 2;
     }
+}
+
+StepResult TSingleByteToUnicodeConverter::composingStep(const unsigned char* source,
+                                                        uint32_t sourceLength,
+                                                        unsigned char* target,
+                                                        uint32_t targetCapacity,
+                                                        bool textEnds) const {
+    uint32_t in = 0;
+    uint32_t out = 0;
+    for (; in < sourceLength; ++in, out += 2) {
+        if (targetCapacity - out < 2) return outputFull(in, out);
+        uint16_t unit = fUnits[source[in]];
+        if (unit == 0xFFFD) return malformedAt(in, out, 1);
+        if (startsPair(source[in])) {
+            if (in + 1 == sourceLength && !textEnds) return cutAtEnd(in, out);
+            const uint16_t composed =
+                in + 1 < sourceLength ? unitOfPair(*fTable, source[in], source[in + 1]) : 0xFFFD;
+            if (composed != 0xFFFD) {
+                unit = composed;
+                ++in;
+            }
+        }
+        storeUnit(target + out, unit);
+    }
+    return inputUsed(in, out);
 }
 
 // Units with a byte of their own, eight at a time through the table, or
@@ -270,12 +314,7 @@ StepResult TUnicodeToSingleByteConverter::step(const unsigned char* source, uint
             ++position;
             continue;
         }
-        if (!isHighSurrogate(unit)) return unmappableAt(2 * position, out, 2, unit);
-        if (position + 1 == units) return cutAtEnd(2 * position, out);
-        const uint16_t next = loadUnit(source + 2 * position + 2);
-        if (!isLowSurrogate(next)) return unmappableAt(2 * position, out, 2, unit);
-        return unmappableAt(2 * position, out, 4,
-                            0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
+        return lackedUnitAt(source, units, position, out);
     }
 }
 

@@ -29,7 +29,11 @@ bytes, the encoder writes the lowest (as iconv does). ISO 6937 and T.61 write
 an accented letter as a non-spacing diacritic and the letter: such a byte is
 "+" in the table, and the pairs follow as lines of two bytes. Left out:
 TSCII (a byte stands for up to four characters, and iconv reorders vowel
-signs) and ISO_8859-1,GL (no characters).
+signs) and ISO_8859-1,GL (no characters). TCVN5712-1 puts a combining mark
+after its letter: the pairs of a letter and a mark that Unicode composes
+(canonical composition, Python's unicodedata; the charmap's own two-byte
+codes are among them) follow as lines of two bytes, and the decoder reads
+such a pair as the one character.
 
 A charmap whose name or alias the library already gives an encoding keeps
 that encoding's table (WHATWG's for the windows-125x, KOI8 and Mac ones);
@@ -45,6 +49,7 @@ import gzip
 import os
 import re
 import sys
+import unicodedata
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, '..')
@@ -60,6 +65,9 @@ LEFT_OUT = {'TSCII', 'ISO_8859-1,GL'}
 # follows (ISO 6937, T.61). The charmaps give such a byte alone a character
 # of the private use area; iconv reads it only before a letter, as here.
 DIACRITIC = 0xFFFE
+
+# Charmaps of a letter and a combining mark after it (mb_cur_max 2).
+COMPOSING = {'TCVN5712-1'}
 
 # Charmaps the library has under another name, matched by hand where the
 # names alone would not tell (canonical name of the library's encoding).
@@ -212,6 +220,30 @@ def table_of(entries):
     return table, pairs
 
 
+def composing_table_of(entries):
+    """The character of each byte, and {(letter, mark): character} for every
+    letter and mark that Unicode composes into one character."""
+    table = [None] * 256
+    listed = {}
+    for chars, code, _ in entries:
+        assert len(chars) == 1 and chars[0] < 0x10000
+        if len(code) == 2:
+            listed[tuple(code)] = chars[0]
+        else:
+            table[code[0]] = chars[0]
+    marks = [b for b in range(256) if table[b] is not None and unicodedata.combining(chr(table[b]))]
+    pairs = {}
+    for letter in range(256):
+        for mark in marks:
+            if table[letter] is None or letter in marks:
+                continue
+            composed = unicodedata.normalize('NFC', chr(table[letter]) + chr(table[mark]))
+            if len(composed) == 1:
+                pairs[(letter, mark)] = ord(composed)
+    assert all(pairs.get(code) == char for code, char in listed.items())
+    return table, pairs
+
+
 def library_table(canonical):
     """The table the library has for an encoding: ISO-8859-1 built in, the
     others from resources/single_byte."""
@@ -240,7 +272,10 @@ def write_table(name, glibc_name, table, pairs, comments, differences):
                   'do not edit.\n' % glibc_name)
         out.write('# Differs from glibc\'s iconv: %s.\n' % (
             '; '.join(differences) if differences else 'nowhere'))
-        if pairs:
+        if pairs and name in COMPOSING:
+            out.write('# The lines of two bytes: a letter and a combining mark after it, which\n'
+                      '# read as the one character Unicode composes of them.\n')
+        elif pairs:
             out.write('# "+": a diacritic, which makes a character with the byte after it\n'
                       '# (the lines of two bytes); alone it is none (the charmap: private use).\n')
         for b in range(0x80 if ascii_kept else 0, 0x100):
@@ -251,7 +286,8 @@ def write_table(name, glibc_name, table, pairs, comments, differences):
             else:
                 out.write('0x%02X U+%04X %s\n' % (b, table[b], comments[(b,)]))
         for code in sorted(pairs):
-            out.write('0x%02X 0x%02X U+%04X %s\n' % (code + (pairs[code], comments[code])))
+            comment = comments.get(code) or unicodedata.name(chr(pairs[code]))
+            out.write('0x%02X 0x%02X U+%04X %s\n' % (code + (pairs[code], comment)))
 
 
 def differences_from_iconv(iconv, iconv_name, table, pairs):
@@ -265,16 +301,25 @@ def differences_from_iconv(iconv, iconv_name, table, pairs):
             encoded[table[b]] = bytes([b])
     for code in sorted(pairs):
         encoded.setdefault(pairs[code], bytes(code))
-    codes = [bytes([b]) for b in range(256)] + [
-        bytes([lead, b]) for lead in sorted({lead for lead, _ in pairs}) for b in range(256)]
+    composing = DIACRITIC not in table
+    if composing:  # every byte before every mark
+        codes = [bytes([b]) for b in range(256)] + [
+            bytes([b, mark]) for b in range(256) for mark in sorted({m for _, m in pairs})]
+    else:
+        codes = [bytes([b]) for b in range(256)] + [
+            bytes([lead, b]) for lead in sorted({lead for lead, _ in pairs}) for b in range(256)]
     characters = set(encoded)
     for code in codes:
         theirs = iconv.decode(iconv_name, code)
         if len(code) == 1:
             unit = table[code[0]]
             ours = None if unit in (None, DIACRITIC) else (unit,)
+        elif tuple(code) in pairs:
+            ours = (pairs[tuple(code)],)
+        elif composing and None not in (table[code[0]], table[code[1]]):
+            ours = (table[code[0]], table[code[1]])
         else:
-            ours = (pairs[tuple(code)],) if tuple(code) in pairs else None
+            ours = None
         if theirs and len(theirs) == 1:
             characters.add(theirs[0])
         if ours != theirs:
@@ -339,7 +384,7 @@ def main():
 
     for path in sorted(glob.glob(os.path.join(charmaps, '*.gz'))):
         glibc_name, charmap_aliases, maximum, entries = read_charmap(path)
-        if maximum != 1 or glibc_name in LEFT_OUT:
+        if (maximum != 1 and glibc_name not in COMPOSING) or glibc_name in LEFT_OUT:
             continue
         names = [glibc_name] + charmap_aliases
         module_names = iconv_names(names, aliases, modules)
@@ -355,7 +400,7 @@ def main():
                 print('%s is the library\'s %s' % (glibc_name, existing))
         if existing is None:
             canonical = glibc_name
-            table, pairs = table_of(entries)
+            table, pairs = (composing_table_of if glibc_name in COMPOSING else table_of)(entries)
             comments = {tuple(code): comment for _, code, comment in entries}
             diffs = differences_from_iconv(iconv, iconv_name, table, pairs) if iconv_name else [
                 'iconv has no converter']

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 
 #include "test_support.h"
@@ -176,6 +178,73 @@ TEST_F(ConverterLibraryFromFiles, ThroughTheEnvironment) {
 TEST_F(ConverterLibraryFromFiles, ThroughAChainToUtf8) {
     initialize();
     EXPECT_EQ(convertOneShot("X-TEST-UPPER", "UTF-8", bytes("chain")).output, bytes("CHAIN"));
+}
+
+}  // namespace
+
+namespace {
+
+// What the README's section on encodings writes in backquotes: all of it,
+// and the names in the first column of its tables.
+struct ReadmeNames {
+    std::set<std::string> all;
+    std::set<std::string> inFirstColumns;
+};
+
+ReadmeNames readmeEncodingNames() {
+    std::ifstream file(std::string(VELTA_SOURCE_DIR) + "/README.md");
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    const size_t begin = text.find("## Encodings and names");
+    const size_t end = text.find("\n## ", begin + 1);
+    ReadmeNames names;
+    for (size_t open = text.find('`', begin); open < end; open = text.find('`', open + 1)) {
+        const size_t close = text.find('`', open + 1);
+        const size_t line = text.rfind('\n', open) + 1;
+        const bool firstColumn =
+            text.compare(line, 2, "| ") == 0 && text.find('|', line + 1) > close;
+        const std::string name = text.substr(open + 1, close - open - 1);
+        names.all.insert(name);
+        if (firstColumn) names.inFirstColumns.insert(name);
+        open = close;
+    }
+    return names;
+}
+
+struct Listed {
+    std::set<std::string> canonical;
+    std::set<std::pair<std::string, std::string>> aliases;  // alias, canonical
+};
+
+void collect(const char* encoding, const char* alias, void* context) {
+    Listed& listed = *static_cast<Listed*>(context);
+    if (alias == nullptr)
+        listed.canonical.insert(encoding);
+    else
+        listed.aliases.emplace(alias, encoding);
+}
+
+// The README cannot drift from the shipped registry: it names every encoding
+// (by its canonical name or an alias), and every name it writes in its
+// tables resolves.
+TEST_F(RegistryFiles, TheReadmeNamesEveryEncodingOfTheShippedRegistry) {
+    dir.installShippedData();
+    initialize();
+    Listed listed;
+    ASSERT_EQ(NLS_ListEncodingNames(&collect, &listed), NLS_SUCCESS);
+    const ReadmeNames names = readmeEncodingNames();
+    const std::set<std::string>& readme = names.all;
+    for (const std::string& name : names.inFirstColumns)
+        EXPECT_TRUE(listed.canonical.count(NLS_GetNormalizedEncodingName(name.c_str())))
+            << name << " names no encoding";
+    std::set<std::string> named;
+    for (const std::string& name : readme)
+        if (listed.canonical.count(name)) named.insert(name);
+    for (const auto& alias : listed.aliases)
+        if (readme.count(alias.first)) named.insert(alias.second);
+    for (const std::string& encoding : listed.canonical)
+        EXPECT_TRUE(named.count(encoding)) << encoding << " is not in the README";
+    EXPECT_GT(listed.canonical.size(), 200u);
 }
 
 }  // namespace
