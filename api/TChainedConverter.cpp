@@ -58,6 +58,7 @@ void TChainedConverter::Reset() {
     fHeldSize = 0;
     releaseRefillMark();
     fRefillSource = nullptr;
+    fFirstUntouched = true;
     fWaitingKnown = false;
     fFirst->Reset();
     fSecond->Reset();
@@ -267,7 +268,7 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
         fFirstStepped->SaveStepState(&now);
         fFirstStepped->RestoreStepState(fRefillState);
     } else {
-        pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
+        pieces = copyAtRefillMark() ? dynamic_cast<TStreamConverter*>(fRefillCopy) : nullptr;
         reader = pieces != nullptr ? pieces->CloneConverter() : nullptr;
         if (reader == nullptr) return fRefillStart;
         pieces = dynamic_cast<TStreamConverter*>(reader);
@@ -308,25 +309,41 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
 }
 
 // The first converter's state where the latest refill began: a value where
-// the converter says its state, else a copy of the converter.
+// the converter says its state; else, where it has read nothing since it was
+// made or reset, its initial state (copied only when needed); else a copy.
 void TChainedConverter::markRefill() {
     releaseRefillMark();
     if (fFirstStepped != nullptr) {
         fFirstStepped->SaveStepState(&fRefillState);
         fMarkByValue = true;
+    } else if (fFirstUntouched) {
+        fMarkUntouched = true;
     } else if (fFirstInPieces != nullptr) {
         fRefillCopy = fFirstInPieces->CloneConverter();
     }
+    fFirstUntouched = false;
 }
 
 bool TChainedConverter::hasRefillMark() const {
-    return fMarkByValue || fRefillCopy != nullptr;
+    return fMarkByValue || fMarkUntouched || fRefillCopy != nullptr;
+}
+
+// The copy of the first converter as it was at the refill's start, made
+// now where the mark is its initial state.
+bool TChainedConverter::copyAtRefillMark() {
+    if (fMarkUntouched && fRefillCopy == nullptr && fFirstInPieces != nullptr) {
+        fRefillCopy = fFirstInPieces->CloneConverter();
+        if (fRefillCopy != nullptr) fRefillCopy->Reset();
+    }
+    fMarkUntouched = false;
+    return fRefillCopy != nullptr;
 }
 
 void TChainedConverter::releaseRefillMark() {
     if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
     fRefillCopy = nullptr;
     fMarkByValue = false;
+    fMarkUntouched = false;
 }
 
 // Finds where the one character still waiting was made while the input that
@@ -365,6 +382,8 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
         fFirstStepped->SaveStepState(&now);
         fFirstStepped->RestoreStepState(fRefillState);
     } else {
+        if (!copyAtRefillMark()) return;
+        reader = fRefillCopy;
         pieces = dynamic_cast<TStreamConverter*>(reader);
     }
     uint32_t made = 0;
@@ -521,6 +540,7 @@ void TChainedConverter::endFirstStage(uint32_t consumed) {
     unsigned char closing[64];
     uint32_t produced = 0;
     uint32_t taken = 0;
+    fFirstUntouched = false;
     const NLS_Status status =
         fFirst->Convert(closing, &produced, sizeof closing, nullptr, 0, &taken);
     if (produced > sizeof closing) produced = sizeof closing;
@@ -556,6 +576,8 @@ bool TChainedConverter::appendText(const unsigned char* text, uint32_t length) {
 // or the second converter's failure.
 NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapacity,
                                       uint32_t* written, bool textEnds) {
+    // Nothing waits, and the text goes on: the second converter has nothing to do.
+    if (fIntermediateSize == 0 && fHeldSize == 0 && !textEnds) return NLS_SUCCESS;
     if (fHeldSize != 0) {  // a character's output, delivered whole
         if (targetCapacity - *written < fHeldSize) return NLS_RESULT_TRUNCATED;
         memcpy(target + *written, fHeld, fHeldSize);

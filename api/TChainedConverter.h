@@ -71,6 +71,7 @@ private:
     void keepOrForgetRefill(uint32_t consumed);
     void markRefill();
     bool hasRefillMark() const;
+    bool copyAtRefillMark();
     void releaseRefillMark();
     bool keepRefillInput();
     void endFirstStage(uint32_t consumed);
@@ -116,6 +117,8 @@ private:
     TEncodingConverter* fRefillCopy;
     velta::StepState fRefillState;  // instead of the copy, where the converter says its state
     bool fMarkByValue = false;
+    bool fMarkUntouched = false;  // the mark is the first converter's initial state
+    bool fFirstUntouched = true;  // it has read nothing since it was made or reset
     const unsigned char* fRefillSource;
     uint32_t fRefillLength;
     int64_t fRefillStart;                 // in the call's input
