@@ -93,6 +93,8 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fChain(nullptr),
       fCarrySize(0),
       fCarryCapacity(0),
+      fStopBehindPiece(0),
+      fExactInput(false),
       fHeldStart(0),
       fHeldSize(0),
       fMayHoldOutput(false),
@@ -106,6 +108,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fWritesUcs2(false),
       fOptionTaker(nullptr),
       fReplacementWriter(nullptr),
+      fStepped(nullptr),
       fOptionValues{0, 0, -1, -1, NLS_ACTION_REPLACE, '?'},
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
@@ -164,6 +167,7 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
     fChain = dynamic_cast<TChainedConverter*>(fConverter);
     fOptionTaker = dynamic_cast<velta::TOptionTaker*>(fConverter);
     fReplacementWriter = dynamic_cast<const velta::TReplacementWriter*>(fConverter);
+    fStepped = dynamic_cast<const velta::TSteppedConverter*>(fConverter);
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -230,7 +234,7 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     uint32_t consumed = 0;
     givePolicy(fPolicyChosen ? fPolicy : static_cast<int32_t>(velta::kPolicyAsBefore));
     if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
-    if (fChain != nullptr) fChain->SetGiveBackUndelivered(false);
+    if (fChain != nullptr) fChain->SetUndelivered(TChainedConverter::Undelivered::kWaits);
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
     if (consumed > srcLen) consumed = srcLen;
     collectReport(fStreamOffset);
@@ -337,6 +341,27 @@ void EncodingConverter::giveOptions() {
     if (fOptionTaker != nullptr) fOptionTaker->TakeOptions(options);
 }
 
+int32_t EncodingConverter::malformedPolicy() const {
+    switch (fOptionValues[NLS_OPTION_MALFORMED_ACTION]) {
+        case NLS_ACTION_STOP:
+            return NLS_POLICY_STOP;
+        case NLS_ACTION_SKIP:
+            return NLS_POLICY_SKIP;
+        case NLS_ACTION_REPLACE:
+            return NLS_POLICY_REPLACE;
+        default:
+            return fPolicy == NLS_POLICY_STOP || fPolicy == NLS_POLICY_SKIP ? fPolicy
+                                                                            : NLS_POLICY_REPLACE;
+    }
+}
+
+bool EncodingConverter::mayStop() const {
+    const int32_t unmappable = fOptionValues[NLS_OPTION_UNMAPPABLE_ACTION];
+    return malformedPolicy() == NLS_POLICY_STOP || unmappable == NLS_ACTION_STOP ||
+           (unmappable < 0 && fPolicy == NLS_POLICY_STOP) ||
+           fOptionValues[NLS_OPTION_TRANSLITERATION_FALLBACK] == NLS_ACTION_STOP;
+}
+
 void EncodingConverter::givePolicy(int32_t policy) {
     if (fInPieces == nullptr || policy == fConverterPolicy) return;
     fInPieces->SetPolicy(policy);
@@ -361,19 +386,26 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             uint32_t* written) {
     givePolicy(fPolicy);
     if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
-    if (fChain != nullptr) fChain->SetGiveBackUndelivered(true);
+    // Where a stop may come, its input position is owed: a chain then gives
+    // back what it could not deliver, so that the stop is met in this call's
+    // input. Elsewhere the pivot text waits, its input read.
+    if (fChain != nullptr)
+        fChain->SetUndelivered(fExactInput || mayStop()
+                                   ? TChainedConverter::Undelivered::kGivenBack
+                                   : TChainedConverter::Undelivered::kWaitsInStream);
     const uint32_t room = dstLen - *written;
     const bool direct = room >= kHeldCapacity;
     unsigned char* target = direct ? dst + *written : fHeld;
     const uint32_t capacity = direct ? room : static_cast<uint32_t>(kHeldCapacity);
-    StreamStep step = {NLS_SUCCESS, 0, 0, false};
+    StreamStep step = {NLS_SUCCESS, 0, 0, velta::Stop::kInputUsed};
     step.status = fConverter->Convert(target, &step.produced, capacity,
                                       length != 0 ? input : nullptr, length, &step.consumed);
     if (step.consumed > length) step.consumed = length;
     collectReport(fStreamOffset);
     fStreamOffset += step.consumed;
     if (step.produced > capacity) step.produced = capacity;
-    step.roomToSpare = velta::stoppedWithRoomToSpare(capacity, step.produced);
+    if (step.consumed < length)
+        step.stop = velta::stopShortOfInput(fStepped, step.status, capacity, step.produced);
     if (direct) {
         *written += step.produced;
     } else {
@@ -394,11 +426,12 @@ NLS_Status EncodingConverter::endTextWithCut(unsigned char* dst, uint32_t dstLen
                                              uint32_t* read, uint32_t srcLen) {
     fEndingWithCut = true;
     fEnding = {NLS_SEQUENCE_INCOMPLETE, false, true};
-    if (fPolicy != NLS_POLICY_STOP) {
+    const int32_t policy = malformedPolicy();
+    if (policy != NLS_POLICY_STOP) {
         *read = srcLen;
         noteSubstitution(NLS_MALFORMED_INPUT, fStreamOffset);
         if (fChain != nullptr) fChain->DropWaitingHighSurrogate();
-        fEnding = {NLS_SUCCESS, fPolicy != NLS_POLICY_SKIP, true};
+        fEnding = {NLS_SUCCESS, policy == NLS_POLICY_REPLACE, true};
     }
     return finishTextWithCut(dst, dstLen, written);
 }
@@ -484,6 +517,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
                                      uint32_t* written) {
     *read = 0;
     *written = 0;
+    fStopBehindPiece = 0;
     if (fConverter == nullptr) return fStatus = NLS_NO_CONVERTER;
     if ((src == nullptr && srcLen != 0) || (dst == nullptr && dstLen != 0))
         return fStatus = NLS_INVALID_PARAMETER;
@@ -538,13 +572,23 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             position += step.consumed;
         }
         const bool emptyStep = length == 0;
-        // Under a policy that writes substitutes, a converter that says its
-        // input was invalid has replaced it and gone on: the report says so.
-        if (step.status == NLS_INVALID_INPUT && fPolicy != NLS_POLICY_STOP &&
-            fPolicy != NLS_POLICY_SKIP)
+        // A converter that does not speak in steps may say that its input
+        // was invalid where it replaced it and went on: the report says so.
+        // (One that does returns that status only where it stopped.)
+        if (step.status == NLS_INVALID_INPUT && fStepped == nullptr &&
+            malformedPolicy() == NLS_POLICY_REPLACE)
             step.status = step.consumed == length ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
         if (velta::isHardFailure(step.status) &&
             !(emptyStep && step.status == NLS_INVALID_PARAMETER)) {
+            // A stop in carried bytes: the bytes of this piece that the
+            // carry holds are not read, and the carry goes with the text
+            // that stopped (a last call after it does not meet it again).
+            if (fCarrySize != 0) {
+                const uint32_t ofThisPiece = fCarrySize < position ? fCarrySize : position;
+                position -= ofThisPiece;
+                fStopBehindPiece = fCarrySize - ofThisPiece;
+                fCarrySize = 0;
+            }
             *read = position;
             // What came before it goes out first, a chain's open UTF-7 run
             // closed; the next call returns the failure (the converter may
@@ -568,7 +612,7 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             }
             continue;
         }
-        if (!step.roomToSpare && step.consumed + step.produced != 0) continue;  // output full
+        if (step.stop == velta::Stop::kOutputFull && step.consumed + step.produced != 0) continue;
         // A character cut by the end of the step's input.
         if (carried && fCarrySize == 0 && position < srcLen) continue;  // the piece goes on
         if (ends) {

@@ -9,7 +9,8 @@
 #include "common/units.h"
 
 using velta::isHardFailure;
-using velta::stoppedWithRoomToSpare;
+using velta::Stop;
+using velta::stopShortOfInput;
 
 TChainedConverter::TChainedConverter(const char* from, const char* to, TEncodingConverter* first,
                                      TEncodingConverter* second)
@@ -20,6 +21,10 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fFirst(first),
       fFirstInPieces(dynamic_cast<TStreamConverter*>(first)),
       fSecondInPieces(dynamic_cast<TStreamConverter*>(second)),
+      fFirstStepped(dynamic_cast<velta::TSteppedConverter*>(first)),
+      fSecondStepped(dynamic_cast<const velta::TSteppedConverter*>(second)),
+      fFirstTaker(dynamic_cast<velta::TOptionTaker*>(first)),
+      fSecondTaker(dynamic_cast<velta::TOptionTaker*>(second)),
       fIntermediateCapacity(0),
       fIntermediateStart(0),
       fPendingOutcome(NLS_SUCCESS),
@@ -28,9 +33,10 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fRefillSource(nullptr),
       fRefillLength(0),
       fRefillStart(0),
+      fRefillTaken(0),
       fRefillTextBegin(0),
       fRefillSubstitutions(0),
-      fGiveBack(false),
+      fUndelivered(Undelivered::kWaits),
       fRefillRoom(UINT32_MAX),
       fCount(0),
       fFirstKind(NLS_NO_SUBSTITUTION),
@@ -38,6 +44,7 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
 
 TChainedConverter::~TChainedConverter() {
     delete[] fIntermediate;
+    delete[] fKeptInput;
     if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
     if (fFirst != nullptr) fFirst->ReleaseEncodingConverter();
     if (fSecond != nullptr) fSecond->ReleaseEncodingConverter();
@@ -49,6 +56,10 @@ void TChainedConverter::Reset() {
     fIntermediateStart = 0;
     fPendingOutcome = NLS_SUCCESS;
     fHeldSize = 0;
+    releaseRefillMark();
+    fRefillSource = nullptr;
+    fFirstUntouched = true;
+    fWaitingKnown = false;
     fFirst->Reset();
     fSecond->Reset();
 }
@@ -59,8 +70,21 @@ void TChainedConverter::SetInputEnds(bool ends) {
 }
 
 void TChainedConverter::TakeOptions(const velta::ConversionOptions& options) {
-    for (TEncodingConverter* stage : {fFirst, fSecond})
-        if (auto* taker = dynamic_cast<velta::TOptionTaker*>(stage)) taker->TakeOptions(options);
+    fOptions = options;
+    for (velta::TOptionTaker* taker : {fFirstTaker, fSecondTaker})
+        if (taker != nullptr) taker->TakeOptions(options);
+}
+
+velta::Action TChainedConverter::malformedAction() const {
+    return velta::actionsFor(Policy(), fOptions).malformed;
+}
+
+// Whether the first stage's failure ends its text there. A converter that
+// does not speak in steps may say -1302 where it replaced and went on.
+bool TChainedConverter::firstStageStoppedWith(NLS_Status status) const {
+    if (!isHardFailure(status)) return false;
+    return status != NLS_INVALID_INPUT || fFirstStepped != nullptr ||
+           malformedAction() == velta::Action::kStop;
 }
 
 void TChainedConverter::SetPolicy(int32_t policy) {
@@ -81,7 +105,8 @@ void TChainedConverter::TakeReport(uint32_t* count, int32_t* firstKind, int64_t*
 // Only the stream call (which gives undelivered text back) reads a cut at
 // the end of the text as malformed input; the older calls report -1304.
 bool TChainedConverter::cutEndsAsMalformed() const {
-    return fGiveBack && InputEnds() && Policy() != NLS_POLICY_STOP;
+    return fUndelivered != Undelivered::kWaits && InputEnds() &&
+           malformedAction() != velta::Action::kStop;
 }
 
 // U+FFFD (nothing, under the skip policy) joins the waiting text in place of
@@ -91,7 +116,7 @@ NLS_Status TChainedConverter::replaceEndOfText(int64_t offset) {
     // Input given back is met again: the count goes with it.
     if (fRefillSource != nullptr) ++fRefillSubstitutions;
     note(0, NLS_MALFORMED_INPUT, offset, true);
-    if (!WritesSubstitute()) return NLS_SUCCESS;
+    if (malformedAction() != velta::Action::kReplace) return NLS_SUCCESS;
     unsigned char replacement[2];
     velta::storeUnit(replacement, 0xFFFD);
     return appendText(replacement, 2) ? NLS_SUCCESS : NLS_OUT_OF_MEMORY;
@@ -180,9 +205,9 @@ struct ReplayReport {
     int64_t firstOffset = 0;
 };
 
-uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint32_t length,
-                uint32_t units, uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
-    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(converter);
+uint32_t replay(TEncodingConverter* converter, TStreamConverter* pieces,
+                const unsigned char* source, uint32_t length, uint32_t units,
+                uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
     if (pieces != nullptr) pieces->SetInputEnds(false);
     enum : uint32_t { kWindow = 2048 };
     unsigned char scratch[2 * kWindow + 8];
@@ -229,17 +254,28 @@ uint32_t replay(TEncodingConverter* converter, const unsigned char* source, uint
 }  // namespace
 
 // The offset, in the call's input, of the character that made the text at
-// `bufferOffset`: exact for text of this call's latest refill when the first
-// converter can be copied; else the start of that refill or of the call.
+// `bufferOffset`: exact for text of the latest refill when the first
+// converter's state there is known; else the start of that refill or of the
+// call. The first converter is read again from that state, and left as it was.
 int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     if (fRefillSource == nullptr || bufferOffset < fRefillTextBegin)
         return fWaitingKnown ? fWaitingOffset : fRefillSource != nullptr ? fRefillStart : 0;
-    if (fRefillCopy == nullptr) return fRefillStart;
-    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
-    TEncodingConverter* copy = pieces != nullptr ? pieces->CloneConverter() : nullptr;
-    if (copy == nullptr) return fRefillStart;
-    uint32_t bytes =
-        replay(copy, fRefillSource, fRefillLength, (bufferOffset - fRefillTextBegin) / 2);
+    if (!hasRefillMark()) return fRefillStart;
+    TEncodingConverter* reader = fFirst;
+    TStreamConverter* pieces = fFirstInPieces;
+    velta::StepState now;
+    if (fMarkByValue) {
+        fFirstStepped->SaveStepState(&now);
+        fFirstStepped->RestoreStepState(fRefillState);
+    } else {
+        pieces = copyAtRefillMark() ? dynamic_cast<TStreamConverter*>(fRefillCopy) : nullptr;
+        reader = pieces != nullptr ? pieces->CloneConverter() : nullptr;
+        if (reader == nullptr) return fRefillStart;
+        pieces = dynamic_cast<TStreamConverter*>(reader);
+    }
+    ReplayReport ignored;  // met when the refill was made
+    uint32_t bytes = replay(reader, pieces, fRefillSource, fRefillLength,
+                            (bufferOffset - fRefillTextBegin) / 2, nullptr, &ignored);
     // Bytes that make no text of their own before the character (a UTF-7
     // "+", an escape sequence, a byte order mark) are not its start: a
     // stream cut after them meets the character at the same offset.
@@ -249,7 +285,7 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
         unsigned char scratch[64];
         uint32_t produced = 0;
         uint32_t taken = 0;
-        copy->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, window, &taken);
+        reader->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, window, &taken);
         if (produced != 0) break;
         if (taken == 0) {
             if (window == fRefillLength - bytes) break;
@@ -259,8 +295,55 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
         bytes += taken;
         window = 1;
     }
-    copy->ReleaseEncodingConverter();
-    return static_cast<int64_t>(fRefillStart) + bytes;
+    if (fMarkByValue) {
+        uint32_t count = 0;
+        int32_t kind = NLS_NO_SUBSTITUTION;
+        int64_t offset = 0;
+        if (pieces != nullptr) pieces->TakeReport(&count, &kind, &offset);
+        fFirstStepped->RestoreStepState(now);
+        if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
+    } else {
+        reader->ReleaseEncodingConverter();
+    }
+    return fRefillStart + bytes;
+}
+
+// The first converter's state where the latest refill began: a value where
+// the converter says its state; else, where it has read nothing since it was
+// made or reset, its initial state (copied only when needed); else a copy.
+void TChainedConverter::markRefill() {
+    releaseRefillMark();
+    if (fFirstStepped != nullptr) {
+        fFirstStepped->SaveStepState(&fRefillState);
+        fMarkByValue = true;
+    } else if (fFirstUntouched) {
+        fMarkUntouched = true;
+    } else if (fFirstInPieces != nullptr) {
+        fRefillCopy = fFirstInPieces->CloneConverter();
+    }
+    fFirstUntouched = false;
+}
+
+bool TChainedConverter::hasRefillMark() const {
+    return fMarkByValue || fMarkUntouched || fRefillCopy != nullptr;
+}
+
+// The copy of the first converter as it was at the refill's start, made
+// now where the mark is its initial state.
+bool TChainedConverter::copyAtRefillMark() {
+    if (fMarkUntouched && fRefillCopy == nullptr && fFirstInPieces != nullptr) {
+        fRefillCopy = fFirstInPieces->CloneConverter();
+        if (fRefillCopy != nullptr) fRefillCopy->Reset();
+    }
+    fMarkUntouched = false;
+    return fRefillCopy != nullptr;
+}
+
+void TChainedConverter::releaseRefillMark() {
+    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
+    fRefillCopy = nullptr;
+    fMarkByValue = false;
+    fMarkUntouched = false;
 }
 
 // Finds where the one character still waiting was made while the input that
@@ -277,7 +360,7 @@ void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
     } else if (fRefillSource == nullptr || fIntermediateStart < fRefillTextBegin) {
         fWaitingOffset -= callStart;  // it waited from before: known as it was
     } else {
-        fWaitingKnown = fRefillCopy != nullptr;
+        fWaitingKnown = hasRefillMark();
         fWaitingOffset = sourceOffsetOfText(fIntermediateStart) - callStart;
     }
 }
@@ -286,24 +369,47 @@ void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
 // the first converter becomes its copy, converted again up to the text that
 // went out, and the call reports as consumed only what made that text.
 void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
-    if (fRefillSource == nullptr || fRefillCopy == nullptr || fIntermediateSize == 0) return;
+    if (fRefillSource == nullptr || !hasRefillMark() || fIntermediateSize == 0) return;
     const uint32_t delivered =
         fIntermediateStart > fRefillTextBegin ? fIntermediateStart - fRefillTextBegin : 0;
     if (delivered > fRefillLength * 2) return;  // not text of that input: nothing to give back
+    TEncodingConverter* reader = fRefillCopy;
+    TStreamConverter* pieces = nullptr;
+    velta::StepState now;
+    if (fMarkByValue) {
+        reader = fFirst;
+        pieces = fFirstInPieces;
+        fFirstStepped->SaveStepState(&now);
+        fFirstStepped->RestoreStepState(fRefillState);
+    } else {
+        if (!copyAtRefillMark()) return;
+        reader = fRefillCopy;
+        pieces = dynamic_cast<TStreamConverter*>(reader);
+    }
     uint32_t made = 0;
     ReplayReport met;
     const uint32_t bytes =
-        replay(fRefillCopy, fRefillSource, fRefillLength, delivered / 2, &made, &met);
-    if (2 * made < delivered) return;  // the copy cannot tell: the text keeps waiting
-    TStreamConverter* pieces = dynamic_cast<TStreamConverter*>(fRefillCopy);
+        replay(reader, pieces, fRefillSource, fRefillLength, delivered / 2, &made, &met);
+    if (2 * made < delivered) {  // the first converter cannot tell: the text keeps waiting
+        if (fMarkByValue) fFirstStepped->RestoreStepState(now);
+        if (fMarkByValue && pieces != nullptr) pieces->SetInputEnds(InputEnds());
+        return;
+    }
     if (pieces != nullptr) pieces->SetInputEnds(InputEnds());
     fCount = fCount - fRefillSubstitutions + met.count;  // what is given back is met again later
-    fFirst->ReleaseEncodingConverter();
-    fFirst = fRefillCopy;
-    fFirstInPieces = pieces;
-    fRefillCopy = nullptr;
-    *consumed = fRefillStart + bytes;
-    if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstByFirstStage && fFirstOffset > *consumed) {
+    if (!fMarkByValue) {
+        fFirst->ReleaseEncodingConverter();
+        fFirst = fRefillCopy;
+        fFirstInPieces = pieces;
+        fFirstStepped = dynamic_cast<velta::TSteppedConverter*>(fFirst);
+        fFirstTaker = dynamic_cast<velta::TOptionTaker*>(fFirst);
+        fRefillCopy = nullptr;
+    }
+    fMarkByValue = false;
+    // Text of an earlier call's input given back: this call reads nothing.
+    const int64_t givenBackAt = fRefillStart + bytes;
+    *consumed = givenBackAt > 0 ? static_cast<uint32_t>(givenBackAt) : 0;
+    if (fFirstKind != NLS_NO_SUBSTITUTION && fFirstByFirstStage && fFirstOffset > givenBackAt) {
         fFirstKind = NLS_NO_SUBSTITUTION;  // met in what is given back: it comes again
         fFirstOffset = 0;
     }
@@ -315,6 +421,36 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
                             : 2 * made - delivered;
     if (fIntermediateSize == 0) fIntermediateStart = 0;
     fPendingOutcome = NLS_SUCCESS;
+}
+
+// At the end of a call: the latest refill's input is kept while its text
+// waits (the caller's buffer goes away), so that a substitution or a stop
+// the second converter meets in that text later is placed exactly.
+void TChainedConverter::keepOrForgetRefill(uint32_t consumed) {
+    const bool textWaits =
+        fIntermediateSize != 0 && fIntermediateStart + fIntermediateSize > fRefillTextBegin;
+    if (fRefillSource != nullptr && hasRefillMark() && textWaits && keepRefillInput()) {
+        fRefillStart -= consumed;
+        return;
+    }
+    releaseRefillMark();
+    fRefillSource = nullptr;
+}
+
+bool TChainedConverter::keepRefillInput() {
+    if (fRefillTaken > fRefillLength) fRefillTaken = fRefillLength;
+    if (fRefillSource == fKeptInput) return true;
+    if (fRefillTaken > fKeptCapacity) {
+        unsigned char* kept = new (std::nothrow) unsigned char[fRefillTaken];
+        if (kept == nullptr) return false;
+        delete[] fKeptInput;
+        fKeptInput = kept;
+        fKeptCapacity = fRefillTaken;
+    }
+    if (fRefillTaken != 0) memcpy(fKeptInput, fRefillSource, fRefillTaken);
+    fRefillSource = fKeptInput;
+    fRefillLength = fRefillTaken;
+    return true;
 }
 
 void TChainedConverter::TargetBufferSize(const unsigned char* source, uint32_t sourceLength,
@@ -355,17 +491,17 @@ uint32_t TChainedConverter::intermediateCapacityFor(const unsigned char* source,
 // converter cannot go on with (an error, a cut character, no progress)
 // becomes the outcome reported once its text is delivered.
 NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourceLength,
-                                     uint32_t* consumed) {
+                                     uint32_t callOffset, uint32_t* consumed) {
     *consumed = 0;
     rememberWaitingOffset(0);  // before the buffer moves
+    fRefillStart = callOffset;
     if (!ensureIntermediateCapacity(intermediateCapacityFor(source, sourceLength)))
         return NLS_OUT_OF_MEMORY;
     if (fIntermediateStart != 0) {
         memmove(fIntermediate, fIntermediate + fIntermediateStart, fIntermediateSize);
         fIntermediateStart = 0;
     }
-    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
-    fRefillCopy = fFirstInPieces != nullptr ? fFirstInPieces->CloneConverter() : nullptr;
+    markRefill();
     fRefillSource = source;
     fRefillLength = sourceLength;
     fRefillTextBegin = fIntermediateSize;
@@ -380,6 +516,7 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
     if (produced > room) produced = room;
     fIntermediateSize += produced;
     *consumed = taken;
+    fRefillTaken = taken;
     noteFirstStageReport();
     if (status == NLS_SEQUENCE_INCOMPLETE && taken < sourceLength && cutEndsAsMalformed()) {
         // The text ends inside a character: malformed input, like any other.
@@ -390,7 +527,8 @@ NLS_Status TChainedConverter::refill(const unsigned char* source, uint32_t sourc
         fPendingOutcome = status;
     else if (taken + produced == 0 && taken < sourceLength)
         fPendingOutcome = status < 0 ? status : NLS_SEQUENCE_INCOMPLETE;
-    else if (taken < sourceLength && stoppedWithRoomToSpare(room, produced))
+    else if (taken < sourceLength &&
+             stopShortOfInput(fFirstStepped, status, room, produced) != Stop::kOutputFull)
         fPendingOutcome = status < 0 ? status : NLS_RESULT_TRUNCATED;
     return NLS_SUCCESS;
 }
@@ -402,6 +540,7 @@ void TChainedConverter::endFirstStage(uint32_t consumed) {
     unsigned char closing[64];
     uint32_t produced = 0;
     uint32_t taken = 0;
+    fFirstUntouched = false;
     const NLS_Status status =
         fFirst->Convert(closing, &produced, sizeof closing, nullptr, 0, &taken);
     if (produced > sizeof closing) produced = sizeof closing;
@@ -437,6 +576,8 @@ bool TChainedConverter::appendText(const unsigned char* text, uint32_t length) {
 // or the second converter's failure.
 NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapacity,
                                       uint32_t* written, bool textEnds) {
+    // Nothing waits, and the text goes on: the second converter has nothing to do.
+    if (fIntermediateSize == 0 && fHeldSize == 0 && !textEnds) return NLS_SUCCESS;
     if (fHeldSize != 0) {  // a character's output, delivered whole
         if (targetCapacity - *written < fHeldSize) return NLS_RESULT_TRUNCATED;
         memcpy(target + *written, fHeld, fHeldSize);
@@ -457,7 +598,8 @@ NLS_Status TChainedConverter::deliver(unsigned char* target, uint32_t targetCapa
     consumeWaiting(delivered);
     if (isHardFailure(status)) return status;
     if (fIntermediateSize == 0) return status == NLS_RESULT_TRUNCATED ? status : NLS_SUCCESS;
-    if (stoppedWithRoomToSpare(room, produced)) return NLS_SEQUENCE_INCOMPLETE;
+    if (stopShortOfInput(fSecondStepped, status, room, produced) == Stop::kCutAtEnd)
+        return NLS_SEQUENCE_INCOMPLETE;
     if (fIntermediateSize > 2) return NLS_RESULT_TRUNCATED;
     return deliverLastUnit(target, targetCapacity, written);
 }
@@ -516,13 +658,15 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
     // already delivered had some: a caller that takes text back (a stream)
     // has it in the report, and the next input goes on.
     const bool onlyReplaced =
-        fPendingOutcome == NLS_INVALID_INPUT && fGiveBack && WritesSubstitute();
+        fPendingOutcome == NLS_INVALID_INPUT && fUndelivered != Undelivered::kWaits &&
+        !firstStageStoppedWith(fPendingOutcome) && malformedAction() == velta::Action::kReplace;
     if (!isHardFailure(fPendingOutcome) || onlyReplaced) fPendingOutcome = NLS_SUCCESS;
     // Text that does not go out is given back and converted again: a refill
     // makes little more than the output can take, so small outputs cost no
     // more per byte than large ones.
     fRefillRoom = UINT32_MAX;
-    if (fGiveBack && targetCapacity < kPieceCapacity / 4) fRefillRoom = 4 * targetCapacity + 64;
+    if (fUndelivered == Undelivered::kGivenBack && targetCapacity < kPieceCapacity / 4)
+        fRefillRoom = 4 * targetCapacity + 64;
     for (;;) {
         const bool more = fPendingOutcome == NLS_SUCCESS && consumed < sourceLength;
         if (!more && InputEnds() && !firstEnded && fFirstInPieces != nullptr &&
@@ -535,8 +679,7 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
         }
         // A stop of the first converter ends the text it made there (under
         // other policies its -1302 only says it replaced something).
-        const bool stopped = isHardFailure(fPendingOutcome) &&
-                             (Policy() == NLS_POLICY_STOP || fPendingOutcome != NLS_INVALID_INPUT);
+        const bool stopped = firstStageStoppedWith(fPendingOutcome);
         const bool textEnds = (InputEnds() || stopped) && !more;
         NLS_Status delivered = deliver(target, targetCapacity, &written, textEnds);
         // A high surrogate that the second converter leaves waiting at the end
@@ -555,20 +698,21 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
             break;
         }
         uint32_t taken = 0;
-        fRefillStart = consumed;
-        const NLS_Status status = refill(source + consumed, sourceLength - consumed, &taken);
+        const NLS_Status status =
+            refill(source + consumed, sourceLength - consumed, consumed, &taken);
         consumed += taken;
         if (status != NLS_SUCCESS) {
             result = status;
             break;
         }
     }
-    if (fGiveBack && (result == NLS_RESULT_TRUNCATED || isHardFailure(result)))
+    // A stop gives back the text from where it stopped, so that the call
+    // reads no further than the character it stopped at.
+    if ((fUndelivered == Undelivered::kGivenBack && result == NLS_RESULT_TRUNCATED) ||
+        (fUndelivered != Undelivered::kWaits && isHardFailure(result)))
         rollBackUndeliveredText(&consumed);
     rememberWaitingOffset(consumed);
-    if (fRefillCopy != nullptr) fRefillCopy->ReleaseEncodingConverter();
-    fRefillCopy = nullptr;
-    fRefillSource = nullptr;
+    keepOrForgetRefill(consumed);
     *targetLength = written;
     *sourceConsumed = consumed;
     return result;

@@ -3,6 +3,7 @@
 #define VELTA_API_TCHAINEDCONVERTER_H
 
 #include "common/conversion_options.h"
+#include "common/step_shell.h"
 #include "velta/converter.h"
 
 // Runs the first converter into an intermediate UCS-2 buffer and the second
@@ -29,10 +30,16 @@ public:
     void Reset() override;
     void SetInputEnds(bool ends) override;
     void SetPolicy(int32_t policy) override;
-    // Whether text that a call cannot deliver is given back as unconsumed
-    // input (NLS_ConvertStream) or waits in the chain for the next call (the
-    // older stream functions, which consume no input while text waits).
-    void SetGiveBackUndelivered(bool giveBack) { fGiveBack = giveBack; }
+    // What becomes of text that a call cannot deliver.
+    enum class Undelivered : uint8_t {
+        kWaits,          // it waits for the next call (the older stream functions)
+        kWaitsInStream,  // it waits, its input read (NLS_ConvertStream); a stop gives it back
+        kGivenBack,      // it is given back as unread input (exact input positions)
+    };
+    void SetUndelivered(Undelivered undelivered) { fUndelivered = undelivered; }
+    void SetGiveBackUndelivered(bool giveBack) {
+        fUndelivered = giveBack ? Undelivered::kGivenBack : Undelivered::kWaits;
+    }
     void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override;
     // The text has ended: a high surrogate waiting for its pair is dropped
     // (the caller has dealt with it as malformed input).
@@ -53,15 +60,24 @@ private:
 
     bool ensureIntermediateCapacity(uint32_t capacity);
     uint32_t intermediateCapacityFor(const unsigned char* source, uint32_t sourceLength);
-    NLS_Status refill(const unsigned char* source, uint32_t sourceLength, uint32_t* consumed);
+    NLS_Status refill(const unsigned char* source, uint32_t sourceLength, uint32_t callOffset,
+                      uint32_t* consumed);
     void noteFirstStageReport();
     void noteSecondStageReport(uint32_t textStart);
     void note(uint32_t count, int32_t kind, int64_t offset, bool byFirstStage);
     int64_t sourceOffsetOfText(uint32_t bufferOffset);
     void rememberWaitingOffset(uint32_t callStart);
     void rollBackUndeliveredText(uint32_t* consumed);
+    void keepOrForgetRefill(uint32_t consumed);
+    void markRefill();
+    bool hasRefillMark() const;
+    bool copyAtRefillMark();
+    void releaseRefillMark();
+    bool keepRefillInput();
     void endFirstStage(uint32_t consumed);
     bool cutEndsAsMalformed() const;
+    velta::Action malformedAction() const;
+    bool firstStageStoppedWith(NLS_Status status) const;
     bool appendText(const unsigned char* text, uint32_t length);
     NLS_Status replaceEndOfText(int64_t offset);
     bool endTextWithLoneHighSurrogate();
@@ -77,6 +93,12 @@ private:
     TEncodingConverter* fFirst;
     TStreamConverter* fFirstInPieces;   // the first converter's piece interface, if any
     TStreamConverter* fSecondInPieces;  // the second converter's, if any
+    // The stages' step interfaces and option takers, if they have them.
+    velta::TSteppedConverter* fFirstStepped;
+    const velta::TSteppedConverter* fSecondStepped;
+    velta::TOptionTaker* fFirstTaker;
+    velta::TOptionTaker* fSecondTaker;
+    velta::ConversionOptions fOptions;
     uint32_t fIntermediateCapacity;
     uint32_t fIntermediateStart;         // offset of the waiting text
     NLS_Status fPendingOutcome;          // first stage's result, reported once delivered
@@ -89,10 +111,20 @@ private:
     // tells which input bytes made which text: the offsets of substitutions
     // the second converter makes, and where to take the input back when
     // text is left undelivered, so that no text waits from call to call.
+    // A refill whose text still waits when its call ends keeps its input
+    // (from then on fRefillSource points at fKeptInput, and fRefillStart,
+    // negative, is from the start of the next call's input).
     TEncodingConverter* fRefillCopy;
+    velta::StepState fRefillState;  // instead of the copy, where the converter says its state
+    bool fMarkByValue = false;
+    bool fMarkUntouched = false;  // the mark is the first converter's initial state
+    bool fFirstUntouched = true;  // it has read nothing since it was made or reset
     const unsigned char* fRefillSource;
     uint32_t fRefillLength;
-    uint32_t fRefillStart;  // in the call's input
+    int64_t fRefillStart;                 // in the call's input
+    uint32_t fRefillTaken;                // the input bytes it read
+    unsigned char* fKeptInput = nullptr;  // owned
+    uint32_t fKeptCapacity = 0;
     uint32_t fRefillTextBegin;
     uint32_t fRefillSubstitutions;  // the first converter's, in the latest refill
     // Where in the call's input (before it, from an earlier call: negative)
@@ -102,7 +134,7 @@ private:
     int64_t fWaitingOffset = 0;
     bool fWaitingKnown = false;
 
-    bool fGiveBack;
+    Undelivered fUndelivered;
     uint32_t fRefillRoom;  // at most this much text a refill: about what the output takes
 
     // Substitutions of this call, for TakeReport.

@@ -175,6 +175,7 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
         return result;
     }
     if (slice > UINT32_MAX) slice = UINT32_MAX;
+    object->setExactInput(true);
     bool shiftOnly = false;
     if (!deliverPendingOutput(object, srcLength, dst, dstCapacity, &result, &shiftOnly)) {
         result.status = NLS_RESULT_TRUNCATED;
@@ -273,7 +274,8 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
         if (status == NLS_SEQUENCE_INCOMPLETE)
             result.read = position - smallest(carriedBefore, position);
         else
-            result.read = position - smallest(carriedAfter, position);
+            result.read =
+                position - smallest(carriedAfter + object->stopBehindPieceSize(), position);
         return settle(result);
     }
 }

@@ -144,13 +144,20 @@ void applyStrictUnicode(EncodingConverter* object) {
 #endif
 }
 
-void applyPolicy(IconvDescriptor* descriptor) {
-    int32_t policy = NLS_POLICY_STOP;
-    if (descriptor->transliterate)
-        policy = NLS_POLICY_TRANSLITERATE;
-    else if (descriptor->discard)
-        policy = NLS_POLICY_SKIP;
-    NLS_SetConversionPolicy(descriptor->object, policy);
+// glibc's suffixes as the two actions: //TRANSLIT writes a stand-in for a
+// character the target lacks (else "?") and stops at malformed input;
+// //IGNORE leaves both out; with both, malformed input is left out. The
+// policy is the nearest pair, for converters that take only a policy.
+void applyActions(IconvDescriptor* descriptor) {
+    EncodingConverter* object = descriptor->object;
+    if (!descriptor->transliterate) {
+        NLS_SetConversionPolicy(object, descriptor->discard ? NLS_POLICY_SKIP : NLS_POLICY_STOP);
+        return;
+    }
+    NLS_SetConversionPolicy(object, NLS_POLICY_TRANSLITERATE);
+    NLS_SetConversionOption(object, NLS_OPTION_MALFORMED_ACTION,
+                            descriptor->discard ? NLS_ACTION_SKIP : NLS_ACTION_STOP);
+    NLS_SetConversionOption(object, NLS_OPTION_TRANSLITERATION_FALLBACK, NLS_ACTION_REPLACE);
 }
 
 // Characters replaced or left out whose output has gone out.
@@ -226,7 +233,7 @@ velta_iconv_t velta_iconv_open(const char* tocode, const char* fromcode) {
         descriptor->trivial =
             fromName != nullptr && toName != nullptr && strcmp(fromName, toName) == 0;
         applyStrictUnicode(object);
-        applyPolicy(descriptor);
+        applyActions(descriptor);
         return descriptor;
     } catch (...) {
         errno = ENOMEM;
@@ -316,7 +323,7 @@ int velta_iconvctl(velta_iconv_t cd, int request, void* argument) {
             errno = EINVAL;
             return -1;
     }
-    applyPolicy(descriptor);
+    applyActions(descriptor);
     return 0;
 }
 

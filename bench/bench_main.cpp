@@ -313,6 +313,24 @@ void veltaShortCall(benchmark::State& state, const char* from, const char* to, s
     state.SetItemsProcessed(state.iterations());
 }
 
+// One short text a call through a conversion object made once (a program
+// converting field by field through one object).
+void veltaShortStream(benchmark::State& state, const char* from, const char* to, size_t length) {
+    const Bytes text(corpusIn(Corpus::kLatin, from, to).begin(),
+                     corpusIn(Corpus::kLatin, from, to).begin() + length);
+    unsigned char output[1024];
+    EncodingConverter* object = nullptr;
+    NLS_NewEncodingConverter(from, to, &object);
+    for (auto _ : state) {
+        uint32_t read = 0, written = 0;
+        NLS_ConvertStream(object, text.data(), static_cast<uint32_t>(text.size()), output,
+                          sizeof output, 1, &read, &written);
+        benchmark::DoNotOptimize(written);
+    }
+    NLS_DeleteEncodingConverter(object);
+    state.SetItemsProcessed(state.iterations());
+}
+
 void icuShortCall(benchmark::State& state, const char* from, const char* to, size_t length) {
     const Bytes text(corpusIn(Corpus::kLatin, from, to).begin(),
                      corpusIn(Corpus::kLatin, from, to).begin() + length);
@@ -724,6 +742,28 @@ int main(int argc, char** argv) {
             ("icu/object/ucnv_convert " + size + " UTF-8->macintosh").c_str(), icuShortCall,
             "UTF-8", "x-mac-roman", length);
     }
+    // Chains (through the UCS-2 pivot) streamed in 4 KB outputs and in one
+    // output, and 15-byte calls through a chain and through direct ones.
+    const struct {
+        const char* from;
+        const char* to;
+        Corpus corpus;
+    } chains[] = {{"UTF-8", "windows-1252", Corpus::kLatin},
+                  {"GB18030", "UTF-8", Corpus::kCjk},
+                  {"Shift_JIS", "UTF-16LE", Corpus::kCjk}};
+    for (const auto& chain : chains) {
+        const std::string name =
+            std::string(chain.from) + "->" + chain.to + "/" + corpusName(chain.corpus);
+        benchmark::RegisterBenchmark(("velta/chain/1 MB in 4 KB outputs " + name).c_str(),
+                                     veltaDrain, chain.from, chain.to, chain.corpus, 4096u);
+        benchmark::RegisterBenchmark(("velta/chain/1 MB in one output " + name).c_str(), veltaDrain,
+                                     chain.from, chain.to, chain.corpus, 8u << 20);
+    }
+    for (const char* to : {"windows-1252", "ISO-10646-UCS-2", "UTF-16LE"})
+        benchmark::RegisterBenchmark(("velta/object/stream 15 B UTF-8->" + std::string(to)).c_str(),
+                                     veltaShortStream, "UTF-8", to, 15);
+    benchmark::RegisterBenchmark("velta/object/stream 15 B ISO-10646-UCS-2->windows-1252",
+                                 veltaShortStream, "ISO-10646-UCS-2", "windows-1252", 30);
     for (int threads : {1, 2})
         benchmark::RegisterBenchmark("velta/threads/one-shot 16 B UTF-8->ISO-10646-UCS-2",
                                      veltaShortCall, "UTF-8", "ISO-10646-UCS-2", 16)

@@ -20,15 +20,22 @@ struct Outcome {
     NLS_ConversionReport report = {0, NLS_NO_SUBSTITUTION, 0};
 };
 
+struct Option {
+    int32_t option;
+    int32_t value;
+};
+
 // One text through NLS_ConvertStream in pieces ending at `cuts`, stopping at
 // the first error.
 Outcome stream(const char* from, const char* to, int32_t policy, const Bytes& input,
-               std::vector<size_t> cuts) {
+               std::vector<size_t> cuts, std::vector<Option> options = {}) {
     Outcome outcome;
     EncodingConverter* object = nullptr;
     EXPECT_EQ(NLS_NewEncodingConverter(from, to, &object), NLS_SUCCESS) << from << " " << to;
     if (object == nullptr) return outcome;
     EXPECT_EQ(NLS_SetConversionPolicy(object, policy), NLS_SUCCESS);
+    for (const Option& o : options)
+        EXPECT_EQ(NLS_SetConversionOption(object, o.option, o.value), NLS_SUCCESS);
     cuts.push_back(input.size());
     size_t start = 0;
     for (size_t k = 0; k < cuts.size() && outcome.status >= 0; ++k) {
@@ -75,6 +82,10 @@ bool keepsInvalidStatus(const std::string& from) {
 }
 
 class Substitutions : public LibraryTest {};
+
+#define kTenLetters "61 62 63 64 65 66 67 68 69 6A "
+#define kSeventyLetters \
+    kTenLetters kTenLetters kTenLetters kTenLetters kTenLetters kTenLetters kTenLetters
 
 TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
     const struct {
@@ -140,6 +151,17 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
          "41 42"},
         {"UTF-16", "windows-1252", "FE FF 00 41 01 00 00 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "41 3F 42", "41 42"},
+        // A chain whose second converter meets the character in text that
+        // waited from an earlier call (the output takes 7 bytes a call).
+        {"windows-1252", "ISO-8859-8", "41 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42",
+         "41 42"},
+        {"windows-1252", "ISO-8859-8", "61 62 63 64 65 66 67 68 69 80 42", 9,
+         NLS_UNMAPPABLE_CHARACTER, "61 62 63 64 65 66 67 68 69 3F 42",
+         "61 62 63 64 65 66 67 68 69 42"},
+        // WaitingTextStopsAtItsOwnOffset: beyond what the object converts in
+        // one step for a small output.
+        {"windows-1252", "ISO-8859-8", kSeventyLetters "80 42", 70, NLS_UNMAPPABLE_CHARACTER,
+         kSeventyLetters "3F 42", kSeventyLetters "42"},
         // UTF-7 runs that end badly are one U+FFFD each, never left out.
         {"UTF-7", "UTF-8", "78 2B 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79", "78 79"},
         {"IMAP-UTF-7", "UTF-8", "78 26 41 47 2D 79", 4, NLS_MALFORMED_INPUT, "78 EF BF BD 79",
@@ -247,6 +269,99 @@ TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
                     << where << " cut " << cut << " policy " << policy;
             }
         }
+    }
+}
+
+// An action chosen for malformed input or for what the target lacks rules
+// over the policy's, in the object and in a chain as in the converter: a
+// stop stops, a cut character that ends the text is malformed input. (A
+// stop in bytes carried from an earlier piece reads none of the next.)
+TEST_F(Substitutions, TheTwoActionsRuleOverThePolicy) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        int32_t policy;
+        int32_t option;
+        int32_t action;
+        NLS_Status status;
+        uint32_t read;
+        const char* output;
+    } cases[] = {
+        {"ISO-8859-8", NLS_UCS2_NAME, "41 A1 42", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_INVALID_INPUT, 1, "41 00"},
+        {"ISO-8859-8", "UTF-8", "41 A1 42", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_INVALID_INPUT, 1, "41"},
+        {"ISO-8859-8", "UTF-8", "41 A1 42", NLS_POLICY_STOP, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_SKIP, NLS_SUCCESS, 3, "41 42"},
+        {NLS_UCS2_NAME, "ISO-8859-8", "41 00 E9 00 42 00", NLS_POLICY_STOP,
+         NLS_OPTION_UNMAPPABLE_ACTION, NLS_ACTION_TRANSLITERATE, NLS_SUCCESS, 6, "41 65 42"},
+        {NLS_UCS2_NAME, "ISO-8859-8", "41 00 E9 00 42 00", NLS_POLICY_REPLACE,
+         NLS_OPTION_UNMAPPABLE_ACTION, NLS_ACTION_STOP, NLS_UNMAPPABLE, 2, "41"},
+        // CutCharacterAtTheEndFollowsTheMalformedAction, direct and in a chain.
+        {"Shift_JIS", "UTF-8", "41 82", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_SEQUENCE_INCOMPLETE, 1, "41"},
+        {"Shift_JIS", "UTF-8", "41 82", NLS_POLICY_STOP, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_REPLACE, NLS_SUCCESS, 2, "41 EF BF BD"},
+        {"Shift_JIS", "UTF-8", "41 82", NLS_POLICY_TRANSLITERATE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_SKIP, NLS_SUCCESS, 2, "41"},
+        {"UTF-8", NLS_UCS2_NAME, "41 E6 97", NLS_POLICY_REPLACE, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_STOP, NLS_SEQUENCE_INCOMPLETE, 1, "41 00"},
+        {"UTF-8", NLS_UCS2_NAME, "41 E6 97", NLS_POLICY_STOP, NLS_OPTION_MALFORMED_ACTION,
+         NLS_ACTION_REPLACE, NLS_SUCCESS, 3, "41 00 FD FF"},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        for (size_t cut = 0; cut <= input.size(); ++cut) {
+            const Outcome outcome =
+                stream(c.from, c.to, c.policy, input, {cut}, {{c.option, c.action}});
+            EXPECT_EQ(outcome.status, c.status) << where << " cut " << cut;
+            if (cut == 0) {
+                EXPECT_EQ(outcome.read, c.read) << where;
+            }
+            EXPECT_EQ(hex(outcome.output), c.output) << where << " cut " << cut;
+        }
+    }
+}
+
+// StopInBytesCarriedFromTheLastPieceIsNotMetAgain: the stop reads none of
+// the piece's bytes that the carried character holds, and an empty last
+// call then ends the text (it returned the stop again and again).
+TEST_F(Substitutions, StopInBytesCarriedFromTheLastPieceIsNotMetAgain) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        size_t cut;
+        NLS_Status status;
+    } cases[] = {
+        {"UTF-8", "windows-1252", "41 C4 80 42", 2, NLS_UNMAPPABLE},
+        {NLS_UCS2_NAME, "ISO-8859-8", "41 00 E9 00 42 00", 3, NLS_UNMAPPABLE},
+        {"UTF-8", NLS_UCS2_NAME, "41 E9 80 42", 2, NLS_INVALID_INPUT},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS);
+        ASSERT_EQ(NLS_SetConversionPolicy(object, NLS_POLICY_STOP), NLS_SUCCESS);
+        unsigned char out[16];
+        uint32_t read = 0, written = 0;
+        ASSERT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(c.cut), out,
+                                    sizeof out, 0, &read, &written),
+                  NLS_SUCCESS)
+            << where;
+        EXPECT_EQ(NLS_ConvertStream(object, input.data() + c.cut,
+                                    static_cast<uint32_t>(input.size() - c.cut), out, sizeof out, 1,
+                                    &read, &written),
+                  c.status)
+            << where;
+        EXPECT_EQ(read, 0u) << where;
+        EXPECT_EQ(NLS_ConvertStream(object, nullptr, 0, out, sizeof out, 1, &read, &written),
+                  NLS_SUCCESS)
+            << where;
+        NLS_DeleteEncodingConverter(object);
     }
 }
 

@@ -15,6 +15,8 @@ class TChainedConverter;
 namespace velta {
 class TOptionTaker;
 class TReplacementWriter;
+class TSteppedConverter;
+enum class Stop : uint8_t;
 }  // namespace velta
 
 class VELTA_EXPORT EncodingConverter {
@@ -35,6 +37,12 @@ public:
     NLS_ConversionReport report() const { return fReport; }
     // Bytes of a character that the end of the last stream piece cut short.
     uint32_t carriedInputSize() const { return fCarrySize; }
+    // After a stream piece that stopped at a character begun in an earlier
+    // piece: its bytes that came before the piece (dropped with the carry).
+    uint32_t stopBehindPieceSize() const { return fStopBehindPiece; }
+    // Whether a stream piece reads only input whose output it has written
+    // (the exact interface); else a chain may read input whose text waits.
+    void setExactInput(bool exact) { fExactInput = exact; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
@@ -75,7 +83,7 @@ private:
         NLS_Status status;
         uint32_t consumed;
         uint32_t produced;
-        bool roomToSpare;
+        velta::Stop stop;  // why it ended short of its input, where it did
     };
     StreamStep streamStep(const unsigned char* input, uint32_t length, bool ends,
                           unsigned char* dst, uint32_t dstLen, uint32_t* written);
@@ -90,6 +98,12 @@ private:
     void collectReport(uint64_t callStart);
     // Gives the converter the policy that the call in progress applies.
     void givePolicy(int32_t policy);
+    // What the object does at malformed input (a cut character that ends the
+    // text): NLS_POLICY_REPLACE, _SKIP or _STOP, by the policy unless
+    // NLS_OPTION_MALFORMED_ACTION chose otherwise.
+    int32_t malformedPolicy() const;
+    // Whether an action in force stops at something.
+    bool mayStop() const;
 
     NLS_Status fStatus;
     const char* fFromName;
@@ -105,6 +119,8 @@ private:
     TChainedConverter* fChain;    // the converter, when it is a chain
     uint32_t fCarrySize;
     uint32_t fCarryCapacity;
+    uint32_t fStopBehindPiece;
+    bool fExactInput;
     uint32_t fHeldStart;
     uint32_t fHeldSize;
     bool fMayHoldOutput;
@@ -124,6 +140,7 @@ private:
     bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
     velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
     const velta::TReplacementWriter* fReplacementWriter;  // likewise
+    const velta::TSteppedConverter* fStepped;             // likewise: it says why it stopped
     // NLS_SetConversionOption's values, by option number.
     enum { kOptionSlots = 6 };
     int32_t fOptionValues[kOptionSlots];
