@@ -161,9 +161,16 @@ private:
               uint32_t capacity, uint32_t* out, NLS_Status* status) {
         const bool malformed = result.stop == Stop::kMalformed;
         const int32_t kind = malformed ? NLS_MALFORMED_INPUT : NLS_UNMAPPABLE_CHARACTER;
-        Action action = malformed ? actions.malformed : actions.unmappable;
+        fChosenWritten = 0;
+        // U+FFFD already stands for malformed input that an earlier stage
+        // replaced: the target's replacement is written over it, not counted
+        // again.
+        const bool replacesReplacement =
+            !malformed && result.character == 0xFFFD && actions.malformed == Action::kReplace;
+        Action action = malformed || replacesReplacement ? actions.malformed : actions.unmappable;
         ChosenText text;
         bool chosen = chosenTextFor(action, result, actions, &text);
+        if (replacesReplacement) text = questionMarkText();
         if (!chosen && action == Action::kTransliterate) {
             action = actions.fallback;
             chosen = chosenTextFor(action, result, actions, &text);
@@ -182,9 +189,7 @@ private:
                 return Next::kStopHere;
             }
         }
-        // U+FFFD already stands for a substitution (of malformed input that
-        // an earlier stage met): written over, it is not counted again.
-        if (!(chosen && !malformed && result.character == 0xFFFD)) NoteSubstitution(kind, at, true);
+        if (!replacesReplacement) NoteSubstitution(kind, at, true);
         *out += fChosenWritten;
         return Next::kGoOn;
     }
