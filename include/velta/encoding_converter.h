@@ -35,6 +35,8 @@ public:
     NLS_ConversionReport report() const { return fReport; }
     // Bytes of a character that the end of the last stream piece cut short.
     uint32_t carriedInputSize() const { return fCarrySize; }
+    // Forgets those bytes: a caller that was not told they were read keeps them.
+    void dropCarriedInput() { fCarrySize = 0; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
