@@ -592,13 +592,17 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
             *read = position;
             // What came before it goes out first, a chain's open UTF-7 run
             // closed; the next call returns the failure (the converter may
-            // have ended its text, so it is not met again).
-            const bool closeNow = fHeldSize == 0 && fChain != nullptr;
+            // have ended its text, so it is not met again). A character the
+            // target lacks is met after the target wrote all that precedes
+            // it: its state stays as it is (ISO-2022-JP in its mode), for the
+            // end of the text to close, as a direct converter's does.
+            const bool closes = fChain != nullptr && step.status != NLS_UNMAPPABLE;
+            const bool closeNow = fHeldSize == 0 && closes;
             if (closeNow) streamStep(nullptr, 0, true, dst, dstLen, written);
             if (fHeldSize != 0) {
                 fMayHoldOutput = true;
                 fHeldFailure = step.status;
-                fCloseBeforeFailure = fChain != nullptr && !closeNow;
+                fCloseBeforeFailure = closes && !closeNow;
                 return fStatus = NLS_RESULT_TRUNCATED;
             }
             return fStatus = step.status;

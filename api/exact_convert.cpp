@@ -227,9 +227,9 @@ ExactResult convertExactInSlices(EncodingConverter* object, const unsigned char*
             status = deliverHeldOutput(object, target, smallest(room, slice),
                                        stepEnds && read == length, &written);
         const size_t carriedAfter = object->carriedInputSize();
-        // A stop ends a chain's text, which returns a stateful target to its
-        // initial state (ESC ( B): that waits, as glibc writes it, for the
-        // reset call or the next character.
+        // A stop at malformed input ends a chain's text, which returns a
+        // stateful target to its initial state (ESC ( B): that waits, as
+        // glibc writes it, for the reset call or the next character.
         const bool stopped = status < 0 && status != NLS_SEQUENCE_INCOMPLETE;
         const size_t closing = stopped ? trailingEscapeLength(target, written) : 0;
         unsigned char closingBytes[4];

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "api/exact_convert.h"
+#include "velta/encoding_converter.h"
 #include "velta/nls.h"
 
 #if defined(_WIN32)
@@ -174,6 +175,9 @@ size_t returnToInitialState(IconvDescriptor* descriptor, char** outbuf, size_t* 
         NLS_ResetEncodingConverter(descriptor->object);
         return 0;
     }
+    // The bytes of a character that the object carries were never counted
+    // as read: the caller still has them, and the text ends before them.
+    descriptor->object->dropCarriedInput();
     const velta::ExactResult result =
         velta::convertExact(descriptor->object, nullptr, 0,
                             reinterpret_cast<unsigned char*>(*outbuf), *outbytesleft, true);

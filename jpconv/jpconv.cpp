@@ -14,15 +14,17 @@
 //                   starts none of these escapes is malformed input and the
 //                   bytes after it are read again; the encoder has no form
 //                   for SO, SI and ESC themselves (they would shift).
-// The decoders leave a character that the end of the input cuts short
-// unconsumed and report -1304, the encoders a high surrogate that ends the
+// Each converter is a step (common/step_shell.h): it stops before what it
+// cannot convert and says why, and the shell around it applies the caller's
+// actions. The decoders leave a character that the end of the input cuts
+// short unconsumed (-1304), the encoders a high surrogate that ends the
 // input, so that a stream may be split anywhere; the ISO-2022-JP encoder
 // returns to ASCII only where the text ends.
 #include <string.h>
 
 #include <new>
 
-#include "common/transliteration.h"
+#include "common/step_shell.h"
 #include "common/units.h"
 #include "velta/table_module.h"
 #include "velta/velta.h"
@@ -37,10 +39,21 @@
 #define JPCONV_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-using velta::appendUnitTerminator;
+using velta::cutAtEnd;
+using velta::inputUsed;
 using velta::isHighSurrogate;
 using velta::isLowSurrogate;
+using velta::loadUnit;
+using velta::malformedAt;
+using velta::newStepConverter;
+using velta::outputFull;
+using velta::restoreStepState;
+using velta::saveStepState;
+using velta::StepResult;
+using velta::StepState;
 using velta::storeUnit;
+using velta::TStepShell;
+using velta::unmappableAt;
 
 namespace {
 
@@ -88,14 +101,29 @@ inline bool between(unsigned char b, unsigned char low, unsigned char high) {
     return low <= b && b <= high;
 }
 
+// A result through a table's index where it has one, else cell by cell;
+// 0xFFFD where the table has none. (The lookups are TEncodingConverter's,
+// reached through a class of its own.)
+struct TableLookup : private TEncodingConverter {
+    static uint16_t result(const uTable* table, const uint16_t* index, uint16_t code) {
+        if (index != nullptr) return IndexedResult(index, code);
+        uint16_t found;
+        return LookupIndexedCode(nullptr, table, code, &found) ? found : 0xFFFD;
+    }
+};
+
+uint16_t lookup(const uTable* table, const uint16_t* index, uint16_t code) {
+    return TableLookup::result(table, index, code);
+}
+
 // Shift_JIS and EUC-JP to UCS-2 over the tables of their slots. A lead byte
 // and the bytes after it are one character where the table maps them, else
-// one U+FFFD; a byte after the lead that has no character with it is taken
+// malformed; a byte after the lead that has no character with it is taken
 // with it unless it is ASCII, which is read again (as the WHATWG decoders
 // do): a failed trail is never read as a new lead that would take the ASCII
 // after it. A lead that the end of the input parts from its trail bytes
-// waits for them (-1304).
-class TMultiByteToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+// waits for them.
+class TMultiByteToUnicodeConverter : public TStepShell<TMultiByteToUnicodeConverter> {
 public:
     // The character at the start of the input: its bytes (0 where the input
     // ends inside it) and its unit (kNoCharacter for none).
@@ -103,8 +131,8 @@ public:
         uint32_t length;
         uint16_t unit;
     };
-    // The tables of the slots and their indexes, found once a call so that
-    // each character costs one step through an index.
+    // The tables of the slots and their indexes, found when the converter
+    // is made, so that each character costs one step through an index.
     struct Tables {
         const uTable* tables[kTableSlots];
         const uint16_t* indexes[kTableSlots];
@@ -114,65 +142,18 @@ public:
 
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TMultiByteToUnicodeConverter(const char* from, const UnicodeTableSet* set, ReadCharacter read)
-        : TEncodingConverter(from, kUcs2Name, set, nullptr, nullptr, set->csid, 2, gResourceMap,
-                             tableModule(), 0),
-          fRead(read) {}
+        : TStepShell(from, kUcs2Name, set, nullptr, nullptr, set->csid, 2, gResourceMap,
+                     tableModule(), 0),
+          fRead(read),
+          fTables(indexedTables()) {}
 
     // The loop is compiled once per reader, so that reading a character
     // makes no call.
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override {
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool) {
         if (fRead == &readShiftJis)
-            return convertWith<readShiftJis>(target, targetLength, targetCapacity, source,
-                                             sourceLength, sourceConsumed);
-        return convertWith<readEucJp>(target, targetLength, targetCapacity, source, sourceLength,
-                                      sourceConsumed);
-    }
-
-    template <ReadCharacter readCharacter>
-    NLS_Status convertWith(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                           const unsigned char* source, uint32_t sourceLength,
-                           uint32_t* sourceConsumed) {
-        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                    sourceConsumed))
-            return NLS_INVALID_PARAMETER;
-        uint32_t in = 0, out = 0;
-        NLS_Status status = NLS_SUCCESS;
-        const Tables tables = indexedTables();
-        while (in < sourceLength) {
-            const Read read = readCharacter(tables, source + in, sourceLength - in);
-            if (read.length == 0) {
-                status = NLS_SEQUENCE_INCOMPLETE;
-                break;
-            }
-            const bool room = targetCapacity - out >= 4;  // the unit and the terminator
-            if (read.unit == kNoCharacter) {
-                const int32_t policy = SubstituteIfRoom(NLS_MALFORMED_INPUT, in, room);
-                if (policy == kNoRoom) {
-                    status = NLS_RESULT_TRUNCATED;
-                    break;
-                }
-                if (policy == NLS_POLICY_STOP) {
-                    status = NLS_INVALID_INPUT;
-                    break;
-                }
-                if (policy == NLS_POLICY_SKIP) {
-                    in += read.length;
-                    continue;
-                }
-            } else if (!room) {
-                status = NLS_RESULT_TRUNCATED;
-                break;
-            }
-            storeUnit(target + out, read.unit);
-            out += 2;
-            in += read.length;
-        }
-        *targetLength = out;
-        *sourceConsumed = in;
-        if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-        return status;
+            return stepWith<readShiftJis>(source, sourceLength, target, targetCapacity);
+        return stepWith<readEucJp>(source, sourceLength, target, targetCapacity);
     }
 
     // One table: lead bytes 0x81-0x9F and 0xE0-0xFC and a trail, else one byte.
@@ -180,9 +161,9 @@ public:
         const unsigned char b = s[0];
         if (b < 0x20) return Read{1, b};
         if (!between(b, 0x81, 0x9F) && !between(b, 0xE0, 0xFC))
-            return Read{1, lookup(tables, 0, b)};
+            return Read{1, lookupIn(tables, 0, b)};
         if (n < 2) return Read{0, 0};
-        const uint16_t unit = lookup(tables, 0, static_cast<uint16_t>(b << 8 | s[1]));
+        const uint16_t unit = lookupIn(tables, 0, static_cast<uint16_t>(b << 8 | s[1]));
         return unit != kNoCharacter ? Read{2, unit} : failedAt(s[1], 2);
     }
 
@@ -190,18 +171,18 @@ public:
     static Read readEucJp(const Tables& tables, const unsigned char* s, uint32_t n) {
         const unsigned char b = s[0];
         if (b < 0x20) return Read{1, b};
-        if (b < 0x80) return Read{1, lookup(tables, 0, b)};
+        if (b < 0x80) return Read{1, lookupIn(tables, 0, b)};
         if (b != 0x8E && b != 0x8F && !eucByte(b)) return Read{1, kNoCharacter};
         if (n < 2) return Read{0, 0};
         const unsigned char next = s[1];
         uint16_t unit = kNoCharacter;
         if (b == 0x8E) {
-            if (between(next, 0xA1, 0xDF)) unit = lookup(tables, 2, next);
+            if (between(next, 0xA1, 0xDF)) unit = lookupIn(tables, 2, next);
         } else if (b != 0x8F) {
-            if (eucByte(next)) unit = lookup(tables, 1, eucCode(b, next));
+            if (eucByte(next)) unit = lookupIn(tables, 1, eucCode(b, next));
         } else if (eucByte(next)) {
             if (n < 3) return Read{0, 0};
-            if (eucByte(s[2])) unit = lookup(tables, 3, eucCode(next, s[2]));
+            if (eucByte(s[2])) unit = lookupIn(tables, 3, eucCode(next, s[2]));
             return unit != kNoCharacter ? Read{3, unit} : failedAt(s[2], 3);
         }
         return unit != kNoCharacter ? Read{2, unit} : failedAt(next, 2);
@@ -209,6 +190,22 @@ public:
 
 private:
     static constexpr uint16_t kNoCharacter = 0xFFFD;
+
+    template <ReadCharacter readCharacter>
+    StepResult stepWith(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                        uint32_t targetCapacity) const {
+        uint32_t in = 0, out = 0;
+        while (in < sourceLength) {
+            const Read read = readCharacter(fTables, source + in, sourceLength - in);
+            if (read.length == 0) return cutAtEnd(in, out);
+            if (read.unit == kNoCharacter) return malformedAt(in, out, read.length);
+            if (targetCapacity - out < 2) return outputFull(in, out);
+            storeUnit(target + out, read.unit);
+            out += 2;
+            in += read.length;
+        }
+        return inputUsed(in, out);
+    }
 
     // The bytes up to `byte`, the `length`th, without a character: `byte`
     // with them unless it is ASCII.
@@ -219,10 +216,8 @@ private:
     static uint16_t eucCode(unsigned char high, unsigned char low) {
         return static_cast<uint16_t>((high << 8 | low) & 0x7F7F);
     }
-    static uint16_t lookup(const Tables& tables, int slot, uint16_t code) {
-        if (tables.indexes[slot] != nullptr) return IndexedResult(tables.indexes[slot], code);
-        uint16_t unit;
-        return LookupIndexedCode(nullptr, tables.tables[slot], code, &unit) ? unit : kNoCharacter;
+    static uint16_t lookupIn(const Tables& tables, int slot, uint16_t code) {
+        return lookup(tables.tables[slot], tables.indexes[slot], code);
     }
     Tables indexedTables() const {
         Tables tables;
@@ -234,98 +229,82 @@ private:
     }
 
     ReadCharacter fRead;
+    Tables fTables;
 };
 
 // ISO-2022-JP character sets, chosen by ESC ( B, ESC ( J, ESC ( I,
 // ESC $ @ or ESC $ B, and ESC $ ( D.
-enum Mode { kAscii, kRoman, kKatakana, kJis0208, kJis0212 };
+enum Mode : uint8_t { kAscii, kRoman, kKatakana, kJis0208, kJis0212 };
 
 const unsigned char kEscape = 0x1B;
 
-class TISO2022JPToUnicodeConverter : public TEncodingConverter, public TStreamConverter {
+// The escape into each mode that the encoder writes, and its length.
+const char* const kEscapeInto[] = {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$B", "\x1B$(D"};
+const uint32_t kEscapeLength[] = {3, 3, 3, 3, 4};
+
+class TISO2022JPToUnicodeConverter : public TStepShell<TISO2022JPToUnicodeConverter> {
 public:
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     TISO2022JPToUnicodeConverter()
-        : TEncodingConverter(kIso2022JpName, kUcs2Name, &kIso2022JpSet, nullptr, nullptr,
-                             kIso2022JpCsid, 2, gResourceMap, tableModule(), 0) {}
+        : TStepShell(kIso2022JpName, kUcs2Name, &kIso2022JpSet, nullptr, nullptr, kIso2022JpCsid, 2,
+                     gResourceMap, tableModule(), 0),
+          fIndexes{TableIndex(fToUCS2Tables.tables[0]), TableIndex(fToUCS2Tables.tables[1])} {}
     void Reset() override { fMode = kAscii; }
+    void saveState(StepState* state) const { saveStepState(fMode, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fMode, state); }
 
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override {
-        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                    sourceConsumed))
-            return NLS_INVALID_PARAMETER;
-        NLS_Status status = NLS_SUCCESS;
+    // An escape changes the mode and writes nothing; an ESC that starts none
+    // is malformed alone, and the bytes after it are read again.
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool) {
         uint32_t in = 0, out = 0;
         while (in < sourceLength) {
-            const unsigned char b = source[in];
-            uint16_t unit;
-            uint32_t length = 1;
-            if (b == kEscape) {
+            if (source[in] == kEscape) {
                 const Escape escape = readEscape(source + in, sourceLength - in);
-                if (escape.length == 0) {
-                    status = NLS_SEQUENCE_INCOMPLETE;
-                    break;
-                }
-                if (escape.mode >= 0) {
-                    fMode = static_cast<Mode>(escape.mode);
-                    in += escape.length;
-                    continue;
-                }
-                unit = 0xFFFD;  // an ESC that starts no escape; the bytes after it are read again
-            } else if (b < 0x21 || b == 0x7F) {
-                unit = b;  // controls and space stand for themselves in every mode
-            } else if (b >= 0x80) {
-                unit = 0xFFFD;
-            } else if (fMode == kJis0208 || fMode == kJis0212) {
-                if (sourceLength - in < 2) {
-                    status = status == NLS_SUCCESS ? NLS_SEQUENCE_INCOMPLETE : status;
-                    break;
-                }
-                // A byte that is no trail is not taken: it may be a control,
-                // a space or an ESC, and is read again.
-                const unsigned char trail = source[in + 1];
-                length = between(trail, 0x21, 0x7E) ? 2 : 1;
-                const uint16_t code = static_cast<uint16_t>(b << 8 | trail);
-                const uTable* table = fToUCS2Tables.tables[fMode == kJis0208 ? 0 : 1];
-                if (length == 1 || !LookupCode(table, code, &unit)) unit = 0xFFFD;
-            } else if (fMode == kKatakana) {
-                unit = b <= 0x5F ? static_cast<uint16_t>(0xFF40 + b) : 0xFFFD;
-            } else if (fMode == kRoman && (b == 0x5C || b == 0x7E)) {
-                unit = b == 0x5C ? 0x00A5 : 0x203E;
-            } else {
-                unit = b;
+                if (escape.length == 0) return cutAtEnd(in, out);
+                if (escape.mode < 0) return malformedAt(in, out, 1);
+                fMode = static_cast<Mode>(escape.mode);
+                in += escape.length;
+                continue;
             }
-            if (unit == 0xFFFD) {
-                const int32_t policy =
-                    SubstituteIfRoom(NLS_MALFORMED_INPUT, in, targetCapacity - out >= 2);
-                if (policy == NLS_POLICY_STOP) {
-                    status = NLS_INVALID_INPUT;
-                    break;
-                }
-                if (policy == NLS_POLICY_SKIP) {
-                    in += length;
-                    continue;
-                }
-            }
-            if (targetCapacity - out < 2) {
-                if (status == NLS_SEQUENCE_INCOMPLETE) status = NLS_SUCCESS;
-                status = status == NLS_SUCCESS ? NLS_OUTPUT_FULL : status;
-                break;
-            }
-            storeUnit(target + out, unit);
+            const Read read = readCharacter(source + in, sourceLength - in);
+            if (read.length == 0) return cutAtEnd(in, out);
+            if (read.unit == 0xFFFD) return malformedAt(in, out, read.length);
+            if (targetCapacity - out < 2) return outputFull(in, out);
+            storeUnit(target + out, read.unit);
             out += 2;
-            in += length;
+            in += read.length;
         }
-        *targetLength = out;
-        *sourceConsumed = in;
-        if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-        if (status == NLS_OUTPUT_FULL) return NLS_RESULT_TRUNCATED;
-        return status;
+        return inputUsed(in, out);
     }
 
 private:
+    // The character at the start of the input in the present mode: its
+    // bytes (0 where the input ends inside it) and its unit (0xFFFD: none).
+    struct Read {
+        uint32_t length;
+        uint16_t unit;
+    };
+    Read readCharacter(const unsigned char* s, uint32_t n) const {
+        const unsigned char b = s[0];
+        if (b < 0x21 || b == 0x7F) return Read{1, b};  // controls and space in every mode
+        if (b >= 0x80) return Read{1, 0xFFFD};
+        if (fMode == kJis0208 || fMode == kJis0212) {
+            if (n < 2) return Read{0, 0};
+            // A byte that is no trail is not taken: it may be a control, a
+            // space or an ESC, and is read again.
+            const unsigned char trail = s[1];
+            if (!between(trail, 0x21, 0x7E)) return Read{1, 0xFFFD};
+            const int slot = fMode == kJis0208 ? 0 : 1;
+            return Read{2, lookup(fToUCS2Tables.tables[slot], fIndexes[slot],
+                                  static_cast<uint16_t>(b << 8 | trail))};
+        }
+        if (fMode == kKatakana) return Read{1, b <= 0x5F ? uint16_t(0xFF40 + b) : uint16_t(0xFFFD)};
+        if (fMode == kRoman && b == 0x5C) return Read{1, 0x00A5};
+        if (fMode == kRoman && b == 0x7E) return Read{1, 0x203E};
+        return Read{1, b};
+    }
+
     // What the bytes from an ESC on are: an escape of `length` bytes into
     // `mode`; the start of one that the end of the input cuts (length 0); or
     // no escape (mode -1, length 1: the ESC alone is malformed).
@@ -352,96 +331,73 @@ private:
         return Escape{cut ? 0u : 1u, -1};
     }
 
+    const uint16_t* fIndexes[2];  // of JIS X 0208 and JIS X 0212
     Mode fMode = kAscii;
 };
 
-class TUnicodeToISO2022JPConverter : public TEncodingConverter, public TStreamConverter {
+// UCS-2 to ISO-2022-JP: ASCII, JIS X 0201 Roman for the yen sign and the
+// overline, JIS X 0208 for the rest it holds. The mode is kept between
+// calls and returns to ASCII only where the text ends; a character and the
+// escape before it are written whole or not at all.
+class TUnicodeToISO2022JPConverter : public TStepShell<TUnicodeToISO2022JPConverter> {
 public:
     TUnicodeToISO2022JPConverter()
-        : TEncodingConverter(kUcs2Name, kIso2022JpName, &kIso2022JpSet, nullptr, nullptr,
-                             kIso2022JpCsid, 8, gResourceMap, tableModule(), 1) {}
-    void Reset() override {
-        fMode = kAscii;
-        fPendingCount = 0;
-    }
+        : TStepShell(kUcs2Name, kIso2022JpName, &kIso2022JpSet, nullptr, nullptr, kIso2022JpCsid, 8,
+                     gResourceMap, tableModule(), 1),
+          fIndex(TableIndex(fFromUCS2Tables.tables[0])) {}
+    void Reset() override { fMode = kAscii; }
+    void saveState(StepState* state) const { saveStepState(fMode, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fMode, state); }
 
-    // Every unit is consumed whole; bytes that do not fit are kept and
-    // written first by the next call. The end of the text returns to ASCII.
-    // A surrogate pair is one character with no JIS form: one "?". A
-    // character without a JIS form is "?" or its ASCII stand-in.
-    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                       const unsigned char* source, uint32_t sourceLength,
-                       uint32_t* sourceConsumed) override {
-        if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                    sourceConsumed))
-            return NLS_INVALID_PARAMETER;
-        fTarget = target;
-        fCapacity = targetCapacity;
-        fWritten = 0;
+    // A high surrogate that ends the input waits for its pair; a surrogate
+    // pair is one character, which no set here holds.
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
         const uint32_t units = sourceLength / 2;
-        uint32_t position = 0;
-        NLS_Status status = NLS_SUCCESS;
-        if (flushPending()) {
-            for (; position < units && fPendingCount == 0; ++position) {
-                uint16_t unit;
-                memcpy(&unit, source + 2 * position, 2);
-                uint32_t taken = 1;
-                if (isHighSurrogate(unit)) {
-                    if (position + 1 == units) {
-                        status = NLS_SEQUENCE_INCOMPLETE;
-                        break;
-                    }
-                    uint16_t next;
-                    memcpy(&next, source + 2 * position + 2, 2);
-                    if (isLowSurrogate(next)) taken = 2;
-                }
-                if (taken == 1 && encode(unit)) continue;
-                const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
-                if (policy == NLS_POLICY_STOP) {
-                    status = NLS_UNMAPPABLE;
-                    break;
-                }
-                position += taken - 1;
-                if (policy == NLS_POLICY_SKIP) continue;
-                switchTo(kAscii);
-                for (const char* p = velta::substituteFor(policy, taken == 1 ? unit : 0xFFFD);
-                     *p != 0; ++p)
-                    put(static_cast<unsigned char>(*p));
-            }
-            if (position == units && InputEnds()) switchTo(kAscii);
+        uint32_t out = 0;
+        for (uint32_t position = 0; position < units; ++position) {
+            const uint16_t unit = loadUnit(source + 2 * position);
+            const Form form = formOf(unit);
+            if (form.length == 0) return lackedAt(source, units, position, out);
+            const uint32_t escape = form.mode == fMode ? 0 : kEscapeLength[form.mode];
+            if (targetCapacity - out < escape + form.length) return outputFull(2 * position, out);
+            out += switchTo(form.mode, target + out);
+            for (uint32_t i = 0; i < form.length; ++i) target[out++] = form.bytes[i];
         }
-        *targetLength = fWritten;
-        *sourceConsumed = 2 * position;
-        if (fPendingCount != 0 || fWritten >= fCapacity) return NLS_RESULT_TRUNCATED;
-        target[fWritten] = 0;
-        if (status != NLS_SUCCESS) return status;
-        return 2 * position == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+        if (2 * units != sourceLength) return cutAtEnd(2 * units, out);
+        if (textEnds && fMode != kAscii) {
+            if (targetCapacity - out < kEscapeLength[kAscii]) return outputFull(sourceLength, out);
+            out += switchTo(kAscii, target + out);
+        }
+        return inputUsed(sourceLength, out);
     }
 
 private:
+    // The mode a unit is written in and its bytes there; length 0 where no
+    // set holds it.
+    struct Form {
+        Mode mode;
+        uint8_t length;
+        unsigned char bytes[2];
+    };
+
     // JIS X 0201 Roman holds ASCII but for "\\" and "~", whose bytes there
     // are YEN SIGN and OVERLINE: those two switch back to ASCII, and so does
-    // the end of a line, which RFC 1468 wants in ASCII. False, with nothing
-    // written, for a unit no set holds.
-    bool encode(uint16_t unit) {
-        if (isShiftOrEscape(unit)) return false;
+    // the end of a line, which RFC 1468 wants in ASCII.
+    Form formOf(uint16_t unit) const {
+        const Form none = {kAscii, 0, {0, 0}};
+        if (isShiftOrEscape(unit)) return none;
         if (unit < 0x80) {
-            if (fMode != kRoman || unit == 0x5C || unit == 0x7E || unit == '\n' || unit == '\r')
-                switchTo(kAscii);
-            put(static_cast<unsigned char>(unit));
-            return true;
+            const bool staysRoman =
+                fMode == kRoman && unit != 0x5C && unit != 0x7E && unit != '\n' && unit != '\r';
+            return Form{staysRoman ? kRoman : kAscii, 1, {static_cast<unsigned char>(unit), 0}};
         }
-        if (unit == 0x00A5 || unit == 0x203E) {
-            switchTo(kRoman);
-            put(unit == 0x00A5 ? 0x5C : 0x7E);
-            return true;
-        }
-        uint16_t code;
-        if (!LookupCode(fFromUCS2Tables.tables[0], unit, &code) || code == 0xFFFD) return false;
-        switchTo(kJis0208);
-        put(static_cast<unsigned char>(code >> 8));
-        put(static_cast<unsigned char>(code));
-        return true;
+        if (unit == 0x00A5) return Form{kRoman, 1, {0x5C, 0}};
+        if (unit == 0x203E) return Form{kRoman, 1, {0x7E, 0}};
+        const uint16_t code = lookup(fFromUCS2Tables.tables[0], fIndex, unit);
+        if (code == 0xFFFD) return none;
+        return Form{
+            kJis0208, 2, {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)}};
     }
 
     // SO, SI and ESC would be read as shifts and escapes: ISO-2022-JP text
@@ -450,48 +406,35 @@ private:
         return unit == 0x0E || unit == 0x0F || unit == kEscape;
     }
 
-    void switchTo(Mode mode) {
-        if (mode == fMode) return;
-        static const char* const kEscapes[] = {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$B", "\x1B$(D"};
-        for (const char* p = kEscapes[mode]; *p != 0; ++p) put(static_cast<unsigned char>(*p));
+    // What the step stops at for the unit at `position` that no set holds.
+    static StepResult lackedAt(const unsigned char* source, uint32_t units, uint32_t position,
+                               uint32_t out) {
+        const uint16_t unit = loadUnit(source + 2 * position);
+        if (!isHighSurrogate(unit)) return unmappableAt(2 * position, out, 2, unit);
+        if (position + 1 == units) return cutAtEnd(2 * position, out);
+        const uint16_t next = loadUnit(source + 2 * position + 2);
+        if (!isLowSurrogate(next)) return unmappableAt(2 * position, out, 2, unit);
+        return unmappableAt(2 * position, out, 4,
+                            0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
+    }
+
+    // Writes the escape into `mode` unless it is in force; returns its bytes.
+    uint32_t switchTo(Mode mode, unsigned char* out) {
+        if (mode == fMode) return 0;
+        memcpy(out, kEscapeInto[mode], kEscapeLength[mode]);
         fMode = mode;
+        return kEscapeLength[mode];
     }
 
-    void put(unsigned char byte) {
-        if (fPendingCount == 0 && fWritten < fCapacity)
-            fTarget[fWritten++] = byte;
-        else if (fPendingCount < sizeof fPending)
-            fPending[fPendingCount++] = byte;
-    }
-
-    bool flushPending() {
-        uint32_t delivered = 0;
-        while (delivered < fPendingCount && fWritten < fCapacity)
-            fTarget[fWritten++] = fPending[delivered++];
-        memmove(fPending, fPending + delivered, fPendingCount - delivered);
-        fPendingCount -= delivered;
-        return fPendingCount == 0;
-    }
-
+    const uint16_t* fIndex;  // of the table from UCS-2 to JIS X 0208
     Mode fMode = kAscii;
-    unsigned char fPending[32] = {};  // an escape and the longest stand-in
-    uint32_t fPendingCount = 0;
-    unsigned char* fTarget = nullptr;
-    uint32_t fCapacity = 0;
-    uint32_t fWritten = 0;
 };
-
-template <typename Converter, typename... Arguments>
-TEncodingConverter* make(Arguments... arguments) {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) Converter(arguments...);
-}
 
 }  // namespace
 
 JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
-    return make<TMultiByteToUnicodeConverter>(kShiftJisName, &kShiftJisSet,
-                                              &TMultiByteToUnicodeConverter::readShiftJis);
+    return newStepConverter<TMultiByteToUnicodeConverter>(
+        kShiftJisName, &kShiftJisSet, &TMultiByteToUnicodeConverter::readShiftJis);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
@@ -501,8 +444,8 @@ JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
-    return make<TMultiByteToUnicodeConverter>(kEucJpName, &kEucJpSet,
-                                              &TMultiByteToUnicodeConverter::readEucJp);
+    return newStepConverter<TMultiByteToUnicodeConverter>(kEucJpName, &kEucJpSet,
+                                                          &TMultiByteToUnicodeConverter::readEucJp);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
@@ -511,9 +454,9 @@ JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWISO2022JPTOUNICODE() {
-    return make<TISO2022JPToUnicodeConverter>();
+    return newStepConverter<TISO2022JPToUnicodeConverter>();
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOISO2022JP() {
-    return make<TUnicodeToISO2022JPConverter>();
+    return newStepConverter<TUnicodeToISO2022JPConverter>();
 }

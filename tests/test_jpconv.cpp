@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -184,6 +185,89 @@ TEST_F(Jpconv, EscapeBytesNeverBecomeEscapes) {
     for (const auto& c : cases)
         EXPECT_EQ(hex(bytes(convert(kIso2022Jp, "UTF-8", c.bytes))), hex(bytes(c.text)))
             << hex(bytes(c.bytes));
+}
+
+// One text through NLS_ConvertStream in two pieces (cut at `cut`) with
+// outputs of `size` bytes, up to the first failure.
+struct Streamed {
+    NLS_Status status = NLS_SUCCESS;
+    std::string output;
+    size_t read = 0;
+};
+
+Streamed streamInPieces(EncodingConverter* object, const Bytes& input, size_t cut, uint32_t size) {
+    Streamed result;
+    NLS_ResetEncodingConverter(object);
+    for (const size_t end : {cut, input.size()}) {
+        const bool last = end == input.size();
+        do {
+            std::vector<unsigned char> buffer(size);
+            uint32_t read = 0, written = 0;
+            result.status = NLS_ConvertStream(object, input.data() + result.read,
+                                              static_cast<uint32_t>(end - result.read),
+                                              buffer.data(), size, last, &read, &written);
+            result.output.append(buffer.begin(), buffer.begin() + written);
+            result.read += read;
+        } while (result.status == NLS_RESULT_TRUNCATED);
+        if (result.status != NLS_SUCCESS || last) break;
+    }
+    return result;
+}
+
+// What stands for a character ISO-2022-JP lacks is written in the mode in
+// force, ESC ( B first where that is JIS X 0208, and the text goes on in
+// the mode it needs; under the stop action the output is what precedes the
+// character, without an escape back to ASCII for it
+// (Iso2022JpStopWritesNoEscapeForTheCharacter). Direct from UCS-2 and
+// through a chain from UTF-8, at every cut and output size.
+TEST_F(Jpconv, Iso2022JpWritesWhatStandsForALackedCharacterInItsMode) {
+    const struct {
+        int32_t action;
+        uint32_t substitute;
+        NLS_Status status;
+        const char* expected;
+    } rows[] = {
+        {NLS_ACTION_REPLACE, '?', NLS_SUCCESS, "\x1B$B4A\x1B(B?\x1B$B4A\x1B(B"},
+        {NLS_ACTION_SKIP, '?', NLS_SUCCESS, "\x1B$B4A4A\x1B(B"},
+        {NLS_ACTION_STOP, '?', NLS_UNMAPPABLE, "\x1B$B4A"},
+        {NLS_ACTION_TRANSLITERATE, '?', NLS_SUCCESS, "\x1B$B4A\x1B(BEUR\x1B$B4A\x1B(B"},
+        {NLS_ACTION_ESCAPE_XML_DECIMAL, '?', NLS_SUCCESS, "\x1B$B4A\x1B(B&#8364;\x1B$B4A\x1B(B"},
+        // The caller's substitute in JIS X 0201 Roman, where ISO-2022-JP has it.
+        {NLS_ACTION_SUBSTITUTE, 0xA5, NLS_SUCCESS, "\x1B$B4A\x1B(J\\\x1B$B4A\x1B(B"},
+    };
+    const std::u16string text = u"\u6F22\u20AC\u6F22";
+    for (const char* from : {NLS_UCS2_NAME, "UTF-8"}) {
+        const Bytes input = std::string(from) == NLS_UCS2_NAME
+                                ? ucs2(text)
+                                : convertOneShot(NLS_UCS2_NAME, "UTF-8", ucs2(text)).output;
+        const size_t lackedAt = input.size() / 3;
+        for (const auto& row : rows) {
+            EncodingConverter* object = nullptr;
+            ASSERT_EQ(NLS_NewEncodingConverter(from, kIso2022Jp, &object), NLS_SUCCESS);
+            ASSERT_EQ(NLS_SetConversionOption(object, NLS_OPTION_UNMAPPABLE_ACTION, row.action),
+                      NLS_SUCCESS);
+            ASSERT_EQ(NLS_SetConversionOption(object, NLS_OPTION_SUBSTITUTE_CHARACTER,
+                                              static_cast<int32_t>(row.substitute)),
+                      NLS_SUCCESS);
+            const std::string where = std::string(from) + " action " + std::to_string(row.action);
+            for (uint32_t size = 1; size <= 12; ++size) {
+                for (size_t cut = 0; cut <= input.size(); ++cut) {
+                    const Streamed streamed = streamInPieces(object, input, cut, size);
+                    EXPECT_EQ(streamed.status, row.status)
+                        << where << " cut " << cut << " output " << size;
+                    EXPECT_EQ(hex(bytes(streamed.output)), hex(bytes(row.expected)))
+                        << where << " cut " << cut << " output " << size;
+                    // (Where a cut parts the character, its first bytes were read before.)
+                    const bool cutInside = cut > lackedAt && cut < 2 * lackedAt;
+                    if (row.status == NLS_UNMAPPABLE && !cutInside) {
+                        EXPECT_EQ(streamed.read, lackedAt)
+                            << where << " cut " << cut << " output " << size;
+                    }
+                }
+            }
+            NLS_DeleteEncodingConverter(object);
+        }
+    }
 }
 
 TEST_F(Jpconv, CutAndInvalidInput) {

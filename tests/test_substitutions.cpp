@@ -121,6 +121,10 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         // Iso2022JpHighByteIsMalformedNotUnmappable, in JIS X 0208 mode too.
         {"ISO-2022-JP", "UTF-8", "1B 24 42 30 21 8E 30 21 1B 28 42", 5, NLS_MALFORMED_INPUT,
          "E4 BA 9C EF BF BD E4 BA 9C", "E4 BA 9C E4 BA 9C"},
+        // Met in JIS X 0208 mode: "?" after the escape back to ASCII (under the
+        // stop action nothing for it: Iso2022JpWritesWhatStandsForALackedCharacterInItsMode).
+        {"UTF-8", "ISO-2022-JP", "E6 BC A2 C3 A9 42", 3, NLS_UNMAPPABLE_CHARACTER,
+         "1B 24 42 34 41 1B 28 42 3F 42", "1B 24 42 34 41 1B 28 42 42"},
         // ESC, SO and SI written raw would be read as escapes and shifts.
         {"UTF-8", "ISO-2022-JP", "61 1B 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},
         {"UTF-8", "ISO-2022-JP", "61 0E 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},

@@ -43,6 +43,8 @@ public:
     // Whether a stream piece reads only input whose output it has written
     // (the exact interface); else a chain may read input whose text waits.
     void setExactInput(bool exact) { fExactInput = exact; }
+    // Forgets those bytes: a caller that was not told they were read keeps them.
+    void dropCarriedInput() { fCarrySize = 0; }
     void reset();
     uint32_t remainderSize();
     uint32_t leftoverSize();
