@@ -497,7 +497,6 @@ NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t*
                                                 uint32_t targetCapacity,
                                                 const unsigned char* source, uint32_t sourceLength,
                                                 uint32_t* sourceConsumed) {
-    if (target == nullptr || targetCapacity == 0 || sourceLength == 0) return NLS_INVALID_PARAMETER;
     TTableStepConverter shell({fFromEncoding, fToEncoding, fCSID, fExpansionFactor, 0},
                               fToUCS2Tables, fTableCount, fModule);
     return shell.Convert(target, targetLength, targetCapacity, source, sourceLength,
