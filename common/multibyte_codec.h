@@ -1,8 +1,9 @@
 // The shape of the CJK converters (cjkconv, and windows-31j in jpconv): a codec
 // is a decode step, which reads one character from its first byte, and an
-// encode step, which writes one code point; the loops below own everything
-// else: argument checks, ASCII runs, surrogate pairs, the substitution policy,
-// the output-full rule and the terminator.
+// encode step, which writes one code point; the steps below own the ASCII
+// runs, the runs of two-byte characters, surrogate pairs and the output-full
+// rule, and say why they stopped; the shell around them (common/step_shell.h)
+// applies the caller's actions and writes the terminator.
 //
 // Decoding follows the WHATWG Encoding Standard's decoders: a lead byte
 // followed by a byte that makes no character with it is one U+FFFD for both
@@ -20,8 +21,7 @@
 #include <new>
 
 #include "common/ascii_runs.h"
-#include "common/codec_converter.h"
-#include "common/transliteration.h"
+#include "common/step_shell.h"
 #include "common/units.h"
 #include "velta/velta.h"
 
@@ -167,18 +167,19 @@ private:
 // of `source` (its first byte at least 0x80); `Codec::pair(lead, trail)` is
 // the one BMP unit of a two-byte character, or 0 for anything else (the
 // decode step then reads it), so that runs of two-byte characters, the bulk
-// of CJK text, take a short loop.
+// of CJK text, take a short loop. The step stops before bytes without a
+// character and before a character cut by the end of the input.
 template <typename Codec>
-class TMultiByteDecoder : public velta::TCodecConverter<TMultiByteDecoder<Codec>> {
+class TMultiByteDecoder : public velta::TStepShell<TMultiByteDecoder<Codec>> {
 public:
     explicit TMultiByteDecoder(const char* name)
-        : velta::TCodecConverter<TMultiByteDecoder<Codec>>({name, NLS_UCS2_NAME, 0, 2, 0}) {}
+        : velta::TStepShell<TMultiByteDecoder<Codec>>(
+              TConverterIdentity{name, NLS_UCS2_NAME, 0, 2, 0}) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
+    velta::StepResult step(const unsigned char* source, uint32_t sourceLength,
+                           unsigned char* target, uint32_t targetCapacity, bool) {
         uint32_t in = 0, out = 0;
-        NLS_Status status = NLS_SUCCESS;
         while (in < sourceLength) {
             const uint32_t room = (targetCapacity - out) / 2;
             if (source[in] < 0x80) {
@@ -187,10 +188,7 @@ public:
                 in += run;
                 out += 2 * run;
                 if (run != 0) continue;
-                if (room == 0) {
-                    status = NLS_RESULT_TRUNCATED;
-                    break;
-                }
+                if (room == 0) return velta::outputFull(in, out);
                 velta::storeUnit(target + out, source[in++]);
                 out += 2;
                 continue;
@@ -204,64 +202,39 @@ public:
                 in += 2;
             }
             if (in != runStart) continue;
-            const Decoded step = Codec::decode(source + in, sourceLength - in);
-            if (step.length == 0) {
-                status = NLS_SEQUENCE_INCOMPLETE;
-                break;
-            }
-            if (step.codePoint == kMalformed) {
-                const int32_t policy = this->SubstituteIfRoom(NLS_MALFORMED_INPUT, in, room >= 1);
-                if (policy == TStreamConverter::kNoRoom) {
-                    status = NLS_RESULT_TRUNCATED;
-                    break;
-                }
-                if (policy == NLS_POLICY_STOP) {
-                    status = NLS_INVALID_INPUT;
-                    break;
-                }
-                if (policy != NLS_POLICY_SKIP) {
-                    velta::storeUnit(target + out, 0xFFFD);
-                    out += 2;
-                }
-                in += step.length;
-                continue;
-            }
-            const uint32_t units = unitsOf(step.codePoint) +
-                                   (step.secondCodePoint != 0 ? unitsOf(step.secondCodePoint) : 0);
-            if (room < units) {
-                status = NLS_RESULT_TRUNCATED;
-                break;
-            }
-            out += 2 * storeCodePoint(target + out, step.codePoint);
-            if (step.secondCodePoint != 0)
-                out += 2 * storeCodePoint(target + out, step.secondCodePoint);
-            in += step.length;
+            const Decoded read = Codec::decode(source + in, sourceLength - in);
+            if (read.length == 0) return velta::cutAtEnd(in, out);
+            if (read.codePoint == kMalformed) return velta::malformedAt(in, out, read.length);
+            const uint32_t units = unitsOf(read.codePoint) +
+                                   (read.secondCodePoint != 0 ? unitsOf(read.secondCodePoint) : 0);
+            if (room < units) return velta::outputFull(in, out);
+            out += 2 * storeCodePoint(target + out, read.codePoint);
+            if (read.secondCodePoint != 0)
+                out += 2 * storeCodePoint(target + out, read.secondCodePoint);
+            in += read.length;
         }
-        *targetLength = out;
-        *sourceConsumed = in;
-        if (!velta::appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-        return status;
+        return velta::inputUsed(in, out);
     }
 };
 
 // Encoder: `codec.encode(codePoint, bytes)` writes the bytes of a code point
 // (at most four) and returns their number, 0 where the encoding lacks it.
-// ASCII is itself in every encoding here. A character without bytes is "?"
-// (its ASCII stand-in under NLS_POLICY_TRANSLITERATE); a
-// high surrogate that ends the input waits for its pair (-1304).
+// ASCII is itself in every encoding here. The step stops before a character
+// without bytes (a surrogate pair is one character) and before a high
+// surrogate that ends the input, which waits for its pair.
 template <typename Codec>
-class TMultiByteEncoder : public velta::TCodecConverter<TMultiByteEncoder<Codec>> {
+class TMultiByteEncoder : public velta::TStepShell<TMultiByteEncoder<Codec>> {
 public:
     TMultiByteEncoder(const char* name, const Codec& codec)
-        : velta::TCodecConverter<TMultiByteEncoder<Codec>>({NLS_UCS2_NAME, name, 0, 4, 1}),
+        : velta::TStepShell<TMultiByteEncoder<Codec>>(
+              TConverterIdentity{NLS_UCS2_NAME, name, 0, 4, 1}),
           fCodec(codec) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
+    velta::StepResult step(const unsigned char* source, uint32_t sourceLength,
+                           unsigned char* target, uint32_t targetCapacity, bool) {
         const uint32_t units = sourceLength / 2;
         uint32_t position = 0, out = 0;
-        NLS_Status status = NLS_SUCCESS;
         while (position < units) {
             // Runs of characters of two bytes, the bulk of CJK text.
             const uint32_t runStart = position;
@@ -286,10 +259,7 @@ public:
             }
             uint32_t codePoint = unit, taken = 1;
             if (isHighSurrogate(unit)) {
-                if (position + 1 == units) {
-                    status = NLS_SEQUENCE_INCOMPLETE;
-                    break;
-                }
+                if (position + 1 == units) return velta::cutAtEnd(2 * position, out);
                 const uint16_t next = velta::loadUnit(source + 2 * position + 2);
                 if (isLowSurrogate(next)) {
                     codePoint = 0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u);
@@ -299,41 +269,14 @@ public:
             unsigned char bytes[4];
             const uint32_t length = unit < 0x80 ? (bytes[0] = static_cast<unsigned char>(unit), 1)
                                                 : fCodec.encode(codePoint, bytes);
-            if (length == 0) {
-                // The stand-in goes out whole or waits for a larger output.
-                const char* substitute =
-                    velta::substituteFor(this->Policy(), taken == 1 ? unit : 0xFFFD);
-                const uint32_t size = static_cast<uint32_t>(strlen(substitute));
-                if (this->WritesSubstitute() && targetCapacity - out < size) {
-                    status = NLS_RESULT_TRUNCATED;
-                    break;
-                }
-                const int32_t policy =
-                    this->SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
-                if (policy == NLS_POLICY_STOP) {
-                    status = NLS_UNMAPPABLE;
-                    break;
-                }
-                if (policy != NLS_POLICY_SKIP) {
-                    memcpy(target + out, substitute, size);
-                    out += size;
-                }
-                position += taken;
-                continue;
-            }
-            if (targetCapacity - out < length) {
-                status = NLS_RESULT_TRUNCATED;
-                break;
-            }
+            if (length == 0) return velta::unmappableAt(2 * position, out, 2 * taken, codePoint);
+            if (targetCapacity - out < length) return velta::outputFull(2 * position, out);
             for (uint32_t k = 0; k < length; ++k) target[out + k] = bytes[k];
             out += length;
             position += taken;
         }
-        if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_SEQUENCE_INCOMPLETE;
-        *targetLength = out;
-        *sourceConsumed = 2 * position;
-        if (!velta::appendByteTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-        return status;
+        if (2 * position != sourceLength) return velta::cutAtEnd(2 * position, out);
+        return velta::inputUsed(2 * position, out);
     }
 
 private:

@@ -1,12 +1,11 @@
 // ISO-8859-1 (a direct byte-to-unit copy) and Mac OS Roman (the table-driven
 // engines over the MACROMAN.UT and MACROMAN.UF resources).
-#include <string.h>
-
 #include <new>
 
-#include "common/transliteration.h"
+#include "common/step_shell.h"
 #include "common/units.h"
 #include "converters/mapping_tables.h"
+#include "converters/table_engine.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -19,88 +18,53 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 
 enum : unsigned short { kLatin1Csid = 2, kMacRomanCsid = 6, kMacRomanTableId = 6 };
 
-class TLatin1Converter : public TEncodingConverter, public TStreamConverter {
+// Every byte, 0x00 included, is the unit of the same value.
+class TLatin1Decoder : public TTableRules<TLatin1Decoder> {
 public:
+    TLatin1Decoder() : TTableRules({kLatin1Name, kUcs2Name, kLatin1Csid, 2, 0}) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    using TEncodingConverter::TEncodingConverter;
-    ~TLatin1Converter() override = default;
 
-protected:
-    NLS_Status ConvertToUnicode(unsigned char* target, uint32_t* targetLength,
-                                uint32_t targetCapacity, const unsigned char* source,
-                                uint32_t sourceLength, uint32_t* sourceConsumed) override;
-    NLS_Status ConvertFromUnicode(unsigned char* target, uint32_t* targetLength,
-                                  uint32_t targetCapacity, const unsigned char* source,
-                                  uint32_t sourceLength, uint32_t* sourceConsumed) override;
+    StepResult stepBeforeTerminator(const unsigned char* source, uint32_t sourceLength,
+                                    unsigned char* target, uint32_t targetCapacity) {
+        const uint32_t count =
+            sourceLength < targetCapacity / 2 ? sourceLength : targetCapacity / 2;
+        for (uint32_t i = 0; i < count; ++i) storeUnit(target + 2 * i, source[i]);
+        return count == sourceLength ? inputUsed(count, 2 * count) : outputFull(count, 2 * count);
+    }
 };
 
-// Every byte, 0x00 included, is the unit of the same value.
-NLS_Status TLatin1Converter::ConvertToUnicode(unsigned char* target, uint32_t* targetLength,
-                                              uint32_t targetCapacity, const unsigned char* source,
-                                              uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (target == nullptr || targetLength == nullptr || source == nullptr ||
-        sourceConsumed == nullptr || targetCapacity == 0 || sourceLength == 0)
-        return NLS_INVALID_PARAMETER;
-    const uint32_t roomForUnits = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
-    const uint32_t count = sourceLength < roomForUnits ? sourceLength : roomForUnits;
-    for (uint32_t i = 0; i < count; ++i) storeUnit(target + 2 * i, source[i]);
-    NLS_Status status = count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
-    if (!appendUnitTerminator(target, 2 * count, targetCapacity)) status = NLS_RESULT_TRUNCATED;
-    *targetLength = 2 * count;
-    *sourceConsumed = count;
-    return status;
-}
+// Units above 0x00FF have no ISO-8859-1 byte; a surrogate pair is one
+// character. A high surrogate that ends the input waits for its pair.
+class TLatin1Encoder : public TTableRules<TLatin1Encoder> {
+public:
+    TLatin1Encoder() : TTableRules({kUcs2Name, kLatin1Name, kLatin1Csid, 1, 1}) {}
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 
-// Units above 0x00FF have no ISO-8859-1 byte: they become "?", a surrogate
-// pair one "?" for its character. A high surrogate that ends the input waits
-// for its pair (-1304, unconsumed).
-NLS_Status TLatin1Converter::ConvertFromUnicode(unsigned char* target, uint32_t* targetLength,
-                                                uint32_t targetCapacity,
-                                                const unsigned char* source, uint32_t sourceLength,
-                                                uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
-    const uint32_t units = sourceLength / 2;
-    const uint32_t roomForBytes = targetCapacity >= 1 ? targetCapacity - 1 : 0;
-    uint32_t position = 0;
-    uint32_t out = 0;
-    NLS_Status status = NLS_SUCCESS;
-    while (position < units && out < roomForBytes) {
-        const uint16_t unit = loadUnit(source + 2 * position);
-        if (unit <= 0xFF) {
-            target[out++] = static_cast<unsigned char>(unit);
-            ++position;
-            continue;
+    StepResult stepBeforeTerminator(const unsigned char* source, uint32_t sourceLength,
+                                    unsigned char* target, uint32_t targetCapacity) {
+        const uint32_t units = sourceLength / 2;
+        uint32_t position = 0;
+        for (; position < units; ++position) {
+            const uint16_t unit = loadUnit(source + 2 * position);
+            if (unit > 0xFF) return unmappedAt(source, units, position);
+            if (position == targetCapacity) return outputFull(2 * position, position);
+            target[position] = static_cast<unsigned char>(unit);
         }
-        uint32_t taken = 1;
-        if (isHighSurrogate(unit)) {
-            if (position + 1 == units) {
-                status = NLS_SEQUENCE_INCOMPLETE;
-                break;
-            }
-            if (isLowSurrogate(loadUnit(source + 2 * position + 2))) taken = 2;
-        }
-        const char* substitute = substituteFor(Policy(), taken == 1 ? unit : 0xFFFD);
-        const uint32_t length = static_cast<uint32_t>(strlen(substitute));
-        if (WritesSubstitute() && roomForBytes - out < length) break;  // waits for room
-        const int32_t policy = SubstituteUnmappable(taken == 1 ? unit : 0, 2 * position);
-        if (policy == NLS_POLICY_STOP) {
-            status = NLS_UNMAPPABLE;
-            break;
-        }
-        if (policy != NLS_POLICY_SKIP) {
-            memcpy(target + out, substitute, length);
-            out += length;
-        }
-        position += taken;
+        if (2 * units != sourceLength) return cutAtEnd(2 * units, units);
+        return inputUsed(2 * units, units);
     }
-    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
-    if (!appendByteTerminator(target, out, targetCapacity)) status = NLS_RESULT_TRUNCATED;
-    *targetLength = out;
-    *sourceConsumed = 2 * position;
-    return status;
-}
+
+private:
+    static StepResult unmappedAt(const unsigned char* source, uint32_t units, uint32_t position) {
+        const uint16_t unit = loadUnit(source + 2 * position);
+        if (!isHighSurrogate(unit)) return unmappableAt(2 * position, position, 2, unit);
+        if (position + 1 == units) return cutAtEnd(2 * position, position);
+        const uint16_t next = loadUnit(source + 2 * position + 2);
+        if (!isLowSurrogate(next)) return unmappableAt(2 * position, position, 2, unit);
+        return unmappableAt(2 * position, position, 4,
+                            0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
+    }
+};
 
 const UnicodeTableSet kMacRomanTableSet = {
     kMacRomanCsid,
@@ -111,23 +75,19 @@ const UnicodeTableList kMacRomanTableList2 = {kMacRomanTableId, "MACROMAN.UF"};
 TEncodingConverter* newMacRomanConverter(const char* from, const char* to, unsigned short factor,
                                          char direction) {
     void* module = TEncodingConverter::LibraryModule();
-    return new (std::nothrow)
-        TTableConverter(from, to, &kMacRomanTableSet, &kMacRomanTableList1, &kMacRomanTableList2,
-                        kMacRomanCsid, factor, gLibraryResourceMap, module, direction);
+    return new (std::nothrow) TTableStepConverter(
+        from, to, &kMacRomanTableSet, &kMacRomanTableList1, &kMacRomanTableList2, kMacRomanCsid,
+        factor, gLibraryResourceMap, module, direction);
 }
 
 }  // namespace
 
 TEncodingConverter* NEWLATIN1TOUNICODEENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TLatin1Converter(kLatin1Name, kUcs2Name, nullptr, nullptr, nullptr,
-                                               kLatin1Csid, 2, nullptr, nullptr, 0);
+    return newStepConverter<TLatin1Decoder>();
 }
 
 TEncodingConverter* NEWUNICODETOLATIN1ENCODINGCONVERTER() {
-    TEncodingConverter::LibraryModule();
-    return new (std::nothrow) TLatin1Converter(kUcs2Name, kLatin1Name, nullptr, nullptr, nullptr,
-                                               kLatin1Csid, 1, nullptr, nullptr, 1);
+    return newStepConverter<TLatin1Encoder>();
 }
 
 TEncodingConverter* NEWMACROMANTOUNICODEENCODINGCONVERTER() {

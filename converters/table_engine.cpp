@@ -1,10 +1,11 @@
 // The table-driven engines of the base converter: bytes of a character set to
 // UCS-2 and back, trying up to four tables (each with its byte form) in slot
 // order for every character. Neither keeps state between calls.
+#include "converters/table_engine.h"
+
 #include <string.h>
 
 #include "common/text_kernels.h"
-#include "common/transliteration.h"
 #include "common/units.h"
 #include "converters/mapping_tables.h"
 #include "velta/converter.h"
@@ -14,7 +15,6 @@ using namespace velta;
 namespace {
 
 const uint16_t kNoMapping = 0xFFFD;
-const unsigned char kQuestionMark = 0x3F;
 
 struct ReadCode {
     uint16_t code;
@@ -235,14 +235,6 @@ const uint16_t* singleByteTable(const uTableSet& set, uint32_t tableCount, const
     return expandedTable(set.tables[0], module);
 }
 
-// The indexes of a set's tables, found once a call.
-struct SetIndexes {
-    explicit SetIndexes(const uTableSet& set) {
-        for (uint32_t k = 0; k < kTableSlots; ++k) of[k] = tableIndex(set.tables[k]);
-    }
-    const uint16_t* of[kTableSlots];
-};
-
 inline bool cellHolds(const uByteFormCell& cell, uint16_t code) {
     const unsigned high = code >> 8, low = code & 0xFF;
     return cell.minHigh <= high && high <= cell.maxHigh && cell.minLow <= low && low <= cell.maxLow;
@@ -289,26 +281,24 @@ struct CellInUse {
 };
 
 // Units that a table maps and a byte form writes, while the output has room
-// for any character and the terminator; returns the units taken. Everything
-// else (surrogates, unmapped units, the last bytes of room) is left to the
-// engine's loop.
-uint32_t encodeMappedUnits(const uTableSet& set, const SetIndexes& indexes, uint32_t tableCount,
+// for any character; returns the units taken. Everything else (surrogates,
+// unmapped units, the last bytes of room) is left to the step's loop.
+uint32_t encodeMappedUnits(const uTableSet& set, const TableEngine& engine,
                            const unsigned char* source, uint32_t units, unsigned char* target,
                            uint32_t capacity, uint32_t* written) {
     enum : uint32_t { kLongestCode = 4 };
-    const uint32_t slots = tableCount < uint32_t(kTableSlots) ? tableCount : uint32_t(kTableSlots);
     uint32_t out = *written;
     uint32_t i = 0;
     CellInUse cells[kTableSlots];
-    for (; i < units && capacity - out > kLongestCode; ++i) {
+    for (; i < units && capacity - out >= kLongestCode; ++i) {
         const uint16_t x = loadUnit(source + 2 * i);
         if (isHighSurrogate(x) || isLowSurrogate(x)) break;
         uint16_t code = kNoMapping;
         uint32_t j = 0;
-        while (j < slots &&
-               (set.tables[j] == nullptr || !lookupIndexed(indexes.of[j], set.tables[j], x, &code)))
+        while (j < engine.slots && (set.tables[j] == nullptr ||
+                                    !lookupIndexed(engine.indexes[j], set.tables[j], x, &code)))
             ++j;
-        if (j == slots || set.forms[j] == nullptr) break;
+        if (j == engine.slots || set.forms[j] == nullptr) break;
         const uint32_t count = set.forms[j]->kind == kCellList
                                    ? cells[j].write(*set.forms[j], code, target + out)
                                    : writeByForm(*set.forms[j], code, target + out);
@@ -319,195 +309,226 @@ uint32_t encodeMappedUnits(const uTableSet& set, const SetIndexes& indexes, uint
     return i;
 }
 
+// Bytes of one single-byte table over every first byte: each byte is one
+// unit, ASCII runs through the kernel. Stops at a byte the table lacks and
+// where input or room ends.
+uint32_t decodeSingleBytes(const uint16_t* units, const unsigned char* source, uint32_t count,
+                           unsigned char* target) {
+    const uint16_t ascii = units[kAsciiIsItself];
+    uint32_t p = 0;
+    for (; p < count; ++p) {
+        if (ascii != 0 && startsLongAsciiRun(source + p, count - p)) {
+            const uint32_t span = asciiSpan(ascii, count - p);
+            const uint32_t run =
+                textKernels().widenAscii(source + p, span, target + 2 * p, 2 * span);
+            p += runBeforeDelete(ascii, source + p, run);
+            if (p == count) break;
+        }
+        const unsigned char b = source[p];
+        const uint16_t unit = b < 0x20 ? b : units[b];
+        if (unit == kNoMapping) break;
+        storeUnit(target + 2 * p, unit);
+    }
+    return p;
+}
+
+// Units of one single-byte table: each unit one byte. Stops at a unit the
+// table lacks (but for those up to 0x20, which are themselves), at a high
+// surrogate and where input or room ends.
+uint32_t encodeSingleBytes(const uint16_t* codes, const unsigned char* source, uint32_t count,
+                           unsigned char* target) {
+    const uint16_t ascii = codes[kAsciiIsItself];
+    uint32_t i = 0;
+    for (; i < count; ++i) {
+        if (ascii != 0 && startsLongAsciiRunOfUnits(source + 2 * i, count - i)) {
+            const uint32_t span = asciiSpan(ascii, count - i);
+            const uint32_t run = textKernels().narrowAscii(source + 2 * i, span, target + i, span);
+            i += runBeforeDelete(ascii, target + i, run);  // the bytes of the run
+            if (i == count) break;
+        }
+        const uint16_t x = loadUnit(source + 2 * i);
+        if (isHighSurrogate(x)) break;  // a character of two units
+        const uint16_t code = codes[x];
+        if (code == kNoMapping) {
+            if (x > 0x20) break;
+            target[i] = static_cast<unsigned char>(x);
+            continue;
+        }
+        target[i] = static_cast<unsigned char>(code);
+    }
+    return i;
+}
+
+// The unit of the character at p, kNoMapping where no table maps it.
+uint16_t readByTables(const uTableSet& set, const TableEngine& engine, const unsigned char* p,
+                      uint32_t remaining, uint32_t* length) {
+    const unsigned char b = p[0];
+    *length = 1;
+    if (b < 0x20) return b;
+    for (uint32_t i = 0; i < engine.slots; ++i) {
+        if (set.tables[i] == nullptr || set.forms[i] == nullptr) continue;
+        if (b < set.slots[i].lowByte || b > set.slots[i].highByte) continue;
+        ReadCode read;
+        if (!readByForm(*set.forms[i], p, remaining, &read)) continue;
+        uint16_t mapped;
+        if (lookupIndexed(engine.indexes[i], set.tables[i], read.code, &mapped)) {
+            *length = read.length;
+            return mapped;
+        }
+    }
+    return kNoMapping;
+}
+
+// The bytes of a unit by the first table that maps it: the count, 0 where
+// the unit is mapped but its byte form fails; false where no table maps it.
+bool writeByTables(const uTableSet& set, const TableEngine& engine, uint16_t x,
+                   unsigned char* bytes, uint32_t* count) {
+    for (uint32_t j = 0; j < engine.slots; ++j) {
+        if (set.tables[j] == nullptr) continue;
+        uint16_t code;
+        if (lookupIndexed(engine.indexes[j], set.tables[j], x, &code)) {
+            *count = set.forms[j] != nullptr ? writeByForm(*set.forms[j], code, bytes) : 0;
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t smaller(uint32_t a, uint32_t b) {
+    return a < b ? a : b;
+}
+
 }  // namespace
 
-// Bytes below 0x20 (0x00 included) stand for themselves; other bytes are read
-// by the first table whose first-byte range holds them and that maps them.
-// Anything unmapped becomes U+FFFD and consumes one byte.
-NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t* targetLength,
-                                                uint32_t targetCapacity,
-                                                const unsigned char* source, uint32_t sourceLength,
-                                                uint32_t* sourceConsumed) {
-    if (target == nullptr || targetLength == nullptr || source == nullptr ||
-        sourceConsumed == nullptr || targetCapacity == 0 || sourceLength == 0)
-        return NLS_INVALID_PARAMETER;
-    const uTableSet& set = fToUCS2Tables;
-    TStreamConverter* reporter = dynamic_cast<TStreamConverter*>(this);
+namespace velta {
+
+TableEngine tableEngineOf(const uTableSet& set, uint32_t tableCount, const void* module) {
+    TableEngine engine{};
+    engine.slots = smaller(tableCount, kTableSlots);
+    for (uint32_t k = 0; k < kTableSlots; ++k) engine.indexes[k] = tableIndex(set.tables[k]);
+    engine.singleByte = singleByteTable(set, tableCount, module);
+    return engine;
+}
+
+StepResult decodeByTables(const uTableSet& set, const TableEngine& engine,
+                          const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                          uint32_t targetCapacity) {
     uint32_t p = 0;
     uint32_t written = 0;
-    NLS_Status status = NLS_SUCCESS;
-    if (const uint16_t* units = singleByteTable(set, fTableCount, fModule)) {
-        // One single-byte table over every first byte: each byte is one unit;
-        // an unmapped one goes to the loop below, which reports it.
-        const uint32_t room = targetCapacity >= 2 ? (targetCapacity - 2) / 2 : 0;
-        const uint32_t count = sourceLength < room ? sourceLength : room;
-        const uint16_t ascii = units[kAsciiIsItself];
-        for (; p < count; ++p) {
-            if (ascii != 0 && startsLongAsciiRun(source + p, count - p)) {
-                const uint32_t span = asciiSpan(ascii, count - p);
-                const uint32_t run =
-                    textKernels().widenAscii(source + p, span, target + 2 * p, 2 * span);
-                p += runBeforeDelete(ascii, source + p, run);
-                if (p == count) break;
-            }
-            const unsigned char b = source[p];
-            const uint16_t unit = b < 0x20 ? b : units[b];
-            if (unit == kNoMapping && reporter != nullptr) break;
-            storeUnit(target + 2 * p, unit);
-        }
+    if (engine.singleByte != nullptr) {
+        p = decodeSingleBytes(engine.singleByte, source, smaller(sourceLength, targetCapacity / 2),
+                              target);
         written = 2 * p;
     }
-    const SetIndexes indexes(set);
-    while (p < sourceLength && targetCapacity - written >= 4) {
-        const unsigned char b = source[p];
-        uint16_t unit = kNoMapping;
-        uint32_t length = 1;
-        if (b < 0x20) {
-            unit = b;
-        } else {
-            for (uint32_t i = 0; i < fTableCount && i < kTableSlots; ++i) {
-                if (set.tables[i] == nullptr || set.forms[i] == nullptr) continue;
-                if (b < set.slots[i].lowByte || b > set.slots[i].highByte) continue;
-                ReadCode read;
-                if (!readByForm(*set.forms[i], source + p, sourceLength - p, &read)) continue;
-                uint16_t mapped;
-                if (lookupIndexed(indexes.of[i], set.tables[i], read.code, &mapped)) {
-                    unit = mapped;
-                    length = read.length;
-                    break;
-                }
-            }
-        }
-        if (unit == kNoMapping && reporter != nullptr) {
-            const int32_t policy = reporter->Substitute(NLS_MALFORMED_INPUT, p);
-            if (policy == NLS_POLICY_STOP) {
-                status = NLS_INVALID_INPUT;
-                break;
-            }
-            if (policy == NLS_POLICY_SKIP) {
-                p += length;
-                continue;
-            }
-        }
+    while (p < sourceLength) {
+        if (targetCapacity - written < 2) return outputFull(p, written);
+        uint32_t length;
+        const uint16_t unit = readByTables(set, engine, source + p, sourceLength - p, &length);
+        if (unit == kNoMapping) return malformedAt(p, written, length);
         storeUnit(target + written, unit);
         written += 2;
         p += length;
     }
-    if (status == NLS_SUCCESS && p != sourceLength) status = NLS_RESULT_TRUNCATED;
-    if (!appendUnitTerminator(target, written, targetCapacity)) status = NLS_RESULT_TRUNCATED;
-    *targetLength = written;
-    *sourceConsumed = p;
-    return status;
+    return inputUsed(p, written);
 }
 
-// Units that no table maps become their own byte up to 0x20 and "?" above,
-// a surrogate pair one "?" for its character; so do codes whose byte form
-// fails. A high surrogate that ends the input waits for its pair (-1304).
+StepResult encodeByTables(const uTableSet& set, const TableEngine& engine,
+                          const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                          uint32_t targetCapacity) {
+    const uint32_t units = sourceLength / 2;
+    uint32_t i = 0;
+    uint32_t written = 0;
+    if (engine.singleByte != nullptr) {
+        i = encodeSingleBytes(engine.singleByte, source, smaller(units, targetCapacity), target);
+        written = i;
+    }
+    while (i < units) {
+        i += encodeMappedUnits(set, engine, source + 2 * i, units - i, target, targetCapacity,
+                               &written);
+        if (i == units) break;
+        const uint16_t x = loadUnit(source + 2 * i);
+        if (isHighSurrogate(x)) {
+            if (i + 1 == units) return cutAtEnd(2 * i, written);
+            const uint16_t next = loadUnit(source + 2 * i + 2);
+            if (isLowSurrogate(next))
+                return unmappableAt(2 * i, written, 4,
+                                    0x10000 + ((x - 0xD800u) << 10) + (next - 0xDC00u));
+        }
+        unsigned char bytes[4];
+        uint32_t count = 0;
+        if (!writeByTables(set, engine, x, bytes, &count)) {
+            if (x > 0x20) return unmappableAt(2 * i, written, 2, x);
+            bytes[0] = static_cast<unsigned char>(x);
+            count = 1;
+        }
+        if (count == 0) return unmappableAt(2 * i, written, 2, x);
+        if (targetCapacity - written < count) return outputFull(2 * i, written);
+        memcpy(target + written, bytes, count);
+        written += count;
+        ++i;
+    }
+    if (2 * i != sourceLength) return cutAtEnd(2 * i, written);
+    return inputUsed(2 * i, written);
+}
+
+TTableStepConverter::TTableStepConverter(
+    const char* from, const char* to, const UnicodeTableSet* tableSet,
+    const UnicodeTableList* tableList1, const UnicodeTableList* tableList2, unsigned short csid,
+    unsigned short expansionFactor, resourceMapTable* resourceMap, void* module, char direction)
+    : TTableRules(from, to, tableSet, tableList1, tableList2, csid, expansionFactor, resourceMap,
+                  module, direction),
+      fEngine(
+          tableEngineOf(direction != 0 ? fFromUCS2Tables : fToUCS2Tables, fTableCount, fModule)) {}
+
+TTableStepConverter::TTableStepConverter(const TConverterIdentity& identity,
+                                         const uTableSet& tables, uint32_t tableCount, void* module)
+    : TTableRules(identity), fEngine() {
+    (fDirection != 0 ? fFromUCS2Tables : fToUCS2Tables) = tables;
+    fTableCount = tableCount;
+    fModule = module;
+    fEngine = tableEngineOf(tables, tableCount, module);
+}
+
+}  // namespace velta
+
+// The engines of a converter of a library built against the published
+// interface without a policy of its own: what no table maps is replaced.
+NLS_Status TEncodingConverter::ConvertToUnicode(unsigned char* target, uint32_t* targetLength,
+                                                uint32_t targetCapacity,
+                                                const unsigned char* source, uint32_t sourceLength,
+                                                uint32_t* sourceConsumed) {
+    TTableStepConverter shell({fFromEncoding, fToEncoding, fCSID, fExpansionFactor, 0},
+                              fToUCS2Tables, fTableCount, fModule);
+    return shell.Convert(target, targetLength, targetCapacity, source, sourceLength,
+                         sourceConsumed);
+}
+
 NLS_Status TEncodingConverter::ConvertFromUnicode(unsigned char* target, uint32_t* targetLength,
                                                   uint32_t targetCapacity,
                                                   const unsigned char* source,
                                                   uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
-        return NLS_INVALID_PARAMETER;
-    const uTableSet& set = fFromUCS2Tables;
-    TStreamConverter* reporter = dynamic_cast<TStreamConverter*>(this);
-    const uint32_t units = sourceLength / 2;
-    uint32_t i = 0;
-    uint32_t written = 0;
-    if (const uint16_t* codes = singleByteTable(set, fTableCount, fModule)) {
-        // One single-byte table: each unit is one byte, mapped or replaced;
-        // with a reporter, the loop below replaces.
-        const uint32_t room = targetCapacity >= 1 ? targetCapacity - 1 : 0;
-        const uint32_t count = units < room ? units : room;
-        const uint16_t ascii = codes[kAsciiIsItself];
-        for (; i < count; ++i) {
-            if (ascii != 0 && startsLongAsciiRunOfUnits(source + 2 * i, count - i)) {
-                const uint32_t span = asciiSpan(ascii, count - i);
-                const uint32_t run =
-                    textKernels().narrowAscii(source + 2 * i, span, target + i, span);
-                i += runBeforeDelete(ascii, target + i, run);  // the bytes of the run
-                if (i == count) break;
-            }
-            const uint16_t x = loadUnit(source + 2 * i);
-            if (isHighSurrogate(x)) break;  // a character of two units
-            const uint16_t code = codes[x];
-            if (code == kNoMapping && x > 0x20 && reporter != nullptr) break;
-            target[i] = code != kNoMapping
-                            ? static_cast<unsigned char>(code)
-                            : (x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark);
-        }
-        written = i;
-    }
-    NLS_Status status = NLS_SUCCESS;
-    const SetIndexes indexes(set);
-    while (i < units && targetCapacity - written >= 2) {
-        i += encodeMappedUnits(set, indexes, fTableCount, source + 2 * i, units - i, target,
-                               targetCapacity, &written);
-        if (i == units || targetCapacity - written < 2) break;
-        const uint16_t x = loadUnit(source + 2 * i);
-        if (isHighSurrogate(x)) {
-            if (i + 1 == units) {
-                status = NLS_SEQUENCE_INCOMPLETE;
-                break;
-            }
-            if (isLowSurrogate(loadUnit(source + 2 * i + 2))) {
-                const int32_t policy = reporter != nullptr
-                                           ? reporter->Substitute(NLS_UNMAPPABLE_CHARACTER, 2 * i)
-                                           : NLS_POLICY_REPLACE;
-                if (policy == NLS_POLICY_STOP) {
-                    status = NLS_UNMAPPABLE;
-                    break;
-                }
-                if (policy != NLS_POLICY_SKIP) target[written++] = kQuestionMark;
-                i += 2;
-                continue;
-            }
-        }
-        unsigned char bytes[4];
-        uint32_t count = 0;
-        bool mapped = false;
-        for (uint32_t j = 0; j < fTableCount && j < kTableSlots; ++j) {
-            if (set.tables[j] == nullptr) continue;
-            uint16_t code;
-            if (lookupIndexed(indexes.of[j], set.tables[j], x, &code)) {
-                mapped = true;
-                if (set.forms[j] != nullptr) count = writeByForm(*set.forms[j], code, bytes);
-                break;
-            }
-        }
-        const uint32_t room = targetCapacity - written;
-        if (mapped && count >= room) break;  // the character waits for a larger output
-        if ((!mapped && x > 0x20) || (mapped && count == 0)) {
-            const int32_t policy = reporter != nullptr ? reporter->Policy() : NLS_POLICY_REPLACE;
-            const char* substitute = velta::substituteFor(policy, x);
-            const uint32_t length = static_cast<uint32_t>(strlen(substitute));
-            if (policy != NLS_POLICY_STOP && policy != NLS_POLICY_SKIP && length >= room) break;
-            if (reporter != nullptr &&
-                reporter->SubstituteUnmappable(x, 2 * i) == NLS_POLICY_STOP) {
-                status = NLS_UNMAPPABLE;
-                break;
-            }
-            if (policy != NLS_POLICY_SKIP) {
-                memcpy(target + written, substitute, length);
-                written += length;
-            }
-            ++i;
-            continue;
-        }
-        if (!mapped) {
-            target[written++] = x <= 0x20 ? static_cast<unsigned char>(x) : kQuestionMark;
-        } else if (count == 0) {
-            target[written++] = kQuestionMark;
-        } else {
-            memcpy(target + written, bytes, count);
-            written += count;
-        }
-        ++i;
-    }
-    if (status == NLS_SUCCESS && 2 * i != sourceLength) status = NLS_RESULT_TRUNCATED;
-    if (!appendByteTerminator(target, written, targetCapacity)) status = NLS_RESULT_TRUNCATED;
-    *targetLength = written;
-    *sourceConsumed = 2 * i;
+    TTableStepConverter shell({fFromEncoding, fToEncoding, fCSID, fExpansionFactor, 1},
+                              fFromUCS2Tables, fTableCount, fModule);
+    return shell.Convert(target, targetLength, targetCapacity, source, sourceLength,
+                         sourceConsumed);
+}
+
+// The same under the converter's own policy, its report kept in it.
+NLS_Status TTableConverter::Convert(unsigned char* target, uint32_t* targetLength,
+                                    uint32_t targetCapacity, const unsigned char* source,
+                                    uint32_t sourceLength, uint32_t* sourceConsumed) {
+    TTableStepConverter shell({fFromEncoding, fToEncoding, fCSID, fExpansionFactor, fDirection},
+                              fDirection != 0 ? fFromUCS2Tables : fToUCS2Tables, fTableCount,
+                              fModule);
+    shell.SetPolicy(Policy());
+    shell.SetInputEnds(InputEnds());
+    const NLS_Status status =
+        shell.Convert(target, targetLength, targetCapacity, source, sourceLength, sourceConsumed);
+    uint32_t count;
+    int32_t kind;
+    int64_t offset;
+    shell.TakeReport(&count, &kind, &offset);
+    if (kind != NLS_NO_SUBSTITUTION && count == 0) NoteSubstitution(kind, offset, false);
+    for (uint32_t k = 0; k < count; ++k) NoteSubstitution(kind, offset, true);
     return status;
 }

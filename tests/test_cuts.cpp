@@ -263,6 +263,57 @@ TEST_F(CutsAnywhere, JapaneseLeadsAmongOtherBytesReadAsInOneCall) {
     }
 }
 
+// What a target lacks, under each action that writes something of its own:
+// the escape or the caller's character, whole in the output at every output
+// size and cut (the table engine, ISO-8859-1, the CJK skeleton).
+TEST_F(CutsAnywhere, EscapesAndSubstitutesGoOutWholeWhereverTheTextIsCut) {
+    const struct {
+        int32_t action;
+        const char* snowman;  // U+2603
+        const char* grin;     // U+1F600
+    } actions[] = {
+        {NLS_ACTION_ESCAPE_XML_DECIMAL, "&#9731;", "&#128512;"},
+        {NLS_ACTION_ESCAPE_XML_HEX, "&#x2603;", "&#x1F600;"},
+        {NLS_ACTION_ESCAPE_UNICODE, "\\u2603", "\\uD83D\\uDE00"},
+        {NLS_ACTION_SUBSTITUTE, "*", "*"},
+        {NLS_ACTION_TRANSLITERATE, "?", "?"},
+    };
+    const std::u16string lacked = u"A\u2603B\U0001F600C";
+    for (const char* to : {"latin1", "x-mac-roman", "Big5", "GBK", "EUC-KR", "windows-31j"}) {
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(NLS_UCS2_NAME, to, &object), NLS_SUCCESS) << to;
+        for (const auto& a : actions) {
+            const std::string where = std::string(to) + " action " + std::to_string(a.action);
+            const auto outcome = [&](const std::u16string& text, std::vector<size_t> cuts,
+                                     uint32_t size) {
+                NLS_ResetEncodingConverter(object);
+                EXPECT_EQ(NLS_SetConversionOption(object, NLS_OPTION_UNMAPPABLE_ACTION, a.action),
+                          NLS_SUCCESS);
+                EXPECT_EQ(NLS_SetConversionOption(object, NLS_OPTION_SUBSTITUTE_CHARACTER, '*'),
+                          NLS_SUCCESS);
+                const Streamed streamed = streamPieces(object, ucs2(text), cuts, size);
+                NLS_ConversionReport report;
+                NLS_GetConversionReport(object, &report);
+                return std::to_string(streamed.status) + " " + hex(streamed.output) + " / " +
+                       std::to_string(report.substituted) + " " +
+                       std::to_string(report.firstOffset);
+            };
+            const std::string expected = std::string("A") + a.snowman + "B" + a.grin + "C";
+            EXPECT_EQ(outcome(lacked, {}, 64),
+                      "1 " + hex(Bytes(expected.begin(), expected.end())) + " / 2 2")
+                << where;
+            const std::u16string text = kText + lacked;
+            const Bytes source = ucs2(text);
+            const std::string whole = outcome(text, {}, 4096);
+            for (uint32_t size = 1; size <= 12; ++size)
+                EXPECT_EQ(outcome(text, {}, size), whole) << where << " output " << size;
+            for (size_t cut = 0; cut <= source.size(); cut += 3)
+                EXPECT_EQ(outcome(text, {cut}, 16), whole) << where << " cut " << cut;
+        }
+        NLS_DeleteEncodingConverter(object);
+    }
+}
+
 // Random UCS-2, lone surrogates and escapes among it, through every encoding
 // that holds all of it and back.
 TEST_F(CutsAnywhere, EveryUcs2TextComesBackThroughTheEncodingsThatHoldIt) {

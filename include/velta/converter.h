@@ -274,6 +274,9 @@ class VELTA_EXPORT TTableConverter : public TEncodingConverter, public TStreamCo
 public:
     using TEncodingConverter::TEncodingConverter;
     ~TTableConverter() override;
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 };
 
