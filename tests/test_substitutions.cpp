@@ -276,6 +276,36 @@ TEST_F(Substitutions, StrictUnicodeReadsC080AndEncodedSurrogatesAsMalformed) {
     }
 }
 
+// One object, replacing and then skipping: what the skip leaves out adds
+// nothing to the output, direct and through a chain.
+TEST_F(Substitutions, SkipAfterReplaceWritesNothingForWhatItSkips) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        const char* skipped;
+    } cases[] = {{"ISO-8859-8", NLS_UCS2_NAME, "41 A1 42", "41 00 42 00"},
+                 {"UTF-8", NLS_UCS2_NAME, "41 FF 42", "41 00 42 00"},
+                 {"UTF-8", "UTF-16", "41 FF 42", "FF FE 41 00 42 00"}};
+    for (const auto& c : cases) {
+        const Bytes input = hexBytes(c.input);
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS);
+        for (int32_t policy : {NLS_POLICY_REPLACE, NLS_POLICY_SKIP}) {
+            EXPECT_EQ(NLS_SetConversionPolicy(object, policy), NLS_SUCCESS);
+            unsigned char output[32];
+            uint32_t read = 0, written = 0;
+            EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()),
+                                        output, sizeof output, 1, &read, &written),
+                      NLS_SUCCESS);
+            if (policy == NLS_POLICY_SKIP) {
+                EXPECT_EQ(hex(Bytes(output, output + written)), c.skipped) << c.from << " " << c.to;
+            }
+        }
+        NLS_DeleteEncodingConverter(object);
+    }
+}
+
 // Typographic characters through every target that lacks them: their ASCII
 // stand-ins under the transliterating policy, counted as substitutions.
 TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {
