@@ -242,7 +242,7 @@ struct FromUtf8 {
             const bool limited = swapped && room > kSwapBlock;
             uint32_t made = 0, taken = 0;
             const NLS_Status status =
-                decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, target + *out, &made,
+                decodeUtf8Step(converter, {true, atSurrogate, strict}, *in, target + *out, &made,
                                limited ? kSwapBlock : room, source + *in, length - *in, &taken);
             if (swapped) swapUnits(target + *out, target + *out, made);
             *out += made;
@@ -279,8 +279,8 @@ struct ToUtf8 : IntoUtf8 {
                            uint32_t* out, uint32_t capacity, const unsigned char* source,
                            uint32_t length, uint32_t* in, bool* atSurrogate) {
         if (!swapped)
-            return encodeUtf8Step({0, true, atSurrogate, false}, target, out, capacity, source,
-                                  length, in);
+            return encodeUtf8Step({true, atSurrogate, false}, target, out, capacity, source, length,
+                                  in);
         return stepSwapped(target, out, capacity, source, length, in, atSurrogate);
     }
 
@@ -295,7 +295,7 @@ struct ToUtf8 : IntoUtf8 {
             swapUnits(source + *in, units, block);
             if (block % 2 != 0) units[block - 1] = source[*in + block - 1];
             uint32_t made = 0, taken = 0;
-            const NLS_Status status = encodeUtf8Step({0, true, atSurrogate, false}, target + *out,
+            const NLS_Status status = encodeUtf8Step({true, atSurrogate, false}, target + *out,
                                                      &made, capacity - *out, units, block, &taken);
             *out += made;
             *in += taken;
@@ -386,12 +386,12 @@ struct FromUtf8ToUtf32 {
             const uint32_t room = capacity - *out;
             uint32_t unitRoom = room / 4 * 2 > kSwapBlock ? kSwapBlock : room / 4 * 2;
             uint32_t made = 0, taken = 0;
-            NLS_Status status = decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, units,
+            NLS_Status status = decodeUtf8Step(converter, {true, atSurrogate, strict}, *in, units,
                                                &made, unitRoom, source + *in, length - *in, &taken);
             if (status == NLS_OUTPUT_FULL && made == 0 && taken == 0 && unitRoom == 2 &&
                 room >= 4 && !*atSurrogate) {
                 unitRoom = 4;
-                status = decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, units, &made,
+                status = decodeUtf8Step(converter, {true, atSurrogate, strict}, *in, units, &made,
                                         unitRoom, source + *in, length - *in, &taken);
             }
             *out += widenToUtf32(units, made, target + *out, capacity - *out, bigEndian);
@@ -444,7 +444,7 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
             const uint32_t values = narrow(source + *in, block, bigEndian, units, &bytes);
             uint32_t made = 0, taken = 0;
             bool lone = false;
-            const NLS_Status status = encodeUtf8Step({0, false, &lone, false}, target + *out, &made,
+            const NLS_Status status = encodeUtf8Step({false, &lone, false}, target + *out, &made,
                                                      capacity - *out, units, bytes, &taken);
             uint32_t valuesTaken = taken / 2;
             for (uint32_t i = 0; i < taken; i += 2)
