@@ -276,6 +276,58 @@ TEST_F(Substitutions, StrictUnicodeReadsC080AndEncodedSurrogatesAsMalformed) {
     }
 }
 
+// Lone surrogates in UCS-2 and UCS-4 input: written from their values when
+// read leniently, malformed when read strictly, whole and cut anywhere.
+TEST_F(Substitutions, StrictUnicodeReadsLoneSurrogatesAsMalformed) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        const char* lenient;
+        const char* strict;
+        uint32_t offset;
+    } cases[] = {
+        {NLS_UCS2_NAME, "UTF-8", "41 00 00 DC 42 00", "41 ED B0 80 42", "41 EF BF BD 42", 2},
+        {NLS_UCS2_NAME, "UTF-8", "41 00 00 D8 42 00", "41 ED A0 80 42", "41 EF BF BD 42", 2},
+        {NLS_UCS2_NAME, "ISO-10646-UCS-4", "41 00 00 DC", "41 00 00 00 00 DC 00 00",
+         "41 00 00 00 FD FF 00 00", 2},
+        {"ISO-10646-UCS-4", NLS_UCS2_NAME, "41 00 00 00 00 DC 00 00", "41 00 00 DC", "41 00 FD FF",
+         4},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        for (int32_t strict : {0, 1}) {
+            for (size_t cut = 0; cut <= input.size(); ++cut) {
+                EncodingConverter* object = nullptr;
+                ASSERT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS) << where;
+                NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, strict);
+                Bytes output;
+                NLS_Status status = NLS_SUCCESS;
+                const size_t bounds[] = {0, cut, input.size()};
+                for (size_t piece = 0; piece < 2; ++piece) {
+                    unsigned char buffer[64];
+                    uint32_t read = 0, written = 0;
+                    status =
+                        NLS_ConvertStream(object, input.data() + bounds[piece],
+                                          static_cast<uint32_t>(bounds[piece + 1] - bounds[piece]),
+                                          buffer, sizeof buffer, piece == 1, &read, &written);
+                    output.insert(output.end(), buffer, buffer + written);
+                }
+                NLS_ConversionReport report;
+                NLS_GetConversionReport(object, &report);
+                NLS_DeleteEncodingConverter(object);
+                EXPECT_EQ(status, NLS_SUCCESS) << where;
+                EXPECT_EQ(hex(output), strict ? c.strict : c.lenient) << where << " cut " << cut;
+                EXPECT_EQ(report.substituted, strict ? 1u : 0u) << where << " cut " << cut;
+                if (strict) {
+                    EXPECT_EQ(report.firstOffset, c.offset) << where << " cut " << cut;
+                }
+            }
+        }
+    }
+}
+
 // One object, replacing and then skipping: what the skip leaves out adds
 // nothing to the output, direct and through a chain.
 TEST_F(Substitutions, SkipAfterReplaceWritesNothingForWhatItSkips) {
