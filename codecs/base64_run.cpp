@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include "common/conversion_policy.h"
-
 namespace velta {
 
 namespace {
@@ -36,108 +34,40 @@ namespace {
 // Whether a run may end here. Bits left over must be zero; a whole sextet
 // left over (a unit cut short, "+AGEA-") is malformed too, except for the
 // older flat functions, which have always read it as nothing.
-bool runMayEnd(const TStreamConverter& converter, const Base64DecoderState& state,
-               bool emptyRunAllowed) {
-    return runCanEnd(state, emptyRunAllowed) &&
-           (state.buffer.count < 6 || replacesAsBefore(converter.Policy()));
+bool runMayEnd(const Base64DecoderState& state, bool emptyRunAllowed, bool asBefore) {
+    return runCanEnd(state, emptyRunAllowed) && (state.buffer.count < 6 || asBefore);
 }
 
-// Whether the policy writes U+FFFD for what it meets: every policy that
-// writes, but the older flat functions leave a malformed run out.
-bool writesReplacement(const TStreamConverter& converter) {
-    return converter.WritesSubstitute() && !replacesAsBefore(converter.Policy());
-}
-
-// A run that cannot end where it does (bits left over, an empty "+" run),
-// under the policy: U+FFFD where the policy writes, and the status becomes
-// NLS_INVALID_INPUT unless the policy skips; false when the policy stops or
-// the output has no room for U+FFFD. Then the run stays as it is, so that the
-// byte is met again if the caller comes back.
-bool meetBadRunEnd(TStreamConverter& converter, uint32_t offset, unsigned char* target,
-                   uint32_t capacity, uint32_t* out, NLS_Status* status) {
-    const bool replaces = writesReplacement(converter);
-    if (replaces && capacity - *out < 2) {
-        *status = NLS_OUTPUT_FULL;
-        return false;
-    }
-    const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, offset);
-    if (policy != NLS_POLICY_SKIP) *status = NLS_INVALID_INPUT;
-    if (policy == NLS_POLICY_STOP) return false;
-    if (replaces) {
-        storeUnit(target + *out, 0xFFFD);
-        *out += 2;
-    }
-    return true;
-}
-
-// "-" (or, in modified UTF-7, the shift byte) inside a run closes it; "+-"
-// ("&-") stands for the shift byte itself. False where the call stops.
-bool closeRun(const Utf7Form& form, TStreamConverter& converter, Base64DecoderState& state,
-              unsigned char c, uint32_t in, unsigned char* target, uint32_t capacity, uint32_t* out,
-              NLS_Status* status) {
-    const bool literalShift = state.first && c == '-';
-    if (literalShift && capacity - *out < 2) {
-        *status = NLS_OUTPUT_FULL;
-        return false;
-    }
-    if (!runMayEnd(converter, state, literalShift) &&
-        !meetBadRunEnd(converter, in, target, capacity, out, status))
-        return false;
-    endRunIsValid(state, literalShift);
-    if (literalShift) {
-        storeUnit(target + *out, form.shift);
-        *out += 2;
-    }
-    return true;
-}
-
-// A byte outside a run stands for itself; one above 0x7F is malformed: U+FFFD
-// where the policy writes (the older flat functions write it as its own
-// unit). False where the call stops.
-bool decodeDirectByte(TStreamConverter& converter, unsigned char c, uint32_t* in,
-                      unsigned char* target, uint32_t capacity, uint32_t* out, NLS_Status* status) {
-    if (capacity - *out < 2) {
-        *status = NLS_OUTPUT_FULL;
-        return false;
-    }
-    uint16_t unit = c;
-    if (c > 0x7F) {
-        const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, *in);
-        if (policy == NLS_POLICY_STOP) {
-            *status = NLS_INVALID_INPUT;
-            return false;
-        }
-        if (policy == NLS_POLICY_SKIP) {
-            ++*in;
-            return true;
-        }
-        *status = NLS_INVALID_INPUT;
-        if (!replacesAsBefore(policy)) unit = 0xFFFD;
-    }
-    storeUnit(target + *out, unit);
-    *out += 2;
-    ++*in;
-    return true;
+// A run that cannot end where it does (bits left over, an empty "+" run):
+// malformed, `length` bytes (the closing "-" or none) at `in`. The run stays
+// open until the shell has met it (passBadRunEnd), so that a call that stops
+// there meets it again when the caller comes back.
+StepResult badRunEnd(Base64DecoderState& state, uint32_t in, uint32_t out, uint32_t length) {
+    state.endingBadly = true;
+    return malformedAt(in, out, length);
 }
 
 }  // namespace
 
-NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
-                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength,
-                          uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed) {
-    NLS_Status status = NLS_SUCCESS;
+void passBadRunEnd(Base64DecoderState& state) {
+    if (!state.endingBadly) return;
+    state.endingBadly = false;
+    state.buffer.clear();
+    state.shifted = false;
+}
+
+StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, bool asBefore,
+                          const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                          uint32_t targetCapacity, bool textEnds) {
     uint32_t in = 0;
     uint32_t out = 0;
     for (;;) {
         if (in == sourceLength) {
-            if (converter.InputEnds() && state.shifted) {
-                if (!runMayEnd(converter, state, false) &&
-                    !meetBadRunEnd(converter, in, target, targetCapacity, &out, &status))
-                    break;
+            if (textEnds && state.shifted) {
+                if (!runMayEnd(state, false, asBefore)) return badRunEnd(state, in, out, 0);
                 endRunIsValid(state, false);
             }
-            break;
+            return inputUsed(in, out);
         }
         const unsigned char c = source[in];
         if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
@@ -152,22 +82,26 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
         if (state.shifted) {
             const int sextet = base64Index(form.alphabet, c);
             if (sextet >= 0) {
-                if (!decodeSextet(state, sextet, target, targetCapacity, &out)) {
-                    status = NLS_OUTPUT_FULL;
-                    break;
+                if (!decodeSextet(state, sextet, target, targetCapacity, &out))
+                    return outputFull(in, out);
+                ++in;
+                continue;
+            }
+            // "-" (or, in modified UTF-7, the shift byte) closes the run;
+            // "+-" ("&-") stands for the shift byte itself.
+            if (c == '-' || (form.shiftClosesRun && c == form.shift)) {
+                const bool literalShift = state.first && c == '-';
+                if (literalShift && targetCapacity - out < 2) return outputFull(in, out);
+                if (!runMayEnd(state, literalShift, asBefore)) return badRunEnd(state, in, out, 1);
+                endRunIsValid(state, literalShift);
+                if (literalShift) {
+                    storeUnit(target + out, form.shift);
+                    out += 2;
                 }
                 ++in;
                 continue;
             }
-            if (c == '-' || (form.shiftClosesRun && c == form.shift)) {
-                if (!closeRun(form, converter, state, c, in, target, targetCapacity, &out, &status))
-                    break;
-                ++in;
-                continue;
-            }
-            if (!runMayEnd(converter, state, false) &&
-                !meetBadRunEnd(converter, in, target, targetCapacity, &out, &status))
-                break;
+            if (!runMayEnd(state, false, asBefore)) return badRunEnd(state, in, out, 0);
             endRunIsValid(state, false);
         }
         if (c == form.shift) {
@@ -177,12 +111,20 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
             ++in;
             continue;
         }
-        if (!decodeDirectByte(converter, c, &in, target, targetCapacity, &out, &status)) break;
+        // A byte above 0x7F is no UTF-7; the older flat functions wrote it
+        // as its own unit (the `character` the shell takes from it then).
+        if (c > 0x7F) return {Stop::kMalformed, in, out, 1, c};
+        if (targetCapacity - out < 2) return outputFull(in, out);
+        storeUnit(target + out, c);
+        out += 2;
+        ++in;
     }
-    *targetLength = out;
-    *sourceConsumed = in;
-    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-    return status;
+}
+
+bool olderUtf7Replacement(const StepResult& result, ChosenText* text) {
+    text->count = 0;
+    if (result.character != 0) text->units[text->count++] = static_cast<uint16_t>(result.character);
+    return true;
 }
 
 }  // namespace velta

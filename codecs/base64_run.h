@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "common/step_shell.h"
 #include "common/text_kernels.h"
 #include "common/units.h"
 #include "velta/converter.h"
@@ -136,6 +137,7 @@ struct Base64DecoderState {
     bool shifted = false;
     bool first = false;
     bool wroteOne = false;
+    bool endingBadly = false;  // the step stopped at the run's bad end
     BitBuffer buffer;
 };
 
@@ -185,16 +187,21 @@ struct Utf7Form {
     bool shiftClosesRun;  // "&" closes a run of modified UTF-7
 };
 
-// Decodes UTF-7 text of either form into UCS-2, keeping the run state in
-// `state` between calls (the Convert contract of the converters): a byte is
-// consumed only once everything it yields is stored, so the consumed count
-// and the kept state resume exactly. The end of the input ends any run when
-// the converter's input ends there; otherwise the run goes on in the next
-// call. Invalid runs and bytes above 0x7F are met by the converter's policy.
-NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
-                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength,
-                          uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed);
+// Decodes UTF-7 text of either form into UCS-2 (a step: see
+// common/step_shell.h), keeping the run state in `state` between steps: a
+// byte is read only once everything it yields is stored. The end of the
+// input ends any run when the text ends there; otherwise the run goes on in
+// the next step. A byte above 0x7F and a run that ends badly are malformed
+// (the run stays open until passBadRunEnd); `asBefore` reads a whole sextet
+// left over as nothing, as the older flat functions did.
+StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, bool asBefore,
+                          const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                          uint32_t targetCapacity, bool textEnds);
+// Closes the run whose bad end the shell has met.
+void passBadRunEnd(Base64DecoderState& state);
+// What the older flat functions wrote for malformed UTF-7: a byte above 0x7F
+// as its own unit, nothing for a run that ended badly.
+bool olderUtf7Replacement(const StepResult& result, ChosenText* text);
 
 // While the run is aligned to a group: encodes the units that travel in it
 // (`inRun`) up to the first that does not, in whole groups as far as the

@@ -24,16 +24,29 @@ inline bool mustShift(uint16_t unit) {
 const TConverterIdentity kDecoder = {kImapName, kUcs2Name, kImapCsid, 6, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kImapName, kImapCsid, 6, 1};
 
-class TModifiedUTF7ToUnicodeConverter : public TCodecConverter<TModifiedUTF7ToUnicodeConverter> {
+class TModifiedUTF7ToUnicodeConverter : public TStepShell<TModifiedUTF7ToUnicodeConverter> {
 public:
-    TModifiedUTF7ToUnicodeConverter() : TCodecConverter(kDecoder) { modifiedUtf7Alphabet(); }
+    TModifiedUTF7ToUnicodeConverter() : TStepShell(kDecoder) { modifiedUtf7Alphabet(); }
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     void Reset() override { fState = Base64DecoderState(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
+        return decodeUtf7Step(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState, ReadsAsBefore(),
+                              source, sourceLength, target, targetCapacity, textEnds);
+    }
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    void passedOver(const StepResult&) { passBadRunEnd(fState); }
+    bool olderReplacement(const StepResult& result, ChosenText* text) const {
+        return olderUtf7Replacement(result, text);
+    }
+    // The older flat functions have always ended a call that met malformed
+    // UTF-7 with -1302; the streaming call reads it as replaced.
+    bool keepsInvalidStatus() const { return true; }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 
 private:
-    Base64DecoderState fState;  // fState.shifted: inside a base64 run
+    Base64DecoderState fState;
 };
 
 class TUnicodeToModifiedUTF7Converter : public TCodecConverter<TUnicodeToModifiedUTF7Converter> {
@@ -51,14 +64,6 @@ private:
     Utf7EncoderState fState;
     const Base64Alphabet* fAlphabet;
 };
-
-NLS_Status TModifiedUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                                 uint32_t targetCapacity,
-                                                 const unsigned char* source, uint32_t sourceLength,
-                                                 uint32_t* sourceConsumed) {
-    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, *this, fState, target,
-                          targetLength, targetCapacity, source, sourceLength, sourceConsumed);
-}
 
 // Bytes that are written only with a byte to spare after them.
 bool putWithSpareByte(ByteOutput& out, const char* bytes, uint32_t count) {
@@ -139,7 +144,7 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Step(unsigned char* target, uint32_t
 }  // namespace
 
 TEncodingConverter* NEWMODIFIEDUTF7TOUNICODEENCODINGCONVERTER() {
-    return newCodecConverter<TModifiedUTF7ToUnicodeConverter>();
+    return newStepConverter<TModifiedUTF7ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER() {

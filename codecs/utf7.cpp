@@ -49,13 +49,26 @@ inline bool mustShift(const MustShiftTable& table, uint16_t unit) {
 const TConverterIdentity kDecoder = {kUtf7Name, kUcs2Name, kUtf7DecoderCsid, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kUtf7Name, kUtf7EncoderCsid, 6, 1};
 
-class TUTF7ToUnicodeConverter : public TCodecConverter<TUTF7ToUnicodeConverter> {
+class TUTF7ToUnicodeConverter : public TStepShell<TUTF7ToUnicodeConverter> {
 public:
-    TUTF7ToUnicodeConverter() : TCodecConverter(kDecoder) { utf7Alphabet(); }
+    TUTF7ToUnicodeConverter() : TStepShell(kDecoder) { utf7Alphabet(); }
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     void Reset() override { fState = Base64DecoderState(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
+        return decodeUtf7Step(Utf7Form{utf7Alphabet(), '+', false}, fState, ReadsAsBefore(), source,
+                              sourceLength, target, targetCapacity, textEnds);
+    }
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    void passedOver(const StepResult&) { passBadRunEnd(fState); }
+    bool olderReplacement(const StepResult& result, ChosenText* text) const {
+        return olderUtf7Replacement(result, text);
+    }
+    // The older flat functions have always ended a call that met malformed
+    // UTF-7 with -1302; the streaming call reads it as replaced.
+    bool keepsInvalidStatus() const { return true; }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 
 private:
     Base64DecoderState fState;
@@ -76,13 +89,6 @@ private:
 
     Utf7EncoderState fState;
 };
-
-NLS_Status TUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
-    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, *this, fState, target, targetLength,
-                          targetCapacity, source, sourceLength, sourceConsumed);
-}
 
 bool isBase64DigitOrHyphen(const Base64Alphabet& alphabet, uint16_t unit) {
     return unit == '-' || (unit < 128 && alphabet.index[unit] >= 0);
@@ -151,7 +157,7 @@ NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* target
 }  // namespace
 
 TEncodingConverter* NEWUTF7TOUNICODEENCODINGCONVERTER() {
-    return newCodecConverter<TUTF7ToUnicodeConverter>();
+    return newStepConverter<TUTF7ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOUTF7ENCODINGCONVERTER() {
