@@ -38,71 +38,132 @@ bool runMayEnd(const Base64DecoderState& state, bool emptyRunAllowed, bool asBef
     return runCanEnd(state, emptyRunAllowed) && (state.buffer.count < 6 || asBefore);
 }
 
-// A run that cannot end where it does (bits left over, an empty "+" run):
-// malformed, `length` bytes (the closing "-" or none) at `in`. The run stays
-// open until the shell has met it (passBadRunEnd), so that a call that stops
-// there meets it again when the caller comes back.
-StepResult badRunEnd(Base64DecoderState& state, uint32_t in, uint32_t out, uint32_t length) {
-    state.endingBadly = true;
+// Malformed input that the state passes once the shell has met it: until
+// then the run stays as it is, so that a call that stops there meets it
+// again when the caller comes back. `length`: the bytes the shell passes
+// (the closing "-", the digit of a lone low surrogate, or none).
+StepResult stopInRun(Base64DecoderState& state, RunStop stop, uint32_t in, uint32_t out,
+                     uint32_t length) {
+    state.stop = stop;
     return malformedAt(in, out, length);
+}
+
+// One base64 digit `in` bytes into the input; false, with *result set,
+// where the step stops before it. Read strictly, a high surrogate is held
+// until the unit after it shows it paired.
+bool decodeDigit(Base64DecoderState& state, bool strict, int sextet, uint32_t in,
+                 unsigned char* target, uint32_t capacity, uint32_t* out, StepResult* result) {
+    const int32_t unit = unitCompletedBy(state, sextet);
+    if (strict && unit >= 0) {
+        if (state.heldHigh != 0 && !isLowSurrogate(static_cast<uint32_t>(unit))) {
+            *result = stopInRun(state, RunStop::kLoneHigh, in, *out, 0);
+            return false;
+        }
+        if (state.heldHigh == 0 && isLowSurrogate(static_cast<uint32_t>(unit))) {
+            state.stoppedSextet = static_cast<uint8_t>(sextet);
+            *result = stopInRun(state, RunStop::kLoneLow, in, *out, 1);
+            return false;
+        }
+    }
+    const uint32_t needed = unit < 0                                                 ? 0
+                            : strict && isHighSurrogate(static_cast<uint32_t>(unit)) ? 0
+                            : state.heldHigh != 0                                    ? 4
+                                                                                     : 2;
+    if (capacity - *out < needed) {
+        *result = outputFull(in, *out);
+        return false;
+    }
+    addSextet(state, sextet);
+    if (needed == 0 && unit >= 0) state.heldHigh = static_cast<uint16_t>(unit);
+    if (needed == 0) return true;
+    if (state.heldHigh != 0) {
+        storeUnit(target + *out, state.heldHigh);
+        *out += 2;
+        state.heldHigh = 0;
+    }
+    storeUnit(target + *out, static_cast<uint16_t>(unit));
+    *out += 2;
+    return true;
+}
+
+// Eight digits while a run is aligned to them (not while a high surrogate
+// waits for its pair); read strictly, a group with a surrogate goes digit
+// by digit.
+bool decodeGroup(const Utf7Form& form, Base64DecoderState& state, bool strict,
+                 const unsigned char* source, uint32_t length, unsigned char* target,
+                 uint32_t capacity) {
+    if (state.buffer.count != 0 || state.heldHigh != 0 || length < kGroupDigits ||
+        capacity < 2 * kGroupUnits || !decodeDigitGroup(form.alphabet, source, target))
+        return false;
+    if (strict)
+        for (uint32_t i = 0; i < kGroupUnits; ++i)
+            if (isSurrogate(loadUnit(target + 2 * i))) return false;
+    state.first = false;
+    state.wroteOne = true;
+    return true;
 }
 
 }  // namespace
 
-void passBadRunEnd(Base64DecoderState& state) {
-    if (!state.endingBadly) return;
-    state.endingBadly = false;
-    state.buffer.clear();
-    state.shifted = false;
+void passMalformedRun(Base64DecoderState& state) {
+    switch (state.stop) {
+        case RunStop::kBadEnd:
+            endRun(state);
+            break;
+        case RunStop::kLoneLow:
+            addSextet(state, state.stoppedSextet);
+            break;
+        case RunStop::kLoneHigh:
+            state.heldHigh = 0;
+            break;
+        case RunStop::kNone:
+            break;
+    }
+    state.stop = RunStop::kNone;
 }
 
-StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, bool asBefore,
+StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7Reading reading,
                           const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                           uint32_t targetCapacity, bool textEnds) {
+    const bool strict = reading.strictUnicode;
     uint32_t in = 0;
     uint32_t out = 0;
     for (;;) {
-        if (in == sourceLength) {
-            if (textEnds && state.shifted) {
-                if (!runMayEnd(state, false, asBefore)) return badRunEnd(state, in, out, 0);
-                endRunIsValid(state, false);
-            }
-            return inputUsed(in, out);
-        }
-        const unsigned char c = source[in];
-        if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
-            targetCapacity - out >= 2 * kGroupUnits &&
-            decodeDigitGroup(form.alphabet, source + in, target + out)) {
-            state.first = false;
-            state.wroteOne = true;
+        const bool ends = in == sourceLength;
+        if (ends && !(textEnds && state.shifted)) return inputUsed(in, out);
+        const unsigned char c = ends ? 0 : source[in];
+        if (!ends && state.shifted &&
+            decodeGroup(form, state, strict, source + in, sourceLength - in, target + out,
+                        targetCapacity - out)) {
             in += kGroupDigits;
             out += 2 * kGroupUnits;
             continue;
         }
+        const int sextet = ends ? -1 : base64Index(form.alphabet, c);
+        if (state.shifted && sextet >= 0) {
+            StepResult stop;
+            if (!decodeDigit(state, strict, sextet, in, target, targetCapacity, &out, &stop))
+                return stop;
+            ++in;
+            continue;
+        }
         if (state.shifted) {
-            const int sextet = base64Index(form.alphabet, c);
-            if (sextet >= 0) {
-                if (!decodeSextet(state, sextet, target, targetCapacity, &out))
-                    return outputFull(in, out);
-                ++in;
-                continue;
-            }
+            // Whatever ends the run ends a high surrogate's wait for its pair.
+            if (state.heldHigh != 0) return stopInRun(state, RunStop::kLoneHigh, in, out, 0);
             // "-" (or, in modified UTF-7, the shift byte) closes the run;
             // "+-" ("&-") stands for the shift byte itself.
-            if (c == '-' || (form.shiftClosesRun && c == form.shift)) {
-                const bool literalShift = state.first && c == '-';
-                if (literalShift && targetCapacity - out < 2) return outputFull(in, out);
-                if (!runMayEnd(state, literalShift, asBefore)) return badRunEnd(state, in, out, 1);
-                endRunIsValid(state, literalShift);
-                if (literalShift) {
-                    storeUnit(target + out, form.shift);
-                    out += 2;
-                }
-                ++in;
-                continue;
+            const bool closing = !ends && (c == '-' || (form.shiftClosesRun && c == form.shift));
+            const bool literalShift = closing && state.first && c == '-';
+            if (literalShift && targetCapacity - out < 2) return outputFull(in, out);
+            if (!runMayEnd(state, literalShift, reading.asBefore))
+                return stopInRun(state, RunStop::kBadEnd, in, out, closing ? 1 : 0);
+            endRun(state);
+            if (literalShift) {
+                storeUnit(target + out, form.shift);
+                out += 2;
             }
-            if (!runMayEnd(state, false, asBefore)) return badRunEnd(state, in, out, 0);
-            endRunIsValid(state, false);
+            in += closing ? 1 : 0;
+            continue;
         }
         if (c == form.shift) {
             state.shifted = true;

@@ -31,12 +31,13 @@ public:
     void Reset() override { fState = Base64DecoderState(); }
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                     uint32_t targetCapacity, bool textEnds) {
-        return decodeUtf7Step(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState, ReadsAsBefore(),
-                              source, sourceLength, target, targetCapacity, textEnds);
+        return decodeUtf7Step(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState,
+                              {ReadsAsBefore(), fOptions.strictUnicode}, source, sourceLength,
+                              target, targetCapacity, textEnds);
     }
     void saveState(StepState* state) const { saveStepState(fState, state); }
     void restoreState(const StepState& state) { restoreStepState(&fState, state); }
-    void passedOver(const StepResult&) { passBadRunEnd(fState); }
+    void passedOver(const StepResult&) { passMalformedRun(fState); }
     bool olderReplacement(const StepResult& result, ChosenText* text) const {
         return olderUtf7Replacement(result, text);
     }

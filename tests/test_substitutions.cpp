@@ -134,6 +134,10 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"UTF-7", NLS_UCS2_NAME, "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 00 FD FF 42 00",
          "41 00 42 00"},
         {"UTF-7", "UTF-8", "2B 41 47 45 41 2D", 5, NLS_MALFORMED_INPUT, "61 EF BF BD", "61"},
+        // Utf7StopOffsetDoesNotDependOnTheCut: "+A5nYW9", a run whose bits
+        // end in a high surrogate and four bits left over.
+        {"UTF-7", NLS_UCS2_NAME, "2B 41 35 6E 59 57 39", 7, NLS_MALFORMED_INPUT,
+         "99 03 5B D8 FD FF", "99 03 5B D8"},
         // An escape that a non-digit ends early ("\\u41") right before the character.
         {"ESCAPED_UNICODE", "x-mac-roman", "61 5C 75 34 31 9B 62", 5, NLS_UNMAPPABLE_CHARACTER,
          "61 41 3F 62", "61 41 62"},
@@ -276,7 +280,7 @@ TEST_F(Substitutions, StrictUnicodeReadsC080AndEncodedSurrogatesAsMalformed) {
     }
 }
 
-// Lone surrogates in UCS-2 and UCS-4 input: written from their values when
+// Lone surrogates in UCS-2, UCS-4 and UTF-7 input: written from their values when
 // read leniently, malformed when read strictly, whole and cut anywhere.
 TEST_F(Substitutions, StrictUnicodeReadsLoneSurrogatesAsMalformed) {
     const struct {
@@ -293,6 +297,13 @@ TEST_F(Substitutions, StrictUnicodeReadsLoneSurrogatesAsMalformed) {
          "41 00 00 00 FD FF 00 00", 2},
         {"ISO-10646-UCS-4", NLS_UCS2_NAME, "41 00 00 00 00 DC 00 00", "41 00 00 DC", "41 00 FD FF",
          4},
+        // "+2AA-", "+AEHcAABC-" and "&2AA-": a lone high surrogate, a lone
+        // low one between letters; the offset is the byte that ends the unit
+        // (or the run) that shows it lone.
+        {"UTF-7", NLS_UCS2_NAME, "2B 32 41 41 2D", "00 D8", "FD FF", 4},
+        {"UTF-7", NLS_UCS2_NAME, "2B 41 45 48 63 41 41 42 43 2D", "41 00 00 DC 42 00",
+         "41 00 FD FF 42 00", 6},
+        {"IMAP-UTF-7", NLS_UCS2_NAME, "26 32 41 41 2D", "00 D8", "FD FF", 4},
     };
     for (const auto& c : cases) {
         const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
