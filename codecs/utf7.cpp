@@ -8,7 +8,6 @@
 
 #include <initializer_list>
 #include "codecs/base64_run.h"
-#include "common/codec_converter.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -75,15 +74,19 @@ private:
     Base64DecoderState fState;
 };
 
-class TUnicodeToUTF7Converter : public TCodecConverter<TUnicodeToUTF7Converter> {
+// A final odd byte waits unread with status 2, as it always has.
+class TUnicodeToUTF7Converter : public TStepShell<TUnicodeToUTF7Converter> {
 public:
-    TUnicodeToUTF7Converter() : TCodecConverter(kEncoder) {
+    TUnicodeToUTF7Converter() : TStepShell(kEncoder) {
         utf7Alphabet();
         mustShiftTable();
     }
     void Reset() override { fState = Utf7EncoderState(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    NLS_Status statusOfCut(uint32_t) const { return NLS_RESULT_TRUNCATED; }
 
 private:
     void encodeUnit(const Base64Alphabet& alphabet, uint16_t unit, ByteOutput& out);
@@ -122,12 +125,12 @@ void TUnicodeToUTF7Converter::encodeUnit(const Base64Alphabet& alphabet, uint16_
     out.put(static_cast<unsigned char>(unit));
 }
 
-// Every unit is consumed whole: what its bytes do not fit into the output is
+// Every unit is read whole: what its bytes do not fit into the output is
 // kept and delivered first by the next call, which also goes on with an open
-// run without a new "+". The end of the input closes a run without "-".
-NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
+// run without a new "+". The end of the text closes a run without "-".
+StepResult TUnicodeToUTF7Converter::step(const unsigned char* source, uint32_t sourceLength,
+                                         unsigned char* target, uint32_t targetCapacity,
+                                         bool textEnds) {
     const MustShiftTable& table = mustShiftTable();
     const Base64Alphabet& alphabet = utf7Alphabet();
     const auto shifts = [&table](uint16_t unit) { return mustShift(table, unit); };
@@ -138,21 +141,17 @@ NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* target
         encodeUnit(alphabet, unit, out);
         return true;
     };
-    NLS_Status status = out.flushPending() && encodeUnits(alphabet, fState, source, units, position,
-                                                          out, shifts, shifts, encodeOne)
-                            ? NLS_SUCCESS
-                            : NLS_OUTPUT_FULL;
-    if (status == NLS_SUCCESS && fState.shifted && InputEnds()) {
+    if (!out.flushPending() ||
+        !encodeUnits(alphabet, fState, source, units, position, out, shifts, shifts, encodeOne))
+        return outputFull(2 * position, out.written());
+    if (fState.shifted && textEnds) {
         fState.buffer.padToSextet();
         putSextets(fState.buffer, alphabet, out);
         fState.shifted = false;
     }
-    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
-    *targetLength = out.written();
-    *sourceConsumed = 2 * position;
-    if (out.full() || !appendByteTerminator(target, out.written(), targetCapacity))
-        return NLS_RESULT_TRUNCATED;
-    return status;
+    if (out.full()) return outputFull(2 * position, out.written());
+    if (2 * position != sourceLength) return cutAtEnd(2 * position, out.written());
+    return inputUsed(2 * position, out.written());
 }
 
 }  // namespace
@@ -162,5 +161,5 @@ TEncodingConverter* NEWUTF7TOUNICODEENCODINGCONVERTER() {
 }
 
 TEncodingConverter* NEWUNICODETOUTF7ENCODINGCONVERTER() {
-    return newCodecConverter<TUnicodeToUTF7Converter>();
+    return newStepConverter<TUnicodeToUTF7Converter>();
 }
