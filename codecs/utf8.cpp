@@ -457,58 +457,6 @@ StepResult encodeUtf8Units(const Utf8StepOptions& options, const unsigned char* 
     return inputUsed(2 * position, out);
 }
 
-// The converters between UTF-8 and the UTF-16 and UTF-32 forms read the
-// policy on their own (utf8_forms.cpp): their steps as older Convert calls
-// give them, a full output and a cut as they have always reported them.
-NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& options,
-                          int64_t offsetBase, unsigned char* target, uint32_t* targetLength,
-                          uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed) {
-    uint32_t in = 0, out = 0;
-    NLS_Status status = NLS_SUCCESS;
-    for (;;) {
-        const StepResult result = decodeUtf8Units(options, source + in, sourceLength - in,
-                                                  target + out, targetCapacity - out);
-        in += result.read;
-        out += result.written;
-        if (result.stop != Stop::kMalformed) {
-            status = result.stop == Stop::kOutputFull ? NLS_OUTPUT_FULL
-                     : result.stop == Stop::kCutAtEnd ? NLS_SEQUENCE_INCOMPLETE
-                                                      : NLS_SUCCESS;
-            break;
-        }
-        if (!converter.WritesSubstitute()) {
-            if (converter.Substitute(NLS_MALFORMED_INPUT, offsetBase + in) == NLS_POLICY_STOP) {
-                status = NLS_INVALID_INPUT;
-                break;
-            }
-        } else {
-            if (targetCapacity - out < 2) {
-                status = NLS_OUTPUT_FULL;
-                break;
-            }
-            converter.Substitute(NLS_MALFORMED_INPUT, offsetBase + in);
-            storeUnit(target + out, kReplacement);
-            out += 2;
-        }
-        in += result.length;
-    }
-    *targetLength = out;
-    *sourceConsumed = in;
-    return status;
-}
-
-NLS_Status encodeUtf8Step(const Utf8StepOptions& options, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed) {
-    const StepResult result =
-        encodeUtf8Units(options, source, sourceLength, target, targetCapacity);
-    *targetLength = result.written;
-    *sourceConsumed = result.read;
-    return result.stop == Stop::kInputUsed ? NLS_SUCCESS : NLS_SEQUENCE_INCOMPLETE;
-}
-
 }  // namespace velta
 
 namespace {

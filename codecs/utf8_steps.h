@@ -31,18 +31,6 @@ StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* 
 StepResult encodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);
 
-// The same as Convert steps that meet malformed input by `converter`'s
-// policy (offsets reported from `offsetBase`): -1303 for a full output and
-// -1304 for a cut (decoding); -1304 for both (encoding).
-NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& options,
-                          int64_t offsetBase, unsigned char* target, uint32_t* targetLength,
-                          uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed);
-NLS_Status encodeUtf8Step(const Utf8StepOptions& options, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed);
-
 }  // namespace velta
 
 #endif
