@@ -13,10 +13,10 @@
 // results give another status than 2 for a full output hides
 // outputFullStatus, and one whose older results give another status than
 // -1304 for bytes that wait at the end of the input hides statusOfCut. The
-// encoders that have always held TEncodingConverter as
-// a virtual base (UTF-8, UCS-4, escaped Unicode: their class layout is
-// published) derive from TStepShell<Codec, TVirtualConverterBase> and, as
-// the most-derived class, build that base themselves.
+// encoders that have always held TEncodingConverter as a virtual base
+// (UTF-8, UCS-4, escaped Unicode: their class layout is published) derive
+// from TStepShell<Codec, TVirtualConverterBase> and, as the most-derived
+// class, build that base themselves.
 #ifndef VELTA_COMMON_STEP_SHELL_H
 #define VELTA_COMMON_STEP_SHELL_H
 
