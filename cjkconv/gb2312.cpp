@@ -3,39 +3,24 @@
 // Python's gb2312 codec, which iconv and ICU agree with; the WHATWG Encoding
 // Standard reads the label "gb2312" as GBK, which decodes two of these codes
 // otherwise (0xA1A4, 0xA1AA).
-#include "cjkconv/indexes/gb2312.h"
-#include "cjkconv/cjkconv.h"
+#include "cjkconv/gb2312.h"
 
 namespace cjk {
 
 namespace {
 
-const uint32_t kPointersPerLead = 94;
-
 struct Gb2312Decoding {
     static uint32_t pair(uint32_t lead, uint32_t trail) {
         if (!between(lead, 0xA1, 0xFE) || !between(trail, 0xA1, 0xFE)) return 0;
-        return kGb2312Index[(lead - 0xA1) * kPointersPerLead + trail - 0xA1];
+        return gb2312Character(lead, trail);
     }
 
     static Decoded decode(const unsigned char* s, uint32_t n) {
         if (!between(s[0], 0xA1, 0xFE)) return malformed(1);
         if (n < 2) return cut();
         if (!between(s[1], 0xA1, 0xFE)) return unmappedPair(s[1]);
-        const uint32_t codePoint = kGb2312Index[(s[0] - 0xA1u) * kPointersPerLead + s[1] - 0xA1u];
+        const uint32_t codePoint = gb2312Character(s[0], s[1]);
         return codePoint != 0 ? character(2, codePoint) : malformed(2);
-    }
-};
-
-struct Gb2312Layout {
-    static const TwoByteCodes& codes() {
-        static const TwoByteCodes codes(kGb2312Index, kGb2312IndexLength, nullptr, nullptr, &write);
-        return codes;
-    }
-    static uint32_t write(uint32_t pointer, unsigned char* bytes) {
-        bytes[0] = static_cast<unsigned char>(pointer / kPointersPerLead + 0xA1);
-        bytes[1] = static_cast<unsigned char>(pointer % kPointersPerLead + 0xA1);
-        return 2;
     }
 };
 

@@ -270,12 +270,7 @@ StepResult TUnicodeToSingleByteConverter::step(const unsigned char* source, uint
             ++position;
             continue;
         }
-        if (!isHighSurrogate(unit)) return unmappableAt(2 * position, out, 2, unit);
-        if (position + 1 == units) return cutAtEnd(2 * position, out);
-        const uint16_t next = loadUnit(source + 2 * position + 2);
-        if (!isLowSurrogate(next)) return unmappableAt(2 * position, out, 2, unit);
-        return unmappableAt(2 * position, out, 4,
-                            0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
+        return lackedUnitAt(source, units, position, out);
     }
 }
 

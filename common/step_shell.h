@@ -61,6 +61,19 @@ bool chosenTextFor(Action action, const StepResult& result, const Actions& actio
 ChosenText replacementText();
 ChosenText questionMarkText();
 
+// The character at unit `p` of UCS-2 input that an encoder lacks: the
+// unit, or a surrogate pair as one code point; a high surrogate that ends
+// the input waits for its pair.
+inline StepResult lackedUnitAt(const unsigned char* in, uint32_t units, uint32_t p,
+                               uint32_t written) {
+    const uint16_t unit = loadUnit(in + 2 * p);
+    if (!isHighSurrogate(unit)) return unmappableAt(2 * p, written, 2, unit);
+    if (p + 1 == units) return cutAtEnd(2 * p, written);
+    const uint16_t next = loadUnit(in + 2 * p + 2);
+    if (!isLowSurrogate(next)) return unmappableAt(2 * p, written, 2, unit);
+    return unmappableAt(2 * p, written, 4, 0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
+}
+
 // What the conversion object and a chain ask of a step-based converter,
 // through the pointer they find once, when they are made.
 class TSteppedConverter {
@@ -190,13 +203,20 @@ private:
               uint32_t capacity, uint32_t* out, NLS_Status* status) {
         const bool malformed = result.stop == Stop::kMalformed;
         const int32_t kind = malformed ? NLS_MALFORMED_INPUT : NLS_UNMAPPABLE_CHARACTER;
-        Action action = malformed ? actions.malformed : actions.unmappable;
+        fChosenWritten = 0;
+        // U+FFFD already stands for malformed input that an earlier stage
+        // replaced: the target's replacement is written over it, not counted
+        // again.
+        const bool replacesReplacement =
+            !malformed && result.character == 0xFFFD && actions.malformed == Action::kReplace;
+        Action action = malformed || replacesReplacement ? actions.malformed : actions.unmappable;
         ChosenText text;
         bool chosen = malformed && ReadsAsBefore() && codec().olderReplacement(result, &text);
         if (chosen)
             action = Action::kReplace;
         else
             chosen = chosenTextFor(action, result, actions, &text);
+        if (replacesReplacement) text = questionMarkText();
         if (!chosen && action == Action::kTransliterate) {
             action = actions.fallback;
             chosen = chosenTextFor(action, result, actions, &text);
@@ -216,9 +236,7 @@ private:
             }
             *out += fChosenWritten;
         }
-        // U+FFFD already stands for a substitution (of malformed input that
-        // an earlier stage met): written over, it is not counted again.
-        if (!(chosen && !malformed && result.character == 0xFFFD)) NoteSubstitution(kind, at, true);
+        if (!replacesReplacement) NoteSubstitution(kind, at, true);
         if (malformed && action == Action::kReplace) fReplacedMalformed = true;
         codec().passedOver(result);
         return Next::kGoOn;

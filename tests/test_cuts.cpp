@@ -15,11 +15,11 @@ namespace {
 using namespace velta_test;
 
 const char* const kEncodings[] = {
-    NLS_UCS2_NAME, "UTF-8",       "UTF-7",     "IMAP-UTF-7", "ISO-10646-UCS-4", "ESCAPED_UNICODE",
-    "latin1",      "x-mac-roman", "Shift_JIS", "EUC-JP",     "ISO-2022-JP",     "UTF-16",
-    "UTF-16LE",    "UTF-16BE",    "UTF-32BE",  "UTF-32LE",   "windows-1252",    "KOI8-R",
-    "GB18030",     "GBK",         "GB2312",    "Big5",       "EUC-KR",          "windows-31j",
-    "IBM037",      "ISO646-DE",   "ISO_6937"};
+    NLS_UCS2_NAME, "UTF-8",       "UTF-7",     "IMAP-UTF-7",  "ISO-10646-UCS-4", "ESCAPED_UNICODE",
+    "latin1",      "x-mac-roman", "Shift_JIS", "EUC-JP",      "ISO-2022-JP",     "UTF-16",
+    "UTF-16LE",    "UTF-16BE",    "UTF-32BE",  "UTF-32LE",    "windows-1252",    "KOI8-R",
+    "GB18030",     "GBK",         "GB2312",    "Big5",        "EUC-KR",          "windows-31j",
+    "IBM037",      "ISO646-DE",   "ISO_6937",  "ISO-2022-KR", "HZ-GB-2312"};
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201
@@ -149,6 +149,36 @@ TEST_F(CutsAnywhere, EveryPairGivesTheWholeTextWhereverItIsCut) {
     }
 }
 
+// A policy, and the actions that replace its own (-1: the policy's).
+struct Setting {
+    int32_t policy;
+    int32_t malformed;
+    int32_t unmappable;
+};
+
+const Setting kSettings[] = {
+    {NLS_POLICY_STOP, -1, -1},
+    {NLS_POLICY_SKIP, -1, -1},
+    {NLS_POLICY_TRANSLITERATE, -1, -1},
+    {NLS_POLICY_TRANSLITERATE, NLS_ACTION_STOP, -1},  // iconv's //TRANSLIT
+    {NLS_POLICY_REPLACE, -1, NLS_ACTION_ESCAPE_XML_DECIMAL},
+    {NLS_POLICY_REPLACE, NLS_ACTION_SKIP, NLS_ACTION_ESCAPE_UNICODE},
+    {NLS_POLICY_REPLACE, -1, NLS_ACTION_SUBSTITUTE},
+};
+
+void apply(EncodingConverter* object, const Setting& setting) {
+    ASSERT_EQ(NLS_SetConversionPolicy(object, setting.policy), NLS_SUCCESS);
+    const int32_t options[][2] = {{NLS_OPTION_MALFORMED_ACTION, setting.malformed},
+                                  {NLS_OPTION_UNMAPPABLE_ACTION, setting.unmappable},
+                                  // One that some targets lack too: "?" then stands in.
+                                  {NLS_OPTION_SUBSTITUTE_CHARACTER, 0x00A4}};
+    for (const auto& option : options) {
+        if (option[1] >= 0) {
+            ASSERT_EQ(NLS_SetConversionOption(object, option[0], option[1]), NLS_SUCCESS);
+        }
+    }
+}
+
 // Under the policies that stop, skip or transliterate, what the targets
 // lack (and the sources' malformed bytes) meet the policy: the output,
 // status and report are the same wherever the text is cut and whatever the
@@ -166,10 +196,13 @@ TEST_F(CutsAnywhere, EveryPairUnderEveryPolicyGivesTheSameOutcomeWhereverItIsCut
             if (pairIndex++ % kEveryNthPair != 0) continue;
             EncodingConverter* object = nullptr;
             if (NLS_NewEncodingConverter(from, to, &object) != NLS_SUCCESS) continue;
-            for (int32_t policy : {NLS_POLICY_STOP, NLS_POLICY_SKIP, NLS_POLICY_TRANSLITERATE}) {
-                const std::string where =
-                    std::string(from) + " -> " + to + " policy " + std::to_string(policy);
-                ASSERT_EQ(NLS_SetConversionPolicy(object, policy), NLS_SUCCESS);
+            for (const Setting& setting : kSettings) {
+                const int32_t policy = setting.policy;
+                const std::string where = std::string(from) + " -> " + to + " policy " +
+                                          std::to_string(policy) + " actions " +
+                                          std::to_string(setting.malformed) + " " +
+                                          std::to_string(setting.unmappable);
+                apply(object, setting);
                 // Not yet for a UTF-7 source through a chain under the stop
                 // policy: where it reports the stop depends on the cut.
                 const bool reportKept = !isUtf7Form(from) || policy != NLS_POLICY_STOP;

@@ -1,0 +1,118 @@
+// The stateful seven-bit encodings of cjkconv: every two-byte code of
+// ISO-2022-KR read and written as glibc's iconv does; every code of
+// HZ-GB-2312 (which glibc lacks, and whose ICU converter reads GB 2312 with
+// ICU's own table) read as the GB2312 converter reads its EUC form; every
+// character written so that it reads back.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace velta_test;
+
+class Iso2022 : public LibraryTest {
+protected:
+    void SetUp() override {
+        dir.installShippedData();
+        ASSERT_EQ(NLS_EncInitialize(nullptr, dir.path().c_str()), NLS_SUCCESS);
+    }
+    static std::string convert(const char* from, const char* to, const std::string& text) {
+        const Conversion result = convertOneShot(from, to, bytes(text));
+        return std::string(result.output.begin(), result.output.end());
+    }
+    TemporaryDirectory dir;
+};
+
+// A code in its seven-bit form, between the shifts around it.
+std::string shifted(const char* open, int code, const char* close) {
+    return open + std::string{static_cast<char>(code >> 8), static_cast<char>(code & 0x7F)} + close;
+}
+
+std::string eucForm(int code) {
+    return std::string{static_cast<char>(code >> 8 | 0x80), static_cast<char>(code | 0x80)};
+}
+
+TEST_F(Iso2022, HzReadsEveryCodeAsGb2312AndWritesItBack) {
+    int mapped = 0;
+    // Row 0x7E, which GB 2312 leaves empty, starts with HZ's escape byte.
+    for (int code = 0x2121; code < 0x7E21; ++code) {
+        if ((code & 0xFF) < 0x21 || (code & 0xFF) > 0x7E) continue;
+        const std::string ours = convert("HZ-GB-2312", "UTF-8", shifted("~{", code, "~}"));
+        const std::string euc = convert("GB2312", "UTF-8", eucForm(code));
+        EXPECT_EQ(hex(bytes(ours)), hex(bytes(euc))) << std::hex << code;
+        if (ours.find("\xEF\xBF\xBD") != std::string::npos) continue;
+        ++mapped;
+        EXPECT_EQ(convert("HZ-GB-2312", "UTF-8", convert("UTF-8", "HZ-GB-2312", ours)), ours)
+            << std::hex << code;
+    }
+    EXPECT_GT(mapped, 7000);
+}
+
+#ifdef VELTA_HAVE_ICONV
+// What glibc's iconv makes of a whole text; "" where it refuses any of it.
+std::string iconvConvert(const char* to, const char* from, const std::string& text) {
+    bool ok = false;
+    const std::string output = iconvText(to, from, text, &ok);
+    return ok ? output : std::string();
+}
+
+// glibc reads KS X 1001:2002's U+327E (0x2268), which EUC-KR here, as in
+// the WHATWG Encoding Standard, lacks.
+bool readsOnlyInIconv(int code) {
+    return code == 0x2268;
+}
+
+TEST_F(Iso2022, Iso2022KrReadsAndWritesEveryCodeAsIconvDoes) {
+    int mapped = 0;
+    for (int code = 0x2121; code <= 0x7E7E; ++code) {
+        if ((code & 0xFF) < 0x21 || (code & 0xFF) > 0x7E || readsOnlyInIconv(code)) continue;
+        const std::string input = shifted("\x1B$)C\x0E", code, "\x0F");
+        const std::string ours = convert("ISO-2022-KR", "UTF-8", input);
+        const bool replaced = ours.find("\xEF\xBF\xBD") != std::string::npos;
+        EXPECT_EQ(replaced ? std::string() : ours, iconvConvert("UTF-8", "ISO-2022-KR", input))
+            << std::hex << code;
+        if (replaced) continue;
+        ++mapped;
+        EXPECT_EQ(hex(bytes(convert("UTF-8", "ISO-2022-KR", ours))), hex(bytes(input)))
+            << std::hex << code;
+    }
+    EXPECT_GT(mapped, 8000);
+}
+
+TEST_F(Iso2022, MixedTextIsWrittenAsIconvWritesIt) {
+    const std::string text = "a\xED\x95\x9C\xEA\xB8\x80 b\n\xED\x95\x9C\r\nx~\xEA\xB8\x80";
+    bool ok = false;
+    const std::string theirs = iconvText("ISO-2022-KR", "UTF-8", text, &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(hex(bytes(convert("UTF-8", "ISO-2022-KR", text))), hex(bytes(theirs)));
+    EXPECT_EQ(convert("ISO-2022-KR", "UTF-8", theirs), text);
+}
+#endif
+
+// The escapes and shifts themselves: what reads as nothing, what is
+// malformed (U+FFFD), and what a line end does inside a two-byte run.
+TEST_F(Iso2022, ShiftsAndEscapesReadAsListed) {
+    const struct {
+        const char* encoding;
+        const char* input;
+        const char* utf8;
+    } rows[] = {
+        {"HZ-GB-2312", "a~\nb~~c", "ab~c"},
+        {"HZ-GB-2312", "~{VP\nVP~}", "\xE4\xB8\xAD\xEF\xBF\xBD\xE4\xB8\xAD"},
+        {"HZ-GB-2312", "a~xb", "a\xEF\xBF\xBDxb"},
+        {"HZ-GB-2312", "~{~}a\x80", "a\xEF\xBF\xBD"},
+        {"ISO-2022-KR", "a\x1B$)Cb\x1B$)C", "ab"},
+        {"ISO-2022-KR", "\x1B$)C\x0EGQ\nGQ\x0F", "\xED\x95\x9C\xEF\xBF\xBD\xED\x95\x9C"},
+        {"ISO-2022-KR", "\x1B$)Ab",
+         "\xEF\xBF\xBD"
+         "Ab"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(hex(bytes(convert(row.encoding, "UTF-8", row.input))), hex(bytes(row.utf8)))
+            << row.encoding << " " << hex(bytes(row.input));
+}
+
+}  // namespace
