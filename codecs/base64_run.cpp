@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include "common/conversion_policy.h"
-
 namespace velta {
 
 namespace {
@@ -36,139 +34,136 @@ namespace {
 // Whether a run may end here. Bits left over must be zero; a whole sextet
 // left over (a unit cut short, "+AGEA-") is malformed too, except for the
 // older flat functions, which have always read it as nothing.
-bool runMayEnd(const TStreamConverter& converter, const Base64DecoderState& state,
-               bool emptyRunAllowed) {
-    return runCanEnd(state, emptyRunAllowed) &&
-           (state.buffer.count < 6 || replacesAsBefore(converter.Policy()));
+bool runMayEnd(const Base64DecoderState& state, bool emptyRunAllowed, bool asBefore) {
+    return runCanEnd(state, emptyRunAllowed) && (state.buffer.count < 6 || asBefore);
 }
 
-// Whether the policy writes U+FFFD for what it meets: every policy that
-// writes, but the older flat functions leave a malformed run out.
-bool writesReplacement(const TStreamConverter& converter) {
-    return converter.WritesSubstitute() && !replacesAsBefore(converter.Policy());
+// Malformed input that the state passes once the shell has met it: until
+// then the run stays as it is, so that a call that stops there meets it
+// again when the caller comes back. `length`: the bytes the shell passes
+// (the closing "-", the digit of a lone low surrogate, or none).
+StepResult stopInRun(Base64DecoderState& state, RunStop stop, uint32_t in, uint32_t out,
+                     uint32_t length) {
+    state.stop = stop;
+    return malformedAt(in, out, length);
 }
 
-// A run that cannot end where it does (bits left over, an empty "+" run),
-// under the policy: U+FFFD where the policy writes, and the status becomes
-// NLS_INVALID_INPUT unless the policy skips; false when the policy stops or
-// the output has no room for U+FFFD. Then the run stays as it is, so that the
-// byte is met again if the caller comes back.
-bool meetBadRunEnd(TStreamConverter& converter, uint32_t offset, unsigned char* target,
-                   uint32_t capacity, uint32_t* out, NLS_Status* status) {
-    const bool replaces = writesReplacement(converter);
-    if (replaces && capacity - *out < 2) {
-        *status = NLS_OUTPUT_FULL;
-        return false;
-    }
-    const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, offset);
-    if (policy != NLS_POLICY_SKIP) *status = NLS_INVALID_INPUT;
-    if (policy == NLS_POLICY_STOP) return false;
-    if (replaces) {
-        storeUnit(target + *out, 0xFFFD);
-        *out += 2;
-    }
-    return true;
-}
-
-// "-" (or, in modified UTF-7, the shift byte) inside a run closes it; "+-"
-// ("&-") stands for the shift byte itself. False where the call stops.
-bool closeRun(const Utf7Form& form, TStreamConverter& converter, Base64DecoderState& state,
-              unsigned char c, uint32_t in, unsigned char* target, uint32_t capacity, uint32_t* out,
-              NLS_Status* status) {
-    const bool literalShift = state.first && c == '-';
-    if (literalShift && capacity - *out < 2) {
-        *status = NLS_OUTPUT_FULL;
-        return false;
-    }
-    if (!runMayEnd(converter, state, literalShift) &&
-        !meetBadRunEnd(converter, in, target, capacity, out, status))
-        return false;
-    endRunIsValid(state, literalShift);
-    if (literalShift) {
-        storeUnit(target + *out, form.shift);
-        *out += 2;
-    }
-    return true;
-}
-
-// A byte outside a run stands for itself; one above 0x7F is malformed: U+FFFD
-// where the policy writes (the older flat functions write it as its own
-// unit). False where the call stops.
-bool decodeDirectByte(TStreamConverter& converter, unsigned char c, uint32_t* in,
-                      unsigned char* target, uint32_t capacity, uint32_t* out, NLS_Status* status) {
-    if (capacity - *out < 2) {
-        *status = NLS_OUTPUT_FULL;
-        return false;
-    }
-    uint16_t unit = c;
-    if (c > 0x7F) {
-        const int32_t policy = converter.Substitute(NLS_MALFORMED_INPUT, *in);
-        if (policy == NLS_POLICY_STOP) {
-            *status = NLS_INVALID_INPUT;
+// One base64 digit `in` bytes into the input; false, with *result set,
+// where the step stops before it. Read strictly, a high surrogate is held
+// until the unit after it shows it paired.
+bool decodeDigit(Base64DecoderState& state, bool strict, int sextet, uint32_t in,
+                 unsigned char* target, uint32_t capacity, uint32_t* out, StepResult* result) {
+    const int32_t unit = unitCompletedBy(state, sextet);
+    if (strict && unit >= 0) {
+        if (state.heldHigh != 0 && !isLowSurrogate(static_cast<uint32_t>(unit))) {
+            *result = stopInRun(state, RunStop::kLoneHigh, in, *out, 0);
             return false;
         }
-        if (policy == NLS_POLICY_SKIP) {
-            ++*in;
-            return true;
+        if (state.heldHigh == 0 && isLowSurrogate(static_cast<uint32_t>(unit))) {
+            state.stoppedSextet = static_cast<uint8_t>(sextet);
+            *result = stopInRun(state, RunStop::kLoneLow, in, *out, 1);
+            return false;
         }
-        *status = NLS_INVALID_INPUT;
-        if (!replacesAsBefore(policy)) unit = 0xFFFD;
     }
-    storeUnit(target + *out, unit);
+    const uint32_t needed = unit < 0                                                 ? 0
+                            : strict && isHighSurrogate(static_cast<uint32_t>(unit)) ? 0
+                            : state.heldHigh != 0                                    ? 4
+                                                                                     : 2;
+    if (capacity - *out < needed) {
+        *result = outputFull(in, *out);
+        return false;
+    }
+    addSextet(state, sextet);
+    if (needed == 0 && unit >= 0) state.heldHigh = static_cast<uint16_t>(unit);
+    if (needed == 0) return true;
+    if (state.heldHigh != 0) {
+        storeUnit(target + *out, state.heldHigh);
+        *out += 2;
+        state.heldHigh = 0;
+    }
+    storeUnit(target + *out, static_cast<uint16_t>(unit));
     *out += 2;
-    ++*in;
+    return true;
+}
+
+// Eight digits while a run is aligned to them (not while a high surrogate
+// waits for its pair); read strictly, a group with a surrogate goes digit
+// by digit.
+bool decodeGroup(const Utf7Form& form, Base64DecoderState& state, bool strict,
+                 const unsigned char* source, uint32_t length, unsigned char* target,
+                 uint32_t capacity) {
+    if (state.buffer.count != 0 || state.heldHigh != 0 || length < kGroupDigits ||
+        capacity < 2 * kGroupUnits || !decodeDigitGroup(form.alphabet, source, target))
+        return false;
+    if (strict)
+        for (uint32_t i = 0; i < kGroupUnits; ++i)
+            if (isSurrogate(loadUnit(target + 2 * i))) return false;
+    state.first = false;
+    state.wroteOne = true;
     return true;
 }
 
 }  // namespace
 
-NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
-                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength,
-                          uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed) {
-    NLS_Status status = NLS_SUCCESS;
+void passMalformedRun(Base64DecoderState& state) {
+    switch (state.stop) {
+        case RunStop::kBadEnd:
+            endRun(state);
+            break;
+        case RunStop::kLoneLow:
+            addSextet(state, state.stoppedSextet);
+            break;
+        case RunStop::kLoneHigh:
+            state.heldHigh = 0;
+            break;
+        case RunStop::kNone:
+            break;
+    }
+    state.stop = RunStop::kNone;
+}
+
+StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7Reading reading,
+                          const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                          uint32_t targetCapacity, bool textEnds) {
+    const bool strict = reading.strictUnicode;
     uint32_t in = 0;
     uint32_t out = 0;
     for (;;) {
-        if (in == sourceLength) {
-            if (converter.InputEnds() && state.shifted) {
-                if (!runMayEnd(converter, state, false) &&
-                    !meetBadRunEnd(converter, in, target, targetCapacity, &out, &status))
-                    break;
-                endRunIsValid(state, false);
-            }
-            break;
-        }
-        const unsigned char c = source[in];
-        if (state.shifted && state.buffer.count == 0 && sourceLength - in >= kGroupDigits &&
-            targetCapacity - out >= 2 * kGroupUnits &&
-            decodeDigitGroup(form.alphabet, source + in, target + out)) {
-            state.first = false;
-            state.wroteOne = true;
+        const bool ends = in == sourceLength;
+        if (ends && !(textEnds && state.shifted)) return inputUsed(in, out);
+        const unsigned char c = ends ? 0 : source[in];
+        if (!ends && state.shifted &&
+            decodeGroup(form, state, strict, source + in, sourceLength - in, target + out,
+                        targetCapacity - out)) {
             in += kGroupDigits;
             out += 2 * kGroupUnits;
             continue;
         }
+        const int sextet = ends ? -1 : base64Index(form.alphabet, c);
+        if (state.shifted && sextet >= 0) {
+            StepResult stop;
+            if (!decodeDigit(state, strict, sextet, in, target, targetCapacity, &out, &stop))
+                return stop;
+            ++in;
+            continue;
+        }
         if (state.shifted) {
-            const int sextet = base64Index(form.alphabet, c);
-            if (sextet >= 0) {
-                if (!decodeSextet(state, sextet, target, targetCapacity, &out)) {
-                    status = NLS_OUTPUT_FULL;
-                    break;
-                }
-                ++in;
-                continue;
+            // Whatever ends the run ends a high surrogate's wait for its pair.
+            if (state.heldHigh != 0) return stopInRun(state, RunStop::kLoneHigh, in, out, 0);
+            // "-" (or, in modified UTF-7, the shift byte) closes the run;
+            // "+-" ("&-") stands for the shift byte itself.
+            const bool closing = !ends && (c == '-' || (form.shiftClosesRun && c == form.shift));
+            const bool literalShift = closing && state.first && c == '-';
+            if (literalShift && targetCapacity - out < 2) return outputFull(in, out);
+            if (!runMayEnd(state, literalShift, reading.asBefore))
+                return stopInRun(state, RunStop::kBadEnd, in, out, closing ? 1 : 0);
+            endRun(state);
+            if (literalShift) {
+                storeUnit(target + out, form.shift);
+                out += 2;
             }
-            if (c == '-' || (form.shiftClosesRun && c == form.shift)) {
-                if (!closeRun(form, converter, state, c, in, target, targetCapacity, &out, &status))
-                    break;
-                ++in;
-                continue;
-            }
-            if (!runMayEnd(converter, state, false) &&
-                !meetBadRunEnd(converter, in, target, targetCapacity, &out, &status))
-                break;
-            endRunIsValid(state, false);
+            in += closing ? 1 : 0;
+            continue;
         }
         if (c == form.shift) {
             state.shifted = true;
@@ -177,12 +172,20 @@ NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
             ++in;
             continue;
         }
-        if (!decodeDirectByte(converter, c, &in, target, targetCapacity, &out, &status)) break;
+        // A byte above 0x7F is no UTF-7; the older flat functions wrote it
+        // as its own unit (the `character` the shell takes from it then).
+        if (c > 0x7F) return {Stop::kMalformed, in, out, 1, c};
+        if (targetCapacity - out < 2) return outputFull(in, out);
+        storeUnit(target + out, c);
+        out += 2;
+        ++in;
     }
-    *targetLength = out;
-    *sourceConsumed = in;
-    if (!appendUnitTerminator(target, out, targetCapacity)) return NLS_RESULT_TRUNCATED;
-    return status;
+}
+
+bool olderUtf7Replacement(const StepResult& result, ChosenText* text) {
+    text->count = 0;
+    if (result.character != 0) text->units[text->count++] = static_cast<uint16_t>(result.character);
+    return true;
 }
 
 }  // namespace velta

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "common/step_shell.h"
 #include "common/text_kernels.h"
 #include "common/units.h"
 #include "velta/converter.h"
@@ -130,42 +131,54 @@ inline void encodeUnitGroup(const Base64Alphabet& alphabet, uint16_t a, uint16_t
         out[i] = static_cast<unsigned char>(alphabet.digits[(bits >> (42 - 6 * i)) & 0x3F]);
 }
 
+// What a decoder's step stopped at that its state must pass once the shell
+// has met it (passMalformedRun).
+enum class RunStop : uint8_t {
+    kNone,
+    kBadEnd,    // the run ends badly: it is closed
+    kLoneLow,   // the digit completes a lone low surrogate: it is dropped
+    kLoneHigh,  // the high surrogate held is lone: it is dropped
+};
+
 // The state of a decoder between calls: inside a run or not, the bits read
-// but not yet stored, and whether the run has had a base64 digit or a unit.
+// but not yet stored, whether the run has had a base64 digit or a unit, and
+// (read strictly) a high surrogate held until the unit after it.
 struct Base64DecoderState {
     bool shifted = false;
     bool first = false;
     bool wroteOne = false;
+    RunStop stop = RunStop::kNone;
+    uint16_t heldHigh = 0;
+    uint8_t stoppedSextet = 0;
     BitBuffer buffer;
 };
 
-// Decodes one base64 digit of a run into the UCS-2 output at *out. False,
-// with nothing changed, when the digit completes a unit that has no room.
-inline bool decodeSextet(Base64DecoderState& state, int sextet, unsigned char* target,
-                         uint32_t capacity, uint32_t* out) {
-    if (state.buffer.count + 6 >= 16 && capacity - *out < 2) return false;
-    state.buffer.add(static_cast<uint32_t>(sextet), 6);
-    state.first = false;
-    if (state.buffer.count >= 16) {
-        storeUnit(target + *out, static_cast<uint16_t>(state.buffer.take(16)));
-        *out += 2;
-        state.wroteOne = true;
-    }
-    return true;
+// The unit that `sextet` completes, or -1 where it completes none.
+inline int32_t unitCompletedBy(const Base64DecoderState& state, int sextet) {
+    if (state.buffer.count + 6 < 16) return -1;
+    BitBuffer next = state.buffer;
+    next.add(static_cast<uint32_t>(sextet), 6);
+    return static_cast<int32_t>(next.take(16));
 }
 
-// Ends a run: invalid when it produced no unit (unless `emptyRunAllowed`) or
-// left non-zero bits behind.
-// Whether ending the run now would be valid, without ending it.
+// Adds one base64 digit of a run; returns the unit it completes (-1: none).
+inline int32_t addSextet(Base64DecoderState& state, int sextet) {
+    state.buffer.add(static_cast<uint32_t>(sextet), 6);
+    state.first = false;
+    if (state.buffer.count < 16) return -1;
+    state.wroteOne = true;
+    return static_cast<int32_t>(state.buffer.take(16));
+}
+
+// Whether ending the run now would be valid, without ending it: it produced
+// a unit (unless `emptyRunAllowed`) and left only zero bits behind.
 inline bool runCanEnd(const Base64DecoderState& state, bool emptyRunAllowed) {
     return (state.wroteOne || emptyRunAllowed) && state.buffer.leftoverIsZero();
 }
 
-inline bool endRunIsValid(Base64DecoderState& state, bool emptyRunAllowed) {
-    const bool valid = (state.wroteOne || emptyRunAllowed) && state.buffer.leftoverIsZero();
+inline void endRun(Base64DecoderState& state) {
     state.buffer.clear();
     state.shifted = false;
-    return valid;
 }
 
 // The two forms of UTF-7: the byte that opens a base64 run (written before
@@ -185,16 +198,29 @@ struct Utf7Form {
     bool shiftClosesRun;  // "&" closes a run of modified UTF-7
 };
 
-// Decodes UTF-7 text of either form into UCS-2, keeping the run state in
-// `state` between calls (the Convert contract of the converters): a byte is
-// consumed only once everything it yields is stored, so the consumed count
-// and the kept state resume exactly. The end of the input ends any run when
-// the converter's input ends there; otherwise the run goes on in the next
-// call. Invalid runs and bytes above 0x7F are met by the converter's policy.
-NLS_Status decodeUtf7Text(const Utf7Form& form, TStreamConverter& converter,
-                          Base64DecoderState& state, unsigned char* target, uint32_t* targetLength,
-                          uint32_t targetCapacity, const unsigned char* source,
-                          uint32_t sourceLength, uint32_t* sourceConsumed);
+// How a decoder reads: `asBefore` reads a whole sextet left over as nothing,
+// as the older flat functions did; `strictUnicode` reads a lone surrogate
+// as malformed.
+struct Utf7Reading {
+    bool asBefore;
+    bool strictUnicode;
+};
+
+// Decodes UTF-7 text of either form into UCS-2 (a step: see
+// common/step_shell.h), keeping the run state in `state` between steps: a
+// byte is read only once everything it yields is stored. The end of the
+// input ends any run when the text ends there; otherwise the run goes on in
+// the next step. A byte above 0x7F and a run that ends badly are malformed
+// (the run stays open until passMalformedRun), and so, read strictly, is a
+// lone surrogate.
+StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7Reading reading,
+                          const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                          uint32_t targetCapacity, bool textEnds);
+// Passes what the step stopped at, once the shell has met it.
+void passMalformedRun(Base64DecoderState& state);
+// What the older flat functions wrote for malformed UTF-7: a byte above 0x7F
+// as its own unit, nothing for a run that ended badly.
+bool olderUtf7Replacement(const StepResult& result, ChosenText* text);
 
 // While the run is aligned to a group: encodes the units that travel in it
 // (`inRun`) up to the first that does not, in whole groups as far as the

@@ -1,7 +1,7 @@
 // Escaped Unicode: ASCII text in which any other UCS-2 unit is written as a
 // backslash, "u" and four hexadecimal digits ("\u20AC"). No state is kept
 // between calls: an escape cut by the end of the input is left unconsumed.
-#include "common/codec_converter.h"
+#include "common/step_shell.h"
 #include "common/units.h"
 #include "velta/factories.h"
 
@@ -17,20 +17,26 @@ const uint32_t kEscapeLength = 6;  // "\uXXXX"
 const TConverterIdentity kDecoder = {kEscapedName, kUcs2Name, 0, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kEscapedName, 0, 8, 1};
 
-class TEUCSToUnicodeConverter : public TCodecConverter<TEUCSToUnicodeConverter> {
+// Two bytes of room always stay free for the terminator.
+class TEUCSToUnicodeConverter : public TStepShell<TEUCSToUnicodeConverter> {
 public:
-    TEUCSToUnicodeConverter() : TCodecConverter(kDecoder) {}
+    TEUCSToUnicodeConverter() : TStepShell(kDecoder) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
 };
 
-class TUnicodeToEUCSConverter
-    : public TCodecConverter<TUnicodeToEUCSConverter, TVirtualConverterBase> {
+// The longest form and the terminator always fit: a unit is written only
+// while more than seven bytes of room are left. A final odd byte waits
+// unread (result 2, as always).
+class TUnicodeToEUCSConverter : public TStepShell<TUnicodeToEUCSConverter, TVirtualConverterBase> {
 public:
-    TUnicodeToEUCSConverter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    TUnicodeToEUCSConverter() : TEncodingConverter(kEncoder), TStepShell(kEncoder) {}
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
+    NLS_Status statusOfCut(uint32_t waitingBytes) const {
+        return waitingBytes == 1 ? NLS_RESULT_TRUNCATED : NLS_SEQUENCE_INCOMPLETE;
+    }
     virtual char HexDigit(unsigned short value);
 };
 
@@ -72,20 +78,15 @@ Token readToken(const unsigned char* p, uint32_t remaining) {
     return {Token::kEscape, i, static_cast<uint16_t>(value)};
 }
 
-NLS_Status TEUCSToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
+StepResult TEUCSToUnicodeConverter::step(const unsigned char* source, uint32_t sourceLength,
+                                         unsigned char* target, uint32_t targetCapacity, bool) {
     uint32_t in = 0;
     uint32_t out = 0;
-    NLS_Status status = NLS_SUCCESS;
     while (in < sourceLength) {
         const Token token = readToken(source + in, sourceLength - in);
-        if (token.kind == Token::kCut) {
-            status = NLS_SEQUENCE_INCOMPLETE;
-            break;
-        }
+        if (token.kind == Token::kCut) return cutAtEnd(in, out);
         const uint32_t units = token.kind == Token::kBackslashPair ? 2 : 1;
-        if (targetCapacity - out <= 2 * units) break;
+        if (targetCapacity - out <= 2 * units) return outputFull(in, out);
         if (token.kind == Token::kBackslashPair) {
             storeUnit(target + out, kBackslash);
             storeUnit(target + out + 2, source[in + 1]);
@@ -95,11 +96,7 @@ NLS_Status TEUCSToUnicodeConverter::Step(unsigned char* target, uint32_t* target
         out += 2 * units;
         in += token.length;
     }
-    *targetLength = out;
-    *sourceConsumed = in;
-    appendUnitTerminator(target, out, targetCapacity);
-    if (status == NLS_SUCCESS && in != sourceLength) status = NLS_RESULT_TRUNCATED;
-    return status;
+    return inputUsed(in, out);
 }
 
 char TUnicodeToEUCSConverter::HexDigit(unsigned short value) {
@@ -118,19 +115,16 @@ inline bool standsForItself(uint16_t unit) {
 // escape or be cut, so it is escaped too: every UCS-2 text then round-trips.
 // While more input follows (SetInputEnds(false)), a backslash that ends the
 // input waits for the unit that decides its form (-1304, unconsumed).
-NLS_Status TUnicodeToEUCSConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
+StepResult TUnicodeToEUCSConverter::step(const unsigned char* source, uint32_t sourceLength,
+                                         unsigned char* target, uint32_t targetCapacity,
+                                         bool textEnds) {
     const uint32_t units = sourceLength / 2;
     uint32_t count = 0;
     uint32_t out = 0;
-    NLS_Status status = NLS_SUCCESS;
-    while (count < units && targetCapacity - out > kEscapeLength + 1) {
+    while (count < units) {
+        if (targetCapacity - out <= kEscapeLength + 1) return outputFull(2 * count, out);
         const uint16_t unit = loadUnit(source + 2 * count);
-        if (unit == kBackslash && count + 1 == units && !InputEnds()) {
-            status = NLS_SEQUENCE_INCOMPLETE;
-            break;
-        }
+        if (unit == kBackslash && count + 1 == units && !textEnds) return cutAtEnd(2 * count, out);
         if (unit == kBackslash && count + 1 < units) {
             const uint16_t next = loadUnit(source + 2 * count + 2);
             if (standsForItself(next) && next != 'u') {
@@ -153,19 +147,15 @@ NLS_Status TUnicodeToEUCSConverter::Step(unsigned char* target, uint32_t* target
         }
         ++count;
     }
-    *targetLength = out;
-    *sourceConsumed = 2 * count;
-    appendByteTerminator(target, out, targetCapacity);
-    if (status != NLS_SUCCESS) return status;
-    return 2 * count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    return 2 * count == sourceLength ? inputUsed(2 * count, out) : cutAtEnd(2 * count, out);
 }
 
 }  // namespace
 
 TEncodingConverter* NEWEUCSTOUNICODEENCODINGCONVERTER() {
-    return newCodecConverter<TEUCSToUnicodeConverter>();
+    return newStepConverter<TEUCSToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOEUCSENCODINGCONVERTER() {
-    return newCodecConverter<TUnicodeToEUCSConverter>();
+    return newStepConverter<TUnicodeToEUCSConverter>();
 }

@@ -6,7 +6,6 @@
 // the end of a call's input ends any run, unless more input follows
 // (SetInputEnds(false)).
 #include "codecs/base64_run.h"
-#include "common/codec_converter.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -24,25 +23,49 @@ inline bool mustShift(uint16_t unit) {
 const TConverterIdentity kDecoder = {kImapName, kUcs2Name, kImapCsid, 6, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kImapName, kImapCsid, 6, 1};
 
-class TModifiedUTF7ToUnicodeConverter : public TCodecConverter<TModifiedUTF7ToUnicodeConverter> {
+class TModifiedUTF7ToUnicodeConverter : public TStepShell<TModifiedUTF7ToUnicodeConverter> {
 public:
-    TModifiedUTF7ToUnicodeConverter() : TCodecConverter(kDecoder) { modifiedUtf7Alphabet(); }
+    TModifiedUTF7ToUnicodeConverter() : TStepShell(kDecoder) { modifiedUtf7Alphabet(); }
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     void Reset() override { fState = Base64DecoderState(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
+        return decodeUtf7Step(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState,
+                              {ReadsAsBefore(), fOptions.strictUnicode}, source, sourceLength,
+                              target, targetCapacity, textEnds);
+    }
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    void passedOver(const StepResult&) { passMalformedRun(fState); }
+    bool olderReplacement(const StepResult& result, ChosenText* text) const {
+        return olderUtf7Replacement(result, text);
+    }
+    // The older flat functions have always ended a call that met malformed
+    // UTF-7 with -1302; the streaming call reads it as replaced.
+    bool keepsInvalidStatus() const { return true; }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 
 private:
-    Base64DecoderState fState;  // fState.shifted: inside a base64 run
+    Base64DecoderState fState;
 };
 
-class TUnicodeToModifiedUTF7Converter : public TCodecConverter<TUnicodeToModifiedUTF7Converter> {
+// "&", "&-" and "-&-" are written only with a byte to spare after them;
+// without it the call stops before the unit (-1303). Other bytes fill the
+// output to the last byte, and what does not fit is kept for the next call.
+// A final odd byte waits unread with status 2, as it always has.
+class TUnicodeToModifiedUTF7Converter : public TStepShell<TUnicodeToModifiedUTF7Converter> {
 public:
-    TUnicodeToModifiedUTF7Converter()
-        : TCodecConverter(kEncoder), fAlphabet(&modifiedUtf7Alphabet()) {}
+    TUnicodeToModifiedUTF7Converter() : TStepShell(kEncoder), fAlphabet(&modifiedUtf7Alphabet()) {}
     void Reset() override { fState = Utf7EncoderState(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override;
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
+    NLS_Status statusOfCut(uint32_t) const { return NLS_RESULT_TRUNCATED; }
 
 private:
     bool encodeUnit(uint16_t unit, ByteOutput& out);
@@ -51,14 +74,6 @@ private:
     Utf7EncoderState fState;
     const Base64Alphabet* fAlphabet;
 };
-
-NLS_Status TModifiedUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                                 uint32_t targetCapacity,
-                                                 const unsigned char* source, uint32_t sourceLength,
-                                                 uint32_t* sourceConsumed) {
-    return decodeUtf7Text(Utf7Form{modifiedUtf7Alphabet(), '&', true}, *this, fState, target,
-                          targetLength, targetCapacity, source, sourceLength, sourceConsumed);
-}
 
 // Bytes that are written only with a byte to spare after them.
 bool putWithSpareByte(ByteOutput& out, const char* bytes, uint32_t count) {
@@ -101,13 +116,9 @@ bool TUnicodeToModifiedUTF7Converter::encodeUnit(uint16_t unit, ByteOutput& out)
     return true;
 }
 
-// "&", "&-" and "-&-" are written only with a byte to spare after them;
-// without it the call stops before the unit (-1303). Other bytes fill the
-// output to the last byte, and what does not fit is kept for the next call.
-NLS_Status TUnicodeToModifiedUTF7Converter::Step(unsigned char* target, uint32_t* targetLength,
-                                                 uint32_t targetCapacity,
-                                                 const unsigned char* source, uint32_t sourceLength,
-                                                 uint32_t* sourceConsumed) {
+StepResult TUnicodeToModifiedUTF7Converter::step(const unsigned char* source, uint32_t sourceLength,
+                                                 unsigned char* target, uint32_t targetCapacity,
+                                                 bool textEnds) {
     ByteOutput out(target, targetCapacity, fState.pending, &fState.pendingCount);
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
@@ -115,33 +126,44 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Step(unsigned char* target, uint32_t
     const auto joinsGroup = [](uint16_t unit) { return mustShift(unit) && unit != '&'; };
     const Base64Alphabet& alphabet = *fAlphabet;
     const auto encodeOne = [&](uint16_t unit) { return encodeUnit(unit, out); };
-    const bool stopped =
-        !out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out,
-                                            mustShift, joinsGroup, encodeOne);
-    if (!stopped && fState.shifted && InputEnds()) {
+    if (!out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out,
+                                            mustShift, joinsGroup, encodeOne))
+        return outputFull(2 * position, out.written());
+    if (fState.shifted && textEnds) {
         closeRun(out);
         out.put('-');
         fState.shifted = false;
     }
-    NLS_Status status = stopped ? NLS_OUTPUT_FULL : NLS_SUCCESS;
-    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
-    uint32_t end = out.written();
-    *targetLength = end;
-    *sourceConsumed = 2 * position;
-    if (out.full()) return NLS_RESULT_TRUNCATED;
-    // An interrupted run is shown closed; the "-" is not counted, and the next
-    // call goes on with the run.
-    if (fState.shifted && end < targetCapacity) target[end++] = '-';
-    if (!appendByteTerminator(target, end, targetCapacity)) return NLS_RESULT_TRUNCATED;
+    if (out.full()) return outputFull(2 * position, out.written());
+    if (2 * position != sourceLength) return cutAtEnd(2 * position, out.written());
+    return inputUsed(2 * position, out.written());
+}
+
+// A run still open at the end of a call is shown closed: a "-" after the
+// output, not counted, where a byte is free; the next call goes on with
+// the run.
+NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint32_t* targetLength,
+                                                    uint32_t targetCapacity,
+                                                    const unsigned char* source,
+                                                    uint32_t sourceLength,
+                                                    uint32_t* sourceConsumed) {
+    const NLS_Status status = TStepShell::Convert(target, targetLength, targetCapacity, source,
+                                                  sourceLength, sourceConsumed);
+    if (status == NLS_INVALID_PARAMETER || !fState.shifted || fState.pendingCount != 0 ||
+        *targetLength >= targetCapacity)
+        return status;
+    target[*targetLength] = '-';
+    if (targetCapacity - *targetLength < 2) return NLS_RESULT_TRUNCATED;
+    target[*targetLength + 1] = 0;
     return status;
 }
 
 }  // namespace
 
 TEncodingConverter* NEWMODIFIEDUTF7TOUNICODEENCODINGCONVERTER() {
-    return newCodecConverter<TModifiedUTF7ToUnicodeConverter>();
+    return newStepConverter<TModifiedUTF7ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER() {
-    return newCodecConverter<TUnicodeToModifiedUTF7Converter>();
+    return newStepConverter<TUnicodeToModifiedUTF7Converter>();
 }

@@ -1,7 +1,7 @@
 // UCS-4 (32-bit units in the machine's byte order) to and from UCS-2.
 // Code points above U+FFFF travel as surrogate pairs in UCS-2; values above
-// U+10FFFF have no UCS-2 form and become U+FFFD. No state between calls.
-#include "common/codec_converter.h"
+// U+10FFFF have no UCS-2 form and are malformed. No state between calls.
+#include "common/step_shell.h"
 #include "common/text_kernels.h"
 #include "common/units.h"
 #include "velta/factories.h"
@@ -17,36 +17,51 @@ const unsigned short kUcs4Csid = 801;
 const TConverterIdentity kDecoder = {kUcs4Name, kUcs2Name, kUcs4Csid, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kUcs4Name, kUcs4Csid, 4, 1};
 
-class TUCS4ToUnicodeConverter : public TCodecConverter<TUCS4ToUnicodeConverter> {
-public:
-    TUCS4ToUnicodeConverter() : TCodecConverter(kDecoder) {}
-    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
-};
-
-class TUnicodeToUCS4Converter
-    : public TCodecConverter<TUnicodeToUCS4Converter, TVirtualConverterBase> {
-public:
-    TUnicodeToUCS4Converter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
-};
-
 // Two bytes of room always stay free for the terminator; a code point that
 // needs a surrogate pair is written whole or not at all. Trailing bytes that
-// make no whole unit stay unconsumed (result 2).
-NLS_Status TUCS4ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
+// make no whole unit wait unread (result 2, as always).
+class TUCS4ToUnicodeConverter : public TStepShell<TUCS4ToUnicodeConverter> {
+public:
+    TUCS4ToUnicodeConverter() : TStepShell(kDecoder) {}
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
+    // U+FFFD, too, only with the terminator's room to spare.
+    Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
+                        uint32_t capacity, uint32_t* written) {
+        if (capacity <= 2 * count) return Written::kNoRoom;
+        for (uint32_t i = 0; i < count; ++i) storeUnit(out + 2 * i, units[i]);
+        *written = 2 * count;
+        return Written::kDone;
+    }
+    NLS_Status statusOfCut(uint32_t) const { return NLS_RESULT_TRUNCATED; }
+};
+
+// Four bytes of room always stay free for the terminator. A final odd byte
+// waits unread (result 2, as always).
+class TUnicodeToUCS4Converter : public TStepShell<TUnicodeToUCS4Converter, TVirtualConverterBase> {
+public:
+    TUnicodeToUCS4Converter() : TEncodingConverter(kEncoder), TStepShell(kEncoder) {}
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
+    uint32_t terminatorWidth() const { return 4; }
+    NLS_Status statusOfCut(uint32_t waitingBytes) const {
+        return waitingBytes == 1 ? NLS_RESULT_TRUNCATED : NLS_SEQUENCE_INCOMPLETE;
+    }
+};
+
+// A value past U+10FFFF is malformed; so is a surrogate, read strictly (the
+// vector kernel passes surrogates on: the strict reading goes without it).
+StepResult TUCS4ToUnicodeConverter::step(const unsigned char* source, uint32_t sourceLength,
+                                         unsigned char* target, uint32_t targetCapacity, bool) {
     const uint32_t units = sourceLength / 4;
     const TextKernels& kernels = textKernels();
+    const bool strict = fOptions.strictUnicode;
     uint32_t count = 0;
     uint32_t out = 0;
     uint32_t kernelFrom = 0;  // after a value past U+10FFFF, the kernel waits a block
-    NLS_Status status = NLS_SUCCESS;
     while (count < units) {
-        if (kernels.narrowUcs4 != nullptr && count >= kernelFrom) {
+        if (kernels.narrowUcs4 != nullptr && !strict && count >= kernelFrom) {
             uint32_t produced = 0;
             count += kernels.narrowUcs4(source + 4 * count, units - count, target + out,
                                         targetCapacity - out, &produced);
@@ -56,25 +71,14 @@ NLS_Status TUCS4ToUnicodeConverter::Step(unsigned char* target, uint32_t* target
         }
         uint32_t value = loadUnit32(source + 4 * count);
         const uint32_t room = targetCapacity - out;
-        if (value > 0x10FFFF) {
-            if (room <= 2 && WritesSubstitute()) break;
-            const int32_t policy = Substitute(NLS_MALFORMED_INPUT, 4 * count);
-            if (policy == NLS_POLICY_STOP) {
-                status = NLS_INVALID_INPUT;
-                break;
-            }
-            if (policy == NLS_POLICY_SKIP) {
-                ++count;
-                continue;
-            }
-            value = 0xFFFD;
-        }
+        if (value > 0x10FFFF || (strict && isSurrogate(value)))
+            return malformedAt(4 * count, out, 4);
         if (value <= 0xFFFF) {
-            if (room <= 2) break;
+            if (room <= 2) return outputFull(4 * count, out);
             storeUnit(target + out, static_cast<uint16_t>(value));
             out += 2;
         } else {
-            if (room < 6) break;
+            if (room < 6) return outputFull(4 * count, out);
             value -= 0x10000;
             storeUnit(target + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
             storeUnit(target + out + 2, static_cast<uint16_t>(0xDC00 + (value & 0x3FF)));
@@ -82,41 +86,33 @@ NLS_Status TUCS4ToUnicodeConverter::Step(unsigned char* target, uint32_t* target
         }
         ++count;
     }
-    *targetLength = out;
-    *sourceConsumed = 4 * count;
-    appendUnitTerminator(target, out, targetCapacity);
-    if (status != NLS_SUCCESS) return status;
-    return 4 * count == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    return 4 * count == sourceLength ? inputUsed(4 * count, out) : cutAtEnd(4 * count, out);
 }
 
 // A valid surrogate pair becomes one 32-bit unit; a lone surrogate is written
-// as its own value, but a high surrogate that ends the input waits for its
-// pair (-1304, unconsumed). Four bytes of room always stay free for the
-// terminator.
-NLS_Status TUnicodeToUCS4Converter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
+// as its own value (malformed, read strictly), but a high surrogate that ends
+// the input waits for its pair.
+StepResult TUnicodeToUCS4Converter::step(const unsigned char* source, uint32_t sourceLength,
+                                         unsigned char* target, uint32_t targetCapacity, bool) {
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0;
     uint32_t out = 0;
-    NLS_Status status = NLS_SUCCESS;
     const TextKernels& kernels = textKernels();
     uint32_t kernelFrom = 0;  // after a surrogate, the kernel waits a block
-    while (position < units && targetCapacity - out > 4) {
+    while (position < units) {
+        if (targetCapacity - out <= 4) return outputFull(2 * position, out);
         if (kernels.widenToUcs4 != nullptr && position >= kernelFrom) {
             const uint32_t run = kernels.widenToUcs4(source + 2 * position, units - position,
                                                      target + out, targetCapacity - out);
             position += run;
             out += 4 * run;
             kernelFrom = position + 16;
-            if (position == units || targetCapacity - out <= 4) break;
+            if (position == units) break;
+            if (targetCapacity - out <= 4) return outputFull(2 * position, out);
         }
         uint32_t value = loadUnit(source + 2 * position);
         uint32_t taken = 1;
-        if (isHighSurrogate(value) && position + 1 == units) {
-            status = NLS_SEQUENCE_INCOMPLETE;
-            break;
-        }
+        if (isHighSurrogate(value) && position + 1 == units) return cutAtEnd(2 * position, out);
         if (isHighSurrogate(value)) {
             const uint32_t low = loadUnit(source + 2 * position + 2);
             if (isLowSurrogate(low)) {
@@ -124,23 +120,22 @@ NLS_Status TUnicodeToUCS4Converter::Step(unsigned char* target, uint32_t* target
                 taken = 2;
             }
         }
+        if (taken == 1 && isSurrogate(value) && fOptions.strictUnicode)
+            return malformedAt(2 * position, out, 2);
         storeUnit32(target + out, value);
         out += 4;
         position += taken;
     }
-    *targetLength = out;
-    *sourceConsumed = 2 * position;
-    appendUnit32Terminator(target, out, targetCapacity);
-    if (status != NLS_SUCCESS) return status;
-    return 2 * position == sourceLength ? NLS_SUCCESS : NLS_RESULT_TRUNCATED;
+    return 2 * position == sourceLength ? inputUsed(2 * position, out)
+                                        : cutAtEnd(2 * position, out);
 }
 
 }  // namespace
 
 TEncodingConverter* NEWUCS4TOUNICODEENCODINGCONVERTER() {
-    return newCodecConverter<TUCS4ToUnicodeConverter>();
+    return newStepConverter<TUCS4ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOUCS4ENCODINGCONVERTER() {
-    return newCodecConverter<TUnicodeToUCS4Converter>();
+    return newStepConverter<TUnicodeToUCS4Converter>();
 }

@@ -1,13 +1,13 @@
 // What UTF-16 and UTF-32 share: one converter class per direction over a
 // form (the file of each encoding holds its steps), a byte order fixed by
 // the name or read from a byte-order mark, the mark a marked encoder writes
-// once a text, and the rule for a malformed unit.
+// once a text.
 #ifndef VELTA_CODECS_UNICODE_FORMS_H
 #define VELTA_CODECS_UNICODE_FORMS_H
 
 #include <string.h>
 
-#include "common/codec_converter.h"
+#include "common/step_shell.h"
 #include "common/units.h"
 
 namespace velta {
@@ -48,55 +48,50 @@ struct ByteOrderWriter {
     bool markWritten = false;
 };
 
-enum class MalformedRule { kReplace, kSkip, kStop };
-
-// What the converter's policy makes of a malformed unit (a lone surrogate, a
-// value past U+10FFFF) `offset` bytes into the input; kReplace also where the
-// output has no room for U+FFFD (the output-full rule then stops before it).
-inline MalformedRule meetMalformedRule(TStreamConverter& converter, uint32_t offset, bool room) {
-    const int32_t policy = converter.SubstituteIfRoom(NLS_MALFORMED_INPUT, offset, room);
-    return policy == NLS_POLICY_STOP   ? MalformedRule::kStop
-           : policy == NLS_POLICY_SKIP ? MalformedRule::kSkip
-                                       : MalformedRule::kReplace;
-}
-
 // The converters of a form. Form provides name(order), the expansion
-// factors kDecoderExpansion and kEncoderExpansion, and the steps
-//   static NLS_Status decode(TStreamConverter&, ByteOrderReader&, <Convert's arguments>);
-//   static NLS_Status encode(TStreamConverter&, ByteOrderWriter&, <Convert's arguments>);
-// each of which resets its byte order where a text ends.
+// factors kDecoderExpansion and kEncoderExpansion, the width of its unit
+// (the encoder's terminator) kUnitWidth, and the steps
+//   static StepResult decode(ByteOrderReader&, <a step's arguments>);
+//   static StepResult encode(ByteOrderWriter&, <a step's arguments>);
+// each of which resets its byte order where the text ends. A unit that is no
+// character (a lone surrogate, a value past U+10FFFF) is malformed input.
 template <typename Form>
-class TFormDecoder : public TCodecConverter<TFormDecoder<Form>> {
+class TFormDecoder : public TStepShell<TFormDecoder<Form>> {
 public:
     explicit TFormDecoder(ByteOrder order)
-        : TCodecConverter<TFormDecoder<Form>>(
+        : TStepShell<TFormDecoder<Form>>(
               {Form::name(order), NLS_UCS2_NAME, 0, Form::kDecoderExpansion, 0}),
           fOrder(order) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     void Reset() override { fOrder.reset(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
-        return Form::decode(*this, fOrder, target, targetLength, targetCapacity, source,
-                            sourceLength, sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
+        return Form::decode(fOrder, source, sourceLength, target, targetCapacity, textEnds);
     }
+    void saveState(StepState* state) const { saveStepState(fOrder, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fOrder, state); }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 
 private:
     ByteOrderReader fOrder;
 };
 
 template <typename Form>
-class TFormEncoder : public TCodecConverter<TFormEncoder<Form>> {
+class TFormEncoder : public TStepShell<TFormEncoder<Form>> {
 public:
     explicit TFormEncoder(ByteOrder order)
-        : TCodecConverter<TFormEncoder<Form>>(
+        : TStepShell<TFormEncoder<Form>>(
               {NLS_UCS2_NAME, Form::name(order), 0, Form::kEncoderExpansion, 1}),
           fOrder(order) {}
     void Reset() override { fOrder.reset(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
-        return Form::encode(*this, fOrder, target, targetLength, targetCapacity, source,
-                            sourceLength, sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
+        return Form::encode(fOrder, source, sourceLength, target, targetCapacity, textEnds);
     }
+    void saveState(StepState* state) const { saveStepState(fOrder, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fOrder, state); }
+    uint32_t terminatorWidth() const { return Form::kUnitWidth; }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 
 private:
     ByteOrderWriter fOrder;

@@ -8,7 +8,6 @@
 
 #include <initializer_list>
 #include "codecs/base64_run.h"
-#include "common/codec_converter.h"
 #include "velta/factories.h"
 
 using namespace velta;
@@ -49,40 +48,51 @@ inline bool mustShift(const MustShiftTable& table, uint16_t unit) {
 const TConverterIdentity kDecoder = {kUtf7Name, kUcs2Name, kUtf7DecoderCsid, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kUtf7Name, kUtf7EncoderCsid, 6, 1};
 
-class TUTF7ToUnicodeConverter : public TCodecConverter<TUTF7ToUnicodeConverter> {
+class TUTF7ToUnicodeConverter : public TStepShell<TUTF7ToUnicodeConverter> {
 public:
-    TUTF7ToUnicodeConverter() : TCodecConverter(kDecoder) { utf7Alphabet(); }
+    TUTF7ToUnicodeConverter() : TStepShell(kDecoder) { utf7Alphabet(); }
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     void Reset() override { fState = Base64DecoderState(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
+        return decodeUtf7Step(Utf7Form{utf7Alphabet(), '+', false}, fState,
+                              {ReadsAsBefore(), fOptions.strictUnicode}, source, sourceLength,
+                              target, targetCapacity, textEnds);
+    }
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    void passedOver(const StepResult&) { passMalformedRun(fState); }
+    bool olderReplacement(const StepResult& result, ChosenText* text) const {
+        return olderUtf7Replacement(result, text);
+    }
+    // The older flat functions have always ended a call that met malformed
+    // UTF-7 with -1302; the streaming call reads it as replaced.
+    bool keepsInvalidStatus() const { return true; }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 
 private:
     Base64DecoderState fState;
 };
 
-class TUnicodeToUTF7Converter : public TCodecConverter<TUnicodeToUTF7Converter> {
+// A final odd byte waits unread with status 2, as it always has.
+class TUnicodeToUTF7Converter : public TStepShell<TUnicodeToUTF7Converter> {
 public:
-    TUnicodeToUTF7Converter() : TCodecConverter(kEncoder) {
+    TUnicodeToUTF7Converter() : TStepShell(kEncoder) {
         utf7Alphabet();
         mustShiftTable();
     }
     void Reset() override { fState = Utf7EncoderState(); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed);
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds);
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    NLS_Status statusOfCut(uint32_t) const { return NLS_RESULT_TRUNCATED; }
 
 private:
     void encodeUnit(const Base64Alphabet& alphabet, uint16_t unit, ByteOutput& out);
 
     Utf7EncoderState fState;
 };
-
-NLS_Status TUTF7ToUnicodeConverter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
-    return decodeUtf7Text(Utf7Form{utf7Alphabet(), '+', false}, *this, fState, target, targetLength,
-                          targetCapacity, source, sourceLength, sourceConsumed);
-}
 
 bool isBase64DigitOrHyphen(const Base64Alphabet& alphabet, uint16_t unit) {
     return unit == '-' || (unit < 128 && alphabet.index[unit] >= 0);
@@ -115,12 +125,12 @@ void TUnicodeToUTF7Converter::encodeUnit(const Base64Alphabet& alphabet, uint16_
     out.put(static_cast<unsigned char>(unit));
 }
 
-// Every unit is consumed whole: what its bytes do not fit into the output is
+// Every unit is read whole: what its bytes do not fit into the output is
 // kept and delivered first by the next call, which also goes on with an open
-// run without a new "+". The end of the input closes a run without "-".
-NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* targetLength,
-                                         uint32_t targetCapacity, const unsigned char* source,
-                                         uint32_t sourceLength, uint32_t* sourceConsumed) {
+// run without a new "+". The end of the text closes a run without "-".
+StepResult TUnicodeToUTF7Converter::step(const unsigned char* source, uint32_t sourceLength,
+                                         unsigned char* target, uint32_t targetCapacity,
+                                         bool textEnds) {
     const MustShiftTable& table = mustShiftTable();
     const Base64Alphabet& alphabet = utf7Alphabet();
     const auto shifts = [&table](uint16_t unit) { return mustShift(table, unit); };
@@ -131,29 +141,25 @@ NLS_Status TUnicodeToUTF7Converter::Step(unsigned char* target, uint32_t* target
         encodeUnit(alphabet, unit, out);
         return true;
     };
-    NLS_Status status = out.flushPending() && encodeUnits(alphabet, fState, source, units, position,
-                                                          out, shifts, shifts, encodeOne)
-                            ? NLS_SUCCESS
-                            : NLS_OUTPUT_FULL;
-    if (status == NLS_SUCCESS && fState.shifted && InputEnds()) {
+    if (!out.flushPending() ||
+        !encodeUnits(alphabet, fState, source, units, position, out, shifts, shifts, encodeOne))
+        return outputFull(2 * position, out.written());
+    if (fState.shifted && textEnds) {
         fState.buffer.padToSextet();
         putSextets(fState.buffer, alphabet, out);
         fState.shifted = false;
     }
-    if (status == NLS_SUCCESS && 2 * position != sourceLength) status = NLS_RESULT_TRUNCATED;
-    *targetLength = out.written();
-    *sourceConsumed = 2 * position;
-    if (out.full() || !appendByteTerminator(target, out.written(), targetCapacity))
-        return NLS_RESULT_TRUNCATED;
-    return status;
+    if (out.full()) return outputFull(2 * position, out.written());
+    if (2 * position != sourceLength) return cutAtEnd(2 * position, out.written());
+    return inputUsed(2 * position, out.written());
 }
 
 }  // namespace
 
 TEncodingConverter* NEWUTF7TOUNICODEENCODINGCONVERTER() {
-    return newCodecConverter<TUTF7ToUnicodeConverter>();
+    return newStepConverter<TUTF7ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOUTF7ENCODINGCONVERTER() {
-    return newCodecConverter<TUnicodeToUTF7Converter>();
+    return newStepConverter<TUnicodeToUTF7Converter>();
 }

@@ -3,7 +3,7 @@
 // character boundary, and a character cut by the end of the input (a high
 // surrogate, for the encoder) is left for the next call.
 #include "codecs/utf8_steps.h"
-#include "common/codec_converter.h"
+#include "common/step_shell.h"
 #include "common/text_kernels.h"
 #include "common/units.h"
 #include "velta/factories.h"
@@ -303,33 +303,22 @@ inline bool startsEncodedSurrogate(const unsigned char* s, uint32_t available) {
     return s[0] == 0xED && available > 1 && s[1] >= 0xA0 && s[1] < 0xC0;
 }
 
-// A lead byte followed by a byte that is not 10xxxxxx yields one U+FFFD for
-// the bytes read so far, and decoding resumes at that byte; so does a byte
-// that cannot start a character (10xxxxxx, 0xFE, 0xFF) by itself. Complete
+// A lead byte followed by a byte that is not 10xxxxxx is malformed for the
+// bytes read so far, and decoding resumes at that byte; so is a byte that
+// cannot start a character (10xxxxxx, 0xFE, 0xFF) by itself. Complete
 // sequences decode by their arithmetic, encoded surrogates included, so that
 // everything the encoder writes comes back; an overlong sequence but C0 80
-// is one U+FFFD. A sequence cut by the end of the input stops the call
-// (-1304) with its lead unconsumed.
-NLS_Status decodeSequence(TStreamConverter& converter, int64_t offsetBase, bool strictUnicode,
-                          const unsigned char* source, uint32_t sourceLength, uint32_t* in,
-                          unsigned char* target, uint32_t room, uint32_t* out) {
+// is malformed. A sequence cut by the end of the input waits unread.
+StepResult decodeSequence(bool strictUnicode, const unsigned char* source, uint32_t sourceLength,
+                          uint32_t* in, unsigned char* target, uint32_t room, uint32_t* out) {
     uint32_t length = 0, value = kReplacement;
     Sequence sequence = readSequence(source + *in, sourceLength - *in, &length, &value);
-    if (sequence == Sequence::kCut) return NLS_SEQUENCE_INCOMPLETE;
+    if (sequence == Sequence::kCut) return cutAtEnd(*in, *out);
     if (sequence == Sequence::kComplete && strictUnicode &&
         (isSurrogate(value) || source[*in] == 0xC0))
         sequence = Sequence::kMalformed;
-    if (sequence == Sequence::kMalformed) {
-        value = kReplacement;
-        if (!converter.WritesSubstitute()) {
-            if (converter.Substitute(NLS_MALFORMED_INPUT, offsetBase + *in) == NLS_POLICY_STOP)
-                return NLS_INVALID_INPUT;
-            *in += length;
-            return NLS_SUCCESS;
-        }
-        if (room >= 2) converter.Substitute(NLS_MALFORMED_INPUT, offsetBase + *in);
-    }
-    if (room < (value <= 0xFFFF ? 2u : 4u)) return NLS_OUTPUT_FULL;
+    if (sequence == Sequence::kMalformed) return malformedAt(*in, *out, length);
+    if (room < (value <= 0xFFFF ? 2u : 4u)) return outputFull(*in, *out);
     if (value <= 0xFFFF) {
         storeUnit(target + *out, static_cast<uint16_t>(value));
         *out += 2;
@@ -338,7 +327,7 @@ NLS_Status decodeSequence(TStreamConverter& converter, int64_t offsetBase, bool 
         *out += 4;
     }
     *in += length;
-    return NLS_SUCCESS;
+    return inputUsed(*in, *out);
 }
 
 // Where the next lead byte of a form that only the lenient reading accepts
@@ -349,25 +338,6 @@ uint32_t strictLeadFrom(const unsigned char* source, uint32_t from, uint32_t len
     return length;
 }
 
-// One character by the general rule: a pair, or a unit from its own value
-// (a lone surrogate too); a high surrogate that ends the input or bytes that
-// do not fit stop the call (-1304).
-inline NLS_Status encodeCharacter(const unsigned char* s, uint32_t units, unsigned char* target,
-                                  uint32_t room, uint32_t* taken, uint32_t* written) {
-    uint32_t value = loadUnit(s);
-    uint32_t count = 1;
-    if (isHighSurrogate(value) && units == 1) return NLS_SEQUENCE_INCOMPLETE;
-    if (isHighSurrogate(value) && isLowSurrogate(loadUnit(s + 2))) {
-        value = ((value - 0xD800) << 10) + (loadUnit(s + 2) - 0xDC00) + 0x10000;
-        count = 2;
-    }
-    const uint32_t length = value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
-    if (room < length) return NLS_SEQUENCE_INCOMPLETE;
-    *taken = count;
-    *written = writeSequence(value, target);
-    return NLS_SUCCESS;
-}
-
 // A surrogate with no partner beside it (a high one that ends the input
 // waits for its pair instead).
 inline bool isLoneSurrogate(const unsigned char* s, uint32_t units) {
@@ -376,14 +346,35 @@ inline bool isLoneSurrogate(const unsigned char* s, uint32_t units) {
     return !(isHighSurrogate(unit) && isLowSurrogate(loadUnit(s + 2)));
 }
 
+// One character by the general rule at unit `position`: a pair, or a unit
+// from its own value (a lone surrogate too, unless read strictly); a high
+// surrogate that ends the input waits for its pair.
+inline StepResult encodeCharacter(bool strictUnicode, const unsigned char* source, uint32_t units,
+                                  uint32_t* position, unsigned char* target, uint32_t room,
+                                  uint32_t* out) {
+    const unsigned char* s = source + 2 * *position;
+    const uint32_t left = units - *position;
+    uint32_t value = loadUnit(s);
+    uint32_t count = 1;
+    if (isHighSurrogate(value) && left == 1) return cutAtEnd(2 * *position, *out);
+    if (strictUnicode && isLoneSurrogate(s, left)) return malformedAt(2 * *position, *out, 2);
+    if (isHighSurrogate(value) && isLowSurrogate(loadUnit(s + 2))) {
+        value = ((value - 0xD800) << 10) + (loadUnit(s + 2) - 0xDC00) + 0x10000;
+        count = 2;
+    }
+    const uint32_t length = value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
+    if (room < length) return outputFull(2 * *position, *out);
+    *out += writeSequence(value, target + *out);
+    *position += count;
+    return inputUsed(2 * *position, *out);
+}
+
 }  // namespace
 
 namespace velta {
 
-NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& options,
-                          unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed) {
+StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
+                           uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity) {
     const TextKernels& kernels = textKernels();
     uint32_t in = 0, out = 0;
     uint32_t kernelFrom = 0;  // after an irregular character, the kernel waits a block
@@ -391,8 +382,7 @@ NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& op
     // ED A0 80 and the like) one by one: the paths stop before their leads.
     uint32_t fastEnd =
         options.strictUnicode ? strictLeadFrom(source, 0, sourceLength) : sourceLength;
-    NLS_Status status = NLS_SUCCESS;
-    while (in < sourceLength && status == NLS_SUCCESS) {
+    while (in < sourceLength) {
         if (in > fastEnd) fastEnd = strictLeadFrom(source, in, sourceLength);
         const uint32_t room = targetCapacity - out;
         uint32_t taken = 0, produced = 0;
@@ -403,7 +393,7 @@ NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& op
         } else if (source[in] < 0x80) {
             taken = widenAscii(kernels, source + in, sourceLength - in, target + out, room);
             produced = 2 * taken;
-            if (taken == 0) status = NLS_OUTPUT_FULL;
+            if (taken == 0) return outputFull(in, out);
         } else {
             if (source[in] >= 0xC0 && source[in] < 0xF8 && in < fastEnd)
                 taken =
@@ -413,35 +403,30 @@ NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& op
             if (taken == 0 && options.stopAtSurrogate && !options.strictUnicode &&
                 startsEncodedSurrogate(source + in, sourceLength - in)) {
                 *options.stoppedAtSurrogate = true;
-                break;
+                return inputUsed(in, out);
             }
-            if (taken == 0)
-                status = decodeSequence(converter, options.offsetBase, options.strictUnicode,
-                                        source, sourceLength, &in, target, room, &out);
+            if (taken == 0) {
+                const StepResult result = decodeSequence(options.strictUnicode, source,
+                                                         sourceLength, &in, target, room, &out);
+                if (result.stop != Stop::kInputUsed) return result;
+            }
         }
         in += taken;
         out += produced;
     }
-    *targetLength = out;
-    *sourceConsumed = in;
-    return status;
+    return inputUsed(in, out);
 }
 
 // A surrogate pair becomes one four-byte sequence; a lone surrogate is
 // written from its own value, but a high surrogate that ends the input waits
-// for its pair (-1304, unconsumed). A unit or pair whose bytes do not fit
-// stops the call (-1304) unconsumed. A final odd byte is no unit: it is left
-// unconsumed and reported as an incomplete sequence.
-NLS_Status encodeUtf8Step(const Utf8StepOptions& options, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed) {
+// for its pair. A final odd byte is no unit: it waits too.
+StepResult encodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
+                           uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity) {
     const TextKernels& kernels = textKernels();
     const uint32_t units = sourceLength / 2;
     uint32_t position = 0, out = 0;
     uint32_t kernelFrom = 0;  // after a lone surrogate, the kernel waits a block
-    NLS_Status status = NLS_SUCCESS;
-    while (position < units && status == NLS_SUCCESS) {
+    while (position < units) {
         const unsigned char* s = source + 2 * position;
         const uint32_t room = targetCapacity - out;
         uint32_t taken = 0, written = 0;
@@ -456,19 +441,20 @@ NLS_Status encodeUtf8Step(const Utf8StepOptions& options, unsigned char* target,
                 taken = encodeMultiByteRun(s, units - position, target + out, room, &written);
             if (taken == 0 && options.stopAtSurrogate && isLoneSurrogate(s, units - position)) {
                 *options.stoppedAtSurrogate = true;
-                break;
+                return inputUsed(2 * position, out);
             }
-            if (taken == 0)
-                status = encodeCharacter(s, units - position, target + out, room, &taken, &written);
+            if (taken == 0) {
+                const StepResult result = encodeCharacter(options.strictUnicode, source, units,
+                                                          &position, target, room, &out);
+                if (result.stop != Stop::kInputUsed) return result;
+                continue;
+            }
         }
         position += taken;
         out += written;
     }
-    if (status == NLS_SUCCESS && 2 * position != sourceLength && !*options.stoppedAtSurrogate)
-        status = NLS_SEQUENCE_INCOMPLETE;
-    *targetLength = out;
-    *sourceConsumed = 2 * position;
-    return status;
+    if (2 * position != sourceLength) return cutAtEnd(2 * position, out);
+    return inputUsed(2 * position, out);
 }
 
 }  // namespace velta
@@ -478,44 +464,39 @@ namespace {
 const TConverterIdentity kDecoder = {kUtf8Name, kUcs2Name, kUtf8Csid, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kUtf8Name, kUtf8Csid, 4, 1};
 
-class TUTF8ToUnicodeConverter : public TCodecConverter<TUTF8ToUnicodeConverter> {
+class TUTF8ToUnicodeConverter : public TStepShell<TUTF8ToUnicodeConverter> {
 public:
-    TUTF8ToUnicodeConverter() : TCodecConverter(kDecoder) {}
+    TUTF8ToUnicodeConverter() : TStepShell(kDecoder) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
-        bool stopped = false;
-        const NLS_Status status =
-            decodeUtf8Step(*this, {0, false, &stopped, fOptions.strictUnicode}, target,
-                           targetLength, targetCapacity, source, sourceLength, sourceConsumed);
-        if (!appendUnitTerminator(target, *targetLength, targetCapacity))
-            return NLS_RESULT_TRUNCATED;
-        return status;
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool) {
+        return decodeUtf8Units({false, nullptr, fOptions.strictUnicode}, source, sourceLength,
+                               target, targetCapacity);
     }
+    // A surrogate pair without room has always given -1303 (a unit without
+    // room leaves none for the terminator either).
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 };
 
-class TUnicodeToUTF8Converter
-    : public TCodecConverter<TUnicodeToUTF8Converter, TVirtualConverterBase> {
+class TUnicodeToUTF8Converter : public TStepShell<TUnicodeToUTF8Converter, TVirtualConverterBase> {
 public:
-    TUnicodeToUTF8Converter() : TEncodingConverter(kEncoder), TCodecConverter(kEncoder) {}
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
-        bool stopped = false;
-        const NLS_Status status =
-            encodeUtf8Step({0, false, &stopped, false}, target, targetLength, targetCapacity,
-                           source, sourceLength, sourceConsumed);
-        if (!appendByteTerminator(target, *targetLength, targetCapacity))
-            return NLS_RESULT_TRUNCATED;
-        return status;
+    TUnicodeToUTF8Converter() : TEncodingConverter(kEncoder), TStepShell(kEncoder) {}
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool) {
+        return encodeUtf8Units({false, nullptr, fOptions.strictUnicode}, source, sourceLength,
+                               target, targetCapacity);
     }
+    // A character without room has always given -1304 where the terminator
+    // still fits.
+    NLS_Status outputFullStatus() const { return NLS_SEQUENCE_INCOMPLETE; }
 };
 
 }  // namespace
 
 TEncodingConverter* NEWUTF8TOUNICODEENCODINGCONVERTER() {
-    return newCodecConverter<TUTF8ToUnicodeConverter>();
+    return newStepConverter<TUTF8ToUnicodeConverter>();
 }
 
 TEncodingConverter* NEWUNICODETOUTF8ENCODINGCONVERTER() {
-    return newCodecConverter<TUnicodeToUTF8Converter>();
+    return newStepConverter<TUnicodeToUTF8Converter>();
 }

@@ -14,7 +14,7 @@
 #include "api/TChainedConverter.h"
 #include "codecs/library_codecs.h"
 #include "codecs/utf8_steps.h"
-#include "common/codec_converter.h"
+#include "common/step_shell.h"
 #include "common/text_kernels.h"
 #include "common/units.h"
 #include "velta/factories.h"
@@ -135,15 +135,28 @@ const char* utf32Name(ByteOrder order) {
     return order == ByteOrder::kBig ? "UTF-32BE" : "UTF-32LE";
 }
 
+// Units of UCS-2 (U+FFFD, say) as code points, in the order they come.
+template <typename Write>
+bool forEachCodePoint(const uint16_t* units, uint32_t count, Write write) {
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t value = units[i];
+        if (isHighSurrogate(value) && i + 1 < count && isLowSurrogate(units[i + 1]))
+            value = ((value - 0xD800) << 10) + (units[++i] - 0xDC00) + 0x10000;
+        if (!write(value)) return false;
+    }
+    return true;
+}
+
 // The shell of every direction: `Direction` gives the identity, the step,
-// the converters of the pivot and their expansion factors.
+// the converters of the pivot, their expansion factors, how its target
+// writes units of UCS-2 and the statuses the pair of them gives.
 template <typename Direction>
-class TFormDirect : public TCodecConverter<TFormDirect<Direction>>, public TReplacementWriter {
-    using Base = TCodecConverter<TFormDirect<Direction>>;
+class TFormDirect : public TStepShell<TFormDirect<Direction>>, public TReplacementWriter {
+    using Shell = TStepShell<TFormDirect<Direction>>;
 
 public:
     explicit TFormDirect(ByteOrder order)
-        : Base(Direction::identity(order)),
+        : Shell(Direction::identity(order)),
           fSwapped((order == ByteOrder::kBig) != bigEndianHost()),
           fOrder(order) {}
     // The chain's bound, so that a buffer sized for it serves as before.
@@ -177,39 +190,50 @@ public:
         fFallback.joinReport(count, firstKind, firstOffset);
     }
 
-    NLS_Status Step(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                    const unsigned char* source, uint32_t sourceLength, uint32_t* sourceConsumed) {
+    // The steps until a surrogate, then the pair of converters from there.
+    NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
+                       const unsigned char* source, uint32_t sourceLength,
+                       uint32_t* sourceConsumed) override {
         uint32_t in = 0, out = 0;
-        NLS_Status status = NLS_SUCCESS;
-        bool atSurrogate = fFallback.active();
-        if (!atSurrogate) {
-            status = Direction::step(*this, fSwapped, this->fOptions.strictUnicode, target, &out,
-                                     targetCapacity, source, sourceLength, &in, &atSurrogate);
-            if (!atSurrogate) {
-                *targetLength = out;
-                *sourceConsumed = in;
-                return Direction::terminate(target, out, targetCapacity) ? status
-                                                                         : NLS_RESULT_TRUNCATED;
-            }
+        if (!fFallback.active()) {
+            fAtSurrogate = false;
+            const NLS_Status status = Shell::Convert(target, targetLength, targetCapacity, source,
+                                                     sourceLength, sourceConsumed);
+            if (!fAtSurrogate || status != NLS_SUCCESS) return status;
+            in = *sourceConsumed;
+            out = *targetLength;
             if (!fFallback.start(*this, this->fOptions, Direction::from(fOrder),
                                  Direction::to(fOrder), Direction::toPivot(fOrder),
-                                 Direction::fromPivot(fOrder))) {
-                *targetLength = out;
-                *sourceConsumed = in;
+                                 Direction::fromPivot(fOrder)))
                 return NLS_OUT_OF_MEMORY;
-            }
+        } else if (this->InvalidConvertArguments(target, targetLength, targetCapacity, source,
+                                                 sourceLength, sourceConsumed)) {
+            return NLS_INVALID_PARAMETER;
         }
         uint32_t made = 0, taken = 0;
-        status = fFallback.convert(in, target + out, &made, targetCapacity - out, source + in,
-                                   sourceLength - in, &taken);
+        const NLS_Status status = fFallback.convert(in, target + out, &made, targetCapacity - out,
+                                                    source + in, sourceLength - in, &taken);
         *targetLength = out + made;
         *sourceConsumed = in + taken;
         return status;
     }
 
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool) {
+        return Direction::step(fSwapped, this->fOptions.strictUnicode, source, sourceLength, target,
+                               targetCapacity, &fAtSurrogate);
+    }
+    Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
+                        uint32_t capacity, uint32_t* written) {
+        return Direction::writeUnits(fOrder, units, count, out, capacity, written);
+    }
+    uint32_t terminatorWidth() const { return Direction::kTerminatorWidth; }
+    NLS_Status outputFullStatus() const { return Direction::kOutputFullStatus; }
+
 private:
     TPivotFallback fFallback;
     bool fSwapped;  // the named order is not the machine's
+    bool fAtSurrogate = false;
     ByteOrder fOrder;
 };
 
@@ -227,27 +251,35 @@ struct FromUtf8 {
         out[1] = order == ByteOrder::kBig ? 0xFD : 0xFF;
         return 2;
     }
-    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
-        return appendUnitTerminator(target, out, capacity);
+    enum : uint32_t { kTerminatorWidth = 2 };
+    static const NLS_Status kOutputFullStatus = NLS_OUTPUT_FULL;
+    static Written writeUnits(ByteOrder order, const uint16_t* units, uint32_t count,
+                              unsigned char* out, uint32_t capacity, uint32_t* written) {
+        if (capacity < 2 * count) return Written::kNoRoom;
+        for (uint32_t i = 0; i < count; ++i)
+            storeUnitOrdered(out + 2 * i, units[i], order == ByteOrder::kBig);
+        *written = 2 * count;
+        return Written::kDone;
     }
 
     // In the other order, the output is decoded a block at a time and
     // swapped while it is in the cache; a block that fills is not the end.
-    static NLS_Status step(TStreamConverter& converter, bool swapped, bool strict,
-                           unsigned char* target, uint32_t* out, uint32_t capacity,
-                           const unsigned char* source, uint32_t length, uint32_t* in,
-                           bool* atSurrogate) {
+    static StepResult step(bool swapped, bool strict, const unsigned char* source, uint32_t length,
+                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
+        uint32_t in = 0, out = 0;
         for (;;) {
-            const uint32_t room = capacity - *out;
+            const uint32_t room = capacity - out;
             const bool limited = swapped && room > kSwapBlock;
-            uint32_t made = 0, taken = 0;
-            const NLS_Status status =
-                decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, target + *out, &made,
-                               limited ? kSwapBlock : room, source + *in, length - *in, &taken);
-            if (swapped) swapUnits(target + *out, target + *out, made);
-            *out += made;
-            *in += taken;
-            if (!(limited && status == NLS_OUTPUT_FULL) || *atSurrogate) return status;
+            StepResult result =
+                decodeUtf8Units({true, atSurrogate, strict}, source + in, length - in, target + out,
+                                limited ? kSwapBlock : room);
+            if (swapped) swapUnits(target + out, target + out, result.written);
+            in += result.read;
+            out += result.written;
+            if (limited && result.stop == Stop::kOutputFull && !*atSurrogate) continue;
+            result.read = in;
+            result.written = out;
+            return result;
         }
     }
 };
@@ -262,8 +294,18 @@ struct IntoUtf8 {
         out[2] = 0xBD;
         return 3;
     }
-    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
-        return appendByteTerminator(target, out, capacity);
+    enum : uint32_t { kTerminatorWidth = 1 };
+    // A character without room gives -1304, as the UTF-8 encoder does.
+    static const NLS_Status kOutputFullStatus = NLS_SEQUENCE_INCOMPLETE;
+    static Written writeUnits(ByteOrder, const uint16_t* units, uint32_t count, unsigned char* out,
+                              uint32_t capacity, uint32_t* written) {
+        unsigned char bytes[2 * kMaxChosenUnits];
+        for (uint32_t i = 0; i < count; ++i) storeUnit(bytes + 2 * i, units[i]);
+        const StepResult result =
+            encodeUtf8Units({false, nullptr, false}, bytes, 2 * count, out, capacity);
+        if (result.stop != Stop::kInputUsed) return Written::kNoRoom;
+        *written = result.written;
+        return Written::kDone;
     }
 };
 
@@ -275,35 +317,36 @@ struct ToUtf8 : IntoUtf8 {
     static const char* from(ByteOrder order) { return utf16Name(order); }
     static TEncodingConverter* toPivot(ByteOrder order) { return newUtf16Decoder(order); }
 
-    static NLS_Status step(TStreamConverter&, bool swapped, bool, unsigned char* target,
-                           uint32_t* out, uint32_t capacity, const unsigned char* source,
-                           uint32_t length, uint32_t* in, bool* atSurrogate) {
+    static StepResult step(bool swapped, bool, const unsigned char* source, uint32_t length,
+                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
         if (!swapped)
-            return encodeUtf8Step({0, true, atSurrogate, false}, target, out, capacity, source,
-                                  length, in);
-        return stepSwapped(target, out, capacity, source, length, in, atSurrogate);
+            return encodeUtf8Units({true, atSurrogate, false}, source, length, target, capacity);
+        return stepSwapped(source, length, target, capacity, atSurrogate);
     }
 
     // The input is swapped a block at a time into the machine's order. A
     // block that ends in a high surrogate leaves it for the next block.
-    static NLS_Status stepSwapped(unsigned char* target, uint32_t* out, uint32_t capacity,
-                                  const unsigned char* source, uint32_t length, uint32_t* in,
-                                  bool* atSurrogate) {
+    static StepResult stepSwapped(const unsigned char* source, uint32_t length,
+                                  unsigned char* target, uint32_t capacity, bool* atSurrogate) {
         unsigned char units[kSwapBlock];
+        uint32_t in = 0, out = 0;
         for (;;) {
-            const uint32_t block = length - *in > kSwapBlock ? kSwapBlock : length - *in;
-            swapUnits(source + *in, units, block);
-            if (block % 2 != 0) units[block - 1] = source[*in + block - 1];
-            uint32_t made = 0, taken = 0;
-            const NLS_Status status = encodeUtf8Step({0, true, atSurrogate, false}, target + *out,
-                                                     &made, capacity - *out, units, block, &taken);
-            *out += made;
-            *in += taken;
-            const bool lastBlock = block == length - (*in - taken);
-            const bool pairCut = taken + 2 == block && isHighSurrogate(loadUnit(units + taken));
-            if (*atSurrogate || lastBlock) return status;
-            if (status == NLS_SUCCESS || (status == NLS_SEQUENCE_INCOMPLETE && pairCut)) continue;
-            return status;
+            const uint32_t block = length - in > kSwapBlock ? kSwapBlock : length - in;
+            swapUnits(source + in, units, block);
+            if (block % 2 != 0) units[block - 1] = source[in + block - 1];
+            StepResult result = encodeUtf8Units({true, atSurrogate, false}, units, block,
+                                                target + out, capacity - out);
+            const bool lastBlock = block == length - in;
+            const bool pairCut = result.stop == Stop::kCutAtEnd && result.read + 2 == block &&
+                                 isHighSurrogate(loadUnit(units + result.read));
+            in += result.read;
+            out += result.written;
+            const bool goOn = result.stop == Stop::kInputUsed || pairCut;
+            if (*atSurrogate || lastBlock || !goOn) {
+                result.read = in;
+                result.written = out;
+                return result;
+            }
         }
     }
 };
@@ -368,35 +411,49 @@ struct FromUtf8ToUtf32 {
         out[big ? 0 : 3] = 0x00;
         return 4;
     }
-    static bool terminate(unsigned char* target, uint32_t out, uint32_t capacity) {
-        return appendUnit32Terminator(target, out, capacity);
+    enum : uint32_t { kTerminatorWidth = 4 };
+    static const NLS_Status kOutputFullStatus = NLS_OUTPUT_FULL;
+    static Written writeUnits(ByteOrder order, const uint16_t* units, uint32_t count,
+                              unsigned char* out, uint32_t capacity, uint32_t* written) {
+        uint32_t at = 0;
+        const bool fits = forEachCodePoint(units, count, [&](uint32_t value) {
+            if (capacity - at < 4) return false;
+            storeUnit32Ordered(out + at, value, order == ByteOrder::kBig);
+            at += 4;
+            return true;
+        });
+        if (!fits) return Written::kNoRoom;
+        *written = at;
+        return Written::kDone;
     }
 
     // A block of units, each of which makes at most four bytes, is decoded
     // where the output surely takes it, then widened. Room for one unit but
     // not two is tried again with room for a pair: a character that needs
     // one fills it alone.
-    static NLS_Status step(TStreamConverter& converter, bool swapped, bool strict,
-                           unsigned char* target, uint32_t* out, uint32_t capacity,
-                           const unsigned char* source, uint32_t length, uint32_t* in,
-                           bool* atSurrogate) {
+    static StepResult step(bool swapped, bool strict, const unsigned char* source, uint32_t length,
+                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
         unsigned char units[kSwapBlock];
+        uint32_t in = 0, out = 0;
         for (;;) {
-            const uint32_t room = capacity - *out;
+            const uint32_t room = capacity - out;
             uint32_t unitRoom = room / 4 * 2 > kSwapBlock ? kSwapBlock : room / 4 * 2;
-            uint32_t made = 0, taken = 0;
-            NLS_Status status = decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, units,
-                                               &made, unitRoom, source + *in, length - *in, &taken);
-            if (status == NLS_OUTPUT_FULL && made == 0 && taken == 0 && unitRoom == 2 &&
-                room >= 4 && !*atSurrogate) {
+            StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
+                                                length - in, units, unitRoom);
+            if (result.stop == Stop::kOutputFull && result.written == 0 && result.read == 0 &&
+                unitRoom == 2 && room >= 4 && !*atSurrogate) {
                 unitRoom = 4;
-                status = decodeUtf8Step(converter, {*in, true, atSurrogate, strict}, units, &made,
-                                        unitRoom, source + *in, length - *in, &taken);
+                result = decodeUtf8Units({true, atSurrogate, strict}, source + in, length - in,
+                                         units, unitRoom);
             }
-            *out += widenToUtf32(units, made, target + *out, capacity - *out, bigEndian);
-            *in += taken;
-            if (status != NLS_OUTPUT_FULL || made == 0 || *atSurrogate) return status;
+            out += widenToUtf32(units, result.written, target + out, capacity - out, bigEndian);
+            in += result.read;
+            if (result.stop != Stop::kOutputFull || result.written == 0 || *atSurrogate) {
+                result.read = in;
+                result.written = out;
+                return result;
+            }
         }
     }
 };
@@ -432,31 +489,29 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
 
     // A block of values is narrowed and encoded; the values the encoder
     // took are its units less the second halves of pairs.
-    static NLS_Status step(TStreamConverter&, bool swapped, bool, unsigned char* target,
-                           uint32_t* out, uint32_t capacity, const unsigned char* source,
-                           uint32_t length, uint32_t* in, bool* atSurrogate) {
+    static StepResult step(bool swapped, bool, const unsigned char* source, uint32_t length,
+                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
         unsigned char units[kSwapBlock];
+        uint32_t in = 0, out = 0;
         for (;;) {
-            const uint32_t available = (length - *in) / 4;
+            const uint32_t available = (length - in) / 4;
             const uint32_t block = available > kSwapBlock / 4 ? kSwapBlock / 4 : available;
             uint32_t bytes = 0;
-            const uint32_t values = narrow(source + *in, block, bigEndian, units, &bytes);
-            uint32_t made = 0, taken = 0;
-            bool lone = false;
-            const NLS_Status status = encodeUtf8Step({0, false, &lone, false}, target + *out, &made,
-                                                     capacity - *out, units, bytes, &taken);
-            uint32_t valuesTaken = taken / 2;
-            for (uint32_t i = 0; i < taken; i += 2)
+            const uint32_t values = narrow(source + in, block, bigEndian, units, &bytes);
+            const StepResult result = encodeUtf8Units({false, nullptr, false}, units, bytes,
+                                                      target + out, capacity - out);
+            uint32_t valuesTaken = result.read / 2;
+            for (uint32_t i = 0; i < result.read; i += 2)
                 if (isLowSurrogate(loadUnit(units + i))) --valuesTaken;
-            *out += made;
-            *in += 4 * valuesTaken;
-            if (status != NLS_SUCCESS) return status;
+            out += result.written;
+            in += 4 * valuesTaken;
+            if (result.stop != Stop::kInputUsed) return outputFull(in, out);
             if (values < block) {
                 *atSurrogate = true;
-                return NLS_SUCCESS;
+                return inputUsed(in, out);
             }
-            if (block == available) return *in != length ? NLS_SEQUENCE_INCOMPLETE : NLS_SUCCESS;
+            if (block == available) return in != length ? cutAtEnd(in, out) : inputUsed(in, out);
         }
     }
 };
@@ -464,19 +519,19 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
 }  // namespace
 
 TEncodingConverter* newUtf8ToUtf16(ByteOrder order) {
-    return newCodecConverter<TFormDirect<FromUtf8>>(order);
+    return newStepConverter<TFormDirect<FromUtf8>>(order);
 }
 
 TEncodingConverter* newUtf16ToUtf8(ByteOrder order) {
-    return newCodecConverter<TFormDirect<ToUtf8>>(order);
+    return newStepConverter<TFormDirect<ToUtf8>>(order);
 }
 
 TEncodingConverter* newUtf8ToUtf32(ByteOrder order) {
-    return newCodecConverter<TFormDirect<FromUtf8ToUtf32>>(order);
+    return newStepConverter<TFormDirect<FromUtf8ToUtf32>>(order);
 }
 
 TEncodingConverter* newUtf32ToUtf8(ByteOrder order) {
-    return newCodecConverter<TFormDirect<FromUtf32ToUtf8>>(order);
+    return newStepConverter<TFormDirect<FromUtf32ToUtf8>>(order);
 }
 
 }  // namespace velta

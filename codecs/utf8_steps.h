@@ -6,35 +6,30 @@
 
 #include <stdint.h>
 
+#include "common/conversion_step.h"
 #include "velta/converter.h"
 
 namespace velta {
 
 struct Utf8StepOptions {
-    // Added to the offsets reported to the converter: where the step's input
-    // lies in the call's input.
-    int64_t offsetBase;
-    // Stop, consuming nothing of it, before an encoded surrogate (decoding)
-    // or a lone surrogate (encoding), and say so in *stoppedAtSurrogate:
-    // for a target whose own rule pairs or replaces surrogates.
+    // Stop, reading nothing of it, before an encoded surrogate (decoding) or
+    // a lone surrogate (encoding), and say so in *stoppedAtSurrogate: for a
+    // target whose own rule pairs or replaces surrogates.
     bool stopAtSurrogate;
     bool* stoppedAtSurrogate;
-    // C0 80 and encoded surrogates are malformed (RFC 3629), not read as
-    // Java's modified UTF-8 and CESU-8 would.
+    // C0 80 and encoded surrogates (decoding), lone surrogates (encoding)
+    // are malformed (RFC 3629, Unicode chapter 3), not read as Java's
+    // modified UTF-8 and CESU-8 would.
     bool strictUnicode;
 };
 
-// UTF-8 to UTF-16 units, malformed input met by `converter`'s policy.
-NLS_Status decodeUtf8Step(TStreamConverter& converter, const Utf8StepOptions& options,
-                          unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed);
+// UTF-8 to UTF-16 units, stopping at malformed input.
+StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
+                           uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);
 
 // UTF-16 units to UTF-8.
-NLS_Status encodeUtf8Step(const Utf8StepOptions& options, unsigned char* target,
-                          uint32_t* targetLength, uint32_t targetCapacity,
-                          const unsigned char* source, uint32_t sourceLength,
-                          uint32_t* sourceConsumed);
+StepResult encodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
+                           uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);
 
 }  // namespace velta
 

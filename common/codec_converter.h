@@ -17,15 +17,10 @@
 #include <utility>
 
 #include "common/conversion_options.h"
+#include "common/step_shell.h"
 #include "velta/converter.h"
 
 namespace velta {
-
-struct TVirtualConverterBase : public virtual TEncodingConverter {
-protected:
-    // Never runs: the most-derived class builds the virtual base.
-    TVirtualConverterBase() : TEncodingConverter(TConverterIdentity{}) {}
-};
 
 template <typename Codec, typename Base = TEncodingConverter>
 class TCodecConverter : public Base, public TStreamConverter, public TOptionTaker {

@@ -9,7 +9,14 @@
 // more input may follow, so that a run or a shift stays open). A codec with
 // state between steps also hides saveState and restoreState below; a codec
 // whose neither side is UCS-2 hides writeChosen; a target whose units are
-// not one byte (decoders: two) hides terminatorWidth.
+// not one byte (decoders: two) hides terminatorWidth; a codec whose older
+// results give another status than 2 for a full output hides
+// outputFullStatus, and one whose older results give another status than
+// -1304 for bytes that wait at the end of the input hides statusOfCut. The
+// encoders that have always held TEncodingConverter as a virtual base
+// (UTF-8, UCS-4, escaped Unicode: their class layout is published) derive
+// from TStepShell<Codec, TVirtualConverterBase> and, as the most-derived
+// class, build that base themselves.
 #ifndef VELTA_COMMON_STEP_SHELL_H
 #define VELTA_COMMON_STEP_SHELL_H
 
@@ -81,6 +88,12 @@ protected:
     ~TSteppedConverter() = default;
 };
 
+struct TVirtualConverterBase : public virtual TEncodingConverter {
+protected:
+    // Never runs: the most-derived class builds the virtual base.
+    TVirtualConverterBase() : TEncodingConverter(TConverterIdentity{}) {}
+};
+
 // How writeChosen ends.
 enum class Written : uint8_t { kDone, kNoRoom, kNotInTarget };
 
@@ -116,6 +129,18 @@ public:
     void saveState(StepState*) const {}
     void restoreState(const StepState&) {}
     uint32_t terminatorWidth() const { return this->fDirection == 0 ? 2 : 1; }
+    NLS_Status outputFullStatus() const { return NLS_RESULT_TRUNCATED; }
+    NLS_Status statusOfCut(uint32_t /*waitingBytes*/) const { return NLS_SEQUENCE_INCOMPLETE; }
+    // What the older flat functions wrote in place of malformed input, where
+    // a codec kept its own results for them (ReadsAsBefore).
+    bool olderReplacement(const StepResult&, ChosenText*) const { return false; }
+    // Told once the action for what the step stopped at is applied (not
+    // under stop, nor when the output had no room): a codec whose stop
+    // leaves state to close (a base64 run) closes it here.
+    void passedOver(const StepResult&) {}
+    // Whether a call that replaced malformed input ends with -1302, as the
+    // older results of some codecs do.
+    bool keepsInvalidStatus() const { return false; }
     // Writes `count` units of UCS-2 as the target does, in its present
     // state: whole (kDone, *written set) or not at all.
     Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
@@ -126,9 +151,10 @@ public:
 
 protected:
     using Base::Base;
-    explicit TStepShell(const TConverterIdentity& identity) : Base(identity) {}
+    explicit TStepShell(const TConverterIdentity& identity) : TEncodingConverter(identity) {}
 
     Codec& codec() { return static_cast<Codec&>(*this); }
+    const Codec& codec() const { return static_cast<const Codec&>(*this); }
     // Whether the older flat functions call on an object whose policy was
     // never chosen: some codecs keep the results those always gave.
     bool ReadsAsBefore() const { return replacesAsBefore(Policy()); }
@@ -142,6 +168,7 @@ private:
                         uint32_t capacity, uint32_t* read, uint32_t* written) {
         const Actions actions = actionsFor(Policy(), fOptions);
         const bool ends = InputEnds();
+        fReplacedMalformed = false;
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
         for (;;) {
@@ -152,11 +179,11 @@ private:
             fLastStop = result.stop;
             if (result.stop == Stop::kInputUsed) break;
             if (result.stop == Stop::kOutputFull) {
-                status = NLS_RESULT_TRUNCATED;
+                status = codec().outputFullStatus();
                 break;
             }
             if (result.stop == Stop::kCutAtEnd) {
-                status = NLS_SEQUENCE_INCOMPLETE;
+                status = codec().statusOfCut(length - in);
                 break;
             }
             if (meet(result, actions, in, target, capacity, &out, &status) == Next::kStopHere)
@@ -165,6 +192,8 @@ private:
         }
         *read = in;
         *written = out;
+        if (status == NLS_SUCCESS && fReplacedMalformed && codec().keepsInvalidStatus())
+            status = NLS_INVALID_INPUT;
         return status;
     }
 
@@ -182,7 +211,11 @@ private:
             !malformed && result.character == 0xFFFD && actions.malformed == Action::kReplace;
         Action action = malformed || replacesReplacement ? actions.malformed : actions.unmappable;
         ChosenText text;
-        bool chosen = chosenTextFor(action, result, actions, &text);
+        bool chosen = malformed && ReadsAsBefore() && codec().olderReplacement(result, &text);
+        if (chosen)
+            action = Action::kReplace;
+        else
+            chosen = chosenTextFor(action, result, actions, &text);
         if (replacesReplacement) text = questionMarkText();
         if (!chosen && action == Action::kTransliterate) {
             action = actions.fallback;
@@ -198,12 +231,14 @@ private:
             const Written done = writeWithFallback(text, malformed, target + *out, capacity - *out);
             if (done == Written::kNoRoom) {
                 fLastStop = Stop::kOutputFull;
-                *status = NLS_RESULT_TRUNCATED;
+                *status = codec().outputFullStatus();
                 return Next::kStopHere;
             }
+            *out += fChosenWritten;
         }
         if (!replacesReplacement) NoteSubstitution(kind, at, true);
-        *out += fChosenWritten;
+        if (malformed && action == Action::kReplace) fReplacedMalformed = true;
+        codec().passedOver(result);
         return Next::kGoOn;
     }
 
@@ -267,6 +302,7 @@ private:
 
     Stop fLastStop = Stop::kInputUsed;
     uint32_t fChosenWritten = 0;
+    bool fReplacedMalformed = false;
 };
 
 // A factory's work: the library's module known, then the converter (null

@@ -174,6 +174,10 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"UTF-7", NLS_UCS2_NAME, "41 E9 42", 1, NLS_MALFORMED_INPUT, "41 00 FD FF 42 00",
          "41 00 42 00"},
         {"UTF-7", "UTF-8", "2B 41 47 45 41 2D", 5, NLS_MALFORMED_INPUT, "61 EF BF BD", "61"},
+        // Utf7StopOffsetDoesNotDependOnTheCut: "+A5nYW9", a run whose bits
+        // end in a high surrogate and four bits left over.
+        {"UTF-7", NLS_UCS2_NAME, "2B 41 35 6E 59 57 39", 7, NLS_MALFORMED_INPUT,
+         "99 03 5B D8 FD FF", "99 03 5B D8"},
         // An escape that a non-digit ends early ("\\u41") right before the character.
         {"ESCAPED_UNICODE", "x-mac-roman", "61 5C 75 34 31 9B 62", 5, NLS_UNMAPPABLE_CHARACTER,
          "61 41 3F 62", "61 41 62"},
@@ -408,6 +412,95 @@ TEST_F(Substitutions, StrictUnicodeReadsC080AndEncodedSurrogatesAsMalformed) {
             EXPECT_EQ(NLS_SetConversionOption(object, 99, 1), NLS_INVALID_PARAMETER);
             NLS_DeleteEncodingConverter(object);
         }
+    }
+}
+
+// Lone surrogates in UCS-2, UCS-4 and UTF-7 input: written from their values when
+// read leniently, malformed when read strictly, whole and cut anywhere.
+TEST_F(Substitutions, StrictUnicodeReadsLoneSurrogatesAsMalformed) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        const char* lenient;
+        const char* strict;
+        uint32_t offset;
+    } cases[] = {
+        {NLS_UCS2_NAME, "UTF-8", "41 00 00 DC 42 00", "41 ED B0 80 42", "41 EF BF BD 42", 2},
+        {NLS_UCS2_NAME, "UTF-8", "41 00 00 D8 42 00", "41 ED A0 80 42", "41 EF BF BD 42", 2},
+        {NLS_UCS2_NAME, "ISO-10646-UCS-4", "41 00 00 DC", "41 00 00 00 00 DC 00 00",
+         "41 00 00 00 FD FF 00 00", 2},
+        {"ISO-10646-UCS-4", NLS_UCS2_NAME, "41 00 00 00 00 DC 00 00", "41 00 00 DC", "41 00 FD FF",
+         4},
+        // "+2AA-", "+AEHcAABC-" and "&2AA-": a lone high surrogate, a lone
+        // low one between letters; the offset is the byte that ends the unit
+        // (or the run) that shows it lone.
+        {"UTF-7", NLS_UCS2_NAME, "2B 32 41 41 2D", "00 D8", "FD FF", 4},
+        {"UTF-7", NLS_UCS2_NAME, "2B 41 45 48 63 41 41 42 43 2D", "41 00 00 DC 42 00",
+         "41 00 FD FF 42 00", 6},
+        {"IMAP-UTF-7", NLS_UCS2_NAME, "26 32 41 41 2D", "00 D8", "FD FF", 4},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.from) + " -> " + c.to + ": " + c.input;
+        const Bytes input = hexBytes(c.input);
+        for (int32_t strict : {0, 1}) {
+            for (size_t cut = 0; cut <= input.size(); ++cut) {
+                EncodingConverter* object = nullptr;
+                ASSERT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS) << where;
+                NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, strict);
+                Bytes output;
+                NLS_Status status = NLS_SUCCESS;
+                const size_t bounds[] = {0, cut, input.size()};
+                for (size_t piece = 0; piece < 2; ++piece) {
+                    unsigned char buffer[64];
+                    uint32_t read = 0, written = 0;
+                    status =
+                        NLS_ConvertStream(object, input.data() + bounds[piece],
+                                          static_cast<uint32_t>(bounds[piece + 1] - bounds[piece]),
+                                          buffer, sizeof buffer, piece == 1, &read, &written);
+                    output.insert(output.end(), buffer, buffer + written);
+                }
+                NLS_ConversionReport report;
+                NLS_GetConversionReport(object, &report);
+                NLS_DeleteEncodingConverter(object);
+                EXPECT_EQ(status, NLS_SUCCESS) << where;
+                EXPECT_EQ(hex(output), strict ? c.strict : c.lenient) << where << " cut " << cut;
+                EXPECT_EQ(report.substituted, strict ? 1u : 0u) << where << " cut " << cut;
+                if (strict) {
+                    EXPECT_EQ(report.firstOffset, c.offset) << where << " cut " << cut;
+                }
+            }
+        }
+    }
+}
+
+// One object, replacing and then skipping: what the skip leaves out adds
+// nothing to the output, direct and through a chain.
+TEST_F(Substitutions, SkipAfterReplaceWritesNothingForWhatItSkips) {
+    const struct {
+        const char* from;
+        const char* to;
+        const char* input;
+        const char* skipped;
+    } cases[] = {{"ISO-8859-8", NLS_UCS2_NAME, "41 A1 42", "41 00 42 00"},
+                 {"UTF-8", NLS_UCS2_NAME, "41 FF 42", "41 00 42 00"},
+                 {"UTF-8", "UTF-16", "41 FF 42", "FF FE 41 00 42 00"}};
+    for (const auto& c : cases) {
+        const Bytes input = hexBytes(c.input);
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS);
+        for (int32_t policy : {NLS_POLICY_REPLACE, NLS_POLICY_SKIP}) {
+            EXPECT_EQ(NLS_SetConversionPolicy(object, policy), NLS_SUCCESS);
+            unsigned char output[32];
+            uint32_t read = 0, written = 0;
+            EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()),
+                                        output, sizeof output, 1, &read, &written),
+                      NLS_SUCCESS);
+            if (policy == NLS_POLICY_SKIP) {
+                EXPECT_EQ(hex(Bytes(output, output + written)), c.skipped) << c.from << " " << c.to;
+            }
+        }
+        NLS_DeleteEncodingConverter(object);
     }
 }
 
