@@ -144,7 +144,13 @@ public:
             runSteps(source, sourceLength, target, targetCapacity, &read, &written);
         *targetLength = written;
         *sourceConsumed = read;
-        if (!appendTerminator(target, written, targetCapacity)) return NLS_RESULT_TRUNCATED;
+        // A stop at malformed input or a character the target lacks is
+        // said whether or not the terminator fits.
+        const bool stopped = fLastStop == Stop::kMalformed || fLastStop == Stop::kUnmappable;
+        if (!appendTerminator(target, written, targetCapacity) && !stopped) {
+            if (fLastStop == Stop::kInputUsed) fLastStop = Stop::kOutputFull;
+            return NLS_RESULT_TRUNCATED;
+        }
         return status;
     }
 
