@@ -33,6 +33,14 @@ TEncodingConverter* NEWEUCJPMSTOUNICODE();
 TEncodingConverter* NEWUNICODETOEUCJPMS();
 TEncodingConverter* NEWBIG5HKSCSTOUNICODE();
 TEncodingConverter* NEWUNICODETOBIG5HKSCS();
+TEncodingConverter* NEWISO2022KRTOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022KR();
+TEncodingConverter* NEWHZTOUNICODE();
+TEncodingConverter* NEWUNICODETOHZ();
+TEncodingConverter* NEWISO2022CNTOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022CN();
+TEncodingConverter* NEWISO2022CNEXTTOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022CNEXT();
 }
 
 namespace velta {
@@ -70,6 +78,14 @@ const NLS_StaticSymbol kChineseAndKorean[] = {VELTA_FACTORY(NEWBIG5TOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOEUCJPMS),
                                               VELTA_FACTORY(NEWBIG5HKSCSTOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOBIG5HKSCS),
+                                              VELTA_FACTORY(NEWISO2022KRTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOISO2022KR),
+                                              VELTA_FACTORY(NEWHZTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOHZ),
+                                              VELTA_FACTORY(NEWISO2022CNTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOISO2022CN),
+                                              VELTA_FACTORY(NEWISO2022CNEXTTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOISO2022CNEXT),
                                               {nullptr, nullptr}};
 
 #undef VELTA_FACTORY
