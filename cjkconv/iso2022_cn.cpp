@@ -131,7 +131,7 @@ public:
     void restoreState(const StepState& state) { velta::restoreStepState(&fState, state); }
 
     StepResult step(const unsigned char* in, uint32_t length, unsigned char* out, uint32_t capacity,
-                    bool textEnds) {
+                    bool) {
         uint32_t i = 0, o = 0;
         while (i < length) {
             const unsigned char b = in[i];
@@ -182,7 +182,6 @@ public:
             o += storeCharacter(out + o, character);
             i += 2;
         }
-        if (textEnds) fState = Designations();
         return velta::inputUsed(i, o);
     }
 

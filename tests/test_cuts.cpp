@@ -20,7 +20,7 @@ const char* const kEncodings[] = {
     "UTF-16LE",    "UTF-16BE",    "UTF-32BE",  "UTF-32LE",    "windows-1252",    "KOI8-R",
     "GB18030",     "GBK",         "GB2312",    "Big5",        "EUC-KR",          "windows-31j",
     "IBM037",      "ISO646-DE",   "ISO_6937",  "ISO-2022-KR", "HZ-GB-2312",      "TCVN5712-1",
-    "EUC-TW",      "JOHAB",       "EUC-JP-MS", "BIG5-HKSCS"};
+    "EUC-TW",      "JOHAB",       "EUC-JP-MS", "BIG5-HKSCS",  "ISO-2022-CN",     "ISO-2022-CN-EXT"};
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201

@@ -1,10 +1,12 @@
 // The stateful seven-bit encodings of cjkconv: every two-byte code of
-// ISO-2022-KR read and written as glibc's iconv does; every code of
+// ISO-2022-KR and of each set of ISO-2022-CN(-EXT) read and written as
+// glibc's iconv does; every code of
 // HZ-GB-2312 (which glibc lacks, and whose ICU converter reads GB 2312 with
 // ICU's own table) read as the GB2312 converter reads its EUC form; every
 // character written so that it reads back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "test_support.h"
@@ -90,7 +92,90 @@ TEST_F(Iso2022, MixedTextIsWrittenAsIconvWritesIt) {
     EXPECT_EQ(hex(bytes(convert("UTF-8", "ISO-2022-KR", text))), hex(bytes(theirs)));
     EXPECT_EQ(convert("ISO-2022-KR", "UTF-8", theirs), text);
 }
+
+// Each set of ISO-2022-CN(-EXT): its designation and what precedes each
+// of its codes (SO, which SI closes, or a single shift).
+struct CnSet {
+    const char* encoding;
+    const char* designation;
+    const char* shift;
+};
+const CnSet kCnSets[] = {
+    {"ISO-2022-CN", "\x1B$)A", "\x0E"},      {"ISO-2022-CN", "\x1B$)G", "\x0E"},
+    {"ISO-2022-CN", "\x1B$*H", "\x1BN"},     {"ISO-2022-CN-EXT", "\x1B$+I", "\x1BO"},
+    {"ISO-2022-CN-EXT", "\x1B$+J", "\x1BO"}, {"ISO-2022-CN-EXT", "\x1B$+K", "\x1BO"},
+    {"ISO-2022-CN-EXT", "\x1B$+L", "\x1BO"}, {"ISO-2022-CN-EXT", "\x1B$+M", "\x1BO"}};
+
+// Where two long texts first differ; npos where they are equal.
+size_t firstDifference(const std::string& a, const std::string& b) {
+    const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return at.first == a.end() && at.second == b.end() ? std::string::npos
+                                                       : static_cast<size_t>(at.first - a.begin());
+}
+
+// Every code of each set read as iconv reads it; then its characters, mixed
+// with ASCII and line ends, written as iconv writes them. iconv leaves out
+// the single shifts after the first of a run (so that its output reads back
+// otherwise): for those sets iconv reads back what is written here, from
+// the characters written in the set itself (iconv also does not read a
+// designation met under SO until the next SO).
+TEST_F(Iso2022, Iso2022CnReadsEveryCodeAndWritesMixedTextAsIconvDoes) {
+    for (const CnSet& set : kCnSets) {
+        const bool locking = set.shift[0] == '\x0E';
+        std::string text;
+        int mapped = 0;
+        for (int code = 0x2121; code <= 0x7E7E; ++code) {
+            if ((code & 0xFF) < 0x21 || (code & 0xFF) > 0x7E) continue;
+            const std::string input =
+                set.designation + shifted(set.shift, code, locking ? "\x0F" : "");
+            const std::string ours = convert(set.encoding, "UTF-8", input);
+            const bool replaced = ours.find("\xEF\xBF\xBD") != std::string::npos;
+            EXPECT_EQ(replaced ? std::string() : ours, iconvConvert("UTF-8", set.encoding, input))
+                << set.designation + 1 << " " << std::hex << code;
+            if (replaced) continue;
+            ++mapped;
+            if (!locking && convert("UTF-8", set.encoding, ours).find(set.designation) != 0)
+                continue;
+            text += ours + (mapped % 7 == 0 ? "a" : "") + (mapped % 40 == 0 ? "\r\n" : "");
+        }
+        EXPECT_GT(mapped, 5000) << set.designation + 1;
+        const std::string written = convert("UTF-8", set.encoding, text);
+        const std::string theirs = locking ? iconvConvert(set.encoding, "UTF-8", text)
+                                           : iconvConvert("UTF-8", set.encoding, written);
+        EXPECT_EQ(firstDifference(locking ? written : text, theirs), std::string::npos)
+            << set.designation + 1;
+        EXPECT_EQ(firstDifference(convert(set.encoding, "UTF-8", written), text), std::string::npos)
+            << set.designation + 1;
+    }
+}
 #endif
+
+// What the encoder writes where the sets change: rows that iconv writes
+// the same way, then Iso2022CnSingleShiftPrecedesEveryCharacter and
+// Iso2022CnShiftsOutAfterASingleShiftedCharacter, where iconv's output
+// reads back as another text.
+TEST_F(Iso2022, Iso2022CnWritesSetsAndShiftsAsListed) {
+    const struct {
+        const char* encoding;
+        const char* utf8;
+        const char* written;
+    } rows[] = {
+        // The set SO designates now first: U+4E2D stays in CNS plane 1.
+        {"ISO-2022-CN", "\xE4\xB8\xAD\xE5\x80\x91\xE4\xB8\xAD", "\x1B$)A\x0EVP\x1B$)GT/Dc\x0F"},
+        {"ISO-2022-CN", "\xE4\xB8\xAD\n\xE4\xB8\xAD", "\x1B$)A\x0EVP\x0F\n\x1B$)A\x0EVP\x0F"},
+        {"ISO-2022-CN", "\xE4\xB8\xAD\xE4\xB9\x82\xE4\xB8\xAD",
+         "\x1B$)A\x0EVP\x1B$*H\x1BN!!VP\x0F"},
+        {"ISO-2022-CN", "\xE4\xB9\x82\xE4\xB9\x82", "\x1B$*H\x1BN!!\x1BN!!"},
+        {"ISO-2022-CN", "\xE4\xB9\x82\xE4\xB8\xAD", "\x1B$*H\x1BN!!\x1B$)A\x0EVP\x0F"},
+        {"ISO-2022-CN-EXT",
+         "\xF0\xA0\x82\x86\xE4\xB8\x85"
+         "a",
+         "\x1B$+J\x1BO!!\x1B$+I\x1BO!%a"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(hex(bytes(convert("UTF-8", row.encoding, row.utf8))), hex(bytes(row.written)))
+            << row.encoding << " " << hex(bytes(row.utf8));
+}
 
 // The escapes and shifts themselves: what reads as nothing, what is
 // malformed (U+FFFD), and what a line end does inside a two-byte run.
@@ -109,6 +194,15 @@ TEST_F(Iso2022, ShiftsAndEscapesReadAsListed) {
         {"ISO-2022-KR", "\x1B$)Ab",
          "\xEF\xBF\xBD"
          "Ab"},
+        // A line end ends the designations; SO or SS2 with nothing designated,
+        // ISO-IR-165 (no table here) and the EXT form's escapes in
+        // ISO-2022-CN are malformed; SS2 takes one character.
+        {"ISO-2022-CN", "\x1B$)A\x0EVP\x0F\n\x0EVP\x0F", "\xE4\xB8\xAD\n\xEF\xBF\xBDVP"},
+        {"ISO-2022-CN", "\x1B$)A\x0EVP\nVP\x0F", "\xE4\xB8\xAD\xEF\xBF\xBD\xE4\xB8\xAD"},
+        {"ISO-2022-CN", "\x1BN!!\x1B$*H\x1BN!!!!", "\xEF\xBF\xBD!!\xE4\xB9\x82!!"},
+        {"ISO-2022-CN-EXT", "\x1B$)E\x0E!!", "\xEF\xBF\xBD\xEF\xBF\xBD!!"},
+        {"ISO-2022-CN", "\x1B$+I\x1BO!%", "\xEF\xBF\xBD+I\xEF\xBF\xBDO!%"},
+        {"ISO-2022-CN-EXT", "\x1B$+I\x1BO\x1BO!%", "\xEF\xBF\xBD\xE4\xB8\x85"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(hex(bytes(convert(row.encoding, "UTF-8", row.input))), hex(bytes(row.utf8)))
