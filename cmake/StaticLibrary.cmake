@@ -19,6 +19,9 @@ add_library(velta3230_static STATIC
   cjkconv/euc_tw.cpp
   cjkconv/gb18030.cpp
   cjkconv/gb2312.cpp
+  cjkconv/hz.cpp
+  cjkconv/iso2022_cn.cpp
+  cjkconv/iso2022_kr.cpp
   cjkconv/johab.cpp)
 target_include_directories(velta3230_static
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
