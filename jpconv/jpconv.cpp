@@ -26,6 +26,7 @@
 
 #include "common/step_shell.h"
 #include "common/units.h"
+#include "jpconv/jis_tables.h"
 #include "velta/table_module.h"
 #include "velta/velta.h"
 
@@ -55,7 +56,7 @@ using velta::storeUnit;
 using velta::TStepShell;
 using velta::unmappableAt;
 
-namespace {
+namespace jis {
 
 const char kUcs2Name[] = NLS_UCS2_NAME;
 const char kShiftJisName[] = "Shift_JIS";
@@ -115,6 +116,12 @@ struct TableLookup : private TEncodingConverter {
 uint16_t lookup(const uTable* table, const uint16_t* index, uint16_t code) {
     return TableLookup::result(table, index, code);
 }
+
+}  // namespace jis
+
+namespace {
+
+using namespace jis;
 
 // Shift_JIS and EUC-JP to UCS-2 over the tables of their slots. A lead byte
 // and the bytes after it are one character where the table maps them, else

@@ -13,6 +13,8 @@ TEncodingConverter* NEWEUCJPTOUNICODE();
 TEncodingConverter* NEWUNICODETOEUCJP();
 TEncodingConverter* NEWISO2022JPTOUNICODE();
 TEncodingConverter* NEWUNICODETOISO2022JP();
+TEncodingConverter* NEWISO2022JP2TOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022JP2();
 TEncodingConverter* NEWWINDOWS31JTOUNICODE();
 TEncodingConverter* NEWUNICODETOWINDOWS31J();
 TEncodingConverter* NEWBIG5TOUNICODE();
@@ -56,6 +58,8 @@ const NLS_StaticSymbol kJapanese[] = {VELTA_FACTORY(NEWSHIFTJISTOUNICODE),
                                       VELTA_FACTORY(NEWUNICODETOEUCJP),
                                       VELTA_FACTORY(NEWISO2022JPTOUNICODE),
                                       VELTA_FACTORY(NEWUNICODETOISO2022JP),
+                                      VELTA_FACTORY(NEWISO2022JP2TOUNICODE),
+                                      VELTA_FACTORY(NEWUNICODETOISO2022JP2),
                                       VELTA_FACTORY(NEWWINDOWS31JTOUNICODE),
                                       VELTA_FACTORY(NEWUNICODETOWINDOWS31J),
                                       {nullptr, nullptr}};

@@ -1,6 +1,6 @@
-// The stateful seven-bit encodings of cjkconv: every two-byte code of
-// ISO-2022-KR and of each set of ISO-2022-CN(-EXT) read and written as
-// glibc's iconv does; every code of
+// The stateful seven-bit encodings of cjkconv and ISO-2022-JP-2: every code
+// of ISO-2022-KR and of each set of ISO-2022-CN(-EXT) and ISO-2022-JP-2
+// read and written as glibc's iconv does; every code of
 // HZ-GB-2312 (which glibc lacks, and whose ICU converter reads GB 2312 with
 // ICU's own table) read as the GB2312 converter reads its EUC form; every
 // character written so that it reads back.
@@ -57,18 +57,72 @@ TEST_F(Iso2022, HzReadsEveryCodeAsGb2312AndWritesItBack) {
 }
 
 #if defined(VELTA_HAVE_ICONV) || defined(VELTA_HAVE_ICU)
-// Each set of ISO-2022-CN(-EXT): its designation and what precedes each
-// of its codes (SO, which SI closes, or a single shift).
-struct CnSet {
+// Each set of ISO-2022-CN(-EXT) and ISO-2022-JP-2: its designation, what
+// precedes each code (SO, a single shift, nothing) and what follows the
+// last (SI, the escape to ASCII, nothing), its codes (two bytes where the
+// last is above 0xFF).
+struct CodedSet {
     const char* encoding;
     const char* designation;
-    const char* shift;
+    const char* before;
+    const char* after;
+    int first;
+    int last;
 };
-const CnSet kCnSets[] = {
-    {"ISO-2022-CN", "\x1B$)A", "\x0E"},      {"ISO-2022-CN", "\x1B$)G", "\x0E"},
-    {"ISO-2022-CN", "\x1B$*H", "\x1BN"},     {"ISO-2022-CN-EXT", "\x1B$+I", "\x1BO"},
-    {"ISO-2022-CN-EXT", "\x1B$+J", "\x1BO"}, {"ISO-2022-CN-EXT", "\x1B$+K", "\x1BO"},
-    {"ISO-2022-CN-EXT", "\x1B$+L", "\x1BO"}, {"ISO-2022-CN-EXT", "\x1B$+M", "\x1BO"}};
+const CodedSet kCodedSets[] = {{"ISO-2022-CN", "\x1B$)A", "\x0E", "\x0F", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN", "\x1B$)G", "\x0E", "\x0F", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN", "\x1B$*H", "\x1BN", "", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN-EXT", "\x1B$+I", "\x1BO", "", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN-EXT", "\x1B$+J", "\x1BO", "", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN-EXT", "\x1B$+K", "\x1BO", "", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN-EXT", "\x1B$+L", "\x1BO", "", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN-EXT", "\x1B$+M", "\x1BO", "", 0x2121, 0x7E7E},
+                               {"ISO-2022-JP-2", "\x1B$B", "", "\x1B(B", 0x2121, 0x7E7E},
+                               {"ISO-2022-JP-2", "\x1B$(D", "", "\x1B(B", 0x2121, 0x7E7E},
+                               {"ISO-2022-JP-2", "\x1B$A", "", "\x1B(B", 0x2121, 0x7E7E},
+                               {"ISO-2022-JP-2", "\x1B$(C", "", "\x1B(B", 0x2121, 0x7E7E},
+                               {"ISO-2022-JP-2", "\x1B(J", "", "\x1B(B", 0x21, 0x7E},
+                               {"ISO-2022-JP-2", "\x1B(I", "", "\x1B(B", 0x21, 0x5F},
+                               {"ISO-2022-JP-2", "\x1B.A", "\x1BN", "", 0x20, 0x7F},
+                               {"ISO-2022-JP-2", "\x1B.F", "\x1BN", "", 0x20, 0x7F}};
+
+// A few bytes of a text around an offset, to show where texts differ.
+std::string around(const std::string& text, size_t at) {
+    const size_t start = at < 8 || at == std::string::npos ? 0 : at - 8;
+    return start < text.size() ? text.substr(start, 16) : std::string();
+}
+
+bool isCode(const CodedSet& set, int code) {
+    return set.last <= 0xFF || ((code & 0xFF) >= 0x21 && (code & 0xFF) <= 0x7E);
+}
+
+// A code of a set on its own, with its designation and shifts.
+std::string codeText(const CodedSet& set, int code) {
+    std::string bytes = set.last > 0xFF ? std::string{static_cast<char>(code >> 8)} : "";
+    return set.designation + (set.before + bytes) + static_cast<char>(code & 0xFF) + set.after;
+}
+
+bool isCn(const CodedSet& set) {
+    return std::string(set.encoding).find("ISO-2022-CN") == 0;
+}
+
+#ifdef VELTA_HAVE_ICONV
+// glibc reads KS X 1001:2002's 0x2268 as U+327E, which EUC-KR here lacks,
+// and JIS X 0212's 0x2237 as U+FF5E, where jpconv's table (Python's) has
+// U+007E. So glibc writes U+FF5E in JIS X 0212, where ISO-2022-JP-2 here
+// writes it in GB 2312 or KS C 5601; and U+00B7, which glibc's GB 2312
+// lacks, glibc writes in ISO-8859-1 after GB 2312 codes, where GB 2312 is
+// kept here.
+bool readsOtherwiseInIconv(const CodedSet& set, int code) {
+    const std::string designation = set.designation;
+    return (code == 0x2268 && designation == "\x1B$(C") ||
+           (code == 0x2237 && designation == "\x1B$(D");
+}
+bool writtenOtherwiseByIconv(const CodedSet& set, const std::string& utf8) {
+    return std::string(set.encoding) == "ISO-2022-JP-2" &&
+           (utf8 == "\xEF\xBD\x9E" || utf8 == "\xC2\xB7");
+}
+#endif
 
 // Where two long texts first differ; npos where they are equal.
 size_t firstDifference(const std::string& a, const std::string& b) {
@@ -120,37 +174,40 @@ TEST_F(Iso2022, MixedTextIsWrittenAsIconvWritesIt) {
 
 // Every code of each set read as iconv reads it; then its characters, mixed
 // with ASCII and line ends, written as iconv writes them. iconv leaves out
-// the single shifts after the first of a run (so that its output reads back
-// otherwise): for those sets iconv reads back what is written here, from
-// the characters written in the set itself (iconv also does not read a
-// designation met under SO until the next SO).
-TEST_F(Iso2022, Iso2022CnReadsEveryCodeAndWritesMixedTextAsIconvDoes) {
-    for (const CnSet& set : kCnSets) {
-        const bool locking = set.shift[0] == '\x0E';
+// ISO-2022-CN's single shifts after the first of a run (so that its output
+// reads back otherwise): for those sets iconv reads back what is written
+// here, from the characters written in the set itself (iconv also does not
+// read a designation met under SO until the next SO).
+TEST_F(Iso2022, Iso2022CnAndJp2ReadEveryCodeAndWriteMixedTextAsIconvDoes) {
+    for (const CodedSet& set : kCodedSets) {
+        const bool readBack = isCn(set) && set.before[0] == '\x1B';
         std::string text;
         int mapped = 0;
-        for (int code = 0x2121; code <= 0x7E7E; ++code) {
-            if ((code & 0xFF) < 0x21 || (code & 0xFF) > 0x7E) continue;
-            const std::string input =
-                set.designation + shifted(set.shift, code, locking ? "\x0F" : "");
+        for (int code = set.first; code <= set.last; ++code) {
+            if (!isCode(set, code) || readsOtherwiseInIconv(set, code)) continue;
+            const std::string input = codeText(set, code);
             const std::string ours = convert(set.encoding, "UTF-8", input);
             const bool replaced = ours.find("\xEF\xBF\xBD") != std::string::npos;
             EXPECT_EQ(replaced ? std::string() : ours, iconvConvert("UTF-8", set.encoding, input))
-                << set.designation + 1 << " " << std::hex << code;
+                << set.encoding << " " << set.designation + 1 << " " << std::hex << code;
             if (replaced) continue;
             ++mapped;
-            if (!locking && convert("UTF-8", set.encoding, ours).find(set.designation) != 0)
+            if ((readBack && convert("UTF-8", set.encoding, ours).find(set.designation) != 0) ||
+                writtenOtherwiseByIconv(set, ours))
                 continue;
             text += ours + (mapped % 7 == 0 ? "a" : "") + (mapped % 40 == 0 ? "\r\n" : "");
         }
-        EXPECT_GT(mapped, 5000) << set.designation + 1;
+        EXPECT_GT(mapped, set.last > 0xFF ? 5000 : 50) << set.designation + 1;
         const std::string written = convert("UTF-8", set.encoding, text);
-        const std::string theirs = locking ? iconvConvert(set.encoding, "UTF-8", text)
-                                           : iconvConvert("UTF-8", set.encoding, written);
-        EXPECT_EQ(firstDifference(locking ? written : text, theirs), std::string::npos)
-            << set.designation + 1;
+        const std::string theirs = readBack ? iconvConvert("UTF-8", set.encoding, written)
+                                            : iconvConvert(set.encoding, "UTF-8", text);
+        const std::string& ours = readBack ? text : written;
+        const size_t at = firstDifference(ours, theirs);
+        EXPECT_EQ(at, std::string::npos)
+            << set.encoding << " " << set.designation + 1 << ": " << hex(bytes(around(ours, at)))
+            << " vs " << hex(bytes(around(theirs, at)));
         EXPECT_EQ(firstDifference(convert(set.encoding, "UTF-8", written), text), std::string::npos)
-            << set.designation + 1;
+            << set.encoding << " " << set.designation + 1;
     }
 }
 #endif
@@ -170,7 +227,7 @@ std::string icuConvert(const char* to, const char* from, const std::string& text
 // and 119 codes of CNS plane 1's rows of symbols, digits and letters
 // (0x21-0x26) with a table of its own (full-width forms as ASCII, and
 // other choices); the Han rows agree.
-bool readsOtherwiseInIcu(const CnSet& set, int code) {
+bool readsOtherwiseInIcu(const CodedSet& set, int code) {
     const std::string designation = set.designation;
     return (designation == "\x1B$)A" && code == 0x2327) ||
            (designation == "\x1B$)G" && code < 0x2700);
@@ -181,16 +238,14 @@ bool readsOtherwiseInIcu(const CnSet& set, int code) {
 // characters, mixed with ASCII and line ends, written byte for byte as ICU
 // writes them.
 TEST_F(Iso2022, Iso2022CnReadsAndWritesAsIcuDoes) {
-    for (const CnSet& set : kCnSets) {
+    for (const CodedSet& set : kCodedSets) {
         if (std::string(set.encoding) != "ISO-2022-CN") continue;
-        const bool locking = set.shift[0] == '\x0E';
         std::string text;
         int mapped = 0;
         for (int code = 0x2121; code <= 0x7E7E; ++code) {
             if ((code & 0xFF) < 0x21 || (code & 0xFF) > 0x7E || readsOtherwiseInIcu(set, code))
                 continue;
-            const std::string input =
-                set.designation + shifted(set.shift, code, locking ? "\x0F" : "");
+            const std::string input = codeText(set, code);
             const std::string ours = convert(set.encoding, "UTF-8", input);
             EXPECT_EQ(ours, icuConvert("UTF-8", set.encoding, input))
                 << set.designation + 1 << " " << std::hex << code;
@@ -261,6 +316,12 @@ TEST_F(Iso2022, ShiftsAndEscapesReadAsListed) {
         {"ISO-2022-CN-EXT", "\x1B$)E\x0E!!", "\xEF\xBF\xBD\xEF\xBF\xBD!!"},
         {"ISO-2022-CN", "\x1B$+I\x1BO!%", "\xEF\xBF\xBD+I\xEF\xBF\xBDO!%"},
         {"ISO-2022-CN-EXT", "\x1B$+I\x1BO\x1BO!%", "\xEF\xBF\xBD\xE4\xB8\x85"},
+        // ISO-2022-JP-2: SS2 with nothing in G2 is malformed; G2 holds past a
+        // line end; GB 2312 and KS C 5601 in turn.
+        {"ISO-2022-JP-2", "\x1BN a", "\xEF\xBF\xBD a"},
+        {"ISO-2022-JP-2", "\x1B.A\x1BN\xA0", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"ISO-2022-JP-2", "\x1B.F\x1BNa\n\x1BN!", "\xCE\xB1\n\xE2\x80\x98"},
+        {"ISO-2022-JP-2", "\x1B$(CGQ\x1B$AO0\x1B(B", "\xED\x95\x9C\xE4\xB9\xA0"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(hex(bytes(convert(row.encoding, "UTF-8", row.input))), hex(bytes(row.utf8)))
