@@ -14,6 +14,8 @@
 //                   starts none of these escapes is malformed input and the
 //                   bytes after it are read again; the encoder has no form
 //                   for SO, SI and ESC themselves (they would shift).
+//   ISO-2022-JP-2   in iso2022_jp2.cpp, over the same JIS tables
+//                   (jpconv/jis_tables.h).
 // Each converter is a step (common/step_shell.h): it stops before what it
 // cannot convert and says why, and the shell around it applies the caller's
 // actions. The decoders leave a character that the end of the input cuts
