@@ -5,6 +5,7 @@
 // planes beyond 2 are beyond the BMP (U+20000 and on, surrogate pairs here).
 #include "cjkconv/indexes/euc_tw.h"
 #include "cjkconv/charmap_codes.h"
+#include "cjkconv/cns11643.h"
 
 namespace cjk {
 
@@ -98,6 +99,20 @@ private:
 const char kEucTwName[] = "EUC-TW";
 
 }  // namespace
+
+uint32_t cnsCharacter(uint32_t plane, uint32_t row, uint32_t cell) {
+    const uint32_t slot = plane < 17 ? kPlaneSlots.of[plane] : kNoSlot;
+    if (slot == kNoSlot || !graphic(row) || !graphic(cell)) return 0;
+    return characterAt(pointerOf(slot, row, cell));
+}
+
+CnsCode cnsCodeOf(uint32_t codePoint) {
+    unsigned char bytes[4];
+    const uint32_t length = eucTwCodes().write(codePoint, bytes);
+    if (length == 2) return CnsCode{1, bytes[0], bytes[1]};
+    if (length == 4) return CnsCode{bytes[1] - 0xA0u, bytes[2], bytes[3]};
+    return CnsCode{0, 0, 0};
+}
 
 }  // namespace cjk
 

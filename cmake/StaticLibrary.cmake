@@ -10,6 +10,7 @@ add_library(velta3230_static STATIC
   ${VELTA_RESOURCE_SOURCES}
   linker/linked_libraries_static.cpp
   jpconv/jpconv.cpp
+  jpconv/iso2022_jp2.cpp
   jpconv/windows_31j.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/generated/linked_jpconv_tables.cpp
   cjkconv/big5.cpp
@@ -19,6 +20,9 @@ add_library(velta3230_static STATIC
   cjkconv/euc_tw.cpp
   cjkconv/gb18030.cpp
   cjkconv/gb2312.cpp
+  cjkconv/hz.cpp
+  cjkconv/iso2022_cn.cpp
+  cjkconv/iso2022_kr.cpp
   cjkconv/johab.cpp)
 target_include_directories(velta3230_static
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>

@@ -14,6 +14,8 @@
 //                   starts none of these escapes is malformed input and the
 //                   bytes after it are read again; the encoder has no form
 //                   for SO, SI and ESC themselves (they would shift).
+//   ISO-2022-JP-2   in iso2022_jp2.cpp, over the same JIS tables
+//                   (jpconv/jis_tables.h).
 // Each converter is a step (common/step_shell.h): it stops before what it
 // cannot convert and says why, and the shell around it applies the caller's
 // actions. The decoders leave a character that the end of the input cuts
@@ -26,6 +28,7 @@
 
 #include "common/step_shell.h"
 #include "common/units.h"
+#include "jpconv/jis_tables.h"
 #include "velta/table_module.h"
 #include "velta/velta.h"
 
@@ -55,7 +58,7 @@ using velta::storeUnit;
 using velta::TStepShell;
 using velta::unmappableAt;
 
-namespace {
+namespace jis {
 
 const char kUcs2Name[] = NLS_UCS2_NAME;
 const char kShiftJisName[] = "Shift_JIS";
@@ -115,6 +118,12 @@ struct TableLookup : private TEncodingConverter {
 uint16_t lookup(const uTable* table, const uint16_t* index, uint16_t code) {
     return TableLookup::result(table, index, code);
 }
+
+}  // namespace jis
+
+namespace {
+
+using namespace jis;
 
 // Shift_JIS and EUC-JP to UCS-2 over the tables of their slots. A lead byte
 // and the bytes after it are one character where the table maps them, else

@@ -13,6 +13,8 @@ TEncodingConverter* NEWEUCJPTOUNICODE();
 TEncodingConverter* NEWUNICODETOEUCJP();
 TEncodingConverter* NEWISO2022JPTOUNICODE();
 TEncodingConverter* NEWUNICODETOISO2022JP();
+TEncodingConverter* NEWISO2022JP2TOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022JP2();
 TEncodingConverter* NEWWINDOWS31JTOUNICODE();
 TEncodingConverter* NEWUNICODETOWINDOWS31J();
 TEncodingConverter* NEWBIG5TOUNICODE();
@@ -33,6 +35,14 @@ TEncodingConverter* NEWEUCJPMSTOUNICODE();
 TEncodingConverter* NEWUNICODETOEUCJPMS();
 TEncodingConverter* NEWBIG5HKSCSTOUNICODE();
 TEncodingConverter* NEWUNICODETOBIG5HKSCS();
+TEncodingConverter* NEWISO2022KRTOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022KR();
+TEncodingConverter* NEWHZTOUNICODE();
+TEncodingConverter* NEWUNICODETOHZ();
+TEncodingConverter* NEWISO2022CNTOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022CN();
+TEncodingConverter* NEWISO2022CNEXTTOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022CNEXT();
 }
 
 namespace velta {
@@ -48,6 +58,8 @@ const NLS_StaticSymbol kJapanese[] = {VELTA_FACTORY(NEWSHIFTJISTOUNICODE),
                                       VELTA_FACTORY(NEWUNICODETOEUCJP),
                                       VELTA_FACTORY(NEWISO2022JPTOUNICODE),
                                       VELTA_FACTORY(NEWUNICODETOISO2022JP),
+                                      VELTA_FACTORY(NEWISO2022JP2TOUNICODE),
+                                      VELTA_FACTORY(NEWUNICODETOISO2022JP2),
                                       VELTA_FACTORY(NEWWINDOWS31JTOUNICODE),
                                       VELTA_FACTORY(NEWUNICODETOWINDOWS31J),
                                       {nullptr, nullptr}};
@@ -70,6 +82,14 @@ const NLS_StaticSymbol kChineseAndKorean[] = {VELTA_FACTORY(NEWBIG5TOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOEUCJPMS),
                                               VELTA_FACTORY(NEWBIG5HKSCSTOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOBIG5HKSCS),
+                                              VELTA_FACTORY(NEWISO2022KRTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOISO2022KR),
+                                              VELTA_FACTORY(NEWHZTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOHZ),
+                                              VELTA_FACTORY(NEWISO2022CNTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOISO2022CN),
+                                              VELTA_FACTORY(NEWISO2022CNEXTTOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOISO2022CNEXT),
                                               {nullptr, nullptr}};
 
 #undef VELTA_FACTORY

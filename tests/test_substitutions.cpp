@@ -141,6 +141,18 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         {"BIG5-HKSCS", "UTF-8", "41 87 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42",
          "41 20 42"},
         {"UTF-8", "EUC-TW", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
+        // A line end inside SO; a lacked character after SO, and after SS3.
+        {"ISO-2022-CN", "UTF-8", "41 1B 24 29 41 0E 56 50 0A 56 50 0F", 8, NLS_MALFORMED_INPUT,
+         "41 E4 B8 AD EF BF BD E4 B8 AD", "41 E4 B8 AD E4 B8 AD"},
+        {"UTF-8", "ISO-2022-CN", "E4 B8 AD F0 9F 98 80 42", 3, NLS_UNMAPPABLE_CHARACTER,
+         "1B 24 29 41 0E 56 50 0F 3F 42", "1B 24 29 41 0E 56 50 0F 42"},
+        {"UTF-8", "ISO-2022-CN-EXT", "F0 A0 82 86 F0 9F 98 80 42", 4, NLS_UNMAPPABLE_CHARACTER,
+         "1B 24 2B 4A 1B 4F 21 21 3F 42", "1B 24 2B 4A 1B 4F 21 21 42"},
+        // SS2 with nothing in G2; a lacked character in JIS X 0208 mode.
+        {"ISO-2022-JP-2", "UTF-8", "41 1B 4E 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42",
+         "41 20 42"},
+        {"UTF-8", "ISO-2022-JP-2", "E4 B8 AD F0 9F 98 80 42", 3, NLS_UNMAPPABLE_CHARACTER,
+         "1B 24 42 43 66 1B 28 42 3F 42", "1B 24 42 43 66 1B 28 42 42"},
         {"UTF-8", "JOHAB", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42", "41 42"},
         {"UTF-8", "EUC-JP-MS", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42",
          "41 42"},
@@ -505,10 +517,11 @@ TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {
     } characters[] = {{"C3 A9", "65"},    {"C5 93", "6F 65"}, {"E2 82 AC", "45 55 52"},
                       {"E2 80 9C", "22"}, {"E2 80 9D", "22"}, {"E2 80 94", "2D"}};
     for (const char* target :
-         {"US-ASCII",  "latin1",    "x-mac-roman", "windows-1252", "KOI8-R",     "ISO-8859-8",
-          "Shift_JIS", "EUC-JP",    "ISO-2022-JP", "windows-31j",  "GB2312",     "GBK",
-          "GB18030",   "Big5",      "EUC-KR",      "ISO-2022-KR",  "HZ-GB-2312", "EUC-TW",
-          "JOHAB",     "EUC-JP-MS", "BIG5-HKSCS"}) {
+         {"US-ASCII",    "latin1",      "x-mac-roman",     "windows-1252", "KOI8-R",
+          "ISO-8859-8",  "Shift_JIS",   "EUC-JP",          "ISO-2022-JP",  "windows-31j",
+          "GB2312",      "GBK",         "GB18030",         "Big5",         "EUC-KR",
+          "ISO-2022-KR", "HZ-GB-2312",  "EUC-TW",          "JOHAB",        "EUC-JP-MS",
+          "BIG5-HKSCS",  "ISO-2022-CN", "ISO-2022-CN-EXT", "ISO-2022-JP-2"}) {
         uint32_t lacked = 0;
         for (const auto& c : characters) {
             const Bytes input = hexBytes((std::string("41 ") + c.utf8 + " 42").c_str());
