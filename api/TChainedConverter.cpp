@@ -260,7 +260,10 @@ uint32_t replay(TEncodingConverter* converter, TStreamConverter* pieces,
         spare = 0;
         // The rest is a cut character, or one longer than a window: stop.
         if (taken == 0 && (window == length - consumed || window == kWindow)) break;
-        grown = taken == 0 ? 2 * grown + 1 : 0;  // a character longer than the window
+        // A character longer than the window: a byte more at a time over the
+        // lengths of most characters, so that the window that first takes it
+        // ends with it; then twice as long.
+        grown = taken == 0 ? (grown < 8 ? grown + 1 : 2 * grown) : 0;
     }
     if (madeUnits != nullptr) *madeUnits = made;
     return consumed;

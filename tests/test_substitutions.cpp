@@ -118,6 +118,10 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         // stop action nothing for it: Iso2022JpWritesWhatStandsForALackedCharacterInItsMode).
         {"UTF-8", "ISO-2022-JP", "E6 BC A2 C3 A9 42", 3, NLS_UNMAPPABLE_CHARACTER,
          "1B 24 42 34 41 1B 28 42 3F 42", "1B 24 42 34 41 1B 28 42 42"},
+        // The chain placed a character after a three-byte one at the byte
+        // after it (ChainOffsetAfterAThreeByteCharacter).
+        {"UTF-8", "ISO-2022-JP", "E6 97 A5 0F 41", 3, NLS_UNMAPPABLE_CHARACTER,
+         "1B 24 42 46 7C 1B 28 42 3F 41", "1B 24 42 46 7C 1B 28 42 41"},
         // ESC, SO and SI written raw would be read as escapes and shifts.
         {"UTF-8", "ISO-2022-JP", "61 1B 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},
         {"UTF-8", "ISO-2022-JP", "61 0E 62", 1, NLS_UNMAPPABLE_CHARACTER, "61 3F 62", "61 62"},
