@@ -222,7 +222,8 @@ struct ReplayReport {
 
 uint32_t replay(TEncodingConverter* converter, TStreamConverter* pieces,
                 const unsigned char* source, uint32_t length, uint32_t units,
-                uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr) {
+                uint32_t* madeUnits = nullptr, ReplayReport* report = nullptr,
+                uint32_t* lastTextAt = nullptr) {
     if (pieces != nullptr) pieces->SetInputEnds(false);
     enum : uint32_t { kWindow = 2048 };
     unsigned char scratch[2 * kWindow + 8];
@@ -251,6 +252,7 @@ uint32_t replay(TEncodingConverter* converter, TStreamConverter* pieces,
                 report->firstOffset = consumed + offset;
             }
         }
+        if (produced != 0 && lastTextAt != nullptr) *lastTextAt = consumed;
         consumed += taken;
         made += produced / 2;
         if (taken == 0 && spare == 0) {
@@ -292,13 +294,19 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
         pieces = dynamic_cast<TStreamConverter*>(reader);
     }
     ReplayReport ignored;  // met when the refill was made
-    uint32_t bytes = replay(reader, pieces, fRefillSource, fRefillLength,
-                            (bufferOffset - fRefillTextBegin) / 2, nullptr, &ignored);
+    const uint32_t units = (bufferOffset - fRefillTextBegin) / 2;
+    uint32_t made = 0, lastTextAt = 0;
+    uint32_t bytes =
+        replay(reader, pieces, fRefillSource, fRefillLength, units, &made, &ignored, &lastTextAt);
+    // A unit that is not the first of its character (the second of a pair,
+    // or of a code that stands for two characters) starts where it does.
+    const bool insideCharacter = made > units;
+    if (insideCharacter) bytes = lastTextAt;
     // Bytes that make no text of their own before the character (a UTF-7
     // "+", an escape sequence, a byte order mark) are not its start: a
     // stream cut after them meets the character at the same offset.
     uint32_t window = 1;
-    while (bytes < fRefillLength && window <= 8) {
+    while (!insideCharacter && bytes < fRefillLength && window <= 8) {
         if (window > fRefillLength - bytes) window = fRefillLength - bytes;
         unsigned char scratch[64];
         uint32_t produced = 0;

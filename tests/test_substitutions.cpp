@@ -228,6 +228,19 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
     }
 }
 
+// A chain placed the second character of a code that stands for two after
+// the code. (Under the stop policy the first character has gone out and the
+// code is read: the offset there is the code's, the input read ends after it.)
+TEST_F(Substitutions, ChainOffsetOfTheSecondCharacterOfACode) {
+    const Bytes input = hexBytes("41 88 62 41");
+    for (int32_t policy : {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP})
+        for (size_t cut = 0; cut <= input.size(); ++cut) {
+            const Outcome outcome = stream("BIG5-HKSCS", "windows-1252", policy, input, {cut});
+            EXPECT_EQ(outcome.report.firstKind, NLS_UNMAPPABLE_CHARACTER) << policy << " " << cut;
+            EXPECT_EQ(outcome.report.firstOffset, 1) << policy << " cut " << cut;
+        }
+}
+
 // A text that ends inside a character, with a high surrogate or inside a
 // UTF-7 run: malformed input under the policy, the same wherever the text is
 // cut (an empty last piece included); the stop policy gives -1304.
