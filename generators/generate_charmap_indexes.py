@@ -8,6 +8,8 @@ charmaps, the byte-by-byte description of each that glibc's iconv follows:
   /usr/share/i18n/charmaps/EUC-JP-MS.gz    eucJP-ms (JIS X 0208, JIS X 0212,
                                            the NEC and IBM extensions)
   /usr/share/i18n/charmaps/BIG5-HKSCS.gz   Big5 with HKSCS-2008
+  /usr/share/i18n/charmaps/EUC-JISX0213.gz JIS X 0213:2004 planes 1 and 2
+  /usr/share/i18n/charmaps/SHIFT_JISX0213.gz  the same sets in Shift_JIS form
 
 Each index is a grid of 16-bit units, one per code, 0 where the code has no
 character, ten a line with the first pointer of the line in a comment.
@@ -27,6 +29,14 @@ encoding here keeps ASCII as it is) and writes for U+20A9 too; no table
 holds it. BIG5-HKSCS's four codes of a
 letter and a combining mark (0x8862, 0x8864, 0x88A3, 0x88A5) stand in the
 charmap as comments, and are taken from them into kBig5HkscsPairs.
+EUC-JISX0213 and SHIFT_JISX0213 share one grid of the two planes of JIS X
+0213 (cjkconv/indexes/jisx0213.h): the generator checks that every code of
+the one is the same character at the other's place (the Shift_JIS form lays
+out rows and cells by arithmetic, and its single bytes are JIS X 0201: 0x5C
+and 0x7E as U+00A5 and U+203E, which this library reads as ASCII, and
+0xA1-0xDF as half-width katakana, as EUC's 0x8E and one). Their 25 codes of
+two characters (a kana and U+309A, IPA letters and tone marks) stand in the
+charmaps as comments and are taken from them into kJisx0213Pairs.
 How they differ from the references, ICU (its converters ibm-964 for EUC-TW,
 ibm-1375_P100-2008 for BIG5-HKSCS, ibm-33722 for EUC-JP, the nearest it has to
 EUC-JP-MS; ICU has no Johab), Python's codecs (johab, big5hkscs) and the
@@ -369,6 +379,92 @@ def big5_hkscs(folder):
     write_header('big5_hkscs.h', 'glibc\'s charmap BIG5-HKSCS: Big5 with HKSCS-2008.', notes, body)
 
 
+def jisx0213_pointer(plane, row, cell):
+    """Rows and cells from 1, as JIS X 0213 numbers them."""
+    return (plane - 1) * ROW * ROW + (row - 1) * ROW + cell - 1
+
+
+def euc_jisx0213_bytes(pointer):
+    plane, rest = divmod(pointer, ROW * ROW)
+    row, cell = divmod(rest, ROW)
+    return bytes(([0x8F] if plane else []) + [0xA1 + row, 0xA1 + cell])
+
+
+# The lead of each plane 2 row that Shift_JISX0213 has below row 79.
+SHIFT_JISX0213_PLANE2_LEADS = {1: 0xF0, 8: 0xF0, 3: 0xF1, 4: 0xF1, 5: 0xF2, 12: 0xF2, 13: 0xF3,
+                               14: 0xF3, 15: 0xF4, 78: 0xF4}
+
+
+def shift_jisx0213_bytes(pointer):
+    """None for the plane 2 rows the Shift_JIS form has no lead for."""
+    plane, rest = divmod(pointer, ROW * ROW)
+    row, cell = rest // ROW + 1, rest % ROW + 1
+    if plane == 0:
+        lead = 0x81 + (row - 1) // 2 if row <= 62 else 0xE0 + (row - 63) // 2
+    elif row >= 79:
+        lead = 0xF5 + (row - 79) // 2
+    elif row in SHIFT_JISX0213_PLANE2_LEADS:
+        lead = SHIFT_JISX0213_PLANE2_LEADS[row]
+    else:
+        return None
+    trail = (cell + 0x3F + (cell >= 0x40)) if row % 2 == 1 else cell + 0x9E
+    return bytes([lead, trail])
+
+
+def jisx0213(folder):
+    euc = read_charmap(os.path.join(folder, 'EUC-JISX0213.gz'))
+    sjis = read_charmap(os.path.join(folder, 'SHIFT_JISX0213.gz'))
+    for raw, chars in euc.items():
+        if len(raw) == 1:
+            assert chars == (raw[0],), raw
+        elif raw[0] == 0x8E:
+            assert len(raw) == 2 and chars == (0xFF61 + raw[1] - 0xA1,), raw
+    for raw, chars in sjis.items():
+        if len(raw) == 1:
+            expected = {0x5C: 0xA5, 0x7E: 0x203E}.get(raw[0], raw[0])
+            if 0xA1 <= raw[0] <= 0xDF:
+                expected = 0xFF61 + raw[0] - 0xA1
+            assert chars == (expected,), raw
+    size = 2 * ROW * ROW
+    sjis_codes = set(r for r in sjis if len(r) == 2)
+    for pointer in range(size):
+        raw = shift_jisx0213_bytes(pointer)
+        assert raw is None or euc.get(euc_jisx0213_bytes(pointer)) == sjis.get(raw), pointer
+        assert raw is not None or euc_jisx0213_bytes(pointer) not in euc
+        sjis_codes.discard(raw)
+    assert not sjis_codes  # every Shift_JIS code has its EUC code
+    values = grid(euc, size, euc_jisx0213_bytes)
+    pairs = [(p, euc[euc_jisx0213_bytes(p)]) for p in range(size)
+             if len(euc.get(euc_jisx0213_bytes(p), ())) == 2]
+    assert len(pairs) == 25
+    codes = {r: c for r, c in multibyte(euc).items() if r[0] != 0x8E}
+    assert sum(v is not None for v in values) + len(pairs) == len(codes)
+    assert not add_decode_only('EUC-JISX0213', euc, values, euc_jisx0213_bytes)
+    # Python reads JIS X 0212 in the rows of plane 2 that JIS X 0213 leaves out.
+    every = [euc_jisx0213_bytes(p) for p in range(size) if shift_jisx0213_bytes(p) is not None]
+    notes = ['Pointer: plane 1 at (row - 1) * 94 + cell - 1, plane 2 8836 further; EUC-JISX0213',
+             'writes plane 1 as 0xA0 + row, 0xA0 + cell and plane 2 after 0x8F, SHIFT_JISX0213',
+             'in two bytes by arithmetic (cjkconv/jisx0213.cpp).',
+             'ICU has no JIS X 0213. Python reads JIS X 0212 in the rows of plane 2 that',
+             'JIS X 0213 leaves out (not compared).']
+    notes += listed_differences(codes, python_decode('euc_jis_2004', every),
+                                'Python\'s euc_jis_2004')
+
+    def body(out):
+        write_grid(out, 'kJisx0213Index', values)
+        write_beyond_bmp(out, 'kJisx0213Index', values)
+        out.write('\n// The codes of two characters (none in the grid).\n')
+        out.write('struct Jisx0213Pair {\n    uint16_t pointer;\n    uint16_t first;\n'
+                  '    uint16_t second;\n};\n')
+        out.write('const uint32_t kJisx0213PairCount = %d;\n' % len(pairs))
+        out.write('static const Jisx0213Pair kJisx0213Pairs[%d] = {\n' % len(pairs))
+        for pointer, (first, second) in pairs:
+            out.write('    {%d, 0x%04X, 0x%04X},\n' % (pointer, first, second))
+        out.write('};\n')
+    write_header('jisx0213.h', 'glibc\'s charmaps EUC-JISX0213 and SHIFT_JISX0213: JIS X 0213:2004.',
+                 notes, body)
+
+
 def main():
     if len(sys.argv) > 2:
         sys.exit(__doc__)
@@ -377,6 +473,7 @@ def main():
     johab(folder)
     euc_jp_ms(folder)
     big5_hkscs(folder)
+    jisx0213(folder)
 
 
 if __name__ == '__main__':

@@ -33,6 +33,10 @@ TEncodingConverter* NEWEUCJPMSTOUNICODE();
 TEncodingConverter* NEWUNICODETOEUCJPMS();
 TEncodingConverter* NEWBIG5HKSCSTOUNICODE();
 TEncodingConverter* NEWUNICODETOBIG5HKSCS();
+TEncodingConverter* NEWEUCJISX0213TOUNICODE();
+TEncodingConverter* NEWUNICODETOEUCJISX0213();
+TEncodingConverter* NEWSHIFTJISX0213TOUNICODE();
+TEncodingConverter* NEWUNICODETOSHIFTJISX0213();
 }
 
 namespace velta {
@@ -70,6 +74,10 @@ const NLS_StaticSymbol kChineseAndKorean[] = {VELTA_FACTORY(NEWBIG5TOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOEUCJPMS),
                                               VELTA_FACTORY(NEWBIG5HKSCSTOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOBIG5HKSCS),
+                                              VELTA_FACTORY(NEWEUCJISX0213TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOEUCJISX0213),
+                                              VELTA_FACTORY(NEWSHIFTJISX0213TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOSHIFTJISX0213),
                                               {nullptr, nullptr}};
 
 #undef VELTA_FACTORY

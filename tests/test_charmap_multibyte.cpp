@@ -1,7 +1,7 @@
-// EUC-TW, JOHAB, EUC-JP-MS and BIG5-HKSCS, whose tables come from glibc's
-// charmaps, against glibc's iconv: every lead and trail byte and every code
-// of the longer forms decoded, every character decoded written back, both
-// ways as iconv does or as a difference listed here (and in the README).
+// EUC-TW, JOHAB, EUC-JP-MS, BIG5-HKSCS, EUC-JISX0213 and SHIFT_JISX0213,
+// whose tables come from glibc's charmaps, against glibc's iconv: every lead and trail byte and
+// every code of the longer forms decoded, every character decoded written back, both ways as iconv
+// does or as a difference listed here (and in the README).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,10 +33,21 @@ TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
         const char* alias;
         const char* name;
     } names[] = {
-        {"euc-tw", "EUC-TW"},       {"EucTw", "EUC-TW"},          {"osf0005000A", "EUC-TW"},
-        {"johab", "JOHAB"},         {"cp1361", "JOHAB"},          {"MSCP1361", "JOHAB"},
-        {"euc-jp-ms", "EUC-JP-MS"}, {"eucJP-ms", "EUC-JP-MS"},    {"EUCJP-OPEN", "EUC-JP-MS"},
-        {"eucjp-win", "EUC-JP-MS"}, {"big5-hkscs", "BIG5-HKSCS"}, {"Big5HKSCS", "BIG5-HKSCS"},
+        {"euc-tw", "EUC-TW"},
+        {"EucTw", "EUC-TW"},
+        {"osf0005000A", "EUC-TW"},
+        {"johab", "JOHAB"},
+        {"cp1361", "JOHAB"},
+        {"MSCP1361", "JOHAB"},
+        {"euc-jp-ms", "EUC-JP-MS"},
+        {"eucJP-ms", "EUC-JP-MS"},
+        {"EUCJP-OPEN", "EUC-JP-MS"},
+        {"eucjp-win", "EUC-JP-MS"},
+        {"big5-hkscs", "BIG5-HKSCS"},
+        {"Big5HKSCS", "BIG5-HKSCS"},
+        {"euc-jisx0213", "EUC-JISX0213"},
+        {"Shift_JISX0213", "SHIFT_JISX0213"},
+        {"shiftjisx0213", "SHIFT_JISX0213"},
     };
     for (const auto& n : names) {
         EXPECT_EQ(NLS_EncodingConverterExists(n.alias, "UTF-8"), 1) << n.alias;
@@ -63,6 +74,9 @@ TEST_F(CharmapMultibyte, LongCodesCutAnywhereReadAsTheWholeText) {
         {"EUC-JP-MS", "41 8F A2 AF 8E B0 A1 A1 80 F5 A1 42"},
         {"JOHAB", "41 88 61 D9 31 E0 31 42"},
         {"BIG5-HKSCS", "41 88 62 87 A1 80 A4 40 42"},
+        // (Codes of two characters cut between them: tests/test_cuts.cpp.)
+        {"EUC-JISX0213", "41 8F A1 A1 8E B0 AB E4 A4 AB 42"},
+        {"SHIFT_JISX0213", "41 F0 40 B0 86 84 82 A9 42"},
     };
     for (const auto& t : texts) {
         const Bytes input = hexBytes(t.bytes);
@@ -176,6 +190,24 @@ bool johabBackslash(const std::string& text, const std::string&, const std::stri
     return text == "\\";
 }
 
+// SHIFT_JISX0213's single bytes are JIS X 0201 Roman in the charmap and
+// iconv: 0x5C and 0x7E are U+00A5 and U+203E there, ASCII here.
+bool jisRomanBytes(const std::string&, const std::string& ours, const std::string& theirs) {
+    std::string asAscii;
+    for (size_t k = 0; k < theirs.size(); ++k) {
+        if (theirs.compare(k, 2, "\xC2\xA5") == 0) {
+            asAscii += '\\';
+            k += 1;
+        } else if (theirs.compare(k, 3, "\xE2\x80\xBE") == 0) {
+            asAscii += '~';
+            k += 2;
+        } else {
+            asAscii += theirs[k];
+        }
+    }
+    return ours == asAscii;
+}
+
 // The encoder writes a letter and a combining mark that HKSCS has as one
 // code (U+00CA U+0304 and three more) as the letter's code and "?".
 bool hkscsLetterAndMark(const std::string& text, const std::string& ours, const std::string&) {
@@ -196,6 +228,18 @@ const struct CharmapForm {
     {"JOHAB", leadsAndTrails, johabBackslash, johabBackslash, {"\\", "\xE2\x82\xA9"}},
     {"EUC-JP-MS", eucJpMsTexts, noDifference, noDifference, {}},
     {"BIG5-HKSCS", leadsAndTrails, noDifference, hkscsLetterAndMark, {}},
+    // A mark alone, a letter before its pair, a pair after a pair's first.
+    {"EUC-JISX0213",
+     eucJpMsTexts,
+     noDifference,
+     noDifference,
+     {"\xE3\x82\x9A", "\xE3\x81\x8B\xE3\x81\x8B\xE3\x82\x9A", "\xCB\xA9\xCB\xA5\xCB\xA9",
+      "\xC3\xA6\xCC\x81", "\xC2\xA5"}},
+    {"SHIFT_JISX0213",
+     leadsAndTrails,
+     jisRomanBytes,
+     noDifference,
+     {"\\", "~", "\xC2\xA5", "\xE2\x80\xBE", "\xE3\x82\xAB\xE3\x82\x9A\xE3\x82\x9A"}},
 };
 
 bool malformed(const std::string& decoded) {
