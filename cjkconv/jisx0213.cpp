@@ -10,6 +10,7 @@
 // the next one shows whether it does, across calls, up to the end of the text.
 #include "cjkconv/indexes/jisx0213.h"
 #include "cjkconv/charmap_codes.h"
+#include "cjkconv/jisx0213_grid.h"
 
 namespace cjk {
 
@@ -18,26 +19,11 @@ namespace {
 using velta::StepResult;
 using velta::StepState;
 
-const uint32_t kPlaneSize = 94 * 94;
-
-// The character of a code, 0 for none and for a code of two characters.
-uint32_t characterAt(uint32_t pointer) {
-    return gridCharacter(kJisx0213Index, kJisx0213IndexBeyondBmp, pointer);
-}
+const uint32_t kPlaneSize = kJisx0213PlaneSize;
 
 uint32_t bmpUnitAt(uint32_t pointer) {
-    const uint32_t codePoint = characterAt(pointer);
+    const uint32_t codePoint = jisx0213Character(pointer);
     return codePoint < 0x10000 ? codePoint : 0;
-}
-
-// The code at `pointer`, `length` bytes: its character or its two; `none`
-// where the grid has nothing there.
-Decoded codeAt(uint32_t pointer, uint32_t length, Decoded none) {
-    const uint32_t codePoint = characterAt(pointer);
-    if (codePoint != 0) return character(length, codePoint);
-    for (const Jisx0213Pair& pair : kJisx0213Pairs)
-        if (pair.pointer == pointer) return character(length, pair.first, pair.second);
-    return none;
 }
 
 Decoded halfWidthKatakana(uint32_t length, unsigned char byte) {
@@ -59,7 +45,7 @@ struct EucJisx0213Decoding {
             if (!graphic(s[k])) return brokenAt(k, s[k]);
         }
         const uint32_t pointer = plane * kPlaneSize + (s[plane] - 0xA1u) * 94 + s[plane + 1] - 0xA1;
-        return codeAt(pointer, 2 + plane, malformed(2 + plane));
+        return jisx0213Code(pointer, 2 + plane, malformed(2 + plane));
     }
 
     static Decoded decodeKatakana(const unsigned char* s, uint32_t n) {
@@ -121,7 +107,7 @@ struct ShiftJisx0213Decoding {
         if (n < 2) return cut();
         uint32_t pointer;
         if (!shiftJisPointer(s[0], s[1], &pointer)) return brokenAt(1, s[1]);
-        return codeAt(pointer, 2, unmappedPair(s[1]));
+        return jisx0213Code(pointer, 2, unmappedPair(s[1]));
     }
 };
 
@@ -166,7 +152,7 @@ struct Jisx0213Codes : CodeTable<512> {
         for (uint32_t byte = 0xA1; byte <= 0xDF; ++byte)
             add(0xFF61 + byte - 0xA1, katakanaLead << 8 | byte);
         for (uint32_t pointer = 0; pointer < kJisx0213IndexLength; ++pointer) {
-            const uint32_t codePoint = characterAt(pointer);
+            const uint32_t codePoint = jisx0213Character(pointer);
             if (codePoint != 0) add(codePoint, codeOf(pointer));
         }
         if (jisRoman) {
@@ -195,20 +181,6 @@ struct ShiftJisForm {
     }
 };
 
-// The code of `first` followed by `second`, 0 where they make none.
-uint32_t pairPointer(uint32_t first, uint32_t second) {
-    for (const Jisx0213Pair& pair : kJisx0213Pairs)
-        if (pair.first == first && pair.second == second) return pair.pointer + 1u;
-    return 0;
-}
-
-bool startsPair(uint32_t codePoint) {
-    if (codePoint > 0x31F7) return false;
-    for (const Jisx0213Pair& pair : kJisx0213Pairs)
-        if (pair.first == codePoint) return true;
-    return false;
-}
-
 // The encoder: a character that may start a code of two characters is held
 // (read, not yet written) until the next one shows whether it does, or the
 // text ends; the held character is the state between calls.
@@ -230,11 +202,12 @@ public:
         while (p < units) {
             const uint16_t unit = velta::loadUnit(in + 2 * p);
             if (fHeld != 0) {
-                // The held character with this one, or alone.
-                const uint32_t pointer = pairPointer(fHeld, unit);
-                if (!writeHeld(pointer, out + o, capacity - o, &o))
+                // The held character with this one as one code, or alone.
+                uint32_t pointer = 0;
+                const bool pair = jisx0213PairPointer(fHeld, unit, &pointer);
+                if (!writeHeld(pair, pointer, out + o, capacity - o, &o))
                     return velta::outputFull(2 * p, o);
-                if (pointer != 0) ++p;
+                if (pair) ++p;
                 continue;
             }
             uint32_t codePoint = unit, taken = 1;
@@ -246,7 +219,7 @@ public:
                     taken = 2;
                 }
             }
-            if (startsPair(codePoint)) {
+            if (startsJisx0213Pair(codePoint)) {
                 fHeld = codePoint;
                 ++p;
                 continue;
@@ -261,20 +234,19 @@ public:
             p += taken;
         }
         if (2 * p != length) return velta::cutAtEnd(2 * p, o);
-        if (textEnds && fHeld != 0 && !writeHeld(0, out + o, capacity - o, &o))
+        if (textEnds && fHeld != 0 && !writeHeld(false, 0, out + o, capacity - o, &o))
             return velta::outputFull(2 * p, o);
         return velta::inputUsed(2 * p, o);
     }
 
 private:
-    // Writes the held character, or the code of two at `pairPointer` (plus
-    // one; 0 for none), and lets it go; false without room.
-    bool writeHeld(uint32_t pairPointerPlusOne, unsigned char* out, uint32_t room,
+    // Writes the held character alone, or with the one after it as the code
+    // of two at `pointer` (`pair`), and lets it go; false without room.
+    bool writeHeld(bool pair, uint32_t pointer, unsigned char* out, uint32_t room,
                    uint32_t* written) {
         unsigned char bytes[4];
-        const uint32_t length = pairPointerPlusOne != 0
-                                    ? writeCode(Form::codeOf(pairPointerPlusOne - 1), bytes)
-                                    : fCodes->write(fHeld, bytes);
+        const uint32_t length =
+            pair ? writeCode(Form::codeOf(pointer), bytes) : fCodes->write(fHeld, bytes);
         if (room < length) return false;
         for (uint32_t k = 0; k < length; ++k) out[k] = bytes[k];
         *written += length;
@@ -287,6 +259,45 @@ private:
 };
 
 }  // namespace
+
+uint32_t jisx0213Character(uint32_t pointer) {
+    return gridCharacter(kJisx0213Index, kJisx0213IndexBeyondBmp, pointer);
+}
+
+Decoded jisx0213Code(uint32_t pointer, uint32_t length, Decoded none) {
+    const uint32_t codePoint = jisx0213Character(pointer);
+    if (codePoint != 0) return character(length, codePoint);
+    for (const Jisx0213Pair& pair : kJisx0213Pairs)
+        if (pair.pointer == pointer) return character(length, pair.first, pair.second);
+    return none;
+}
+
+// Read back from the character's EUC-JISX0213 bytes.
+bool jisx0213PointerOf(uint32_t codePoint, uint32_t* pointer) {
+    unsigned char bytes[4];
+    const uint32_t length = EucForm::codes().write(codePoint, bytes);
+    if (length < 2 || bytes[0] == 0x8E) return false;
+    const uint32_t plane = length == 3 ? 1 : 0;
+    *pointer = plane * kPlaneSize + (bytes[plane] - 0xA1u) * 94 + bytes[plane + 1] - 0xA1;
+    return true;
+}
+
+bool jisx0213PairPointer(uint32_t first, uint32_t second, uint32_t* pointer) {
+    for (const Jisx0213Pair& pair : kJisx0213Pairs) {
+        if (pair.first == first && pair.second == second) {
+            *pointer = pair.pointer;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool startsJisx0213Pair(uint32_t codePoint) {
+    if (codePoint > 0x31F7) return false;
+    for (const Jisx0213Pair& pair : kJisx0213Pairs)
+        if (pair.first == codePoint) return true;
+    return false;
+}
 
 }  // namespace cjk
 

@@ -19,6 +19,7 @@ add_library(velta3230_static STATIC
   cjkconv/euc_tw.cpp
   cjkconv/gb18030.cpp
   cjkconv/gb2312.cpp
+  cjkconv/iso2022_jp3.cpp
   cjkconv/jisx0213.cpp
   cjkconv/johab.cpp)
 target_include_directories(velta3230_static

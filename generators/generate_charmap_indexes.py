@@ -10,6 +10,7 @@ charmaps, the byte-by-byte description of each that glibc's iconv follows:
   /usr/share/i18n/charmaps/BIG5-HKSCS.gz   Big5 with HKSCS-2008
   /usr/share/i18n/charmaps/EUC-JISX0213.gz JIS X 0213:2004 planes 1 and 2
   /usr/share/i18n/charmaps/SHIFT_JISX0213.gz  the same sets in Shift_JIS form
+  /usr/share/i18n/charmaps/EUC-JP.gz       JIS X 0208, for ISO-2022-JP-3's ESC $ B
 
 Each index is a grid of 16-bit units, one per code, 0 where the code has no
 character, ten a line with the first pointer of the line in a comment.
@@ -37,6 +38,13 @@ and 0x7E as U+00A5 and U+203E, which this library reads as ASCII, and
 0xA1-0xDF as half-width katakana, as EUC's 0x8E and one). Their 25 codes of
 two characters (a kana and U+309A, IPA letters and tone marks) stand in the
 charmaps as comments and are taken from them into kJisx0213Pairs.
+ISO-2022-JP-3 writes JIS X 0208 (ESC $ B) where it can and JIS X 0213 plane 1
+elsewhere, ESC $ ( Q rather than ESC $ ( O for the ten characters JIS X 0213
+gained in 2004: cjkconv/indexes/jisx0213_sets.h holds which plane 1 codes
+JIS X 0208 has (the two-byte codes of glibc's charmap EUC-JP) and where it
+reads them otherwise (0x213D: U+2015 there, U+2014 in JIS X 0213), and the
+codes of 2004 (those Python's euc_jis_2004 reads and its euc_jisx0213, the
+2000 edition, does not).
 How they differ from the references, ICU (its converters ibm-964 for EUC-TW,
 ibm-1375_P100-2008 for BIG5-HKSCS, ibm-33722 for EUC-JP, the nearest it has to
 EUC-JP-MS; ICU has no Johab), Python's codecs (johab, big5hkscs) and the
@@ -465,6 +473,56 @@ def jisx0213(folder):
                  notes, body)
 
 
+def write_bits(out, name, pointers, size):
+    words = [0] * ((size + 31) // 32)
+    for pointer in pointers:
+        words[pointer // 32] |= 1 << (pointer % 32)
+    out.write('static const uint32_t %s[%d] = {\n' % (name, len(words)))
+    for start in range(0, len(words), 6):
+        out.write('    %s,\n' % ', '.join('0x%08X' % w for w in words[start:start + 6]))
+    out.write('};\n')
+
+
+def jisx0213_sets(folder):
+    euc = read_charmap(os.path.join(folder, 'EUC-JISX0213.gz'))
+    jis0208 = {r: c for r, c in read_charmap(os.path.join(folder, 'EUC-JP.gz')).items()
+               if len(r) == 2 and r[0] >= 0xA1}
+    assert len(jis0208) == 6879
+    members, otherwise = [], []
+    for pointer in range(ROW * ROW):
+        raw = euc_jisx0213_bytes(pointer)
+        if raw not in jis0208:
+            continue
+        members.append(pointer)
+        if jis0208[raw] != euc.get(raw):
+            otherwise.append((pointer, jis0208[raw][0]))
+    assert otherwise == [(28, 0x2015)], otherwise
+    added = []
+    for pointer in range(ROW * ROW):
+        raw = euc_jisx0213_bytes(pointer)
+        if raw in euc and raw not in python_decode('euc_jisx0213', [raw]):
+            assert raw in python_decode('euc_jis_2004', [raw])
+            added.append(pointer)
+    assert len(added) == 10, added
+    notes = ['Plane 1 pointers of JIS X 0213 (cjkconv/indexes/jisx0213.h): which JIS X 0208',
+             'holds, where JIS X 0208 reads one otherwise, which JIS X 0213 gained in 2004.']
+
+    def body(out):
+        out.write('// Plane 1 pointers that JIS X 0208 holds (%d).\n' % len(members))
+        write_bits(out, 'kJisx0208Codes', members, ROW * ROW)
+        out.write('\n// Where JIS X 0208 reads a code otherwise than JIS X 0213.\n')
+        out.write('struct Jisx0208Otherwise {\n    uint16_t pointer;\n    uint16_t character;\n};\n')
+        out.write('static const Jisx0208Otherwise kJisx0208Otherwise[%d] = {\n' % len(otherwise))
+        for pointer, character in otherwise:
+            out.write('    {%d, 0x%04X},\n' % (pointer, character))
+        out.write('};\n')
+        out.write('\n// Plane 1 pointers of the characters JIS X 0213 gained in 2004.\n')
+        out.write('static const uint16_t kJisx0213Of2004[%d] = {%s};\n' %
+                  (len(added), ', '.join(str(p) for p in added)))
+    write_header('jisx0213_sets.h', 'glibc\'s charmap EUC-JP and Python\'s euc_jisx0213 and '
+                 'euc_jis_2004: sets within JIS X 0213.', notes, body)
+
+
 def main():
     if len(sys.argv) > 2:
         sys.exit(__doc__)
@@ -474,6 +532,7 @@ def main():
     euc_jp_ms(folder)
     big5_hkscs(folder)
     jisx0213(folder)
+    jisx0213_sets(folder)
 
 
 if __name__ == '__main__':

@@ -1,7 +1,7 @@
 // EUC-TW, JOHAB, EUC-JP-MS, BIG5-HKSCS, EUC-JISX0213 and SHIFT_JISX0213,
-// whose tables come from glibc's charmaps, against glibc's iconv: every lead and trail byte and
-// every code of the longer forms decoded, every character decoded written back, both ways as iconv
-// does or as a difference listed here (and in the README).
+// whose tables come from glibc's charmaps, and ISO-2022-JP-3, against glibc's iconv: every lead and
+// trail byte and every code of the longer forms decoded, every character decoded written back, both
+// ways as iconv does or as a difference listed here (and in the README).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,6 +48,7 @@ TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
         {"euc-jisx0213", "EUC-JISX0213"},
         {"Shift_JISX0213", "SHIFT_JISX0213"},
         {"shiftjisx0213", "SHIFT_JISX0213"},
+        {"iso-2022-jp-3", "ISO-2022-JP-3"},
     };
     for (const auto& n : names) {
         EXPECT_EQ(NLS_EncodingConverterExists(n.alias, "UTF-8"), 1) << n.alias;
@@ -77,6 +78,7 @@ TEST_F(CharmapMultibyte, LongCodesCutAnywhereReadAsTheWholeText) {
         // (Codes of two characters cut between them: tests/test_cuts.cpp.)
         {"EUC-JISX0213", "41 8F A1 A1 8E B0 AB E4 A4 AB 42"},
         {"SHIFT_JISX0213", "41 F0 40 B0 86 84 82 A9 42"},
+        {"ISO-2022-JP-3", "41 1B 24 28 50 21 22 1B 24 42 24 22 1B 28 49 31 1B 28 42 42"},
     };
     for (const auto& t : texts) {
         const Bytes input = hexBytes(t.bytes);
@@ -88,10 +90,19 @@ TEST_F(CharmapMultibyte, LongCodesCutAnywhereReadAsTheWholeText) {
                 EXPECT_EQ(hex(convertInPieces(t.name, "UTF-16LE", input, {cut}, outputSize).output),
                           hex(whole.output))
                     << t.name << " cut at " << cut << ", output " << outputSize;
-        for (uint32_t cut = 1; cut < whole.output.size(); ++cut)
-            EXPECT_EQ(hex(convertInPieces("UTF-16LE", t.name, whole.output, {cut}, 8).output),
-                      hex(back.output))
-                << t.name << " written, cut at " << cut;
+        // Each call of the older functions is a whole text: ISO-2022-JP-3
+        // returns to ASCII at its end, and the text reads back the same.
+        const bool closesEachCall = std::string(t.name) == "ISO-2022-JP-3";
+        for (uint32_t cut = 1; cut < whole.output.size(); ++cut) {
+            const Bytes written =
+                convertInPieces("UTF-16LE", t.name, whole.output, {cut}, 8).output;
+            if (closesEachCall)
+                EXPECT_EQ(hex(convertOneShot(t.name, "UTF-16LE", written).output),
+                          hex(whole.output))
+                    << t.name << " written, cut at " << cut;
+            else
+                EXPECT_EQ(hex(written), hex(back.output)) << t.name << " written, cut at " << cut;
+        }
     }
 }
 
@@ -175,6 +186,21 @@ std::vector<std::string> eucJpMsTexts() {
     return texts;
 }
 
+// Every escape of ISO-2022-JP-3 before every byte 0x01-0x7F and, for the
+// sets of two bytes, every pair of bytes 0x21-0x7E.
+std::vector<std::string> iso2022Jp3Texts() {
+    std::vector<std::string> texts;
+    for (const char* escape :
+         {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$@", "\x1B$B", "\x1B$(O", "\x1B$(Q", "\x1B$(P"}) {
+        for (int byte = 0x01; byte <= 0x7F; ++byte) texts.push_back(escape + code({byte}));
+        if (escape[1] != '$') continue;
+        for (int lead = 0x21; lead <= 0x7E; ++lead)
+            for (int trail = 0x21; trail <= 0x7E; ++trail)
+                texts.push_back(escape + code({lead, trail}));
+    }
+    return texts;
+}
+
 // Where this library and iconv part, as the README lists: `text` is what
 // was decoded or encoded, `ours` and `theirs` the outputs ("" for refused).
 typedef bool (*Difference)(const std::string& text, const std::string& ours,
@@ -206,6 +232,12 @@ bool jisRomanBytes(const std::string&, const std::string& ours, const std::strin
         }
     }
     return ours == asAscii;
+}
+
+// ISO-2022-JP-3 text cannot carry SO, SI and ESC (they would be read as
+// shifts and escapes): "?" here, written raw by iconv.
+bool shiftsAndEscape(const std::string& text, const std::string&, const std::string&) {
+    return text == "\x0E" || text == "\x0F" || text == "\x1B";
 }
 
 // The encoder writes a letter and a combining mark that HKSCS has as one
@@ -240,7 +272,26 @@ const struct CharmapForm {
      jisRomanBytes,
      noDifference,
      {"\\", "~", "\xC2\xA5", "\xE2\x80\xBE", "\xE3\x82\xAB\xE3\x82\x9A\xE3\x82\x9A"}},
+    // Which set each character is written in after which: plane 1 and 2004's
+    // plane 1 after JIS X 0208, the sets that hold the next character, ASCII
+    // before a space or a line end, a pair's first held across a set change.
+    {"ISO-2022-JP-3",
+     iso2022Jp3Texts,
+     noDifference,
+     shiftsAndEscape,
+     {"\x0E", "\x0F", "\x1B", "\xE2\x91\xA0\xE3\x81\x82", "\xE4\xBF\xB1\xE3\x81\x82",
+      "\xE2\x91\xA0\xE4\xBF\xB1", "\xE3\x81\x82\xE2\x91\xA0", "\xE4\xB8\x82\x41",
+      "\xE4\xB8\x82\xE3\x81\x82", "\xEF\xBD\xB1\xEF\xBD\xB2\xC2\xA5\\", "\x41\xC2\xA5\x41 ",
+      "\xE3\x81\x82\n", "\xE3\x81\x8B\xE3\x81\x8B\xE3\x82\x9A",
+      "\xE3\x81\x8B\xE3\x82\x9A\xE3\x81\x8B", "\xE2\x80\x94\xE2\x80\x95",
+      "\xE4\xBF\xB1\xE3\x81\x8B\xE3\x82\x9A", "\xE2\x80\xBE~"}},
 };
+
+bool isAscii(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
 
 bool malformed(const std::string& decoded) {
     return decoded.find("\xEF\xBF\xBD") != std::string::npos;
@@ -260,8 +311,7 @@ TEST_F(CharmapMultibyte, DecodesAndEncodesAsIconvDoes) {
         for (const std::string& text : form.texts()) {
             const std::string ours = decode(text), theirs = theirDecode(text);
             if (ours == theirs || (malformed(ours) && theirs.empty())) {
-                if (!malformed(ours) && static_cast<unsigned char>(text[0]) >= 0x80)
-                    characters.push_back(ours);
+                if (!malformed(ours) && !isAscii(ours)) characters.push_back(ours);
                 continue;
             }
             if (form.decodesOtherwise(text, ours, theirs) || ++differences > 20) continue;

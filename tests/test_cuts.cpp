@@ -15,12 +15,13 @@ namespace {
 using namespace velta_test;
 
 const char* const kEncodings[] = {
-    NLS_UCS2_NAME, "UTF-8",       "UTF-7",     "IMAP-UTF-7",  "ISO-10646-UCS-4", "ESCAPED_UNICODE",
-    "latin1",      "x-mac-roman", "Shift_JIS", "EUC-JP",      "ISO-2022-JP",     "UTF-16",
-    "UTF-16LE",    "UTF-16BE",    "UTF-32BE",  "UTF-32LE",    "windows-1252",    "KOI8-R",
-    "GB18030",     "GBK",         "GB2312",    "Big5",        "EUC-KR",          "windows-31j",
-    "IBM037",      "ISO646-DE",   "ISO_6937",  "ISO-2022-KR", "HZ-GB-2312",      "TCVN5712-1",
-    "EUC-TW",      "JOHAB",       "EUC-JP-MS", "BIG5-HKSCS",  "EUC-JISX0213",    "SHIFT_JISX0213"};
+    NLS_UCS2_NAME,  "UTF-8",       "UTF-7",     "IMAP-UTF-7",  "ISO-10646-UCS-4", "ESCAPED_UNICODE",
+    "latin1",       "x-mac-roman", "Shift_JIS", "EUC-JP",      "ISO-2022-JP",     "UTF-16",
+    "UTF-16LE",     "UTF-16BE",    "UTF-32BE",  "UTF-32LE",    "windows-1252",    "KOI8-R",
+    "GB18030",      "GBK",         "GB2312",    "Big5",        "EUC-KR",          "windows-31j",
+    "IBM037",       "ISO646-DE",   "ISO_6937",  "ISO-2022-KR", "HZ-GB-2312",      "TCVN5712-1",
+    "EUC-TW",       "JOHAB",       "EUC-JP-MS", "BIG5-HKSCS",  "EUC-JISX0213",    "SHIFT_JISX0213",
+    "ISO-2022-JP-3"};
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201
@@ -46,7 +47,8 @@ bool isMarkedForm(const char* name) {
 
 bool isJisx0213Form(const char* name) {
     const std::string canonical = NLS_GetNormalizedEncodingName(name);
-    return canonical == "EUC-JISX0213" || canonical == "SHIFT_JISX0213";
+    return canonical == "EUC-JISX0213" || canonical == "SHIFT_JISX0213" ||
+           canonical == "ISO-2022-JP-3";
 }
 
 struct Streamed {
