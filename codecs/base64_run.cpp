@@ -43,9 +43,9 @@ bool runMayEnd(const Base64DecoderState& state, bool emptyRunAllowed, bool asBef
 // again when the caller comes back. `length`: the bytes the shell passes
 // (the closing "-", the digit of a lone low surrogate, or none).
 StepResult stopInRun(Base64DecoderState& state, RunStop stop, uint32_t in, uint32_t out,
-                     uint32_t length) {
+                     uint32_t length, uint32_t loneSurrogate = 0) {
     state.stop = stop;
-    return malformedAt(in, out, length);
+    return {Stop::kMalformed, in, out, length, loneSurrogate};
 }
 
 // One base64 digit `in` bytes into the input; false, with *result set,
@@ -56,12 +56,12 @@ bool decodeDigit(Base64DecoderState& state, bool strict, int sextet, uint32_t in
     const int32_t unit = unitCompletedBy(state, sextet);
     if (strict && unit >= 0) {
         if (state.heldHigh != 0 && !isLowSurrogate(static_cast<uint32_t>(unit))) {
-            *result = stopInRun(state, RunStop::kLoneHigh, in, *out, 0);
+            *result = stopInRun(state, RunStop::kLoneHigh, in, *out, 0, state.heldHigh);
             return false;
         }
         if (state.heldHigh == 0 && isLowSurrogate(static_cast<uint32_t>(unit))) {
             state.stoppedSextet = static_cast<uint8_t>(sextet);
-            *result = stopInRun(state, RunStop::kLoneLow, in, *out, 1);
+            *result = stopInRun(state, RunStop::kLoneLow, in, *out, 1, static_cast<uint32_t>(unit));
             return false;
         }
     }
@@ -149,7 +149,8 @@ StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7R
         }
         if (state.shifted) {
             // Whatever ends the run ends a high surrogate's wait for its pair.
-            if (state.heldHigh != 0) return stopInRun(state, RunStop::kLoneHigh, in, out, 0);
+            if (state.heldHigh != 0)
+                return stopInRun(state, RunStop::kLoneHigh, in, out, 0, state.heldHigh);
             // "-" (or, in modified UTF-7, the shift byte) closes the run;
             // "+-" ("&-") stands for the shift byte itself.
             const bool closing = !ends && (c == '-' || (form.shiftClosesRun && c == form.shift));
@@ -183,6 +184,7 @@ StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7R
 }
 
 bool olderUtf7Replacement(const StepResult& result, ChosenText* text) {
+    if (isSurrogate(result.character)) return false;  // read strictly: U+FFFD
     text->count = 0;
     if (result.character != 0) text->units[text->count++] = static_cast<uint16_t>(result.character);
     return true;

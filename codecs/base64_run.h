@@ -219,7 +219,8 @@ StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7R
 // Passes what the step stopped at, once the shell has met it.
 void passMalformedRun(Base64DecoderState& state);
 // What the older flat functions wrote for malformed UTF-7: a byte above 0x7F
-// as its own unit, nothing for a run that ended badly.
+// as its own unit, nothing for a run that ended badly (a lone surrogate,
+// which only the strict reading meets, has none).
 bool olderUtf7Replacement(const StepResult& result, ChosenText* text);
 
 // While the run is aligned to a group: encodes the units that travel in it

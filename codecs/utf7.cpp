@@ -65,9 +65,9 @@ public:
     bool olderReplacement(const StepResult& result, ChosenText* text) const {
         return olderUtf7Replacement(result, text);
     }
-    // The older flat functions have always ended a call that met malformed
-    // UTF-7 with -1302; the streaming call reads it as replaced.
-    bool keepsInvalidStatus() const { return true; }
+    // The older flat functions, on an object whose policy was never chosen,
+    // have always ended a call that met malformed UTF-7 with -1302.
+    bool keepsInvalidStatus() const { return ReadsAsBefore(); }
     NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
 
 private:

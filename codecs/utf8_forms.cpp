@@ -215,8 +215,11 @@ public:
                                                     source + in, sourceLength - in, &taken);
         *targetLength = out + made;
         *sourceConsumed = in + taken;
+        fPivotStop = stopOfPivot(status, *sourceConsumed == sourceLength);
         return status;
     }
+    // Where the pair of converters ran, why it ended, read from its status.
+    Stop LastStop() const override { return fFallback.active() ? fPivotStop : Shell::LastStop(); }
 
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                     uint32_t targetCapacity, bool) {
@@ -231,7 +234,23 @@ public:
     NLS_Status outputFullStatus() const { return Direction::kOutputFullStatus; }
 
 private:
+    static Stop stopOfPivot(NLS_Status status, bool allRead) {
+        switch (status) {
+            case NLS_RESULT_TRUNCATED:
+            case NLS_OUTPUT_FULL:
+                return Stop::kOutputFull;
+            case NLS_UNMAPPABLE:
+                return Stop::kUnmappable;
+            case NLS_SEQUENCE_INCOMPLETE:
+                return Stop::kCutAtEnd;
+            default:
+                if (status < 0) return Stop::kMalformed;
+                return allRead ? Stop::kInputUsed : Stop::kCutAtEnd;
+        }
+    }
+
     TPivotFallback fFallback;
+    Stop fPivotStop = Stop::kInputUsed;
     bool fSwapped;  // the named order is not the machine's
     bool fAtSurrogate = false;
     ByteOrder fOrder;
