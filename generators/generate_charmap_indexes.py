@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Generates the code-point indexes of four multibyte character sets of the
-Chinese and Korean converter library (cjkconv/indexes/*.h) from glibc's
-charmaps, the byte-by-byte description of each that glibc's iconv follows:
+"""Generates the code-point indexes of the multibyte character sets of the
+Chinese and Korean converter library that follow glibc (cjkconv/indexes/*.h)
+from glibc's charmaps, the byte-by-byte description of each that glibc's iconv follows:
 
   /usr/share/i18n/charmaps/EUC-TW.gz       CNS 11643-1992 planes 1-7 and 15
   /usr/share/i18n/charmaps/JOHAB.gz        KS C 5601-1992 annex 3 (Johab)
@@ -47,10 +47,11 @@ codes of 2004 (those Python's euc_jis_2004 reads and its euc_jisx0213, the
 2000 edition, does not).
 How they differ from the references, ICU (its converters ibm-964 for EUC-TW,
 ibm-1375_P100-2008 for BIG5-HKSCS, ibm-33722 for EUC-JP, the nearest it has to
-EUC-JP-MS; ICU has no Johab), Python's codecs (johab, big5hkscs) and the
-WHATWG index big5 (as cjkconv/indexes/big5.h holds it), each header says.
+EUC-JP-MS; ICU has neither Johab nor JIS X 0213), Python's codecs (johab,
+big5hkscs, euc_jis_2004) and the WHATWG index big5 (as cjkconv/indexes/big5.h holds it), each header says.
 
-Runs on a glibc system with ICU's common library (both through ctypes).
+Runs on a glibc system with ICU's common library (both through ctypes) and
+Python's CJK codecs.
 Usage: python3 generators/generate_charmap_indexes.py [charmap folder]
 """
 import gzip
