@@ -152,22 +152,28 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
             fStatus = failure == NLS_OUT_OF_MEMORY ? NLS_OUT_OF_MEMORY : NLS_NO_TARGET_CONVERTER;
             return;
         }
-        fConverter = new (std::nothrow) TChainedConverter(fFromName, fToName, first, second);
-        if (fConverter == nullptr) {
+        fChain = new (std::nothrow) TChainedConverter(fFromName, fToName, first, second);
+        if (fChain == nullptr) {
             first->ReleaseEncodingConverter();
             second->ReleaseEncodingConverter();
             fStatus = NLS_OUT_OF_MEMORY;
             return;
         }
+        fConverter = fChain;
     }
     fStatus = fConverter->GetStatus();
     fReadsUcs2 = strcmp(fFromName, NLS_UCS2_NAME) == 0;
     fWritesUcs2 = strcmp(fToName, NLS_UCS2_NAME) == 0;
-    fInPieces = dynamic_cast<TStreamConverter*>(fConverter);
-    fChain = dynamic_cast<TChainedConverter*>(fConverter);
-    fOptionTaker = dynamic_cast<velta::TOptionTaker*>(fConverter);
-    fReplacementWriter = dynamic_cast<const velta::TReplacementWriter*>(fConverter);
-    fStepped = dynamic_cast<const velta::TSteppedConverter*>(fConverter);
+    if (fChain != nullptr) {  // the chain's interfaces, without a cast
+        fInPieces = fChain;
+        fOptionTaker = fChain;
+        return;
+    }
+    const velta::ConverterInterfaces interfaces = velta::interfacesOf(fConverter);
+    fInPieces = interfaces.pieces;
+    fOptionTaker = interfaces.taker;
+    fReplacementWriter = interfaces.replacement;
+    fStepped = interfaces.stepped;
 }
 
 EncodingConverter::~EncodingConverter() {

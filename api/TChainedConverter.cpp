@@ -19,12 +19,12 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fIntermediateSize(0),
       fSecond(second),
       fFirst(first),
-      fFirstInPieces(dynamic_cast<TStreamConverter*>(first)),
-      fSecondInPieces(dynamic_cast<TStreamConverter*>(second)),
-      fFirstStepped(dynamic_cast<velta::TSteppedConverter*>(first)),
-      fSecondStepped(dynamic_cast<const velta::TSteppedConverter*>(second)),
-      fFirstTaker(dynamic_cast<velta::TOptionTaker*>(first)),
-      fSecondTaker(dynamic_cast<velta::TOptionTaker*>(second)),
+      fFirstInPieces(nullptr),
+      fSecondInPieces(nullptr),
+      fFirstStepped(nullptr),
+      fSecondStepped(nullptr),
+      fFirstTaker(nullptr),
+      fSecondTaker(nullptr),
       fIntermediateCapacity(0),
       fIntermediateStart(0),
       fPendingOutcome(NLS_SUCCESS),
@@ -40,7 +40,22 @@ TChainedConverter::TChainedConverter(const char* from, const char* to, TEncoding
       fRefillRoom(UINT32_MAX),
       fCount(0),
       fFirstKind(NLS_NO_SUBSTITUTION),
-      fFirstOffset(0) {}
+      fFirstOffset(0) {
+    findStageInterfaces();
+}
+
+// Each stage's interfaces, found once (again where the first converter is
+// replaced by its copy).
+void TChainedConverter::findStageInterfaces() {
+    const velta::ConverterInterfaces first = velta::interfacesOf(fFirst);
+    const velta::ConverterInterfaces second = velta::interfacesOf(fSecond);
+    fFirstInPieces = first.pieces;
+    fFirstStepped = first.stepped;
+    fFirstTaker = first.taker;
+    fSecondInPieces = second.pieces;
+    fSecondStepped = second.stepped;
+    fSecondTaker = second.taker;
+}
 
 TChainedConverter::~TChainedConverter() {
     delete[] fIntermediate;
@@ -400,10 +415,8 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
     if (!fMarkByValue) {
         fFirst->ReleaseEncodingConverter();
         fFirst = fRefillCopy;
-        fFirstInPieces = pieces;
-        fFirstStepped = dynamic_cast<velta::TSteppedConverter*>(fFirst);
-        fFirstTaker = dynamic_cast<velta::TOptionTaker*>(fFirst);
         fRefillCopy = nullptr;
+        findStageInterfaces();
     }
     fMarkByValue = false;
     // Text of an earlier call's input given back: this call reads nothing.

@@ -58,6 +58,7 @@ public:
 private:
     enum : uint32_t { kPieceCapacity = 32 * 1024, kHeldCapacity = 64 };
 
+    void findStageInterfaces();
     bool ensureIntermediateCapacity(uint32_t capacity);
     uint32_t intermediateCapacityFor(const unsigned char* source, uint32_t sourceLength);
     NLS_Status refill(const unsigned char* source, uint32_t sourceLength, uint32_t callOffset,

@@ -119,4 +119,20 @@ bool chosenTextFor(Action action, const StepResult& result, const Actions& actio
     }
 }
 
+ConverterInterfaces interfacesOf(TEncodingConverter* converter) {
+    ConverterInterfaces found;
+    if (converter == nullptr) return found;
+    found.stepped = dynamic_cast<TSteppedConverter*>(converter);
+    if (found.stepped != nullptr) {
+        found.pieces = found.stepped->StreamInterface();
+        found.taker = found.stepped->OptionInterface();
+        found.replacement = found.stepped->ReplacementInterface();
+        return found;
+    }
+    found.pieces = dynamic_cast<TStreamConverter*>(converter);
+    found.taker = dynamic_cast<TOptionTaker*>(converter);
+    found.replacement = dynamic_cast<const TReplacementWriter*>(converter);
+    return found;
+}
+
 }  // namespace velta

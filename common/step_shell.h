@@ -23,6 +23,7 @@
 #include <stdint.h>
 
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "common/conversion_options.h"
@@ -83,10 +84,25 @@ public:
     // The codec's state between steps, as a value, and back.
     virtual void SaveStepState(StepState* state) const = 0;
     virtual void RestoreStepState(const StepState& state) = 0;
+    // Its other interfaces, so that one cast finds them all.
+    virtual TStreamConverter* StreamInterface() = 0;
+    virtual TOptionTaker* OptionInterface() = 0;
+    virtual const TReplacementWriter* ReplacementInterface() const = 0;
 
 protected:
     ~TSteppedConverter() = default;
 };
+
+// The interfaces of a converter beyond TEncodingConverter, found when an
+// object or a chain is made: through one cast from a step-based converter,
+// else one cast each (a converter library's converter). Null where absent.
+struct ConverterInterfaces {
+    TSteppedConverter* stepped = nullptr;
+    TStreamConverter* pieces = nullptr;
+    TOptionTaker* taker = nullptr;
+    const TReplacementWriter* replacement = nullptr;
+};
+ConverterInterfaces interfacesOf(TEncodingConverter* converter);
 
 struct TVirtualConverterBase : public virtual TEncodingConverter {
 protected:
@@ -109,6 +125,13 @@ public:
         static_cast<const Codec&>(*this).saveState(state);
     }
     void RestoreStepState(const StepState& state) override { codec().restoreState(state); }
+    TStreamConverter* StreamInterface() override { return this; }
+    TOptionTaker* OptionInterface() override { return this; }
+    const TReplacementWriter* ReplacementInterface() const override {
+        if constexpr (std::is_base_of<TReplacementWriter, Codec>::value)
+            return static_cast<const Codec*>(this);
+        return nullptr;
+    }
 
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
@@ -121,7 +144,13 @@ public:
             runSteps(source, sourceLength, target, targetCapacity, &read, &written);
         *targetLength = written;
         *sourceConsumed = read;
-        if (!appendTerminator(target, written, targetCapacity)) return NLS_RESULT_TRUNCATED;
+        // A stop at malformed input or a character the target lacks is
+        // said whether or not the terminator fits.
+        const bool stopped = fLastStop == Stop::kMalformed || fLastStop == Stop::kUnmappable;
+        if (!appendTerminator(target, written, targetCapacity) && !stopped) {
+            if (fLastStop == Stop::kInputUsed) fLastStop = Stop::kOutputFull;
+            return NLS_RESULT_TRUNCATED;
+        }
         return status;
     }
 

@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <new>
+
 #include "common/text_kernels.h"
 #include "common/units.h"
 #include "converters/mapping_tables.h"
@@ -531,4 +533,13 @@ NLS_Status TTableConverter::Convert(unsigned char* target, uint32_t* targetLengt
     if (kind != NLS_NO_SUBSTITUTION && count == 0) NoteSubstitution(kind, offset, false);
     for (uint32_t k = 0; k < count; ++k) NoteSubstitution(kind, offset, true);
     return status;
+}
+
+TEncodingConverter* NLS_NewTableStepConverter(
+    const char* from, const char* to, const UnicodeTableSet* tableSet,
+    const UnicodeTableList* tableList1, const UnicodeTableList* tableList2, unsigned short csid,
+    unsigned short expansionFactor, resourceMapTable* resourceMap, void* module, char direction) {
+    return new (std::nothrow)
+        velta::TTableStepConverter(from, to, tableSet, tableList1, tableList2, csid,
+                                   expansionFactor, resourceMap, module, direction);
 }

@@ -2,7 +2,7 @@
 // its data directory (jpconv3230.so, jpconv3230.dll). It derives its
 // converters from the exported TEncodingConverter:
 //   Shift_JIS       the Shift_JIS table (table id 4): decoded here, encoded
-//                   by the table engine;
+//                   by the library's table engine under its shell;
 //   EUC-JP          four slots: ASCII, JIS X 0208 (two bytes), half-width
 //                   katakana (0x8E and a byte) and JIS X 0212 (0x8F and two
 //                   bytes): decoded here, encoded by the table engine;
@@ -438,9 +438,8 @@ JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
-    return new (std::nothrow)
-        TTableConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr, kShiftJisCsid, 2,
-                        gResourceMap, tableModule(), 1);
+    return NLS_NewTableStepConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr,
+                                     kShiftJisCsid, 2, gResourceMap, tableModule(), 1);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
@@ -449,8 +448,8 @@ JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
-    return new (std::nothrow) TTableConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr,
-                                              kEucJpCsid, 3, gResourceMap, tableModule(), 1);
+    return NLS_NewTableStepConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr,
+                                     kEucJpCsid, 3, gResourceMap, tableModule(), 1);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWISO2022JPTOUNICODE() {

@@ -3,7 +3,10 @@
 // transliteration without a stand-in falls back to.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -68,6 +71,61 @@ TEST_F(Actions, EveryActionWritesItsFormInTheTargetsBytes) {
             EXPECT_EQ(report.substituted, row.substituted) << where;
         }
     }
+}
+
+// Every encoding the shipped registry can write, by its records from UCS-2.
+std::vector<std::string> shippedTargets() {
+    std::ifstream file(std::string(VELTA_SOURCE_DIR) + "/data/conv30/encreg.txt");
+    std::string line, text;
+    while (std::getline(file, line))
+        if (line.rfind("//", 0) != 0) text += line + "\n";
+    std::istringstream fields(text);  // records of five fields, across lines
+    std::vector<std::string> targets;
+    std::string record[5];
+    while (fields >> record[0] >> record[1] >> record[2] >> record[3] >> record[4])
+        if (record[0] == NLS_UCS2_NAME) targets.push_back(record[1]);
+    return targets;
+}
+
+// UCS-2 text into `target` with the unmappable action, read back as UCS-2.
+struct Written {
+    NLS_Status status;
+    Bytes back;
+};
+
+Written writeAndReadBack(const std::string& target, const std::u16string& text, int32_t action) {
+    EncodingConverter* object = nullptr;
+    if (NLS_NewEncodingConverter(NLS_UCS2_NAME, target.c_str(), &object) != NLS_SUCCESS)
+        return {NLS_INVALID_PARAMETER, {}};
+    NLS_SetConversionOption(object, NLS_OPTION_UNMAPPABLE_ACTION, action);
+    const Bytes input = ucs2(text);
+    unsigned char output[256];
+    uint32_t read = 0, written = 0;
+    const NLS_Status status =
+        NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()), output,
+                          sizeof output, 1, &read, &written);
+    NLS_DeleteEncodingConverter(object);
+    return {status,
+            convertOneShot(target.c_str(), NLS_UCS2_NAME, Bytes(output, output + written)).output};
+}
+
+// Shift_JIS and EUC-JP wrote "?" whatever action the caller chose: their
+// encoders did not take the options.
+TEST_F(Actions, EveryTargetThatLacksACharacterWritesTheEscapeForIt) {
+    const std::u16string lacked = u"a\u2C00\U0001F600z";
+    const std::u16string escaped = u"a&#x2C00;&#x1F600;z";
+    size_t checked = 0;
+    for (const std::string& target : shippedTargets()) {
+        const Written replaced = writeAndReadBack(target, lacked, NLS_ACTION_REPLACE);
+        const Written plain = writeAndReadBack(target, escaped, NLS_ACTION_REPLACE);
+        // Only targets that lack the characters and have the escape's own.
+        if (replaced.back == ucs2(lacked) || plain.back != ucs2(escaped)) continue;
+        const Written result = writeAndReadBack(target, lacked, NLS_ACTION_ESCAPE_XML_HEX);
+        EXPECT_EQ(result.status, NLS_SUCCESS) << target;
+        EXPECT_EQ(hex(result.back), hex(ucs2(escaped))) << target;
+        ++checked;
+    }
+    EXPECT_GT(checked, 150u);  // the loop reached the shipped sets
 }
 
 TEST_F(Actions, UnknownOptionsAndValuesAreRefused) {

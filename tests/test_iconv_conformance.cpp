@@ -187,6 +187,7 @@ const ConformanceCase kCases[] = {
     // //TRANSLIT stops at malformed input; "?" for what has no stand-in.
     {"TranslitStopsAtInvalid", "ISO-8859-1//TRANSLIT", "ISO-8859-8", "a\xA1\xE0z"},
     {"TranslitWithoutStandIn", "ISO-8859-1//TRANSLIT", "UTF-8", "a\xE4\xB8\x80z"},
+    {"TranslitIgnoreWithoutStandIn", "ISO-8859-1//TRANSLIT//IGNORE", "UTF-8", "a\xE4\xB8\x80z"},
     {"NoSuchPair", "NO-SUCH-ENCODING", "UTF-8", "a"},
     {"Ucs2", "UCS-2", "UTF-8", "A\xC3\xA9"},
     {"Ucs4", "UCS-4", "UTF-8", "A\xC3\xA9"},

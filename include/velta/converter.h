@@ -280,6 +280,17 @@ public:
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
 };
 
+// A converter over a library's own mapping tables, as TTableConverter reads
+// them (the same arguments as the TEncodingConverter constructor), that runs
+// under the library's conversion shell: it follows the caller's actions and
+// options (escapes, a substitute, transliteration) and says why each call
+// stopped. Null without memory. TTableConverter keeps its published layout
+// and its own handling of the four policies.
+VELTA_API TEncodingConverter* NLS_NewTableStepConverter(
+    const char* from, const char* to, const UnicodeTableSet* tableSet,
+    const UnicodeTableList* tableList1, const UnicodeTableList* tableList2, unsigned short csid,
+    unsigned short expansionFactor, resourceMapTable* resourceMap, void* module, char direction);
+
 typedef TEncodingConverter* (*NLS_ConverterFactory)();
 
 #endif
