@@ -23,6 +23,8 @@ add_library(velta3230_static STATIC
   cjkconv/hz.cpp
   cjkconv/iso2022_cn.cpp
   cjkconv/iso2022_kr.cpp
+  cjkconv/iso2022_jp3.cpp
+  cjkconv/jisx0213.cpp
   cjkconv/johab.cpp)
 target_include_directories(velta3230_static
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>

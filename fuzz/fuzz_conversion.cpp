@@ -18,12 +18,13 @@ namespace {
 #if defined(VELTA_FUZZ_CJK)
 // The converters of the Japanese, Chinese and Korean converter libraries,
 // and the Unicode forms they meet most.
-const char* const kEncodings[] = {"GB18030",      "GBK",         "GB2312",      "Big5",
-                                  "EUC-KR",       "windows-31j", "Shift_JIS",   "EUC-JP",
-                                  "UTF-8",        "ISO-2022-JP", "UTF-16LE",    "ISO-10646-UCS-2",
-                                  "ISO-2022-KR",  "HZ-GB-2312",  "EUC-TW",      "JOHAB",
-                                  "EUC-JP-MS",    "BIG5-HKSCS",  "ISO-2022-CN", "ISO-2022-CN-EXT",
-                                  "ISO-2022-JP-2"};
+const char* const kEncodings[] = {
+    "GB18030",       "GBK",          "GB2312",         "Big5",
+    "EUC-KR",        "windows-31j",  "Shift_JIS",      "EUC-JP",
+    "UTF-8",         "ISO-2022-JP",  "UTF-16LE",       "ISO-10646-UCS-2",
+    "ISO-2022-KR",   "HZ-GB-2312",   "EUC-TW",         "JOHAB",
+    "EUC-JP-MS",     "BIG5-HKSCS",   "ISO-2022-CN",    "ISO-2022-CN-EXT",
+    "ISO-2022-JP-2", "EUC-JISX0213", "SHIFT_JISX0213", "ISO-2022-JP-3"};
 #else
 // The library's own encodings: the built-in ones, then those the shipped
 // registry files name.

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Generates the code-point indexes of four multibyte character sets of the
-Chinese and Korean converter library (cjkconv/indexes/*.h) from glibc's
-charmaps, the byte-by-byte description of each that glibc's iconv follows:
+"""Generates the code-point indexes of the multibyte character sets of the
+Chinese and Korean converter library that follow glibc (cjkconv/indexes/*.h)
+from glibc's charmaps, the byte-by-byte description of each that glibc's iconv follows:
 
   /usr/share/i18n/charmaps/EUC-TW.gz       CNS 11643-1992 planes 1-7 and 15
   /usr/share/i18n/charmaps/JOHAB.gz        KS C 5601-1992 annex 3 (Johab)
   /usr/share/i18n/charmaps/EUC-JP-MS.gz    eucJP-ms (JIS X 0208, JIS X 0212,
                                            the NEC and IBM extensions)
   /usr/share/i18n/charmaps/BIG5-HKSCS.gz   Big5 with HKSCS-2008
+  /usr/share/i18n/charmaps/EUC-JISX0213.gz JIS X 0213:2004 planes 1 and 2
+  /usr/share/i18n/charmaps/SHIFT_JISX0213.gz  the same sets in Shift_JIS form
+  /usr/share/i18n/charmaps/EUC-JP.gz       JIS X 0208, for ISO-2022-JP-3's ESC $ B
 
 Each index is a grid of 16-bit units, one per code, 0 where the code has no
 character, ten a line with the first pointer of the line in a comment.
@@ -27,12 +30,28 @@ encoding here keeps ASCII as it is) and writes for U+20A9 too; no table
 holds it. BIG5-HKSCS's four codes of a
 letter and a combining mark (0x8862, 0x8864, 0x88A3, 0x88A5) stand in the
 charmap as comments, and are taken from them into kBig5HkscsPairs.
+EUC-JISX0213 and SHIFT_JISX0213 share one grid of the two planes of JIS X
+0213 (cjkconv/indexes/jisx0213.h): the generator checks that every code of
+the one is the same character at the other's place (the Shift_JIS form lays
+out rows and cells by arithmetic, and its single bytes are JIS X 0201: 0x5C
+and 0x7E as U+00A5 and U+203E, which this library reads as ASCII, and
+0xA1-0xDF as half-width katakana, as EUC's 0x8E and one). Their 25 codes of
+two characters (a kana and U+309A, IPA letters and tone marks) stand in the
+charmaps as comments and are taken from them into kJisx0213Pairs.
+ISO-2022-JP-3 writes JIS X 0208 (ESC $ B) where it can and JIS X 0213 plane 1
+elsewhere, ESC $ ( Q rather than ESC $ ( O for the ten characters JIS X 0213
+gained in 2004: cjkconv/indexes/jisx0213_sets.h holds which plane 1 codes
+JIS X 0208 has (the two-byte codes of glibc's charmap EUC-JP) and where it
+reads them otherwise (0x213D: U+2015 there, U+2014 in JIS X 0213), and the
+codes of 2004 (those Python's euc_jis_2004 reads and its euc_jisx0213, the
+2000 edition, does not).
 How they differ from the references, ICU (its converters ibm-964 for EUC-TW,
 ibm-1375_P100-2008 for BIG5-HKSCS, ibm-33722 for EUC-JP, the nearest it has to
-EUC-JP-MS; ICU has no Johab), Python's codecs (johab, big5hkscs) and the
-WHATWG index big5 (as cjkconv/indexes/big5.h holds it), each header says.
+EUC-JP-MS; ICU has neither Johab nor JIS X 0213), Python's codecs (johab,
+big5hkscs, euc_jis_2004) and the WHATWG index big5 (as cjkconv/indexes/big5.h holds it), each header says.
 
-Runs on a glibc system with ICU's common library (both through ctypes).
+Runs on a glibc system with ICU's common library (both through ctypes) and
+Python's CJK codecs.
 Usage: python3 generators/generate_charmap_indexes.py [charmap folder]
 """
 import gzip
@@ -369,6 +388,142 @@ def big5_hkscs(folder):
     write_header('big5_hkscs.h', 'glibc\'s charmap BIG5-HKSCS: Big5 with HKSCS-2008.', notes, body)
 
 
+def jisx0213_pointer(plane, row, cell):
+    """Rows and cells from 1, as JIS X 0213 numbers them."""
+    return (plane - 1) * ROW * ROW + (row - 1) * ROW + cell - 1
+
+
+def euc_jisx0213_bytes(pointer):
+    plane, rest = divmod(pointer, ROW * ROW)
+    row, cell = divmod(rest, ROW)
+    return bytes(([0x8F] if plane else []) + [0xA1 + row, 0xA1 + cell])
+
+
+# The lead of each plane 2 row that Shift_JISX0213 has below row 79.
+SHIFT_JISX0213_PLANE2_LEADS = {1: 0xF0, 8: 0xF0, 3: 0xF1, 4: 0xF1, 5: 0xF2, 12: 0xF2, 13: 0xF3,
+                               14: 0xF3, 15: 0xF4, 78: 0xF4}
+
+
+def shift_jisx0213_bytes(pointer):
+    """None for the plane 2 rows the Shift_JIS form has no lead for."""
+    plane, rest = divmod(pointer, ROW * ROW)
+    row, cell = rest // ROW + 1, rest % ROW + 1
+    if plane == 0:
+        lead = 0x81 + (row - 1) // 2 if row <= 62 else 0xE0 + (row - 63) // 2
+    elif row >= 79:
+        lead = 0xF5 + (row - 79) // 2
+    elif row in SHIFT_JISX0213_PLANE2_LEADS:
+        lead = SHIFT_JISX0213_PLANE2_LEADS[row]
+    else:
+        return None
+    trail = (cell + 0x3F + (cell >= 0x40)) if row % 2 == 1 else cell + 0x9E
+    return bytes([lead, trail])
+
+
+def jisx0213(folder):
+    euc = read_charmap(os.path.join(folder, 'EUC-JISX0213.gz'))
+    sjis = read_charmap(os.path.join(folder, 'SHIFT_JISX0213.gz'))
+    for raw, chars in euc.items():
+        if len(raw) == 1:
+            assert chars == (raw[0],), raw
+        elif raw[0] == 0x8E:
+            assert len(raw) == 2 and chars == (0xFF61 + raw[1] - 0xA1,), raw
+    for raw, chars in sjis.items():
+        if len(raw) == 1:
+            expected = {0x5C: 0xA5, 0x7E: 0x203E}.get(raw[0], raw[0])
+            if 0xA1 <= raw[0] <= 0xDF:
+                expected = 0xFF61 + raw[0] - 0xA1
+            assert chars == (expected,), raw
+    size = 2 * ROW * ROW
+    sjis_codes = set(r for r in sjis if len(r) == 2)
+    for pointer in range(size):
+        raw = shift_jisx0213_bytes(pointer)
+        assert raw is None or euc.get(euc_jisx0213_bytes(pointer)) == sjis.get(raw), pointer
+        assert raw is not None or euc_jisx0213_bytes(pointer) not in euc
+        sjis_codes.discard(raw)
+    assert not sjis_codes  # every Shift_JIS code has its EUC code
+    values = grid(euc, size, euc_jisx0213_bytes)
+    pairs = [(p, euc[euc_jisx0213_bytes(p)]) for p in range(size)
+             if len(euc.get(euc_jisx0213_bytes(p), ())) == 2]
+    assert len(pairs) == 25
+    codes = {r: c for r, c in multibyte(euc).items() if r[0] != 0x8E}
+    assert sum(v is not None for v in values) + len(pairs) == len(codes)
+    assert not add_decode_only('EUC-JISX0213', euc, values, euc_jisx0213_bytes)
+    # Python reads JIS X 0212 in the rows of plane 2 that JIS X 0213 leaves out.
+    every = [euc_jisx0213_bytes(p) for p in range(size) if shift_jisx0213_bytes(p) is not None]
+    notes = ['Pointer: plane 1 at (row - 1) * 94 + cell - 1, plane 2 8836 further; EUC-JISX0213',
+             'writes plane 1 as 0xA0 + row, 0xA0 + cell and plane 2 after 0x8F, SHIFT_JISX0213',
+             'in two bytes by arithmetic (cjkconv/jisx0213.cpp).',
+             'ICU has no JIS X 0213. Python reads JIS X 0212 in the rows of plane 2 that',
+             'JIS X 0213 leaves out (not compared).']
+    notes += listed_differences(codes, python_decode('euc_jis_2004', every),
+                                'Python\'s euc_jis_2004')
+
+    def body(out):
+        write_grid(out, 'kJisx0213Index', values)
+        write_beyond_bmp(out, 'kJisx0213Index', values)
+        out.write('\n// The codes of two characters (none in the grid).\n')
+        out.write('struct Jisx0213Pair {\n    uint16_t pointer;\n    uint16_t first;\n'
+                  '    uint16_t second;\n};\n')
+        out.write('const uint32_t kJisx0213PairCount = %d;\n' % len(pairs))
+        out.write('static const Jisx0213Pair kJisx0213Pairs[%d] = {\n' % len(pairs))
+        for pointer, (first, second) in pairs:
+            out.write('    {%d, 0x%04X, 0x%04X},\n' % (pointer, first, second))
+        out.write('};\n')
+    write_header('jisx0213.h', 'glibc\'s charmaps EUC-JISX0213 and SHIFT_JISX0213: JIS X 0213:2004.',
+                 notes, body)
+
+
+def write_bits(out, name, pointers, size):
+    words = [0] * ((size + 31) // 32)
+    for pointer in pointers:
+        words[pointer // 32] |= 1 << (pointer % 32)
+    out.write('static const uint32_t %s[%d] = {\n' % (name, len(words)))
+    for start in range(0, len(words), 6):
+        out.write('    %s,\n' % ', '.join('0x%08X' % w for w in words[start:start + 6]))
+    out.write('};\n')
+
+
+def jisx0213_sets(folder):
+    euc = read_charmap(os.path.join(folder, 'EUC-JISX0213.gz'))
+    jis0208 = {r: c for r, c in read_charmap(os.path.join(folder, 'EUC-JP.gz')).items()
+               if len(r) == 2 and r[0] >= 0xA1}
+    assert len(jis0208) == 6879
+    members, otherwise = [], []
+    for pointer in range(ROW * ROW):
+        raw = euc_jisx0213_bytes(pointer)
+        if raw not in jis0208:
+            continue
+        members.append(pointer)
+        if jis0208[raw] != euc.get(raw):
+            otherwise.append((pointer, jis0208[raw][0]))
+    assert otherwise == [(28, 0x2015)], otherwise
+    added = []
+    for pointer in range(ROW * ROW):
+        raw = euc_jisx0213_bytes(pointer)
+        if raw in euc and raw not in python_decode('euc_jisx0213', [raw]):
+            assert raw in python_decode('euc_jis_2004', [raw])
+            added.append(pointer)
+    assert len(added) == 10, added
+    notes = ['Plane 1 pointers of JIS X 0213 (cjkconv/indexes/jisx0213.h): which JIS X 0208',
+             'holds, where JIS X 0208 reads one otherwise, which JIS X 0213 gained in 2004.']
+
+    def body(out):
+        out.write('// Plane 1 pointers that JIS X 0208 holds (%d).\n' % len(members))
+        write_bits(out, 'kJisx0208Codes', members, ROW * ROW)
+        out.write('\n// Where JIS X 0208 reads a code otherwise than JIS X 0213.\n')
+        out.write('struct Jisx0208Otherwise {\n    uint16_t pointer;\n    uint16_t character;\n};\n')
+        out.write('static const Jisx0208Otherwise kJisx0208Otherwise[%d] = {\n' % len(otherwise))
+        for pointer, character in otherwise:
+            out.write('    {%d, 0x%04X},\n' % (pointer, character))
+        out.write('};\n')
+        out.write('\n// Plane 1 pointers of the characters JIS X 0213 gained in 2004.\n')
+        out.write('static const uint16_t kJisx0213Of2004[%d] = {%s};\n' %
+                  (len(added), ', '.join(str(p) for p in added)))
+    write_header('jisx0213_sets.h', 'glibc\'s charmap EUC-JP and Python\'s euc_jisx0213 and '
+                 'euc_jis_2004: sets within JIS X 0213.', notes, body)
+
+
 def main():
     if len(sys.argv) > 2:
         sys.exit(__doc__)
@@ -377,6 +532,8 @@ def main():
     johab(folder)
     euc_jp_ms(folder)
     big5_hkscs(folder)
+    jisx0213(folder)
+    jisx0213_sets(folder)
 
 
 if __name__ == '__main__':

@@ -43,6 +43,12 @@ TEncodingConverter* NEWISO2022CNTOUNICODE();
 TEncodingConverter* NEWUNICODETOISO2022CN();
 TEncodingConverter* NEWISO2022CNEXTTOUNICODE();
 TEncodingConverter* NEWUNICODETOISO2022CNEXT();
+TEncodingConverter* NEWEUCJISX0213TOUNICODE();
+TEncodingConverter* NEWUNICODETOEUCJISX0213();
+TEncodingConverter* NEWSHIFTJISX0213TOUNICODE();
+TEncodingConverter* NEWUNICODETOSHIFTJISX0213();
+TEncodingConverter* NEWISO2022JP3TOUNICODE();
+TEncodingConverter* NEWUNICODETOISO2022JP3();
 }
 
 namespace velta {
@@ -90,6 +96,12 @@ const NLS_StaticSymbol kChineseAndKorean[] = {VELTA_FACTORY(NEWBIG5TOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOISO2022CN),
                                               VELTA_FACTORY(NEWISO2022CNEXTTOUNICODE),
                                               VELTA_FACTORY(NEWUNICODETOISO2022CNEXT),
+                                              VELTA_FACTORY(NEWEUCJISX0213TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOEUCJISX0213),
+                                              VELTA_FACTORY(NEWSHIFTJISX0213TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOSHIFTJISX0213),
+                                              VELTA_FACTORY(NEWISO2022JP3TOUNICODE),
+                                              VELTA_FACTORY(NEWUNICODETOISO2022JP3),
                                               {nullptr, nullptr}};
 
 #undef VELTA_FACTORY

@@ -1,6 +1,6 @@
-// EUC-TW, JOHAB, EUC-JP-MS and BIG5-HKSCS, whose tables come from glibc's
-// charmaps, against glibc's iconv: every lead and trail byte and every code
-// of the longer forms decoded, every character decoded written back, both
+// EUC-TW, JOHAB, EUC-JP-MS, BIG5-HKSCS, EUC-JISX0213 and SHIFT_JISX0213,
+// whose tables come from glibc's charmaps, and ISO-2022-JP-3, against glibc's iconv: every lead and
+// trail byte and every code of the longer forms decoded, every character decoded written back, both
 // ways as iconv does or as a difference listed here (and in the README).
 #include <gtest/gtest.h>
 
@@ -33,10 +33,22 @@ TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
         const char* alias;
         const char* name;
     } names[] = {
-        {"euc-tw", "EUC-TW"},       {"EucTw", "EUC-TW"},          {"osf0005000A", "EUC-TW"},
-        {"johab", "JOHAB"},         {"cp1361", "JOHAB"},          {"MSCP1361", "JOHAB"},
-        {"euc-jp-ms", "EUC-JP-MS"}, {"eucJP-ms", "EUC-JP-MS"},    {"EUCJP-OPEN", "EUC-JP-MS"},
-        {"eucjp-win", "EUC-JP-MS"}, {"big5-hkscs", "BIG5-HKSCS"}, {"Big5HKSCS", "BIG5-HKSCS"},
+        {"euc-tw", "EUC-TW"},
+        {"EucTw", "EUC-TW"},
+        {"osf0005000A", "EUC-TW"},
+        {"johab", "JOHAB"},
+        {"cp1361", "JOHAB"},
+        {"MSCP1361", "JOHAB"},
+        {"euc-jp-ms", "EUC-JP-MS"},
+        {"eucJP-ms", "EUC-JP-MS"},
+        {"EUCJP-OPEN", "EUC-JP-MS"},
+        {"eucjp-win", "EUC-JP-MS"},
+        {"big5-hkscs", "BIG5-HKSCS"},
+        {"Big5HKSCS", "BIG5-HKSCS"},
+        {"euc-jisx0213", "EUC-JISX0213"},
+        {"Shift_JISX0213", "SHIFT_JISX0213"},
+        {"shiftjisx0213", "SHIFT_JISX0213"},
+        {"iso-2022-jp-3", "ISO-2022-JP-3"},
     };
     for (const auto& n : names) {
         EXPECT_EQ(NLS_EncodingConverterExists(n.alias, "UTF-8"), 1) << n.alias;
@@ -63,6 +75,10 @@ TEST_F(CharmapMultibyte, LongCodesCutAnywhereReadAsTheWholeText) {
         {"EUC-JP-MS", "41 8F A2 AF 8E B0 A1 A1 80 F5 A1 42"},
         {"JOHAB", "41 88 61 D9 31 E0 31 42"},
         {"BIG5-HKSCS", "41 88 62 87 A1 80 A4 40 42"},
+        // (Codes of two characters cut between them: tests/test_cuts.cpp.)
+        {"EUC-JISX0213", "41 8F A1 A1 8E B0 AB E4 A4 AB 42"},
+        {"SHIFT_JISX0213", "41 F0 40 B0 86 84 82 A9 42"},
+        {"ISO-2022-JP-3", "41 1B 24 28 50 21 22 1B 24 42 24 22 1B 28 49 31 1B 28 42 42"},
     };
     for (const auto& t : texts) {
         const Bytes input = hexBytes(t.bytes);
@@ -74,10 +90,19 @@ TEST_F(CharmapMultibyte, LongCodesCutAnywhereReadAsTheWholeText) {
                 EXPECT_EQ(hex(convertInPieces(t.name, "UTF-16LE", input, {cut}, outputSize).output),
                           hex(whole.output))
                     << t.name << " cut at " << cut << ", output " << outputSize;
-        for (uint32_t cut = 1; cut < whole.output.size(); ++cut)
-            EXPECT_EQ(hex(convertInPieces("UTF-16LE", t.name, whole.output, {cut}, 8).output),
-                      hex(back.output))
-                << t.name << " written, cut at " << cut;
+        // Each call of the older functions is a whole text: ISO-2022-JP-3
+        // returns to ASCII at its end, and the text reads back the same.
+        const bool closesEachCall = std::string(t.name) == "ISO-2022-JP-3";
+        for (uint32_t cut = 1; cut < whole.output.size(); ++cut) {
+            const Bytes written =
+                convertInPieces("UTF-16LE", t.name, whole.output, {cut}, 8).output;
+            if (closesEachCall)
+                EXPECT_EQ(hex(convertOneShot(t.name, "UTF-16LE", written).output),
+                          hex(whole.output))
+                    << t.name << " written, cut at " << cut;
+            else
+                EXPECT_EQ(hex(written), hex(back.output)) << t.name << " written, cut at " << cut;
+        }
     }
 }
 
@@ -161,6 +186,21 @@ std::vector<std::string> eucJpMsTexts() {
     return texts;
 }
 
+// Every escape of ISO-2022-JP-3 before every byte 0x01-0x7F and, for the
+// sets of two bytes, every pair of bytes 0x21-0x7E.
+std::vector<std::string> iso2022Jp3Texts() {
+    std::vector<std::string> texts;
+    for (const char* escape :
+         {"\x1B(B", "\x1B(J", "\x1B(I", "\x1B$@", "\x1B$B", "\x1B$(O", "\x1B$(Q", "\x1B$(P"}) {
+        for (int byte = 0x01; byte <= 0x7F; ++byte) texts.push_back(escape + code({byte}));
+        if (escape[1] != '$') continue;
+        for (int lead = 0x21; lead <= 0x7E; ++lead)
+            for (int trail = 0x21; trail <= 0x7E; ++trail)
+                texts.push_back(escape + code({lead, trail}));
+    }
+    return texts;
+}
+
 // Where this library and iconv part, as the README lists: `text` is what
 // was decoded or encoded, `ours` and `theirs` the outputs ("" for refused).
 typedef bool (*Difference)(const std::string& text, const std::string& ours,
@@ -174,6 +214,30 @@ bool noDifference(const std::string&, const std::string&, const std::string&) {
 // charmap and iconv have it as U+20A9 WON SIGN and no code for U+005C.
 bool johabBackslash(const std::string& text, const std::string&, const std::string&) {
     return text == "\\";
+}
+
+// SHIFT_JISX0213's single bytes are JIS X 0201 Roman in the charmap and
+// iconv: 0x5C and 0x7E are U+00A5 and U+203E there, ASCII here.
+bool jisRomanBytes(const std::string&, const std::string& ours, const std::string& theirs) {
+    std::string asAscii;
+    for (size_t k = 0; k < theirs.size(); ++k) {
+        if (theirs.compare(k, 2, "\xC2\xA5") == 0) {
+            asAscii += '\\';
+            k += 1;
+        } else if (theirs.compare(k, 3, "\xE2\x80\xBE") == 0) {
+            asAscii += '~';
+            k += 2;
+        } else {
+            asAscii += theirs[k];
+        }
+    }
+    return ours == asAscii;
+}
+
+// ISO-2022-JP-3 text cannot carry SO, SI and ESC (they would be read as
+// shifts and escapes): "?" here, written raw by iconv.
+bool shiftsAndEscape(const std::string& text, const std::string&, const std::string&) {
+    return text == "\x0E" || text == "\x0F" || text == "\x1B";
 }
 
 // The encoder writes a letter and a combining mark that HKSCS has as one
@@ -196,7 +260,38 @@ const struct CharmapForm {
     {"JOHAB", leadsAndTrails, johabBackslash, johabBackslash, {"\\", "\xE2\x82\xA9"}},
     {"EUC-JP-MS", eucJpMsTexts, noDifference, noDifference, {}},
     {"BIG5-HKSCS", leadsAndTrails, noDifference, hkscsLetterAndMark, {}},
+    // A mark alone, a letter before its pair, a pair after a pair's first.
+    {"EUC-JISX0213",
+     eucJpMsTexts,
+     noDifference,
+     noDifference,
+     {"\xE3\x82\x9A", "\xE3\x81\x8B\xE3\x81\x8B\xE3\x82\x9A", "\xCB\xA9\xCB\xA5\xCB\xA9",
+      "\xC3\xA6\xCC\x81", "\xC2\xA5"}},
+    {"SHIFT_JISX0213",
+     leadsAndTrails,
+     jisRomanBytes,
+     noDifference,
+     {"\\", "~", "\xC2\xA5", "\xE2\x80\xBE", "\xE3\x82\xAB\xE3\x82\x9A\xE3\x82\x9A"}},
+    // Which set each character is written in after which: plane 1 and 2004's
+    // plane 1 after JIS X 0208, the sets that hold the next character, ASCII
+    // before a space or a line end, a pair's first held across a set change.
+    {"ISO-2022-JP-3",
+     iso2022Jp3Texts,
+     noDifference,
+     shiftsAndEscape,
+     {"\x0E", "\x0F", "\x1B", "\xE2\x91\xA0\xE3\x81\x82", "\xE4\xBF\xB1\xE3\x81\x82",
+      "\xE2\x91\xA0\xE4\xBF\xB1", "\xE3\x81\x82\xE2\x91\xA0", "\xE4\xB8\x82\x41",
+      "\xE4\xB8\x82\xE3\x81\x82", "\xEF\xBD\xB1\xEF\xBD\xB2\xC2\xA5\\", "\x41\xC2\xA5\x41 ",
+      "\xE3\x81\x82\n", "\xE3\x81\x8B\xE3\x81\x8B\xE3\x82\x9A",
+      "\xE3\x81\x8B\xE3\x82\x9A\xE3\x81\x8B", "\xE2\x80\x94\xE2\x80\x95",
+      "\xE4\xBF\xB1\xE3\x81\x8B\xE3\x82\x9A", "\xE2\x80\xBE~"}},
 };
+
+bool isAscii(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
 
 bool malformed(const std::string& decoded) {
     return decoded.find("\xEF\xBF\xBD") != std::string::npos;
@@ -216,8 +311,7 @@ TEST_F(CharmapMultibyte, DecodesAndEncodesAsIconvDoes) {
         for (const std::string& text : form.texts()) {
             const std::string ours = decode(text), theirs = theirDecode(text);
             if (ours == theirs || (malformed(ours) && theirs.empty())) {
-                if (!malformed(ours) && static_cast<unsigned char>(text[0]) >= 0x80)
-                    characters.push_back(ours);
+                if (!malformed(ours) && !isAscii(ours)) characters.push_back(ours);
                 continue;
             }
             if (form.decodesOtherwise(text, ours, theirs) || ++differences > 20) continue;

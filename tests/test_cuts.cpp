@@ -15,22 +15,24 @@ namespace {
 using namespace velta_test;
 
 const char* const kEncodings[] = {
-    NLS_UCS2_NAME,  "UTF-8",       "UTF-7",     "IMAP-UTF-7",  "ISO-10646-UCS-4", "ESCAPED_UNICODE",
-    "latin1",       "x-mac-roman", "Shift_JIS", "EUC-JP",      "ISO-2022-JP",     "UTF-16",
-    "UTF-16LE",     "UTF-16BE",    "UTF-32BE",  "UTF-32LE",    "windows-1252",    "KOI8-R",
-    "GB18030",      "GBK",         "GB2312",    "Big5",        "EUC-KR",          "windows-31j",
-    "IBM037",       "ISO646-DE",   "ISO_6937",  "ISO-2022-KR", "HZ-GB-2312",      "TCVN5712-1",
-    "EUC-TW",       "JOHAB",       "EUC-JP-MS", "BIG5-HKSCS",  "ISO-2022-CN",     "ISO-2022-CN-EXT",
-    "ISO-2022-JP-2"};
+    NLS_UCS2_NAME,     "UTF-8",         "UTF-7",        "IMAP-UTF-7",     "ISO-10646-UCS-4",
+    "ESCAPED_UNICODE", "latin1",        "x-mac-roman",  "Shift_JIS",      "EUC-JP",
+    "ISO-2022-JP",     "UTF-16",        "UTF-16LE",     "UTF-16BE",       "UTF-32BE",
+    "UTF-32LE",        "windows-1252",  "KOI8-R",       "GB18030",        "GBK",
+    "GB2312",          "Big5",          "EUC-KR",       "windows-31j",    "IBM037",
+    "ISO646-DE",       "ISO_6937",      "ISO-2022-KR",  "HZ-GB-2312",     "TCVN5712-1",
+    "EUC-TW",          "JOHAB",         "EUC-JP-MS",    "BIG5-HKSCS",     "ISO-2022-CN",
+    "ISO-2022-CN-EXT", "ISO-2022-JP-2", "EUC-JISX0213", "SHIFT_JISX0213", "ISO-2022-JP-3"};
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201
 // Roman and katakana, controls, a letter TCVN5712-1 writes with a mark after
-// it; it ends on a backslash.
+// it, a kana and a mark that JIS X 0213 writes as one code; it ends on a
+// backslash.
 const std::u16string kText =
     u"A+b&-\\u\\x+- \u0106caf\u00E9 \u20AC\u65E5\u672C\u8A9E\u306E\u6587\u5B57 \U0001F600Z "
     u"\u00A5~\uFF76\uFF85\t\r\n\x01\x7F"
-    u"\u3042\\";
+    u"\u3042\u304B\u309A\\";
 
 bool isUtf7Form(const char* name) {
     const std::string canonical = NLS_GetNormalizedEncodingName(name);
@@ -42,6 +44,12 @@ bool isUtf7Form(const char* name) {
 bool isMarkedForm(const char* name) {
     const std::string canonical = NLS_GetNormalizedEncodingName(name);
     return canonical == "UTF-16" || canonical == "UTF-32";
+}
+
+bool isJisx0213Form(const char* name) {
+    const std::string canonical = NLS_GetNormalizedEncodingName(name);
+    return canonical == "EUC-JISX0213" || canonical == "SHIFT_JISX0213" ||
+           canonical == "ISO-2022-JP-3";
 }
 
 struct Streamed {
@@ -128,10 +136,11 @@ TEST_F(CutsAnywhere, EveryPairGivesTheWholeTextWhereverItIsCut) {
                 EXPECT_EQ(hex(meaning(to, small.output)), expected) << pair << " output " << size;
             }
             // Each call of the older functions is a whole text: a TCVN5712-1
-            // letter at its end is not joined to the mark that starts the next.
-            const bool oldCallsKeepNoRunOpen = !isUtf7Form(from) && !isUtf7Form(to) &&
-                                               !isMarkedForm(from) && !isMarkedForm(to) &&
-                                               std::string(from) != "TCVN5712-1";
+            // letter at its end is not joined to the mark that starts the
+            // next, nor a kana to the mark that JIS X 0213 joins to it.
+            const bool oldCallsKeepNoRunOpen =
+                !isUtf7Form(from) && !isUtf7Form(to) && !isMarkedForm(from) && !isMarkedForm(to) &&
+                std::string(from) != "TCVN5712-1" && !isJisx0213Form(to);
             for (size_t cut = 0; cut <= source.size(); ++cut) {
                 const Streamed two = streamPieces(object, source, {cut}, 64);
                 EXPECT_EQ(two.status, NLS_SUCCESS) << pair << " cut " << cut;
@@ -244,7 +253,7 @@ TEST_F(CutsAnywhere, JapaneseLeadsAmongOtherBytesReadAsInOneCall) {
                                     0x8F, 0x9F, 0xA0, 0xA1, 0xA4, 0xB0, 0xDF, 0xE0, 0xEA,
                                     0xF0, 0xFC, 0xFD, 0xFE, 0xFF, 0x40, 0x5C, 0xA2};
     std::mt19937 random(34);
-    for (const char* from : {"Shift_JIS", "EUC-JP"}) {
+    for (const char* from : {"Shift_JIS", "EUC-JP", "SHIFT_JISX0213", "EUC-JISX0213"}) {
         EncodingConverter* object = nullptr;
         ASSERT_EQ(NLS_NewEncodingConverter(from, "UTF-8", &object), NLS_SUCCESS) << from;
         for (int text = 0; text < 400; ++text) {

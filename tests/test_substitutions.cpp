@@ -162,6 +162,21 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
          "41 42"},
         {"UTF-8", "BIG5-HKSCS", "41 F0 9F 98 80 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42",
          "41 42"},
+        {"EUC-JISX0213", "UTF-8", "41 8F A1 41 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 41 42",
+         "41 41 42"},
+        {"SHIFT_JISX0213", "UTF-8", "41 81 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42",
+         "41 20 42"},
+        // A kana held for the mark that may follow it is written before
+        // what stands for the lacked character; the mark alone is lacked.
+        {"UTF-8", "EUC-JISX0213", "E3 81 8B F0 9F 98 80 42", 3, NLS_UNMAPPABLE_CHARACTER,
+         "A4 AB 3F 42", "A4 AB 42"},
+        {"UTF-8", "SHIFT_JISX0213", "41 E3 82 9A 42", 1, NLS_UNMAPPABLE_CHARACTER, "41 3F 42",
+         "41 42"},
+        // Met in plane 2: "?" after the escape back to ASCII.
+        {"UTF-8", "ISO-2022-JP-3", "E4 B8 82 F0 9F 98 80 42", 3, NLS_UNMAPPABLE_CHARACTER,
+         "1B 24 28 50 21 22 1B 28 42 3F 42", "1B 24 28 50 21 22 1B 28 42 42"},
+        {"ISO-2022-JP-3", "UTF-8", "1B 24 42 2D 21 41 41 1B 28 42", 3, NLS_MALFORMED_INPUT,
+         "EF BF BD E7 96 8F", "E7 96 8F"},
         {"UTF-16", "windows-1252", "FE FF 00 41 01 00 00 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "41 3F 42", "41 42"},
         // A chain whose second converter meets the character in text that
@@ -261,6 +276,9 @@ TEST_F(Substitutions, TheEndOfTheTextInsideACharacter) {
         {"Big5", "UTF-16LE", "41 A4", 1, "41 00 FD FF", "41 00"},
         {"EUC-TW", "UTF-16LE", "41 8E A2 A1", 1, "41 00 FD FF", "41 00"},
         {"EUC-JP-MS", "UTF-16LE", "41 8F A2", 1, "41 00 FD FF", "41 00"},
+        {"EUC-JISX0213", "UTF-16LE", "41 8F A1", 1, "41 00 FD FF", "41 00"},
+        {"SHIFT_JISX0213", "UTF-16LE", "41 F0", 1, "41 00 FD FF", "41 00"},
+        {"ISO-2022-JP-3", "UTF-16LE", "41 1B 24 28", 1, "41 00 FD FF", "41 00"},
         {"ESCAPED_UNICODE", "UTF-8", "41 5C 75 31", 1, "41 EF BF BD", "41"},
         // A lone high surrogate that a chain's first stage makes last.
         {"UTF-8", "UTF-16LE", "41 ED A0 80", 1, "41 00 FD FF", "41 00"},
@@ -534,11 +552,12 @@ TEST_F(Substitutions, EveryTargetWritesTheStandInsOfWhatItLacks) {
     } characters[] = {{"C3 A9", "65"},    {"C5 93", "6F 65"}, {"E2 82 AC", "45 55 52"},
                       {"E2 80 9C", "22"}, {"E2 80 9D", "22"}, {"E2 80 94", "2D"}};
     for (const char* target :
-         {"US-ASCII",    "latin1",      "x-mac-roman",     "windows-1252", "KOI8-R",
-          "ISO-8859-8",  "Shift_JIS",   "EUC-JP",          "ISO-2022-JP",  "windows-31j",
-          "GB2312",      "GBK",         "GB18030",         "Big5",         "EUC-KR",
-          "ISO-2022-KR", "HZ-GB-2312",  "EUC-TW",          "JOHAB",        "EUC-JP-MS",
-          "BIG5-HKSCS",  "ISO-2022-CN", "ISO-2022-CN-EXT", "ISO-2022-JP-2"}) {
+         {"US-ASCII",       "latin1",       "x-mac-roman",     "windows-1252",  "KOI8-R",
+          "ISO-8859-8",     "Shift_JIS",    "EUC-JP",          "ISO-2022-JP",   "windows-31j",
+          "GB2312",         "GBK",          "GB18030",         "Big5",          "EUC-KR",
+          "ISO-2022-KR",    "HZ-GB-2312",   "EUC-TW",          "JOHAB",         "EUC-JP-MS",
+          "BIG5-HKSCS",     "ISO-2022-CN",  "ISO-2022-CN-EXT", "ISO-2022-JP-2", "EUC-JISX0213",
+          "SHIFT_JISX0213", "ISO-2022-JP-3"}) {
         uint32_t lacked = 0;
         for (const auto& c : characters) {
             const Bytes input = hexBytes((std::string("41 ") + c.utf8 + " 42").c_str());
