@@ -47,7 +47,15 @@ TEST_F(Encodings, NamesResolveInAnyLetterCase) {
                  {"x-mac-roman", "x-mac-roman"},
                  {"iso8859-1", "ISO_8859-1:1987"},
                  {"latin5", "ISO-8859-9"},
-                 {"cp437", "IBM437"}};
+                 {"cp437", "IBM437"},
+                 // glibc's other names for sets a converter library has
+                 {"ujis", "Extended_UNIX_Code_Packed_Format_for_Japanese"},
+                 {"sjis-win", "windows-31j"},
+                 {"cp950", "Big5"},
+                 {"mscp949", "EUC-KR"},
+                 {"cn-gb", "GB2312"},
+                 {"utf7", "UNICODE-1-1-UTF-7"},
+                 {"UTF-7-IMAP", "IMAP-MODIFIED-UTF-7"}};
     for (const auto& c : cases) EXPECT_STREQ(NLS_GetNormalizedEncodingName(c.name), c.canonical);
 }
 
