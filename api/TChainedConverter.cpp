@@ -75,6 +75,7 @@ void TChainedConverter::Reset() {
     fRefillSource = nullptr;
     fFirstUntouched = true;
     fWaitingKnown = false;
+    fRestOfCharacterAt = kNowhere;
     fFirst->Reset();
     fSecond->Reset();
 }
@@ -299,8 +300,16 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     uint32_t bytes =
         replay(reader, pieces, fRefillSource, fRefillLength, units, &made, &ignored, &lastTextAt);
     // A unit that is not the first of its character (the second of a pair,
-    // or of a code that stands for two characters) starts where it does.
-    const bool insideCharacter = made > units;
+    // or of a code that stands for two characters, made or still waiting in
+    // the converter) starts where it does.
+    bool insideCharacter = made > units;
+    if (!insideCharacter && made != 0) {
+        unsigned char scratch[16];
+        uint32_t produced = 0;
+        uint32_t taken = 0;
+        reader->Convert(scratch, &produced, sizeof scratch, fRefillSource + bytes, 0, &taken);
+        insideCharacter = produced != 0;
+    }
     if (insideCharacter) bytes = lastTextAt;
     // Bytes that make no text of their own before the character (a UTF-7
     // "+", an escape sequence, a byte order mark) are not its start: a
@@ -381,8 +390,13 @@ void TChainedConverter::rememberWaitingOffset(uint32_t callStart) {
         fIntermediateSize == 2 ||
         (fIntermediateSize == 4 && velta::isHighSurrogate(velta::loadUnit(text)) &&
          velta::isLowSurrogate(velta::loadUnit(text + 2)));
+    const int64_t restAt = fRestOfCharacterAt;
+    fRestOfCharacterAt = kNowhere;
     if (!oneCharacter) {
         fWaitingKnown = false;
+    } else if (restAt != kNowhere) {
+        fWaitingKnown = true;
+        fWaitingOffset = restAt - callStart;
     } else if (fRefillSource == nullptr || fIntermediateStart < fRefillTextBegin) {
         fWaitingOffset -= callStart;  // it waited from before: known as it was
     } else {
@@ -412,10 +426,10 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
         reader = fRefillCopy;
         pieces = dynamic_cast<TStreamConverter*>(reader);
     }
-    uint32_t made = 0;
+    uint32_t made = 0, lastTextAt = 0;
     ReplayReport met;
-    const uint32_t bytes =
-        replay(reader, pieces, fRefillSource, fRefillLength, delivered / 2, &made, &met);
+    const uint32_t bytes = replay(reader, pieces, fRefillSource, fRefillLength, delivered / 2,
+                                  &made, &met, &lastTextAt);
     if (2 * made < delivered) {  // the first converter cannot tell: the text keeps waiting
         if (fMarkByValue) fFirstStepped->RestoreStepState(now);
         if (fMarkByValue && pieces != nullptr) pieces->SetInputEnds(InputEnds());
@@ -444,6 +458,10 @@ void TChainedConverter::rollBackUndeliveredText(uint32_t* consumed) {
                             ? fRefillTextBegin - fIntermediateStart
                             : 2 * made - delivered;
     if (fIntermediateSize == 0) fIntermediateStart = 0;
+    // The rest of a character is placed where the character began.
+    fRestOfCharacterAt = fIntermediateStart >= fRefillTextBegin && fIntermediateSize != 0
+                             ? fRefillStart + lastTextAt
+                             : kNowhere;
     fPendingOutcome = NLS_SUCCESS;
 }
 

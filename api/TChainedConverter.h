@@ -134,6 +134,10 @@ private:
     // refill, which never lies before the substitution it stands for.
     int64_t fWaitingOffset = 0;
     bool fWaitingKnown = false;
+    // Where the character began whose rest a roll-back left waiting, in the
+    // call's input (kNowhere: none).
+    static constexpr int64_t kNowhere = INT64_MIN;
+    int64_t fRestOfCharacterAt = kNowhere;
 
     Undelivered fUndelivered;
     uint32_t fRefillRoom;  // at most this much text a refill: about what the output takes
