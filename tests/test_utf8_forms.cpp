@@ -119,8 +119,8 @@ std::vector<Case> cases() {
         // The held output of a small call fills just before an encoded
         // surrogate: the rest of the text was lost, and, read strictly, the
         // stop there was taken for a cut character (-1304).
-        "41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 5A 61 62 63 "
-        "64 65 66 ED B0 95 7A",
+        ("41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 5A 61 62 63 "
+         "64 65 66 ED B0 95 7A"),
     };
     const std::u16string utf16Inputs[] = {
         u"A\u00E9 \u20AC\u65E5\U0001F600Z",
