@@ -1,6 +1,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <string>
@@ -10,6 +11,7 @@
 #include "api/conversion_limits.h"
 #include "api/library_state.h"
 #include "api/route_cache.h"
+#include "codecs/library_codecs.h"
 #include "common/conversion_options.h"
 #include "common/conversion_policy.h"
 #include "linker/platform.h"
@@ -20,6 +22,8 @@ namespace {
 
 const char kWildcardName[] = "*";
 const char kEmptyName[] = "";
+
+std::atomic<bool> gChainFusion{true};
 
 }  // namespace
 
@@ -152,6 +156,13 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
             fStatus = failure == NLS_OUT_OF_MEMORY ? NLS_OUT_OF_MEMORY : NLS_NO_TARGET_CONVERTER;
             return;
         }
+        if (gChainFusion.load(std::memory_order_relaxed))
+            fConverter = velta::fuseChain(first, second);
+        if (fConverter != nullptr) {
+            fStatus = fConverter->GetStatus();
+            findInterfaces();
+            return;
+        }
         fChain = new (std::nothrow) TChainedConverter(fFromName, fToName, first, second);
         if (fChain == nullptr) {
             first->ReleaseEncodingConverter();
@@ -162,6 +173,14 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
         fConverter = fChain;
     }
     fStatus = fConverter->GetStatus();
+    findInterfaces();
+}
+
+void EncodingConverter::setChainFusion(bool fuse) {
+    gChainFusion.store(fuse, std::memory_order_relaxed);
+}
+
+void EncodingConverter::findInterfaces() {
     fReadsUcs2 = strcmp(fFromName, NLS_UCS2_NAME) == 0;
     fWritesUcs2 = strcmp(fToName, NLS_UCS2_NAME) == 0;
     if (fChain != nullptr) {  // the chain's interfaces, without a cast

@@ -18,6 +18,8 @@
 #include <atomic>
 #include <new>
 
+#include "codecs/single_byte.h"
+
 #include "codecs/library_codecs.h"
 #include "codecs/single_byte_tables.h"
 #include "common/step_shell.h"
@@ -28,18 +30,10 @@ namespace velta {
 
 namespace {
 
-const char kUcs2Name[] = NLS_UCS2_NAME;
-
-// No unit has this byte-0 character: a table whose byte 0x00 has none.
-const uint32_t kNoUnit = 0x10000;
-
 // The vector ASCII kernel is entered only where this many ASCII bytes (or
 // units) come next: prose in Cyrillic, Greek or Thai has a space every few
 // letters, and a call per space costs more than the table.
 const uint32_t kAsciiProbe = 8;
-
-using WidenAscii = uint32_t (*)(const unsigned char*, uint32_t, unsigned char*, uint32_t);
-using NarrowAscii = uint32_t (*)(const unsigned char*, uint32_t, unsigned char*, uint32_t);
 
 bool asciiBytesAhead(const unsigned char* source) {
     uint64_t word;
@@ -109,62 +103,7 @@ const uint8_t* bytesOfUnits(uint32_t index) {
     return fresh;
 }
 
-class TSingleByteToUnicodeConverter : public TStepShell<TSingleByteToUnicodeConverter> {
-public:
-    explicit TSingleByteToUnicodeConverter(const SingleByteTable& table)
-        : TStepShell({table.name, kUcs2Name, 0, 2, 0}),
-          fTable(&table),
-          fUnits(table.units),
-          fKeepsAscii(table.keepsAscii),
-          fLettersOfPairs() {
-        const bool diacriticsFirst =
-            std::find(table.units, table.units + 256, kDiacriticByte) != table.units + 256;
-        for (uint32_t i = 0; i < table.pairCount && !diacriticsFirst; ++i) {
-            const uint32_t letter = table.pairs[2 * i] >> 8;
-            fLettersOfPairs[letter / 64] |= uint64_t{1} << letter % 64;
-        }
-        fComposes = table.pairCount != 0 && !diacriticsFirst;
-    }
-    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
-                    uint32_t targetCapacity, bool textEnds);
-
-private:
-    void decodePlain(const unsigned char* source, uint32_t sourceLength, uint32_t* in,
-                     unsigned char* target, uint32_t targetCapacity, uint32_t* out,
-                     WidenAscii widen) const;
-    StepResult composingStep(const unsigned char* source, uint32_t sourceLength,
-                             unsigned char* target, uint32_t targetCapacity, bool textEnds) const;
-    bool startsPair(unsigned char b) const { return fLettersOfPairs[b / 64] >> b % 64 & 1; }
-
-    const SingleByteTable* fTable;
-    const uint16_t* fUnits;
-    bool fKeepsAscii;
-    bool fComposes = false;       // a letter and the mark after it may be one character
-    uint64_t fLettersOfPairs[4];  // the bytes that start a pair, where fComposes
-};
-
-class TUnicodeToSingleByteConverter : public TStepShell<TUnicodeToSingleByteConverter> {
-public:
-    TUnicodeToSingleByteConverter(const SingleByteTable& table, const uint8_t* bytes)
-        : TStepShell({kUcs2Name, table.name, 0, 1, 1}),
-          fTable(&table),
-          fBytes(bytes),
-          fUnitOfByteZero(table.units[0] == 0xFFFD ? kNoUnit : table.units[0]),
-          fKeepsAscii(table.keepsAscii) {}
-    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
-                    uint32_t targetCapacity, bool textEnds);
-
-private:
-    void encodePlain(const unsigned char* source, uint32_t units, uint32_t* position,
-                     unsigned char* target, uint32_t targetCapacity, uint32_t* out,
-                     NarrowAscii narrow) const;
-
-    const SingleByteTable* fTable;
-    const uint8_t* fBytes;
-    uint32_t fUnitOfByteZero;
-    bool fKeepsAscii;
-};
+}  // namespace
 
 // Bytes with a character of their own, eight at a time through the table,
 // or through the vector kernel where eight ASCII bytes come next. Stops
@@ -317,8 +256,6 @@ StepResult TUnicodeToSingleByteConverter::step(const unsigned char* source, uint
         return lackedUnitAt(source, units, position, out);
     }
 }
-
-}  // namespace
 
 TEncodingConverter* newSingleByteDecoder(uint32_t index) {
     if (index >= kSingleByteTableCount) return nullptr;

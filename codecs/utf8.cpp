@@ -2,6 +2,8 @@
 // UCS-2. No state is kept between calls: every consumed count lies at a
 // character boundary, and a character cut by the end of the input (a high
 // surrogate, for the encoder) is left for the next call.
+#include <typeinfo>
+
 #include "codecs/utf8_steps.h"
 #include "common/step_shell.h"
 #include "common/text_kernels.h"
@@ -492,6 +494,19 @@ public:
 };
 
 }  // namespace
+
+namespace velta {
+
+// (By their types, which nothing derives from: a comparison, not a search.)
+bool isUtf8Decoder(const TEncodingConverter* converter) {
+    return typeid(*converter) == typeid(TUTF8ToUnicodeConverter);
+}
+
+bool isUtf8Encoder(const TEncodingConverter* converter) {
+    return typeid(*converter) == typeid(TUnicodeToUTF8Converter);
+}
+
+}  // namespace velta
 
 TEncodingConverter* NEWUTF8TOUNICODEENCODINGCONVERTER() {
     return newStepConverter<TUTF8ToUnicodeConverter>();

@@ -11,8 +11,11 @@
 // defines it.
 #include <string.h>
 
+#include <typeinfo>
+
 #include "api/TChainedConverter.h"
 #include "codecs/library_codecs.h"
+#include "codecs/single_byte.h"
 #include "codecs/utf8_steps.h"
 #include "common/step_shell.h"
 #include "common/text_kernels.h"
@@ -155,10 +158,9 @@ class TFormDirect : public TStepShell<TFormDirect<Direction>>, public TReplaceme
     using Shell = TStepShell<TFormDirect<Direction>>;
 
 public:
-    explicit TFormDirect(ByteOrder order)
-        : Shell(Direction::identity(order)),
-          fSwapped((order == ByteOrder::kBig) != bigEndianHost()),
-          fOrder(order) {}
+    using Form = typename Direction::Form;
+    explicit TFormDirect(const Form& form)
+        : Shell(Direction::identity(form)), fSwapped(Direction::swapped(form)), fForm(form) {}
     // The chain's bound, so that a buffer sized for it serves as before.
     void TargetBufferSize(const unsigned char*, uint32_t sourceLength, uint32_t* size) override {
         if (size == nullptr) return;
@@ -172,7 +174,7 @@ public:
     void Reset() override { fFallback.release(); }
     uint32_t WriteReplacement(unsigned char* out, uint32_t capacity) const override {
         unsigned char replacement[4];
-        const uint32_t length = Direction::replacement(fOrder, replacement);
+        const uint32_t length = Direction::replacement(fForm, replacement);
         if (capacity < length) return 0;
         memcpy(out, replacement, length);
         return length;
@@ -202,9 +204,9 @@ public:
             if (!fAtSurrogate || status != NLS_SUCCESS) return status;
             in = *sourceConsumed;
             out = *targetLength;
-            if (!fFallback.start(*this, this->fOptions, Direction::from(fOrder),
-                                 Direction::to(fOrder), Direction::toPivot(fOrder),
-                                 Direction::fromPivot(fOrder)))
+            if (!fFallback.start(*this, this->fOptions, Direction::from(fForm),
+                                 Direction::to(fForm), Direction::toPivot(fForm),
+                                 Direction::fromPivot(fForm)))
                 return NLS_OUT_OF_MEMORY;
         } else if (this->InvalidConvertArguments(target, targetLength, targetCapacity, source,
                                                  sourceLength, sourceConsumed)) {
@@ -222,13 +224,13 @@ public:
     Stop LastStop() const override { return fFallback.active() ? fPivotStop : Shell::LastStop(); }
 
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
-                    uint32_t targetCapacity, bool) {
-        return Direction::step(fSwapped, this->fOptions.strictUnicode, source, sourceLength, target,
-                               targetCapacity, &fAtSurrogate);
+                    uint32_t targetCapacity, bool textEnds) {
+        return Direction::step(fForm, fSwapped, this->fOptions.strictUnicode, source, sourceLength,
+                               target, targetCapacity, textEnds, &fAtSurrogate);
     }
     Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
                         uint32_t capacity, uint32_t* written) {
-        return Direction::writeUnits(fOrder, units, count, out, capacity, written);
+        return Direction::writeUnits(fForm, units, count, out, capacity, written);
     }
     uint32_t terminatorWidth() const { return Direction::kTerminatorWidth; }
     NLS_Status outputFullStatus() const { return Direction::kOutputFullStatus; }
@@ -253,10 +255,16 @@ private:
     Stop fPivotStop = Stop::kInputUsed;
     bool fSwapped;  // the named order is not the machine's
     bool fAtSurrogate = false;
-    ByteOrder fOrder;
+    Form fForm;
 };
 
-struct FromUtf8 {
+// What the directions of the Unicode forms share: the form is a byte order.
+struct OrderedForm {
+    using Form = ByteOrder;
+    static bool swapped(ByteOrder order) { return (order == ByteOrder::kBig) != bigEndianHost(); }
+};
+
+struct FromUtf8 : OrderedForm {
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 2 };
     static TConverterIdentity identity(ByteOrder order) {
         return {"UTF-8", utf16Name(order), 0, 2, 0};
@@ -283,8 +291,9 @@ struct FromUtf8 {
 
     // In the other order, the output is decoded a block at a time and
     // swapped while it is in the cache; a block that fills is not the end.
-    static StepResult step(bool swapped, bool strict, const unsigned char* source, uint32_t length,
-                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
+    static StepResult step(ByteOrder, bool swapped, bool strict, const unsigned char* source,
+                           uint32_t length, unsigned char* target, uint32_t capacity, bool,
+                           bool* atSurrogate) {
         uint32_t in = 0, out = 0;
         for (;;) {
             const uint32_t room = capacity - out;
@@ -304,7 +313,7 @@ struct FromUtf8 {
 };
 
 // What the directions that write UTF-8 share.
-struct IntoUtf8 {
+struct IntoUtf8 : OrderedForm {
     static const char* to(ByteOrder) { return "UTF-8"; }
     static TEncodingConverter* fromPivot(ByteOrder) { return NEWUNICODETOUTF8ENCODINGCONVERTER(); }
     static uint32_t replacement(ByteOrder, unsigned char* out) {
@@ -336,8 +345,9 @@ struct ToUtf8 : IntoUtf8 {
     static const char* from(ByteOrder order) { return utf16Name(order); }
     static TEncodingConverter* toPivot(ByteOrder order) { return newUtf16Decoder(order); }
 
-    static StepResult step(bool swapped, bool, const unsigned char* source, uint32_t length,
-                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
+    static StepResult step(ByteOrder, bool swapped, bool, const unsigned char* source,
+                           uint32_t length, unsigned char* target, uint32_t capacity, bool,
+                           bool* atSurrogate) {
         if (!swapped)
             return encodeUtf8Units({true, atSurrogate, false}, source, length, target, capacity);
         return stepSwapped(source, length, target, capacity, atSurrogate);
@@ -413,7 +423,7 @@ uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char*
     return out;
 }
 
-struct FromUtf8ToUtf32 {
+struct FromUtf8ToUtf32 : OrderedForm {
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4 };
     static TConverterIdentity identity(ByteOrder order) {
         return {"UTF-8", utf32Name(order), 0, 4, 0};
@@ -450,8 +460,9 @@ struct FromUtf8ToUtf32 {
     // where the output surely takes it, then widened. Room for one unit but
     // not two is tried again with room for a pair: a character that needs
     // one fills it alone.
-    static StepResult step(bool swapped, bool strict, const unsigned char* source, uint32_t length,
-                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
+    static StepResult step(ByteOrder, bool swapped, bool strict, const unsigned char* source,
+                           uint32_t length, unsigned char* target, uint32_t capacity, bool,
+                           bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
@@ -508,8 +519,9 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
 
     // A block of values is narrowed and encoded; the values the encoder
     // took are its units less the second halves of pairs.
-    static StepResult step(bool swapped, bool, const unsigned char* source, uint32_t length,
-                           unsigned char* target, uint32_t capacity, bool* atSurrogate) {
+    static StepResult step(ByteOrder, bool swapped, bool, const unsigned char* source,
+                           uint32_t length, unsigned char* target, uint32_t capacity, bool,
+                           bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
@@ -535,6 +547,170 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
     }
 };
 
+// UTF-8 and a single-byte encoding: the two converters' steps over a block
+// of UCS-2 on the stack, so that the chain of them runs in one pass and
+// keeps no text between calls. A stop in the block is placed at the bytes
+// of the unit it names: in UTF-8 by their lead bytes, in the single-byte
+// encoding a byte a unit (where pairs of bytes make one, by reading again).
+const uint32_t kFusedBlockUnits = 512;
+
+// The bytes of the first `units` units that the UTF-8 step made of
+// `source` (well-formed there; four bytes make a pair of units).
+uint32_t utf8BytesOfUnits(const unsigned char* source, uint32_t units) {
+    uint32_t bytes = 0;
+    while (units != 0) {
+        const unsigned char lead = source[bytes];
+        const uint32_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        bytes += length;
+        units -= length == 4 && units > 1 ? 2 : 1;
+    }
+    return bytes;
+}
+
+struct SingleByteEncoderForm {
+    TUnicodeToSingleByteConverter encoder;
+    uint32_t index;
+    unsigned char questionMark;  // "?" in the encoding's own byte
+};
+
+struct SingleByteDecoderForm {
+    TSingleByteToUnicodeConverter decoder;
+    uint32_t index;
+};
+
+struct Utf8ToSingleByte {
+    using Form = SingleByteEncoderForm;
+    enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 1, kTerminatorWidth = 1 };
+    static const NLS_Status kOutputFullStatus = NLS_RESULT_TRUNCATED;
+    static bool swapped(const Form&) { return false; }
+    static TConverterIdentity identity(const Form& form) {
+        return {"UTF-8", form.encoder.table().name, 0, 2, 0};
+    }
+    static const char* from(const Form&) { return "UTF-8"; }
+    static const char* to(const Form& form) { return form.encoder.table().name; }
+    static TEncodingConverter* toPivot(const Form&) { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
+    static TEncodingConverter* fromPivot(const Form& form) {
+        return newSingleByteEncoder(form.index);
+    }
+    // U+FFFD is in no single-byte encoding: its replacement is "?".
+    static uint32_t replacement(const Form& form, unsigned char* out) {
+        out[0] = form.questionMark;
+        return 1;
+    }
+    static Written writeUnits(Form& form, const uint16_t* units, uint32_t count, unsigned char* out,
+                              uint32_t capacity, uint32_t* written) {
+        // At least the 32 bytes that a vector ASCII run reads at once.
+        enum : uint32_t { kBytes = 2 * kMaxChosenUnits > 32 ? 2 * kMaxChosenUnits : 32 };
+        unsigned char bytes[kBytes];
+        for (uint32_t i = 0; i < count; ++i) storeUnit(bytes + 2 * i, units[i]);
+        const StepResult result = form.encoder.step(bytes, 2 * count, out, capacity, false);
+        if (result.stop == Stop::kInputUsed) {
+            *written = result.written;
+            return Written::kDone;
+        }
+        return result.stop == Stop::kOutputFull ? Written::kNoRoom : Written::kNotInTarget;
+    }
+
+    // A unit makes a byte or two: a block of one unit more than the room
+    // left (two at least, for a pair) fills the output or ends the input.
+    static StepResult step(Form& form, bool, bool strict, const unsigned char* source,
+                           uint32_t length, unsigned char* target, uint32_t capacity, bool,
+                           bool* atSurrogate) {
+        unsigned char block[2 * kFusedBlockUnits];
+        uint32_t in = 0, out = 0;
+        for (;;) {
+            if (in == length) return inputUsed(in, out);
+            if (out == capacity) return outputFull(in, out);
+            const uint32_t room = capacity - out;
+            const uint32_t units = room < kFusedBlockUnits ? room + 1 : kFusedBlockUnits;
+            const StepResult decoded = decodeUtf8Units({true, atSurrogate, strict}, source + in,
+                                                       length - in, block, 2 * units);
+            const StepResult encoded =
+                form.encoder.step(block, decoded.written, target + out, room, false);
+            if (encoded.stop != Stop::kInputUsed) {
+                const uint32_t at = in + utf8BytesOfUnits(source + in, encoded.read / 2);
+                out += encoded.written;
+                if (encoded.stop == Stop::kUnmappable)
+                    return unmappableAt(at, out, utf8BytesOfUnits(source + at, encoded.length / 2),
+                                        encoded.character);
+                return encoded.stop == Stop::kOutputFull ? outputFull(at, out) : cutAtEnd(at, out);
+            }
+            in += decoded.read;
+            out += encoded.written;
+            if (decoded.stop == Stop::kOutputFull) continue;  // the block was full
+            StepResult result = decoded;  // the input used, or what stopped the UTF-8 step
+            result.read = in;
+            result.written = out;
+            return result;
+        }
+    }
+};
+
+struct SingleByteToUtf8 {
+    using Form = SingleByteDecoderForm;
+    enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4, kTerminatorWidth = 1 };
+    static const NLS_Status kOutputFullStatus = NLS_RESULT_TRUNCATED;
+    static bool swapped(const Form&) { return false; }
+    static TConverterIdentity identity(const Form& form) {
+        return {form.decoder.table().name, "UTF-8", 0, 4, 1};
+    }
+    static const char* from(const Form& form) { return form.decoder.table().name; }
+    static const char* to(const Form&) { return "UTF-8"; }
+    static TEncodingConverter* toPivot(const Form& form) {
+        return newSingleByteDecoder(form.index);
+    }
+    static TEncodingConverter* fromPivot(const Form&) {
+        return NEWUNICODETOUTF8ENCODINGCONVERTER();
+    }
+    static uint32_t replacement(const Form&, unsigned char* out) {
+        return IntoUtf8::replacement(ByteOrder::kLittle, out);
+    }
+    static Written writeUnits(Form&, const uint16_t* units, uint32_t count, unsigned char* out,
+                              uint32_t capacity, uint32_t* written) {
+        return IntoUtf8::writeUnits(ByteOrder::kLittle, units, count, out, capacity, written);
+    }
+
+    // A unit makes a byte of UTF-8 at least: a block of as many units as
+    // the room left fills the output or ends the input.
+    static StepResult step(Form& form, bool, bool strict, const unsigned char* source,
+                           uint32_t length, unsigned char* target, uint32_t capacity, bool textEnds,
+                           bool*) {
+        unsigned char block[2 * kFusedBlockUnits];
+        uint32_t in = 0, out = 0;
+        for (;;) {
+            if (in == length) return inputUsed(in, out);
+            if (out == capacity) return outputFull(in, out);
+            const uint32_t room = capacity - out;
+            const uint32_t units = room < kFusedBlockUnits ? room : kFusedBlockUnits;
+            const StepResult decoded =
+                form.decoder.step(source + in, length - in, block, 2 * units, textEnds);
+            const StepResult encoded = encodeUtf8Units({false, nullptr, strict}, block,
+                                                       decoded.written, target + out, room);
+            if (encoded.stop != Stop::kInputUsed) {  // the output is full
+                out += encoded.written;
+                return outputFull(
+                    in + bytesOfUnits(form, source + in, length - in, encoded.read / 2, textEnds),
+                    out);
+            }
+            in += decoded.read;
+            out += encoded.written;
+            if (decoded.stop == Stop::kOutputFull) continue;  // the block was full
+            StepResult result = decoded;  // the input used, or what stopped the decoder
+            result.read = in;
+            result.written = out;
+            return result;
+        }
+    }
+
+    // The bytes that made the first `units` units of `source`.
+    static uint32_t bytesOfUnits(Form& form, const unsigned char* source, uint32_t length,
+                                 uint32_t units, bool textEnds) {
+        if (form.decoder.unitPerByte()) return units;
+        unsigned char again[2 * kFusedBlockUnits];
+        return form.decoder.step(source, length, again, 2 * units, textEnds).read;
+    }
+};
+
 }  // namespace
 
 TEncodingConverter* newUtf8ToUtf16(ByteOrder order) {
@@ -551,6 +727,32 @@ TEncodingConverter* newUtf8ToUtf32(ByteOrder order) {
 
 TEncodingConverter* newUtf32ToUtf8(ByteOrder order) {
     return newStepConverter<TFormDirect<FromUtf32ToUtf8>>(order);
+}
+
+TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* second) {
+    TEncodingConverter* fused = nullptr;
+    if (isUtf8Decoder(first)) {
+        if (typeid(*second) != typeid(TUnicodeToSingleByteConverter)) return nullptr;
+        auto* encoder = static_cast<TUnicodeToSingleByteConverter*>(second);
+        const uint16_t questionMark = '?';
+        unsigned char bytes[32] = {};
+        storeUnit(bytes, questionMark);
+        unsigned char mark = '?';
+        encoder->step(bytes, 2, &mark, 1, false);
+        const uint32_t index = static_cast<uint32_t>(&encoder->table() - kSingleByteTables);
+        fused = newStepConverter<TFormDirect<Utf8ToSingleByte>>(
+            SingleByteEncoderForm{*encoder, index, mark});
+    } else if (isUtf8Encoder(second)) {
+        if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
+        auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);
+        const uint32_t index = static_cast<uint32_t>(&decoder->table() - kSingleByteTables);
+        fused =
+            newStepConverter<TFormDirect<SingleByteToUtf8>>(SingleByteDecoderForm{*decoder, index});
+    }
+    if (fused == nullptr) return nullptr;
+    first->ReleaseEncodingConverter();
+    second->ReleaseEncodingConverter();
+    return fused;
 }
 
 }  // namespace velta

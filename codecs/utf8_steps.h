@@ -27,6 +27,10 @@ struct Utf8StepOptions {
 StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);
 
+// Whether a converter is the library's UTF-8 converter to UCS-2, or from it.
+bool isUtf8Decoder(const TEncodingConverter* converter);
+bool isUtf8Encoder(const TEncodingConverter* converter);
+
 // UTF-16 units to UTF-8.
 StepResult encodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);

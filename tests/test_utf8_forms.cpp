@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "velta/encoding_converter.h"
 
 namespace {
 
@@ -106,22 +107,24 @@ Bytes utf32(const std::u32string& text, bool big) {
     return out;
 }
 
+// UTF-8 texts: well formed, malformed, encoded surrogates (paired, lone, cut).
+const char* const kUtf8Inputs[] = {
+    "41 C3 A9 20 E2 82 AC E6 97 A5 F0 9F 98 80 5A",
+    "41 FF 80 C3 28 E2 82 41 C0 80 C1 BF E0 80 80 F4 90 80 80 F0 9F 98",
+    "41 ED A0 80 ED B0 80 42",
+    "ED A0 80 41 ED B0 80 ED BF BF",
+    "ED A0 80 FF ED B0 80 ED A0 80 ED A0 80 ED B0 80",
+    "E2 82 AC ED A0 80",
+    "ED A0 80 ED B0",
+    "F0 9F 98 80 ED AF BF ED BF BF C3",
+    // The held output of a small call fills just before an encoded
+    // surrogate: the rest of the text was lost, and, read strictly, the
+    // stop there was taken for a cut character (-1304).
+    ("41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 5A 61 62 63 "
+     "64 65 66 ED B0 95 7A"),
+};
+
 std::vector<Case> cases() {
-    const char* const utf8Inputs[] = {
-        "41 C3 A9 20 E2 82 AC E6 97 A5 F0 9F 98 80 5A",
-        "41 FF 80 C3 28 E2 82 41 C0 80 C1 BF E0 80 80 F4 90 80 80 F0 9F 98",
-        "41 ED A0 80 ED B0 80 42",
-        "ED A0 80 41 ED B0 80 ED BF BF",
-        "ED A0 80 FF ED B0 80 ED A0 80 ED A0 80 ED B0 80",
-        "E2 82 AC ED A0 80",
-        "ED A0 80 ED B0",
-        "F0 9F 98 80 ED AF BF ED BF BF C3",
-        // The held output of a small call fills just before an encoded
-        // surrogate: the rest of the text was lost, and, read strictly, the
-        // stop there was taken for a cut character (-1304).
-        ("41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 5A 61 62 63 "
-         "64 65 66 ED B0 95 7A"),
-    };
     const std::u16string utf16Inputs[] = {
         u"A\u00E9 \u20AC\u65E5\U0001F600Z",
         u"A\xD800"
@@ -131,7 +134,7 @@ std::vector<Case> cases() {
     };
     std::vector<Case> all;
     for (const char* to : {"UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
-        for (const char* input : utf8Inputs) all.push_back({"UTF-8", to, hexBytes(input)});
+        for (const char* input : kUtf8Inputs) all.push_back({"UTF-8", to, hexBytes(input)});
     // Long text: every form of character, an encoded pair far in.
     Bytes longText;
     for (int i = 0; i < 1500; ++i) {
@@ -182,9 +185,9 @@ const int32_t kPolicies[] = {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STO
                              NLS_POLICY_TRANSLITERATE};
 
 // Every case, cut and output size, in one order, for one library.
-std::vector<Outcome> convertAll() {
+std::vector<Outcome> convertAll(const std::vector<Case>& all) {
     std::vector<Outcome> outcomes;
-    for (const Case& c : cases()) {
+    for (const Case& c : all) {
         EncodingConverter* object = nullptr;
         EXPECT_EQ(NLS_NewEncodingConverter(c.from, c.to, &object), NLS_SUCCESS);
         if (object == nullptr) continue;
@@ -219,11 +222,31 @@ std::string registryWithoutDirectRecords() {
 
 class Utf8FormsDirect : public LibraryTest {};
 
+// Every outcome of `one` equals the one of `other` for the same case,
+// reading, policy, cut and output size.
+void expectSameOutcomes(const std::vector<Case>& all, const std::vector<Outcome>& one,
+                        const std::vector<Outcome>& other) {
+    ASSERT_EQ(one.size(), other.size());
+    size_t index = 0, failures = 0;
+    for (const Case& c : all)
+        for (const int32_t strict : {0, 1})
+            for (const int32_t policy : kPolicies)
+                for (const Piece& run : runs(c.input)) {
+                    const size_t i = index++;
+                    if (one[i] == other[i] || ++failures > 20) continue;
+                    ADD_FAILURE() << c.from << " -> " << c.to << " " << hex(c.input).substr(0, 80)
+                                  << " strict " << strict << " policy " << policy << " cut "
+                                  << run.cut << " output " << run.outputSize << "\n direct "
+                                  << describe(one[i]).substr(0, 300) << "\n chain  "
+                                  << describe(other[i]).substr(0, 300);
+                }
+}
+
 TEST_F(Utf8FormsDirect, GivesTheTextStatusAndReportOfThePivot) {
     TemporaryDirectory direct;
     direct.installShippedData();
     ASSERT_EQ(NLS_EncInitialize(nullptr, direct.path().c_str()), NLS_SUCCESS);
-    const std::vector<Outcome> fromDirect = convertAll();
+    const std::vector<Outcome> fromDirect = convertAll(cases());
     NLS_EncTerminate();
 
     TemporaryDirectory pivot;
@@ -231,22 +254,41 @@ TEST_F(Utf8FormsDirect, GivesTheTextStatusAndReportOfThePivot) {
     pivot.writeDataFile("aliasreg.txt", shippedFile("aliasreg.txt"));
     pivot.writeDataFile("javareg.txt", shippedFile("javareg.txt"));
     ASSERT_EQ(NLS_EncInitialize(nullptr, pivot.path().c_str()), NLS_SUCCESS);
-    const std::vector<Outcome> fromPivot = convertAll();
+    expectSameOutcomes(cases(), fromDirect, convertAll(cases()));
+}
 
-    ASSERT_EQ(fromDirect.size(), fromPivot.size());
-    size_t index = 0, failures = 0;
-    for (const Case& c : cases())
-        for (const int32_t strict : {0, 1})
-            for (const int32_t policy : kPolicies)
-                for (const Piece& run : runs(c.input)) {
-                    const size_t i = index++;
-                    if (fromDirect[i] == fromPivot[i] || ++failures > 20) continue;
-                    ADD_FAILURE() << c.from << " -> " << c.to << " " << hex(c.input).substr(0, 80)
-                                  << " strict " << strict << " policy " << policy << " cut "
-                                  << run.cut << " output " << run.outputSize << "\n direct "
-                                  << describe(fromDirect[i]).substr(0, 300) << "\n pivot  "
-                                  << describe(fromPivot[i]).substr(0, 300);
-                }
+// UTF-8 to and from single-byte encodings of every kind: ASCII kept or not
+// (EBCDIC), bytes without a character, a diacritic before its letter
+// (ISO 6937), a letter and its combining mark (TCVN5712-1).
+std::vector<Case> singleByteCases() {
+    std::vector<Case> all;
+    Bytes everyByte, longBytes, longText;
+    for (int b = 0; b < 256; ++b) everyByte.push_back(static_cast<unsigned char>(b));
+    for (int i = 0; i < 700; ++i) {
+        for (int b = 0x20; b < 0x100; b += 7) longBytes.push_back(static_cast<unsigned char>(b));
+        const Bytes some = hexBytes(i % 5 == 2 ? "47 72 C3 BC C3 9F 65 2C 20 D0 96 E2 82 AC 20"
+                                               : "61 62 63 20 E2 80 9C C3 A9 E2 80 9D 20");
+        longText.insert(longText.end(), some.begin(), some.end());
+    }
+    for (const char* encoding : {"windows-1252", "IBM037", "ISO_6937", "TCVN5712-1"}) {
+        for (const char* input : kUtf8Inputs) all.push_back({"UTF-8", encoding, hexBytes(input)});
+        all.push_back(
+            {"UTF-8", encoding, hexBytes("41 C3 A9 C3 BC 20 E2 80 9C D0 96 61 CC 81 5A")});
+        all.push_back({"UTF-8", encoding, longText});
+        all.push_back({encoding, "UTF-8", everyByte});
+        all.push_back({encoding, "UTF-8", hexBytes("61 C2 41 C2 20 C2 61 C2")});
+        all.push_back({encoding, "UTF-8", longBytes});
+    }
+    return all;
+}
+
+TEST_F(Utf8FormsDirect, SingleByteInOnePassGivesTheTextStatusAndReportOfTheChain) {
+    const std::vector<Case> all = singleByteCases();
+    const std::vector<Outcome> inOnePass = convertAll(all);
+    EncodingConverter::setChainFusion(false);
+    const std::vector<Outcome> throughTheChain = convertAll(all);
+    EncodingConverter::setChainFusion(true);
+    expectSameOutcomes(all, inOnePass, throughTheChain);
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ public:
     uint32_t leftover(unsigned char* dst, uint32_t dstLen);
     NLS_Status status();
 
+    // Whether a chain of two of the library's converters that can run as
+    // one (UTF-8 and a single-byte encoding) does; on unless a test that
+    // compares the two turns it off.
+    static void setChainFusion(bool fuse);
     static const char* getDataDirectory();
     static void setDataDirectory(const char* directory);
     static NLS_Status initializeEncodingRegistry();
@@ -72,6 +76,7 @@ public:
     static const char* const kDefaultConverterPath;
 
 private:
+    void findInterfaces();
     void giveOptions();
     short intermidiateCSIDForUnicodeConversion(short csid);
     uint32_t unicodeStringLength(unsigned short* text);
