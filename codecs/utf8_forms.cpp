@@ -8,7 +8,8 @@
 // malformed; a lone surrogate unit or a UTF-32 value that is no character is
 // malformed), the rest of the text goes through those two converters, until
 // the converter is reset: such text is rare, and the pair of them is what
-// defines it.
+// defines it. The same shell runs UTF-8 and a single-byte encoding in one
+// pass, in place of the chain of the two (fuseChain).
 #include <string.h>
 
 #include <typeinfo>
