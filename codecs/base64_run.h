@@ -223,6 +223,35 @@ void passMalformedRun(Base64DecoderState& state);
 // which only the strict reading meets, has none).
 bool olderUtf7Replacement(const StepResult& result, ChosenText* text);
 
+// The decoder of a UTF-7 form: `Form` gives its identity() and its form()
+// (the alphabet made on first use, so the constructor makes it).
+template <typename Form>
+class TUtf7FormDecoder : public TStepShell<TUtf7FormDecoder<Form>> {
+public:
+    TUtf7FormDecoder() : TStepShell<TUtf7FormDecoder<Form>>(Form::identity()) { Form::form(); }
+    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
+    void Reset() override { fState = Base64DecoderState(); }
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool textEnds) {
+        return decodeUtf7Step(Form::form(), fState,
+                              {this->ReadsAsBefore(), this->fOptions.strictUnicode}, source,
+                              sourceLength, target, targetCapacity, textEnds);
+    }
+    void saveState(StepState* state) const { saveStepState(fState, state); }
+    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
+    void passedOver(const StepResult&) { passMalformedRun(fState); }
+    bool olderReplacement(const StepResult& result, ChosenText* text) const {
+        return olderUtf7Replacement(result, text);
+    }
+    // The older flat functions, on an object whose policy was never chosen,
+    // have always ended a call that met malformed UTF-7 with -1302.
+    bool keepsInvalidStatus() const { return this->ReadsAsBefore(); }
+    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
+
+private:
+    Base64DecoderState fState;
+};
+
 // While the run is aligned to a group: encodes the units that travel in it
 // (`inRun`) up to the first that does not, in whole groups as far as the
 // output has room for their digits, blocks of twelve by the vector kernel.

@@ -23,30 +23,9 @@ inline bool mustShift(uint16_t unit) {
 const TConverterIdentity kDecoder = {kImapName, kUcs2Name, kImapCsid, 6, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kImapName, kImapCsid, 6, 1};
 
-class TModifiedUTF7ToUnicodeConverter : public TStepShell<TModifiedUTF7ToUnicodeConverter> {
-public:
-    TModifiedUTF7ToUnicodeConverter() : TStepShell(kDecoder) { modifiedUtf7Alphabet(); }
-    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    void Reset() override { fState = Base64DecoderState(); }
-    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
-                    uint32_t targetCapacity, bool textEnds) {
-        return decodeUtf7Step(Utf7Form{modifiedUtf7Alphabet(), '&', true}, fState,
-                              {ReadsAsBefore(), fOptions.strictUnicode}, source, sourceLength,
-                              target, targetCapacity, textEnds);
-    }
-    void saveState(StepState* state) const { saveStepState(fState, state); }
-    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
-    void passedOver(const StepResult&) { passMalformedRun(fState); }
-    bool olderReplacement(const StepResult& result, ChosenText* text) const {
-        return olderUtf7Replacement(result, text);
-    }
-    // The older flat functions, on an object whose policy was never chosen,
-    // have always ended a call that met malformed UTF-7 with -1302.
-    bool keepsInvalidStatus() const { return ReadsAsBefore(); }
-    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
-
-private:
-    Base64DecoderState fState;
+struct ModifiedUtf7Decoding {
+    static TConverterIdentity identity() { return kDecoder; }
+    static Utf7Form form() { return Utf7Form{modifiedUtf7Alphabet(), '&', true}; }
 };
 
 // "&", "&-" and "-&-" are written only with a byte to spare after them;
@@ -161,7 +140,7 @@ NLS_Status TUnicodeToModifiedUTF7Converter::Convert(unsigned char* target, uint3
 }  // namespace
 
 TEncodingConverter* NEWMODIFIEDUTF7TOUNICODEENCODINGCONVERTER() {
-    return newStepConverter<TModifiedUTF7ToUnicodeConverter>();
+    return newStepConverter<TUtf7FormDecoder<ModifiedUtf7Decoding>>();
 }
 
 TEncodingConverter* NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER() {

@@ -48,30 +48,9 @@ inline bool mustShift(const MustShiftTable& table, uint16_t unit) {
 const TConverterIdentity kDecoder = {kUtf7Name, kUcs2Name, kUtf7DecoderCsid, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kUtf7Name, kUtf7EncoderCsid, 6, 1};
 
-class TUTF7ToUnicodeConverter : public TStepShell<TUTF7ToUnicodeConverter> {
-public:
-    TUTF7ToUnicodeConverter() : TStepShell(kDecoder) { utf7Alphabet(); }
-    TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
-    void Reset() override { fState = Base64DecoderState(); }
-    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
-                    uint32_t targetCapacity, bool textEnds) {
-        return decodeUtf7Step(Utf7Form{utf7Alphabet(), '+', false}, fState,
-                              {ReadsAsBefore(), fOptions.strictUnicode}, source, sourceLength,
-                              target, targetCapacity, textEnds);
-    }
-    void saveState(StepState* state) const { saveStepState(fState, state); }
-    void restoreState(const StepState& state) { restoreStepState(&fState, state); }
-    void passedOver(const StepResult&) { passMalformedRun(fState); }
-    bool olderReplacement(const StepResult& result, ChosenText* text) const {
-        return olderUtf7Replacement(result, text);
-    }
-    // The older flat functions, on an object whose policy was never chosen,
-    // have always ended a call that met malformed UTF-7 with -1302.
-    bool keepsInvalidStatus() const { return ReadsAsBefore(); }
-    NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
-
-private:
-    Base64DecoderState fState;
+struct Utf7Decoding {
+    static TConverterIdentity identity() { return kDecoder; }
+    static Utf7Form form() { return Utf7Form{utf7Alphabet(), '+', false}; }
 };
 
 // A final odd byte waits unread with status 2, as it always has.
@@ -157,7 +136,7 @@ StepResult TUnicodeToUTF7Converter::step(const unsigned char* source, uint32_t s
 }  // namespace
 
 TEncodingConverter* NEWUTF7TOUNICODEENCODINGCONVERTER() {
-    return newStepConverter<TUTF7ToUnicodeConverter>();
+    return newStepConverter<TUtf7FormDecoder<Utf7Decoding>>();
 }
 
 TEncodingConverter* NEWUNICODETOUTF7ENCODINGCONVERTER() {
