@@ -2,22 +2,29 @@
 // two-byte codes without their high bits: GB 2312 (ESC $ ) A) or CNS 11643
 // plane 1 (ESC $ ) G) between SO and SI; CNS plane 2 (ESC $ * H) for the
 // one character after SS2 (ESC N); in the EXT form also CNS planes 3-7
-// (ESC $ + I to M) for the one character after SS3 (ESC O). The
-// designations hold until the line ends ("\n"), as RFC 1922 says; a text
-// starts and ends in ASCII with nothing designated. ISO-IR-165 (ESC $ ) E)
-// is left out: no table for it is at hand, so its designation is malformed.
+// (ESC $ + I to M) for the one character after SS3 (ESC O), and ISO-IR-165
+// (ESC $ ) E) between SO and SI, as glibc's iconv reads it (ISO-2022-CN
+// names that designation malformed, as glibc does). The designations hold
+// until the line ends ("\n"), as RFC 1922 says; a text starts and ends in
+// ASCII with nothing designated.
 //
 // The encoder writes what glibc's iconv writes: a character in the set
-// that SO designates now is written in it, others in GB 2312 first, then
-// CNS planes 1, 2 and (EXT) 3-7; a designation just before its first
-// character on a line, SO before the first two-byte character after ASCII,
-// SI before ASCII and where the text ends. Unlike glibc it writes SS2/SS3
-// before every character it applies to and SO after one where SO is not in
-// force (glibc's output reads back otherwise there), and it treats the
-// bytes SO, SI and ESC in the text as characters the target lacks.
+// that SO designates now is written in it (but where ISO-IR-165 is
+// designated and ASCII or a single-shifted character has come after it,
+// glibc tries CNS plane 1 there), others in GB 2312 first, then CNS plane
+// 2, (EXT) ISO-IR-165, CNS plane 1 and (EXT) CNS planes 3-7; a designation
+// just before its first character on a line, SO before the first two-byte
+// character after ASCII, SI before ASCII and where the text ends. Unlike
+// glibc it writes SS2/SS3 before every character it applies to and SO
+// after one where SO is not in force (glibc's output reads back otherwise
+// there), and it treats the bytes SO, SI and ESC in the text as characters
+// the target lacks.
 #include "cjkconv/cns11643.h"
 #include "cjkconv/gb2312.h"
+#include "cjkconv/indexes/iso_ir_165.h"
 #include "common/step_shell.h"
+
+#include <algorithm>
 
 namespace cjk {
 
@@ -67,7 +74,7 @@ const Escape kEscapes[] = {{"$)A", kGb2312},
                            {"$+L", Set(kCnsPlane3 + 3)},
                            {"$+M", kCnsPlane7},
                            {"O", kSingleShift3}};
-const uint32_t kCnEscapes = 5;  // ISO-IR-165's too, to name it malformed
+const uint32_t kCnEscapes = 5;  // ISO-IR-165's too: ISO-2022-CN names it malformed
 const uint32_t kCnExtEscapes = sizeof kEscapes / sizeof kEscapes[0];
 
 // The escape sequence that starts `in` (at ESC): its set and length, or
@@ -94,18 +101,71 @@ bool isSevenBitGraphic(unsigned char b) {
     return between(b, 0x21, 0x7E);
 }
 
+// The sets SO shifts to, whose characters run on until SI.
+bool isShiftOutSet(Set set) {
+    return set == kGb2312 || set == kCnsPlane1 || set == kIsoIr165;
+}
+
+// ISO-IR-165 is GB 2312 but for the codes kIsoIr165Pointers lists: the
+// place of a pointer there, kIsoIr165Length where it is not listed.
+uint32_t isoIr165Entry(uint32_t pointer) {
+    const uint16_t* end = kIsoIr165Pointers + kIsoIr165Length;
+    const uint16_t* at = std::lower_bound(kIsoIr165Pointers, end, pointer);
+    return at != end && *at == pointer ? static_cast<uint32_t>(at - kIsoIr165Pointers)
+                                       : kIsoIr165Length;
+}
+
+uint32_t isoIr165Character(unsigned char first, unsigned char second) {
+    const uint32_t entry = isoIr165Entry((first - 0x21u) * 94 + second - 0x21u);
+    if (entry != kIsoIr165Length) return kIsoIr165Characters[entry];
+    return gb2312Character(first | 0x80u, second | 0x80u);
+}
+
+// The places in kIsoIr165Characters in the order of their characters, for
+// the encoder to find the characters ISO-IR-165 adds to GB 2312.
+class IsoIr165Additions {
+public:
+    static const IsoIr165Additions& instance() {
+        static const IsoIr165Additions additions;
+        return additions;
+    }
+
+    // The pointer of a character among the listed codes, or -1.
+    int32_t pointerOf(uint32_t character) const {
+        const uint16_t* end = fOrder + kIsoIr165Length;
+        const uint16_t* at = std::lower_bound(
+            fOrder, end, character,
+            [](uint16_t entry, uint32_t wanted) { return kIsoIr165Characters[entry] < wanted; });
+        if (at == end || kIsoIr165Characters[*at] != character) return -1;
+        return kIsoIr165Pointers[*at];
+    }
+
+private:
+    IsoIr165Additions() {
+        for (uint32_t k = 0; k < kIsoIr165Length; ++k) fOrder[k] = static_cast<uint16_t>(k);
+        std::sort(fOrder, fOrder + kIsoIr165Length, [](uint16_t a, uint16_t b) {
+            return kIsoIr165Characters[a] < kIsoIr165Characters[b];
+        });
+    }
+
+    uint16_t fOrder[kIsoIr165Length];
+};
+
 // The character of a code of `set` (bytes 0x21-0x7E), 0 for none.
 uint32_t characterOf(Set set, unsigned char first, unsigned char second) {
     if (set == kGb2312) return gb2312Character(first | 0x80u, second | 0x80u);
+    if (set == kIsoIr165) return isoIr165Character(first, second);
     return cnsCharacter(planeOf(set), first | 0x80u, second | 0x80u);
 }
 
 // What the decoder and the encoder keep: the designated sets and whether
-// SO is in force.
+// SO is in force; the encoder also the set of the last character it wrote
+// (kNoSet after ASCII).
 struct Designations {
     Set g1 = kNoSet;
     Set g2 = kNoSet;
     Set g3 = kNoSet;
+    Set last = kNoSet;
     bool shifted = false;
 
     void endLine() { g1 = g2 = g3 = kNoSet; }
@@ -187,14 +247,13 @@ public:
 
 private:
     bool designate(Set set) {
-        if (set == kGb2312 || set == kCnsPlane1) {
+        if (set == kIsoIr165 && !fExtended) return false;
+        if (isShiftOutSet(set)) {
             fState.g1 = set;
         } else if (set == kCnsPlane2) {
             fState.g2 = set;
-        } else if (set >= kCnsPlane3 && set <= kCnsPlane7) {
-            fState.g3 = set;
         } else {
-            return false;  // ISO-IR-165
+            fState.g3 = set;
         }
         return true;
     }
@@ -231,6 +290,7 @@ public:
     TIso2022CnEncoder(const char* name, bool extended)
         : TStepShell({NLS_UCS2_NAME, name, 0, 4, 1}),
           fGb2312(&Gb2312Layout::codes()),
+          fIsoIr165(&IsoIr165Additions::instance()),
           fExtended(extended) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     void Reset() override { fState = Designations(); }
@@ -247,6 +307,7 @@ public:
                 if (capacity - o < (fState.shifted ? 2u : 1u)) return velta::outputFull(2 * p, o);
                 o += shift(out + o, false);
                 out[o++] = static_cast<unsigned char>(unit);
+                fState.last = kNoSet;
                 if (unit == '\n') fState.endLine();
                 ++p;
                 continue;
@@ -274,18 +335,48 @@ public:
     }
 
 private:
-    // The set in force under SO first, then GB 2312, then the CNS planes.
+    // The set SO designates first, then the others in glibc's order.
     bool place(uint32_t character, Placed* placed) const {
-        unsigned char gb[2] = {0, 0};
-        const bool inGb2312 = character < 0x10000 && fGb2312->write(character, gb) == 2;
         const CnsCode cns = cnsCodeOf(character);
-        const bool cnsFirst = fState.g1 == kCnsPlane1 && cns.plane == 1;
-        if (inGb2312 && !cnsFirst) {
-            *placed = Placed{kGb2312,
-                             {static_cast<unsigned char>(gb[0] & 0x7F),
-                              static_cast<unsigned char>(gb[1] & 0x7F)}};
-            return true;
+        const Set first = setTriedFirst();
+        if (first != kNoSet && placeIn(first, character, cns, placed)) return true;
+        return placeIn(kGb2312, character, cns, placed) ||
+               placeIn(kCnsPlane2, character, cns, placed) ||
+               (fExtended && placeIn(kIsoIr165, character, cns, placed)) || placeInCns(cns, placed);
+    }
+
+    // The set SO designates, except that glibc's iconv tries CNS plane 1
+    // first where ISO-IR-165 is designated but the last character was
+    // written otherwise (ASCII or a single-shifted one came between).
+    Set setTriedFirst() const {
+        return fState.g1 == kIsoIr165 && fState.last != kIsoIr165 ? kCnsPlane1 : fState.g1;
+    }
+
+    bool placeIn(Set set, uint32_t character, const CnsCode& cns, Placed* placed) const {
+        if (set == kGb2312 || set == kIsoIr165) return placeInGb(set, character, placed);
+        return cns.plane == planeOf(set) && placeInCns(cns, placed);
+    }
+
+    // GB 2312, or ISO-IR-165: GB 2312's codes but those it reads otherwise,
+    // and its own.
+    bool placeInGb(Set set, uint32_t character, Placed* placed) const {
+        unsigned char gb[2] = {0, 0};
+        int32_t pointer = -1;
+        if (character < 0x10000 && fGb2312->write(character, gb) == 2)
+            pointer = (gb[0] - 0xA1) * 94 + gb[1] - 0xA1;
+        if (set == kIsoIr165) {
+            if (pointer >= 0 && isoIr165Entry(static_cast<uint32_t>(pointer)) != kIsoIr165Length)
+                pointer = -1;
+            if (pointer < 0) pointer = fIsoIr165->pointerOf(character);
         }
+        if (pointer < 0) return false;
+        *placed = Placed{set,
+                         {static_cast<unsigned char>(pointer / 94 + 0x21),
+                          static_cast<unsigned char>(pointer % 94 + 0x21)}};
+        return true;
+    }
+
+    bool placeInCns(const CnsCode& cns, Placed* placed) const {
         if (cns.plane == 0 || cns.plane > (fExtended ? 7u : 2u)) return false;
         *placed = Placed{Set(kCnsPlane1 + cns.plane - 1),
                          {static_cast<unsigned char>(cns.row & 0x7F),
@@ -296,8 +387,7 @@ private:
     // The bytes a character of `set` takes at most here: its designation,
     // SO or a single shift, and its code.
     uint32_t bytesFor(Set set) const {
-        if (set == kGb2312 || set == kCnsPlane1)
-            return (fState.g1 == set ? 0 : 4) + (fState.shifted ? 0 : 1) + 2;
+        if (isShiftOutSet(set)) return (fState.g1 == set ? 0 : 4) + (fState.shifted ? 0 : 1) + 2;
         const Set designated = set == kCnsPlane2 ? fState.g2 : fState.g3;
         return (designated == set ? 0 : 4) + 2 + 2;
     }
@@ -305,7 +395,7 @@ private:
     uint32_t write(const Placed& placed, unsigned char* out) {
         uint32_t o = 0;
         const Set set = placed.set;
-        if (set == kGb2312 || set == kCnsPlane1) {
+        if (isShiftOutSet(set)) {
             if (fState.g1 != set) o += writeDesignation(set, out + o);
             fState.g1 = set;
             o += shift(out + o, true);
@@ -318,6 +408,7 @@ private:
         }
         out[o++] = placed.bytes[0];
         out[o++] = placed.bytes[1];
+        fState.last = set;
         return o;
     }
 
@@ -339,6 +430,7 @@ private:
     }
 
     const TwoByteCodes* fGb2312;
+    const IsoIr165Additions* fIsoIr165;
     Designations fState;
     bool fExtended;
 };

@@ -45,6 +45,13 @@ JIS X 0208 has (the two-byte codes of glibc's charmap EUC-JP) and where it
 reads them otherwise (0x213D: U+2015 there, U+2014 in JIS X 0213), and the
 codes of 2004 (those Python's euc_jis_2004 reads and its euc_jisx0213, the
 2000 edition, does not).
+cjkconv/indexes/iso_ir_165.h holds ISO-IR-165, which has no charmap, as
+glibc's iconv reads it in ISO-2022-CN-EXT after ESC $ ) E and SO (its module
+ISOIR165): each of the 94 x 94 codes read through iconv(3), one call per
+code with the state reset between them, so that a code without a character
+only leaves its own place empty. The header keeps only the codes where
+ISO-IR-165 differs from GB 2312 as cjkconv/indexes/gb2312.h holds it
+(Python's gb2312, which glibc's GB 2312 in ISO-2022-CN reads alike).
 How they differ from the references, ICU (its converters ibm-964 for EUC-TW,
 ibm-1375_P100-2008 for BIG5-HKSCS, ibm-33722 for EUC-JP, the nearest it has to
 EUC-JP-MS; ICU has neither Johab nor JIS X 0213), Python's codecs (johab,
@@ -524,6 +531,62 @@ def jisx0213_sets(folder):
                  'euc_jis_2004: sets within JIS X 0213.', notes, body)
 
 
+def seven_bit_code(designation, pointer):
+    """A code of a 94 x 94 set of ISO-2022-CN(-EXT), designated and shifted
+    out on its own."""
+    row, cell = divmod(pointer, ROW)
+    return designation + b'\x0e' + bytes([0x21 + row, 0x21 + cell]) + b'\x0f'
+
+
+def iso_ir_165():
+    size = ROW * ROW
+    ours = {}
+    for pointer in range(size):
+        try:
+            ours[pointer] = (ord(bytes([0xA1 + pointer // ROW, 0xA1 + pointer % ROW]).decode('gb2312')),)
+        except UnicodeDecodeError:
+            pass
+    gb2312_raws = [seven_bit_code(b'\x1b$)A', p) for p in range(size)]
+    glibc_gb2312 = glibc_decode('ISO-2022-CN-EXT', gb2312_raws)
+    assert {p: glibc_gb2312.get(r) for p, r in enumerate(gb2312_raws) if r in glibc_gb2312} == ours
+    raws = [seven_bit_code(b'\x1b$)E', p) for p in range(size)]
+    codes = glibc_decode('ISO-2022-CN-EXT', raws)
+    assert all(len(chars) == 1 and chars[0] <= 0xFFFF for chars in codes.values())
+    theirs = {p: codes[r] for p, r in enumerate(raws) if r in codes}
+    assert set(ours) <= set(theirs)  # ISO-IR-165 leaves none of GB 2312's codes empty
+    changed = sorted(p for p in theirs if p in ours and theirs[p] != ours[p])
+    added = sorted(p for p in theirs if p not in ours)
+    differing = sorted(changed + added)
+    icu = icu_decode('ISO_2022,locale=zh,version=1', raws)
+    notes = ['Only the codes that GB 2312 lacks or reads otherwise are held; the others',
+             'read as GB 2312 reads them. Pointer: (row - 0x21) * 94 + cell - 0x21.',
+             '%d codes in all: GB 2312\'s %d and %d more; %d of GB 2312\'s read otherwise:'
+             % (len(theirs), len(ours), len(added), len(changed))]
+    for pointer in changed:
+        notes.append('  %s: %s here, %s in GB 2312' % (raws[pointer][5:7].hex().upper(),
+                                                     show(theirs[pointer]), show(ours[pointer])))
+    notes.append('Codes added by row: ' + ', '.join(
+        '%02X: %d' % (0x21 + row, count) for row, count in sorted(
+            {row: sum(1 for p in added if p // ROW == row) for row in {p // ROW for p in added}}.items())))
+    icu_name = 'ICU\'s ISO-2022-CN-EXT (ISO_2022,locale=zh,version=1)'
+    notes += listed_differences(codes, icu, icu_name) if icu != codes else \
+        [icu_name + ' reads every code alike.']
+
+    def body(out):
+        out.write('const uint32_t kIsoIr165Length = %d;\n' % len(differing))
+        out.write('static const uint16_t kIsoIr165Pointers[%d] = {\n' % len(differing))
+        for start in range(0, len(differing), PER_LINE):
+            out.write('    %s,\n' % ', '.join('%4d' % p for p in differing[start:start + PER_LINE]))
+        out.write('};\n\n// The character of each pointer in kIsoIr165Pointers.\n')
+        out.write('static const uint16_t kIsoIr165Characters[%d] = {\n' % len(differing))
+        for start in range(0, len(differing), PER_LINE):
+            out.write('    %s,\n' % ', '.join('0x%04X' % theirs[p][0]
+                                              for p in differing[start:start + PER_LINE]))
+        out.write('};\n')
+    write_header('iso_ir_165.h', 'ISO-IR-165 as glibc\'s iconv reads it in ISO-2022-CN-EXT '
+                 '(ESC $ ) E).', notes, body)
+
+
 def main():
     if len(sys.argv) > 2:
         sys.exit(__doc__)
@@ -534,6 +597,7 @@ def main():
     big5_hkscs(folder)
     jisx0213(folder)
     jisx0213_sets(folder)
+    iso_ir_165()
 
 
 if __name__ == '__main__':

@@ -318,12 +318,13 @@ TEST_F(Iso2022, ShiftsAndEscapesReadAsListed) {
          "\xEF\xBF\xBD"
          "Ab"},
         // A line end ends the designations; SO or SS2 with nothing designated,
-        // ISO-IR-165 (no table here) and the EXT form's escapes in
-        // ISO-2022-CN are malformed; SS2 takes one character.
+        // and ISO-IR-165 and the EXT form's escapes in ISO-2022-CN, are
+        // malformed; SS2 takes one character.
         {"ISO-2022-CN", "\x1B$)A\x0EVP\x0F\n\x0EVP\x0F", "\xE4\xB8\xAD\n\xEF\xBF\xBDVP"},
         {"ISO-2022-CN", "\x1B$)A\x0EVP\nVP\x0F", "\xE4\xB8\xAD\xEF\xBF\xBD\xE4\xB8\xAD"},
         {"ISO-2022-CN", "\x1BN!!\x1B$*H\x1BN!!!!", "\xEF\xBF\xBD!!\xE4\xB9\x82!!"},
-        {"ISO-2022-CN-EXT", "\x1B$)E\x0E!!", "\xEF\xBF\xBD\xEF\xBF\xBD!!"},
+        {"ISO-2022-CN", "\x1B$)E\x0E!!", "\xEF\xBF\xBD\xEF\xBF\xBD!!"},
+        {"ISO-2022-CN-EXT", "\x1B$)E\x0E!!/!\x0F", "\xE3\x80\x80\xE3\x8B\x80"},
         {"ISO-2022-CN", "\x1B$+I\x1BO!%", "\xEF\xBF\xBD+I\xEF\xBF\xBDO!%"},
         {"ISO-2022-CN-EXT", "\x1B$+I\x1BO\x1BO!%", "\xEF\xBF\xBD\xE4\xB8\x85"},
         // ISO-2022-JP-2: SS2 with nothing in G2 is malformed; G2 holds past a
