@@ -77,6 +77,7 @@ const CodedSet kCodedSets[] = {{"ISO-2022-CN", "\x1B$)A", "\x0E", "\x0F", 0x2121
                                {"ISO-2022-CN-EXT", "\x1B$+K", "\x1BO", "", 0x2121, 0x7E7E},
                                {"ISO-2022-CN-EXT", "\x1B$+L", "\x1BO", "", 0x2121, 0x7E7E},
                                {"ISO-2022-CN-EXT", "\x1B$+M", "\x1BO", "", 0x2121, 0x7E7E},
+                               {"ISO-2022-CN-EXT", "\x1B$)E", "\x0E", "\x0F", 0x2121, 0x7E7E},
                                {"ISO-2022-JP-2", "\x1B$B", "", "\x1B(B", 0x2121, 0x7E7E},
                                {"ISO-2022-JP-2", "\x1B$(D", "", "\x1B(B", 0x2121, 0x7E7E},
                                {"ISO-2022-JP-2", "\x1B$A", "", "\x1B(B", 0x2121, 0x7E7E},
@@ -177,7 +178,9 @@ TEST_F(Iso2022, MixedTextIsWrittenAsIconvWritesIt) {
 // ISO-2022-CN's single shifts after the first of a run (so that its output
 // reads back otherwise): for those sets iconv reads back what is written
 // here, from the characters written in the set itself (iconv also does not
-// read a designation met under SO until the next SO).
+// read a designation met under SO until the next SO). The SO sets' texts
+// leave out what is written with a single shift (ISO-IR-165's characters
+// of CNS plane 2), after which iconv writes no SO.
 TEST_F(Iso2022, Iso2022CnAndJp2ReadEveryCodeAndWriteMixedTextAsIconvDoes) {
     for (const CodedSet& set : kCodedSets) {
         const bool readBack = isCn(set) && set.before[0] == '\x1B';
@@ -192,7 +195,9 @@ TEST_F(Iso2022, Iso2022CnAndJp2ReadEveryCodeAndWriteMixedTextAsIconvDoes) {
                 << set.encoding << " " << set.designation + 1 << " " << std::hex << code;
             if (replaced) continue;
             ++mapped;
-            if ((readBack && convert("UTF-8", set.encoding, ours).find(set.designation) != 0) ||
+            const std::string alone = convert("UTF-8", set.encoding, ours);
+            if ((readBack && alone.find(set.designation) != 0) ||
+                (isCn(set) && !readBack && alone.find("\x1BN") != std::string::npos) ||
                 writtenOtherwiseByIconv(set, ours))
                 continue;
             text += ours + (mapped % 7 == 0 ? "a" : "") + (mapped % 40 == 0 ? "\r\n" : "");
@@ -208,6 +213,40 @@ TEST_F(Iso2022, Iso2022CnAndJp2ReadEveryCodeAndWriteMixedTextAsIconvDoes) {
             << " vs " << hex(bytes(around(theirs, at)));
         EXPECT_EQ(firstDifference(convert(set.encoding, "UTF-8", written), text), std::string::npos)
             << set.encoding << " " << set.designation + 1;
+    }
+}
+
+// Each character of ISO-IR-165 alone, and texts that switch between GB 2312,
+// ISO-IR-165 and the CNS planes, written as iconv writes them. (After a
+// character written with a single shift alone, iconv also shifts in.)
+TEST_F(Iso2022, IsoIr165IsWrittenAsIconvWritesIt) {
+    int written = 0;
+    for (int code = 0x2121; code <= 0x7E7E; ++code) {
+        if ((code & 0xFF) < 0x21 || (code & 0xFF) > 0x7E) continue;
+        const std::string utf8 =
+            convert("ISO-2022-CN-EXT", "UTF-8", shifted("\x1B$)E\x0E", code, ""));
+        if (utf8.find("\xEF\xBF\xBD") != std::string::npos) continue;
+        const std::string ours = convert("UTF-8", "ISO-2022-CN-EXT", utf8);
+        std::string theirs = iconvConvert("ISO-2022-CN-EXT", "UTF-8", utf8);
+        if (ours.find('\x0E') == std::string::npos && !theirs.empty() && theirs.back() == '\x0F')
+            theirs.pop_back();
+        EXPECT_EQ(hex(bytes(ours)), hex(bytes(theirs))) << std::hex << code;
+        written += ours.find("\x1B$)E") == 0;
+    }
+    EXPECT_GT(written, 400);
+    // U+00A2 only in ISO-IR-165; U+4F3E there and in CNS plane 2; U+50C7
+    // there and in plane 1; U+53BE there and in plane 3; U+4E2D in GB 2312,
+    // ISO-IR-165 and plane 1; U+5011 in plane 1, U+4E05 in plane 3 alone.
+    for (const char* utf8 : {"\xC2\xA2\xE4\xB8\xAD\xE4\xBC\xBE~\xE4\xB8\xAD\xE5\x83\x87\xC2\xA2",
+                             "\xE4\xB8\xAD\xC2\xA2\xE4\xB8\x80\n\xE5\x83\x87\xE5\x80\x91"
+                             "\xE5\x8E\xBE\xE4\xB8\xAD",
+                             "\xC2\xA2\xE4\xB8\x85\xE4\xB8\xAD\xE4\xB8\x85\xC2\xA2\xE2\x92\x88",
+                             "\xE5\x80\x91\xE4\xBC\xBE\xE4\xB8\xAD\xC2\xA2\xE4\xB9\x82",
+                             "\xE4\xB8\xAD\xE4\xBC\xBE\xE5\x8E\xBE\xE4\xB8\x85\xC2\xA2"}) {
+        const std::string ours = convert("UTF-8", "ISO-2022-CN-EXT", utf8);
+        EXPECT_EQ(hex(bytes(ours)), hex(bytes(iconvConvert("ISO-2022-CN-EXT", "UTF-8", utf8))))
+            << hex(bytes(utf8));
+        EXPECT_EQ(convert("ISO-2022-CN-EXT", "UTF-8", ours), utf8);
     }
 }
 #endif
@@ -244,12 +283,14 @@ bool readsOtherwiseInIcu(const CodedSet& set, int code) {
 // ICU has ISO-2022-CN's three sets (its EXT form adds ISO-IR-165, not the
 // planes beyond 2) and ISO-2022-JP-2: every code read as ICU reads it; each
 // ISO-2022-CN set's characters, mixed with ASCII and line ends, written
-// byte for byte as ICU writes them. (ICU's ISO-2022-JP-2 writes the
+// byte for byte as ICU writes them (ICU's EXT form writes ISO-IR-165 in
+// an order of its own). (ICU's ISO-2022-JP-2 writes the
 // ISO-8859 high halves before JIS X 0212 and has no katakana: glibc's
 // choices are followed here.)
 TEST_F(Iso2022, Iso2022CnAndJp2ReadAsIcuDoes) {
     for (const CodedSet& set : kCodedSets) {
-        if (std::string(set.encoding) == "ISO-2022-CN-EXT") continue;
+        const bool extended = std::string(set.encoding) == "ISO-2022-CN-EXT";
+        if (extended && std::string(set.before) == "\x1BO") continue;
         std::string text;
         int mapped = 0;
         for (int code = set.first; code <= set.last; ++code) {
@@ -263,7 +304,7 @@ TEST_F(Iso2022, Iso2022CnAndJp2ReadAsIcuDoes) {
             text += ours + (mapped % 7 == 0 ? "a" : "") + (mapped % 40 == 0 ? "\r\n" : "");
         }
         EXPECT_GT(mapped, set.last > 0xFF ? 5000 : 50) << set.designation + 1;
-        if (!isCn(set)) continue;
+        if (!isCn(set) || extended) continue;
         const std::string written = convert("UTF-8", set.encoding, text);
         EXPECT_EQ(firstDifference(written, icuConvert(set.encoding, "UTF-8", text)),
                   std::string::npos)
