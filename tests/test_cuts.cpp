@@ -26,12 +26,13 @@ const char* const kEncodings[] = {
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201
-// Roman and katakana, controls, a letter TCVN5712-1 writes with a mark after
-// it, a kana and a mark that JIS X 0213 writes as one code; it ends on a
-// backslash.
+// Roman and katakana, controls, a letter that among the sets of
+// ISO-2022-CN-EXT only ISO-IR-165 has (the kana after it stay there), a
+// letter TCVN5712-1 writes with a mark after it, a kana and a mark that JIS
+// X 0213 writes as one code; it ends on a backslash.
 const std::u16string kText =
     u"A+b&-\\u\\x+- \u0106caf\u00E9 \u20AC\u65E5\u672C\u8A9E\u306E\u6587\u5B57 \U0001F600Z "
-    u"\u00A5~\uFF76\uFF85\t\r\n\x01\x7F"
+    u"\u00A5~\uFF76\uFF85\t\r\n\x01\x7F\u0261"
     u"\u3042\u304B\u309A\\";
 
 bool isUtf7Form(const char* name) {

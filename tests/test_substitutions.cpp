@@ -152,6 +152,11 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
          "1B 24 29 41 0E 56 50 0F 3F 42", "1B 24 29 41 0E 56 50 0F 42"},
         {"UTF-8", "ISO-2022-CN-EXT", "F0 A0 82 86 F0 9F 98 80 42", 4, NLS_UNMAPPABLE_CHARACTER,
          "1B 24 2B 4A 1B 4F 21 21 3F 42", "1B 24 2B 4A 1B 4F 21 21 42"},
+        // In ISO-IR-165: a code it lacks, and a lacked character after it.
+        {"ISO-2022-CN-EXT", "UTF-8", "1B 24 29 45 0E 2F 21 2B 21 2F 21 0F", 7, NLS_MALFORMED_INPUT,
+         "E3 8B 80 EF BF BD E3 8B 80", "E3 8B 80 E3 8B 80"},
+        {"UTF-8", "ISO-2022-CN-EXT", "C9 A1 F0 9F 98 80 42", 2, NLS_UNMAPPABLE_CHARACTER,
+         "1B 24 29 45 0E 23 67 0F 3F 42", "1B 24 29 45 0E 23 67 0F 42"},
         // SS2 with nothing in G2; a lacked character in JIS X 0208 mode.
         {"ISO-2022-JP-2", "UTF-8", "41 1B 4E 20 42", 1, NLS_MALFORMED_INPUT, "41 EF BF BD 20 42",
          "41 20 42"},
