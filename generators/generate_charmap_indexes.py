@@ -538,39 +538,58 @@ def seven_bit_code(designation, pointer):
     return designation + b'\x0e' + bytes([0x21 + row, 0x21 + cell]) + b'\x0f'
 
 
-def iso_ir_165():
-    size = ROW * ROW
-    ours = {}
-    for pointer in range(size):
+def python_gb2312():
+    """{pointer: (code point,)} of GB 2312 as cjkconv/indexes/gb2312.h holds
+    it (Python's gb2312 codec)."""
+    codes = {}
+    for pointer in range(ROW * ROW):
+        raw = bytes([0xA1 + pointer // ROW, 0xA1 + pointer % ROW])
         try:
-            ours[pointer] = (ord(bytes([0xA1 + pointer // ROW, 0xA1 + pointer % ROW]).decode('gb2312')),)
+            codes[pointer] = tuple(ord(c) for c in raw.decode('gb2312'))
         except UnicodeDecodeError:
             pass
-    gb2312_raws = [seven_bit_code(b'\x1b$)A', p) for p in range(size)]
-    glibc_gb2312 = glibc_decode('ISO-2022-CN-EXT', gb2312_raws)
-    assert {p: glibc_gb2312.get(r) for p, r in enumerate(gb2312_raws) if r in glibc_gb2312} == ours
-    raws = [seven_bit_code(b'\x1b$)E', p) for p in range(size)]
+    return codes
+
+
+def glibc_iso_2022_cn_set(designation):
+    """{pointer: chars} of a 94 x 94 set as glibc's ISO-2022-CN-EXT reads it."""
+    raws = [seven_bit_code(designation, p) for p in range(ROW * ROW)]
     codes = glibc_decode('ISO-2022-CN-EXT', raws)
-    assert all(len(chars) == 1 and chars[0] <= 0xFFFF for chars in codes.values())
-    theirs = {p: codes[r] for p, r in enumerate(raws) if r in codes}
-    assert set(ours) <= set(theirs)  # ISO-IR-165 leaves none of GB 2312's codes empty
-    changed = sorted(p for p in theirs if p in ours and theirs[p] != ours[p])
-    added = sorted(p for p in theirs if p not in ours)
-    differing = sorted(changed + added)
-    icu = icu_decode('ISO_2022,locale=zh,version=1', raws)
+    return {p: codes[raw] for p, raw in enumerate(raws) if raw in codes}
+
+
+def iso_ir_165_notes(gb2312, theirs, added, changed):
     notes = ['Only the codes that GB 2312 lacks or reads otherwise are held; the others',
              'read as GB 2312 reads them. Pointer: (row - 0x21) * 94 + cell - 0x21.',
+             'Each code reads as one character of the BMP (the generator checks it).',
              '%d codes in all: GB 2312\'s %d and %d more; %d of GB 2312\'s read otherwise:'
-             % (len(theirs), len(ours), len(added), len(changed))]
+             % (len(theirs), len(gb2312), len(added), len(changed))]
     for pointer in changed:
-        notes.append('  %s: %s here, %s in GB 2312' % (raws[pointer][5:7].hex().upper(),
-                                                     show(theirs[pointer]), show(ours[pointer])))
-    notes.append('Codes added by row: ' + ', '.join(
-        '%02X: %d' % (0x21 + row, count) for row, count in sorted(
-            {row: sum(1 for p in added if p // ROW == row) for row in {p // ROW for p in added}}.items())))
+        row, cell = divmod(pointer, ROW)
+        notes.append('  %02X%02X: %s here, %s in GB 2312' % (
+            0x21 + row, 0x21 + cell, show(theirs[pointer]), show(gb2312[pointer])))
+    rows = sorted({p // ROW for p in added})
+    counts = ['%02X: %d' % (0x21 + row, sum(1 for p in added if p // ROW == row)) for row in rows]
+    notes.append('Codes added by row: ' + ', '.join(counts[:6]) + ',')
+    notes.append('  ' + ', '.join(counts[6:]))
+    raws = [seven_bit_code(b'\x1b$)E', p) for p in range(ROW * ROW)]
+    ours = {seven_bit_code(b'\x1b$)E', p): chars for p, chars in theirs.items()}
     icu_name = 'ICU\'s ISO-2022-CN-EXT (ISO_2022,locale=zh,version=1)'
-    notes += listed_differences(codes, icu, icu_name) if icu != codes else \
+    icu = icu_decode('ISO_2022,locale=zh,version=1', raws)
+    notes += listed_differences(ours, icu, icu_name) if icu != ours else \
         [icu_name + ' reads every code alike.']
+    return notes
+
+
+def iso_ir_165():
+    gb2312 = python_gb2312()
+    assert glibc_iso_2022_cn_set(b'\x1b$)A') == gb2312
+    theirs = glibc_iso_2022_cn_set(b'\x1b$)E')
+    assert all(len(chars) == 1 and chars[0] <= 0xFFFF for chars in theirs.values())
+    assert set(gb2312) <= set(theirs)  # ISO-IR-165 leaves none of GB 2312's codes empty
+    changed = sorted(p for p in gb2312 if theirs[p] != gb2312[p])
+    added = sorted(p for p in theirs if p not in gb2312)
+    differing = sorted(changed + added)
 
     def body(out):
         out.write('const uint32_t kIsoIr165Length = %d;\n' % len(differing))
@@ -584,8 +603,7 @@ def iso_ir_165():
                                               for p in differing[start:start + PER_LINE]))
         out.write('};\n')
     write_header('iso_ir_165.h', 'ISO-IR-165 as glibc\'s iconv reads it in ISO-2022-CN-EXT '
-                 '(ESC $ ) E).', notes, body)
-
+                 '(ESC $ ) E).', iso_ir_165_notes(gb2312, theirs, added, changed), body)
 
 def main():
     if len(sys.argv) > 2:

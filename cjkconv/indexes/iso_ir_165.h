@@ -2,13 +2,15 @@
 // ISO-IR-165 as glibc's iconv reads it in ISO-2022-CN-EXT (ESC $ ) E).
 // Only the codes that GB 2312 lacks or reads otherwise are held; the others
 // read as GB 2312 reads them. Pointer: (row - 0x21) * 94 + cell - 0x21.
+// Each code reads as one character of the BMP (the generator checks it).
 // 8388 codes in all: GB 2312's 7445 and 943 more; 5 of GB 2312's read otherwise:
 //   212B: U+007E here, U+FF5E in GB 2312
 //   2167: U+0024 here, U+FF04 in GB 2312
 //   2169: U+00A2 here, U+FFE0 in GB 2312
 //   216A: U+00A3 here, U+FFE1 in GB 2312
 //   2367: U+0261 here, U+FF47 in GB 2312
-// Codes added by row: 28: 5, 2A: 93, 2B: 1, 2C: 94, 2D: 94, 2E: 92, 2F: 94, 7A: 94, 7B: 94, 7C: 94, 7D: 94, 7E: 94
+// Codes added by row: 28: 5, 2A: 93, 2B: 1, 2C: 94, 2D: 94, 2E: 92,
+//   2F: 94, 7A: 94, 7B: 94, 7C: 94, 7D: 94, 7E: 94
 // ICU's ISO-2022-CN-EXT (ISO_2022,locale=zh,version=1) reads every code alike.
 #pragma once
 
