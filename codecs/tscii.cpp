@@ -30,48 +30,58 @@ struct Match {
     bool waits;             // the input ends inside a longer code
 };
 
-// Among the codes `first` to `last` (all of one lead), the longest whose
-// symbols (`symbolsOf`, `countOf`) start `input`; `waits` where the input is
-// a proper start of a longer one.
-template <typename Symbol, typename Codes, typename SymbolsOf, typename CountOf>
-Match longestAt(const Symbol* input, uint32_t available, Codes first, Codes last,
-                SymbolsOf symbolsOf, CountOf countOf) {
+// Among the codes `first` to `last`, in the order of their symbols
+// (`symbolsOf`, `countOf`), the longest that starts `input`, narrowed a
+// symbol at a time: the codes that share the first k symbols of the input lie
+// together, the one of just those k symbols in front. `waits` where the
+// input ends inside a longer one.
+template <typename Symbol, typename SymbolsOf, typename CountOf>
+Match longestAt(const Symbol* input, uint32_t available, const TsciiCode* const* first,
+                const TsciiCode* const* last, SymbolsOf symbolsOf, CountOf countOf) {
     Match match = {nullptr, false};
-    for (Codes at = first; at != last; ++at) {
-        const TsciiCode& code = **at;
-        const uint32_t count = countOf(code);
-        const auto* symbols = symbolsOf(code);
-        const uint32_t compared = std::min(count, available);
-        if (!std::equal(input, input + compared, symbols)) continue;
-        if (count > available)
+    for (uint32_t k = 0; first != last; ++k) {
+        if (countOf(**first) == k) match.code = *first++;
+        if (first == last) break;
+        if (k == available) {
             match.waits = true;
-        else if (match.code == nullptr || count > countOf(*match.code))
-            match.code = &code;
+            break;
+        }
+        const Symbol wanted = input[k];
+        first = std::lower_bound(first, last, wanted, [&](const TsciiCode* code, Symbol symbol) {
+            return symbolsOf(*code)[k] < symbol;
+        });
+        last = std::upper_bound(first, last, wanted, [&](Symbol symbol, const TsciiCode* code) {
+            return symbol < symbolsOf(*code)[k];
+        });
     }
     return match;
 }
 
 // Pointers to the codes in the order of their bytes and in the order of
-// their characters, so that both sides search one way.
+// their characters, so that both sides search one way; and where the codes
+// of each first byte begin.
 struct CodeOrders {
     const TsciiCode* byBytes[kCodeCount];
     const TsciiCode* byCharacters[sizeof kTsciiCodesByCharacters / sizeof(uint16_t)];
-    constexpr CodeOrders() : byBytes(), byCharacters() {
+    uint16_t firstOfLead[257];
+    constexpr CodeOrders() : byBytes(), byCharacters(), firstOfLead() {
         for (uint32_t i = 0; i < kCodeCount; ++i) byBytes[i] = &kTsciiCodes[i];
         for (uint32_t i = 0; i < sizeof byCharacters / sizeof byCharacters[0]; ++i)
             byCharacters[i] = &kTsciiCodes[kTsciiCodesByCharacters[i]];
+        uint32_t code = 0;
+        for (uint32_t lead = 0; lead <= 256; ++lead) {
+            while (code < kCodeCount && kTsciiCodes[code].bytes[0] < lead) ++code;
+            firstOfLead[lead] = static_cast<uint16_t>(code);
+        }
     }
 };
 constexpr CodeOrders kOrders;
 
 Match codeOfBytes(const unsigned char* input, uint32_t available) {
-    const auto lead = [](const TsciiCode* code, unsigned char byte) {
-        return code->bytes[0] < byte;
-    };
-    const auto* first =
-        std::lower_bound(std::begin(kOrders.byBytes), std::end(kOrders.byBytes), input[0], lead);
-    const auto* last = first;
-    while (last != std::end(kOrders.byBytes) && (*last)->bytes[0] == input[0]) ++last;
+    const TsciiCode* const* first = kOrders.byBytes + kOrders.firstOfLead[input[0]];
+    const TsciiCode* const* last = kOrders.byBytes + kOrders.firstOfLead[input[0] + 1];
+    // Most bytes start no longer code: the byte's own code, found at once.
+    if (last - first == 1) return {*first, false};
     return longestAt(
         input, available, first, last, [](const TsciiCode& code) { return code.bytes; },
         [](const TsciiCode& code) { return uint32_t{code.byteCount}; });
@@ -79,13 +89,9 @@ Match codeOfBytes(const unsigned char* input, uint32_t available) {
 
 // `input` holds `available` units, read from the text.
 Match codeOfUnits(const uint16_t* input, uint32_t available) {
-    const auto lead = [](const TsciiCode* code, uint16_t unit) { return code->units[0] < unit; };
-    const auto* first = std::lower_bound(std::begin(kOrders.byCharacters),
-                                         std::end(kOrders.byCharacters), input[0], lead);
-    const auto* last = first;
-    while (last != std::end(kOrders.byCharacters) && (*last)->units[0] == input[0]) ++last;
     return longestAt(
-        input, available, first, last, [](const TsciiCode& code) { return code.units; },
+        input, available, std::begin(kOrders.byCharacters), std::end(kOrders.byCharacters),
+        [](const TsciiCode& code) { return code.units; },
         [](const TsciiCode& code) { return uint32_t{code.unitCount}; });
 }
 
