@@ -95,8 +95,8 @@ Match codeOfUnits(const uint16_t* input, uint32_t available) {
         [](const TsciiCode& code) { return uint32_t{code.unitCount}; });
 }
 
-// The longest code has four units.
-const uint32_t kMaxUnitsOfCode = 4;
+// The most units a code stands for (SRI and KSSA with a virama: four).
+const uint32_t kMaxUnitsOfCode = sizeof(TsciiCode{}.units) / sizeof(uint16_t);
 
 class TTsciiToUnicodeConverter : public TStepShell<TTsciiToUnicodeConverter> {
 public:
