@@ -11,6 +11,7 @@
 #include "api/conversion_limits.h"
 #include "api/library_state.h"
 #include "api/route_cache.h"
+#include "api/spare_objects.h"
 #include "codecs/library_codecs.h"
 #include "common/conversion_options.h"
 #include "common/conversion_policy.h"
@@ -24,6 +25,23 @@ const char kWildcardName[] = "*";
 const char kEmptyName[] = "";
 
 std::atomic<bool> gChainFusion{true};
+
+const int32_t kDefaultOptionValues[] = {0, 0, -1, -1, NLS_ACTION_REPLACE, '?'};
+
+// The lengths and a few bytes of each name: enough to tell apart the pairs a
+// program uses, in constant time once the lengths are known.
+uint32_t hashOfNames(const char* from, size_t fromLength, const char* to, size_t toLength) {
+    auto byte = [](const char* name, size_t at) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(name[at]));
+    };
+    if (fromLength == 0 || toLength == 0) return 0;
+    const uint32_t fromPart = static_cast<uint32_t>(fromLength) ^ byte(from, fromLength / 2) << 4 ^
+                              byte(from, fromLength - 1) << 12;
+    const uint32_t toPart = static_cast<uint32_t>(toLength) << 8 ^ byte(to, toLength / 2) << 16 ^
+                            byte(to, toLength - 1) << 20;
+    const uint32_t hash = fromPart ^ toPart;
+    return hash ^ hash >> 5 ^ hash >> 11 ^ hash >> 17;
+}
 
 }  // namespace
 
@@ -113,18 +131,27 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fOptionTaker(nullptr),
       fReplacementWriter(nullptr),
       fStepped(nullptr),
-      fOptionValues{0, 0, -1, -1, NLS_ACTION_REPLACE, '?'},
+      fOptionValues{},
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
       fStreamOffset(0),
       fReport{0, NLS_NO_SUBSTITUTION, 0},
       fCarry(nullptr),
-      fRegistry(velta::holdRegistry()) {
+      fRegistry(velta::holdRegistry()),
+      fGivenNames{},
+      fSpareSlot(0),
+      fRegistryStamp{} {
+    static_assert(sizeof kDefaultOptionValues == sizeof fOptionValues, "one default an option");
+    memcpy(fOptionValues, kDefaultOptionValues, sizeof fOptionValues);
+    keepGivenNames(from, to);
     TEncodingRegistry* registry = fRegistry;
     if (registry == nullptr) {
         fStatus = NLS_CONVERTER_NOT_FOUND;
         return;
     }
+    const velta::RegistryStamp stamp = velta::currentStamp();  // before the route is found
+    fRegistryStamp[0] = stamp.tableChanges;
+    fRegistryStamp[1] = stamp.unloads;
     velta::ConversionRoute route;
     velta::findRoute(registry, from, to, &route);
     NLS_Status failure = NLS_SUCCESS;  // NLS_OUT_OF_MEMORY when that is why a converter failed
@@ -178,6 +205,64 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
 
 void EncodingConverter::setChainFusion(bool fuse) {
     gChainFusion.store(fuse, std::memory_order_relaxed);
+    velta::deleteSpareObjects();  // they were made the other way
+}
+
+void EncodingConverter::keepGivenNames(const char* from, const char* to) {
+    if (from == nullptr || to == nullptr) return;
+    const size_t fromLength = strlen(from);
+    const size_t toLength = strlen(to);
+    fSpareSlot = hashOfNames(from, fromLength, to, toLength);
+    if (fromLength + toLength + 2 > sizeof fGivenNames) return;
+    memcpy(fGivenNames, from, fromLength + 1);
+    memcpy(fGivenNames + fromLength + 1, to, toLength + 1);
+}
+
+uint32_t EncodingConverter::spareSlotOf(const char* from, size_t fromLength, const char* to,
+                                        size_t toLength) {
+    return hashOfNames(from, fromLength, to, toLength);
+}
+
+bool EncodingConverter::madeFor(const char* from, size_t fromLength, const char* to,
+                                size_t toLength) const {
+    if (fromLength + toLength + 2 > sizeof fGivenNames) return false;
+    return memcmp(fGivenNames, from, fromLength + 1) == 0 &&
+           memcmp(fGivenNames + fromLength + 1, to, toLength + 1) == 0;
+}
+
+bool EncodingConverter::madeFromCurrentRegistry() const {
+    if (fRegistry == nullptr || fRegistry != fgRegistry.load(std::memory_order_acquire))
+        return false;
+    const velta::RegistryStamp stamp = velta::currentStamp();
+    return stamp.tableChanges == fRegistryStamp[0] && stamp.unloads == fRegistryStamp[1];
+}
+
+// What a text, a policy or an option left in the object goes; the buffers a
+// long text grew go too, so a kept object holds no more than a new one.
+bool EncodingConverter::renew() {
+    if (fConverter == nullptr || fGivenNames[0] == '\0' || !madeFromCurrentRegistry()) return false;
+    reset();
+    if (fRemainder != nullptr) {
+        free(fRemainder);
+        fRemainder = nullptr;
+        fRemainderCapacity = fRemainderStart = 0;
+    }
+    if (fCarry != nullptr) {
+        free(fCarry);
+        fCarry = nullptr;
+        fCarryCapacity = 0;
+    }
+    fStopBehindPiece = fHeldStart = 0;
+    fExactInput = false;
+    fEnding = {NLS_SUCCESS, false, false};
+    if (fPolicyChosen || fPolicy != NLS_POLICY_REPLACE ||
+        memcmp(fOptionValues, kDefaultOptionValues, sizeof fOptionValues) != 0) {
+        fPolicy = NLS_POLICY_REPLACE;
+        fPolicyChosen = false;
+        memcpy(fOptionValues, kDefaultOptionValues, sizeof fOptionValues);
+        giveOptions();
+    }
+    return true;
 }
 
 void EncodingConverter::findInterfaces() {

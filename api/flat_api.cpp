@@ -4,6 +4,7 @@
 
 #include "api/exact_convert.h"
 #include "api/library_state.h"
+#include "api/spare_objects.h"
 #include "velta/registry.h"
 
 namespace {
@@ -60,14 +61,15 @@ NLS_Status NLS_ConvertBuffer(const char* from, const char* to, const unsigned ch
             if (outLen != nullptr) *outLen = 0;
             return NLS_INVALID_PARAMETER;
         }
-        EncodingConverter* object = new (std::nothrow) EncodingConverter(from, to);
+        EncodingConverter* object = velta::takeSpareObject(from, to);
+        if (object == nullptr) object = new (std::nothrow) EncodingConverter(from, to);
         if (object == nullptr) {
             *outLen = 0;
             return NLS_NO_CONVERTER;
         }
         *outLen = object->convert(src, srcLen, dst, dstLen);
         const NLS_Status status = object->status();
-        delete object;
+        velta::giveBackObject(object);
         return status;
     });
 }
@@ -77,6 +79,10 @@ NLS_Status NLS_NewEncodingConverter(const char* from, const char* to, EncodingCo
         if (from == nullptr || to == nullptr || out == nullptr) {
             if (out != nullptr) *out = nullptr;
             return NLS_INVALID_PARAMETER;
+        }
+        if (EncodingConverter* spare = velta::takeSpareObject(from, to)) {
+            *out = spare;
+            return NLS_SUCCESS;
         }
         EncodingConverter* object = new (std::nothrow) EncodingConverter(from, to);
         if (object == nullptr) {
@@ -98,7 +104,7 @@ NLS_Status NLS_DeleteEncodingConverter(EncodingConverter* obj) {
     return guarded<NLS_Status>(NLS_OUT_OF_MEMORY, NLS_NO_CONVERTER, [&]() -> NLS_Status {
         if (obj == nullptr) return NLS_INVALID_PARAMETER;
         velta::forgetExactState(obj);
-        delete obj;
+        velta::giveBackObject(obj);
         return NLS_SUCCESS;
     });
 }

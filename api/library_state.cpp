@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "api/route_cache.h"
+#include "api/spare_objects.h"
 #include "linker/platform.h"
 #include "linker/unload_count.h"
 #include "registry/name_compare.h"
@@ -268,6 +269,7 @@ NLS_Status EncodingConverter::initializeEncodingRegistry() {
     }
     TEncodingRegistry* previous = nullptr;
     bool previousWasLast = false;
+    velta::deleteSpareObjects();  // they hold the registry being replaced
     {
         std::lock_guard<std::mutex> holds(gHoldLock);
         if (registry != nullptr) {
@@ -288,6 +290,7 @@ NLS_Status EncodingConverter::initializeEncodingRegistry() {
 // Every registry goes, held or not: objects must not outlive termination.
 void EncodingConverter::deleteEncodingRegistry() {
     std::lock_guard<std::recursive_mutex> guard(gLifecycleLock);
+    velta::deleteSpareObjects();
     std::vector<TEncodingRegistry*> registries;
     {
         std::lock_guard<std::mutex> holds(gHoldLock);

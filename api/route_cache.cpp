@@ -22,8 +22,7 @@ namespace {
 struct RouteRecord {
     uint64_t hash;
     const TEncodingRegistry* registry;
-    uint32_t encodings, aliases;  // the tables' sizes when the route was found
-    uint32_t unloads;             // libraries unloaded by then
+    RegistryStamp stamp;  // when the route was found
     ConversionRoute route;
     std::atomic<NLS_EntryPoint> factories[3];
     RouteRecord* retired;  // an older record of the slot
@@ -55,10 +54,8 @@ bool holds(const RouteRecord* record, uint64_t hash, const TEncodingRegistry* re
            strcmp(record->names + fromLength + 1, to) == 0;
 }
 
-bool current(const RouteRecord* record, TEncodingRegistry* registry) {
-    return record->encodings == registry->fEncodings->getEntryCount() &&
-           record->aliases == registry->fAliases->getEntryCount() &&
-           record->unloads == gLibraryUnloads.load(std::memory_order_acquire);
+bool current(const RouteRecord* record) {
+    return record->stamp == currentStamp();
 }
 
 void resolve(TEncodingRegistry* registry, const char* from, const char* to,
@@ -84,7 +81,7 @@ void freeRecords(RouteRecord* record) {
 bool remember(RouteRecord* fresh, std::atomic<RouteRecord*>& slot, TEncodingRegistry* registry) {
     std::lock_guard<std::mutex> guard(gWriteLock);
     RouteRecord* old = slot.load(std::memory_order_relaxed);
-    if (old != nullptr && old->registry == registry && current(old, registry)) {
+    if (old != nullptr && old->registry == registry && current(old)) {
         fresh->retired = nullptr;
         freeRecords(fresh);
         return false;
@@ -107,10 +104,11 @@ void findRoute(TEncodingRegistry* registry, const char* from, const char* to,
     std::atomic<RouteRecord*>& slot = gSlots[hash % kSlots];
     const RouteRecord* record = slot.load(std::memory_order_acquire);
     if (record != nullptr && holds(record, hash, registry, from, fromLength, to) &&
-        current(record, registry)) {
+        current(record)) {
         *route = record->route;
         return;
     }
+    const RegistryStamp stamp = currentStamp();  // before the lookup: a change during it shows
     resolve(registry, from, to, route);
     // Routes to nothing are not kept: names from untrusted sources must not
     // take the slots of the pairs in use.
@@ -120,12 +118,10 @@ void findRoute(TEncodingRegistry* registry, const char* from, const char* to,
     if (memory == nullptr) return;
     RouteRecord* fresh = new (memory) RouteRecord;
     fresh->hash = hash;
-    fresh->unloads = gLibraryUnloads.load(std::memory_order_acquire);
+    fresh->stamp = stamp;
     for (std::atomic<NLS_EntryPoint>& factory : fresh->factories)
         factory.store(nullptr, std::memory_order_relaxed);
     fresh->registry = registry;
-    fresh->encodings = registry->fEncodings->getEntryCount();
-    fresh->aliases = registry->fAliases->getEntryCount();
     fresh->route = *route;
     fresh->route.directFactory = &fresh->factories[0];
     fresh->route.toPivotFactory = &fresh->factories[1];

@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "linker/unload_count.h"
+#include "registry/table_changes.h"
 #include "velta/registry.h"
 
 namespace velta {
@@ -32,6 +34,19 @@ void findRoute(TEncodingRegistry* registry, const char* from, const char* to,
 TEncodingConverter* makeConverter(TEncodingRegistry* registry, TEncodingEntry* entry,
                                   std::atomic<NLS_EntryPoint>* keptFactory,
                                   NLS_Status* failure = nullptr);
+
+// What a route found in a registry depends on besides the names: the
+// entries its tables took and the libraries unloaded so far.
+struct RegistryStamp {
+    uint32_t tableChanges, unloads;
+    bool operator==(const RegistryStamp& other) const {
+        return tableChanges == other.tableChanges && unloads == other.unloads;
+    }
+};
+inline RegistryStamp currentStamp() {
+    return {gRegistryTableChanges.load(std::memory_order_acquire),
+            gLibraryUnloads.load(std::memory_order_acquire)};
+}
 
 // Forgets every route; called when the registries are deleted.
 void forgetRoutes();

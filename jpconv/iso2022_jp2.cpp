@@ -21,6 +21,7 @@
 #include "cjkconv/gb2312.h"
 #include "codecs/single_byte_tables.h"
 #include "common/step_shell.h"
+#include "jpconv/jis0208.h"
 #include "jpconv/jis_tables.h"
 
 #if defined(_WIN32)
@@ -145,7 +146,8 @@ public:
     TIso2022Jp2Decoder()
         : TStepShell(kIso2022Jp2Name, NLS_UCS2_NAME, &jis::kIso2022JpSet, nullptr, nullptr, 0, 2,
                      jis::gResourceMap, jis::tableModule(), 0),
-          fIndexes{TableIndex(fToUCS2Tables.tables[0]), TableIndex(fToUCS2Tables.tables[1])} {}
+          fJis0212Index(TableIndex(fToUCS2Tables.tables[0])),
+          fJis0208(&jis::Jis0208::standard()) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     void Reset() override { fSets = Sets(); }
     void saveState(StepState* state) const { velta::saveStepState(fSets, state); }
@@ -208,9 +210,10 @@ private:
                 return b <= 0x5F ? 0xFF40u + b : 0;
             case kJis0208:
             case kJis0212: {
-                const int slot = set == kJis0208 ? 0 : 1;
-                const uint16_t unit = jis::lookup(fToUCS2Tables.tables[slot], fIndexes[slot],
-                                                  static_cast<uint16_t>(b << 8 | s[1]));
+                const uint16_t unit = set == kJis0208
+                                          ? fJis0208->characterOfCode(b, s[1])
+                                          : jis::lookup(fToUCS2Tables.tables[0], fJis0212Index,
+                                                        static_cast<uint16_t>(b << 8 | s[1]));
                 return unit == 0xFFFD ? 0 : unit;
             }
             case kGb2312:
@@ -222,7 +225,8 @@ private:
         }
     }
 
-    const uint16_t* fIndexes[2];  // of JIS X 0208 and JIS X 0212
+    const uint16_t* fJis0212Index;
+    const jis::Jis0208* fJis0208;
     Sets fSets;
 };
 
@@ -231,7 +235,8 @@ public:
     TIso2022Jp2Encoder()
         : TStepShell(NLS_UCS2_NAME, kIso2022Jp2Name, &jis::kIso2022JpSet, nullptr, nullptr, 0, 8,
                      jis::gResourceMap, jis::tableModule(), 1),
-          fIndexes{TableIndex(fFromUCS2Tables.tables[0]), TableIndex(fFromUCS2Tables.tables[1])},
+          fJis0212Index(TableIndex(fFromUCS2Tables.tables[0])),
+          fJis0208(&jis::Jis0208::standard()),
           fGb2312(&cjk::Gb2312Layout::codes()),
           fKsc5601(&cjk::EucKrLayout::codes()) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
@@ -299,10 +304,10 @@ private:
                 return true;
             case kJis0208:
             case kJis0212: {
-                const int slot = set == kJis0208 ? 0 : 1;
                 const uint16_t code =
-                    jis::lookup(fFromUCS2Tables.tables[slot], fIndexes[slot], unit);
-                if (code == 0xFFFD) return false;
+                    set == kJis0208 ? fJis0208->codeOf(unit)
+                                    : jis::lookup(fFromUCS2Tables.tables[0], fJis0212Index, unit);
+                if (code == 0 || code == 0xFFFD) return false;
                 *form =
                     Form{set,
                          2,
@@ -364,7 +369,8 @@ private:
         return escapeLength(set);
     }
 
-    const uint16_t* fIndexes[2];  // of JIS X 0208 and JIS X 0212, from UCS-2
+    const uint16_t* fJis0212Index;  // from UCS-2
+    const jis::Jis0208* fJis0208;
     const cjk::TwoByteCodes* fGb2312;
     const cjk::TwoByteCodes* fKsc5601;
     Sets fSets;

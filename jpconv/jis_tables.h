@@ -12,7 +12,7 @@
 namespace jis {
 
 extern resourceMapTable gResourceMap[];
-// Slot 0: JIS X 0208, slot 1: JIS X 0212, both by their seven-bit codes.
+// Slot 0: JIS X 0212 by its seven-bit codes (JIS X 0208: jpconv/jis0208.h).
 extern const UnicodeTableSet kIso2022JpSet;
 // The module whose resources hold the tables.
 void* tableModule();

@@ -1,11 +1,11 @@
 // jpconv: the Japanese converter library, loaded by the Velta registry from
 // its data directory (jpconv3230.so, jpconv3230.dll). It derives its
 // converters from the exported TEncodingConverter:
-//   Shift_JIS       the Shift_JIS table (table id 4): decoded here, encoded
-//                   by the library's table engine under its shell;
-//   EUC-JP          four slots: ASCII, JIS X 0208 (two bytes), half-width
-//                   katakana (0x8E and a byte) and JIS X 0212 (0x8F and two
-//                   bytes): decoded here, encoded by the table engine;
+//   Shift_JIS       ASCII, half-width katakana and JIS X 0208 (jpconv/jis0208.h,
+//                   the one copy of the set, which windows-31j reads too);
+//   EUC-JP          ASCII, JIS X 0208 (two bytes), half-width katakana (0x8E
+//                   and a byte) and JIS X 0212 (0x8F and two bytes, from the
+//                   table JIS0212);
 //   ISO-2022-JP     escape sequences (RFC 1468) switching between ASCII,
 //                   JIS X 0201 Roman and JIS X 0208, over the same JIS X 0208
 //                   tables; the mode is kept between calls. The decoder also
@@ -28,6 +28,7 @@
 
 #include "common/step_shell.h"
 #include "common/units.h"
+#include "jpconv/jis0208.h"
 #include "jpconv/jis_tables.h"
 #include "velta/table_module.h"
 #include "velta/velta.h"
@@ -44,8 +45,6 @@
 
 using velta::cutAtEnd;
 using velta::inputUsed;
-using velta::isHighSurrogate;
-using velta::isLowSurrogate;
 using velta::loadUnit;
 using velta::malformedAt;
 using velta::newStepConverter;
@@ -66,34 +65,28 @@ const char kEucJpName[] = "Extended_UNIX_Code_Packed_Format_for_Japanese";
 const char kIso2022JpName[] = "ISO-2022-JP";
 
 enum : unsigned short { kShiftJisCsid = 260, kEucJpCsid = 261, kIso2022JpCsid = 515 };
-enum : uint16_t {
-    kAsciiTable = 1,
-    kShiftJisTable = 4,
-    kJis0208Table = 8,
-    kKatakanaTable = 27,
-    kJis0212Table = 30
-};
+enum : uint16_t { kAsciiTable = 1, kKatakanaTable = 27, kJis0212Table = 30 };
+enum { kEucKatakanaSlot = 1, kEucJis0212Slot = 2 };
 
 resourceMapTable gResourceMap[] = {
     {kAsciiTable, {"JASCII.UF", 0, nullptr, nullptr}, {"JASCII.UT", 0, nullptr, nullptr}},
-    {kShiftJisTable, {"SJIS.UF", 0, nullptr, nullptr}, {"SJIS.UT", 0, nullptr, nullptr}},
-    {kJis0208Table, {"JIS0208.UF", 0, nullptr, nullptr}, {"JIS0208.UT", 0, nullptr, nullptr}},
     {kKatakanaTable, {"JISKANA.UF", 0, nullptr, nullptr}, {"JISKANA.UT", 0, nullptr, nullptr}},
     {kJis0212Table, {"JIS0212.UF", 0, nullptr, nullptr}, {"JIS0212.UT", 0, nullptr, nullptr}},
     {0, {nullptr, 0, nullptr, nullptr}, {nullptr, 0, nullptr, nullptr}},
 };
 
 const UnicodeTableSlot kEmptySlot = {0, 0xFF, 0x00};
-const UnicodeTableSet kShiftJisSet = {
-    kShiftJisCsid, {{kShiftJisTable, 0x00, 0xFF}, kEmptySlot, kEmptySlot, kEmptySlot}};
+// JIS X 0208 has no table here (jpconv/jis0208.h). A set ends at its first
+// empty slot.
+const UnicodeTableSet kShiftJisSet = {kShiftJisCsid,
+                                      {kEmptySlot, kEmptySlot, kEmptySlot, kEmptySlot}};
 const UnicodeTableSet kEucJpSet = {kEucJpCsid,
                                    {{kAsciiTable, 0x00, 0x7F},
-                                    {kJis0208Table, 0xA1, 0xFE},
                                     {kKatakanaTable, 0x8E, 0x8E},
-                                    {kJis0212Table, 0x8F, 0x8F}}};
+                                    {kJis0212Table, 0x8F, 0x8F},
+                                    kEmptySlot}};
 const UnicodeTableSet kIso2022JpSet = {
-    kIso2022JpCsid,
-    {{kJis0208Table, 0x21, 0x7E}, {kJis0212Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot}};
+    kIso2022JpCsid, {{kJis0212Table, 0x21, 0x7E}, kEmptySlot, kEmptySlot, kEmptySlot}};
 
 // The module whose resources hold the tables.
 void* tableModule() {
@@ -125,6 +118,24 @@ namespace {
 
 using namespace jis;
 
+// The parts of a Shift_JIS pointer (188 a lead) that its lead and its trail
+// give, each found with one load: kanji make the branches of the arithmetic
+// unpredictable. kNone for a byte that is no lead, or no trail.
+struct ShiftJisPointers {
+    static const uint16_t kNone = 0xFFFF;
+    uint16_t ofLead[256];
+    uint16_t ofTrail[256];
+    constexpr ShiftJisPointers() : ofLead(), ofTrail() {
+        for (uint32_t b = 0; b < 256; ++b) {
+            const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+            const bool trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+            ofLead[b] = lead ? static_cast<uint16_t>((b - (b < 0xA0 ? 0x81 : 0xC1)) * 188) : kNone;
+            ofTrail[b] = trail ? static_cast<uint16_t>(b - (b < 0x7F ? 0x40 : 0x41)) : kNone;
+        }
+    }
+};
+constexpr ShiftJisPointers kShiftJisPointers;
+
 // Shift_JIS and EUC-JP to UCS-2 over the tables of their slots. A lead byte
 // and the bytes after it are one character where the table maps them, else
 // malformed; a byte after the lead that has no character with it is taken
@@ -145,6 +156,7 @@ public:
     struct Tables {
         const uTable* tables[kTableSlots];
         const uint16_t* indexes[kTableSlots];
+        const Jis0208* jis0208;
     };
     typedef Read (*ReadCharacter)(const Tables& tables, const unsigned char* source,
                                   uint32_t length);
@@ -165,18 +177,24 @@ public:
         return stepWith<readEucJp>(source, sourceLength, target, targetCapacity);
     }
 
-    // One table: lead bytes 0x81-0x9F and 0xE0-0xFC and a trail, else one byte.
+    // ASCII, half-width katakana 0xA1-0xDF, else a lead 0x81-0x9F or
+    // 0xE0-0xFC and a trail 0x40-0x7E or 0x80-0xFC: JIS X 0208 by its
+    // pointer.
     static Read readShiftJis(const Tables& tables, const unsigned char* s, uint32_t n) {
         const unsigned char b = s[0];
-        if (b < 0x20) return Read{1, b};
-        if (!between(b, 0x81, 0x9F) && !between(b, 0xE0, 0xFC))
-            return Read{1, lookupIn(tables, 0, b)};
+        if (b < 0x80) return Read{1, b};
+        if (between(b, 0xA1, 0xDF)) return Read{1, static_cast<uint16_t>(0xFF61 + b - 0xA1)};
+        const uint16_t leadPart = kShiftJisPointers.ofLead[b];
+        if (leadPart == kShiftJisPointers.kNone) return Read{1, kNoCharacter};
         if (n < 2) return Read{0, 0};
-        const uint16_t unit = lookupIn(tables, 0, static_cast<uint16_t>(b << 8 | s[1]));
-        return unit != kNoCharacter ? Read{2, unit} : failedAt(s[1], 2);
+        const unsigned char trail = s[1];
+        const uint16_t trailPart = kShiftJisPointers.ofTrail[trail];
+        if (trailPart == kShiftJisPointers.kNone) return failedAt(trail, 2);
+        const uint16_t unit = tables.jis0208->character(leadPart + trailPart);
+        return unit != kNoCharacter ? Read{2, unit} : failedAt(trail, 2);
     }
 
-    // Slots: ASCII, JIS X 0208, katakana after 0x8E, JIS X 0212 after 0x8F.
+    // ASCII, JIS X 0208, katakana after 0x8E, JIS X 0212 after 0x8F.
     static Read readEucJp(const Tables& tables, const unsigned char* s, uint32_t n) {
         const unsigned char b = s[0];
         if (b < 0x20) return Read{1, b};
@@ -186,12 +204,12 @@ public:
         const unsigned char next = s[1];
         uint16_t unit = kNoCharacter;
         if (b == 0x8E) {
-            if (between(next, 0xA1, 0xDF)) unit = lookupIn(tables, 2, next);
+            if (between(next, 0xA1, 0xDF)) unit = lookupIn(tables, kEucKatakanaSlot, next);
         } else if (b != 0x8F) {
-            if (eucByte(next)) unit = lookupIn(tables, 1, eucCode(b, next));
+            if (eucByte(next)) unit = tables.jis0208->characterOfCode(b, next);
         } else if (eucByte(next)) {
             if (n < 3) return Read{0, 0};
-            if (eucByte(s[2])) unit = lookupIn(tables, 3, eucCode(next, s[2]));
+            if (eucByte(s[2])) unit = lookupIn(tables, kEucJis0212Slot, eucCode(next, s[2]));
             return unit != kNoCharacter ? Read{3, unit} : failedAt(s[2], 3);
         }
         return unit != kNoCharacter ? Read{2, unit} : failedAt(next, 2);
@@ -234,6 +252,7 @@ private:
             tables.tables[slot] = fToUCS2Tables.tables[slot];
             tables.indexes[slot] = TableIndex(tables.tables[slot]);
         }
+        tables.jis0208 = &Jis0208::standard();
         return tables;
     }
 
@@ -257,7 +276,8 @@ public:
     TISO2022JPToUnicodeConverter()
         : TStepShell(kIso2022JpName, kUcs2Name, &kIso2022JpSet, nullptr, nullptr, kIso2022JpCsid, 2,
                      gResourceMap, tableModule(), 0),
-          fIndexes{TableIndex(fToUCS2Tables.tables[0]), TableIndex(fToUCS2Tables.tables[1])} {}
+          fJis0212Index(TableIndex(fToUCS2Tables.tables[0])),
+          fJis0208(&Jis0208::standard()) {}
     void Reset() override { fMode = kAscii; }
     void saveState(StepState* state) const { saveStepState(fMode, state); }
     void restoreState(const StepState& state) { restoreStepState(&fMode, state); }
@@ -304,8 +324,8 @@ private:
             // space or an ESC, and is read again.
             const unsigned char trail = s[1];
             if (!between(trail, 0x21, 0x7E)) return Read{1, 0xFFFD};
-            const int slot = fMode == kJis0208 ? 0 : 1;
-            return Read{2, lookup(fToUCS2Tables.tables[slot], fIndexes[slot],
+            if (fMode == kJis0208) return Read{2, fJis0208->characterOfCode(b, trail)};
+            return Read{2, lookup(fToUCS2Tables.tables[0], fJis0212Index,
                                   static_cast<uint16_t>(b << 8 | trail))};
         }
         if (fMode == kKatakana) return Read{1, b <= 0x5F ? uint16_t(0xFF40 + b) : uint16_t(0xFFFD)};
@@ -340,7 +360,8 @@ private:
         return Escape{cut ? 0u : 1u, -1};
     }
 
-    const uint16_t* fIndexes[2];  // of JIS X 0208 and JIS X 0212
+    const uint16_t* fJis0212Index;
+    const Jis0208* fJis0208;
     Mode fMode = kAscii;
 };
 
@@ -353,7 +374,7 @@ public:
     TUnicodeToISO2022JPConverter()
         : TStepShell(kUcs2Name, kIso2022JpName, &kIso2022JpSet, nullptr, nullptr, kIso2022JpCsid, 8,
                      gResourceMap, tableModule(), 1),
-          fIndex(TableIndex(fFromUCS2Tables.tables[0])) {}
+          fJis0208(&Jis0208::standard()) {}
     void Reset() override { fMode = kAscii; }
     void saveState(StepState* state) const { saveStepState(fMode, state); }
     void restoreState(const StepState& state) { restoreStepState(&fMode, state); }
@@ -367,7 +388,7 @@ public:
         for (uint32_t position = 0; position < units; ++position) {
             const uint16_t unit = loadUnit(source + 2 * position);
             const Form form = formOf(unit);
-            if (form.length == 0) return lackedAt(source, units, position, out);
+            if (form.length == 0) return velta::lackedUnitAt(source, units, position, out);
             const uint32_t escape = form.mode == fMode ? 0 : kEscapeLength[form.mode];
             if (targetCapacity - out < escape + form.length) return outputFull(2 * position, out);
             out += switchTo(form.mode, target + out);
@@ -403,8 +424,8 @@ private:
         }
         if (unit == 0x00A5) return Form{kRoman, 1, {0x5C, 0}};
         if (unit == 0x203E) return Form{kRoman, 1, {0x7E, 0}};
-        const uint16_t code = lookup(fFromUCS2Tables.tables[0], fIndex, unit);
-        if (code == 0xFFFD) return none;
+        const uint16_t code = fJis0208->codeOf(unit);
+        if (code == 0) return none;
         return Form{
             kJis0208, 2, {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)}};
     }
@@ -415,18 +436,6 @@ private:
         return unit == 0x0E || unit == 0x0F || unit == kEscape;
     }
 
-    // What the step stops at for the unit at `position` that no set holds.
-    static StepResult lackedAt(const unsigned char* source, uint32_t units, uint32_t position,
-                               uint32_t out) {
-        const uint16_t unit = loadUnit(source + 2 * position);
-        if (!isHighSurrogate(unit)) return unmappableAt(2 * position, out, 2, unit);
-        if (position + 1 == units) return cutAtEnd(2 * position, out);
-        const uint16_t next = loadUnit(source + 2 * position + 2);
-        if (!isLowSurrogate(next)) return unmappableAt(2 * position, out, 2, unit);
-        return unmappableAt(2 * position, out, 4,
-                            0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
-    }
-
     // Writes the escape into `mode` unless it is in force; returns its bytes.
     uint32_t switchTo(Mode mode, unsigned char* out) {
         if (mode == fMode) return 0;
@@ -435,8 +444,95 @@ private:
         return kEscapeLength[mode];
     }
 
-    const uint16_t* fIndex;  // of the table from UCS-2 to JIS X 0208
+    const Jis0208* fJis0208;
     Mode fMode = kAscii;
+};
+
+// UCS-2 to Shift_JIS or EUC-JP: ASCII as it is, half-width katakana, JIS X
+// 0208, and for EUC-JP JIS X 0212 after 0x8F. Shift_JIS also writes YEN SIGN
+// and OVERLINE as the bytes JIS X 0201 gives them (0x5C, 0x7E), as Python's
+// shift_jis codec and glibc's SJIS do. A high surrogate that ends the input
+// waits for its pair.
+class TUnicodeToJisBytesConverter : public TStepShell<TUnicodeToJisBytesConverter> {
+public:
+    enum class Form { kShiftJis, kEucJp };
+
+    TUnicodeToJisBytesConverter(Form form)
+        : TStepShell(kUcs2Name, form == Form::kShiftJis ? kShiftJisName : kEucJpName,
+                     form == Form::kShiftJis ? &kShiftJisSet : &kEucJpSet, nullptr, nullptr,
+                     form == Form::kShiftJis ? kShiftJisCsid : kEucJpCsid,
+                     form == Form::kShiftJis ? 2 : 3, gResourceMap, tableModule(), 1),
+          fForm(form),
+          fJis0208(&Jis0208::standard()),
+          fJis0212Index(TableIndex(fFromUCS2Tables.tables[kEucJis0212Slot])) {}
+
+    StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
+                    uint32_t targetCapacity, bool) {
+        const uint32_t units = sourceLength / 2;
+        uint32_t out = 0;
+        for (uint32_t position = 0; position < units; ++position) {
+            const uint16_t unit = loadUnit(source + 2 * position);
+            if (unit < 0x80 && out < targetCapacity) {
+                target[out++] = static_cast<unsigned char>(unit);
+                continue;
+            }
+            unsigned char bytes[3];
+            const uint32_t length =
+                fForm == Form::kShiftJis ? shiftJisBytes(unit, bytes) : eucJpBytes(unit, bytes);
+            if (length == 0) return velta::lackedUnitAt(source, units, position, out);
+            if (targetCapacity - out < length) return outputFull(2 * position, out);
+            for (uint32_t i = 0; i < length; ++i) target[out++] = bytes[i];
+        }
+        if (2 * units != sourceLength) return cutAtEnd(2 * units, out);
+        return inputUsed(sourceLength, out);
+    }
+
+private:
+    uint32_t shiftJisBytes(uint16_t unit, unsigned char* bytes) const {
+        if (unit < 0x80 || unit == 0x00A5 || unit == 0x203E) {
+            bytes[0] = static_cast<unsigned char>(unit == 0x00A5   ? 0x5C
+                                                  : unit == 0x203E ? 0x7E
+                                                                   : unit);
+            return 1;
+        }
+        if (unit >= 0xFF61 && unit <= 0xFF9F) {
+            bytes[0] = static_cast<unsigned char>(unit - 0xFF61 + 0xA1);
+            return 1;
+        }
+        uint32_t pointer;
+        if (!fJis0208->find(unit, &pointer)) return 0;
+        const uint32_t lead = pointer / 188, trail = pointer % 188;
+        bytes[0] = static_cast<unsigned char>(lead + (lead < 0x1F ? 0x81 : 0xC1));
+        bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
+        return 2;
+    }
+
+    uint32_t eucJpBytes(uint16_t unit, unsigned char* bytes) const {
+        if (unit < 0x80) {
+            bytes[0] = static_cast<unsigned char>(unit);
+            return 1;
+        }
+        if (unit >= 0xFF61 && unit <= 0xFF9F) {
+            bytes[0] = 0x8E;
+            bytes[1] = static_cast<unsigned char>(unit - 0xFF61 + 0xA1);
+            return 2;
+        }
+        if (const uint16_t code = fJis0208->codeOf(unit)) {
+            bytes[0] = static_cast<unsigned char>(code >> 8 | 0x80);
+            bytes[1] = static_cast<unsigned char>(code | 0x80);
+            return 2;
+        }
+        const uint16_t code = lookup(fFromUCS2Tables.tables[kEucJis0212Slot], fJis0212Index, unit);
+        if (code == 0xFFFD) return 0;
+        bytes[0] = 0x8F;
+        bytes[1] = static_cast<unsigned char>(code >> 8 | 0x80);
+        bytes[2] = static_cast<unsigned char>(code | 0x80);
+        return 3;
+    }
+
+    Form fForm;
+    const Jis0208* fJis0208;
+    const uint16_t* fJis0212Index;
 };
 
 }  // namespace
@@ -447,8 +543,8 @@ JPCONV_EXPORT TEncodingConverter* NEWSHIFTJISTOUNICODE() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOSHIFTJIS() {
-    return NLS_NewTableStepConverter(kUcs2Name, kShiftJisName, &kShiftJisSet, nullptr, nullptr,
-                                     kShiftJisCsid, 2, gResourceMap, tableModule(), 1);
+    return newStepConverter<TUnicodeToJisBytesConverter>(
+        TUnicodeToJisBytesConverter::Form::kShiftJis);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
@@ -457,8 +553,7 @@ JPCONV_EXPORT TEncodingConverter* NEWEUCJPTOUNICODE() {
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWUNICODETOEUCJP() {
-    return NLS_NewTableStepConverter(kUcs2Name, kEucJpName, &kEucJpSet, nullptr, nullptr,
-                                     kEucJpCsid, 3, gResourceMap, tableModule(), 1);
+    return newStepConverter<TUnicodeToJisBytesConverter>(TUnicodeToJisBytesConverter::Form::kEucJp);
 }
 
 JPCONV_EXPORT TEncodingConverter* NEWISO2022JPTOUNICODE() {

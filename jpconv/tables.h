@@ -4,7 +4,7 @@
 
 #include "velta/converter.h"
 
-// Resources "SJIS", "JASCII", "JIS0208", "JISKANA" and "JIS0212", each as
+// Resources "JASCII", "JISKANA" and "JIS0212", each as
 // ".UT" (to UCS-2) and ".UF" (from UCS-2).
 extern const NLS_ResourceDirectory gJapaneseResources;
 

@@ -5,7 +5,7 @@
 // (0xFA-0xFC) for characters that also have NEC-selected ones (0xED, 0xEE),
 // and writes nothing for the private use area, as the standard says.
 #include "common/multibyte_codec.h"
-#include "jpconv/indexes/jis0208.h"
+#include "jpconv/jis0208.h"
 
 namespace cjk {
 
@@ -24,7 +24,7 @@ struct Windows31jDecoding {
                                  (trail < 0x7F ? 0x40 : 0x41);
         return between(pointer, kFirstPrivateUsePointer, kLastPrivateUsePointer)
                    ? 0xE000 + pointer - kFirstPrivateUsePointer
-                   : kJis0208Index[pointer];
+                   : jis::kWholeJis0208Index[pointer];
     }
 
     static Decoded decode(const unsigned char* s, uint32_t n) {
@@ -37,7 +37,7 @@ struct Windows31jDecoding {
                                  (s[1] < 0x7F ? 0x40u : 0x41u);
         if (between(pointer, kFirstPrivateUsePointer, kLastPrivateUsePointer))
             return character(2, 0xE000 + pointer - kFirstPrivateUsePointer);
-        const uint32_t codePoint = kJis0208Index[pointer];
+        const uint32_t codePoint = jis::kWholeJis0208Index[pointer];
         return codePoint != 0 ? character(2, codePoint) : unmappedPair(s[1]);
     }
 };
@@ -47,8 +47,8 @@ bool necSelectedIbmExtension(uint32_t pointer) {
 }
 
 const ReverseIndex<uint16_t>& windows31jPointers() {
-    static const ReverseIndex<uint16_t> pointers(kJis0208Index, kJis0208IndexLength,
-                                                 &necSelectedIbmExtension, nullptr);
+    static const ReverseIndex<uint16_t> pointers(
+        jis::kWholeJis0208Index, jis::kWholeJis0208IndexLength, &necSelectedIbmExtension, nullptr);
     return pointers;
 }
 

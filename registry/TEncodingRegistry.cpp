@@ -5,6 +5,7 @@
 
 #include "codecs/library_codecs.h"
 #include "registry/name_compare.h"
+#include "registry/table_changes.h"
 #include "velta/converter.h"
 #include "velta/detector.h"
 #include "velta/encoding_converter.h"
@@ -13,6 +14,10 @@
 #include "velta/registry.h"
 
 using velta::nameFitsField;
+
+namespace velta {
+std::atomic<uint32_t> gRegistryTableChanges{0};
+}  // namespace velta
 
 namespace {
 
@@ -106,6 +111,7 @@ bool TEncodingRegistry::AddConverterEntry(const char* source, const char* destin
         TEncodingEntry(source, destination, library, converterEntry, detectorEntry);
     if (entry == nullptr) return false;
     fEncodings->addEntry(entry);
+    velta::gRegistryTableChanges.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 
@@ -113,6 +119,7 @@ bool TEncodingRegistry::AddAlias(TRegistry* table, const char* key, const char* 
     TAliasEntry* entry = new (std::nothrow) TAliasEntry(key, value);
     if (entry == nullptr) return false;
     table->addEntry(entry);
+    velta::gRegistryTableChanges.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 

@@ -74,11 +74,14 @@ TEST(Allocation, OutOfMemoryMakingAConverterIsReportedAsOutOfMemory) {
         ASSERT_EQ(NLS_NewEncodingConverter(pair[0], pair[1], &object), NLS_SUCCESS) << pair[0];
         NLS_DeleteEncodingConverter(object);
         for (long succeeding = 0;; ++succeeding) {
+            EncodingConverter* kept = nullptr;  // the object given back, so a new one is made
+            ASSERT_EQ(NLS_NewEncodingConverter(pair[0], pair[1], &kept), NLS_SUCCESS);
             gFailures = 0;
             gAllocationsBeforeFailure = succeeding;
             const NLS_Status status = NLS_NewEncodingConverter(pair[0], pair[1], &object);
             gAllocationsBeforeFailure = -1;
             if (status == NLS_SUCCESS) NLS_DeleteEncodingConverter(object);
+            NLS_DeleteEncodingConverter(kept);
             if (gFailures == 0) {
                 EXPECT_GT(succeeding, 0) << "the allocator of the tests is not the library's";
                 break;

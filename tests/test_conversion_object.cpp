@@ -277,6 +277,70 @@ TEST_F(Library, ReinitializingKeepsObjectsOfTheReplacedRegistryWorking) {
     NLS_DeleteEncodingConverter(object);
 }
 
+// What a text, a policy and options leave in an object must not reach the
+// next object of the same names, which may be the same object given back.
+TEST_F(Library, AnObjectGivenBackIsAsANewOne) {
+    struct Pair {
+        const char* from;
+        const char* to;
+        const char* dirt;   // a piece that leaves state: a character or a shift cut short
+        const char* probe;  // what the defaults read otherwise than the settings below
+    };
+    const Pair pairs[] = {
+        {"UTF-8", "Shift_JIS", "a\xE3\x81",
+         "a\xED\xA0\x80\xC3\xA9\xE2\x82\xAC\xFF"
+         "b"},
+        {"UTF-8", "windows-1252", "\xC3",
+         "\xED\xA0\x80\xE3\x81\x82\xFF"
+         "b"},
+        {"UTF-7", "UTF-16LE", "+AG",
+         "a+2D0-\xE9"
+         "b"},
+        {"ISO-2022-JP", "UTF-8", "\x1B$B", "\x1B$B\x30\x21\x1B(Bx\x1B$B\x7F\x21"},
+    };
+    for (const Pair& pair : pairs) {
+        SCOPED_TRACE(std::string(pair.from) + " to " + pair.to);
+        EncodingConverter* used = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(pair.from, pair.to, &used), NLS_SUCCESS);
+        ASSERT_EQ(NLS_SetConversionPolicy(used, NLS_POLICY_STOP), NLS_SUCCESS);
+        ASSERT_EQ(NLS_SetConversionOption(used, NLS_OPTION_STRICT_UNICODE, 1), NLS_SUCCESS);
+        ASSERT_EQ(
+            NLS_SetConversionOption(used, NLS_OPTION_UNMAPPABLE_ACTION, NLS_ACTION_ESCAPE_UNICODE),
+            NLS_SUCCESS);
+        unsigned char out[256];
+        uint32_t read = 0, written = 0;
+        NLS_ConvertStream(used, reinterpret_cast<const unsigned char*>(pair.dirt),
+                          static_cast<uint32_t>(strlen(pair.dirt)), out, sizeof out, 0, &read,
+                          &written);
+        const uintptr_t usedAt = reinterpret_cast<uintptr_t>(used);
+        NLS_DeleteEncodingConverter(used);
+
+        EncodingConverter* again = nullptr;
+        EncodingConverter* fresh = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(pair.from, pair.to, &again), NLS_SUCCESS);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(again), usedAt) << "the object was not kept";
+        ASSERT_EQ(NLS_NewEncodingConverter(pair.from, pair.to, &fresh), NLS_SUCCESS);
+        Bytes outputs[2];
+        NLS_Status statuses[2];
+        NLS_ConversionReport reports[2];
+        EncodingConverter* objects[2] = {again, fresh};
+        for (int i = 0; i < 2; ++i) {
+            statuses[i] = NLS_ConvertStream(
+                objects[i], reinterpret_cast<const unsigned char*>(pair.probe),
+                static_cast<uint32_t>(strlen(pair.probe)), out, sizeof out, 1, &read, &written);
+            outputs[i].assign(out, out + written);
+            NLS_GetConversionReport(objects[i], &reports[i]);
+        }
+        EXPECT_EQ(velta_test::hex(outputs[0]), velta_test::hex(outputs[1]));
+        EXPECT_EQ(statuses[0], statuses[1]);
+        EXPECT_EQ(reports[0].substituted, reports[1].substituted);
+        EXPECT_EQ(reports[0].firstKind, reports[1].firstKind);
+        EXPECT_EQ(reports[0].firstOffset, reports[1].firstOffset);
+        NLS_DeleteEncodingConverter(again);
+        NLS_DeleteEncodingConverter(fresh);
+    }
+}
+
 TEST_F(Library, TheRegistryIsBuiltOnFirstNeedAndAgainAfterTermination) {
     EXPECT_EQ(EncodingConverter::getEncodingRegistry(), nullptr);
     EXPECT_EQ(NLS_EncodingConverterExists("UTF-8", "x-mac-roman"), 1);

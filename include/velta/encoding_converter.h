@@ -3,6 +3,7 @@
 #ifndef VELTA_ENCODING_CONVERTER_H
 #define VELTA_ENCODING_CONVERTER_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <atomic>
 
@@ -51,6 +52,15 @@ public:
     uint32_t leftover(unsigned char* dst, uint32_t dstLen);
     NLS_Status status();
 
+    // Kept for another object of the same names (see api/spare_objects.h).
+    static uint32_t spareSlotOf(const char* from, size_t fromLength, const char* to,
+                                size_t toLength);
+    uint32_t spareSlot() const { return fSpareSlot; }
+    bool madeFor(const char* from, size_t fromLength, const char* to, size_t toLength) const;
+    bool madeFromCurrentRegistry() const;
+    // As the object was when made; false when it cannot be kept.
+    bool renew();
+
     // Whether a chain of two of the library's converters that can run as
     // one (UTF-8 and a single-byte encoding) does; on unless a test that
     // compares the two turns it off.
@@ -77,6 +87,7 @@ public:
 
 private:
     void findInterfaces();
+    void keepGivenNames(const char* from, const char* to);
     void giveOptions();
     short intermidiateCSIDForUnicodeConversion(short csid);
     uint32_t unicodeStringLength(unsigned short* text);
@@ -158,6 +169,10 @@ private:
     unsigned char* fCarry;         // owned; grows only for a character longer than kJoinedBytes
     unsigned char fHeld[kHeldCapacity];
     TEncodingRegistry* fRegistry;  // held while the object lives: its converters and names
+    enum { kGivenNamesCapacity = 64 };
+    char fGivenNames[kGivenNamesCapacity];  // from, NUL, to, NUL; empty where they do not fit
+    uint32_t fSpareSlot;
+    uint32_t fRegistryStamp[2];  // the registries' tables and libraries when the object was made
 
     static char* fgConverterPath;
     static std::atomic<TEncodingRegistry*> fgRegistry;

@@ -1136,3 +1136,17 @@ static const uint16_t kJis0208Index[11280] = {
     /* 11260 */ 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
     /* 11270 */ 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
 };
+
+// JIS X 0208 as Shift_JIS, EUC-JP and ISO-2022-JP read it (Python's euc_jp and
+// shift_jis codecs): the index above at rows 1-8 and 16-84 (pointers
+// (row - 1) * 94 + cell - 1), but for these pointers, which the index maps
+// as Windows does: pointer, code point.
+const uint32_t kJisX0208StandardLength = 6;
+static const uint16_t kJisX0208Standard[6][2] = {
+    {32, 0x301C},
+    {33, 0x2016},
+    {60, 0x2212},
+    {80, 0x00A2},
+    {81, 0x00A3},
+    {137, 0x00AC},
+};
