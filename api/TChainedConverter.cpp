@@ -231,14 +231,24 @@ uint32_t replay(TEncodingConverter* converter, TStreamConverter* pieces,
     uint32_t consumed = 0;
     uint32_t made = 0;
     uint32_t grown = 0;
-    uint32_t spare = 0;  // room for one more unit: a character of two where one is wanted
+    // Room for the rest of a character of several units where fewer are
+    // wanted: a surrogate pair, a code of two characters, a TSCII code of
+    // four (0x82 is SRI, U+0BB8 U+0BCD U+0BB0 U+0BC0).
+    enum : uint32_t { kMostUnitsOfOneCode = 4 };
+    uint32_t spare = 0;
     while (made < units && consumed < length) {
         uint32_t window = units - made + grown;
         if (window > kWindow) window = kWindow;
         if (window > length - consumed) window = length - consumed;
         uint32_t produced = 0;
         uint32_t taken = 0;
-        uint32_t room = 2 * (units - made + spare) + 2;
+        // Room for the units wanted and an odd byte, which no unit fills: a
+        // window of n bytes makes at most n units in most encodings, but a
+        // TSCII byte makes up to four, and one in the terminator's place
+        // would run past the unit sought and hide where its character starts.
+        // (A converter that keeps room for its terminator makes a unit less,
+        // and the next window goes on from there.)
+        uint32_t room = 2 * (units - made + spare) + 1;
         if (room > sizeof scratch) room = sizeof scratch;
         converter->Convert(scratch, &produced, room, source + consumed, window, &taken);
         if (taken > window) taken = window;
@@ -257,7 +267,7 @@ uint32_t replay(TEncodingConverter* converter, TStreamConverter* pieces,
         consumed += taken;
         made += produced / 2;
         if (taken == 0 && spare == 0) {
-            spare = 1;
+            spare = kMostUnitsOfOneCode - 1;
             continue;
         }
         spare = 0;

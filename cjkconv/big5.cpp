@@ -139,6 +139,7 @@ public:
         uint32_t pointer;
         return fPointers->beyondBmp.find(codePoint, &pointer) ? writePointer(pointer, bytes) : 0;
     }
+    const uint16_t* unitCodes() const { return fPointers->bmp.codeOf; }
 
 private:
     const Big5Pointers* fPointers;

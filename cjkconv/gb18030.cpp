@@ -86,16 +86,34 @@ struct Gb18030Decoding {
     }
 };
 
-const ReverseIndex<uint16_t>& twoBytePointers() {
-    static const ReverseIndex<uint16_t> pointers(kGb18030Index, kGb18030IndexLength, nullptr,
-                                                 nullptr);
-    return pointers;
+uint32_t twoByteLayout(uint32_t pointer, unsigned char* bytes) {
+    const uint32_t trail = pointer % 190;
+    bytes[0] = static_cast<unsigned char>(pointer / 190 + 0x81);
+    bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
+    return 2;
+}
+
+const TwoByteCodes& twoByteCodes() {
+    static const TwoByteCodes codes(kGb18030Index, kGb18030IndexLength, nullptr, nullptr,
+                                    &twoByteLayout);
+    return codes;
+}
+
+// GBK writes the euro sign as 0x80, not as the two bytes GB18030 gives it.
+bool isEuroPointer(uint32_t pointer) {
+    return kGb18030Index[pointer] == 0x20AC;
+}
+
+const TwoByteCodes& gbkTwoByteCodes() {
+    static const TwoByteCodes codes(kGb18030Index, kGb18030IndexLength, &isEuroPointer, nullptr,
+                                    &twoByteLayout);
+    return codes;
 }
 
 template <bool kGbk>
 class Gb18030Encoding {
 public:
-    Gb18030Encoding() : fPointers(&twoBytePointers()) {}
+    Gb18030Encoding() : fCodes(kGbk ? &gbkTwoByteCodes() : &twoByteCodes()) {}
 
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
         if (codePoint >= 0xD800 && codePoint <= 0xDFFF) return 0;  // lone surrogates
@@ -103,15 +121,9 @@ public:
             bytes[0] = 0x80;
             return 1;
         }
-        uint32_t pointer;
-        if (fPointers->find(codePoint, &pointer)) {
-            const uint32_t trail = pointer % 190;
-            bytes[0] = static_cast<unsigned char>(pointer / 190 + 0x81);
-            bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
-            return 2;
-        }
+        if (fCodes->write(codePoint, bytes) == 2) return 2;
         if (kGbk) return 0;
-        pointer = fourBytePointerOf(codePoint);
+        uint32_t pointer = fourBytePointerOf(codePoint);
         bytes[3] = static_cast<unsigned char>(pointer % 10 + 0x30);
         pointer /= 10;
         bytes[2] = static_cast<unsigned char>(pointer % 126 + 0x81);
@@ -120,9 +132,10 @@ public:
         bytes[0] = static_cast<unsigned char>(pointer / 10 + 0x81);
         return 4;
     }
+    const uint16_t* unitCodes() const { return fCodes->codeOf; }
 
 private:
-    const ReverseIndex<uint16_t>* fPointers;
+    const TwoByteCodes* fCodes;
 };
 
 const char kGb18030Name[] = "GB18030";

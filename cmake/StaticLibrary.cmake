@@ -11,6 +11,7 @@ add_library(velta3230_static STATIC
   linker/linked_libraries_static.cpp
   jpconv/jpconv.cpp
   jpconv/iso2022_jp2.cpp
+  jpconv/jis0208.cpp
   jpconv/windows_31j.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/generated/linked_jpconv_tables.cpp
   cjkconv/big5.cpp

@@ -26,6 +26,9 @@ TEncodingConverter* newUtf32ToUtf8(ByteOrder order);
 // The single-byte encodings, by their index in kSingleByteTables.
 TEncodingConverter* newSingleByteDecoder(uint32_t index);
 TEncodingConverter* newSingleByteEncoder(uint32_t index);
+// TSCII (Tamil), whose codes stand for sequences of characters.
+TEncodingConverter* newTsciiDecoder();
+TEncodingConverter* newTsciiEncoder();
 // The chain of the two, where they are the UTF-8 converter and a
 // single-byte one, as one converter that runs both steps over a small
 // block (the two released); null where they are not, or without memory.

@@ -19,6 +19,8 @@
 #include <string.h>
 
 #include <new>
+#include <type_traits>
+#include <utility>
 
 #include "common/ascii_runs.h"
 #include "common/step_shell.h"
@@ -98,25 +100,6 @@ void fillPointers(uint16_t (&pointerOf)[0x10000], const Index* index, uint32_t l
     }
 }
 
-// The pointer of every BMP code point in an index (see fillPointers), built
-// once, when an encoder is first made.
-template <typename Index>
-struct ReverseIndex {
-    uint16_t pointerOf[0x10000];
-
-    ReverseIndex(const Index* index, uint32_t length, bool (*skip)(uint32_t),
-                 bool (*last)(uint32_t)) {
-        fillPointers(pointerOf, index, length, skip, last);
-    }
-
-    // False where the code point has no pointer.
-    bool find(uint32_t codePoint, uint32_t* pointer) const {
-        if (codePoint > 0xFFFF || pointerOf[codePoint] == 0) return false;
-        *pointer = pointerOf[codePoint] - 1u;
-        return true;
-    }
-};
-
 // The two bytes of every BMP code point that an encoding writes in two, as
 // lead << 8 | trail (0 for none; no lead is 0): the pointers of fillPointers
 // laid out once by `layout`, so that a character takes one load, without
@@ -158,6 +141,7 @@ public:
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
         return fCodes->write(codePoint, bytes);
     }
+    const uint16_t* unitCodes() const { return fCodes->codeOf; }
 
 private:
     const TwoByteCodes* fCodes;
@@ -217,6 +201,23 @@ public:
     }
 };
 
+// Whether eight units of UCS-2 ASCII start at `source`: a run the vector
+// kernel takes faster than a loop a unit at a time.
+inline bool eightAsciiUnitsAhead(const unsigned char* source) {
+    uint64_t words[2];
+    memcpy(words, source, sizeof words);
+    return ((words[0] | words[1]) & 0xFF80FF80FF80FF80u) == 0;
+}
+
+// A codec that lays out the two bytes of its two-byte characters in a table
+// (`unitCodes()`: lead << 8 | trail a BMP unit, 0 for none) lets the
+// encoder find them with one load, without a call.
+template <typename Codec, typename = void>
+struct HasUnitCodes : std::false_type {};
+template <typename Codec>
+struct HasUnitCodes<Codec, std::void_t<decltype(std::declval<const Codec&>().unitCodes())>>
+    : std::true_type {};
+
 // Encoder: `codec.encode(codePoint, bytes)` writes the bytes of a code point
 // (at most four) and returns their number, 0 where the encoding lacks it.
 // ASCII is itself in every encoding here. The step stops before a character
@@ -236,18 +237,8 @@ public:
         const uint32_t units = sourceLength / 2;
         uint32_t position = 0, out = 0;
         while (position < units) {
-            // Runs of characters of two bytes, the bulk of CJK text.
             const uint32_t runStart = position;
-            while (position < units && targetCapacity - out >= 2) {
-                const uint16_t unit = velta::loadUnit(source + 2 * position);
-                unsigned char bytes[4];
-                if (unit < 0x80 || velta::isSurrogate(unit) || fCodec.encode(unit, bytes) != 2)
-                    break;
-                target[out] = bytes[0];
-                target[out + 1] = bytes[1];
-                out += 2;
-                ++position;
-            }
+            twoByteRun(source, units, &position, target, targetCapacity, &out);
             if (position != runStart) continue;
             const uint16_t unit = velta::loadUnit(source + 2 * position);
             if (unit < 0x80) {
@@ -280,6 +271,49 @@ public:
     }
 
 private:
+    // Runs of characters of two bytes, the bulk of CJK text, and the short
+    // ASCII runs between them (spaces, punctuation), while the room left
+    // holds two bytes for every unit left, so that no character checks it.
+    // Stops at anything else, and where eight ASCII units come next.
+    void twoByteRun(const unsigned char* source, uint32_t units, uint32_t* position,
+                    unsigned char* target, uint32_t targetCapacity, uint32_t* out) const {
+        uint32_t p = *position, o = *out;
+        for (;;) {
+            const uint32_t room = (targetCapacity - o) / 2;
+            const uint32_t end = p + (units - p < room ? units - p : room);
+            if (end == p) break;
+            const uint32_t start = p;
+            for (; p < end; ++p) {
+                const uint16_t unit = velta::loadUnit(source + 2 * p);
+                if (unit < 0x80) {
+                    if (end - p >= 8 && eightAsciiUnitsAhead(source + 2 * p)) break;
+                    target[o++] = static_cast<unsigned char>(unit);
+                    continue;
+                }
+                uint32_t code;
+                if (!twoBytesOf(unit, &code)) break;
+                target[o] = static_cast<unsigned char>(code >> 8);
+                target[o + 1] = static_cast<unsigned char>(code);
+                o += 2;
+            }
+            if (p != end || p == start) break;
+        }
+        *position = p;
+        *out = o;
+    }
+
+    bool twoBytesOf(uint16_t unit, uint32_t* code) const {
+        if constexpr (HasUnitCodes<Codec>::value) {
+            *code = fCodec.unitCodes()[unit];
+            return *code != 0;
+        } else {
+            unsigned char bytes[4];
+            if (velta::isSurrogate(unit) || fCodec.encode(unit, bytes) != 2) return false;
+            *code = static_cast<uint32_t>(bytes[0] << 8 | bytes[1]);
+            return true;
+        }
+    }
+
     Codec fCodec;
 };
 

@@ -3,7 +3,9 @@
 (cjkconv/indexes/*.h) and of windows-31j in the Japanese one
 (jpconv/indexes/jis0208.h): one C++ array each, pointer to code point, 0
 where the pointer has no character, ten a line with the first pointer of the
-line in a comment.
+line in a comment. jis0208.h is the one copy of JIS X 0208 the Japanese
+library has: Shift_JIS, EUC-JP and ISO-2022-JP read its standard rows, with
+the few code points where they differ from the index listed after it.
 
 Sources:
   gb18030, gb18030-ranges, big5, euc-kr, jis0208
@@ -105,6 +107,34 @@ def gb2312_index():
             text = python_decode('gb2312', bytes([lead, trail]))
             index.append(ord(text) if text is not None and len(text) == 1 else None)
     return index
+
+
+def jis_x0208_standard(jis0208):
+    """JIS X 0208 as Shift_JIS, EUC-JP and ISO-2022-JP read it (Python's euc_jp
+    codec): the index at the standard's rows 1-8 and 16-84, but for a few
+    pointers that the index maps as Windows does. Those, as (pointer, code
+    point); every other pointer of the rows must agree."""
+    found = []
+    for pointer, code_point in enumerate(jis0208[:94 * 94]):
+        row = pointer // 94 + 1
+        if not (1 <= row <= 8 or 16 <= row <= 84):
+            continue
+        text = python_decode('euc_jp', bytes([pointer // 94 + 0xA1, pointer % 94 + 0xA1]))
+        theirs = ord(text) if text is not None and len(text) == 1 else None
+        if theirs != code_point:
+            assert theirs is not None and code_point is not None, pointer
+            found.append((pointer, theirs))
+    return found
+
+
+def write_pairs(path, name, pairs, note):
+    with open(path, 'a') as out:
+        out.write('\n// %s\n' % note)
+        out.write('const uint32_t %sLength = %d;\n' % (name, len(pairs)))
+        out.write('static const uint16_t %s[%d][2] = {\n' % (name, len(pairs)))
+        for pointer, code_point in pairs:
+            out.write('    {%d, 0x%04X},\n' % (pointer, code_point))
+        out.write('};\n')
 
 
 def write_index(path, name, element, index, source, notes):
@@ -228,6 +258,12 @@ def main():
                 jis0208, whatwg % 'jis0208' + ' windows-31j reads pointers 8836-10715 as U+E000-U+E757.',
                 differences([0xE000 + p - 8836 if 8836 <= p <= 10715 else c
                              for p, c in enumerate(jis0208)], 'cp932', shift_jis_bytes))
+    write_pairs(os.path.join(ROOT, 'jpconv', 'indexes', 'jis0208.h'), 'kJisX0208Standard',
+                jis_x0208_standard(jis0208),
+                'JIS X 0208 as Shift_JIS, EUC-JP and ISO-2022-JP read it (Python\'s euc_jp and\n'
+                '// shift_jis codecs): the index above at rows 1-8 and 16-84 (pointers\n'
+                '// (row - 1) * 94 + cell - 1), but for these pointers, which the index maps\n'
+                '// as Windows does: pointer, code point.')
 
 
 if __name__ == '__main__':

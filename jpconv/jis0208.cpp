@@ -24,7 +24,7 @@ const Jis0208& Jis0208::standard() {
 }
 
 // Where a character has two pointers the lower one is its code.
-Jis0208::Jis0208() : fCharacters(), fPointers() {
+Jis0208::Jis0208() : fCharacters(), fCodes() {
     for (uint32_t pointer = 0; pointer < kCellsPerRow * kCellsPerRow; ++pointer) {
         const uint16_t character = kJis0208Index[pointer];
         fCharacters[pointer] = standardRow(pointer) && character != 0 ? character : kNone;
@@ -33,7 +33,9 @@ Jis0208::Jis0208() : fCharacters(), fPointers() {
         fCharacters[kJisX0208Standard[i][0]] = kJisX0208Standard[i][1];
     for (uint32_t pointer = kCellsPerRow * kCellsPerRow; pointer-- > 0;) {
         const uint16_t character = fCharacters[pointer];
-        if (character != kNone) fPointers[character] = static_cast<uint16_t>(pointer + 1);
+        if (character != kNone)
+            fCodes[character] = static_cast<uint16_t>((0x21 + pointer / kCellsPerRow) << 8 |
+                                                      (0x21 + pointer % kCellsPerRow));
     }
 }
 

@@ -29,8 +29,9 @@ public:
     }
     // A character's pointer; false where the standard lacks it.
     bool find(uint32_t unit, uint32_t* pointer) const {
-        if (unit > 0xFFFF || fPointers[unit] == 0) return false;
-        *pointer = fPointers[unit] - 1u;
+        const uint16_t code = codeOf(unit);
+        if (code == 0) return false;
+        *pointer = ((code >> 8) - 0x21u) * kCellsPerRow + (code & 0xFF) - 0x21u;
         return true;
     }
 
@@ -42,18 +43,13 @@ public:
                                                          : kNone;
     }
     // A character's seven-bit code (high byte << 8 | low byte), 0 for none.
-    uint16_t codeOf(uint32_t unit) const {
-        uint32_t pointer;
-        if (!find(unit, &pointer)) return 0;
-        return static_cast<uint16_t>((0x21 + pointer / kCellsPerRow) << 8 |
-                                     (0x21 + pointer % kCellsPerRow));
-    }
+    uint16_t codeOf(uint32_t unit) const { return unit <= 0xFFFF ? fCodes[unit] : 0; }
 
 private:
     Jis0208();
 
     uint16_t fCharacters[kCellsPerRow * kCellsPerRow];
-    uint16_t fPointers[0x10000];  // pointer + 1, 0 for none
+    uint16_t fCodes[0x10000];
 };
 
 }  // namespace jis

@@ -448,6 +448,41 @@ private:
     Mode fMode = kAscii;
 };
 
+// The Shift_JIS bytes of every BMP character that has them (0x100 | a byte,
+// or lead << 8 | trail, leads being 0x81 and above; 0 for none), laid out
+// once so that a character costs one load: ASCII, YEN SIGN and OVERLINE as
+// JIS X 0201 gives them (0x5C, 0x7E), as Python's shift_jis codec and glibc's
+// SJIS write them, the half-width katakana, JIS X 0208. Built on first need,
+// kept for the process.
+struct ShiftJisCodes {
+    static const uint16_t kOneByte = 0x100;
+    static const uint16_t kFirstPair = 0x8140;
+    uint16_t codeOf[0x10000];
+
+    static const ShiftJisCodes& get() {
+        static const ShiftJisCodes codes;
+        return codes;
+    }
+
+private:
+    ShiftJisCodes() : codeOf() {
+        for (uint32_t unit = 0; unit < 0x80; ++unit)
+            codeOf[unit] = static_cast<uint16_t>(kOneByte | unit);
+        const Jis0208& jis0208 = Jis0208::standard();
+        for (uint32_t unit = 0x80; unit <= 0xFFFF; ++unit) {
+            uint32_t pointer;
+            if (!jis0208.find(unit, &pointer)) continue;
+            const uint32_t lead = pointer / 188, trail = pointer % 188;
+            codeOf[unit] = static_cast<uint16_t>((lead + (lead < 0x1F ? 0x81 : 0xC1)) << 8 |
+                                                 (trail + (trail < 0x3F ? 0x40 : 0x41)));
+        }
+        for (uint32_t unit = 0xFF61; unit <= 0xFF9F; ++unit)
+            codeOf[unit] = static_cast<uint16_t>(kOneByte | (unit - 0xFF61 + 0xA1));
+        codeOf[0x00A5] = kOneByte | 0x5C;
+        codeOf[0x203E] = kOneByte | 0x7E;
+    }
+};
+
 // UCS-2 to Shift_JIS or EUC-JP: ASCII as it is, half-width katakana, JIS X
 // 0208, and for EUC-JP JIS X 0212 after 0x8F. Shift_JIS also writes YEN SIGN
 // and OVERLINE as the bytes JIS X 0201 gives them (0x5C, 0x7E), as Python's
@@ -464,18 +499,17 @@ public:
                      form == Form::kShiftJis ? 2 : 3, gResourceMap, tableModule(), 1),
           fForm(form),
           fJis0208(&Jis0208::standard()),
+          fShiftJis(form == Form::kShiftJis ? &ShiftJisCodes::get() : nullptr),
           fJis0212Index(TableIndex(fFromUCS2Tables.tables[kEucJis0212Slot])) {}
 
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                     uint32_t targetCapacity, bool) {
         const uint32_t units = sourceLength / 2;
-        uint32_t out = 0;
-        for (uint32_t position = 0; position < units; ++position) {
+        uint32_t position = 0, out = 0;
+        if (fForm == Form::kShiftJis)
+            shiftJisRun(source, units, &position, target, targetCapacity, &out);
+        for (; position < units; ++position) {
             const uint16_t unit = loadUnit(source + 2 * position);
-            if (unit < 0x80 && out < targetCapacity) {
-                target[out++] = static_cast<unsigned char>(unit);
-                continue;
-            }
             unsigned char bytes[3];
             const uint32_t length =
                 fForm == Form::kShiftJis ? shiftJisBytes(unit, bytes) : eucJpBytes(unit, bytes);
@@ -488,22 +522,44 @@ public:
     }
 
 private:
+    // Shift_JIS while the room left holds two bytes for every unit left,
+    // so that no character checks it: stops before a character it lacks.
+    void shiftJisRun(const unsigned char* source, uint32_t units, uint32_t* position,
+                     unsigned char* target, uint32_t targetCapacity, uint32_t* out) const {
+        const uint16_t* codes = fShiftJis->codeOf;
+        uint32_t p = *position, o = *out;
+        for (;;) {
+            const uint32_t room = (targetCapacity - o) / 2;
+            const uint32_t end = p + (units - p < room ? units - p : room);
+            if (end == p) break;
+            for (; p < end; ++p) {
+                const uint16_t code = codes[loadUnit(source + 2 * p)];
+                if (code >= ShiftJisCodes::kFirstPair) {
+                    target[o] = static_cast<unsigned char>(code >> 8);
+                    target[o + 1] = static_cast<unsigned char>(code);
+                    o += 2;
+                } else if (code != 0) {
+                    target[o++] = static_cast<unsigned char>(code);
+                } else {
+                    *position = p;
+                    *out = o;
+                    return;
+                }
+            }
+        }
+        *position = p;
+        *out = o;
+    }
+
     uint32_t shiftJisBytes(uint16_t unit, unsigned char* bytes) const {
-        if (unit < 0x80 || unit == 0x00A5 || unit == 0x203E) {
-            bytes[0] = static_cast<unsigned char>(unit == 0x00A5   ? 0x5C
-                                                  : unit == 0x203E ? 0x7E
-                                                                   : unit);
+        const uint16_t code = fShiftJis->codeOf[unit];
+        if (code == 0) return 0;
+        if (code < ShiftJisCodes::kFirstPair) {
+            bytes[0] = static_cast<unsigned char>(code);
             return 1;
         }
-        if (unit >= 0xFF61 && unit <= 0xFF9F) {
-            bytes[0] = static_cast<unsigned char>(unit - 0xFF61 + 0xA1);
-            return 1;
-        }
-        uint32_t pointer;
-        if (!fJis0208->find(unit, &pointer)) return 0;
-        const uint32_t lead = pointer / 188, trail = pointer % 188;
-        bytes[0] = static_cast<unsigned char>(lead + (lead < 0x1F ? 0x81 : 0xC1));
-        bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
+        bytes[0] = static_cast<unsigned char>(code >> 8);
+        bytes[1] = static_cast<unsigned char>(code);
         return 2;
     }
 
@@ -532,6 +588,7 @@ private:
 
     Form fForm;
     const Jis0208* fJis0208;
+    const ShiftJisCodes* fShiftJis;
     const uint16_t* fJis0212Index;
 };
 

@@ -46,15 +46,23 @@ bool necSelectedIbmExtension(uint32_t pointer) {
     return between(pointer, 8272, 8835);
 }
 
-const ReverseIndex<uint16_t>& windows31jPointers() {
-    static const ReverseIndex<uint16_t> pointers(
-        jis::kWholeJis0208Index, jis::kWholeJis0208IndexLength, &necSelectedIbmExtension, nullptr);
-    return pointers;
+uint32_t shiftJisLayout(uint32_t pointer, unsigned char* bytes) {
+    const uint32_t lead = pointer / kPointersPerLead;
+    const uint32_t trail = pointer % kPointersPerLead;
+    bytes[0] = static_cast<unsigned char>(lead + (lead < 0x1F ? 0x81 : 0xC1));
+    bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
+    return 2;
+}
+
+const TwoByteCodes& windows31jCodes() {
+    static const TwoByteCodes codes(jis::kWholeJis0208Index, jis::kWholeJis0208IndexLength,
+                                    &necSelectedIbmExtension, nullptr, &shiftJisLayout);
+    return codes;
 }
 
 class Windows31jEncoding {
 public:
-    Windows31jEncoding() : fPointers(&windows31jPointers()) {}
+    Windows31jEncoding() : fCodes(&windows31jCodes()) {}
 
     uint32_t encode(uint32_t codePoint, unsigned char* bytes) const {
         if (codePoint == 0x80 || codePoint == 0xA5 || codePoint == 0x203E) {
@@ -66,17 +74,13 @@ public:
             return 1;
         }
         if (codePoint == 0x2212) codePoint = 0xFF0D;
-        uint32_t pointer;
-        if (!fPointers->find(codePoint, &pointer)) return 0;
-        const uint32_t lead = pointer / kPointersPerLead;
-        const uint32_t trail = pointer % kPointersPerLead;
-        bytes[0] = static_cast<unsigned char>(lead + (lead < 0x1F ? 0x81 : 0xC1));
-        bytes[1] = static_cast<unsigned char>(trail + (trail < 0x3F ? 0x40 : 0x41));
-        return 2;
+        return fCodes->write(codePoint, bytes);
     }
+    // The one-byte characters above are not in it: the encoder asks encode.
+    const uint16_t* unitCodes() const { return fCodes->codeOf; }
 
 private:
-    const ReverseIndex<uint16_t>* fPointers;
+    const TwoByteCodes* fCodes;
 };
 
 const char kWindows31jName[] = "windows-31j";

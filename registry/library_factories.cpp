@@ -2,7 +2,8 @@
 // register from the library itself: New<Form>ToUnicode and NewUnicodeTo<Form>
 // for the Unicode forms (New<Form>To<Form> for the direct pairs of UTF-8 and
 // UTF-16 or UTF-32), NewSingleByteToUnicode_<name> and
-// NewUnicodeToSingleByte_<name> for the single-byte encodings.
+// NewUnicodeToSingleByte_<name> for the single-byte encodings, NewTSCIIToUnicode
+// and NewUnicodeToTSCII for TSCII.
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,6 +68,8 @@ void registerLibraryFactories(TDLLLinker* linker) {
         {"NewUTF8ToUTF32LE", &inOrder<newUtf8ToUtf32, ByteOrder::kLittle>},
         {"NewUTF32BEToUTF8", &inOrder<newUtf32ToUtf8, ByteOrder::kBig>},
         {"NewUTF32LEToUTF8", &inOrder<newUtf32ToUtf8, ByteOrder::kLittle>},
+        {"NewTSCIIToUnicode", &newTsciiDecoder},
+        {"NewUnicodeToTSCII", &newTsciiEncoder},
     };
     Factory decoders[kMaxSingleByteFactories];
     Factory encoders[kMaxSingleByteFactories];

@@ -1,9 +1,10 @@
-// EUC-TW, JOHAB, EUC-JP-MS, BIG5-HKSCS, EUC-JISX0213 and SHIFT_JISX0213,
-// whose tables come from glibc's charmaps, and ISO-2022-JP-3, against glibc's iconv: every lead and
-// trail byte and every code of the longer forms decoded, every character decoded written back, both
-// ways as iconv does or as a difference listed here (and in the README).
+// EUC-TW, JOHAB, EUC-JP-MS, BIG5-HKSCS, EUC-JISX0213, SHIFT_JISX0213 and
+// TSCII, whose tables come from glibc's charmaps, and ISO-2022-JP-3, against glibc's iconv: every
+// lead and trail byte and every code of the longer forms decoded, every character decoded written
+// back, both ways as iconv does or as a difference listed here (and in the README).
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ TEST_F(CharmapMultibyte, AnswersToIconvNamesInAnyCase) {
         {"Shift_JISX0213", "SHIFT_JISX0213"},
         {"shiftjisx0213", "SHIFT_JISX0213"},
         {"iso-2022-jp-3", "ISO-2022-JP-3"},
+        {"tscii", "TSCII"},
     };
     for (const auto& n : names) {
         EXPECT_EQ(NLS_EncodingConverterExists(n.alias, "UTF-8"), 1) << n.alias;
@@ -103,6 +105,28 @@ TEST_F(CharmapMultibyte, LongCodesCutAnywhereReadAsTheWholeText) {
             else
                 EXPECT_EQ(hex(written), hex(back.output)) << t.name << " written, cut at " << cut;
         }
+    }
+}
+
+// Text made of random TSCII bytes (Tamil letters, signs and ligatures,
+// spaces) is written back so that it reads as the same text; the bytes may
+// differ (SA and U are 0x8A 0xA4, never 0x85 0xA4; 0xAD is written 0xFE).
+TEST_F(CharmapMultibyte, TsciiTextReadsBackAsWritten) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> pick(0x7F, 0xFE);
+    for (int round = 0; round < 300; ++round) {
+        Bytes input;
+        for (int k = 0; k < 40; ++k) {
+            const int b = pick(random);
+            input.push_back(static_cast<unsigned char>(b == 0x7F || b == 0xA0 ? ' ' : b));
+        }
+        const Conversion text = convertOneShot("TSCII", NLS_UCS2_NAME, input);
+        ASSERT_EQ(text.status, NLS_SUCCESS) << hex(input);
+        const Conversion written = convertOneShot(NLS_UCS2_NAME, "TSCII", text.output);
+        ASSERT_EQ(written.status, NLS_SUCCESS) << hex(input);
+        EXPECT_EQ(hex(convertOneShot("TSCII", NLS_UCS2_NAME, written.output).output),
+                  hex(text.output))
+            << hex(input) << " written as " << hex(written.output);
     }
 }
 
@@ -186,6 +210,21 @@ std::vector<std::string> eucJpMsTexts() {
     return texts;
 }
 
+// Every byte and every two bytes, and every prefix vowel sign before every
+// consonant and every byte after them (TSCII's codes of three bytes).
+std::vector<std::string> tsciiTexts() {
+    std::vector<std::string> texts;
+    for (int first = 0x01; first <= 0xFF; ++first) {
+        texts.push_back(code({first}));
+        for (int second = 0x01; second <= 0xFF; ++second) texts.push_back(code({first, second}));
+    }
+    for (int sign : {0xA6, 0xA7, 0xA8})
+        for (int consonant = 0xB8; consonant <= 0xC9; ++consonant)
+            for (int next = 0x01; next <= 0xFF; ++next)
+                texts.push_back(code({sign, consonant, next}));
+    return texts;
+}
+
 // Every escape of ISO-2022-JP-3 before every byte 0x01-0x7F and, for the
 // sets of two bytes, every pair of bytes 0x21-0x7E.
 std::vector<std::string> iso2022Jp3Texts() {
@@ -248,6 +287,16 @@ bool hkscsLetterAndMark(const std::string& text, const std::string& ours, const 
     return mark && ours.size() == 3 && ours[2] == '?';
 }
 
+// After SA, virama and RA that are not SRI (RA takes no vowel sign II),
+// iconv writes RA alone and the vowel sign after it, which reads back as
+// another text (0x8A 0xC3 0xA8 is S, RA and an AI that belongs to what
+// follows), and refuses a virama; here RA takes its sign as anywhere else.
+bool tsciiAfterSaViramaRa(const std::string& text, const std::string&, const std::string&) {
+    const std::string saViramaRa = "\xE0\xAE\xB8\xE0\xAF\x8D\xE0\xAE\xB0";
+    const size_t at = text.find(saViramaRa);
+    return at != std::string::npos && text.compare(at + 9, 3, "\xE0\xAF\x80") != 0;
+}
+
 const struct CharmapForm {
     const char* name;
     std::vector<std::string> (*texts)();
@@ -285,6 +334,18 @@ const struct CharmapForm {
       "\xE3\x81\x82\n", "\xE3\x81\x8B\xE3\x81\x8B\xE3\x82\x9A",
       "\xE3\x81\x8B\xE3\x82\x9A\xE3\x81\x8B", "\xE2\x80\x94\xE2\x80\x95",
       "\xE4\xBF\xB1\xE3\x81\x8B\xE3\x82\x9A", "\xE2\x80\xBE~"}},
+    // SA, virama and RA before a vowel sign, a virama and II; a vowel sign
+    // after its consonant in two parts (E and AA, O and AU length mark);
+    // a virama alone.
+    {"TSCII",
+     tsciiTexts,
+     noDifference,
+     tsciiAfterSaViramaRa,
+     {"\xE0\xAE\xB8\xE0\xAF\x8D\xE0\xAE\xB0\xE0\xAF\x88",
+      "\xE0\xAE\xB8\xE0\xAF\x8D\xE0\xAE\xB0\xE0\xAF\x81",
+      "\xE0\xAE\xB8\xE0\xAF\x8D\xE0\xAE\xB0\xE0\xAF\x8D",
+      "\xE0\xAE\xB8\xE0\xAF\x8D\xE0\xAE\xB0\xE0\xAF\x80", "\xE0\xAE\x95\xE0\xAF\x86\xE0\xAE\xBE",
+      "\xE0\xAE\x92\xE0\xAF\x97", "\xE0\xAF\x8D"}},
 };
 
 bool isAscii(const std::string& text) {

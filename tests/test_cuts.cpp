@@ -22,18 +22,22 @@ const char* const kEncodings[] = {
     "GB2312",          "Big5",          "EUC-KR",       "windows-31j",    "IBM037",
     "ISO646-DE",       "ISO_6937",      "ISO-2022-KR",  "HZ-GB-2312",     "TCVN5712-1",
     "EUC-TW",          "JOHAB",         "EUC-JP-MS",    "BIG5-HKSCS",     "ISO-2022-CN",
-    "ISO-2022-CN-EXT", "ISO-2022-JP-2", "EUC-JISX0213", "SHIFT_JISX0213", "ISO-2022-JP-3"};
+    "ISO-2022-CN-EXT", "ISO-2022-JP-2", "EUC-JISX0213", "SHIFT_JISX0213", "ISO-2022-JP-3",
+    "TSCII",
+};
 
 // Every kind of character: ASCII, the bytes that open and close UTF-7 runs
 // and escapes, Latin, a long CJK run, a supplementary character, JIS X 0201
 // Roman and katakana, controls, a letter that among the sets of
 // ISO-2022-CN-EXT only ISO-IR-165 has (the kana after it stay there), a
 // letter TCVN5712-1 writes with a mark after it, a kana and a mark that JIS
-// X 0213 writes as one code; it ends on a backslash.
+// X 0213 writes as one code, Tamil that TSCII writes as a code of three
+// bytes (KO) and as one byte (SRI, four characters); it ends on a
+// backslash.
 const std::u16string kText =
     u"A+b&-\\u\\x+- \u0106caf\u00E9 \u20AC\u65E5\u672C\u8A9E\u306E\u6587\u5B57 \U0001F600Z "
     u"\u00A5~\uFF76\uFF85\t\r\n\x01\x7F\u0261"
-    u"\u3042\u304B\u309A\\";
+    u"\u3042\u304B\u309A\u0B95\u0BCA\u0BB8\u0BCD\u0BB0\u0BC0\\";
 
 bool isUtf7Form(const char* name) {
     const std::string canonical = NLS_GetNormalizedEncodingName(name);
@@ -138,10 +142,12 @@ TEST_F(CutsAnywhere, EveryPairGivesTheWholeTextWhereverItIsCut) {
             }
             // Each call of the older functions is a whole text: a TCVN5712-1
             // letter at its end is not joined to the mark that starts the
-            // next, nor a kana to the mark that JIS X 0213 joins to it.
+            // next, nor a kana to the mark that JIS X 0213 joins to it, nor
+            // the parts of a TSCII code to one another.
             const bool oldCallsKeepNoRunOpen =
                 !isUtf7Form(from) && !isUtf7Form(to) && !isMarkedForm(from) && !isMarkedForm(to) &&
-                std::string(from) != "TCVN5712-1" && !isJisx0213Form(to);
+                std::string(from) != "TCVN5712-1" && !isJisx0213Form(to) &&
+                std::string(from) != "TSCII" && std::string(to) != "TSCII";
             for (size_t cut = 0; cut <= source.size(); ++cut) {
                 const Streamed two = streamPieces(object, source, {cut}, 64);
                 EXPECT_EQ(two.status, NLS_SUCCESS) << pair << " cut " << cut;

@@ -207,6 +207,12 @@ TEST_F(Substitutions, EveryConverterUnderEveryPolicy) {
         // end in a high surrogate and four bits left over.
         {"UTF-7", NLS_UCS2_NAME, "2B 41 35 6E 59 57 39", 7, NLS_MALFORMED_INPUT,
          "99 03 5B D8 FD FF", "99 03 5B D8"},
+        // TSCII: a code that waits for its third byte and meets none, a
+        // character lacked after a code of three characters.
+        {"TSCII", "UTF-8", "41 A6 B8 FF 42", 3, NLS_MALFORMED_INPUT,
+         "41 E0 AE 95 E0 AF 86 EF BF BD 42", "41 E0 AE 95 E0 AF 86 42"},
+        {"UTF-8", "TSCII", "E0 AE 95 E0 AF 8A E2 82 AC 42", 6, NLS_UNMAPPABLE_CHARACTER,
+         "A6 B8 A1 3F 42", "A6 B8 A1 42"},
         // An escape that a non-digit ends early ("\\u41") right before the character.
         {"ESCAPED_UNICODE", "x-mac-roman", "61 5C 75 34 31 9B 62", 5, NLS_UNMAPPABLE_CHARACTER,
          "61 41 3F 62", "61 41 62"},
@@ -258,6 +264,20 @@ TEST_F(Substitutions, ChainOffsetOfTheSecondCharacterOfACode) {
             const Outcome outcome = stream("BIG5-HKSCS", "windows-1252", policy, input, {cut});
             EXPECT_EQ(outcome.report.firstKind, NLS_UNMAPPABLE_CHARACTER) << policy << " " << cut;
             EXPECT_EQ(outcome.report.firstOffset, 1) << policy << " cut " << cut;
+        }
+}
+
+// A chain placed a character that a TSCII byte of four characters makes
+// (SRI, 0x82) at the start of the text the first converter read again, so
+// that the report began there once the escapes had filled the output.
+TEST_F(Substitutions, ChainOffsetOfTheCharactersOfAFourCharacterCode) {
+    const Bytes input = hexBytes(kTenLetters kTenLetters kTenLetters "82 82 44");
+    for (int32_t action : {NLS_ACTION_REPLACE, NLS_ACTION_ESCAPE_XML_DECIMAL})
+        for (size_t cut = 0; cut <= input.size(); ++cut) {
+            const Outcome outcome = stream("TSCII", "latin1", NLS_POLICY_REPLACE, input, {cut},
+                                           {{NLS_OPTION_UNMAPPABLE_ACTION, action}});
+            EXPECT_EQ(outcome.report.substituted, 8u) << action << " cut " << cut;
+            EXPECT_EQ(outcome.report.firstOffset, 30) << action << " cut " << cut;
         }
 }
 
