@@ -323,7 +323,9 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
     if (insideCharacter) bytes = lastTextAt;
     // Bytes that make no text of their own before the character (a UTF-7
     // "+", an escape sequence, a byte order mark) are not its start: a
-    // stream cut after them meets the character at the same offset.
+    // stream cut after them meets the character at the same offset. The
+    // window grows a byte at a time, so that it holds such bytes whole
+    // before it also holds the character after them.
     uint32_t window = 1;
     while (!insideCharacter && bytes < fRefillLength && window <= 8) {
         if (window > fRefillLength - bytes) window = fRefillLength - bytes;
@@ -334,7 +336,7 @@ int64_t TChainedConverter::sourceOffsetOfText(uint32_t bufferOffset) {
         if (produced != 0) break;
         if (taken == 0) {
             if (window == fRefillLength - bytes) break;
-            window *= 2;
+            ++window;
             continue;
         }
         bytes += taken;

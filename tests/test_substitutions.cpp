@@ -281,6 +281,29 @@ TEST_F(Substitutions, ChainOffsetOfTheCharactersOfAFourCharacterCode) {
         }
 }
 
+// A character the target lacks right after an escape that switches to its
+// set is met at its own offset, the same wherever the stream is cut (the
+// chain once found it at the escape unless the cut fell between them).
+TEST_F(Substitutions, ChainOffsetOfACharacterRightAfterAnEscape) {
+    const struct {
+        const char* from;
+        const char* input;
+        int64_t offset;
+    } cases[] = {
+        {"ISO-2022-JP", "41 1B 28 4A 5C 1B 28 42 42", 4},
+        {"ISO-2022-JP", "41 1B 24 28 44 30 21 1B 28 42", 5},
+        {"HZ-GB-2312", "41 7E 7B 30 21 7E 7D", 3},
+    };
+    for (const auto& c : cases) {
+        const Bytes input = hexBytes(c.input);
+        for (size_t cut = 0; cut <= input.size(); ++cut) {
+            const Outcome outcome = stream(c.from, "US-ASCII", NLS_POLICY_REPLACE, input, {cut});
+            EXPECT_EQ(outcome.report.substituted, 1u) << c.from << " cut " << cut;
+            EXPECT_EQ(outcome.report.firstOffset, c.offset) << c.from << " cut " << cut;
+        }
+    }
+}
+
 // A text that ends inside a character, with a high surrogate or inside a
 // UTF-7 run: malformed input under the policy, the same wherever the text is
 // cut (an empty last piece included); the stop policy gives -1304.
