@@ -5,6 +5,7 @@
 #define VELTA_CODECS_BASE64_RUN_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include "common/step_shell.h"
 #include "common/text_kernels.h"
@@ -310,20 +311,65 @@ uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& 
     return direct;
 }
 
+// A short run written whole, where no run is open: the units from `source`
+// that travel in it (`inRun`, at most kShortRun of them) up to the direct
+// unit after them, as `shift`, their digits (the last padded with zero bits)
+// and "-" where `hyphenBefore` that unit, as the unit-at-a-time path writes
+// them. Returns the units taken; 0, writing nothing, where the run is longer,
+// reaches the end of the input or does not fit, or its first unit is one
+// that opens no run (`opens`).
+template <typename InRun, typename Opens, typename HyphenBefore>
+uint32_t encodeShortRun(const Base64Alphabet& alphabet, unsigned char shift,
+                        const unsigned char* source, uint32_t unitsLeft, ByteOutput& out,
+                        InRun inRun, Opens opens, HyphenBefore hyphenBefore) {
+    enum : uint32_t { kShortRun = 24 };
+    if (unitsLeft == 0 || !opens(loadUnit(source))) return 0;
+    uint32_t n = 0;
+    while (n < unitsLeft && n <= kShortRun && inRun(loadUnit(source + 2 * n))) ++n;
+    if (n == 0 || n == unitsLeft || n > kShortRun) return 0;
+    const uint32_t digits = (16 * n + 5) / 6;
+    const bool hyphen = hyphenBefore(loadUnit(source + 2 * n));
+    unsigned char* space = out.space(1 + digits + (hyphen ? 1 : 0));
+    if (space == nullptr) return 0;
+    *space++ = shift;
+    uint32_t done = 0;
+    for (; n - done >= kGroupUnits; done += kGroupUnits, space += kGroupDigits)
+        encodeUnitGroup(alphabet, loadUnit(source + 2 * done), loadUnit(source + 2 * done + 2),
+                        loadUnit(source + 2 * done + 4), space);
+    if (done < n) {
+        const uint16_t second = n - done == 2 ? loadUnit(source + 2 * done + 2) : 0;
+        unsigned char group[kGroupDigits];
+        encodeUnitGroup(alphabet, loadUnit(source + 2 * done), second, 0, group);
+        const uint32_t rest = n - done == 2 ? 6 : 3;
+        memcpy(space, group, rest);
+        space += rest;
+    }
+    if (hyphen) *space = '-';
+    out.advance(1 + digits + (hyphen ? 1 : 0));
+    return n;
+}
+
 // The encoders' loop over UCS-2 units from `position`: direct runs copied
-// while no run is open, aligned groups of an open run written whole, and
-// every other unit given to `encodeOne` (which opens and closes runs in
-// `state`; false stops before its unit). Returns false when the
-// output filled or `encodeOne` stopped; `position` is then the unit not taken.
-template <typename MustShift, typename JoinsGroup, typename EncodeOne>
+// while no run is open, short runs written whole (`shortRun`: units taken,
+// 0 for none), aligned groups of an open run written whole, and every other
+// unit given to `encodeOne` (which opens and closes runs in `state`; false
+// stops before its unit). Returns false when the output filled or
+// `encodeOne` stopped; `position` is then the unit not taken.
+template <typename MustShift, typename JoinsGroup, typename ShortRun, typename EncodeOne>
 bool encodeUnits(const Base64Alphabet& alphabet, const Utf7EncoderState& state,
                  const unsigned char* source, uint32_t units, uint32_t& position, ByteOutput& out,
-                 MustShift mustShift, JoinsGroup joinsGroup, EncodeOne encodeOne) {
+                 MustShift mustShift, JoinsGroup joinsGroup, ShortRun shortRun,
+                 EncodeOne encodeOne) {
     for (; position < units; ++position) {
         if (out.full()) return false;
         if (!state.shifted) {
             position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
             if (position == units) break;
+            const uint32_t taken = shortRun(source + 2 * position, units - position);
+            if (taken != 0) {
+                position += taken - 1;
+                continue;
+            }
         }
         const uint32_t grouped =
             state.shifted ? encodeAlignedGroups(alphabet, state.buffer, source + 2 * position,

@@ -105,8 +105,14 @@ StepResult TUnicodeToModifiedUTF7Converter::step(const unsigned char* source, ui
     const auto joinsGroup = [](uint16_t unit) { return mustShift(unit) && unit != '&'; };
     const Base64Alphabet& alphabet = *fAlphabet;
     const auto encodeOne = [&](uint16_t unit) { return encodeUnit(unit, out); };
+    // A run always ends in "-"; "&" is written "&-", never inside a run.
+    const auto shortRun = [&](const unsigned char* from, uint32_t left) {
+        return encodeShortRun(
+            alphabet, '&', from, left, out, joinsGroup, [](uint16_t unit) { return unit != '&'; },
+            [](uint16_t) { return true; });
+    };
     if (!out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out,
-                                            mustShift, joinsGroup, encodeOne))
+                                            mustShift, joinsGroup, shortRun, encodeOne))
         return outputFull(2 * position, out.written());
     if (fState.shifted && textEnds) {
         closeRun(out);

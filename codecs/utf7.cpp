@@ -120,8 +120,14 @@ StepResult TUnicodeToUTF7Converter::step(const unsigned char* source, uint32_t s
         encodeUnit(alphabet, unit, out);
         return true;
     };
-    if (!out.flushPending() ||
-        !encodeUnits(alphabet, fState, source, units, position, out, shifts, shifts, encodeOne))
+    // "+" alone is written "+-", never opening a run.
+    const auto shortRun = [&](const unsigned char* from, uint32_t left) {
+        return encodeShortRun(
+            alphabet, '+', from, left, out, shifts, [](uint16_t unit) { return unit != '+'; },
+            [&alphabet](uint16_t unit) { return isBase64DigitOrHyphen(alphabet, unit); });
+    };
+    if (!out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out, shifts,
+                                            shifts, shortRun, encodeOne))
         return outputFull(2 * position, out.written());
     if (fState.shifted && textEnds) {
         fState.buffer.padToSextet();
