@@ -35,6 +35,10 @@ uint32_t codePointOfFourByte(uint32_t pointer) {
     if ((pointer > kLastBmpPointer && pointer < kFirstSupplementaryPointer) ||
         pointer > kLastPointer)
         return kMalformed;
+    // Beyond the BMP the codes are one run (the last of the ranges), which
+    // none of the moved codes is in.
+    if (pointer >= kFirstSupplementaryPointer)
+        return 0x10000 + pointer - kFirstSupplementaryPointer;
     if (const Gb18030Range* moved = movedByPointer(pointer)) return moved->codePoint;
     uint32_t low = 0, high = kGb18030RangesLength;  // the last range at or before pointer
     while (high - low > 1) {

@@ -402,14 +402,19 @@ void swapValues(unsigned char* p, uint32_t bytes) {
 uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char* target,
                       uint32_t room, bool bigEndian) {
     const TextKernels& kernels = textKernels();
-    uint32_t in = 0, out = 0;
+    // Where the kernel took only a few units (text of pairs, emoji), the
+    // next units go one at a time before it is tried again.
+    enum : uint32_t { kShortRun = 16, kUnitsBeforeRetry = 32 };
+    uint32_t in = 0, out = 0, kernelFrom = 0;
     while (in < bytes) {
-        if (kernels.widenToUcs4 != nullptr && bytes - in >= 64) {
+        if (kernels.widenToUcs4 != nullptr && bytes - in >= 64 && in >= kernelFrom &&
+            !isSurrogate(loadUnit(units + in))) {
             const uint32_t run =
                 kernels.widenToUcs4(units + in, (bytes - in) / 2, target + out, room - out);
             in += 2 * run;
             out += 4 * run;
             if (in == bytes) break;
+            if (run < kShortRun) kernelFrom = in + 2 * kUnitsBeforeRetry;
         }
         uint32_t value = loadUnit(units + in);
         in += 2;
@@ -533,9 +538,12 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
             const uint32_t values = narrow(source + in, block, bigEndian, units, &bytes);
             const StepResult result = encodeUtf8Units({false, nullptr, false}, units, bytes,
                                                       target + out, capacity - out);
-            uint32_t valuesTaken = result.read / 2;
-            for (uint32_t i = 0; i < result.read; i += 2)
-                if (isLowSurrogate(loadUnit(units + i))) --valuesTaken;
+            uint32_t valuesTaken = values;
+            if (result.read != bytes) {
+                valuesTaken = result.read / 2;
+                for (uint32_t i = 0; i < result.read; i += 2)
+                    if (isLowSurrogate(loadUnit(units + i))) --valuesTaken;
+            }
             out += result.written;
             in += 4 * valuesTaken;
             if (result.stop != Stop::kInputUsed) return outputFull(in, out);
