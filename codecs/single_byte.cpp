@@ -32,20 +32,21 @@ namespace {
 
 // The vector ASCII kernel is entered only where this many ASCII bytes (or
 // units) come next: prose in Cyrillic, Greek or Thai has a space every few
-// letters, and a call per space costs more than the table.
-const uint32_t kAsciiProbe = 8;
+// letters, and Latin prose a letter outside ASCII every few words; a call
+// for a short run costs more than the table.
+const uint32_t kAsciiProbe = 16;
 
 bool asciiBytesAhead(const unsigned char* source) {
-    uint64_t word;
-    memcpy(&word, source, sizeof word);
-    return (word & 0x8080808080808080u) == 0;
+    uint64_t words[2];
+    memcpy(words, source, sizeof words);
+    return ((words[0] | words[1]) & 0x8080808080808080u) == 0;
 }
 
 // Units in the machine's order: each 16-bit lane of a word is one unit.
 bool asciiUnitsAhead(const unsigned char* source) {
-    uint64_t words[2];
+    uint64_t words[4];
     memcpy(words, source, sizeof words);
-    return ((words[0] | words[1]) & 0xFF80FF80FF80FF80u) == 0;
+    return ((words[0] | words[1] | words[2] | words[3]) & 0xFF80FF80FF80FF80u) == 0;
 }
 
 uint32_t smaller(uint32_t a, uint32_t b) {
