@@ -323,26 +323,36 @@ private:
         return p;
     }
 
-    // Where spaces come every few characters, no branch on them: a unit of
-    // ASCII is written as the first byte of two (the room holds two a unit;
-    // what follows writes over the second).
+    // Where spaces come every few characters, no branch on them: two bytes
+    // are stored for every unit (the room holds two a unit), and for a unit
+    // of ASCII the second is written over by the unit after it, which is
+    // therefore looked at first: a unit of ASCII before one that will not
+    // be written, and the last unit, go to the dense loop.
     uint32_t spacedChunk(const uint16_t* codes, const unsigned char* source, uint32_t p,
                          uint32_t end, unsigned char* target, uint32_t* out,
                          uint32_t* ascii) const {
         uint32_t o = *out;
-        for (; p < end; ++p) {
-            const uint16_t unit = velta::loadUnit(source + 2 * p);
-            const bool isAscii = unit < 0x80;
-            const uint32_t twoBytes = codes != nullptr ? codes[unit] : twoBytesOf(unit);
-            const uint32_t code = isAscii ? static_cast<uint32_t>(unit) << 8 : twoBytes;
-            if (code == 0) break;  // NUL too: the kernel takes it
+        uint32_t next = codeOf(codes, velta::loadUnit(source + 2 * p));
+        for (; p + 1 < end; ++p) {
+            const uint32_t code = next;
+            next = codeOf(codes, velta::loadUnit(source + 2 * p + 2));
+            const bool isAscii = code < 0x8000;
+            if (code == 0 || (isAscii && next == 0)) break;  // NUL too: the kernel takes it
             target[o] = static_cast<unsigned char>(code >> 8);
             target[o + 1] = static_cast<unsigned char>(code);
             o += isAscii ? 1 : 2;
             *ascii += isAscii;
         }
         *out = o;
-        return p;
+        return denseChunk(codes, source, p, end, target, out, ascii);
+    }
+
+    // A unit's bytes as the spaced loop stores them: ASCII as its byte << 8,
+    // two bytes as lead << 8 | trail (leads are 0x81 and above), 0 for NUL
+    // and for anything else.
+    uint32_t codeOf(const uint16_t* codes, uint16_t unit) const {
+        const uint32_t twoBytes = codes != nullptr ? codes[unit] : twoBytesOf(unit);
+        return unit < 0x80 ? static_cast<uint32_t>(unit) << 8 : twoBytes;
     }
 
     // The two bytes of a unit (lead << 8 | trail), 0 where it has none or more.
