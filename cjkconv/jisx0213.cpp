@@ -210,15 +210,9 @@ public:
                 if (pair) ++p;
                 continue;
             }
-            uint32_t codePoint = unit, taken = 1;
-            if (isHighSurrogate(unit)) {
-                if (p + 1 == units) return velta::cutAtEnd(2 * p, o);
-                const uint16_t next = velta::loadUnit(in + 2 * p + 2);
-                if (isLowSurrogate(next)) {
-                    codePoint = 0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u);
-                    taken = 2;
-                }
-            }
+            const velta::UnitCharacter character = velta::characterAt(in, units, p);
+            if (character.cut) return velta::cutAtEnd(2 * p, o);
+            const uint32_t codePoint = character.codePoint, taken = character.units;
             if (startsJisx0213Pair(codePoint)) {
                 fHeld = codePoint;
                 ++p;

@@ -248,15 +248,9 @@ public:
                 out += run;
                 if (run != 0) continue;
             }
-            uint32_t codePoint = unit, taken = 1;
-            if (isHighSurrogate(unit)) {
-                if (position + 1 == units) return velta::cutAtEnd(2 * position, out);
-                const uint16_t next = velta::loadUnit(source + 2 * position + 2);
-                if (isLowSurrogate(next)) {
-                    codePoint = 0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u);
-                    taken = 2;
-                }
-            }
+            const velta::UnitCharacter character = velta::characterAt(source, units, position);
+            if (character.cut) return velta::cutAtEnd(2 * position, out);
+            const uint32_t codePoint = character.codePoint, taken = character.units;
             unsigned char bytes[4];
             const uint32_t length = unit < 0x80 ? (bytes[0] = static_cast<unsigned char>(unit), 1)
                                                 : fCodec.encode(codePoint, bytes);

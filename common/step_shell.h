@@ -67,12 +67,9 @@ ChosenText questionMarkText();
 // the input waits for its pair.
 inline StepResult lackedUnitAt(const unsigned char* in, uint32_t units, uint32_t p,
                                uint32_t written) {
-    const uint16_t unit = loadUnit(in + 2 * p);
-    if (!isHighSurrogate(unit)) return unmappableAt(2 * p, written, 2, unit);
-    if (p + 1 == units) return cutAtEnd(2 * p, written);
-    const uint16_t next = loadUnit(in + 2 * p + 2);
-    if (!isLowSurrogate(next)) return unmappableAt(2 * p, written, 2, unit);
-    return unmappableAt(2 * p, written, 4, 0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
+    const UnitCharacter character = characterAt(in, units, p);
+    if (character.cut) return cutAtEnd(2 * p, written);
+    return unmappableAt(2 * p, written, 2 * character.units, character.codePoint);
 }
 
 // What the conversion object and a chain ask of a step-based converter,

@@ -60,6 +60,28 @@ inline bool isSurrogate(uint32_t unit) {
     return unit - 0xD800u < 0x800u;
 }
 
+inline uint32_t joinSurrogates(uint32_t high, uint32_t low) {
+    return 0x10000 + ((high - 0xD800u) << 10) + (low - 0xDC00u);
+}
+
+// The character at unit `p` of UCS-2 input: a surrogate pair joined into one
+// code point of two units, any other unit itself; `cut` where a high
+// surrogate ends the input and waits for its pair.
+struct UnitCharacter {
+    uint32_t codePoint;
+    uint32_t units;
+    bool cut;
+};
+
+inline UnitCharacter characterAt(const unsigned char* in, uint32_t units, uint32_t p) {
+    const uint16_t unit = loadUnit(in + 2 * p);
+    if (!isHighSurrogate(unit)) return {unit, 1, false};
+    if (p + 1 == units) return {unit, 1, true};
+    const uint16_t next = loadUnit(in + 2 * p + 2);
+    if (!isLowSurrogate(next)) return {unit, 1, false};
+    return {joinSurrogates(unit, next), 2, false};
+}
+
 inline bool bigEndianHost() {
     const uint16_t probe = 1;
     unsigned char first;

@@ -46,7 +46,7 @@ public:
         uint32_t position = 0;
         for (; position < units; ++position) {
             const uint16_t unit = loadUnit(source + 2 * position);
-            if (unit > 0xFF) return unmappedAt(source, units, position);
+            if (unit > 0xFF) return lackedUnitAt(source, units, position, position);
             if (position == targetCapacity) return outputFull(2 * position, position);
             target[position] = static_cast<unsigned char>(unit);
         }
@@ -55,15 +55,6 @@ public:
     }
 
 private:
-    static StepResult unmappedAt(const unsigned char* source, uint32_t units, uint32_t position) {
-        const uint16_t unit = loadUnit(source + 2 * position);
-        if (!isHighSurrogate(unit)) return unmappableAt(2 * position, position, 2, unit);
-        if (position + 1 == units) return cutAtEnd(2 * position, position);
-        const uint16_t next = loadUnit(source + 2 * position + 2);
-        if (!isLowSurrogate(next)) return unmappableAt(2 * position, position, 2, unit);
-        return unmappableAt(2 * position, position, 4,
-                            0x10000 + ((unit - 0xD800u) << 10) + (next - 0xDC00u));
-    }
 };
 
 const UnicodeTableSet kMacRomanTableSet = {
