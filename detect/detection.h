@@ -1,5 +1,6 @@
-// Buffer detection: a UTF-8 validity scan and a Japanese detector (Shift_JIS,
-// EUC-JP, ISO-2022-JP). Stateless functions over one buffer.
+// Buffer detection: a UTF-8 validity scan, a Japanese detector (Shift_JIS,
+// EUC-JP, ISO-2022-JP) and the ranked guesses. Stateless functions over one
+// buffer.
 #ifndef VELTA_DETECT_DETECTION_H
 #define VELTA_DETECT_DETECTION_H
 
@@ -32,6 +33,26 @@ struct Utf8Walk {
     bool cutAtEnd = false;  // the buffer ended inside a sequence
 };
 Utf8Walk walkUtf8(const unsigned char* buffer, uint32_t length);
+
+// An encoding a text may be in, and the language it reads as ("" when the
+// encoding's detector does not tell).
+struct LanguageGuess {
+    const char* name;
+    uint32_t confidence;  // 1 to 100
+    const char* language;
+};
+
+// At most the first kExaminedBytes of a text are read: enough for any verdict.
+const uint32_t kExaminedBytes = 64 * 1024;
+// No text gets more guesses than this.
+const uint32_t kMaxGuesses = 24;
+
+// The single-byte encodings the text reads best in, cheapest first, each with
+// the language it reads best as; at most `capacity`.
+uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* guesses,
+                         uint32_t capacity);
+// Every guess for the text, most likely first (up to kMaxGuesses).
+uint32_t RankEncodings(const unsigned char* p, uint32_t n, LanguageGuess* ranked);
 
 }  // namespace velta
 

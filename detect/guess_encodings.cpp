@@ -9,7 +9,8 @@
 // Japanese text has kana, Korean text is mostly Hangul in rows 0xB0-0xC8,
 // Chinese text spreads over rows 0xB0-0xF7, and Big5 text has trail bytes
 // below 0x80; a reading without its language's mark is discounted.
-// Latin text is single high bytes between ASCII letters.
+// The single-byte encodings are told apart by language models
+// (single_byte_guess.cpp).
 #include <stddef.h>
 #include <string.h>
 
@@ -22,9 +23,6 @@ namespace velta {
 namespace {
 
 const char kEucJpName[] = "Extended_UNIX_Code_Packed_Format_for_Japanese";
-
-// At most this much of a buffer is read: enough for any verdict.
-const uint32_t kExamined = 64 * 1024;
 
 inline bool in(uint32_t value, uint32_t low, uint32_t high) {
     return value - low <= high - low;
@@ -216,11 +214,6 @@ double share(uint32_t part, uint32_t whole) {
     return whole == 0 ? 0.0 : static_cast<double>(part) / whole;
 }
 
-struct Guess {
-    const char* name;
-    uint32_t confidence;
-};
-
 uint32_t guessGb(const unsigned char* p, uint32_t n) {
     const Reading r = read(readGbk, p, n);
     double naturalness = r.characters == 0 ? 0 : r.weight / r.characters;
@@ -242,31 +235,6 @@ uint32_t guessWithMarks(Grammar grammar, double leastMarks, const unsigned char*
     double naturalness = r.characters == 0 ? 0 : r.weight / r.characters;
     if (share(r.marks, r.characters) < leastMarks) naturalness *= 0.4;
     return confidenceOf(naturalness, r);
-}
-
-// windows-1252: a high byte is a letter or a sign inside Latin words, rarely
-// three in a row; 0x81, 0x8D, 0x8F, 0x90 and 0x9D have no character.
-uint32_t guessWindows1252(const unsigned char* p, uint32_t n) {
-    Reading r;
-    uint32_t run = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            run = 0;
-            continue;
-        }
-        ++run;
-        ++r.characters;
-        if (b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D) {
-            ++r.invalid;
-            continue;
-        }
-        const bool letter = b >= 0xC0 && b != 0xD7 && b != 0xF7;
-        const bool sign = b == 0x80 || b == 0x85 || in(b, 0x91, 0x97) || in(b, 0xA0, 0xBF);
-        const bool inRun = run >= 3 || (i + 2 < n && p[i + 1] >= 0x80 && p[i + 2] >= 0x80);
-        if (!inRun) r.weight += letter ? 1.0 : sign ? 0.8 : 0.2;
-    }
-    return confidenceOf(r.characters == 0 ? 0 : r.weight / r.characters, r);
 }
 
 bool hasIso2022JpEscape(const unsigned char* p, uint32_t n) {
@@ -312,29 +280,16 @@ uint32_t guessUtf16(const unsigned char* p, uint32_t n, bool bigEndian) {
     return static_cast<uint32_t>(100.0 * confidence + 0.5);
 }
 
-bool byLikelihood(const Guess& a, const Guess& b) {
+bool byLikelihood(const LanguageGuess& a, const LanguageGuess& b) {
     return a.confidence > b.confidence;
 }
 
 }  // namespace
 
-}  // namespace velta
-
-using namespace velta;
-
-NLS_Status NLS_GuessEncodings(const unsigned char* buffer, uint32_t length,
-                              NLS_EncodingGuess* guesses, uint32_t capacity, uint32_t* count) {
-    if (count == nullptr || (buffer == nullptr && length != 0) ||
-        (guesses == nullptr && capacity != 0))
-        return NLS_INVALID_PARAMETER;
-    *count = 0;
-    if (length == 0) return NLS_NOT_DETECTED;
-    const unsigned char* p = buffer;
-    const uint32_t n = std::min(length, kExamined);
-    Guess ranked[12];
+uint32_t RankEncodings(const unsigned char* p, uint32_t n, LanguageGuess* ranked) {
     uint32_t found = 0;
     auto add = [&](const char* name, uint32_t confidence) {
-        if (confidence != 0) ranked[found++] = Guess{name, std::min(confidence, 100u)};
+        if (confidence != 0) ranked[found++] = LanguageGuess{name, std::min(confidence, 100u), ""};
     };
     if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
         add("UTF-8", 100);
@@ -355,11 +310,27 @@ NLS_Status NLS_GuessEncodings(const unsigned char* buffer, uint32_t length,
                 add("EUC-KR", guessWithMarks(readEucKr, 0.4, p, n));
                 add("Shift_JIS", guessWithMarks(readShiftJis, 0.05, p, n));
                 add(kEucJpName, guessWithMarks(readEucJp, 0.05, p, n));
-                add("windows-1252", guessWindows1252(p, n));
+                found += GuessSingleByte(p, n, ranked + found, kMaxGuesses - found);
             }
         }
     }
     std::stable_sort(ranked, ranked + found, byLikelihood);
+    return found;
+}
+
+}  // namespace velta
+
+using namespace velta;
+
+NLS_Status NLS_GuessEncodings(const unsigned char* buffer, uint32_t length,
+                              NLS_EncodingGuess* guesses, uint32_t capacity, uint32_t* count) {
+    if (count == nullptr || (buffer == nullptr && length != 0) ||
+        (guesses == nullptr && capacity != 0))
+        return NLS_INVALID_PARAMETER;
+    *count = 0;
+    if (length == 0) return NLS_NOT_DETECTED;
+    LanguageGuess ranked[kMaxGuesses];
+    const uint32_t found = RankEncodings(buffer, std::min(length, kExaminedBytes), ranked);
     const uint32_t reported = std::min(found, capacity);
     for (uint32_t i = 0; i < reported; ++i) {
         guesses[i].encodingName = ranked[i].name;

@@ -9,6 +9,7 @@
 #ifndef VELTA_NLS_H
 #define VELTA_NLS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "velta/export.h"
@@ -251,11 +252,18 @@ VELTA_API NLS_Status NLS_DetectEncodingForUCS2(const unsigned char* buffer, uint
 /* The encodings a buffer of text may be in, most likely first: UTF-8, UTF-16
  * (with a byte order mark: "UTF-16"; without: "UTF-16LE", "UTF-16BE"),
  * ISO-2022-JP, Shift_JIS, EUC-JP, GB18030 (GBK and GB2312 text read the
- * same), Big5, EUC-KR, windows-1252, and US-ASCII for text without other
- * bytes. Each with a confidence from 1 to 100; at most the first 64 KiB are
- * read. Fills up to `capacity` guesses and sets *count to their number.
- * Returns 1, NLS_NOT_DETECTED (-1016) when nothing fits (or the buffer is
- * empty), or NLS_INVALID_PARAMETER. */
+ * same), Big5, EUC-KR, US-ASCII for text without other bytes, and the
+ * single-byte encodings of European, Middle Eastern, Thai and Vietnamese text
+ * (windows-1250 to windows-1258, windows-874, ISO-8859-2, -4, -5, -7, -8,
+ * -9, -13, -15, -16, KOI8-R, KOI8-U, IBM866, x-mac-cyrillic, IBM850, IBM852,
+ * MAC_CENTRALEUROPE, TIS-620), told apart by models of the languages written
+ * in them. Where two encodings read the text the same, the one in wider use
+ * comes first and the other next with the same confidence (windows-1252
+ * before ISO_8859-1:1987, ISO-8859-8 before ISO-8859-8-I). Each with a
+ * confidence from 1 to 100; at most the first 64 KiB are read. Fills up to
+ * `capacity` guesses and sets *count to their number. Returns 1,
+ * NLS_NOT_DETECTED (-1016) when nothing fits (or the buffer is empty), or
+ * NLS_INVALID_PARAMETER. */
 typedef struct NLS_EncodingGuess {
     const char* encodingName; /* a canonical name, static */
     uint32_t confidence;      /* 1 to 100 */
@@ -263,6 +271,32 @@ typedef struct NLS_EncodingGuess {
 VELTA_API NLS_Status NLS_GuessEncodings(const unsigned char* buffer, uint32_t length,
                                         NLS_EncodingGuess* guesses, uint32_t capacity,
                                         uint32_t* count);
+
+/* The same guesses, each with the language the text reads as in it (BCP 47:
+ * "ru", "pl", "el"...; "" where the encoding's detector does not tell, as for
+ * the Unicode and CJK encodings). */
+typedef struct NLS_LanguageGuess {
+    const char* encodingName; /* a canonical name, static */
+    uint32_t confidence;      /* 1 to 100 */
+    const char* language;     /* static, never null */
+} NLS_LanguageGuess;
+VELTA_API NLS_Status NLS_GuessEncodingsAndLanguages(const unsigned char* buffer, size_t length,
+                                                    NLS_LanguageGuess* guesses, size_t capacity,
+                                                    size_t* count);
+
+/* A guesser fed a text piece by piece: its guesses are at every moment those
+ * NLS_GuessEncodingsAndLanguages gives for all it was fed (it keeps the first
+ * 64 KiB and no more), so a reader may stop once the first guess is sure
+ * enough. NLS_NewEncodingGuesser returns 1 or NLS_INVALID_PARAMETER (a null
+ * `guesser`) or NLS_OUT_OF_MEMORY; feeding more than 64 KiB is not an error. */
+typedef struct NLS_EncodingGuesser NLS_EncodingGuesser;
+VELTA_API NLS_Status NLS_NewEncodingGuesser(NLS_EncodingGuesser** guesser);
+VELTA_API NLS_Status NLS_FeedEncodingGuesser(NLS_EncodingGuesser* guesser,
+                                             const unsigned char* piece, size_t length);
+VELTA_API NLS_Status NLS_GetEncodingGuesses(const NLS_EncodingGuesser* guesser,
+                                            NLS_LanguageGuess* guesses, size_t capacity,
+                                            size_t* count);
+VELTA_API NLS_Status NLS_DeleteEncodingGuesser(NLS_EncodingGuesser* guesser);
 
 /* The vector kernels of the hottest conversions are chosen once for the CPU
  * ("avx2" where it has AVX2, otherwise "sse2" on x86-64, "scalar" elsewhere);
