@@ -24,6 +24,11 @@ namespace {
 
 const char kEucJpName[] = "Extended_UNIX_Code_Packed_Format_for_Japanese";
 
+// Single-byte guesses given at most; from this confidence on, the legacy CJK
+// readings are not tried.
+const uint32_t kMaxSingleByte = 12;
+const uint32_t kSureSingleByte = 90;
+
 inline bool in(uint32_t value, uint32_t low, uint32_t high) {
     return value - low <= high - low;
 }
@@ -177,7 +182,9 @@ uint32_t readShiftJis(const unsigned char* p, uint32_t n, CharacterClass* kind) 
     return 2;
 }
 
-Reading read(Grammar grammar, const unsigned char* p, uint32_t n) {
+// (A template, so that each grammar is inlined into its own loop.)
+template <Grammar grammar>
+Reading read(const unsigned char* p, uint32_t n) {
     Reading reading;
     uint32_t i = 0;
     while (i < n) {
@@ -215,7 +222,7 @@ double share(uint32_t part, uint32_t whole) {
 }
 
 uint32_t guessGb(const unsigned char* p, uint32_t n) {
-    const Reading r = read(readGbk, p, n);
+    const Reading r = read<readGbk>(p, n);
     double naturalness = r.characters == 0 ? 0 : r.weight / r.characters;
     // Hangul rows alone (Korean) or no trail below 0xA1 at all is not
     // Chinese text unless it spreads over the rows of less common characters.
@@ -224,14 +231,15 @@ uint32_t guessGb(const unsigned char* p, uint32_t n) {
 }
 
 uint32_t guessBig5(const unsigned char* p, uint32_t n) {
-    const Reading r = read(readBig5, p, n);
+    const Reading r = read<readBig5>(p, n);
     double naturalness = r.characters == 0 ? 0 : r.weight / r.characters;
     if (r.characters >= 20 && share(r.lowTrails, r.characters) < 0.1) naturalness *= 0.6;
     return confidenceOf(naturalness, r);
 }
 
-uint32_t guessWithMarks(Grammar grammar, double leastMarks, const unsigned char* p, uint32_t n) {
-    const Reading r = read(grammar, p, n);
+template <Grammar grammar>
+uint32_t guessWithMarks(double leastMarks, const unsigned char* p, uint32_t n) {
+    const Reading r = read<grammar>(p, n);
     double naturalness = r.characters == 0 ? 0 : r.weight / r.characters;
     if (share(r.marks, r.characters) < leastMarks) naturalness *= 0.4;
     return confidenceOf(naturalness, r);
@@ -241,6 +249,12 @@ bool hasIso2022JpEscape(const unsigned char* p, uint32_t n) {
     for (uint32_t i = 0; i + 2 < n; ++i)
         if (p[i] == 0x1B && p[i + 1] == '$' && (p[i + 2] == 'B' || p[i + 2] == '@')) return true;
     return false;
+}
+
+uint32_t countHighBytes(const unsigned char* p, uint32_t n) {
+    uint32_t high = 0;
+    for (uint32_t i = 0; i < n; ++i) high += p[i] >> 7;
+    return high;
 }
 
 bool allBelow0x80(const unsigned char* p, uint32_t n) {
@@ -296,21 +310,31 @@ uint32_t RankEncodings(const unsigned char* p, uint32_t n, LanguageGuess* ranked
     } else if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
         add("UTF-16", 100);
     } else {
-        add("UTF-16LE", guessUtf16(p, n, false));
-        add("UTF-16BE", guessUtf16(p, n, true));
-        if (memchr(p, 0, n) == nullptr) {
+        const bool zeros = memchr(p, 0, n) != nullptr;
+        // (UTF-16 without zero bytes needs a high byte in every other unit.)
+        if (zeros || 4 * countHighBytes(p, n) >= n) {
+            add("UTF-16LE", guessUtf16(p, n, false));
+            add("UTF-16BE", guessUtf16(p, n, true));
+        }
+        if (!zeros) {
             const Utf8Walk walk = walkUtf8(p, n);
             const bool ascii = allBelow0x80(p, n);
             if (ascii && hasIso2022JpEscape(p, n)) add("ISO-2022-JP", 100);
             if (ascii) add("US-ASCII", 100);
             if (!walk.invalid) add("UTF-8", ascii || walk.complete > 0 ? 100 : 0);
             if (!ascii) {
-                add("GB18030", guessGb(p, n));
-                add("Big5", guessBig5(p, n));
-                add("EUC-KR", guessWithMarks(readEucKr, 0.4, p, n));
-                add("Shift_JIS", guessWithMarks(readShiftJis, 0.05, p, n));
-                add(kEucJpName, guessWithMarks(readEucJp, 0.05, p, n));
-                found += GuessSingleByte(p, n, ranked + found, kMaxGuesses - found);
+                const uint32_t singleByte = GuessSingleByte(p, n, ranked + found, kMaxSingleByte);
+                // Text that reads as a language in a single-byte encoding
+                // this surely is not CJK text (which reads as noise there).
+                const bool sure = singleByte != 0 && ranked[found].confidence >= kSureSingleByte;
+                found += singleByte;
+                if (!sure) {
+                    add("GB18030", guessGb(p, n));
+                    add("Big5", guessBig5(p, n));
+                    add("EUC-KR", guessWithMarks<readEucKr>(0.4, p, n));
+                    add("Shift_JIS", guessWithMarks<readShiftJis>(0.05, p, n));
+                    add(kEucJpName, guessWithMarks<readEucJp>(0.05, p, n));
+                }
             }
         }
     }

@@ -4,7 +4,8 @@ how often a detector names their encoding (bench/detect_compare.cpp) and to
 test it (tests/data/detect_samples/).
 
 The text is the part of the manual pages and message catalogs that
-generators/generate_language_models.py holds out (never trained on). For each
+generators/generate_language_models.py holds out (never trained on), less the lines of languages not written in Latin letters
+that have none of their own letters (messages left in English). For each
 language and each encoding the models give it, the samples are windows of the
 text cut to the given lengths, encoded with the library's own tables
 (resources/); a window with a letter the encoding lacks is skipped (so KOI8-R
@@ -31,6 +32,14 @@ SAME_TEXT = {'ISO-8859-8': ['ISO-8859-8-I']}
 # Romanian's s and t with a cedilla are the old forms of those with a comma
 # below: a reading that differs only there reads the same text.
 LETTER_FORMS = str.maketrans('şţŞŢ', 'șțȘȚ')
+
+
+def in_language(line, language):
+    """A line of a language not written in Latin letters is in it when it has
+    a letter of its own (catalogs and manual pages keep some messages in
+    English: those are English text)."""
+    return language not in models.NOT_LATIN or any(
+        ord(ch) >= 0x80 and models.is_letter(ch) for ch in line)
 
 
 def tables():
@@ -71,7 +80,7 @@ def main():
         if not encodings:
             continue
         text = models.language_text(language, 'held-out')
-        lines = [l for l in text.split('\n') if l.strip()]
+        lines = [l for l in text.split('\n') if l.strip() and in_language(l, language)]
         for encoding in encodings:
             table = decoded[encoding]
             for length in lengths:

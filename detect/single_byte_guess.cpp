@@ -35,58 +35,73 @@ const uint8_t kFirstLetter = 4;    // symbols below are not letters of the alpha
 const uint32_t kUnassignedCost = 100;
 const uint32_t kCaseSwapCost = 12;
 
-// The byte pairs of a text. A pair of ASCII bytes is counted by the classes
-// of its bytes (every reading maps ASCII alike: a letter by its lower case,
-// anything else to one symbol), in a plain array. A pair with a non-ASCII
-// byte is counted in an open-addressed table keyed by the pair; at most
-// kMaxPairs distinct ones are kept (text has far fewer; the rest of a binary
-// file is ignored).
+// A byte as the counts see it: ASCII by its class (every reading maps ASCII
+// alike: a letter by its lower case, anything else to one symbol), 0-26; a
+// byte 0x80-0xFF as itself, 27-154.
 const uint32_t kAsciiClasses = 27;  // 0: not a letter; 1-26: a to z
-const uint32_t kSlots = 4096;
-const uint32_t kMaxPairs = 3072;
+const uint32_t kUnits = kAsciiClasses + 128;
 
-struct PairCounts {
-    uint32_t ascii[kAsciiClasses * kAsciiClasses];
-    uint16_t keyAt[kSlots];  // 0: free (a kept pair has a byte >= 0x80)
-    uint16_t slotOf[kMaxPairs];
-    uint32_t countAt[kSlots];
-    uint32_t distinct = 0;
-    uint32_t highPairs = 0;  // pairs with a non-ASCII byte
+struct UnitTable {
+    uint8_t of[256];
 };
 
-uint32_t asciiClass(uint32_t byte) {
-    const uint32_t lower = byte | 0x20;
-    return lower - 'a' < 26 ? lower - 'a' + 1 : 0;
-}
-
-uint32_t slotFor(uint32_t key) {
-    return (key * 40503u >> 4) & (kSlots - 1);
-}
-
-void countHighPair(PairCounts& counts, uint32_t key) {
-    uint32_t slot = slotFor(key);
-    while (counts.keyAt[slot] != 0 && counts.keyAt[slot] != key) slot = (slot + 1) & (kSlots - 1);
-    if (counts.keyAt[slot] == 0) {
-        if (counts.distinct == kMaxPairs) return;
-        counts.keyAt[slot] = static_cast<uint16_t>(key);
-        counts.countAt[slot] = 0;
-        counts.slotOf[counts.distinct++] = static_cast<uint16_t>(slot);
+constexpr UnitTable unitTable() {
+    UnitTable table = {};
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+        const uint32_t lower = byte | 0x20;
+        table.of[byte] = static_cast<uint8_t>(byte >= 0x80       ? byte - 0x80 + kAsciiClasses
+                                              : lower - 'a' < 26 ? lower - 'a' + 1
+                                                                 : 0);
     }
-    ++counts.countAt[slot];
-    ++counts.highPairs;
+    return table;
 }
+
+constexpr UnitTable kUnitTable = unitTable();
+const uint8_t* const kUnitOf = kUnitTable.of;
+
+// The single bytes and byte pairs of a text, counted in plain arrays; the
+// pairs seen are listed (those of ASCII alone apart), so that scoring and
+// clearing touch only them. At most kMostBytes are counted, so no count
+// overflows.
+const uint32_t kMostBytes = 0xFFFF;
+
+struct Counts {
+    uint16_t pairs[kUnits * kUnits];
+    uint16_t singles[kUnits];
+    uint16_t asciiPairsSeen[kAsciiClasses * kAsciiClasses];
+    uint16_t highPairsSeen[kUnits * kUnits];
+    uint32_t asciiSeen = 0;
+    uint32_t highSeen = 0;
+};
 
 // The text starts after a space: its first byte is scored as a word start.
-void countPairs(const unsigned char* p, uint32_t n, PairCounts& counts) {
-    uint32_t previous = ' ';
+void countBytes(const unsigned char* p, uint32_t n, Counts& counts) {
+    uint32_t previous = 0;  // a space's class
     for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t current = p[i];
-        if ((previous | current) & 0x80)
-            countHighPair(counts, previous << 8 | current);
-        else
-            ++counts.ascii[asciiClass(previous) * kAsciiClasses + asciiClass(current)];
+        const uint32_t byte = p[i];
+        const uint32_t current = kUnitOf[byte];
+        const uint32_t pair = previous * kUnits + current;
+        if (counts.pairs[pair]++ == 0) {
+            const uint16_t seen = static_cast<uint16_t>(previous << 8 | current);
+            if (previous < kAsciiClasses && current < kAsciiClasses)
+                counts.asciiPairsSeen[counts.asciiSeen++] = seen;
+            else
+                counts.highPairsSeen[counts.highSeen++] = seen;
+        }
+        ++counts.singles[current];
         previous = current;
     }
+}
+
+uint32_t pairIndex(uint32_t seen) {
+    return (seen >> 8) * kUnits + (seen & 0xFF);
+}
+
+void clearPairs(Counts& counts) {
+    for (uint32_t i = 0; i < counts.asciiSeen; ++i)
+        counts.pairs[pairIndex(counts.asciiPairsSeen[i])] = 0;
+    for (uint32_t i = 0; i < counts.highSeen; ++i)
+        counts.pairs[pairIndex(counts.highPairsSeen[i])] = 0;
 }
 
 bool isLetter(uint8_t symbol) {
@@ -94,42 +109,57 @@ bool isLetter(uint8_t symbol) {
     return s == kForeignLetter || s >= kFirstLetter;
 }
 
-uint32_t pairCost(const uint8_t* symbols, const uint8_t (*costs)[models::kSymbols], uint32_t key) {
-    const uint8_t first = symbols[key >> 8], second = symbols[key & 0xFF];
-    uint32_t cost = costs[first & kSymbolMask][second & kSymbolMask];
-    if (second & kUnassigned) cost += kUnassignedCost;
-    const bool firstLower = isLetter(first) && !(first & kUpperCase);
-    if (firstLower && (second & kUpperCase)) cost += kCaseSwapCost;
-    return cost;
+// A byte of each unit (the class of an ASCII byte is read alike in every
+// reading: its space or its lower-case letter).
+struct ByteTable {
+    uint8_t of[kUnits];
+};
+
+constexpr ByteTable byteTable() {
+    ByteTable table = {};
+    table.of[0] = ' ';
+    for (uint32_t letter = 1; letter < kAsciiClasses; ++letter)
+        table.of[letter] = static_cast<uint8_t>('a' + letter - 1);
+    for (uint32_t high = 0; high < 128; ++high)
+        table.of[kAsciiClasses + high] = static_cast<uint8_t>(0x80 + high);
+    return table;
 }
 
-uint64_t highPairsCost(const PairCounts& counts, uint32_t reading) {
-    const uint8_t* symbols = kByteSymbols[reading];
-    const auto costs = kPairCosts[kReadingsOf[reading].language];
+constexpr ByteTable kByteTable = byteTable();
+const uint8_t* const kByteOf = kByteTable.of;
+
+// An upper-case letter right after a lower-case one costs kCaseSwapCost more.
+uint64_t pairsCost(const Counts& counts, const uint16_t* seen, uint32_t seenCount,
+                   const uint8_t* symbols, const uint8_t (*costs)[models::kSymbols]) {
     uint64_t total = 0;
-    for (uint32_t i = 0; i < counts.distinct; ++i) {
-        const uint32_t slot = counts.slotOf[i];
-        total += static_cast<uint64_t>(counts.countAt[slot]) *
-                 pairCost(symbols, costs, counts.keyAt[slot]);
+    for (uint32_t i = 0; i < seenCount; ++i) {
+        const uint32_t firstUnit = seen[i] >> 8, secondUnit = seen[i] & 0xFF;
+        const uint8_t first = symbols[kByteOf[firstUnit]], second = symbols[kByteOf[secondUnit]];
+        const bool caseSwap = isLetter(first) && !(first & kUpperCase) && (second & kUpperCase);
+        const uint32_t cost = costs[first & kSymbolMask][second & kSymbolMask] +
+                              (second & kUnassigned ? kUnassignedCost : 0) +
+                              (caseSwap ? kCaseSwapCost : 0);
+        total += static_cast<uint64_t>(counts.pairs[firstUnit * kUnits + secondUnit]) * cost;
     }
     return total;
 }
 
-// What the ASCII pairs cost in a language: the same in all its readings.
-uint64_t asciiPairsCost(const PairCounts& counts, uint32_t language) {
+// What the single bytes cost in a reading: a first, cheap judgement.
+uint64_t singlesCost(const Counts& counts, uint32_t reading, const uint64_t* asciiCost) {
+    const uint8_t* costs = models::kHighByteCosts[reading];
+    const uint16_t* high = counts.singles + kAsciiClasses;
+    uint32_t total = 0;
+    for (uint32_t b = 0; b < 128; ++b) total += static_cast<uint32_t>(high[b]) * costs[b];
+    return total + asciiCost[kReadingsOf[reading].language];
+}
+
+uint64_t asciiSinglesCost(const Counts& counts, uint32_t language) {
     const uint8_t* symbols = kByteSymbols[models::kAReadingOf[language]];
-    const auto costs = kPairCosts[language];
-    uint8_t symbolOf[kAsciiClasses];
-    symbolOf[0] = symbols[' '];
+    uint64_t total = static_cast<uint64_t>(counts.singles[0]) *
+                     models::kSymbolCosts[language][symbols[' '] & kSymbolMask];
     for (uint32_t letter = 1; letter < kAsciiClasses; ++letter)
-        symbolOf[letter] = symbols['a' + letter - 1] & kSymbolMask;
-    uint64_t total = 0;
-    for (uint32_t first = 0; first < kAsciiClasses; ++first) {
-        const uint32_t* row = counts.ascii + first * kAsciiClasses;
-        const uint8_t* rowCosts = costs[symbolOf[first]];
-        for (uint32_t second = 0; second < kAsciiClasses; ++second)
-            total += static_cast<uint64_t>(row[second]) * rowCosts[symbolOf[second]];
-    }
+        total += static_cast<uint64_t>(counts.singles[letter]) *
+                 models::kSymbolCosts[language][symbols['a' + letter - 1] & kSymbolMask];
     return total;
 }
 
@@ -141,7 +171,7 @@ uint32_t confidenceOf(uint64_t total, uint32_t pairs, uint32_t language) {
     const double mean = static_cast<double>(total) / pairs;
     const double closeness = mean <= expected ? 1.0 : expected / mean;
     const double amount = pairs / (pairs + 4.0);
-    const double confidence = 100.0 * closeness * closeness * amount;
+    const double confidence = 100.0 * closeness * amount;
     return confidence < 1.0 ? 1 : static_cast<uint32_t>(confidence + 0.5);
 }
 
@@ -163,35 +193,119 @@ bool cheaper(const Scored& a, const Scored& b) {
     return a.cost < b.cost || (a.cost == b.cost && a.reading < b.reading);
 }
 
+// Insertion sort: a handful of readings.
+void sortCheapestFirst(Scored* scored, uint32_t count) {
+    for (uint32_t i = 1; i < count; ++i)
+        for (uint32_t j = i; j > 0 && cheaper(scored[j], scored[j - 1]); --j)
+            std::swap(scored[j], scored[j - 1]);
+}
+
+// An encoding that reads every byte of the text as the winner does and is
+// named before it (the one users expect: windows-1252 for Western text
+// without 0x80-0x9F, not windows-1250), or kEncodings.
+uint32_t expectedTwin(const Counts& counts, uint32_t winner) {
+    for (uint32_t encoding = 0; encoding < winner; ++encoding) {
+        const uint8_t* same = models::kSameBytes[winner][encoding];
+        bool all = true;
+        for (uint32_t b = 0; b < 128 && all; ++b)
+            all = counts.singles[kAsciiClasses + b] == 0 || (same[b / 8] >> (b % 8) & 1);
+        if (all) return encoding;
+    }
+    return models::kEncodings;
+}
+
+}  // namespace
+
+// The encodings whose readings cost least by their single bytes are judged
+// by their pairs, each in the languages it reads best as.
+const uint32_t kJudgedEncodings = 5;
+const uint32_t kJudgedLanguages = 2;
+
+namespace {
+
+// The cheapest readings by single bytes: kJudgedLanguages of each of the
+// kJudgedEncodings cheapest encodings. Returns their number.
+uint32_t chooseReadings(const Counts& counts, Scored* chosen) {
+    uint64_t asciiCost[models::kLanguages];
+    for (uint32_t language = 0; language < models::kLanguages; ++language)
+        asciiCost[language] = asciiSinglesCost(counts, language);
+    // Readings come grouped by encoding: keep the cheapest few of each group.
+    Scored perEncoding[models::kEncodings][kJudgedLanguages];
+    uint32_t kept[models::kEncodings] = {};
+    for (uint32_t reading = 0; reading < kReadings; ++reading) {
+        const uint32_t encoding = kReadingsOf[reading].encoding;
+        Scored* group = perEncoding[encoding];
+        const Scored scored = {singlesCost(counts, reading, asciiCost), reading};
+        if (kept[encoding] < kJudgedLanguages)
+            group[kept[encoding]++] = scored;
+        else if (cheaper(scored, group[kJudgedLanguages - 1]))
+            group[kJudgedLanguages - 1] = scored;
+        sortCheapestFirst(group, kept[encoding]);
+    }
+    Scored encodings[models::kEncodings];
+    for (uint32_t encoding = 0; encoding < models::kEncodings; ++encoding)
+        encodings[encoding] = Scored{perEncoding[encoding][0].cost, encoding};
+    std::partial_sort(encodings, encodings + kJudgedEncodings, encodings + models::kEncodings,
+                      cheaper);
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < kJudgedEncodings; ++i)
+        for (uint32_t j = 0; j < kept[encodings[i].reading]; ++j)
+            chosen[count++] = perEncoding[encodings[i].reading][j];
+    return count;
+}
+
 }  // namespace
 
 uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* guesses,
                          uint32_t capacity) {
-    PairCounts counts;
-    memset(counts.ascii, 0, sizeof counts.ascii);
-    memset(counts.keyAt, 0, sizeof counts.keyAt);
-    countPairs(p, n, counts);
-    if (counts.highPairs == 0) return 0;
-    uint64_t asciiCost[models::kLanguages];
-    for (uint32_t language = 0; language < models::kLanguages; ++language)
-        asciiCost[language] = asciiPairsCost(counts, language);
-    // The best language of each encoding (readings come grouped by encoding).
-    Scored best[models::kEncodings];
+    Counts counts;
+    memset(counts.pairs, 0, sizeof counts.pairs);
+    memset(counts.singles, 0, sizeof counts.singles);
+    n = std::min(n, kMostBytes);
+    countBytes(p, n, counts);
+    if (counts.highSeen == 0) return 0;
+    Scored chosen[kJudgedEncodings * kJudgedLanguages];
+    const uint32_t judged = chooseReadings(counts, chosen);
+    // The pairs of ASCII cost the same in every reading of a language.
+    uint64_t asciiPairs[models::kLanguages];
+    bool asciiPairsKnown[models::kLanguages] = {};
+    // The judged readings by their pairs, best language of each encoding first.
+    Scored best[kJudgedEncodings];
     uint32_t encodings = 0;
-    for (uint32_t reading = 0; reading < kReadings; ++reading) {
+    for (uint32_t i = 0; i < judged; ++i) {
+        const uint32_t reading = chosen[i].reading;
         const uint32_t language = kReadingsOf[reading].language;
-        const Scored scored = {highPairsCost(counts, reading) + asciiCost[language], reading};
+        const uint8_t* units = kByteSymbols[reading];
+        const auto costs = kPairCosts[language];
+        if (!asciiPairsKnown[language]) {
+            asciiPairs[language] =
+                pairsCost(counts, counts.asciiPairsSeen, counts.asciiSeen, units, costs);
+            asciiPairsKnown[language] = true;
+        }
+        const uint64_t cost =
+            pairsCost(counts, counts.highPairsSeen, counts.highSeen, units, costs) +
+            asciiPairs[language];
         const uint32_t encoding = kReadingsOf[reading].encoding;
-        if (encodings == encoding)
-            best[encodings++] = scored;
-        else if (scored.cost < best[encodings - 1].cost)
-            best[encodings - 1] = scored;
+        uint32_t j = 0;
+        while (j < encodings && kReadingsOf[best[j].reading].encoding != encoding) ++j;
+        if (j == encodings)
+            best[encodings++] = Scored{cost, reading};
+        else if (cheaper(Scored{cost, reading}, best[j]))
+            best[j] = Scored{cost, reading};
     }
-    std::sort(best, best + encodings, cheaper);
+    clearPairs(counts);
+    sortCheapestFirst(best, encodings);
     const uint32_t bestLanguage = kReadingsOf[best[0].reading].language;
     const uint32_t bestConfidence = confidenceOf(best[0].cost, n, bestLanguage);
     uint32_t filled = 0;
+    const uint32_t expected = expectedTwin(counts, kReadingsOf[best[0].reading].encoding);
+    if (expected != models::kEncodings && capacity != 0) {
+        const char* language = models::kModels[bestLanguage].language;
+        guesses[filled++] =
+            LanguageGuess{models::kEncodingNames[expected].name, bestConfidence, language};
+    }
     for (uint32_t i = 0; i < encodings && filled < capacity; ++i) {
+        if (kReadingsOf[best[i].reading].encoding == expected) continue;
         const models::Reading reading = kReadingsOf[best[i].reading];
         const models::Encoding& encoding = models::kEncodingNames[reading.encoding];
         const char* language = models::kModels[reading.language].language;

@@ -25,8 +25,9 @@ punctuation or space; 3: any other character) the cost of the second after the f
 -log2 P(second | first) in quarter bits, from the training part with add-0.2
 smoothing, at most 100 (25 bits), plus log2 26 bits for a foreign letter
 (which letter it is). Languages not written in Latin letters count ASCII
-letters as foreign. Each model states the mean cost of a pair
-in its held-out part. For each encoding and
+letters as foreign. Each model also has the cost of each symbol
+alone, -log2 P(symbol) (log2 25 bits more for an upper-case letter), and states the mean cost of a pair in its held-out
+part. For each encoding and
 each language written in it, a table maps a byte to its symbol (bit 6: an
 upper-case letter; bit 7: a byte the encoding leaves unassigned or reads as a
 C1 control, which real text does not hold). Romanian's s and t with a cedilla
@@ -62,6 +63,11 @@ NOT_LATIN = {'ru', 'uk', 'bg', 'sr', 'mk', 'be', 'el', 'he', 'ar', 'fa', 'th'}
 # model that lumps them does not read them cheaper than one that tells them
 # apart (log2 26 bits, in quarter bits).
 FOREIGN_LETTER_COST = round(4 * math.log2(26))
+# Text has an upper-case letter for every twenty-five or so lower-case ones:
+# being upper case costs log2 25 bits more (a reading that swaps cases pays).
+UPPER_CASE_COST = round(4 * math.log2(25))
+# A byte real text does not hold costs as much as the rarest pair.
+UNASSIGNED_COST = MAX_COST
 
 # BCP 47 language: (catalog locales, manual page folders)
 LANGUAGES = {
@@ -237,6 +243,12 @@ def build_model(language):
         return 2 if unicodedata.category(ch)[0] in 'PZ' else 3
 
     size = ALPHABET + FIRST_LETTER
+    singles = [0] * size
+    for ch in text:
+        singles[symbol(ch)] += 1
+    single_costs = [min(MAX_COST, round(-4 * math.log2((n + SMOOTHING) / (len(text) + SMOOTHING * size))))
+                    for n in singles]
+    single_costs[1] += FOREIGN_LETTER_COST
     pairs = [[0] * size for _ in range(size)]
     previous = 0
     for ch in text:
@@ -255,7 +267,7 @@ def build_model(language):
         spent += costs[symbol(before)][symbol(ch)]
         seen += 1
         before = ch
-    return alphabet, costs, symbol, round(spent / max(seen, 1)), len(text)
+    return alphabet, costs, symbol, round(spent / max(seen, 1)), len(text), single_costs
 
 
 def byte_symbols(table, symbol):
@@ -310,6 +322,12 @@ def write_header():
         out.append('    {"%s", %d},' % (language, models[language][3]))
     out.append('};')
     out.append('')
+    out.append('// Cost of a symbol, quarter bits: kSymbolCosts[language][symbol].')
+    out.append('const uint8_t kSymbolCosts[kLanguages][kSymbols] = {')
+    for language in languages:
+        out.append('    {' + ', '.join(str(v) for v in models[language][5]) + '},  // ' + language)
+    out.append('};')
+    out.append('')
     out.append('// Cost of symbol b after symbol a, quarter bits: kPairCosts[language][a][b].')
     out.append('const uint8_t kPairCosts[kLanguages][kSymbols][kSymbols] = {')
     for language in languages:
@@ -337,6 +355,22 @@ def write_header():
         twin = TWINS.get(name)
         out.append('    {"%s", %s},' % (name, '"%s"' % twin if twin else 'nullptr'))
     out.append('};')
+    tables = [decode_table(source) for _, source, _ in ENCODINGS]
+    out.append('')
+    out.append('// The bytes 0x80-0xFF two encodings read as the same character, a bit a')
+    out.append('// byte: kSameBytes[a][b][byte / 8] >> byte % 8 & 1.')
+    out.append('const uint8_t kSameBytes[kEncodings][kEncodings][16] = {')
+    for a in tables:
+        out.append('    {')
+        for b in tables:
+            mask = [0] * 16
+            for byte in range(128):
+                ca, cb = a[0x80 + byte], b[0x80 + byte]
+                if ca is not None and ca == cb:
+                    mask[byte // 8] |= 1 << (byte % 8)
+            out.append('        {' + ', '.join(str(v) for v in mask) + '},')
+        out.append('    },')
+    out.append('};')
     readings = [(e, languages.index(l)) for e, (_, _, ls) in enumerate(ENCODINGS) for l in ls]
     out.append('')
     out.append('const uint32_t kReadings = %d;' % len(readings))
@@ -359,6 +393,21 @@ def write_header():
         out.append('    // %s, %s' % (name, language))
         out.append('    {')
         out.append(c_array(byte_symbols(decode_table(source), models[language][2])))
+        out.append('    },')
+    out.append('};')
+    out.append('')
+    out.append('// Cost of a byte 0x80-0xFF in each reading (its symbol\'s, or that of a byte')
+    out.append('// real text does not hold), quarter bits.')
+    out.append('const uint8_t kHighByteCosts[kReadings][128] = {')
+    for e, language_index in readings:
+        name, source, _ = ENCODINGS[e]
+        language = languages[language_index]
+        symbols = byte_symbols(decode_table(source), models[language][2])[128:]
+        single = models[language][5]
+        out.append('    // %s, %s' % (name, language))
+        out.append('    {')
+        out.append(c_array([UNASSIGNED_COST if s & 0x80 else
+                            single[s & 0x3F] + (UPPER_CASE_COST if s & 0x40 else 0) for s in symbols]))
         out.append('    },')
     out.append('};')
     out.append('')
