@@ -269,10 +269,12 @@ bool allBelow0x80(const unsigned char* p, uint32_t n) {
 // UTF-8 text has none. Most units must be characters real text uses, nearly
 // all of them in text without zero bytes (legacy CJK text read as UTF-16
 // makes Hangul of about half its pairs).
-uint32_t guessUtf16(const unsigned char* p, uint32_t n, bool bigEndian) {
+uint32_t guessUtf16(const unsigned char* p, uint32_t n, bool bigEndian, bool zeros) {
     if (n < 4) return 0;
     uint32_t zerosHere = 0, zerosThere = 0, plausible = 0, highBytes = 0, units = n / 2;
     for (uint32_t i = 0; i + 1 < n; i += 2) {
+        // Without zero bytes, more than one unit in twenty out of place rules it out.
+        if (!zeros && 20 * (i / 2 - plausible) > units) return 0;
         const unsigned char high = bigEndian ? p[i] : p[i + 1];
         const unsigned char low = bigEndian ? p[i + 1] : p[i];
         highBytes += (high >= 0x80) + (low >= 0x80);
@@ -313,8 +315,8 @@ uint32_t RankEncodings(const unsigned char* p, uint32_t n, LanguageGuess* ranked
         const bool zeros = memchr(p, 0, n) != nullptr;
         // (UTF-16 without zero bytes needs a high byte in every other unit.)
         if (zeros || 4 * countHighBytes(p, n) >= n) {
-            add("UTF-16LE", guessUtf16(p, n, false));
-            add("UTF-16BE", guessUtf16(p, n, true));
+            add("UTF-16LE", guessUtf16(p, n, false, zeros));
+            add("UTF-16BE", guessUtf16(p, n, true, zeros));
         }
         if (!zeros) {
             const Utf8Walk walk = walkUtf8(p, n);

@@ -70,9 +70,15 @@ struct Counts {
     uint16_t singles[kUnits];
     uint16_t asciiPairsSeen[kAsciiClasses * kAsciiClasses];
     uint16_t highPairsSeen[kUnits * kUnits];
+    uint8_t highBytes[128];  // the bytes 0x80-0xFF seen, less 0x80
     uint32_t asciiSeen = 0;
     uint32_t highSeen = 0;
+    uint32_t highBytesSeen = 0;
 };
+
+uint32_t pairIndex(uint32_t seen) {
+    return (seen >> 8) * kUnits + (seen & 0xFF);
+}
 
 // The text starts after a space: its first byte is scored as a word start.
 void countBytes(const unsigned char* p, uint32_t n, Counts& counts) {
@@ -88,13 +94,18 @@ void countBytes(const unsigned char* p, uint32_t n, Counts& counts) {
             else
                 counts.highPairsSeen[counts.highSeen++] = seen;
         }
-        ++counts.singles[current];
         previous = current;
     }
-}
-
-uint32_t pairIndex(uint32_t seen) {
-    return (seen >> 8) * kUnits + (seen & 0xFF);
+    // A byte's count is that of the pairs it ends.
+    for (uint32_t i = 0; i < counts.asciiSeen; ++i)
+        counts.singles[counts.asciiPairsSeen[i] & 0xFF] +=
+            counts.pairs[pairIndex(counts.asciiPairsSeen[i])];
+    for (uint32_t i = 0; i < counts.highSeen; ++i)
+        counts.singles[counts.highPairsSeen[i] & 0xFF] +=
+            counts.pairs[pairIndex(counts.highPairsSeen[i])];
+    for (uint32_t b = 0; b < 128; ++b)
+        if (counts.singles[kAsciiClasses + b] != 0)
+            counts.highBytes[counts.highBytesSeen++] = static_cast<uint8_t>(b);
 }
 
 void clearPairs(Counts& counts) {
@@ -149,8 +160,27 @@ uint64_t singlesCost(const Counts& counts, uint32_t reading, const uint64_t* asc
     const uint8_t* costs = models::kHighByteCosts[reading];
     const uint16_t* high = counts.singles + kAsciiClasses;
     uint32_t total = 0;
-    for (uint32_t b = 0; b < 128; ++b) total += static_cast<uint32_t>(high[b]) * costs[b];
+    for (uint32_t i = 0; i < counts.highBytesSeen; ++i) {
+        const uint32_t b = counts.highBytes[i];
+        total += static_cast<uint32_t>(high[b]) * costs[b];
+    }
     return total + asciiCost[kReadingsOf[reading].language];
+}
+
+// The least any reading of an encoding can cost by its single bytes.
+uint64_t leastCost(const Counts& counts, uint32_t encoding, const uint64_t* asciiCost) {
+    const uint8_t* costs = models::kLeastHighByteCosts[encoding];
+    const uint16_t* high = counts.singles + kAsciiClasses;
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < counts.highBytesSeen; ++i) {
+        const uint32_t b = counts.highBytes[i];
+        total += static_cast<uint64_t>(high[b]) * costs[b];
+    }
+    uint64_t leastAscii = UINT64_MAX;
+    for (uint32_t reading = models::kFirstReading[encoding];
+         reading < models::kFirstReading[encoding + 1]; ++reading)
+        leastAscii = std::min(leastAscii, asciiCost[kReadingsOf[reading].language]);
+    return total + leastAscii;
 }
 
 uint64_t asciiSinglesCost(const Counts& counts, uint32_t language) {
@@ -220,37 +250,66 @@ uint32_t expectedTwin(const Counts& counts, uint32_t winner) {
 // by their pairs, each in the languages it reads best as.
 const uint32_t kJudgedEncodings = 5;
 const uint32_t kJudgedLanguages = 2;
+// ... those that cost at most an eighth and 16 bits more than the cheapest.
+const uint64_t kJudgedMargin = 8;
+const uint64_t kJudgedSlack = 64;
 
 namespace {
 
 // The cheapest readings by single bytes: kJudgedLanguages of each of the
 // kJudgedEncodings cheapest encodings. Returns their number.
+// A reading far dearer than the cheapest is not judged further.
+uint64_t dearestJudged(uint64_t cheapest) {
+    return cheapest + cheapest / kJudgedMargin + kJudgedSlack;
+}
+
+// Encodings are visited from the least each of their readings can cost (the
+// cheapest byte of any of its languages, byte by byte) up; once that bound
+// passes the encodings already found, the rest cannot be among them.
 uint32_t chooseReadings(const Counts& counts, Scored* chosen) {
     uint64_t asciiCost[models::kLanguages];
     for (uint32_t language = 0; language < models::kLanguages; ++language)
         asciiCost[language] = asciiSinglesCost(counts, language);
-    // Readings come grouped by encoding: keep the cheapest few of each group.
-    Scored perEncoding[models::kEncodings][kJudgedLanguages];
-    uint32_t kept[models::kEncodings] = {};
-    for (uint32_t reading = 0; reading < kReadings; ++reading) {
-        const uint32_t encoding = kReadingsOf[reading].encoding;
-        Scored* group = perEncoding[encoding];
-        const Scored scored = {singlesCost(counts, reading, asciiCost), reading};
-        if (kept[encoding] < kJudgedLanguages)
-            group[kept[encoding]++] = scored;
-        else if (cheaper(scored, group[kJudgedLanguages - 1]))
-            group[kJudgedLanguages - 1] = scored;
-        sortCheapestFirst(group, kept[encoding]);
-    }
-    Scored encodings[models::kEncodings];
+    Scored bounds[models::kEncodings];
     for (uint32_t encoding = 0; encoding < models::kEncodings; ++encoding)
-        encodings[encoding] = Scored{perEncoding[encoding][0].cost, encoding};
-    std::partial_sort(encodings, encodings + kJudgedEncodings, encodings + models::kEncodings,
-                      cheaper);
+        bounds[encoding] = Scored{leastCost(counts, encoding, asciiCost), encoding};
+    sortCheapestFirst(bounds, models::kEncodings);
+    Scored perEncoding[kJudgedEncodings][kJudgedLanguages] = {};
+    uint32_t kept[kJudgedEncodings] = {};
+    uint32_t found = 0;
+    for (uint32_t i = 0; i < models::kEncodings; ++i) {
+        if (found == kJudgedEncodings && bounds[i].cost > perEncoding[found - 1][0].cost) break;
+        if (found != 0 && bounds[i].cost > dearestJudged(perEncoding[0][0].cost)) break;
+        const uint32_t encoding = bounds[i].reading;
+        Scored group[kJudgedLanguages] = {};
+        uint32_t inGroup = 0;
+        for (uint32_t reading = models::kFirstReading[encoding];
+             reading < models::kFirstReading[encoding + 1]; ++reading) {
+            const Scored scored = {singlesCost(counts, reading, asciiCost), reading};
+            if (inGroup < kJudgedLanguages)
+                group[inGroup++] = scored;
+            else if (cheaper(scored, group[kJudgedLanguages - 1]))
+                group[kJudgedLanguages - 1] = scored;
+            sortCheapestFirst(group, inGroup);
+        }
+        // Keep the kJudgedEncodings cheapest groups, cheapest first.
+        uint32_t at = found < kJudgedEncodings ? found++ : kJudgedEncodings;
+        if (at == kJudgedEncodings) {
+            if (!cheaper(group[0], perEncoding[kJudgedEncodings - 1][0])) continue;
+            at = kJudgedEncodings - 1;
+        }
+        for (; at > 0 && cheaper(group[0], perEncoding[at - 1][0]); --at) {
+            memcpy(perEncoding[at], perEncoding[at - 1], sizeof perEncoding[at]);
+            kept[at] = kept[at - 1];
+        }
+        memcpy(perEncoding[at], group, sizeof group);
+        kept[at] = inGroup;
+    }
+    const uint64_t dearest = dearestJudged(perEncoding[0][0].cost);
     uint32_t count = 0;
-    for (uint32_t i = 0; i < kJudgedEncodings; ++i)
-        for (uint32_t j = 0; j < kept[encodings[i].reading]; ++j)
-            chosen[count++] = perEncoding[encodings[i].reading][j];
+    for (uint32_t i = 0; i < found; ++i)
+        for (uint32_t j = 0; j < kept[i]; ++j)
+            if (i == 0 || perEncoding[i][j].cost <= dearest) chosen[count++] = perEncoding[i][j];
     return count;
 }
 

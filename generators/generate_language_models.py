@@ -399,15 +399,33 @@ def write_header():
     out.append('// Cost of a byte 0x80-0xFF in each reading (its symbol\'s, or that of a byte')
     out.append('// real text does not hold), quarter bits.')
     out.append('const uint8_t kHighByteCosts[kReadings][128] = {')
+    high_costs = []
     for e, language_index in readings:
         name, source, _ = ENCODINGS[e]
         language = languages[language_index]
         symbols = byte_symbols(decode_table(source), models[language][2])[128:]
         single = models[language][5]
+        high_costs.append([UNASSIGNED_COST if s & 0x80 else
+                           single[s & 0x3F] + (UPPER_CASE_COST if s & 0x40 else 0) for s in symbols])
         out.append('    // %s, %s' % (name, language))
         out.append('    {')
-        out.append(c_array([UNASSIGNED_COST if s & 0x80 else
-                            single[s & 0x3F] + (UPPER_CASE_COST if s & 0x40 else 0) for s in symbols]))
+        out.append(c_array(high_costs[-1]))
+        out.append('    },')
+    out.append('};')
+    out.append('')
+    out.append('// The readings of encoding e are kReadingsOf[kFirstReading[e]] to')
+    out.append('// kReadingsOf[kFirstReading[e + 1] - 1].')
+    out.append('const uint16_t kFirstReading[kEncodings + 1] = {')
+    out.append(c_array([next(i for i, r in enumerate(readings) if r[0] == e) for e in range(len(ENCODINGS))]
+                       + [len(readings)]))
+    out.append('};')
+    out.append('')
+    out.append('// The least a byte 0x80-0xFF costs in any reading of each encoding.')
+    out.append('const uint8_t kLeastHighByteCosts[kEncodings][128] = {')
+    for e in range(len(ENCODINGS)):
+        rows = [high_costs[i] for i, r in enumerate(readings) if r[0] == e]
+        out.append('    {')
+        out.append(c_array([min(column) for column in zip(*rows)]))
         out.append('    },')
     out.append('};')
     out.append('')
