@@ -17,7 +17,9 @@ Writes <folder>/manifest.tsv: file, encoding, language, length, and the
 encodings that read the sample as the same characters (any of them is
 right); and one file a sample.
 
-Usage: python3 detect/make_samples.py <folder> <samples a length> <length>...
+Usage: python3 detect/make_samples.py <folder> <samples a length> <length>... [--per-encoding]
+  (samples of each language in each of its encodings; with --per-encoding,
+  of each encoding, its languages in turn: the small set the tests read)
 """
 import os
 import random
@@ -68,44 +70,48 @@ def decode(data, table):
 
 
 def main():
-    if len(sys.argv) < 4:
+    arguments = [a for a in sys.argv[1:] if a != '--per-encoding']
+    per_encoding = len(arguments) < len(sys.argv) - 1
+    if len(arguments) < 3:
         sys.exit(__doc__)
-    folder, per_length, lengths = sys.argv[1], int(sys.argv[2]), [int(a) for a in sys.argv[3:]]
+    folder, per_length, lengths = arguments[0], int(arguments[1]), [int(a) for a in arguments[2:]]
     os.makedirs(folder, exist_ok=True)
     decoded = tables()
     rng = random.Random(35)
     manifest = []
-    for language in models.LANGUAGES:
-        encodings = [name for name, _, ls in models.ENCODINGS if language in ls]
-        if not encodings:
-            continue
-        text = models.language_text(language, 'held-out')
-        lines = [l for l in text.split('\n') if l.strip() and in_language(l, language)]
-        for encoding in encodings:
-            table = decoded[encoding]
-            for length in lengths:
-                made, tries = 0, 0
-                while made < per_length and tries < per_length * 50:
-                    tries += 1
-                    start = rng.randrange(len(lines))
-                    window = '\n'.join(lines[start:start + length])[:length * 2]
-                    if encoding in ('windows-1250', 'ISO-8859-2', 'IBM852'):
-                        window = window.translate(ROMANIAN_CEDILLA)
-                    data = encode(window, table)
-                    if data is None or len(data) < length:
-                        continue
-                    data = data[:length]
-                    if max(data) < 0x80:
-                        continue
-                    same = [name for name in decoded
-                            if decode(data, decoded[name]) == decode(data, table)]
-                    same += [twin for name in same for twin in SAME_TEXT.get(name, [])]
-                    name = '%s-%s-%d-%02d' % (encoding.replace(':', '_'), language, length, made)
-                    with open(os.path.join(folder, name), 'wb') as f:
-                        f.write(data)
-                    manifest.append('\t'.join([name, encoding, language, str(length), ','.join(same)]))
-                    made += 1
-        print(language, file=sys.stderr)
+    # (language, encoding, samples of each length)
+    plan = [(language, name, per_length) for language in models.LANGUAGES
+            for name, _, ls in models.ENCODINGS if language in ls]
+    if per_encoding:  # the encoding's languages in turn
+        plan = [(ls[k % len(ls)], name, 1) for name, _, ls in models.ENCODINGS for k in range(per_length)]
+    texts = {}
+    for language, encoding, count in plan:
+        if language not in texts:
+            text = models.language_text(language, 'held-out')
+            texts[language] = [l for l in text.split('\n') if l.strip() and in_language(l, language)]
+        lines = texts[language]
+        table = decoded[encoding]
+        for length in lengths:
+            made, tries = 0, 0
+            while made < count and tries < count * 50:
+                tries += 1
+                start = rng.randrange(len(lines))
+                window = '\n'.join(lines[start:start + length])[:length * 2]
+                if encoding in ('windows-1250', 'ISO-8859-2', 'IBM852'):
+                    window = window.translate(ROMANIAN_CEDILLA)
+                data = encode(window, table)
+                if data is None or len(data) < length:
+                    continue
+                data = data[:length]
+                if max(data) < 0x80:
+                    continue
+                same = [name for name in decoded if decode(data, decoded[name]) == decode(data, table)]
+                same += [twin for name in same for twin in SAME_TEXT.get(name, [])]
+                name = '%s-%s-%d-%02d' % (encoding.replace(':', '_'), language, length, len(manifest))
+                with open(os.path.join(folder, name), 'wb') as f:
+                    f.write(data)
+                manifest.append('\t'.join([name, encoding, language, str(length), ','.join(same)]))
+                made += 1
     with open(os.path.join(folder, 'manifest.tsv'), 'w') as f:
         f.write('\n'.join(manifest) + '\n')
 

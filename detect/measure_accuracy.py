@@ -93,7 +93,8 @@ def main():
             files.append((path, len(encoded)))
         output = subprocess.run([velta, '--detect'] + [p for p, _ in files],
                                 capture_output=True, text=True).stdout.splitlines()
-        answers = dict(line.rsplit(': ', 1) for line in output)
+        answers = dict((path, answer.split()[0]) for path, answer in
+                       (line.rsplit(': ', 1) for line in output))
         for path, length in files:
             # A text that came out as ASCII alone is right as ASCII.
             ascii = max(open(path, 'rb').read() or b'\0') < 0x80 and 'UTF-16' not in encoding

@@ -230,18 +230,14 @@ void sortCheapestFirst(Scored* scored, uint32_t count) {
             std::swap(scored[j], scored[j - 1]);
 }
 
-// An encoding that reads every byte of the text as the winner does and is
-// named before it (the one users expect: windows-1252 for Western text
-// without 0x80-0x9F, not windows-1250), or kEncodings.
-uint32_t expectedTwin(const Counts& counts, uint32_t winner) {
-    for (uint32_t encoding = 0; encoding < winner; ++encoding) {
-        const uint8_t* same = models::kSameBytes[winner][encoding];
-        bool all = true;
-        for (uint32_t b = 0; b < 128 && all; ++b)
-            all = counts.singles[kAsciiClasses + b] == 0 || (same[b / 8] >> (b % 8) & 1);
-        if (all) return encoding;
+// Whether two encodings read every byte 0x80-0xFF of the text alike.
+bool readAlike(const Counts& counts, uint32_t a, uint32_t b) {
+    const uint8_t* same = models::kSameBytes[a][b];
+    for (uint32_t i = 0; i < counts.highBytesSeen; ++i) {
+        const uint32_t byte = counts.highBytes[i];
+        if (!(same[byte / 8] >> (byte % 8) & 1)) return false;
     }
-    return models::kEncodings;
+    return true;
 }
 
 }  // namespace
@@ -356,22 +352,27 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     sortCheapestFirst(best, encodings);
     const uint32_t bestLanguage = kReadingsOf[best[0].reading].language;
     const uint32_t bestConfidence = confidenceOf(best[0].cost, n, bestLanguage);
+    // The winner and every encoding that reads the text as it does, in the
+    // order users expect them, then the other readings.
+    const uint32_t winner = kReadingsOf[best[0].reading].encoding;
+    const char* winnerLanguage = models::kModels[bestLanguage].language;
+    bool listed[models::kEncodings] = {};
     uint32_t filled = 0;
-    const uint32_t expected = expectedTwin(counts, kReadingsOf[best[0].reading].encoding);
-    if (expected != models::kEncodings && capacity != 0) {
-        const char* language = models::kModels[bestLanguage].language;
-        guesses[filled++] =
-            LanguageGuess{models::kEncodingNames[expected].name, bestConfidence, language};
-    }
-    for (uint32_t i = 0; i < encodings && filled < capacity; ++i) {
-        if (kReadingsOf[best[i].reading].encoding == expected) continue;
+    auto add = [&](uint32_t encoding, uint32_t confidence, const char* language) {
+        listed[encoding] = true;
+        const models::Encoding& names = models::kEncodingNames[encoding];
+        if (filled < capacity) guesses[filled++] = LanguageGuess{names.name, confidence, language};
+        if (names.twin != nullptr && filled < capacity)
+            guesses[filled++] = LanguageGuess{names.twin, confidence, language};
+    };
+    for (uint32_t encoding = 0; encoding < models::kEncodings; ++encoding)
+        if (encoding == winner || readAlike(counts, winner, encoding))
+            add(encoding, bestConfidence, winnerLanguage);
+    for (uint32_t i = 1; i < encodings; ++i) {
         const models::Reading reading = kReadingsOf[best[i].reading];
-        const models::Encoding& encoding = models::kEncodingNames[reading.encoding];
-        const char* language = models::kModels[reading.language].language;
-        const uint32_t confidence = relativeConfidence(bestConfidence, best[i].cost - best[0].cost);
-        guesses[filled++] = LanguageGuess{encoding.name, confidence, language};
-        if (encoding.twin != nullptr && filled < capacity)
-            guesses[filled++] = LanguageGuess{encoding.twin, confidence, language};
+        if (!listed[reading.encoding])
+            add(reading.encoding, relativeConfidence(bestConfidence, best[i].cost - best[0].cost),
+                models::kModels[reading.language].language);
     }
     return filled;
 }

@@ -187,16 +187,22 @@ def held_out(path):
 
 
 def vietnamese_view(text):
-    """Vietnamese as windows-1258 writes it: a base letter it has, then the
-    tone mark it lacks as a combining character."""
+    """Vietnamese as windows-1258 writes it: a letter it has (with the marks
+    it can take: a circumflex, a breve, a horn), then the tone mark it lacks
+    as a combining character."""
     out = []
     for ch in unicodedata.normalize('NFD', text):
-        if out and unicodedata.combining(ch):
-            joined = unicodedata.normalize('NFC', out[-1] + ch)
-            if len(joined) == 1 and joined.encode('cp1258', 'ignore'):
-                out[-1] = joined
-                continue
-        out.append(ch)
+        if not unicodedata.combining(ch) or not out:
+            out.append(ch)
+            continue
+        base = len(out) - 1
+        while base > 0 and unicodedata.combining(out[base]):
+            base -= 1
+        joined = unicodedata.normalize('NFC', out[base] + ch)
+        if len(joined) == 1 and joined.encode('cp1258', 'ignore'):
+            out[base] = joined
+        else:
+            out.append(ch)
     return ''.join(out)
 
 

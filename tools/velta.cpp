@@ -74,7 +74,8 @@ void printUsage(FILE* out) {
         "  -l, --list           list the encodings, each with its aliases, one a line\n"
         "      --list-pairs     list the converters, one \"FROM TO\" pair a line\n"
         "      --normalize NAME print the canonical name of an encoding\n"
-        "      --detect         print the detected encoding of each file\n"
+        "      --detect         print the detected encoding of each file (and its\n"
+        "                       language, where the encoding tells it)\n"
         "      --data-dir DIR   data directory with conv30/ (default: $ZP_NLS_DATADIRECTORY,\n"
         "                       else the one installed with the library, else the current\n"
         "                       directory if it has conv30/ and the library has none)\n"
@@ -717,12 +718,14 @@ int detectFiles(const std::vector<std::string>& names) {
         std::vector<unsigned char> buffer;
         while (buffer.size() < kDetectSize && input.read(&buffer, kDetectSize - buffer.size())) {
         }
-        NLS_EncodingGuess guess = {nullptr, 0};
-        uint32_t count = 0;
-        const NLS_Status status = NLS_GuessEncodings(
-            buffer.data(), static_cast<uint32_t>(buffer.size()), &guess, 1, &count);
-        printf("%s: %s\n", input.name().c_str(),
-               status == NLS_SUCCESS && count ? guess.encodingName : "unknown");
+        NLS_LanguageGuess guess = {nullptr, 0, ""};
+        size_t count = 0;
+        const NLS_Status status =
+            NLS_GuessEncodingsAndLanguages(buffer.data(), buffer.size(), &guess, 1, &count);
+        // The language, where the guess tells it, follows the encoding.
+        const bool found = status == NLS_SUCCESS && count != 0;
+        printf("%s: %s%s%s\n", input.name().c_str(), found ? guess.encodingName : "unknown",
+               found && *guess.language != '\0' ? " " : "", found ? guess.language : "");
     }
     return result;
 }

@@ -474,6 +474,70 @@ inline std::string detect(Bytes bytes) {
                                                                                 : "";
 }
 
+// A guess at a text's encoding, with the language the text reads as in it
+// ("" where the encoding's detector does not tell).
+struct Guess {
+    std::string encoding;
+    uint32_t confidence = 0;  // 1 to 100
+    std::string language;
+};
+
+namespace detail {
+inline std::vector<Guess> toGuesses(const NLS_LanguageGuess* found, size_t count) {
+    std::vector<Guess> guesses;
+    for (size_t i = 0; i < count; ++i)
+        guesses.push_back(Guess{found[i].encodingName, found[i].confidence, found[i].language});
+    return guesses;
+}
+}  // namespace detail
+
+// The encodings a text may be in, most likely first, at most `most` of them
+// (none when nothing fits).
+inline std::vector<Guess> guess(Bytes bytes, size_t most = 8) {
+    std::vector<NLS_LanguageGuess> found(most);
+    size_t count = 0;
+    NLS_GuessEncodingsAndLanguages(bytes.bytes(), bytes.size(), found.data(), most, &count);
+    return detail::toGuesses(found.data(), count);
+}
+
+// Guesses a text fed piece by piece, from all it was fed: movable, not
+// copyable. A reader may stop feeding once the first guess is sure enough.
+class Guesser {
+public:
+    Guesser() {
+        if (NLS_NewEncodingGuesser(&fObject) != NLS_SUCCESS) fObject = nullptr;
+    }
+    Guesser(Guesser&& other) noexcept : fObject(std::exchange(other.fObject, nullptr)) {}
+    Guesser& operator=(Guesser&& other) noexcept {
+        if (this != &other) {
+            NLS_DeleteEncodingGuesser(fObject);
+            fObject = std::exchange(other.fObject, nullptr);
+        }
+        return *this;
+    }
+    Guesser(const Guesser&) = delete;
+    Guesser& operator=(const Guesser&) = delete;
+    ~Guesser() { NLS_DeleteEncodingGuesser(fObject); }
+
+    // Whether the guesser got its memory.
+    bool valid() const { return fObject != nullptr; }
+    explicit operator bool() const { return valid(); }
+    Status feed(Bytes piece) {
+        return valid() ? static_cast<Status>(
+                             NLS_FeedEncodingGuesser(fObject, piece.bytes(), piece.size()))
+                       : Status::out_of_memory;
+    }
+    std::vector<Guess> guesses(size_t most = 8) const {
+        std::vector<NLS_LanguageGuess> found(most);
+        size_t count = 0;
+        if (valid()) NLS_GetEncodingGuesses(fObject, found.data(), most, &count);
+        return detail::toGuesses(found.data(), count);
+    }
+
+private:
+    NLS_EncodingGuesser* fObject = nullptr;
+};
+
 // The version of the library that is loaded.
 inline const char* version() {
     return NLS_GetVersion();
