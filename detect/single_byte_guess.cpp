@@ -246,14 +246,18 @@ bool readAlike(const Counts& counts, uint32_t a, uint32_t b) {
 // by their pairs, each in the languages it reads best as.
 const uint32_t kJudgedEncodings = 5;
 const uint32_t kJudgedLanguages = 2;
-// ... those that cost at most an eighth and 16 bits more than the cheapest.
-const uint64_t kJudgedMargin = 8;
-const uint64_t kJudgedSlack = 64;
+// ... those that cost at most a third and 32 bits more than the cheapest.
+const uint64_t kJudgedMargin = 3;
+const uint64_t kJudgedSlack = 128;
 
 namespace {
 
 // The cheapest readings by single bytes: kJudgedLanguages of each of the
 // kJudgedEncodings cheapest encodings. Returns their number.
+uint64_t priorCost(uint32_t encoding) {
+    return models::kEncodingNames[encoding].priorCost;
+}
+
 // A reading far dearer than the cheapest is not judged further.
 uint64_t dearestJudged(uint64_t cheapest) {
     return cheapest + cheapest / kJudgedMargin + kJudgedSlack;
@@ -268,7 +272,8 @@ uint32_t chooseReadings(const Counts& counts, Scored* chosen) {
         asciiCost[language] = asciiSinglesCost(counts, language);
     Scored bounds[models::kEncodings];
     for (uint32_t encoding = 0; encoding < models::kEncodings; ++encoding)
-        bounds[encoding] = Scored{leastCost(counts, encoding, asciiCost), encoding};
+        bounds[encoding] =
+            Scored{leastCost(counts, encoding, asciiCost) + priorCost(encoding), encoding};
     sortCheapestFirst(bounds, models::kEncodings);
     Scored perEncoding[kJudgedEncodings][kJudgedLanguages] = {};
     uint32_t kept[kJudgedEncodings] = {};
@@ -281,7 +286,8 @@ uint32_t chooseReadings(const Counts& counts, Scored* chosen) {
         uint32_t inGroup = 0;
         for (uint32_t reading = models::kFirstReading[encoding];
              reading < models::kFirstReading[encoding + 1]; ++reading) {
-            const Scored scored = {singlesCost(counts, reading, asciiCost), reading};
+            const Scored scored = {singlesCost(counts, reading, asciiCost) + priorCost(encoding),
+                                   reading};
             if (inGroup < kJudgedLanguages)
                 group[inGroup++] = scored;
             else if (cheaper(scored, group[kJudgedLanguages - 1]))
@@ -337,10 +343,10 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
                 pairsCost(counts, counts.asciiPairsSeen, counts.asciiSeen, units, costs);
             asciiPairsKnown[language] = true;
         }
+        const uint32_t encoding = kReadingsOf[reading].encoding;
         const uint64_t cost =
             pairsCost(counts, counts.highPairsSeen, counts.highSeen, units, costs) +
-            asciiPairs[language];
-        const uint32_t encoding = kReadingsOf[reading].encoding;
+            asciiPairs[language] + priorCost(encoding);
         uint32_t j = 0;
         while (j < encodings && kReadingsOf[best[j].reading].encoding != encoding) ++j;
         if (j == encodings)

@@ -9,19 +9,23 @@ Input: text that Debian ships translated, read from this machine:
     requests and escapes removed;
   - the translations in the gettext catalogs of the installed packages
     (libc-l10n, iso-codes, coreutils, dpkg, apt, debconf-i18n and the rest):
-    /usr/share/locale/<language>/LC_MESSAGES/*.mo, msgstr only.
+    /usr/share/locale/<language>/LC_MESSAGES/*.mo, msgstr only, less the
+    lists of language names of ISO 639-3 and -5 (names left in English).
 Install them with `apt-get install -y manpages-<language>... libc-l10n iso-codes
 coreutils dpkg apt debconf-i18n`. Each source file goes whole to the training
-part or the held-out part, by a CRC-32 of its path (one in five held out); the
+part or the held-out part, by a CRC-32 of its path (of its text for a
+catalog, which may be installed under two names; one in five held out); the
 models never see the held-out part, which detect/measure_accuracy.py samples.
 
 The encodings are read from the library's own tables (resources/single_byte/,
 resources/charmaps/), so a model reads a byte as the library decodes it.
 
-A model: the language's 60 most frequent letters (lower case; combining marks
-count as letters), and for each pair of symbols (a letter of the alphabet; 0:
-an ASCII character other than a letter; 1: any other letter; 2: non-ASCII
-punctuation or space; 3: any other character) the cost of the second after the first,
+A model: the language's 60 most frequent letters and other non-ASCII
+characters (lower case; combining marks count as letters; the apostrophe
+U+2019 of French or the guillemets of Russian are common, the low quote
+U+201A inside a word is not), and for each pair of symbols (a letter of the alphabet; 0:
+an ASCII character other than a letter; 1: any other letter; 2: any other
+non-ASCII punctuation or space; 3: any other character) the cost of the second after the first,
 -log2 P(second | first) in quarter bits, from the training part with add-0.2
 smoothing, at most 100 (25 bits), plus log2 26 bits for a foreign letter
 (which letter it is). Languages not written in Latin letters count ASCII
@@ -125,6 +129,12 @@ ENCODINGS = [
     ('windows-1258', 'single_byte/windows-1258', ['vi']),
 ]
 
+# Encodings met less often (DOS and Mac code pages) start with a cost, in
+# quarter bits: a text that reads about as well in a Windows code page is
+# named by that.
+RARER = {'IBM850', 'IBM852', 'IBM866', 'MAC_CENTRALEUROPE', 'x-mac-cyrillic'}
+RARER_COST = 16
+
 # Codes that read a text in the same way as the one before them get named as
 # its next guess (ISO-8859-8-I is ISO-8859-8's logical-order twin).
 TWINS = {'ISO-8859-8': 'ISO-8859-8-I'}
@@ -143,9 +153,16 @@ def decode_table(source):
     return table
 
 
+# Catalogs of names that stay mostly as they are in English (the thousands of
+# language names of ISO 639-3 and -5): lists of foreign names, not text.
+NAME_LISTS = {'iso_639-3.mo', 'iso_639-5.mo', 'iso_639_3.mo', 'iso_639_5.mo'}
+
+
 def catalog_texts(locale):
-    texts = []
+    texts, seen = [], set()
     for path in sorted(glob.glob('/usr/share/locale/%s/LC_MESSAGES/*.mo' % locale)):
+        if os.path.basename(path) in NAME_LISTS:
+            continue
         try:
             with open(path, 'rb') as f:
                 catalog = gettext.GNUTranslations(f)._catalog
@@ -153,7 +170,13 @@ def catalog_texts(locale):
             continue
         messages = [v for k, v in sorted(catalog.items(), key=lambda kv: str(kv[0]))
                     if k and isinstance(v, str) and v.strip()]
-        texts.append((path, '\n'.join(messages)))
+        text = '\n'.join(messages)
+        # A catalog installed under two names (iso_3166-2.mo, iso_3166_2.mo)
+        # is read once, and split by what it holds, not by its name.
+        key = '%08x' % zlib.crc32(text.encode())
+        if key not in seen:
+            seen.add(key)
+            texts.append((key, text))
     return texts
 
 
@@ -234,7 +257,7 @@ def build_model(language):
     text = language_text(language, 'training')
     counts = {}
     for ch in text:
-        if is_letter(ch):
+        if is_letter(ch) or ord(ch) >= 0x80:
             counts[folded(ch)] = counts.get(folded(ch), 0) + 1
     if language in NOT_LATIN:
         counts = {c: n for c, n in counts.items() if ord(c) >= 0x80}
@@ -242,8 +265,10 @@ def build_model(language):
     index = {c: i + FIRST_LETTER for i, c in enumerate(alphabet)}
 
     def symbol(ch):
+        if folded(ch) in index:
+            return index[folded(ch)]
         if is_letter(ch):
-            return index.get(folded(ch), 1)
+            return 1
         if ord(ch) < 0x80:
             return 0
         return 2 if unicodedata.category(ch)[0] in 'PZ' else 3
@@ -353,13 +378,15 @@ def write_header():
     out.append('struct Encoding {')
     out.append('    const char* name;')
     out.append('    const char* twin;  // an encoding that reads the same text the same, or null')
+    out.append('    uint32_t priorCost;  // quarter bits every text pays in it (rarer encodings)')
     out.append('};')
     out.append('')
     out.append('const uint32_t kEncodings = %d;' % len(ENCODINGS))
     out.append('const Encoding kEncodingNames[kEncodings] = {')
     for name, _, _ in ENCODINGS:
         twin = TWINS.get(name)
-        out.append('    {"%s", %s},' % (name, '"%s"' % twin if twin else 'nullptr'))
+        out.append('    {"%s", %s, %d},' % (name, '"%s"' % twin if twin else 'nullptr',
+                                          RARER_COST if name in RARER else 0))
     out.append('};')
     tables = [decode_table(source) for _, source, _ in ENCODINGS]
     out.append('')
