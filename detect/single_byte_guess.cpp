@@ -185,11 +185,10 @@ uint64_t leastCost(const Counts& counts, uint32_t encoding, const uint64_t* asci
 
 uint64_t asciiSinglesCost(const Counts& counts, uint32_t language) {
     const uint8_t* symbols = kByteSymbols[models::kAReadingOf[language]];
-    uint64_t total = static_cast<uint64_t>(counts.singles[0]) *
-                     models::kSymbolCosts[language][symbols[' '] & kSymbolMask];
-    for (uint32_t letter = 1; letter < kAsciiClasses; ++letter)
-        total += static_cast<uint64_t>(counts.singles[letter]) *
-                 models::kSymbolCosts[language][symbols['a' + letter - 1] & kSymbolMask];
+    uint64_t total = 0;
+    for (uint32_t unit = 0; unit < kAsciiClasses; ++unit)
+        total += static_cast<uint64_t>(counts.singles[unit]) *
+                 models::kSymbolCosts[language][symbols[kByteOf[unit]] & kSymbolMask];
     return total;
 }
 

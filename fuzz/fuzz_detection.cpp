@@ -1,4 +1,5 @@
-// Fuzzes buffer detection, the ranked guesses and the UTF-8 detector object.
+// Fuzzes buffer detection, the ranked guesses (with their languages, one-shot
+// and fed in two pieces) and the UTF-8 detector object.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -36,6 +37,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (i > 0 && guesses[i].confidence > guesses[i - 1].confidence))
             abort();
     }
+    // The guesses with languages: the same, and the same again from a guesser
+    // fed the buffer in two pieces.
+    NLS_LanguageGuess withLanguages[16], fed[16];
+    size_t withCount = 0, fedCount = 0;
+    NLS_GuessEncodingsAndLanguages(buffer.data(), size, withLanguages, capacity, &withCount);
+    if (withCount != count) abort();
+    for (size_t i = 0; i < withCount; ++i)
+        if (strcmp(withLanguages[i].encodingName, guesses[i].encodingName) != 0 ||
+            withLanguages[i].confidence != guesses[i].confidence ||
+            withLanguages[i].language == nullptr)
+            abort();
+    NLS_EncodingGuesser* guesser = nullptr;
+    if (NLS_NewEncodingGuesser(&guesser) != NLS_SUCCESS) abort();
+    const size_t cut = size == 0 ? 0 : data[size - 1] % (size + 1);
+    NLS_FeedEncodingGuesser(guesser, buffer.data(), cut);
+    NLS_FeedEncodingGuesser(guesser, buffer.data() + cut, size - cut);
+    NLS_GetEncodingGuesses(guesser, fed, capacity, &fedCount);
+    NLS_DeleteEncodingGuesser(guesser);
+    if (fedCount != withCount) abort();
+    for (size_t i = 0; i < fedCount; ++i)
+        if (fed[i].encodingName != withLanguages[i].encodingName ||
+            fed[i].confidence != withLanguages[i].confidence)
+            abort();
     TAutoDetector* detector = NEWUTF8ENCODINGDETECTOR();
     NLS_DetectedEncoding accumulated = {nullptr, 0, 0, 0};
     detector->DetectEncoding(buffer.data(), static_cast<uint32_t>(size), &accumulated);
