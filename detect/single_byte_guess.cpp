@@ -184,11 +184,10 @@ uint64_t leastCost(const Counts& counts, uint32_t encoding, const uint64_t* asci
 }
 
 uint64_t asciiSinglesCost(const Counts& counts, uint32_t language) {
-    const uint8_t* symbols = kByteSymbols[models::kAReadingOf[language]];
-    uint64_t total = 0;
+    const uint8_t* costs = models::kAsciiCosts[language];
+    uint32_t total = 0;
     for (uint32_t unit = 0; unit < kAsciiClasses; ++unit)
-        total += static_cast<uint64_t>(counts.singles[unit]) *
-                 models::kSymbolCosts[language][symbols[kByteOf[unit]] & kSymbolMask];
+        total += static_cast<uint32_t>(counts.singles[unit]) * costs[unit];
     return total;
 }
 
@@ -331,10 +330,12 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     bool asciiPairsKnown[models::kLanguages] = {};
     // The judged readings by their pairs, best language of each encoding first.
     Scored best[kJudgedEncodings];
+    uint64_t pairCosts[kJudgedEncodings * kJudgedLanguages];
     uint32_t encodings = 0;
     for (uint32_t i = 0; i < judged; ++i) {
         const uint32_t reading = chosen[i].reading;
         const uint32_t language = kReadingsOf[reading].language;
+        const uint32_t encoding = kReadingsOf[reading].encoding;
         const uint8_t* units = kByteSymbols[reading];
         const auto costs = kPairCosts[language];
         if (!asciiPairsKnown[language]) {
@@ -342,10 +343,17 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
                 pairsCost(counts, counts.asciiPairsSeen, counts.asciiSeen, units, costs);
             asciiPairsKnown[language] = true;
         }
-        const uint32_t encoding = kReadingsOf[reading].encoding;
-        const uint64_t cost =
-            pairsCost(counts, counts.highPairsSeen, counts.highSeen, units, costs) +
-            asciiPairs[language] + priorCost(encoding);
+        // A language in an encoding that reads the text as one judged before
+        // (windows-1252 and ISO-8859-15 on most Western text) costs the same.
+        uint32_t alike = 0;
+        while (alike < i &&
+               (kReadingsOf[chosen[alike].reading].language != language ||
+                !readAlike(counts, kReadingsOf[chosen[alike].reading].encoding, encoding)))
+            ++alike;
+        pairCosts[i] = alike < i
+                           ? pairCosts[alike]
+                           : pairsCost(counts, counts.highPairsSeen, counts.highSeen, units, costs);
+        const uint64_t cost = pairCosts[i] + asciiPairs[language] + priorCost(encoding);
         uint32_t j = 0;
         while (j < encodings && kReadingsOf[best[j].reading].encoding != encoding) ++j;
         if (j == encodings)

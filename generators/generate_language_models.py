@@ -359,6 +359,14 @@ def write_header():
         out.append('    {' + ', '.join(str(v) for v in models[language][5]) + '},  // ' + language)
     out.append('};')
     out.append('')
+    out.append('// Cost of a space (any ASCII character but a letter) and of a to z.')
+    out.append('const uint8_t kAsciiCosts[kLanguages][27] = {')
+    for language in languages:
+        symbol, single = models[language][2], models[language][5]
+        out.append('    {' + ', '.join(str(single[symbol(c)]) for c in ' abcdefghijklmnopqrstuvwxyz') +
+                   '},  // ' + language)
+    out.append('};')
+    out.append('')
     out.append('// Cost of symbol b after symbol a, quarter bits: kPairCosts[language][a][b].')
     out.append('const uint8_t kPairCosts[kLanguages][kSymbols][kSymbols] = {')
     for language in languages:
