@@ -60,8 +60,8 @@ constexpr UnitTable kUnitTable = unitTable();
 const uint8_t* const kUnitOf = kUnitTable.of;
 
 // The single bytes and byte pairs of a text, counted in plain arrays; the
-// pairs seen are listed (those of ASCII alone apart), so that scoring and
-// clearing touch only them. At most kMostBytes are counted, so no count
+// pairs seen are listed (those of ASCII alone apart), so that scoring
+// touches only them. At most kMostBytes are counted, so no count
 // overflows.
 const uint32_t kMostBytes = 0xFFFF;
 
@@ -78,6 +78,16 @@ struct Counts {
 
 uint32_t pairIndex(uint32_t seen) {
     return (seen >> 8) * kUnits + (seen & 0xFF);
+}
+
+// Only the pairs that start with a unit of the text can be counted: their
+// rows are cleared, not the whole table (a few kilobytes of its 48).
+void clearRowsOfUnitsIn(const unsigned char* p, uint32_t n, Counts& counts) {
+    uint8_t present[kUnits] = {};
+    present[0] = 1;  // the space the text starts after
+    for (uint32_t i = 0; i < n; ++i) present[kUnitOf[p[i]]] = 1;
+    for (uint32_t unit = 0; unit < kUnits; ++unit)
+        if (present[unit]) memset(counts.pairs + unit * kUnits, 0, kUnits * sizeof counts.pairs[0]);
 }
 
 // The text starts after a space: its first byte is scored as a word start.
@@ -108,13 +118,6 @@ void countBytes(const unsigned char* p, uint32_t n, Counts& counts) {
             counts.highBytes[counts.highBytesSeen++] = static_cast<uint8_t>(b);
 }
 
-void clearPairs(Counts& counts) {
-    for (uint32_t i = 0; i < counts.asciiSeen; ++i)
-        counts.pairs[pairIndex(counts.asciiPairsSeen[i])] = 0;
-    for (uint32_t i = 0; i < counts.highSeen; ++i)
-        counts.pairs[pairIndex(counts.highPairsSeen[i])] = 0;
-}
-
 bool isLetter(uint8_t symbol) {
     const uint32_t s = symbol & kSymbolMask;
     return s == kForeignLetter || s >= kFirstLetter;
@@ -140,17 +143,36 @@ constexpr ByteTable kByteTable = byteTable();
 const uint8_t* const kByteOf = kByteTable.of;
 
 // An upper-case letter right after a lower-case one costs kCaseSwapCost more.
-uint64_t pairsCost(const Counts& counts, const uint16_t* seen, uint32_t seenCount,
-                   const uint8_t* symbols, const uint8_t (*costs)[models::kSymbols]) {
+// At most this many distinct pairs with a non-ASCII byte are scored (text has
+// a few hundred; the rest of a binary file is not read).
+const uint32_t kMaxListedPairs = 4096;
+
+// A distinct pair of the text: the bytes it reads as, and how often.
+struct CountedPair {
+    uint8_t first;
+    uint8_t second;
+    uint16_t count;
+};
+
+// The pairs of a seen list, made compact for the readings to walk.
+uint32_t listPairs(const Counts& counts, const uint16_t* seen, uint32_t seenCount,
+                   CountedPair* pairs) {
+    for (uint32_t i = 0; i < seenCount; ++i)
+        pairs[i] = CountedPair{kByteOf[seen[i] >> 8], kByteOf[seen[i] & 0xFF],
+                               counts.pairs[pairIndex(seen[i])]};
+    return seenCount;
+}
+
+uint64_t pairsCost(const CountedPair* pairs, uint32_t count, const uint8_t* symbols,
+                   const uint8_t (*costs)[models::kSymbols]) {
     uint64_t total = 0;
-    for (uint32_t i = 0; i < seenCount; ++i) {
-        const uint32_t firstUnit = seen[i] >> 8, secondUnit = seen[i] & 0xFF;
-        const uint8_t first = symbols[kByteOf[firstUnit]], second = symbols[kByteOf[secondUnit]];
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t first = symbols[pairs[i].first], second = symbols[pairs[i].second];
         const bool caseSwap = isLetter(first) && !(first & kUpperCase) && (second & kUpperCase);
         const uint32_t cost = costs[first & kSymbolMask][second & kSymbolMask] +
                               (second & kUnassigned ? kUnassignedCost : 0) +
                               (caseSwap ? kCaseSwapCost : 0);
-        total += static_cast<uint64_t>(counts.pairs[firstUnit * kUnits + secondUnit]) * cost;
+        total += static_cast<uint64_t>(pairs[i].count) * cost;
     }
     return total;
 }
@@ -318,13 +340,19 @@ uint32_t chooseReadings(const Counts& counts, Scored* chosen) {
 uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* guesses,
                          uint32_t capacity) {
     Counts counts;
-    memset(counts.pairs, 0, sizeof counts.pairs);
-    memset(counts.singles, 0, sizeof counts.singles);
     n = std::min(n, kMostBytes);
+    clearRowsOfUnitsIn(p, n, counts);
+    memset(counts.singles, 0, sizeof counts.singles);
     countBytes(p, n, counts);
     if (counts.highSeen == 0) return 0;
     Scored chosen[kJudgedEncodings * kJudgedLanguages];
     const uint32_t judged = chooseReadings(counts, chosen);
+    CountedPair asciiPairList[kAsciiClasses * kAsciiClasses];
+    const uint32_t asciiPairCount =
+        listPairs(counts, counts.asciiPairsSeen, counts.asciiSeen, asciiPairList);
+    CountedPair highPairs[kMaxListedPairs];
+    const uint32_t highPairCount = listPairs(counts, counts.highPairsSeen,
+                                             std::min(counts.highSeen, kMaxListedPairs), highPairs);
     // The pairs of ASCII cost the same in every reading of a language.
     uint64_t asciiPairs[models::kLanguages];
     bool asciiPairsKnown[models::kLanguages] = {};
@@ -339,8 +367,7 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
         const uint8_t* units = kByteSymbols[reading];
         const auto costs = kPairCosts[language];
         if (!asciiPairsKnown[language]) {
-            asciiPairs[language] =
-                pairsCost(counts, counts.asciiPairsSeen, counts.asciiSeen, units, costs);
+            asciiPairs[language] = pairsCost(asciiPairList, asciiPairCount, units, costs);
             asciiPairsKnown[language] = true;
         }
         // A language in an encoding that reads the text as one judged before
@@ -350,9 +377,8 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
                (kReadingsOf[chosen[alike].reading].language != language ||
                 !readAlike(counts, kReadingsOf[chosen[alike].reading].encoding, encoding)))
             ++alike;
-        pairCosts[i] = alike < i
-                           ? pairCosts[alike]
-                           : pairsCost(counts, counts.highPairsSeen, counts.highSeen, units, costs);
+        pairCosts[i] =
+            alike < i ? pairCosts[alike] : pairsCost(highPairs, highPairCount, units, costs);
         const uint64_t cost = pairCosts[i] + asciiPairs[language] + priorCost(encoding);
         uint32_t j = 0;
         while (j < encodings && kReadingsOf[best[j].reading].encoding != encoding) ++j;
@@ -361,7 +387,6 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
         else if (cheaper(Scored{cost, reading}, best[j]))
             best[j] = Scored{cost, reading};
     }
-    clearPairs(counts);
     sortCheapestFirst(best, encodings);
     const uint32_t bestLanguage = kReadingsOf[best[0].reading].language;
     const uint32_t bestConfidence = confidenceOf(best[0].cost, n, bestLanguage);
