@@ -34,6 +34,9 @@ namespace {
 // Output (or, for UTF-16 input, input) bytes swapped at a time: small enough
 // to stay in the first-level cache between the step and the swap.
 const uint32_t kSwapBlock = 8192;
+// Output bytes decoded between two calls of a kernel that writes the other
+// order: room for what stopped it, and little more.
+const uint32_t kIrregularBlock = 256;
 
 // Reverses the bytes of each of the `bytes` / 2 units from `source` into
 // `target` (the same buffer, or one that does not overlap it).
@@ -292,16 +295,25 @@ struct FromUtf8 : OrderedForm {
 
     // In the other order, the output is decoded a block at a time and
     // swapped while it is in the cache; a block that fills is not the end.
+    // Where a kernel writes that order itself, it takes the regular text and
+    // the blocks are only what it stops at.
     static StepResult step(ByteOrder, bool swapped, bool strict, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
+        const auto decodeSwapped = swapped ? textKernels().decodeUtf8Swapped : nullptr;
+        const uint32_t block = decodeSwapped != nullptr ? kIrregularBlock : kSwapBlock;
         uint32_t in = 0, out = 0;
         for (;;) {
+            if (decodeSwapped != nullptr) {
+                uint32_t produced = 0;
+                in += decodeSwapped(source + in, length - in, target + out, capacity - out,
+                                    &produced);
+                out += produced;
+            }
             const uint32_t room = capacity - out;
-            const bool limited = swapped && room > kSwapBlock;
-            StepResult result =
-                decodeUtf8Units({true, atSurrogate, strict}, source + in, length - in, target + out,
-                                limited ? kSwapBlock : room);
+            const bool limited = swapped && room > block;
+            StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
+                                                length - in, target + out, limited ? block : room);
             if (swapped) swapUnits(target + out, target + out, result.written);
             in += result.read;
             out += result.written;
@@ -356,12 +368,22 @@ struct ToUtf8 : IntoUtf8 {
 
     // The input is swapped a block at a time into the machine's order. A
     // block that ends in a high surrogate leaves it for the next block.
+    // Where a kernel reads that order itself, it takes the regular text and
+    // the blocks are only what it stops at.
     static StepResult stepSwapped(const unsigned char* source, uint32_t length,
                                   unsigned char* target, uint32_t capacity, bool* atSurrogate) {
+        const auto encodeSwapped = textKernels().encodeUtf8Swapped;
+        const uint32_t limit = encodeSwapped != nullptr ? kIrregularBlock : kSwapBlock;
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
-            const uint32_t block = length - in > kSwapBlock ? kSwapBlock : length - in;
+            if (encodeSwapped != nullptr) {
+                uint32_t written = 0;
+                in += 2 * encodeSwapped(source + in, (length - in) / 2, target + out,
+                                        capacity - out, &written);
+                out += written;
+            }
+            const uint32_t block = length - in > limit ? limit : length - in;
             swapUnits(source + in, units, block);
             if (block % 2 != 0) units[block - 1] = source[in + block - 1];
             StepResult result = encodeUtf8Units({true, atSurrogate, false}, units, block,

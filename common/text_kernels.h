@@ -48,6 +48,14 @@ struct TextKernels {
     // multiple of twelve); digits written are 8/3 of them. Null where none.
     uint32_t (*encodeBase64Units)(const unsigned char* source, uint32_t units,
                                   unsigned char* target, uint32_t room, char last);
+    // decodeUtf8 writing the units in the other order than the machine's
+    // (UTF-16 of that order); the codec's loop takes the end of the input,
+    // as it does everything irregular. Null where none.
+    uint32_t (*decodeUtf8Swapped)(const unsigned char* source, uint32_t length,
+                                  unsigned char* target, uint32_t room, uint32_t* produced);
+    // encodeUtf8 reading units in the other order than the machine's.
+    uint32_t (*encodeUtf8Swapped)(const unsigned char* source, uint32_t units,
+                                  unsigned char* target, uint32_t room, uint32_t* written);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

@@ -81,6 +81,16 @@ VELTA_AVX2 inline uint64_t equalTo32(__m256i bytes, unsigned char value) {
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)))));
 }
 
+// Sixteen units in the order asked for: the machine's, or each lane's bytes
+// swapped (UTF-16 of the other order).
+template <bool swap>
+VELTA_AVX2 inline __m256i ordered(__m256i units) {
+    if (!swap) return units;
+    return _mm256_shuffle_epi8(
+        units, _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
+                                4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
+}
+
 // The highest set bit of `mask` below `limit`, or 0 when there is none.
 inline uint32_t highestBelow(uint64_t mask, uint32_t limit) {
     mask &= (uint64_t{1} << limit) - 1;
@@ -123,27 +133,28 @@ VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t 
 }
 
 // Stores the kept lanes of sixteen values; returns the output bytes.
+template <bool swap>
 VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned char* target) {
     const uint32_t keptLow = kept & 0xFF, keptHigh = kept >> 8 & 0xFF;
     const __m256i pattern =
         _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kWordPack.pattern[keptLow])),
                                 load128(kWordPack.pattern[keptHigh]), 1);
-    const __m256i packed = _mm256_shuffle_epi8(values, pattern);
+    const __m256i packed = ordered<swap>(_mm256_shuffle_epi8(values, pattern));
     const uint32_t lowCount = static_cast<uint32_t>(__builtin_popcount(keptLow));
     store128(target, _mm256_castsi256_si128(packed));
     store128(target + 2 * lowCount, _mm256_extracti128_si256(packed, 1));
     return 2 * (lowCount + static_cast<uint32_t>(__builtin_popcount(keptHigh)));
 }
 
-template <bool wide>
+template <bool wide, bool swap>
 VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uint64_t kept,
                                          uint64_t lowLanes, unsigned char* target) {
-    uint32_t out =
-        packKeptLanes(valuesAt<wide>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
-                                     _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
-                      static_cast<uint32_t>(kept), target);
+    uint32_t out = packKeptLanes<swap>(
+        valuesAt<wide>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
+                       _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
+        static_cast<uint32_t>(kept), target);
     if ((kept >> 16) == 0) return out;
-    out += packKeptLanes(
+    out += packKeptLanes<swap>(
         valuesAt<wide>(_mm256_extracti128_si256(x0, 1), _mm256_extracti128_si256(x1, 1),
                        _mm256_extracti128_si256(x2, 1), static_cast<uint32_t>(lowLanes >> 16)),
         static_cast<uint32_t>(kept >> 16), target + out);
@@ -154,6 +165,7 @@ VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uin
 // p[0..33]. Returns the bytes taken (0 when the first character is
 // irregular) and sets *written to the output bytes, of which it stores at
 // most 64.
+template <bool swap>
 VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* target,
                                          uint32_t* written) {
     const __m256i x0 = load256(p);
@@ -187,38 +199,58 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     if (end == 0) return 0;
     const uint64_t inside = (uint64_t{1} << end) - 1;
     const uint64_t kept = (starts | leadF0 << 1) & inside;
-    *written = (leadE0 & inside) != 0 ? packThirtyTwo<true>(x0, x1, x2, kept, leadF0 << 1, target)
-                                      : packThirtyTwo<false>(x0, x1, x2, kept, 0, target);
+    *written = (leadE0 & inside) != 0
+                   ? packThirtyTwo<true, swap>(x0, x1, x2, kept, leadF0 << 1, target)
+                   : packThirtyTwo<false, swap>(x0, x1, x2, kept, 0, target);
     return end;
 }
 
+template <bool swap>
 VELTA_AVX2 inline void widenThirtyTwo(__m256i bytes, unsigned char* target) {
-    store256(target, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes)));
-    store256(target + 32, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)));
+    store256(target, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes))));
+    store256(target + 32, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1))));
 }
 
-VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
-                                   unsigned char* target, uint32_t room) {
+// ASCII widened 32 bytes at a time while input and room hold a block;
+// returns the bytes taken.
+template <bool swap>
+VELTA_AVX2 uint32_t widenAsciiBlocks(const unsigned char* source, uint32_t length,
+                                     unsigned char* target, uint32_t room) {
     uint32_t done = 0;
     while (length - done >= 32 && room / 2 - done >= 32) {
         const __m256i bytes = load256(source + done);
-        widenThirtyTwo(bytes, target + 2 * done);
+        widenThirtyTwo<swap>(bytes, target + 2 * done);
         const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
         if (nonAscii != 0) return done + static_cast<uint32_t>(__builtin_ctz(nonAscii));
         done += 32;
     }
+    return done;
+}
+
+VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
+                                   unsigned char* target, uint32_t room) {
+    const uint32_t done = widenAsciiBlocks<false>(source, length, target, room);
+    if (done < length && source[done] >= 0x80) return done;
     return done +
            widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
 }
 
-VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
-                                    unsigned char* target, uint32_t room) {
+template <bool swap>
+VELTA_AVX2 inline __m256i loadUnits(const unsigned char* p) {
+    return ordered<swap>(load256(p));
+}
+
+// ASCII units narrowed 32 at a time while input and room hold a block;
+// returns the units taken.
+template <bool swap>
+VELTA_AVX2 uint32_t narrowAsciiBlocks(const unsigned char* source, uint32_t units,
+                                      unsigned char* target, uint32_t room) {
     uint32_t done = 0;
     const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
     const __m256i zero = _mm256_setzero_si256();
     while (units - done >= 32 && room - done >= 32) {
-        const __m256i a = load256(source + 2 * done);
-        const __m256i b = load256(source + 2 * done + 32);
+        const __m256i a = loadUnits<swap>(source + 2 * done);
+        const __m256i b = loadUnits<swap>(source + 2 * done + 32);
         // packus works within 128-bit halves: put the quarters back in order.
         store256(target + done, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
         if (_mm256_testz_si256(_mm256_or_si256(a, b), high)) {
@@ -232,6 +264,13 @@ VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
             _mm256_permute4x64_epi64(_mm256_packs_epi16(asciiA, asciiB), 0xD8)));
         return done + static_cast<uint32_t>(__builtin_ctz(~ascii));
     }
+    return done;
+}
+
+VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
+                                    unsigned char* target, uint32_t room) {
+    const uint32_t done = narrowAsciiBlocks<false>(source, units, target, room);
+    if (done < units && (source[2 * done] | source[2 * done + 1] << 8) >= 0x80) return done;
     return done + narrowAsciiRunVector(source + 2 * done, units - done, target + done, room - done);
 }
 
@@ -239,6 +278,7 @@ VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
 // spread over eight 32-bit lanes, checked for 1110xxxx 10xxxxxx 10xxxxxx,
 // no overlong form and no surrogate, and packed to eight units. Returns the
 // bytes taken, a multiple of 3.
+template <bool swap>
 VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t length,
                                        unsigned char* target, uint32_t room) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
@@ -262,7 +302,7 @@ VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t len
         if (!_mm256_testz_si256(wrongForm, wrongForm) ||
             !_mm256_testz_si256(_mm256_or_si256(overlong, surrogate), _mm256_set1_epi32(-1)))
             break;
-        const __m256i packed = _mm256_packus_epi32(value, value);
+        const __m256i packed = ordered<swap>(_mm256_packus_epi32(value, value));
         store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08)));
         in += 24;
         out += 16;
@@ -270,32 +310,46 @@ VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t len
     return in;
 }
 
-VELTA_AVX2 uint32_t decodeUtf8Avx2(const unsigned char* source, uint32_t length,
-                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+template <bool swap>
+VELTA_AVX2 uint32_t decodeUtf8Blocks(const unsigned char* source, uint32_t length,
+                                     unsigned char* target, uint32_t room, uint32_t* produced) {
     uint32_t in = 0, out = 0;
     while (length - in >= 34 && room - out >= 64) {
         const __m256i bytes = load256(source + in);
         if (_mm256_movemask_epi8(bytes) == 0) {
-            const uint32_t run = widenAsciiAvx2(source + in, length - in, target + out, room - out);
+            const uint32_t run =
+                swap ? widenAsciiBlocks<true>(source + in, length - in, target + out, room - out)
+                     : widenAsciiAvx2(source + in, length - in, target + out, room - out);
             in += run;
             out += 2 * run;
             continue;
         }
         if ((source[in] & 0xF0) == 0xE0) {
             const uint32_t taken =
-                decodeThreeByteRun(source + in, length - in, target + out, room - out);
+                decodeThreeByteRun<swap>(source + in, length - in, target + out, room - out);
             in += taken;
             out += taken / 3 * 2;
             if (taken != 0) continue;
         }
         uint32_t written = 0;
-        const uint32_t taken = decodeThirtyTwoBytes(source + in, target + out, &written);
+        const uint32_t taken = decodeThirtyTwoBytes<swap>(source + in, target + out, &written);
         if (taken == 0) break;
         in += taken;
         out += written;
     }
     *produced = out;
     return in;
+}
+
+VELTA_AVX2 uint32_t decodeUtf8Avx2(const unsigned char* source, uint32_t length,
+                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+    return decodeUtf8Blocks<false>(source, length, target, room, produced);
+}
+
+VELTA_AVX2 uint32_t decodeUtf8SwappedAvx2(const unsigned char* source, uint32_t length,
+                                          unsigned char* target, uint32_t room,
+                                          uint32_t* produced) {
+    return decodeUtf8Blocks<true>(source, length, target, room, produced);
 }
 
 // pshufb patterns that keep the first one, two or three bytes of each of
@@ -507,9 +561,10 @@ VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint
 // Encodes units p[0..15] up to the first lone surrogate (a high surrogate in
 // the last lane waits for the next block); reads p[0..16] and stores at most
 // 64 bytes. Returns the units taken and sets *written.
+template <bool swap>
 VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* target,
                                        uint32_t* written) {
-    const __m256i units = load256(p);
+    const __m256i units = loadUnits<swap>(p);
     const __m256i surrogateBits =
         _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xFC00)));
     // Two mask bits a lane.
@@ -527,7 +582,7 @@ VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* ta
     if (end > 16) end = 16;
     if (end != 0 && (high >> (2 * (end - 1)) & 1) != 0) --end;
     if (end == 0) return 0;
-    const __m256i next = load256(p + 2);
+    const __m256i next = loadUnits<swap>(p + 2);
     uint32_t out = storeUnitsWithPairs(_mm256_castsi256_si128(units), _mm256_castsi256_si128(next),
                                        end < 8 ? end : 8, target);
     if (end > 8)
@@ -571,18 +626,22 @@ VELTA_AVX2 inline bool allThreeByteUnits(__m256i block) {
     return _mm256_testz_si256(_mm256_or_si256(shorter, surrogate), _mm256_set1_epi8(-1)) != 0;
 }
 
-VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
-                                   unsigned char* target, uint32_t room, uint32_t* written) {
+template <bool swap>
+VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units,
+                                     unsigned char* target, uint32_t room, uint32_t* written) {
     uint32_t in = 0, out = 0;
     const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
     while (units - in >= 17 && room - out >= 64) {
-        const __m256i block = load256(source + 2 * in);
+        const __m256i block = loadUnits<swap>(source + 2 * in);
         if (_mm256_testz_si256(block, nonAscii)) {
             // A short run (Latin text) is narrowed here; a long one by the
             // ASCII kernel.
-            if (units - in >= 33 && _mm256_testz_si256(load256(source + 2 * in + 32), nonAscii)) {
+            if (units - in >= 33 &&
+                _mm256_testz_si256(loadUnits<swap>(source + 2 * in + 32), nonAscii)) {
                 const uint32_t run =
-                    narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
+                    swap ? narrowAsciiBlocks<true>(source + 2 * in, units - in, target + out,
+                                                   room - out)
+                         : narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
                 in += run;
                 out += run;
                 continue;
@@ -605,13 +664,23 @@ VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
             continue;
         }
         uint32_t bytes = 0;
-        const uint32_t taken = encodeSixteenUnits(source + 2 * in, target + out, &bytes);
+        const uint32_t taken = encodeSixteenUnits<swap>(source + 2 * in, target + out, &bytes);
         if (taken == 0) break;
         in += taken;
         out += bytes;
     }
     *written = out;
     return in;
+}
+
+VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
+                                   unsigned char* target, uint32_t room, uint32_t* written) {
+    return encodeUtf8Blocks<false>(source, units, target, room, written);
+}
+
+VELTA_AVX2 uint32_t encodeUtf8SwappedAvx2(const unsigned char* source, uint32_t units,
+                                          unsigned char* target, uint32_t room, uint32_t* written) {
+    return encodeUtf8Blocks<true>(source, units, target, room, written);
 }
 
 // pshufb patterns for four 32-bit lanes holding one unit (low half) or a
@@ -764,9 +833,17 @@ VELTA_AVX2 uint32_t encodeBase64UnitsAvx2(const unsigned char* source, uint32_t 
     return in;
 }
 
-const TextKernels kAvx2Kernels = {"avx2",          widenAsciiAvx2, narrowAsciiAvx2,
-                                  decodeUtf8Avx2,  encodeUtf8Avx2, narrowUcs4Avx2,
-                                  widenToUcs4Avx2, copyUtf16Avx2,  encodeBase64UnitsAvx2};
+const TextKernels kAvx2Kernels = {"avx2",
+                                  widenAsciiAvx2,
+                                  narrowAsciiAvx2,
+                                  decodeUtf8Avx2,
+                                  encodeUtf8Avx2,
+                                  narrowUcs4Avx2,
+                                  widenToUcs4Avx2,
+                                  copyUtf16Avx2,
+                                  encodeBase64UnitsAvx2,
+                                  decodeUtf8SwappedAvx2,
+                                  encodeUtf8SwappedAvx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

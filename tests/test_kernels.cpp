@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "common/units.h"
 #include "converter_calls.h"
 #include "test_support.h"
 #include "velta/factories.h"
@@ -203,6 +204,30 @@ TEST_P(Kernels, Utf16CopiesAsThePortableCodeDoes) {
             EXPECT_EQ(decoded.output, expected.output) << "first output " << first;
             EXPECT_EQ(convertDrained("ISO-10646-UCS-2", "UTF-16LE", units, first).output,
                       back.output);
+        }
+    }
+}
+
+// The UTF-16 of the order that is not the machine's: its kernels write or
+// read the units swapped.
+TEST_P(Kernels, Utf16OfTheOtherOrderAsThePortableCodeDoes) {
+    const char* const other = velta::bigEndianHost() ? "UTF-16LE" : "UTF-16BE";
+    std::mt19937 random(13);
+    for (int text = 0; text < 40; ++text) {
+        const Bytes utf8 = randomUtf8(random, text % 2 == 1);
+        Bytes units = randomUcs2(random);
+        for (size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);
+        for (uint32_t first = 0; first <= 140; first += 7) {
+            ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+            const Conversion decoded = convertDrained("UTF-8", other, utf8, first);
+            const Conversion encoded = convertDrained(other, "UTF-8", units, first);
+            ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+            const Conversion decodedAgain = convertDrained("UTF-8", other, utf8, first);
+            EXPECT_EQ(decodedAgain.status, decoded.status);
+            EXPECT_EQ(decodedAgain.output, decoded.output) << "first output " << first;
+            const Conversion encodedAgain = convertDrained(other, "UTF-8", units, first);
+            EXPECT_EQ(encodedAgain.status, encoded.status);
+            EXPECT_EQ(encodedAgain.output, encoded.output) << "first output " << first;
         }
     }
 }
