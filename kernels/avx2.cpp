@@ -99,9 +99,9 @@ inline uint32_t highestBelow(uint64_t mask, uint32_t limit) {
 
 // The UCS-2 value of each of sixteen positions, read as if a character
 // started there (b0, b1, b2: the position's byte and the two after it).
-// `wide`: some character has three or four bytes; `lowLanes`: positions
-// holding the second unit of a four-byte character.
-template <bool wide>
+// `longest`: the most bytes a character has (2, 3 or 4); `lowLanes`:
+// positions holding the second unit of a four-byte character.
+template <int longest>
 VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t lowLanes) {
     const __m256i b0 = _mm256_cvtepu8_epi16(x0);
     const __m256i b1 = _mm256_cvtepu8_epi16(x1);
@@ -110,10 +110,12 @@ VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t 
     const __m256i two =
         _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b0, _mm256_set1_epi16(0x1F)), 6), b1low);
     __m256i value = _mm256_blendv_epi8(b0, two, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xBF)));
-    if (!wide) return value;
+    if (longest == 2) return value;
     const __m256i b2low = _mm256_and_si256(_mm256_cvtepu8_epi16(x2), low6);
     const __m256i three = _mm256_or_si256(
         _mm256_or_si256(_mm256_slli_epi16(b0, 12), _mm256_slli_epi16(b1low, 6)), b2low);
+    value = _mm256_blendv_epi8(value, three, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xDF)));
+    if (longest == 3) return value;
     // 0xD800 + ((value - 0x10000) >> 10), from the first three bytes; the low
     // surrogate comes from the next position, whose b1 and b2 are the
     // character's third and fourth bytes.
@@ -126,7 +128,6 @@ VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t 
     const __m256i lowSurrogate = _mm256_or_si256(
         _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b1, _mm256_set1_epi16(0x0F)), 6), b2low),
         _mm256_set1_epi16(static_cast<short>(0xDC00)));
-    value = _mm256_blendv_epi8(value, three, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xDF)));
     value =
         _mm256_blendv_epi8(value, highSurrogate, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xEF)));
     return _mm256_blendv_epi8(value, lowSurrogate, lanesOf(lowLanes));
@@ -146,17 +147,17 @@ VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned
     return 2 * (lowCount + static_cast<uint32_t>(__builtin_popcount(keptHigh)));
 }
 
-template <bool wide, bool swap>
+template <int longest, bool swap>
 VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uint64_t kept,
                                          uint64_t lowLanes, unsigned char* target) {
     uint32_t out = packKeptLanes<swap>(
-        valuesAt<wide>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
-                       _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
+        valuesAt<longest>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
+                          _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
         static_cast<uint32_t>(kept), target);
     if ((kept >> 16) == 0) return out;
     out += packKeptLanes<swap>(
-        valuesAt<wide>(_mm256_extracti128_si256(x0, 1), _mm256_extracti128_si256(x1, 1),
-                       _mm256_extracti128_si256(x2, 1), static_cast<uint32_t>(lowLanes >> 16)),
+        valuesAt<longest>(_mm256_extracti128_si256(x0, 1), _mm256_extracti128_si256(x1, 1),
+                          _mm256_extracti128_si256(x2, 1), static_cast<uint32_t>(lowLanes >> 16)),
         static_cast<uint32_t>(kept >> 16), target + out);
     return out;
 }
@@ -199,9 +200,12 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     if (end == 0) return 0;
     const uint64_t inside = (uint64_t{1} << end) - 1;
     const uint64_t kept = (starts | leadF0 << 1) & inside;
-    *written = (leadE0 & inside) != 0
-                   ? packThirtyTwo<true, swap>(x0, x1, x2, kept, leadF0 << 1, target)
-                   : packThirtyTwo<false, swap>(x0, x1, x2, kept, 0, target);
+    if ((leadF0 & inside) != 0)
+        *written = packThirtyTwo<4, swap>(x0, x1, x2, kept, leadF0 << 1, target);
+    else if ((leadE0 & inside) != 0)
+        *written = packThirtyTwo<3, swap>(x0, x1, x2, kept, 0, target);
+    else
+        *written = packThirtyTwo<2, swap>(x0, x1, x2, kept, 0, target);
     return end;
 }
 
