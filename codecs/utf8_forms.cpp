@@ -487,16 +487,29 @@ struct FromUtf8ToUtf32 : OrderedForm {
     // A block of units, each of which makes at most four bytes, is decoded
     // where the output surely takes it, then widened. Room for one unit but
     // not two is tried again with room for a pair: a character that needs
-    // one fills it alone.
+    // one fills it alone. Where a kernel writes the values itself, it takes
+    // the regular text and the blocks are only what it stops at.
     static StepResult step(ByteOrder, bool swapped, bool strict, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
+        const auto decodeDirect = textKernels().decodeUtf8ToUtf32;
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
+            // Text the kernel stops at at once (emoji, which it leaves to the
+            // codec) goes through whole blocks.
+            uint32_t block = kSwapBlock;
+            if (decodeDirect != nullptr) {
+                uint32_t produced = 0;
+                const uint32_t taken = decodeDirect(source + in, length - in, target + out,
+                                                    capacity - out, &produced, swapped);
+                in += taken;
+                out += produced;
+                if (taken != 0) block = kIrregularBlock;
+            }
             const uint32_t room = capacity - out;
-            uint32_t unitRoom = room / 4 * 2 > kSwapBlock ? kSwapBlock : room / 4 * 2;
+            uint32_t unitRoom = room / 4 * 2 > block ? block : room / 4 * 2;
             StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                 length - in, units, unitRoom);
             if (result.stop == Stop::kOutputFull && result.written == 0 && result.read == 0 &&

@@ -56,6 +56,12 @@ struct TextKernels {
     // encodeUtf8 reading units in the other order than the machine's.
     uint32_t (*encodeUtf8Swapped)(const unsigned char* source, uint32_t units,
                                   unsigned char* target, uint32_t room, uint32_t* written);
+    // UTF-8 of one to three bytes (as decodeUtf8 reads them) to UCS-4
+    // values in the machine's order, or swapped; returns bytes taken and sets
+    // *produced to output bytes. Null where the set has none.
+    uint32_t (*decodeUtf8ToUtf32)(const unsigned char* source, uint32_t length,
+                                  unsigned char* target, uint32_t room, uint32_t* produced,
+                                  bool swapped);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

@@ -91,6 +91,15 @@ VELTA_AVX2 inline __m256i ordered(__m256i units) {
                                 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
 }
 
+// Eight UCS-4 values in the order asked for.
+template <bool swap>
+VELTA_AVX2 inline __m256i ordered32(__m256i values) {
+    if (!swap) return values;
+    return _mm256_shuffle_epi8(
+        values, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
+                                 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+}
+
 // The highest set bit of `mask` below `limit`, or 0 when there is none.
 inline uint32_t highestBelow(uint64_t mask, uint32_t limit) {
     mask &= (uint64_t{1} << limit) - 1;
@@ -133,29 +142,38 @@ VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t 
     return _mm256_blendv_epi8(value, lowSurrogate, lanesOf(lowLanes));
 }
 
-// Stores the kept lanes of sixteen values; returns the output bytes.
-template <bool swap>
+// Stores the kept lanes of sixteen values as units (or, `ucs4`, as 32-bit
+// values); returns the output bytes.
+template <bool swap, bool ucs4>
 VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned char* target) {
     const uint32_t keptLow = kept & 0xFF, keptHigh = kept >> 8 & 0xFF;
     const __m256i pattern =
         _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kWordPack.pattern[keptLow])),
                                 load128(kWordPack.pattern[keptHigh]), 1);
-    const __m256i packed = ordered<swap>(_mm256_shuffle_epi8(values, pattern));
+    const __m256i packed = _mm256_shuffle_epi8(values, pattern);
     const uint32_t lowCount = static_cast<uint32_t>(__builtin_popcount(keptLow));
-    store128(target, _mm256_castsi256_si128(packed));
-    store128(target + 2 * lowCount, _mm256_extracti128_si256(packed, 1));
-    return 2 * (lowCount + static_cast<uint32_t>(__builtin_popcount(keptHigh)));
+    const uint32_t highCount = static_cast<uint32_t>(__builtin_popcount(keptHigh));
+    if (ucs4) {
+        store256(target, ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(packed))));
+        store256(target + 4 * lowCount,
+                 ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(packed, 1))));
+        return 4 * (lowCount + highCount);
+    }
+    const __m256i units = ordered<swap>(packed);
+    store128(target, _mm256_castsi256_si128(units));
+    store128(target + 2 * lowCount, _mm256_extracti128_si256(units, 1));
+    return 2 * (lowCount + highCount);
 }
 
-template <int longest, bool swap>
+template <int longest, bool swap, bool ucs4>
 VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uint64_t kept,
                                          uint64_t lowLanes, unsigned char* target) {
-    uint32_t out = packKeptLanes<swap>(
+    uint32_t out = packKeptLanes<swap, ucs4>(
         valuesAt<longest>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
                           _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
         static_cast<uint32_t>(kept), target);
     if ((kept >> 16) == 0) return out;
-    out += packKeptLanes<swap>(
+    out += packKeptLanes<swap, ucs4>(
         valuesAt<longest>(_mm256_extracti128_si256(x0, 1), _mm256_extracti128_si256(x1, 1),
                           _mm256_extracti128_si256(x2, 1), static_cast<uint32_t>(lowLanes >> 16)),
         static_cast<uint32_t>(kept >> 16), target + out);
@@ -165,8 +183,8 @@ VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uin
 // Decodes the whole regular characters that start in p[0..31]; reads
 // p[0..33]. Returns the bytes taken (0 when the first character is
 // irregular) and sets *written to the output bytes, of which it stores at
-// most 64.
-template <bool swap>
+// most 64 (128 as UCS-4, which leaves four-byte characters to the codec).
+template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* target,
                                          uint32_t* written) {
     const __m256i x0 = load256(p);
@@ -182,6 +200,7 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     // Overlong forms, encoded surrogates, values past U+10FFFF and the old
     // five- and six-byte forms (RFC 3629, section 4) are the codec's.
     uint64_t irregular = leadC0 & ~atLeast32(x0, 0xC2);
+    if (ucs4) irregular |= leadF0;
     if (leadE0 != 0) {
         const uint64_t secondA0 = atLeast32(x1, 0xA0), second90 = atLeast32(x1, 0x90);
         irregular |= atLeast32(x0, 0xF5) | (equalTo32(x0, 0xE0) & ~secondA0) |
@@ -200,30 +219,41 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     if (end == 0) return 0;
     const uint64_t inside = (uint64_t{1} << end) - 1;
     const uint64_t kept = (starts | leadF0 << 1) & inside;
-    if ((leadF0 & inside) != 0)
-        *written = packThirtyTwo<4, swap>(x0, x1, x2, kept, leadF0 << 1, target);
+    if (!ucs4 && (leadF0 & inside) != 0)
+        *written = packThirtyTwo<4, swap, ucs4>(x0, x1, x2, kept, leadF0 << 1, target);
     else if ((leadE0 & inside) != 0)
-        *written = packThirtyTwo<3, swap>(x0, x1, x2, kept, 0, target);
+        *written = packThirtyTwo<3, swap, ucs4>(x0, x1, x2, kept, 0, target);
     else
-        *written = packThirtyTwo<2, swap>(x0, x1, x2, kept, 0, target);
+        *written = packThirtyTwo<2, swap, ucs4>(x0, x1, x2, kept, 0, target);
     return end;
 }
 
-template <bool swap>
+template <bool swap, bool ucs4>
 VELTA_AVX2 inline void widenThirtyTwo(__m256i bytes, unsigned char* target) {
+    if (ucs4) {
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            const __m128i eight =
+                quarter < 2 ? _mm256_castsi256_si128(bytes) : _mm256_extracti128_si256(bytes, 1);
+            store256(target + 32 * quarter,
+                     ordered32<swap>(_mm256_cvtepu8_epi32(
+                         quarter % 2 == 0 ? eight : _mm_srli_si128(eight, 8))));
+        }
+        return;
+    }
     store256(target, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes))));
     store256(target + 32, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1))));
 }
 
 // ASCII widened 32 bytes at a time while input and room hold a block;
 // returns the bytes taken.
-template <bool swap>
+template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t widenAsciiBlocks(const unsigned char* source, uint32_t length,
                                      unsigned char* target, uint32_t room) {
+    const uint32_t width = ucs4 ? 4 : 2;
     uint32_t done = 0;
-    while (length - done >= 32 && room / 2 - done >= 32) {
+    while (length - done >= 32 && room / width - done >= 32) {
         const __m256i bytes = load256(source + done);
-        widenThirtyTwo<swap>(bytes, target + 2 * done);
+        widenThirtyTwo<swap, ucs4>(bytes, target + width * done);
         const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
         if (nonAscii != 0) return done + static_cast<uint32_t>(__builtin_ctz(nonAscii));
         done += 32;
@@ -233,7 +263,7 @@ VELTA_AVX2 uint32_t widenAsciiBlocks(const unsigned char* source, uint32_t lengt
 
 VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
                                    unsigned char* target, uint32_t room) {
-    const uint32_t done = widenAsciiBlocks<false>(source, length, target, room);
+    const uint32_t done = widenAsciiBlocks<false, false>(source, length, target, room);
     if (done < length && source[done] >= 0x80) return done;
     return done +
            widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
@@ -282,14 +312,14 @@ VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
 // spread over eight 32-bit lanes, checked for 1110xxxx 10xxxxxx 10xxxxxx,
 // no overlong form and no surrogate, and packed to eight units. Returns the
 // bytes taken, a multiple of 3.
-template <bool swap>
+template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t length,
                                        unsigned char* target, uint32_t room) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
                                             1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i form = _mm256_set1_epi32(0x00C0C0F0), expected = _mm256_set1_epi32(0x008080E0);
     uint32_t in = 0, out = 0;
-    while (length - in >= 32 && room - out >= 16) {
+    while (length - in >= 32 && room - out >= (ucs4 ? 32u : 16u)) {
         const __m256i bytes = _mm256_shuffle_epi8(
             _mm256_inserti128_si256(_mm256_castsi128_si256(load128(source + in)),
                                     load128(source + in + 12), 1),
@@ -306,37 +336,47 @@ VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t len
         if (!_mm256_testz_si256(wrongForm, wrongForm) ||
             !_mm256_testz_si256(_mm256_or_si256(overlong, surrogate), _mm256_set1_epi32(-1)))
             break;
+        in += 24;
+        if (ucs4) {
+            store256(target + out, ordered32<swap>(value));
+            out += 32;
+            continue;
+        }
         const __m256i packed = ordered<swap>(_mm256_packus_epi32(value, value));
         store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08)));
-        in += 24;
         out += 16;
     }
     return in;
 }
 
-template <bool swap>
+// UTF-8 to units (or, `ucs4`, to 32-bit values, leaving four-byte
+// characters to the codec), in the machine's order or swapped.
+template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t decodeUtf8Blocks(const unsigned char* source, uint32_t length,
                                      unsigned char* target, uint32_t room, uint32_t* produced) {
+    const uint32_t width = ucs4 ? 4 : 2;
     uint32_t in = 0, out = 0;
-    while (length - in >= 34 && room - out >= 64) {
+    while (length - in >= 34 && room - out >= 32 * width) {
         const __m256i bytes = load256(source + in);
         if (_mm256_movemask_epi8(bytes) == 0) {
             const uint32_t run =
-                swap ? widenAsciiBlocks<true>(source + in, length - in, target + out, room - out)
-                     : widenAsciiAvx2(source + in, length - in, target + out, room - out);
+                swap || ucs4 ? widenAsciiBlocks<swap, ucs4>(source + in, length - in, target + out,
+                                                            room - out)
+                             : widenAsciiAvx2(source + in, length - in, target + out, room - out);
             in += run;
-            out += 2 * run;
+            out += width * run;
             continue;
         }
         if ((source[in] & 0xF0) == 0xE0) {
             const uint32_t taken =
-                decodeThreeByteRun<swap>(source + in, length - in, target + out, room - out);
+                decodeThreeByteRun<swap, ucs4>(source + in, length - in, target + out, room - out);
             in += taken;
-            out += taken / 3 * 2;
+            out += taken / 3 * width;
             if (taken != 0) continue;
         }
         uint32_t written = 0;
-        const uint32_t taken = decodeThirtyTwoBytes<swap>(source + in, target + out, &written);
+        const uint32_t taken =
+            decodeThirtyTwoBytes<swap, ucs4>(source + in, target + out, &written);
         if (taken == 0) break;
         in += taken;
         out += written;
@@ -347,13 +387,20 @@ VELTA_AVX2 uint32_t decodeUtf8Blocks(const unsigned char* source, uint32_t lengt
 
 VELTA_AVX2 uint32_t decodeUtf8Avx2(const unsigned char* source, uint32_t length,
                                    unsigned char* target, uint32_t room, uint32_t* produced) {
-    return decodeUtf8Blocks<false>(source, length, target, room, produced);
+    return decodeUtf8Blocks<false, false>(source, length, target, room, produced);
 }
 
 VELTA_AVX2 uint32_t decodeUtf8SwappedAvx2(const unsigned char* source, uint32_t length,
                                           unsigned char* target, uint32_t room,
                                           uint32_t* produced) {
-    return decodeUtf8Blocks<true>(source, length, target, room, produced);
+    return decodeUtf8Blocks<true, false>(source, length, target, room, produced);
+}
+
+VELTA_AVX2 uint32_t decodeUtf8ToUtf32Avx2(const unsigned char* source, uint32_t length,
+                                          unsigned char* target, uint32_t room, uint32_t* produced,
+                                          bool swapped) {
+    return swapped ? decodeUtf8Blocks<true, true>(source, length, target, room, produced)
+                   : decodeUtf8Blocks<false, true>(source, length, target, room, produced);
 }
 
 // pshufb patterns that keep the first one, two or three bytes of each of
@@ -847,7 +894,8 @@ const TextKernels kAvx2Kernels = {"avx2",
                                   copyUtf16Avx2,
                                   encodeBase64UnitsAvx2,
                                   decodeUtf8SwappedAvx2,
-                                  encodeUtf8SwappedAvx2};
+                                  encodeUtf8SwappedAvx2,
+                                  decodeUtf8ToUtf32Avx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

@@ -22,7 +22,7 @@ constexpr TextKernels asciiRunKernels(const char* name, decltype(TextKernels::wi
                                       decltype(TextKernels::narrowAscii) narrow) {
     return {name,    widen,   narrow,  nullptr,
             nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates,
-            nullptr, nullptr, nullptr};
+            nullptr, nullptr, nullptr, nullptr};
 }
 
 }  // namespace

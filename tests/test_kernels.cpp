@@ -208,26 +208,36 @@ TEST_P(Kernels, Utf16CopiesAsThePortableCodeDoes) {
     }
 }
 
-// The UTF-16 of the order that is not the machine's: its kernels write or
-// read the units swapped.
-TEST_P(Kernels, Utf16OfTheOtherOrderAsThePortableCodeDoes) {
-    const char* const other = velta::bigEndianHost() ? "UTF-16LE" : "UTF-16BE";
+// The Unicode forms with kernels of their own: UTF-16 of the order that is
+// not the machine's (units written or read swapped) and UTF-32 of either
+// order (values written straight from UTF-8).
+TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
+    const char* const otherUtf16 = velta::bigEndianHost() ? "UTF-16LE" : "UTF-16BE";
     std::mt19937 random(13);
     for (int text = 0; text < 40; ++text) {
         const Bytes utf8 = randomUtf8(random, text % 2 == 1);
         Bytes units = randomUcs2(random);
         for (size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);
-        for (uint32_t first = 0; first <= 140; first += 7) {
-            ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
-            const Conversion decoded = convertDrained("UTF-8", other, utf8, first);
-            const Conversion encoded = convertDrained(other, "UTF-8", units, first);
-            ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
-            const Conversion decodedAgain = convertDrained("UTF-8", other, utf8, first);
-            EXPECT_EQ(decodedAgain.status, decoded.status);
-            EXPECT_EQ(decodedAgain.output, decoded.output) << "first output " << first;
-            const Conversion encodedAgain = convertDrained(other, "UTF-8", units, first);
-            EXPECT_EQ(encodedAgain.status, encoded.status);
-            EXPECT_EQ(encodedAgain.output, encoded.output) << "first output " << first;
+        const struct {
+            const char* from;
+            const char* to;
+            const Bytes& input;
+        } conversions[] = {{"UTF-8", otherUtf16, utf8},
+                           {otherUtf16, "UTF-8", units},
+                           {"UTF-8", "UTF-32LE", utf8},
+                           {"UTF-8", "UTF-32BE", utf8}};
+        for (const auto& conversion : conversions) {
+            for (uint32_t first = 0; first <= 140; first += 7) {
+                ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+                const Conversion expected =
+                    convertDrained(conversion.from, conversion.to, conversion.input, first);
+                ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+                const Conversion result =
+                    convertDrained(conversion.from, conversion.to, conversion.input, first);
+                EXPECT_EQ(result.status, expected.status) << conversion.to;
+                EXPECT_EQ(result.output, expected.output)
+                    << conversion.from << " to " << conversion.to << ", first output " << first;
+            }
         }
     }
 }
