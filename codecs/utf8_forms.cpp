@@ -559,16 +559,28 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
     }
 
     // A block of values is narrowed and encoded; the values the encoder
-    // took are its units less the second halves of pairs.
+    // took are its units less the second halves of pairs. Where a kernel
+    // reads the values itself, it takes the text of the BMP and the blocks
+    // are only what it stops at (whole blocks where it takes nothing).
     static StepResult step(ByteOrder, bool swapped, bool, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
+        const auto encodeDirect = textKernels().encodeUtf32ToUtf8;
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
+            uint32_t most = kSwapBlock / 4;
+            if (encodeDirect != nullptr) {
+                uint32_t written = 0;
+                const uint32_t taken = encodeDirect(source + in, (length - in) / 4, target + out,
+                                                    capacity - out, &written, swapped);
+                in += 4 * taken;
+                out += written;
+                if (taken != 0) most = kIrregularBlock / 4;
+            }
             const uint32_t available = (length - in) / 4;
-            const uint32_t block = available > kSwapBlock / 4 ? kSwapBlock / 4 : available;
+            const uint32_t block = available > most ? most : available;
             uint32_t bytes = 0;
             const uint32_t values = narrow(source + in, block, bigEndian, units, &bytes);
             const StepResult result = encodeUtf8Units({false, nullptr, false}, units, bytes,

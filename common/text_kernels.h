@@ -62,6 +62,12 @@ struct TextKernels {
     uint32_t (*decodeUtf8ToUtf32)(const unsigned char* source, uint32_t length,
                                   unsigned char* target, uint32_t room, uint32_t* produced,
                                   bool swapped);
+    // UCS-4 values below U+10000 but surrogates, in the machine's order or
+    // swapped, to UTF-8; returns values taken and sets *written to output
+    // bytes. Null where the set has none.
+    uint32_t (*encodeUtf32ToUtf8)(const unsigned char* source, uint32_t values,
+                                  unsigned char* target, uint32_t room, uint32_t* written,
+                                  bool swapped);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

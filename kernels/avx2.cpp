@@ -734,6 +734,51 @@ VELTA_AVX2 uint32_t encodeUtf8SwappedAvx2(const unsigned char* source, uint32_t 
     return encodeUtf8Blocks<true>(source, units, target, room, written);
 }
 
+// UCS-4 values below U+10000 and no surrogate, in the machine's order or
+// swapped, to UTF-8, sixteen at a time while input and room hold a block;
+// the codec takes everything else. Returns the values taken.
+template <bool swap>
+VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t values,
+                                      unsigned char* target, uint32_t room, uint32_t* written) {
+    uint32_t in = 0, out = 0;
+    const __m256i beyondBmp = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
+    while (values - in >= 16 && room - out >= 64) {
+        const __m256i a = ordered32<swap>(load256(source + 4 * in));
+        const __m256i b = ordered32<swap>(load256(source + 4 * in + 32));
+        if (!_mm256_testz_si256(_mm256_or_si256(a, b), beyondBmp)) break;
+        // packus works within 128-bit halves: put the quarters back in order.
+        const __m256i units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        const __m256i top = _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)));
+        if (!_mm256_testz_si256(
+                _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800))),
+                _mm256_set1_epi8(-1)))
+            break;
+        if (_mm256_testz_si256(units, _mm256_set1_epi16(static_cast<short>(0xFF80)))) {
+            const __m256i bytes = _mm256_packus_epi16(units, units);
+            store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+            out += 16;
+        } else if (_mm256_testz_si256(top, top)) {
+            out += storeSixteenShortUnits(units, target + out);
+        } else if (allThreeByteUnits(units)) {
+            storeSixteenThreeByteUnits(units, target + out);
+            out += 48;
+        } else {
+            out += storeEightUnits(_mm256_castsi256_si128(units), target + out);
+            out += storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
+        }
+        in += 16;
+    }
+    *written = out;
+    return in;
+}
+
+VELTA_AVX2 uint32_t encodeUtf32ToUtf8Avx2(const unsigned char* source, uint32_t values,
+                                          unsigned char* target, uint32_t room, uint32_t* written,
+                                          bool swapped) {
+    return swapped ? encodeUtf32Blocks<true>(source, values, target, room, written)
+                   : encodeUtf32Blocks<false>(source, values, target, room, written);
+}
+
 // pshufb patterns for four 32-bit lanes holding one unit (low half) or a
 // surrogate pair (high surrogate low), indexed by a bit a lane for "pair",
 // with the bytes kept.
@@ -895,7 +940,8 @@ const TextKernels kAvx2Kernels = {"avx2",
                                   encodeBase64UnitsAvx2,
                                   decodeUtf8SwappedAvx2,
                                   encodeUtf8SwappedAvx2,
-                                  decodeUtf8ToUtf32Avx2};
+                                  decodeUtf8ToUtf32Avx2,
+                                  encodeUtf32ToUtf8Avx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

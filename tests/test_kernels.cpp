@@ -4,6 +4,7 @@
 // blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "common/units.h"
@@ -210,7 +211,7 @@ TEST_P(Kernels, Utf16CopiesAsThePortableCodeDoes) {
 
 // The Unicode forms with kernels of their own: UTF-16 of the order that is
 // not the machine's (units written or read swapped) and UTF-32 of either
-// order (values written straight from UTF-8).
+// order (values written straight from UTF-8, or read straight into it).
 TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
     const char* const otherUtf16 = velta::bigEndianHost() ? "UTF-16LE" : "UTF-16BE";
     std::mt19937 random(13);
@@ -218,6 +219,11 @@ TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
         const Bytes utf8 = randomUtf8(random, text % 2 == 1);
         Bytes units = randomUcs2(random);
         for (size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);
+        const Bytes values = randomUcs4(random);
+        Bytes swappedValues = values;
+        for (size_t i = 0; i + 3 < values.size(); i += 4)
+            std::reverse(swappedValues.begin() + i, swappedValues.begin() + i + 4);
+        const bool big = velta::bigEndianHost();
         const struct {
             const char* from;
             const char* to;
@@ -225,7 +231,9 @@ TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
         } conversions[] = {{"UTF-8", otherUtf16, utf8},
                            {otherUtf16, "UTF-8", units},
                            {"UTF-8", "UTF-32LE", utf8},
-                           {"UTF-8", "UTF-32BE", utf8}};
+                           {"UTF-8", "UTF-32BE", utf8},
+                           {"UTF-32LE", "UTF-8", big ? swappedValues : values},
+                           {"UTF-32BE", "UTF-8", big ? values : swappedValues}};
         for (const auto& conversion : conversions) {
             for (uint32_t first = 0; first <= 140; first += 7) {
                 ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
