@@ -1,10 +1,12 @@
-// Throughput of Velta's conversions beside ICU, glibc iconv and memcpy, on
+// Throughput of Velta's conversions beside ICU, glibc iconv, encoding_rs
+// (where the build found it: bench/encoding_rs) and memcpy, on
 // the same generated corpora. Velta runs through the flat functions with one
 // conversion object reused and an output buffer large enough for the corpus.
 // Byte rates are of input bytes.
 #include <benchmark/benchmark.h>
 #include <errno.h>
 #include <iconv.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -23,6 +25,15 @@
 #include "velta/nls.h"
 
 using namespace velta_bench;
+
+#ifdef VELTA_BENCH_HAVE_ENCODING_RS
+extern "C" {
+int velta_bench_encoding_rs_has(const char* from, const char* to);
+ptrdiff_t velta_bench_encoding_rs_convert(const char* from, const char* to,
+                                          const unsigned char* input, size_t inputLength,
+                                          unsigned char* output, size_t capacity);
+}
+#endif
 
 namespace {
 
@@ -246,6 +257,35 @@ void memcpyInput(benchmark::State& state, const char* from, const char* to, Corp
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
 }
 
+#ifdef VELTA_BENCH_HAVE_ENCODING_RS
+// encoding_rs's name for a side: the pivot's units are its UTF-16.
+const char* encodingRsName(const char* velta) {
+    return strcmp(velta, "ISO-10646-UCS-2") == 0 ? "UTF-16" : velta;
+}
+
+// encoding_rs has it where one side is UTF-8 or UTF-16 and it knows the
+// other by that label (the WHATWG encoding the label names).
+bool encodingRsHas(const char* from, const char* to) {
+    return velta_bench_encoding_rs_has(encodingRsName(from), encodingRsName(to)) == 1;
+}
+
+void timeEncodingRs(benchmark::State& state, const char* from, const char* to, const Bytes& input) {
+    Bytes output(input.size() * 4 + 16);
+    for (auto _ : state) {
+        const ptrdiff_t written =
+            velta_bench_encoding_rs_convert(encodingRsName(from), encodingRsName(to), input.data(),
+                                            input.size(), output.data(), output.size());
+        if (written < 0) state.SkipWithError("encoding_rs failed");
+        benchmark::DoNotOptimize(written);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void encodingRsConvert(benchmark::State& state, const char* from, const char* to, Corpus corpus) {
+    timeEncodingRs(state, from, to, corpusIn(corpus, from, to));
+}
+#endif
+
 long residentKilobytes() {
     long pages = 0, resident = 0;
     FILE* statm = fopen("/proc/self/statm", "r");
@@ -403,6 +443,11 @@ void registerConversions() {
             if (strcmp(pair.from, "IMAP-UTF-7") != 0 && strcmp(pair.to, "IMAP-UTF-7") != 0)
                 benchmark::RegisterBenchmark(("iconv/" + name).c_str(), iconvConvert, pair.from,
                                              pair.to, corpus);
+#ifdef VELTA_BENCH_HAVE_ENCODING_RS
+            if (encodingRsHas(pair.from, pair.to))
+                benchmark::RegisterBenchmark(("encoding_rs/" + name).c_str(), encodingRsConvert,
+                                             pair.from, pair.to, corpus);
+#endif
             benchmark::RegisterBenchmark(("memcpy/" + name).c_str(), memcpyInput, pair.from,
                                          pair.to, corpus);
         }
@@ -540,6 +585,13 @@ void iconvProse(benchmark::State& state, const LegacyEncoding* encoding, bool de
     timeIconv(state, cd, input, output);
 }
 
+#ifdef VELTA_BENCH_HAVE_ENCODING_RS
+void encodingRsProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
+    timeEncodingRs(state, decode ? encoding->velta : "UTF-8", decode ? "UTF-8" : encoding->velta,
+                   proseIn(*encoding, decode));
+}
+#endif
+
 // Rows "<engine>/UTF-8->X/prose-<language>" and back, a short minimum time
 // each so that the whole set runs in a few minutes.
 void registerProseConversions() {
@@ -554,6 +606,14 @@ void registerProseConversions() {
                 ->MinTime(0.05);
             benchmark::RegisterBenchmark(("iconv/" + name).c_str(), iconvProse, &encoding, decode)
                 ->MinTime(0.05);
+#ifdef VELTA_BENCH_HAVE_ENCODING_RS
+            const char* from = decode ? encoding.velta : "UTF-8";
+            const char* to = decode ? "UTF-8" : encoding.velta;
+            if (encodingRsHas(from, to))
+                benchmark::RegisterBenchmark(("encoding_rs/" + name).c_str(), encodingRsProse,
+                                             &encoding, decode)
+                    ->MinTime(0.05);
+#endif
         }
     }
 }

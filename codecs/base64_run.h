@@ -12,6 +12,10 @@
 #include "common/units.h"
 #include "velta/converter.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velta {
 
 // Valid bits sit at the top of a 32-bit accumulator.
@@ -278,34 +282,71 @@ uint32_t encodeAlignedGroups(const Base64Alphabet& alphabet, const BitBuffer& bu
     return joining;
 }
 
+// The printable units that stand for themselves in a form: 0x20 up to
+// `last`, but for two that must shift (the same one twice where only one
+// must). Other units may stand for themselves too (tabs, line ends): the
+// form's own test says.
+struct DirectPrintables {
+    uint16_t last;
+    uint16_t shifted;
+    uint16_t alsoShifted;
+};
+
+// Narrows the units of `printables` from `source` (at most `units`, which
+// `target` has room for), eight at a time where SSE2 is; returns how many.
+inline uint32_t narrowDirectPrintables(const DirectPrintables& printables,
+                                       const unsigned char* source, uint32_t units,
+                                       unsigned char* target) {
+    uint32_t done = 0;
+#if defined(__SSE2__)
+    const __m128i belowFirst = _mm_set1_epi16(0x1F);
+    const __m128i pastLast = _mm_set1_epi16(static_cast<short>(printables.last + 1));
+    const __m128i shifted = _mm_set1_epi16(static_cast<short>(printables.shifted));
+    const __m128i alsoShifted = _mm_set1_epi16(static_cast<short>(printables.alsoShifted));
+    for (; units - done >= 8; done += 8) {
+        const __m128i unitsHere =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * done));
+        // Signed compares: units from 0x8000 up are below 0x20 to them.
+        const __m128i inRange = _mm_and_si128(_mm_cmpgt_epi16(unitsHere, belowFirst),
+                                              _mm_cmplt_epi16(unitsHere, pastLast));
+        const __m128i shifts = _mm_or_si128(_mm_cmpeq_epi16(unitsHere, shifted),
+                                            _mm_cmpeq_epi16(unitsHere, alsoShifted));
+        const unsigned direct =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(shifts, inRange)));
+        // All eight bytes lie within the room; only the run counts.
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(target + done),
+                         _mm_packus_epi16(unitsHere, unitsHere));
+        if (direct != 0xFFFF) return done + static_cast<uint32_t>(__builtin_ctz(~direct)) / 2;
+    }
+#endif
+    for (; done < units; ++done) {
+        const uint16_t unit = loadUnit(source + 2 * done);
+        if (unit < 0x20 || unit > printables.last || unit == printables.shifted ||
+            unit == printables.alsoShifted)
+            break;
+        target[done] = static_cast<unsigned char>(unit);
+    }
+    return done;
+}
+
 // Copies the units that stand for themselves (no base64 run open), as long
-// as the output has room; returns how many. Past a few units, ASCII is
-// narrowed by the vector kernel a bounded chunk at a time (so that a byte
-// that must shift never makes the rest of a long run narrowed again), then
-// checked byte by byte.
+// as the output has room; returns how many.
 template <typename MustShift>
 uint32_t copyDirectRun(const unsigned char* source, uint32_t units, ByteOutput& out,
-                       MustShift mustShift) {
-    enum : uint32_t { kUnitByUnit = 8, kChunk = 256 };
+                       MustShift mustShift, const DirectPrintables& printables) {
     unsigned char* space = out.full() ? nullptr : out.space(0);
     const uint32_t limit = space == nullptr ? 0 : units < out.room() ? units : out.room();
+    enum : uint32_t { kUnitByUnit = 4 };  // a space between runs needs no vector
     uint32_t direct = 0;
     uint16_t unit;
     while (direct < limit && direct < kUnitByUnit &&
            !mustShift(unit = loadUnit(source + 2 * direct)))
         space[direct++] = static_cast<unsigned char>(unit);
     while (direct == kUnitByUnit || (direct > kUnitByUnit && direct < limit)) {
-        const uint32_t chunk = limit - direct < kChunk ? limit - direct : kChunk;
-        const uint32_t ascii =
-            textKernels().narrowAscii(source + 2 * direct, chunk, space + direct, chunk);
-        uint32_t taken = 0;
-        while (taken < ascii && !mustShift(space[direct + taken])) ++taken;
-        direct += taken;
-        if (taken == chunk && chunk != 0) continue;
-        if (taken < ascii) break;  // a byte that must shift
-        while (direct < limit && !mustShift(unit = loadUnit(source + 2 * direct)))
-            space[direct++] = static_cast<unsigned char>(unit);
-        break;
+        direct +=
+            narrowDirectPrintables(printables, source + 2 * direct, limit - direct, space + direct);
+        if (direct == limit || mustShift(unit = loadUnit(source + 2 * direct))) break;
+        space[direct++] = static_cast<unsigned char>(unit);
     }
     out.advance(direct);
     return direct;
@@ -358,12 +399,13 @@ uint32_t encodeShortRun(const Base64Alphabet& alphabet, unsigned char shift,
 template <typename MustShift, typename JoinsGroup, typename ShortRun, typename EncodeOne>
 bool encodeUnits(const Base64Alphabet& alphabet, const Utf7EncoderState& state,
                  const unsigned char* source, uint32_t units, uint32_t& position, ByteOutput& out,
-                 MustShift mustShift, JoinsGroup joinsGroup, ShortRun shortRun,
-                 EncodeOne encodeOne) {
+                 MustShift mustShift, const DirectPrintables& printables, JoinsGroup joinsGroup,
+                 ShortRun shortRun, EncodeOne encodeOne) {
     for (; position < units; ++position) {
         if (out.full()) return false;
         if (!state.shifted) {
-            position += copyDirectRun(source + 2 * position, units - position, out, mustShift);
+            position +=
+                copyDirectRun(source + 2 * position, units - position, out, mustShift, printables);
             if (position == units) break;
             const uint32_t taken = shortRun(source + 2 * position, units - position);
             if (taken != 0) {

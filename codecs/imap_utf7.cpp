@@ -111,8 +111,10 @@ StepResult TUnicodeToModifiedUTF7Converter::step(const unsigned char* source, ui
             alphabet, '&', from, left, out, joinsGroup, [](uint16_t unit) { return unit != '&'; },
             [](uint16_t) { return true; });
     };
+    // Every printable but "&" stands for itself (RFC 3501, section 5.1.3).
+    const DirectPrintables printables = {'~', '&', '&'};
     if (!out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out,
-                                            mustShift, joinsGroup, shortRun, encodeOne))
+                                            mustShift, printables, joinsGroup, shortRun, encodeOne))
         return outputFull(2 * position, out.written());
     if (fState.shifted && textEnds) {
         closeRun(out);

@@ -30,8 +30,8 @@ namespace velta {
 
 namespace {
 
-// The vector ASCII kernel is entered only where this many ASCII bytes (or
-// units) come next: prose in Cyrillic, Greek or Thai has a space every few
+// The vector ASCII kernel is entered only where this many ASCII bytes
+// come next: prose in Cyrillic, Greek or Thai has a space every few
 // letters, and Latin prose a letter outside ASCII every few words; a call
 // for a short run costs more than the table.
 const uint32_t kAsciiProbe = 16;
@@ -43,10 +43,41 @@ bool asciiBytesAhead(const unsigned char* source) {
 }
 
 // Units in the machine's order: each 16-bit lane of a word is one unit.
+// The table takes a unit a cycle, so the kernel is worth a call only for a
+// long run: Latin prose has one every few sentences.
+const uint32_t kAsciiUnitProbe = 64;
+
 bool asciiUnitsAhead(const unsigned char* source) {
-    uint64_t words[4];
+    uint64_t words[kAsciiUnitProbe / 4];
     memcpy(words, source, sizeof words);
-    return ((words[0] | words[1] | words[2] | words[3]) & 0xFF80FF80FF80FF80u) == 0;
+    uint64_t any = 0;
+    for (uint64_t word : words) any |= word;
+    return (any & 0xFF80FF80FF80FF80u) == 0;
+}
+
+// Units to bytes through the table, four at a time, up to the first without
+// a byte; returns the units taken.
+uint32_t encodeByTable(const uint8_t* bytes, uint32_t unitOfByteZero, const unsigned char* source,
+                       uint32_t count, unsigned char* target) {
+    uint32_t k = 0;
+    for (; count - k >= 4; k += 4) {
+        const uint8_t a = bytes[loadUnit(source + 2 * k)];
+        const uint8_t b = bytes[loadUnit(source + 2 * k + 2)];
+        const uint8_t c = bytes[loadUnit(source + 2 * k + 4)];
+        const uint8_t d = bytes[loadUnit(source + 2 * k + 6)];
+        if ((a == 0) | (b == 0) | (c == 0) | (d == 0)) break;
+        target[k] = a;
+        target[k + 1] = b;
+        target[k + 2] = c;
+        target[k + 3] = d;
+    }
+    for (; k < count; ++k) {
+        const uint16_t unit = loadUnit(source + 2 * k);
+        const uint8_t byte = bytes[unit];
+        if (byte == 0 && unit != unitOfByteZero) break;
+        target[k] = byte;
+    }
+    return k;
 }
 
 uint32_t smaller(uint32_t a, uint32_t b) {
@@ -192,8 +223,8 @@ StepResult TSingleByteToUnicodeConverter::composingStep(const unsigned char* sou
     return inputUsed(in, out);
 }
 
-// Units with a byte of their own, eight at a time through the table, or
-// through the vector kernel where eight ASCII units come next. Stops
+// Units with a byte of their own, through the table a block at a time, or
+// through the vector kernel where a long ASCII run comes next. Stops
 // before a unit without a byte (surrogates have none) and where input or
 // room ends; Step takes it from there.
 void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uint32_t units,
@@ -207,7 +238,7 @@ void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uin
     for (;;) {
         uint32_t block = smaller(units - p, targetCapacity - o);
         if (block == 0) break;
-        if (block >= kAsciiProbe) {
+        if (block >= kAsciiUnitProbe) {
             if (narrow != nullptr && asciiUnitsAhead(source + 2 * p)) {
                 const uint32_t run =
                     narrow(source + 2 * p, units - p, target + o, targetCapacity - o);
@@ -215,15 +246,9 @@ void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uin
                 o += run;
                 if (run != 0) continue;
             }
-            block = kAsciiProbe;
+            block = kAsciiUnitProbe;
         }
-        uint32_t k = 0;
-        for (; k < block; ++k) {
-            const uint16_t unit = loadUnit(source + 2 * (p + k));
-            const uint8_t byte = bytes[unit];
-            if (byte == 0 && unit != unitOfByteZero) break;
-            target[o + k] = byte;
-        }
+        const uint32_t k = encodeByTable(bytes, unitOfByteZero, source + 2 * p, block, target + o);
         p += k;
         o += k;
         if (k != block) break;

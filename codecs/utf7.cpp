@@ -126,8 +126,10 @@ StepResult TUnicodeToUTF7Converter::step(const unsigned char* source, uint32_t s
             alphabet, '+', from, left, out, shifts, [](uint16_t unit) { return unit != '+'; },
             [&alphabet](uint16_t unit) { return isBase64DigitOrHyphen(alphabet, unit); });
     };
+    // Every printable but "+", "\\" and "~" stands for itself (RFC 2152 sets D and O).
+    const DirectPrintables printables = {'}', '+', '\\'};
     if (!out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out, shifts,
-                                            shifts, shortRun, encodeOne))
+                                            printables, shifts, shortRun, encodeOne))
         return outputFull(2 * position, out.written());
     if (fState.shifted && textEnds) {
         fState.buffer.padToSextet();

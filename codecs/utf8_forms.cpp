@@ -34,6 +34,9 @@ namespace {
 // Output (or, for UTF-16 input, input) bytes swapped at a time: small enough
 // to stay in the first-level cache between the step and the swap.
 const uint32_t kSwapBlock = 8192;
+// Output bytes decoded between two calls of a kernel that writes the other
+// order: room for what stopped it, and little more.
+const uint32_t kIrregularBlock = 256;
 
 // Reverses the bytes of each of the `bytes` / 2 units from `source` into
 // `target` (the same buffer, or one that does not overlap it).
@@ -292,16 +295,25 @@ struct FromUtf8 : OrderedForm {
 
     // In the other order, the output is decoded a block at a time and
     // swapped while it is in the cache; a block that fills is not the end.
+    // Where a kernel writes that order itself, it takes the regular text and
+    // the blocks are only what it stops at.
     static StepResult step(ByteOrder, bool swapped, bool strict, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
+        const auto decodeSwapped = swapped ? textKernels().decodeUtf8Swapped : nullptr;
+        const uint32_t block = decodeSwapped != nullptr ? kIrregularBlock : kSwapBlock;
         uint32_t in = 0, out = 0;
         for (;;) {
+            if (decodeSwapped != nullptr) {
+                uint32_t produced = 0;
+                in += decodeSwapped(source + in, length - in, target + out, capacity - out,
+                                    &produced);
+                out += produced;
+            }
             const uint32_t room = capacity - out;
-            const bool limited = swapped && room > kSwapBlock;
-            StepResult result =
-                decodeUtf8Units({true, atSurrogate, strict}, source + in, length - in, target + out,
-                                limited ? kSwapBlock : room);
+            const bool limited = swapped && room > block;
+            StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
+                                                length - in, target + out, limited ? block : room);
             if (swapped) swapUnits(target + out, target + out, result.written);
             in += result.read;
             out += result.written;
@@ -356,12 +368,22 @@ struct ToUtf8 : IntoUtf8 {
 
     // The input is swapped a block at a time into the machine's order. A
     // block that ends in a high surrogate leaves it for the next block.
+    // Where a kernel reads that order itself, it takes the regular text and
+    // the blocks are only what it stops at.
     static StepResult stepSwapped(const unsigned char* source, uint32_t length,
                                   unsigned char* target, uint32_t capacity, bool* atSurrogate) {
+        const auto encodeSwapped = textKernels().encodeUtf8Swapped;
+        const uint32_t limit = encodeSwapped != nullptr ? kIrregularBlock : kSwapBlock;
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
-            const uint32_t block = length - in > kSwapBlock ? kSwapBlock : length - in;
+            if (encodeSwapped != nullptr) {
+                uint32_t written = 0;
+                in += 2 * encodeSwapped(source + in, (length - in) / 2, target + out,
+                                        capacity - out, &written);
+                out += written;
+            }
+            const uint32_t block = length - in > limit ? limit : length - in;
             swapUnits(source + in, units, block);
             if (block % 2 != 0) units[block - 1] = source[in + block - 1];
             StepResult result = encodeUtf8Units({true, atSurrogate, false}, units, block,
@@ -465,16 +487,29 @@ struct FromUtf8ToUtf32 : OrderedForm {
     // A block of units, each of which makes at most four bytes, is decoded
     // where the output surely takes it, then widened. Room for one unit but
     // not two is tried again with room for a pair: a character that needs
-    // one fills it alone.
+    // one fills it alone. Where a kernel writes the values itself, it takes
+    // the regular text and the blocks are only what it stops at.
     static StepResult step(ByteOrder, bool swapped, bool strict, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
+        const auto decodeDirect = textKernels().decodeUtf8ToUtf32;
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
+            // Text the kernel stops at at once (emoji, which it leaves to the
+            // codec) goes through whole blocks.
+            uint32_t block = kSwapBlock;
+            if (decodeDirect != nullptr) {
+                uint32_t produced = 0;
+                const uint32_t taken = decodeDirect(source + in, length - in, target + out,
+                                                    capacity - out, &produced, swapped);
+                in += taken;
+                out += produced;
+                if (taken != 0) block = kIrregularBlock;
+            }
             const uint32_t room = capacity - out;
-            uint32_t unitRoom = room / 4 * 2 > kSwapBlock ? kSwapBlock : room / 4 * 2;
+            uint32_t unitRoom = room / 4 * 2 > block ? block : room / 4 * 2;
             StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                 length - in, units, unitRoom);
             if (result.stop == Stop::kOutputFull && result.written == 0 && result.read == 0 &&
@@ -524,16 +559,28 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
     }
 
     // A block of values is narrowed and encoded; the values the encoder
-    // took are its units less the second halves of pairs.
+    // took are its units less the second halves of pairs. Where a kernel
+    // reads the values itself, it takes the text of the BMP and the blocks
+    // are only what it stops at (whole blocks where it takes nothing).
     static StepResult step(ByteOrder, bool swapped, bool, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
+        const auto encodeDirect = textKernels().encodeUtf32ToUtf8;
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
+            uint32_t most = kSwapBlock / 4;
+            if (encodeDirect != nullptr) {
+                uint32_t written = 0;
+                const uint32_t taken = encodeDirect(source + in, (length - in) / 4, target + out,
+                                                    capacity - out, &written, swapped);
+                in += 4 * taken;
+                out += written;
+                if (taken != 0) most = kIrregularBlock / 4;
+            }
             const uint32_t available = (length - in) / 4;
-            const uint32_t block = available > kSwapBlock / 4 ? kSwapBlock / 4 : available;
+            const uint32_t block = available > most ? most : available;
             uint32_t bytes = 0;
             const uint32_t values = narrow(source + in, block, bigEndian, units, &bytes);
             const StepResult result = encodeUtf8Units({false, nullptr, false}, units, bytes,

@@ -81,6 +81,25 @@ VELTA_AVX2 inline uint64_t equalTo32(__m256i bytes, unsigned char value) {
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)))));
 }
 
+// Sixteen units in the order asked for: the machine's, or each lane's bytes
+// swapped (UTF-16 of the other order).
+template <bool swap>
+VELTA_AVX2 inline __m256i ordered(__m256i units) {
+    if (!swap) return units;
+    return _mm256_shuffle_epi8(
+        units, _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
+                                4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
+}
+
+// Eight UCS-4 values in the order asked for.
+template <bool swap>
+VELTA_AVX2 inline __m256i ordered32(__m256i values) {
+    if (!swap) return values;
+    return _mm256_shuffle_epi8(
+        values, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
+                                 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+}
+
 // The highest set bit of `mask` below `limit`, or 0 when there is none.
 inline uint32_t highestBelow(uint64_t mask, uint32_t limit) {
     mask &= (uint64_t{1} << limit) - 1;
@@ -89,9 +108,9 @@ inline uint32_t highestBelow(uint64_t mask, uint32_t limit) {
 
 // The UCS-2 value of each of sixteen positions, read as if a character
 // started there (b0, b1, b2: the position's byte and the two after it).
-// `wide`: some character has three or four bytes; `lowLanes`: positions
-// holding the second unit of a four-byte character.
-template <bool wide>
+// `longest`: the most bytes a character has (2, 3 or 4); `lowLanes`:
+// positions holding the second unit of a four-byte character.
+template <int longest>
 VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t lowLanes) {
     const __m256i b0 = _mm256_cvtepu8_epi16(x0);
     const __m256i b1 = _mm256_cvtepu8_epi16(x1);
@@ -100,10 +119,12 @@ VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t 
     const __m256i two =
         _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b0, _mm256_set1_epi16(0x1F)), 6), b1low);
     __m256i value = _mm256_blendv_epi8(b0, two, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xBF)));
-    if (!wide) return value;
+    if (longest == 2) return value;
     const __m256i b2low = _mm256_and_si256(_mm256_cvtepu8_epi16(x2), low6);
     const __m256i three = _mm256_or_si256(
         _mm256_or_si256(_mm256_slli_epi16(b0, 12), _mm256_slli_epi16(b1low, 6)), b2low);
+    value = _mm256_blendv_epi8(value, three, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xDF)));
+    if (longest == 3) return value;
     // 0xD800 + ((value - 0x10000) >> 10), from the first three bytes; the low
     // surrogate comes from the next position, whose b1 and b2 are the
     // character's third and fourth bytes.
@@ -116,13 +137,14 @@ VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t 
     const __m256i lowSurrogate = _mm256_or_si256(
         _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b1, _mm256_set1_epi16(0x0F)), 6), b2low),
         _mm256_set1_epi16(static_cast<short>(0xDC00)));
-    value = _mm256_blendv_epi8(value, three, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xDF)));
     value =
         _mm256_blendv_epi8(value, highSurrogate, _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xEF)));
     return _mm256_blendv_epi8(value, lowSurrogate, lanesOf(lowLanes));
 }
 
-// Stores the kept lanes of sixteen values; returns the output bytes.
+// Stores the kept lanes of sixteen values as units (or, `ucs4`, as 32-bit
+// values); returns the output bytes.
+template <bool swap, bool ucs4>
 VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned char* target) {
     const uint32_t keptLow = kept & 0xFF, keptHigh = kept >> 8 & 0xFF;
     const __m256i pattern =
@@ -130,22 +152,30 @@ VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned
                                 load128(kWordPack.pattern[keptHigh]), 1);
     const __m256i packed = _mm256_shuffle_epi8(values, pattern);
     const uint32_t lowCount = static_cast<uint32_t>(__builtin_popcount(keptLow));
-    store128(target, _mm256_castsi256_si128(packed));
-    store128(target + 2 * lowCount, _mm256_extracti128_si256(packed, 1));
-    return 2 * (lowCount + static_cast<uint32_t>(__builtin_popcount(keptHigh)));
+    const uint32_t highCount = static_cast<uint32_t>(__builtin_popcount(keptHigh));
+    if (ucs4) {
+        store256(target, ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(packed))));
+        store256(target + 4 * lowCount,
+                 ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(packed, 1))));
+        return 4 * (lowCount + highCount);
+    }
+    const __m256i units = ordered<swap>(packed);
+    store128(target, _mm256_castsi256_si128(units));
+    store128(target + 2 * lowCount, _mm256_extracti128_si256(units, 1));
+    return 2 * (lowCount + highCount);
 }
 
-template <bool wide>
+template <int longest, bool swap, bool ucs4>
 VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uint64_t kept,
                                          uint64_t lowLanes, unsigned char* target) {
-    uint32_t out =
-        packKeptLanes(valuesAt<wide>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
-                                     _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
-                      static_cast<uint32_t>(kept), target);
+    uint32_t out = packKeptLanes<swap, ucs4>(
+        valuesAt<longest>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
+                          _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
+        static_cast<uint32_t>(kept), target);
     if ((kept >> 16) == 0) return out;
-    out += packKeptLanes(
-        valuesAt<wide>(_mm256_extracti128_si256(x0, 1), _mm256_extracti128_si256(x1, 1),
-                       _mm256_extracti128_si256(x2, 1), static_cast<uint32_t>(lowLanes >> 16)),
+    out += packKeptLanes<swap, ucs4>(
+        valuesAt<longest>(_mm256_extracti128_si256(x0, 1), _mm256_extracti128_si256(x1, 1),
+                          _mm256_extracti128_si256(x2, 1), static_cast<uint32_t>(lowLanes >> 16)),
         static_cast<uint32_t>(kept >> 16), target + out);
     return out;
 }
@@ -153,7 +183,8 @@ VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uin
 // Decodes the whole regular characters that start in p[0..31]; reads
 // p[0..33]. Returns the bytes taken (0 when the first character is
 // irregular) and sets *written to the output bytes, of which it stores at
-// most 64.
+// most 64 (128 as UCS-4, which leaves four-byte characters to the codec).
+template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* target,
                                          uint32_t* written) {
     const __m256i x0 = load256(p);
@@ -169,6 +200,7 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     // Overlong forms, encoded surrogates, values past U+10FFFF and the old
     // five- and six-byte forms (RFC 3629, section 4) are the codec's.
     uint64_t irregular = leadC0 & ~atLeast32(x0, 0xC2);
+    if (ucs4) irregular |= leadF0;
     if (leadE0 != 0) {
         const uint64_t secondA0 = atLeast32(x1, 0xA0), second90 = atLeast32(x1, 0x90);
         irregular |= atLeast32(x0, 0xF5) | (equalTo32(x0, 0xE0) & ~secondA0) |
@@ -187,38 +219,72 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     if (end == 0) return 0;
     const uint64_t inside = (uint64_t{1} << end) - 1;
     const uint64_t kept = (starts | leadF0 << 1) & inside;
-    *written = (leadE0 & inside) != 0 ? packThirtyTwo<true>(x0, x1, x2, kept, leadF0 << 1, target)
-                                      : packThirtyTwo<false>(x0, x1, x2, kept, 0, target);
+    if (!ucs4 && (leadF0 & inside) != 0)
+        *written = packThirtyTwo<4, swap, ucs4>(x0, x1, x2, kept, leadF0 << 1, target);
+    else if ((leadE0 & inside) != 0)
+        *written = packThirtyTwo<3, swap, ucs4>(x0, x1, x2, kept, 0, target);
+    else
+        *written = packThirtyTwo<2, swap, ucs4>(x0, x1, x2, kept, 0, target);
     return end;
 }
 
+template <bool swap, bool ucs4>
 VELTA_AVX2 inline void widenThirtyTwo(__m256i bytes, unsigned char* target) {
-    store256(target, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes)));
-    store256(target + 32, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)));
+    if (ucs4) {
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            const __m128i eight =
+                quarter < 2 ? _mm256_castsi256_si128(bytes) : _mm256_extracti128_si256(bytes, 1);
+            store256(target + 32 * quarter,
+                     ordered32<swap>(_mm256_cvtepu8_epi32(
+                         quarter % 2 == 0 ? eight : _mm_srli_si128(eight, 8))));
+        }
+        return;
+    }
+    store256(target, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes))));
+    store256(target + 32, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1))));
 }
 
-VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
-                                   unsigned char* target, uint32_t room) {
+// ASCII widened 32 bytes at a time while input and room hold a block;
+// returns the bytes taken.
+template <bool swap, bool ucs4>
+VELTA_AVX2 uint32_t widenAsciiBlocks(const unsigned char* source, uint32_t length,
+                                     unsigned char* target, uint32_t room) {
+    const uint32_t width = ucs4 ? 4 : 2;
     uint32_t done = 0;
-    while (length - done >= 32 && room / 2 - done >= 32) {
+    while (length - done >= 32 && room / width - done >= 32) {
         const __m256i bytes = load256(source + done);
-        widenThirtyTwo(bytes, target + 2 * done);
+        widenThirtyTwo<swap, ucs4>(bytes, target + width * done);
         const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
         if (nonAscii != 0) return done + static_cast<uint32_t>(__builtin_ctz(nonAscii));
         done += 32;
     }
+    return done;
+}
+
+VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
+                                   unsigned char* target, uint32_t room) {
+    const uint32_t done = widenAsciiBlocks<false, false>(source, length, target, room);
+    if (done < length && source[done] >= 0x80) return done;
     return done +
            widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
 }
 
-VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
-                                    unsigned char* target, uint32_t room) {
+template <bool swap>
+VELTA_AVX2 inline __m256i loadUnits(const unsigned char* p) {
+    return ordered<swap>(load256(p));
+}
+
+// ASCII units narrowed 32 at a time while input and room hold a block;
+// returns the units taken.
+template <bool swap>
+VELTA_AVX2 uint32_t narrowAsciiBlocks(const unsigned char* source, uint32_t units,
+                                      unsigned char* target, uint32_t room) {
     uint32_t done = 0;
     const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
     const __m256i zero = _mm256_setzero_si256();
     while (units - done >= 32 && room - done >= 32) {
-        const __m256i a = load256(source + 2 * done);
-        const __m256i b = load256(source + 2 * done + 32);
+        const __m256i a = loadUnits<swap>(source + 2 * done);
+        const __m256i b = loadUnits<swap>(source + 2 * done + 32);
         // packus works within 128-bit halves: put the quarters back in order.
         store256(target + done, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
         if (_mm256_testz_si256(_mm256_or_si256(a, b), high)) {
@@ -232,6 +298,13 @@ VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
             _mm256_permute4x64_epi64(_mm256_packs_epi16(asciiA, asciiB), 0xD8)));
         return done + static_cast<uint32_t>(__builtin_ctz(~ascii));
     }
+    return done;
+}
+
+VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
+                                    unsigned char* target, uint32_t room) {
+    const uint32_t done = narrowAsciiBlocks<false>(source, units, target, room);
+    if (done < units && (source[2 * done] | source[2 * done + 1] << 8) >= 0x80) return done;
     return done + narrowAsciiRunVector(source + 2 * done, units - done, target + done, room - done);
 }
 
@@ -239,13 +312,14 @@ VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
 // spread over eight 32-bit lanes, checked for 1110xxxx 10xxxxxx 10xxxxxx,
 // no overlong form and no surrogate, and packed to eight units. Returns the
 // bytes taken, a multiple of 3.
+template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t length,
                                        unsigned char* target, uint32_t room) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
                                             1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i form = _mm256_set1_epi32(0x00C0C0F0), expected = _mm256_set1_epi32(0x008080E0);
     uint32_t in = 0, out = 0;
-    while (length - in >= 32 && room - out >= 16) {
+    while (length - in >= 32 && room - out >= (ucs4 ? 32u : 16u)) {
         const __m256i bytes = _mm256_shuffle_epi8(
             _mm256_inserti128_si256(_mm256_castsi128_si256(load128(source + in)),
                                     load128(source + in + 12), 1),
@@ -262,40 +336,71 @@ VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t len
         if (!_mm256_testz_si256(wrongForm, wrongForm) ||
             !_mm256_testz_si256(_mm256_or_si256(overlong, surrogate), _mm256_set1_epi32(-1)))
             break;
-        const __m256i packed = _mm256_packus_epi32(value, value);
-        store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08)));
         in += 24;
+        if (ucs4) {
+            store256(target + out, ordered32<swap>(value));
+            out += 32;
+            continue;
+        }
+        const __m256i packed = ordered<swap>(_mm256_packus_epi32(value, value));
+        store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08)));
         out += 16;
     }
     return in;
 }
 
-VELTA_AVX2 uint32_t decodeUtf8Avx2(const unsigned char* source, uint32_t length,
-                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+// UTF-8 to units (or, `ucs4`, to 32-bit values, leaving four-byte
+// characters to the codec), in the machine's order or swapped.
+template <bool swap, bool ucs4>
+VELTA_AVX2 uint32_t decodeUtf8Blocks(const unsigned char* source, uint32_t length,
+                                     unsigned char* target, uint32_t room, uint32_t* produced) {
+    const uint32_t width = ucs4 ? 4 : 2;
     uint32_t in = 0, out = 0;
-    while (length - in >= 34 && room - out >= 64) {
+    while (length - in >= 34 && room - out >= 32 * width) {
         const __m256i bytes = load256(source + in);
         if (_mm256_movemask_epi8(bytes) == 0) {
-            const uint32_t run = widenAsciiAvx2(source + in, length - in, target + out, room - out);
+            const uint32_t run =
+                swap || ucs4 ? widenAsciiBlocks<swap, ucs4>(source + in, length - in, target + out,
+                                                            room - out)
+                             : widenAsciiAvx2(source + in, length - in, target + out, room - out);
             in += run;
-            out += 2 * run;
+            out += width * run;
             continue;
         }
         if ((source[in] & 0xF0) == 0xE0) {
             const uint32_t taken =
-                decodeThreeByteRun(source + in, length - in, target + out, room - out);
+                decodeThreeByteRun<swap, ucs4>(source + in, length - in, target + out, room - out);
             in += taken;
-            out += taken / 3 * 2;
+            out += taken / 3 * width;
             if (taken != 0) continue;
         }
         uint32_t written = 0;
-        const uint32_t taken = decodeThirtyTwoBytes(source + in, target + out, &written);
+        const uint32_t taken =
+            decodeThirtyTwoBytes<swap, ucs4>(source + in, target + out, &written);
         if (taken == 0) break;
         in += taken;
         out += written;
     }
     *produced = out;
     return in;
+}
+
+VELTA_AVX2 uint32_t decodeUtf8Avx2(const unsigned char* source, uint32_t length,
+                                   unsigned char* target, uint32_t room, uint32_t* produced) {
+    return decodeUtf8Blocks<false, false>(source, length, target, room, produced);
+}
+
+VELTA_AVX2 uint32_t decodeUtf8SwappedAvx2(const unsigned char* source, uint32_t length,
+                                          unsigned char* target, uint32_t room,
+                                          uint32_t* produced) {
+    return decodeUtf8Blocks<true, false>(source, length, target, room, produced);
+}
+
+VELTA_AVX2 uint32_t decodeUtf8ToUtf32Avx2(const unsigned char* source, uint32_t length,
+                                          unsigned char* target, uint32_t room, uint32_t* produced,
+                                          bool swapped) {
+    return swapped ? decodeUtf8Blocks<true, true>(source, length, target, room, produced)
+                   : decodeUtf8Blocks<false, true>(source, length, target, room, produced);
 }
 
 // pshufb patterns that keep the first one, two or three bytes of each of
@@ -507,9 +612,10 @@ VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint
 // Encodes units p[0..15] up to the first lone surrogate (a high surrogate in
 // the last lane waits for the next block); reads p[0..16] and stores at most
 // 64 bytes. Returns the units taken and sets *written.
+template <bool swap>
 VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* target,
                                        uint32_t* written) {
-    const __m256i units = load256(p);
+    const __m256i units = loadUnits<swap>(p);
     const __m256i surrogateBits =
         _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xFC00)));
     // Two mask bits a lane.
@@ -527,7 +633,7 @@ VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* ta
     if (end > 16) end = 16;
     if (end != 0 && (high >> (2 * (end - 1)) & 1) != 0) --end;
     if (end == 0) return 0;
-    const __m256i next = load256(p + 2);
+    const __m256i next = loadUnits<swap>(p + 2);
     uint32_t out = storeUnitsWithPairs(_mm256_castsi256_si128(units), _mm256_castsi256_si128(next),
                                        end < 8 ? end : 8, target);
     if (end > 8)
@@ -571,18 +677,22 @@ VELTA_AVX2 inline bool allThreeByteUnits(__m256i block) {
     return _mm256_testz_si256(_mm256_or_si256(shorter, surrogate), _mm256_set1_epi8(-1)) != 0;
 }
 
-VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
-                                   unsigned char* target, uint32_t room, uint32_t* written) {
+template <bool swap>
+VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units,
+                                     unsigned char* target, uint32_t room, uint32_t* written) {
     uint32_t in = 0, out = 0;
     const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
     while (units - in >= 17 && room - out >= 64) {
-        const __m256i block = load256(source + 2 * in);
+        const __m256i block = loadUnits<swap>(source + 2 * in);
         if (_mm256_testz_si256(block, nonAscii)) {
             // A short run (Latin text) is narrowed here; a long one by the
             // ASCII kernel.
-            if (units - in >= 33 && _mm256_testz_si256(load256(source + 2 * in + 32), nonAscii)) {
+            if (units - in >= 33 &&
+                _mm256_testz_si256(loadUnits<swap>(source + 2 * in + 32), nonAscii)) {
                 const uint32_t run =
-                    narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
+                    swap ? narrowAsciiBlocks<true>(source + 2 * in, units - in, target + out,
+                                                   room - out)
+                         : narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
                 in += run;
                 out += run;
                 continue;
@@ -605,13 +715,68 @@ VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
             continue;
         }
         uint32_t bytes = 0;
-        const uint32_t taken = encodeSixteenUnits(source + 2 * in, target + out, &bytes);
+        const uint32_t taken = encodeSixteenUnits<swap>(source + 2 * in, target + out, &bytes);
         if (taken == 0) break;
         in += taken;
         out += bytes;
     }
     *written = out;
     return in;
+}
+
+VELTA_AVX2 uint32_t encodeUtf8Avx2(const unsigned char* source, uint32_t units,
+                                   unsigned char* target, uint32_t room, uint32_t* written) {
+    return encodeUtf8Blocks<false>(source, units, target, room, written);
+}
+
+VELTA_AVX2 uint32_t encodeUtf8SwappedAvx2(const unsigned char* source, uint32_t units,
+                                          unsigned char* target, uint32_t room, uint32_t* written) {
+    return encodeUtf8Blocks<true>(source, units, target, room, written);
+}
+
+// UCS-4 values below U+10000 and no surrogate, in the machine's order or
+// swapped, to UTF-8, sixteen at a time while input and room hold a block;
+// the codec takes everything else. Returns the values taken.
+template <bool swap>
+VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t values,
+                                      unsigned char* target, uint32_t room, uint32_t* written) {
+    uint32_t in = 0, out = 0;
+    const __m256i beyondBmp = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
+    while (values - in >= 16 && room - out >= 64) {
+        const __m256i a = ordered32<swap>(load256(source + 4 * in));
+        const __m256i b = ordered32<swap>(load256(source + 4 * in + 32));
+        if (!_mm256_testz_si256(_mm256_or_si256(a, b), beyondBmp)) break;
+        // packus works within 128-bit halves: put the quarters back in order.
+        const __m256i units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        const __m256i top = _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)));
+        if (!_mm256_testz_si256(
+                _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800))),
+                _mm256_set1_epi8(-1)))
+            break;
+        if (_mm256_testz_si256(units, _mm256_set1_epi16(static_cast<short>(0xFF80)))) {
+            const __m256i bytes = _mm256_packus_epi16(units, units);
+            store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+            out += 16;
+        } else if (_mm256_testz_si256(top, top)) {
+            out += storeSixteenShortUnits(units, target + out);
+        } else if (allThreeByteUnits(units)) {
+            storeSixteenThreeByteUnits(units, target + out);
+            out += 48;
+        } else {
+            out += storeEightUnits(_mm256_castsi256_si128(units), target + out);
+            out += storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
+        }
+        in += 16;
+    }
+    *written = out;
+    return in;
+}
+
+VELTA_AVX2 uint32_t encodeUtf32ToUtf8Avx2(const unsigned char* source, uint32_t values,
+                                          unsigned char* target, uint32_t room, uint32_t* written,
+                                          bool swapped) {
+    return swapped ? encodeUtf32Blocks<true>(source, values, target, room, written)
+                   : encodeUtf32Blocks<false>(source, values, target, room, written);
 }
 
 // pshufb patterns for four 32-bit lanes holding one unit (low half) or a
@@ -764,9 +929,19 @@ VELTA_AVX2 uint32_t encodeBase64UnitsAvx2(const unsigned char* source, uint32_t 
     return in;
 }
 
-const TextKernels kAvx2Kernels = {"avx2",          widenAsciiAvx2, narrowAsciiAvx2,
-                                  decodeUtf8Avx2,  encodeUtf8Avx2, narrowUcs4Avx2,
-                                  widenToUcs4Avx2, copyUtf16Avx2,  encodeBase64UnitsAvx2};
+const TextKernels kAvx2Kernels = {"avx2",
+                                  widenAsciiAvx2,
+                                  narrowAsciiAvx2,
+                                  decodeUtf8Avx2,
+                                  encodeUtf8Avx2,
+                                  narrowUcs4Avx2,
+                                  widenToUcs4Avx2,
+                                  copyUtf16Avx2,
+                                  encodeBase64UnitsAvx2,
+                                  decodeUtf8SwappedAvx2,
+                                  encodeUtf8SwappedAvx2,
+                                  decodeUtf8ToUtf32Avx2,
+                                  encodeUtf32ToUtf8Avx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

@@ -20,8 +20,9 @@ namespace {
 // UTF-8 or UCS-4 kernels and copies UTF-16 like every set.
 constexpr TextKernels asciiRunKernels(const char* name, decltype(TextKernels::widenAscii) widen,
                                       decltype(TextKernels::narrowAscii) narrow) {
-    return {name,   widen, narrow, nullptr, nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates,
-            nullptr};
+    return {
+        name,    widen,   narrow,  nullptr, nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates,
+        nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 // blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
+#include "common/units.h"
 #include "converter_calls.h"
 #include "test_support.h"
 #include "velta/factories.h"
@@ -203,6 +205,47 @@ TEST_P(Kernels, Utf16CopiesAsThePortableCodeDoes) {
             EXPECT_EQ(decoded.output, expected.output) << "first output " << first;
             EXPECT_EQ(convertDrained("ISO-10646-UCS-2", "UTF-16LE", units, first).output,
                       back.output);
+        }
+    }
+}
+
+// The Unicode forms with kernels of their own: UTF-16 of the order that is
+// not the machine's (units written or read swapped) and UTF-32 of either
+// order (values written straight from UTF-8, or read straight into it).
+TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
+    const char* const otherUtf16 = velta::bigEndianHost() ? "UTF-16LE" : "UTF-16BE";
+    std::mt19937 random(13);
+    for (int text = 0; text < 40; ++text) {
+        const Bytes utf8 = randomUtf8(random, text % 2 == 1);
+        Bytes units = randomUcs2(random);
+        for (size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);
+        const Bytes values = randomUcs4(random);
+        Bytes swappedValues = values;
+        for (size_t i = 0; i + 3 < values.size(); i += 4)
+            std::reverse(swappedValues.begin() + i, swappedValues.begin() + i + 4);
+        const bool big = velta::bigEndianHost();
+        const struct {
+            const char* from;
+            const char* to;
+            const Bytes& input;
+        } conversions[] = {{"UTF-8", otherUtf16, utf8},
+                           {otherUtf16, "UTF-8", units},
+                           {"UTF-8", "UTF-32LE", utf8},
+                           {"UTF-8", "UTF-32BE", utf8},
+                           {"UTF-32LE", "UTF-8", big ? swappedValues : values},
+                           {"UTF-32BE", "UTF-8", big ? values : swappedValues}};
+        for (const auto& conversion : conversions) {
+            for (uint32_t first = 0; first <= 140; first += 7) {
+                ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+                const Conversion expected =
+                    convertDrained(conversion.from, conversion.to, conversion.input, first);
+                ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+                const Conversion result =
+                    convertDrained(conversion.from, conversion.to, conversion.input, first);
+                EXPECT_EQ(result.status, expected.status) << conversion.to;
+                EXPECT_EQ(result.output, expected.output)
+                    << conversion.from << " to " << conversion.to << ", first output " << first;
+            }
         }
     }
 }
