@@ -6,6 +6,7 @@
 // cheapest reading wins. One pass over the text counts its pairs; a reading
 // then looks up each distinct pair with a non-ASCII byte once, and each
 // language the pairs of ASCII (which every encoding here reads alike) once.
+#include <math.h>
 #include <string.h>
 
 #include <algorithm>
@@ -213,15 +214,16 @@ uint64_t asciiSinglesCost(const Counts& counts, uint32_t language) {
     return total;
 }
 
-// Confidence from how far the text's mean pair cost is above what the
-// language's own held-out text costs, and from how much text there is.
+// Confidence from how far the mean cost of the text's pairs with a non-ASCII
+// byte is above what those of the language's own held-out text cost, and
+// from how many there are.
 uint32_t confidenceOf(uint64_t total, uint32_t pairs, uint32_t language) {
     if (pairs == 0) return 0;
     const double expected = models::kModels[language].heldOutCost;
     const double mean = static_cast<double>(total) / pairs;
     const double closeness = mean <= expected ? 1.0 : expected / mean;
-    const double amount = pairs / (pairs + 4.0);
-    const double confidence = 100.0 * closeness * amount;
+    const double amount = pairs / (pairs + 1.0);
+    const double confidence = 100.0 * sqrt(closeness) * amount;
     return confidence < 1.0 ? 1 : static_cast<uint32_t>(confidence + 0.5);
 }
 
@@ -265,7 +267,7 @@ bool readAlike(const Counts& counts, uint32_t a, uint32_t b) {
 // The encodings whose readings cost least by their single bytes are judged
 // by their pairs, each in the languages it reads best as.
 const uint32_t kJudgedEncodings = 5;
-const uint32_t kJudgedLanguages = 2;
+const uint32_t kJudgedLanguages = 3;
 // ... those that cost at most a third and 32 bits more than the cheapest.
 const uint64_t kJudgedMargin = 3;
 const uint64_t kJudgedSlack = 128;
@@ -353,11 +355,14 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     CountedPair highPairs[kMaxListedPairs];
     const uint32_t highPairCount = listPairs(counts, counts.highPairsSeen,
                                              std::min(counts.highSeen, kMaxListedPairs), highPairs);
+    uint32_t highPairTotal = 0;
+    for (uint32_t i = 0; i < highPairCount; ++i) highPairTotal += highPairs[i].count;
     // The pairs of ASCII cost the same in every reading of a language.
     uint64_t asciiPairs[models::kLanguages];
     bool asciiPairsKnown[models::kLanguages] = {};
     // The judged readings by their pairs, best language of each encoding first.
     Scored best[kJudgedEncodings];
+    uint64_t bestHighCost[kJudgedEncodings] = {};
     uint64_t pairCosts[kJudgedEncodings * kJudgedLanguages];
     uint32_t encodings = 0;
     for (uint32_t i = 0; i < judged; ++i) {
@@ -382,14 +387,22 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
         const uint64_t cost = pairCosts[i] + asciiPairs[language] + priorCost(encoding);
         uint32_t j = 0;
         while (j < encodings && kReadingsOf[best[j].reading].encoding != encoding) ++j;
-        if (j == encodings)
+        if (j == encodings) {
+            bestHighCost[j] = pairCosts[i];
             best[encodings++] = Scored{cost, reading};
-        else if (cheaper(Scored{cost, reading}, best[j]))
+        } else if (cheaper(Scored{cost, reading}, best[j])) {
+            bestHighCost[j] = pairCosts[i];
             best[j] = Scored{cost, reading};
+        }
     }
+    // (The confidence is that of the winner's pairs with a non-ASCII byte.)
+    uint32_t winnerAt = 0;
+    for (uint32_t j = 1; j < encodings; ++j)
+        if (cheaper(best[j], best[winnerAt])) winnerAt = j;
+    const uint64_t winnerHighCost = bestHighCost[winnerAt];
     sortCheapestFirst(best, encodings);
     const uint32_t bestLanguage = kReadingsOf[best[0].reading].language;
-    const uint32_t bestConfidence = confidenceOf(best[0].cost, n, bestLanguage);
+    const uint32_t bestConfidence = confidenceOf(winnerHighCost, highPairTotal, bestLanguage);
     // The winner and every encoding that reads the text as it does, in the
     // order users expect them, then the other readings.
     const uint32_t winner = kReadingsOf[best[0].reading].encoding;

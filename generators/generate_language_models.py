@@ -30,7 +30,8 @@ non-ASCII punctuation or space; 3: any other character) the cost of the second a
 smoothing, at most 100 (25 bits), plus log2 26 bits for a foreign letter
 (which letter it is). Languages not written in Latin letters count ASCII
 letters as foreign. Each model also has the cost of each symbol
-alone, -log2 P(symbol) (log2 25 bits more for an upper-case letter), and states the mean cost of a pair in its held-out
+alone, -log2 P(symbol) (log2 25 bits more for an upper-case letter), and
+states the mean cost of a pair with a non-ASCII character in its held-out
 part. For each encoding and
 each language written in it, a table maps a byte to its symbol (bit 6: an
 upper-case letter; bit 7: a byte the encoding leaves unassigned or reads as a
@@ -292,11 +293,13 @@ def build_model(language):
         cost = [min(MAX_COST, round(-4 * math.log2((n + SMOOTHING) / total))) for n in row]
         cost[1] += FOREIGN_LETTER_COST
         costs.append(cost)
-    # Mean cost of a character after the one before, on held-out text.
+    # Mean cost of a character after the one before, on held-out text, where
+    # either is not ASCII.
     spent, seen, before = 0, 0, ' '
     for ch in language_text(language, 'held-out'):
-        spent += costs[symbol(before)][symbol(ch)]
-        seen += 1
+        if ord(ch) >= 0x80 or ord(before) >= 0x80:
+            spent += costs[symbol(before)][symbol(ch)]
+            seen += 1
         before = ch
     return alphabet, costs, symbol, round(spent / max(seen, 1)), len(text), single_costs
 
@@ -345,7 +348,7 @@ def write_header():
     out.append('')
     out.append('struct LanguageModel {')
     out.append('    const char* language;  // BCP 47')
-    out.append('    uint32_t heldOutCost;  // mean cost of a pair of its held-out text')
+    out.append('    uint32_t heldOutCost;  // mean cost of a pair with a non-ASCII character, held out')
     out.append('};')
     out.append('')
     out.append('const LanguageModel kModels[kLanguages] = {')
