@@ -48,6 +48,7 @@ import gzip
 import math
 import os
 import re
+import subprocess
 import sys
 import unicodedata
 import zlib
@@ -480,6 +481,8 @@ def write_header():
     os.makedirs(os.path.dirname(OUTPUT), exist_ok=True)
     with open(OUTPUT, 'w', encoding='utf-8') as f:
         f.write('\n'.join(out) + '\n')
+    # Laid out as the repository's other sources (CI checks every header).
+    subprocess.run(['clang-format', '-i', OUTPUT], check=True)
 
 
 def main():
