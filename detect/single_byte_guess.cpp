@@ -164,6 +164,18 @@ uint32_t listPairs(const Counts& counts, const uint16_t* seen, uint32_t seenCoun
     return seenCount;
 }
 
+// The pairs of ASCII: the same in every reading of a language.
+uint64_t asciiPairsCost(const Counts& counts, uint32_t language) {
+    const uint8_t(*costs)[kAsciiClasses] = models::kAsciiPairCosts[language];
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < counts.asciiSeen; ++i) {
+        const uint32_t seen = counts.asciiPairsSeen[i];
+        total +=
+            static_cast<uint64_t>(counts.pairs[pairIndex(seen)]) * costs[seen >> 8][seen & 0xFF];
+    }
+    return total;
+}
+
 uint64_t pairsCost(const CountedPair* pairs, uint32_t count, const uint8_t* symbols,
                    const uint8_t (*costs)[models::kSymbols]) {
     uint64_t total = 0;
@@ -349,9 +361,6 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     if (counts.highSeen == 0) return 0;
     Scored chosen[kJudgedEncodings * kJudgedLanguages];
     const uint32_t judged = chooseReadings(counts, chosen);
-    CountedPair asciiPairList[kAsciiClasses * kAsciiClasses];
-    const uint32_t asciiPairCount =
-        listPairs(counts, counts.asciiPairsSeen, counts.asciiSeen, asciiPairList);
     CountedPair highPairs[kMaxListedPairs];
     const uint32_t highPairCount = listPairs(counts, counts.highPairsSeen,
                                              std::min(counts.highSeen, kMaxListedPairs), highPairs);
@@ -372,7 +381,7 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
         const uint8_t* units = kByteSymbols[reading];
         const auto costs = kPairCosts[language];
         if (!asciiPairsKnown[language]) {
-            asciiPairs[language] = pairsCost(asciiPairList, asciiPairCount, units, costs);
+            asciiPairs[language] = asciiPairsCost(counts, language);
             asciiPairsKnown[language] = true;
         }
         // A language in an encoding that reads the text as one judged before

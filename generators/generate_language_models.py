@@ -371,6 +371,18 @@ def write_header():
                    '},  // ' + language)
     out.append('};')
     out.append('')
+    out.append('// Cost of ASCII unit b after ASCII unit a (0: a space or any ASCII character')
+    out.append('// but a letter; 1-26: a to z), quarter bits.')
+    out.append('const uint8_t kAsciiPairCosts[kLanguages][27][27] = {')
+    for language in languages:
+        symbol, costs = models[language][2], models[language][1]
+        units = [symbol(c) for c in ' abcdefghijklmnopqrstuvwxyz']
+        out.append('    {  // ' + language)
+        for a in units:
+            out.append('        {' + ', '.join(str(costs[a][b]) for b in units) + '},')
+        out.append('    },')
+    out.append('};')
+    out.append('')
     out.append('// Cost of symbol b after symbol a, quarter bits: kPairCosts[language][a][b].')
     out.append('const uint8_t kPairCosts[kLanguages][kSymbols][kSymbols] = {')
     for language in languages:
