@@ -22,6 +22,12 @@ fn side(name: *const c_char) -> Option<Side> {
     }
 }
 
+// An encoding encoding_rs writes (its UTF-16 encoders write UTF-8, as the
+// WHATWG standard has them).
+fn writable(encoding: &'static Encoding) -> bool {
+    encoding.output_encoding() == encoding
+}
+
 fn units<'a>(bytes: &'a [u8]) -> &'a [u16] {
     unsafe { std::slice::from_raw_parts(bytes.as_ptr() as *const u16, bytes.len() / 2) }
 }
@@ -39,7 +45,9 @@ fn done(result: CoderResult, written: usize) -> isize {
 
 fn decode_to_utf16(encoding: &'static Encoding, src: &[u8], dst: &mut [u8]) -> isize {
     let (r, _, w, _) =
-        encoding.new_decoder_without_bom_handling().decode_to_utf16(src, units_mut(dst), true);
+        encoding
+            .new_decoder_without_bom_handling()
+            .decode_to_utf16(src, units_mut(dst), true);
     done(r, 2 * w)
 }
 
@@ -48,7 +56,11 @@ fn decode_to_utf16(encoding: &'static Encoding, src: &[u8], dst: &mut [u8]) -> i
 pub extern "C" fn velta_bench_encoding_rs_has(from: *const c_char, to: *const c_char) -> i32 {
     match (side(from), side(to)) {
         (Some(Side::Legacy(_)), Some(Side::Utf8)) | (Some(Side::Legacy(_)), Some(Side::Utf16)) => 1,
-        (Some(Side::Utf8), Some(Side::Legacy(_))) | (Some(Side::Utf16), Some(Side::Legacy(_))) => 1,
+        (Some(Side::Utf8), Some(Side::Legacy(e))) | (Some(Side::Utf16), Some(Side::Legacy(e)))
+            if writable(e) =>
+        {
+            1
+        }
         (Some(Side::Utf8), Some(Side::Utf16)) | (Some(Side::Utf16), Some(Side::Utf8)) => 1,
         _ => 0,
     }
@@ -69,23 +81,27 @@ pub extern "C" fn velta_bench_encoding_rs_convert(
     let dst = unsafe { std::slice::from_raw_parts_mut(output, capacity) };
     match (side(from), side(to)) {
         (Some(Side::Legacy(e)), Some(Side::Utf8)) => {
-            let (r, _, w, _) = e.new_decoder_without_bom_handling().decode_to_utf8(src, dst, true);
+            let (r, _, w, _) = e
+                .new_decoder_without_bom_handling()
+                .decode_to_utf8(src, dst, true);
             done(r, w)
         }
         (Some(Side::Legacy(e)), Some(Side::Utf16)) => decode_to_utf16(e, src, dst),
         (Some(Side::Utf8), Some(Side::Utf16)) => decode_to_utf16(encoding_rs::UTF_8, src, dst),
-        (Some(Side::Utf8), Some(Side::Legacy(e))) => {
+        (Some(Side::Utf8), Some(Side::Legacy(e))) if writable(e) => {
             let text = unsafe { std::str::from_utf8_unchecked(src) };
             let (r, _, w, _) = e.new_encoder().encode_from_utf8(text, dst, true);
             done(r, w)
         }
-        (Some(Side::Utf16), Some(Side::Legacy(e))) => {
+        (Some(Side::Utf16), Some(Side::Legacy(e))) if writable(e) => {
             let (r, _, w, _) = e.new_encoder().encode_from_utf16(units(src), dst, true);
             done(r, w)
         }
         (Some(Side::Utf16), Some(Side::Utf8)) => {
             let (r, _, w, _) =
-                encoding_rs::UTF_8.new_encoder().encode_from_utf16(units(src), dst, true);
+                encoding_rs::UTF_8
+                    .new_encoder()
+                    .encode_from_utf16(units(src), dst, true);
             done(r, w)
         }
         _ => -1,
