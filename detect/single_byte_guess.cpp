@@ -274,6 +274,49 @@ bool readAlike(const Counts& counts, uint32_t a, uint32_t b) {
     return true;
 }
 
+// Western text (windows-1252, ISO-8859-15, ISO-8859-1) is by far the most
+// common single-byte text. Lists of names from many languages read better
+// as some other language; when such text reads so in another encoding, the
+// bytes the two encodings read differently decide.
+bool isWestern(uint32_t encoding) {
+    const char* name = models::kEncodingNames[encoding].name;
+    return strcmp(name, "windows-1252") == 0 || strcmp(name, "ISO-8859-15") == 0 ||
+           strcmp(name, "ISO_8859-1:1987") == 0;
+}
+
+bool readsDifferently(const uint8_t* same, uint32_t byte) {
+    return byte >= 0x80 && !(same[(byte - 0x80) / 8] >> ((byte - 0x80) % 8) & 1);
+}
+
+// What the pairs with a byte two encodings read differently cost in a reading
+// of one of them.
+uint64_t differingPairsCost(const CountedPair* pairs, uint32_t count, const uint8_t* same,
+                            uint32_t reading) {
+    const uint8_t* symbols = kByteSymbols[reading];
+    const auto costs = kPairCosts[kReadingsOf[reading].language];
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < count; ++i)
+        if (readsDifferently(same, pairs[i].first) || readsDifferently(same, pairs[i].second))
+            total += pairsCost(pairs + i, 1, symbols, costs);
+    return total;
+}
+
+// A reading beats a Western one only where the bytes they read differently
+// cost clearly less in it: by kEvidenceCost, and a quarter bit more for each
+// kEvidenceBytes bytes of the text (lists of names, read as the wrong
+// language, cost less in it by their shared letters alone).
+const uint64_t kEvidenceCost = 24;
+const uint64_t kEvidenceBytes = 64;
+
+bool clearlyNotWestern(const CountedPair* pairs, uint32_t count, uint32_t reading, uint32_t western,
+                       uint32_t length) {
+    const uint8_t* same =
+        models::kSameBytes[kReadingsOf[reading].encoding][kReadingsOf[western].encoding];
+    const uint64_t own = differingPairsCost(pairs, count, same, reading);
+    const uint64_t westernCost = differingPairsCost(pairs, count, same, western);
+    return westernCost > own + kEvidenceCost + length / kEvidenceBytes;
+}
+
 }  // namespace
 
 // The encodings whose readings cost least by their single bytes are judged
@@ -349,6 +392,43 @@ uint32_t chooseReadings(const Counts& counts, Scored* chosen) {
     return count;
 }
 
+// The readings of windows-1252 judged besides, where none of the Western
+// encodings is and the text's bytes read mostly as in the cheapest encoding
+// (at most one in kBytesADifference differently): lists of names from many
+// languages, in windows-1252, that read better in another encoding as
+// another language. Returns their number.
+const uint32_t kBytesADifference = 32;
+
+uint32_t addWesternReadings(const Counts& counts, uint32_t length, Scored* chosen,
+                            uint32_t judged) {
+    for (uint32_t i = 0; i < judged; ++i)
+        if (isWestern(kReadingsOf[chosen[i].reading].encoding)) return 0;
+    const uint32_t western = 0;  // windows-1252, first of the encodings
+    const uint8_t* same = models::kSameBytes[kReadingsOf[chosen[0].reading].encoding][western];
+    uint32_t differing = 0;
+    for (uint32_t i = 0; i < counts.highBytesSeen; ++i) {
+        const uint32_t byte = counts.highBytes[i];
+        if (!(same[byte / 8] >> (byte % 8) & 1)) differing += counts.singles[kAsciiClasses + byte];
+    }
+    if (differing * kBytesADifference > length) return 0;
+    uint64_t asciiCost[models::kLanguages];
+    Scored group[kJudgedLanguages];
+    uint32_t inGroup = 0;
+    for (uint32_t reading = models::kFirstReading[western];
+         reading < models::kFirstReading[western + 1]; ++reading) {
+        const uint32_t language = kReadingsOf[reading].language;
+        asciiCost[language] = asciiSinglesCost(counts, language);
+        const Scored scored = {singlesCost(counts, reading, asciiCost), reading};
+        if (inGroup < kJudgedLanguages)
+            group[inGroup++] = scored;
+        else if (cheaper(scored, group[kJudgedLanguages - 1]))
+            group[kJudgedLanguages - 1] = scored;
+        sortCheapestFirst(group, inGroup);
+    }
+    memcpy(chosen + judged, group, inGroup * sizeof group[0]);
+    return inGroup;
+}
+
 }  // namespace
 
 uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* guesses,
@@ -359,8 +439,9 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     memset(counts.singles, 0, sizeof counts.singles);
     countBytes(p, n, counts);
     if (counts.highSeen == 0) return 0;
-    Scored chosen[kJudgedEncodings * kJudgedLanguages];
-    const uint32_t judged = chooseReadings(counts, chosen);
+    Scored chosen[(kJudgedEncodings + 1) * kJudgedLanguages];
+    uint32_t judged = chooseReadings(counts, chosen);
+    judged += addWesternReadings(counts, n, chosen, judged);
     CountedPair highPairs[kMaxListedPairs];
     const uint32_t highPairCount = listPairs(counts, counts.highPairsSeen,
                                              std::min(counts.highSeen, kMaxListedPairs), highPairs);
@@ -370,9 +451,9 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     uint64_t asciiPairs[models::kLanguages];
     bool asciiPairsKnown[models::kLanguages] = {};
     // The judged readings by their pairs, best language of each encoding first.
-    Scored best[kJudgedEncodings];
-    uint64_t bestHighCost[kJudgedEncodings] = {};
-    uint64_t pairCosts[kJudgedEncodings * kJudgedLanguages];
+    Scored best[kJudgedEncodings + 1];
+    uint64_t bestHighCost[kJudgedEncodings + 1] = {};
+    uint64_t pairCosts[(kJudgedEncodings + 1) * kJudgedLanguages];
     uint32_t encodings = 0;
     for (uint32_t i = 0; i < judged; ++i) {
         const uint32_t reading = chosen[i].reading;
@@ -408,8 +489,29 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     uint32_t winnerAt = 0;
     for (uint32_t j = 1; j < encodings; ++j)
         if (cheaper(best[j], best[winnerAt])) winnerAt = j;
+    uint32_t westernAt = encodings;
+    for (uint32_t j = 0; j < encodings; ++j)
+        if (isWestern(kReadingsOf[best[j].reading].encoding) &&
+            (westernAt == encodings || cheaper(best[j], best[westernAt])))
+            westernAt = j;
+    if (westernAt < encodings && westernAt != winnerAt &&
+        !isWestern(kReadingsOf[best[winnerAt].reading].encoding) &&
+        !readAlike(counts, kReadingsOf[best[winnerAt].reading].encoding,
+                   kReadingsOf[best[westernAt].reading].encoding) &&
+        !clearlyNotWestern(highPairs, highPairCount, best[winnerAt].reading,
+                           best[westernAt].reading, n)) {
+        // The Western reading comes first, the others keep their order.
+        const Scored western = best[westernAt];
+        sortCheapestFirst(best, encodings);
+        uint32_t at = 0;
+        while (best[at].reading != western.reading) ++at;
+        for (; at > 0; --at) best[at] = best[at - 1];
+        best[0] = western;
+        winnerAt = westernAt;
+    } else {
+        sortCheapestFirst(best, encodings);
+    }
     const uint64_t winnerHighCost = bestHighCost[winnerAt];
-    sortCheapestFirst(best, encodings);
     const uint32_t bestLanguage = kReadingsOf[best[0].reading].language;
     const uint32_t bestConfidence = confidenceOf(winnerHighCost, highPairTotal, bestLanguage);
     // The winner and every encoding that reads the text as it does, in the
@@ -431,7 +533,9 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
     for (uint32_t i = 1; i < encodings; ++i) {
         const models::Reading reading = kReadingsOf[best[i].reading];
         if (!listed[reading.encoding])
-            add(reading.encoding, relativeConfidence(bestConfidence, best[i].cost - best[0].cost),
+            add(reading.encoding,
+                relativeConfidence(bestConfidence,
+                                   best[i].cost > best[0].cost ? best[i].cost - best[0].cost : 0),
                 models::kModels[reading.language].language);
     }
     return filled;

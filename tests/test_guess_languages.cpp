@@ -101,6 +101,33 @@ TEST(GuessLanguages, TwinsComeInTheExpectedOrder) {
     }
 }
 
+// Lists of names from many languages (the ISO 639 catalogs in French) read
+// better as Hungarian or Polish in windows-1250, by the few bytes it reads as
+// other letters.
+TEST(GuessLanguages, ListsOfForeignNamesInWindows1252StayWindows1252) {
+    const char* const lists[] = {
+        "aguaruna aguna manobo agusien agutaynen agwagwune ahanta aheri gond\xEE aheu a"
+        "hirani ahom ahtena ahwai ai-cham aighon aikan\xE3 aiklep aimaq aimele aimol ai"
+        "nbai a\xEFnou (Chine) a\xEFnou (Japon) aiome airoran aiton a\xEFzi, Apro"
+        "umu a\xEFzi, Mobumrin a\xEFzi, Tiagbamrin aja-gbe ajawa aji\xEB ajumbu a"
+        "jy\xEDninka Apurucayali",
+        "wolof wolof, gambien wom (Nig\xE9ria) wom (Papouasie-Nouvelle-Guin\xE9"
+        "e) wo"
+        "mo wongo cree des for\xEAts woria worimi worodougou worrorra wotapuri-katarqal"
+        "ai wotjobaluk wotu woun Meu oirat \xE9"
+        "crit chinois Wu yi de Wuding-Luquan wudu"
+        " wuliwuli wulna wumboko wumbvu nasu de Wumeng bunu de Wunai wunambal wunumara wur"
+        "rugu nasu de Wusa wuchi wusi wutung wutunhua wuvulu-aua wuzlam wyandot wymysorys "
+        "w\xE1ra w\xE3pha w\xE8 septentrional w\xE8 m\xE9ridional w\xE8 "
+        "occidental xaasongaxango",
+    };
+    for (const char* list : lists) {
+        const std::vector<NLS_LanguageGuess> guesses = guessesOf(list);
+        ASSERT_FALSE(guesses.empty());
+        EXPECT_STREQ(guesses[0].encodingName, "windows-1252") << list;
+    }
+}
+
 TEST(GuessLanguages, AsciiStaysUsAsciiWithoutALanguage) {
     const std::vector<NLS_LanguageGuess> guesses = guessesOf("plain text\n");
     ASSERT_FALSE(guesses.empty());
