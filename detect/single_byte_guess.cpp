@@ -60,17 +60,26 @@ constexpr UnitTable unitTable() {
 constexpr UnitTable kUnitTable = unitTable();
 const uint8_t* const kUnitOf = kUnitTable.of;
 
-// The single bytes and byte pairs of a text, counted in plain arrays; the
-// pairs seen are listed (those of ASCII alone apart), so that scoring
-// touches only them. At most kMostBytes are counted, so no count
+// The single bytes and byte pairs of a text. The pairs are counted in a
+// table of each thread's own, all zeros between calls: each pair seen is
+// listed (those of ASCII alone apart) with its count, and its entry zeroed
+// again, so that no call clears the table (48 kilobytes) and scoring touches
+// only the pairs of the text. At most kMostBytes are counted, so no count
 // overflows.
 const uint32_t kMostBytes = 0xFFFF;
 
+struct PairTable {
+    uint16_t counts[kUnits * kUnits];
+};
+
+thread_local PairTable tPairs;
+
 struct Counts {
-    uint16_t pairs[kUnits * kUnits];
     uint16_t singles[kUnits];
     uint16_t asciiPairsSeen[kAsciiClasses * kAsciiClasses];
-    uint16_t highPairsSeen[kUnits * kUnits];
+    uint16_t asciiPairCounts[kAsciiClasses * kAsciiClasses];
+    uint16_t highPairsSeen[kUnits * kUnits + 1];  // (+1: the list is written one ahead)
+    uint16_t highPairCounts[kUnits * kUnits];
     uint8_t highBytes[128];  // the bytes 0x80-0xFF seen, less 0x80
     uint32_t asciiSeen = 0;
     uint32_t highSeen = 0;
@@ -81,39 +90,38 @@ uint32_t pairIndex(uint32_t seen) {
     return (seen >> 8) * kUnits + (seen & 0xFF);
 }
 
-// Only the pairs that start with a unit of the text can be counted: their
-// rows are cleared, not the whole table (a few kilobytes of its 48).
-void clearRowsOfUnitsIn(const unsigned char* p, uint32_t n, Counts& counts) {
-    uint8_t present[kUnits] = {};
-    present[0] = 1;  // the space the text starts after
-    for (uint32_t i = 0; i < n; ++i) present[kUnitOf[p[i]]] = 1;
-    for (uint32_t unit = 0; unit < kUnits; ++unit)
-        if (present[unit]) memset(counts.pairs + unit * kUnits, 0, kUnits * sizeof counts.pairs[0]);
-}
-
 // The text starts after a space: its first byte is scored as a word start.
+// Each pair is written to the list and kept there when it is new (no branch:
+// new pairs come at random).
 void countBytes(const unsigned char* p, uint32_t n, Counts& counts) {
+    uint16_t* const table = tPairs.counts;
+    uint16_t* listed = counts.highPairsSeen;
+    uint32_t seen = 0;
     uint32_t previous = 0;  // a space's class
     for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t byte = p[i];
-        const uint32_t current = kUnitOf[byte];
-        const uint32_t pair = previous * kUnits + current;
-        if (counts.pairs[pair]++ == 0) {
-            const uint16_t seen = static_cast<uint16_t>(previous << 8 | current);
-            if (previous < kAsciiClasses && current < kAsciiClasses)
-                counts.asciiPairsSeen[counts.asciiSeen++] = seen;
-            else
-                counts.highPairsSeen[counts.highSeen++] = seen;
-        }
+        const uint32_t current = kUnitOf[p[i]];
+        const uint16_t count = table[previous * kUnits + current];
+        table[previous * kUnits + current] = static_cast<uint16_t>(count + 1);
+        listed[seen] = static_cast<uint16_t>(previous << 8 | current);
+        seen += count == 0;
         previous = current;
     }
-    // A byte's count is that of the pairs it ends.
-    for (uint32_t i = 0; i < counts.asciiSeen; ++i)
-        counts.singles[counts.asciiPairsSeen[i] & 0xFF] +=
-            counts.pairs[pairIndex(counts.asciiPairsSeen[i])];
-    for (uint32_t i = 0; i < counts.highSeen; ++i)
-        counts.singles[counts.highPairsSeen[i] & 0xFF] +=
-            counts.pairs[pairIndex(counts.highPairsSeen[i])];
+    // The pairs of ASCII apart; the others stay, in order. A byte's count is
+    // that of the pairs it ends.
+    memset(counts.singles, 0, sizeof counts.singles);
+    for (uint32_t i = 0; i < seen; ++i) {
+        const uint16_t pair = listed[i];
+        uint16_t& entry = table[pairIndex(pair)];
+        counts.singles[pair & 0xFF] = static_cast<uint16_t>(counts.singles[pair & 0xFF] + entry);
+        if ((pair >> 8) < kAsciiClasses && (pair & 0xFF) < kAsciiClasses) {
+            counts.asciiPairCounts[counts.asciiSeen] = entry;
+            counts.asciiPairsSeen[counts.asciiSeen++] = pair;
+        } else {
+            counts.highPairCounts[counts.highSeen] = entry;
+            listed[counts.highSeen++] = pair;
+        }
+        entry = 0;
+    }
     for (uint32_t b = 0; b < 128; ++b)
         if (counts.singles[kAsciiClasses + b] != 0)
             counts.highBytes[counts.highBytesSeen++] = static_cast<uint8_t>(b);
@@ -155,13 +163,14 @@ struct CountedPair {
     uint16_t count;
 };
 
-// The pairs of a seen list, made compact for the readings to walk.
-uint32_t listPairs(const Counts& counts, const uint16_t* seen, uint32_t seenCount,
-                   CountedPair* pairs) {
-    for (uint32_t i = 0; i < seenCount; ++i)
-        pairs[i] = CountedPair{kByteOf[seen[i] >> 8], kByteOf[seen[i] & 0xFF],
-                               counts.pairs[pairIndex(seen[i])]};
-    return seenCount;
+// The pairs with a non-ASCII byte, made compact for the readings to walk.
+uint32_t listHighPairs(const Counts& counts, CountedPair* pairs) {
+    const uint32_t count = std::min(counts.highSeen, kMaxListedPairs);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint16_t seen = counts.highPairsSeen[i];
+        pairs[i] = CountedPair{kByteOf[seen >> 8], kByteOf[seen & 0xFF], counts.highPairCounts[i]};
+    }
+    return count;
 }
 
 // The pairs of ASCII: the same in every reading of a language.
@@ -170,8 +179,7 @@ uint64_t asciiPairsCost(const Counts& counts, uint32_t language) {
     uint64_t total = 0;
     for (uint32_t i = 0; i < counts.asciiSeen; ++i) {
         const uint32_t seen = counts.asciiPairsSeen[i];
-        total +=
-            static_cast<uint64_t>(counts.pairs[pairIndex(seen)]) * costs[seen >> 8][seen & 0xFF];
+        total += static_cast<uint64_t>(counts.asciiPairCounts[i]) * costs[seen >> 8][seen & 0xFF];
     }
     return total;
 }
@@ -278,10 +286,24 @@ bool readAlike(const Counts& counts, uint32_t a, uint32_t b) {
 // common single-byte text. Lists of names from many languages read better
 // as some other language; when such text reads so in another encoding, the
 // bytes the two encodings read differently decide.
+struct WesternTable {
+    bool of[models::kEncodings];
+};
+
+WesternTable westernTable() {
+    WesternTable table = {};
+    for (uint32_t encoding = 0; encoding < models::kEncodings; ++encoding) {
+        const char* name = models::kEncodingNames[encoding].name;
+        table.of[encoding] = strcmp(name, "windows-1252") == 0 ||
+                             strcmp(name, "ISO-8859-15") == 0 ||
+                             strcmp(name, "ISO_8859-1:1987") == 0;
+    }
+    return table;
+}
+
 bool isWestern(uint32_t encoding) {
-    const char* name = models::kEncodingNames[encoding].name;
-    return strcmp(name, "windows-1252") == 0 || strcmp(name, "ISO-8859-15") == 0 ||
-           strcmp(name, "ISO_8859-1:1987") == 0;
+    static const WesternTable western = westernTable();
+    return western.of[encoding];
 }
 
 bool readsDifferently(const uint8_t* same, uint32_t byte) {
@@ -435,16 +457,13 @@ uint32_t GuessSingleByte(const unsigned char* p, uint32_t n, LanguageGuess* gues
                          uint32_t capacity) {
     Counts counts;
     n = std::min(n, kMostBytes);
-    clearRowsOfUnitsIn(p, n, counts);
-    memset(counts.singles, 0, sizeof counts.singles);
     countBytes(p, n, counts);
     if (counts.highSeen == 0) return 0;
     Scored chosen[(kJudgedEncodings + 1) * kJudgedLanguages];
     uint32_t judged = chooseReadings(counts, chosen);
     judged += addWesternReadings(counts, n, chosen, judged);
     CountedPair highPairs[kMaxListedPairs];
-    const uint32_t highPairCount = listPairs(counts, counts.highPairsSeen,
-                                             std::min(counts.highSeen, kMaxListedPairs), highPairs);
+    const uint32_t highPairCount = listHighPairs(counts, highPairs);
     uint32_t highPairTotal = 0;
     for (uint32_t i = 0; i < highPairCount; ++i) highPairTotal += highPairs[i].count;
     // The pairs of ASCII cost the same in every reading of a language.
