@@ -127,11 +127,6 @@ void countBytes(const unsigned char* p, uint32_t n, Counts& counts) {
             counts.highBytes[counts.highBytesSeen++] = static_cast<uint8_t>(b);
 }
 
-bool isLetter(uint8_t symbol) {
-    const uint32_t s = symbol & kSymbolMask;
-    return s == kForeignLetter || s >= kFirstLetter;
-}
-
 // A byte of each unit (the class of an ASCII byte is read alike in every
 // reading: its space or its lower-case letter).
 struct ByteTable {
@@ -176,24 +171,45 @@ uint32_t listHighPairs(const Counts& counts, CountedPair* pairs) {
 // The pairs of ASCII: the same in every reading of a language.
 uint64_t asciiPairsCost(const Counts& counts, uint32_t language) {
     const uint8_t(*costs)[kAsciiClasses] = models::kAsciiPairCosts[language];
-    uint64_t total = 0;
+    uint32_t total = 0;
     for (uint32_t i = 0; i < counts.asciiSeen; ++i) {
         const uint32_t seen = counts.asciiPairsSeen[i];
-        total += static_cast<uint64_t>(counts.asciiPairCounts[i]) * costs[seen >> 8][seen & 0xFF];
+        total += counts.asciiPairCounts[i] * costs[seen >> 8][seen & 0xFF];
     }
     return total;
 }
 
+// What a symbol adds to the cost of the pair it ends: a byte real text does
+// not hold; an upper-case letter after a lower-case one (kCaseSwapCost, where
+// the first symbol's entry is a lower-case letter).
+struct SymbolTable {
+    uint8_t extra[256];
+    uint8_t lowerLetter[256];
+};
+
+constexpr SymbolTable symbolTable() {
+    SymbolTable table = {};
+    for (uint32_t symbol = 0; symbol < 256; ++symbol) {
+        table.extra[symbol] = symbol & kUnassigned ? kUnassignedCost : 0;
+        const uint32_t s = symbol & kSymbolMask;
+        table.lowerLetter[symbol] =
+            (s == kForeignLetter || s >= kFirstLetter) && !(symbol & kUpperCase);
+    }
+    return table;
+}
+
+constexpr SymbolTable kSymbolTable = symbolTable();
+
+// (Sums fit 32 bits: at most kMostBytes pairs, each under 256 quarter bits.)
 uint64_t pairsCost(const CountedPair* pairs, uint32_t count, const uint8_t* symbols,
                    const uint8_t (*costs)[models::kSymbols]) {
-    uint64_t total = 0;
+    uint32_t total = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t first = symbols[pairs[i].first], second = symbols[pairs[i].second];
-        const bool caseSwap = isLetter(first) && !(first & kUpperCase) && (second & kUpperCase);
+        const uint32_t caseSwap = kSymbolTable.lowerLetter[first] & (second >> 6);
         const uint32_t cost = costs[first & kSymbolMask][second & kSymbolMask] +
-                              (second & kUnassigned ? kUnassignedCost : 0) +
-                              (caseSwap ? kCaseSwapCost : 0);
-        total += static_cast<uint64_t>(pairs[i].count) * cost;
+                              kSymbolTable.extra[second] + caseSwap * kCaseSwapCost;
+        total += pairs[i].count * cost;
     }
     return total;
 }
