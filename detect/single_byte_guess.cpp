@@ -74,6 +74,13 @@ struct PairTable {
 
 thread_local PairTable tPairs;
 
+// The thread's table, its address taken once a call (read through a volatile,
+// so that the compiler does not look it up again at every pair).
+uint16_t* threadPairTable() {
+    PairTable* volatile table = &tPairs;
+    return table->counts;
+}
+
 struct Counts {
     uint16_t singles[kUnits];
     uint16_t asciiPairsSeen[kAsciiClasses * kAsciiClasses];
@@ -94,7 +101,7 @@ uint32_t pairIndex(uint32_t seen) {
 // Each pair is written to the list and kept there when it is new (no branch:
 // new pairs come at random).
 void countBytes(const unsigned char* p, uint32_t n, Counts& counts) {
-    uint16_t* const table = tPairs.counts;
+    uint16_t* const table = threadPairTable();
     uint16_t* listed = counts.highPairsSeen;
     uint32_t seen = 0;
     uint32_t previous = 0;  // a space's class
