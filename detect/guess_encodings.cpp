@@ -230,10 +230,16 @@ uint32_t guessGb(const unsigned char* p, uint32_t n) {
     return confidenceOf(naturalness, r);
 }
 
+const uint32_t kFewestForTrailShare = 10;
+
 uint32_t guessBig5(const unsigned char* p, uint32_t n) {
     const Reading r = read<readBig5>(p, n);
     double naturalness = r.characters == 0 ? 0 : r.weight / r.characters;
     if (r.characters >= 20 && share(r.lowTrails, r.characters) < 0.1) naturalness *= 0.6;
+    // Big5 text has trail bytes below 0x80 in about two characters of five;
+    // Latin text with a few accented letters, read as Big5, in nearly all.
+    const uint32_t pairs = r.characters - r.invalid;
+    if (pairs >= kFewestForTrailShare && share(r.lowTrails, pairs) > 0.9) naturalness *= 0.5;
     return confidenceOf(naturalness, r);
 }
 

@@ -128,6 +128,25 @@ TEST(GuessLanguages, ListsOfForeignNamesInWindows1252StayWindows1252) {
     }
 }
 
+// Croatian in ISO-8859-16 with an accented letter in some thirty bytes: each
+// reads as a Big5 character with its trail byte below 0x80.
+TEST(GuessLanguages, LatinTextWithFewAccentsIsNotBig5) {
+    const std::vector<NLS_LanguageGuess> guesses = guessesOf(
+        "Jemen, Demokratski, Narodna Demokratska Republika\nZair\nADB obra\xB9unska jedinica\n"
+        "Afganistanski afgani\nAl\xB8irski dinar\nArgentinski pezo\nArmenski dram\n"
+        "Arupski florin\nAustralski dolar\nAzerbajd\xB8"
+        "anski manat\nBahamski dolar\n"
+        "Bahreinski dinar\nTajlandski baht\nPanamska balboa\nBarbadoski dolar\nBjeloruski rubalj\n"
+        "Belizejski dolar\nBermudski dolar\nBolivijski bolivijano\nVenezuelanski bolivar\n"
+        "Tr\xB8i\xA8te obveznica europske kompozitne jedinice (EURCO)\nTr\xB8i\xA8te obveznica "
+        "europske nov\xB9"
+        "ane jedinica (E.M.U.-6)\n"
+        "Tr\xB8i\xA8te obveznica europske jedinice za obra\xB9un 17 (E.U.A.-17)\n"
+        "Tr\xB8i\xA8te obveznica europske jedinice za obra\xB9un 9 (E.U");
+    ASSERT_FALSE(guesses.empty());
+    EXPECT_STREQ(guesses[0].encodingName, "ISO-8859-16");
+}
+
 TEST(GuessLanguages, AsciiStaysUsAsciiWithoutALanguage) {
     const std::vector<NLS_LanguageGuess> guesses = guessesOf("plain text\n");
     ASSERT_FALSE(guesses.empty());
