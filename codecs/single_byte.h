@@ -63,7 +63,8 @@ public:
           fTable(&table),
           fBytes(bytes),
           fUnitOfByteZero(table.units[0] == 0xFFFD ? kNoUnit : table.units[0]),
-          fKeepsAscii(table.keepsAscii) {}
+          fKeepsAscii(table.keepsAscii),
+          fSameFrom(firstOfSameBytes(table, bytes)) {}
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                     uint32_t targetCapacity, bool textEnds);
     const SingleByteTable& table() const { return *fTable; }
@@ -73,10 +74,19 @@ private:
                      unsigned char* target, uint32_t targetCapacity, uint32_t* out,
                      NarrowAscii narrow) const;
 
+    // The lowest unit from which every unit up to 0xFF is its own byte (as
+    // ASCII is): 0x80 for ISO-8859-1, 0xA0 for windows-1252; 0x100 for none.
+    static uint32_t firstOfSameBytes(const SingleByteTable& table, const uint8_t* bytes) {
+        uint32_t first = 0x100;
+        while (table.keepsAscii && first > 0x80 && bytes[first - 1] == first - 1) --first;
+        return first;
+    }
+
     const SingleByteTable* fTable;
     const uint8_t* fBytes;
     uint32_t fUnitOfByteZero;
     bool fKeepsAscii;
+    uint32_t fSameFrom;
 };
 
 }  // namespace velta

@@ -214,11 +214,17 @@ inline bool startsLongAsciiRun(const unsigned char* bytes, uint32_t left) {
     return ((words[0] | words[1]) & 0x8080808080808080u) == 0;
 }
 
+// Units go through the table at about one a cycle, so the kernel is worth a
+// call only for a longer run (Latin prose has one every few sentences).
+enum : uint32_t { kLongUnitRun = 64 };
+
 inline bool startsLongAsciiRunOfUnits(const unsigned char* units, uint32_t left) {
-    if (left < kLongRun) return false;
-    uint64_t words[4];
+    if (left < kLongUnitRun) return false;
+    uint64_t words[kLongUnitRun / 4];
     memcpy(words, units, sizeof words);
-    return ((words[0] | words[1] | words[2] | words[3]) & 0xFF80FF80FF80FF80u) == 0;
+    uint64_t any = 0;
+    for (uint64_t word : words) any |= word;
+    return (any & 0xFF80FF80FF80FF80u) == 0;
 }
 
 // How much of what is left one kernel call takes: where 0x7F may cut a run
@@ -345,26 +351,47 @@ uint32_t decodeSingleBytes(const uint16_t* units, const unsigned char* source, u
 // Units of one single-byte table: each unit one byte. Stops at a unit the
 // table lacks (but for those up to 0x20, which are themselves), at a high
 // surrogate and where input or room ends.
+// Four units that the table maps (no surrogate among them) written with one
+// test; false, writing nothing, for any other four.
+inline bool encodeFourMapped(const uint16_t* codes, const unsigned char* source,
+                             unsigned char* target) {
+    uint16_t units[4], bytes[4];
+    bool mapped = true;
+    for (uint32_t k = 0; k < 4; ++k) {
+        units[k] = loadUnit(source + 2 * k);
+        bytes[k] = codes[units[k]];
+        mapped &= (bytes[k] != kNoMapping) & !isHighSurrogate(units[k]);
+    }
+    if (!mapped) return false;
+    for (uint32_t k = 0; k < 4; ++k) target[k] = static_cast<unsigned char>(bytes[k]);
+    return true;
+}
+
 uint32_t encodeSingleBytes(const uint16_t* codes, const unsigned char* source, uint32_t count,
                            unsigned char* target) {
     const uint16_t ascii = codes[kAsciiIsItself];
     uint32_t i = 0;
-    for (; i < count; ++i) {
+    while (i < count) {
         if (ascii != 0 && startsLongAsciiRunOfUnits(source + 2 * i, count - i)) {
             const uint32_t span = asciiSpan(ascii, count - i);
             const uint32_t run = textKernels().narrowAscii(source + 2 * i, span, target + i, span);
-            i += runBeforeDelete(ascii, target + i, run);  // the bytes of the run
-            if (i == count) break;
+            const uint32_t mapped =
+                runBeforeDelete(ascii, target + i, run);  // the bytes of the run
+            i += mapped;
+            if (mapped != 0) continue;
         }
+        // A bounded stretch, so that a long ASCII run after it finds the kernel.
+        uint32_t fours = 0;
+        for (; fours < kLongUnitRun / 4 && count - i >= 4 &&
+               encodeFourMapped(codes, source + 2 * i, target + i);
+             ++fours)
+            i += 4;
+        if (fours != 0) continue;
         const uint16_t x = loadUnit(source + 2 * i);
         if (isHighSurrogate(x)) break;  // a character of two units
         const uint16_t code = codes[x];
-        if (code == kNoMapping) {
-            if (x > 0x20) break;
-            target[i] = static_cast<unsigned char>(x);
-            continue;
-        }
-        target[i] = static_cast<unsigned char>(code);
+        if (code == kNoMapping && x > 0x20) break;
+        target[i++] = static_cast<unsigned char>(code == kNoMapping ? x : code);
     }
     return i;
 }

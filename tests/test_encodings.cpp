@@ -119,6 +119,23 @@ TEST_F(Encodings, EverySingleByteCharacterRoundTrips) {
     }
 }
 
+// A run of units (the fast paths take eight or more at a time) writes what
+// each unit writes alone: no unit outside a table passes as its own byte.
+TEST_F(Encodings, SingleByteRunsWriteWhatEachUnitWritesAlone) {
+    std::u16string units;
+    for (char16_t unit = 0x20; unit < 0x180; ++unit) units += unit;
+    for (const std::string& name : singleByteEncodings()) {
+        Bytes alone;
+        for (char16_t unit : units) {
+            const Bytes bytes =
+                convertOneShot(NLS_UCS2_NAME, name.c_str(), ucs2(std::u16string(1, unit))).output;
+            alone.insert(alone.end(), bytes.begin(), bytes.end());
+        }
+        EXPECT_EQ(hex(convertOneShot(NLS_UCS2_NAME, name.c_str(), ucs2(units)).output), hex(alone))
+            << name;
+    }
+}
+
 #ifdef VELTA_HAVE_ICU
 std::string unitText(uint32_t unit) {
     char text[8];
