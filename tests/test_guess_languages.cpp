@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "velta/velta.hpp"
@@ -200,6 +201,25 @@ TEST(GuessLanguages, GuesserFedInPiecesGuessesAsTheWhole) {
     guesser.feed(longText);
     guesser.feed("\xFF\xFE");
     EXPECT_TRUE(sameGuesses(guesser.guesses(), velta::guess(longText.substr(0, 64 * 1024))));
+}
+
+// Each thread counts pairs in a table of its own: threads guessing at once
+// guess as one alone.
+TEST(Threads, GuessesInManyThreadsAtOnceAreThoseOfOne) {
+    const std::vector<Sample> all = samples();
+    std::vector<std::string> alone;
+    for (const Sample& sample : all) alone.push_back(guessesOf(sample.bytes).at(0).encodingName);
+    const int kThreads = 4;
+    std::vector<int> differing(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (size_t i = 0; i < all.size(); ++i)
+                differing[t] += alone[(i + t) % all.size()] !=
+                                guessesOf(all[(i + t) % all.size()].bytes).at(0).encodingName;
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(differing[t], 0) << "thread " << t;
 }
 
 }  // namespace
