@@ -75,11 +75,12 @@ private:
                      NarrowAscii narrow) const;
 
     // The lowest unit from which every unit up to 0xFF is its own byte (as
-    // ASCII is): 0x80 for ISO-8859-1, 0xA0 for windows-1252; 0x100 for none.
+    // ASCII is): 0x80 for ISO-8859-1, 0xA0 for windows-1252; 0x100 where
+    // that leaves out letters of U+00C0-U+00FF (their runs would be short).
     static uint32_t firstOfSameBytes(const SingleByteTable& table, const uint8_t* bytes) {
         uint32_t first = 0x100;
         while (table.keepsAscii && first > 0x80 && bytes[first - 1] == first - 1) --first;
-        return first;
+        return first <= 0xC0 ? first : 0x100;
     }
 
     const SingleByteTable* fTable;
