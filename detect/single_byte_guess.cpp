@@ -221,27 +221,26 @@ uint64_t pairsCost(const CountedPair* pairs, uint32_t count, const uint8_t* symb
     return total;
 }
 
-// What the single bytes cost in a reading: a first, cheap judgement.
-uint64_t singlesCost(const Counts& counts, uint32_t reading, const uint64_t* asciiCost) {
-    const uint8_t* costs = models::kHighByteCosts[reading];
-    const uint16_t* high = counts.singles + kAsciiClasses;
-    uint32_t total = 0;
-    for (uint32_t i = 0; i < counts.highBytesSeen; ++i) {
-        const uint32_t b = counts.highBytes[i];
-        total += static_cast<uint32_t>(high[b]) * costs[b];
-    }
-    return total + asciiCost[kReadingsOf[reading].language];
-}
-
-// The least any reading of an encoding can cost by its single bytes.
-uint64_t leastCost(const Counts& counts, uint32_t encoding, const uint64_t* asciiCost) {
-    const uint8_t* costs = models::kLeastHighByteCosts[encoding];
+// What the bytes from 0x80 up cost, each as often as the text has it.
+uint64_t highBytesCost(const Counts& counts, const uint8_t* costs) {
     const uint16_t* high = counts.singles + kAsciiClasses;
     uint64_t total = 0;
     for (uint32_t i = 0; i < counts.highBytesSeen; ++i) {
         const uint32_t b = counts.highBytes[i];
         total += static_cast<uint64_t>(high[b]) * costs[b];
     }
+    return total;
+}
+
+// What the single bytes cost in a reading: a first, cheap judgement.
+uint64_t singlesCost(const Counts& counts, uint32_t reading, const uint64_t* asciiCost) {
+    return highBytesCost(counts, models::kHighByteCosts[reading]) +
+           asciiCost[kReadingsOf[reading].language];
+}
+
+// The least any reading of an encoding can cost by its single bytes.
+uint64_t leastCost(const Counts& counts, uint32_t encoding, const uint64_t* asciiCost) {
+    uint64_t total = highBytesCost(counts, models::kLeastHighByteCosts[encoding]);
     uint64_t leastAscii = UINT64_MAX;
     for (uint32_t reading = models::kFirstReading[encoding];
          reading < models::kFirstReading[encoding + 1]; ++reading)
