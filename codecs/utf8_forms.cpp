@@ -34,8 +34,8 @@ namespace {
 // Output (or, for UTF-16 input, input) bytes swapped at a time: small enough
 // to stay in the first-level cache between the step and the swap.
 const uint32_t kSwapBlock = 8192;
-// Output bytes decoded between two calls of a kernel that writes the other
-// order: room for what stopped it, and little more.
+// Bytes of a block between two calls of a kernel that takes the regular text
+// itself: room for what stopped it, and little more.
 const uint32_t kIrregularBlock = 256;
 
 // Reverses the bytes of each of the `bytes` / 2 units from `source` into
@@ -497,7 +497,7 @@ struct FromUtf8ToUtf32 : OrderedForm {
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
-            // Text the kernel stops at at once (emoji, which it leaves to the
+            // Text the kernel takes nothing of (emoji, which it leaves to the
             // codec) goes through whole blocks.
             uint32_t block = kSwapBlock;
             if (decodeDirect != nullptr) {
