@@ -497,8 +497,8 @@ struct FromUtf8ToUtf32 : OrderedForm {
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
-            // Text the kernel takes nothing of (emoji, which it leaves to the
-            // codec) goes through whole blocks.
+            // Text the kernel takes nothing of (malformed or irregular
+            // forms) goes through whole blocks.
             uint32_t block = kSwapBlock;
             if (decodeDirect != nullptr) {
                 uint32_t produced = 0;
@@ -560,8 +560,8 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
 
     // A block of values is narrowed and encoded; the values the encoder
     // took are its units less the second halves of pairs. Where a kernel
-    // reads the values itself, it takes the text of the BMP and the blocks
-    // are only what it stops at (whole blocks where it takes nothing).
+    // reads the values itself, it takes the characters and the blocks are
+    // only what it stops at (whole blocks where it takes nothing).
     static StepResult step(ByteOrder, bool swapped, bool, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
