@@ -634,6 +634,7 @@ struct SingleByteEncoderForm {
 struct SingleByteDecoderForm {
     TSingleByteToUnicodeConverter decoder;
     uint32_t index;
+    uint32_t utf8[256];  // as makeUtf8OfBytes gives them
 };
 
 struct Utf8ToSingleByte {
@@ -704,6 +705,64 @@ struct Utf8ToSingleByte {
     }
 };
 
+// Each byte's character as UTF-8, first byte lowest, with its length in the
+// top byte; 0 for a byte without a character. Empty where bytes may pair.
+void makeUtf8OfBytes(const TSingleByteToUnicodeConverter& decoder, uint32_t* utf8) {
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+        const uint16_t unit = decoder.table().units[byte];
+        unsigned char bytes[4] = {};
+        const bool character = decoder.unitPerByte() && unit < 0xFFFD && !isSurrogate(unit);
+        const uint32_t length = character ? writeUtf8Sequence(unit, bytes) : 0;
+        utf8[byte] = length == 0 ? 0 : (bytes[0] | bytes[1] << 8 | bytes[2] << 16 | length << 24);
+    }
+}
+
+// Bytes of one character each straight to UTF-8, in one pass over the text:
+// sixteen ASCII bytes are copied, other blocks of sixteen each written a
+// byte at a time as four bytes of which only the character's count (no
+// branch for its length: Cyrillic or Greek prose changes length every few
+// bytes). Stops before a byte without a character, which the steps read.
+void decodeSingleBytesToUtf8(const SingleByteDecoderForm& form, const unsigned char* source,
+                             uint32_t length, uint32_t* in, unsigned char* target,
+                             uint32_t capacity, uint32_t* out) {
+    const uint32_t* utf8 = form.utf8;
+    const bool keepsAscii = form.decoder.table().keepsAscii;
+    uint32_t i = *in, o = *out;
+    // A block of sixteen makes 48 bytes at most, and the last store writes
+    // four.
+    while (length - i >= 16 && capacity - o >= 49) {
+        uint64_t words[2];
+        memcpy(words, source + i, sizeof words);
+        if (keepsAscii && ((words[0] | words[1]) & 0x8080808080808080u) == 0) {
+            memcpy(target + o, words, sizeof words);
+            i += 16;
+            o += 16;
+            continue;
+        }
+        for (uint32_t k = 0; k < 16; ++k) {
+            const uint32_t sequence = utf8[source[i]];
+            if (sequence == 0) {
+                *in = i;
+                *out = o;
+                return;
+            }
+            storeUnit32Ordered(target + o, sequence, false);
+            o += sequence >> 24;
+            ++i;
+        }
+    }
+    for (; i < length; ++i) {
+        const uint32_t sequence = utf8[source[i]];
+        const uint32_t bytes = sequence >> 24;
+        if (sequence == 0 || capacity - o < bytes) break;
+        for (uint32_t b = 0; b < bytes; ++b)
+            target[o + b] = static_cast<unsigned char>(sequence >> 8 * b);
+        o += bytes;
+    }
+    *in = i;
+    *out = o;
+}
+
 struct SingleByteToUtf8 {
     using Form = SingleByteDecoderForm;
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4, kTerminatorWidth = 1 };
@@ -735,11 +794,17 @@ struct SingleByteToUtf8 {
                            bool*) {
         unsigned char block[2 * kFusedBlockUnits];
         uint32_t in = 0, out = 0;
+        const bool direct = form.decoder.unitPerByte();
         for (;;) {
+            if (direct) decodeSingleBytesToUtf8(form, source, length, &in, target, capacity, &out);
             if (in == length) return inputUsed(in, out);
             if (out == capacity) return outputFull(in, out);
             const uint32_t room = capacity - out;
-            const uint32_t units = room < kFusedBlockUnits ? room : kFusedBlockUnits;
+            // Where bytes go straight to UTF-8, the blocks take only what
+            // stopped them: the end of the room, or a byte without a
+            // character.
+            const uint32_t most = direct ? kIrregularBlock : kFusedBlockUnits;
+            const uint32_t units = room < most ? room : most;
             const StepResult decoded =
                 form.decoder.step(source + in, length - in, block, 2 * units, textEnds);
             const StepResult encoded = encodeUtf8Units({false, nullptr, strict}, block,
@@ -804,8 +869,9 @@ TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* sec
         if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
         auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);
         const uint32_t index = static_cast<uint32_t>(&decoder->table() - kSingleByteTables);
-        fused =
-            newStepConverter<TFormDirect<SingleByteToUtf8>>(SingleByteDecoderForm{*decoder, index});
+        SingleByteDecoderForm form{*decoder, index, {}};
+        makeUtf8OfBytes(*decoder, form.utf8);
+        fused = newStepConverter<TFormDirect<SingleByteToUtf8>>(form);
     }
     if (fused == nullptr) return nullptr;
     first->ReleaseEncodingConverter();
