@@ -737,11 +737,16 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
     const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
     while (units - in >= 17 && room - out >= 64) {
         const __m256i block = loadUnits<swap>(source + 2 * in);
-        if (_mm256_testz_si256(block, nonAscii)) {
-            // A short run (Latin text) is narrowed here; a long one by the
-            // ASCII kernel.
-            if (units - in >= 33 &&
-                _mm256_testz_si256(loadUnits<swap>(source + 2 * in + 32), nonAscii)) {
+        if (_mm256_testz_si256(block, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
+            // A run of ASCII as long as three blocks goes to the ASCII
+            // kernel; a shorter one (Latin text) is packed with the letters
+            // around it, without a branch on each block's ASCII that the
+            // processor could not predict.
+            if (units - in >= 49 &&
+                _mm256_testz_si256(
+                    _mm256_or_si256(_mm256_or_si256(block, loadUnits<swap>(source + 2 * in + 32)),
+                                    loadUnits<swap>(source + 2 * in + 64)),
+                    nonAscii)) {
                 const uint32_t run =
                     swap ? narrowAsciiBlocks<true>(source + 2 * in, units - in, target + out,
                                                    room - out)
@@ -750,13 +755,6 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
                 out += run;
                 continue;
             }
-            const __m256i bytes = _mm256_packus_epi16(block, block);
-            store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
-            in += 16;
-            out += 16;
-            continue;
-        }
-        if (_mm256_testz_si256(block, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
             out += storeSixteenShortUnits(block, target + out);
             in += 16;
             continue;
