@@ -188,14 +188,19 @@ VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned
 
 // The 32-bit values of the characters that start at the kept positions of
 // p[0..31] (of any length, each ending by p[31]), eight positions at a time:
-// each lane gathers the four bytes from its position on. Reads p[0..31];
-// stores at most 128 bytes and returns the bytes written.
+// each lane gathers the four bytes from its position on, as if a four-byte
+// character started there, and shifts that value right by six bits for each
+// byte the character lacks. Reads p[0..31]; stores at most 128 bytes and
+// returns the bytes written.
 template <bool swap>
 VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t kept,
                                                unsigned char* target) {
     const __m256i gather = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6,
                                             7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
-    const __m256i low6 = _mm256_set1_epi32(0x3F);
+    // By the length less one, negated (a sum of compare masks), whose low
+    // three bits index them: 0 for one byte, 7, 6 and 5 for two to four.
+    const __m256i shifts = _mm256_setr_epi32(18, 0, 0, 0, 0, 0, 6, 12);
+    const __m256i masks = _mm256_setr_epi32(0x7F, 0, 0, 0, 0, 0x1FFFFF, 0xFFFF, 0x7FF);
     uint32_t out = 0;
     for (int group = 0; group < 4; ++group) {
         const uint32_t lanes = static_cast<uint32_t>(kept >> (8 * group)) & 0xFF;
@@ -208,24 +213,20 @@ VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t 
             _mm256_broadcastsi128_si256(load128(p + (group < 3 ? 8 * group : 16)));
         const __m256i w = _mm256_shuffle_epi8(
             window, group < 3 ? gather : _mm256_add_epi8(gather, _mm256_set1_epi8(8)));
+        // The lead's low seven bits and the others' low six, joined as
+        // lead << 18 | b1 << 12 | b2 << 6 | b3; the mask drops the lead's
+        // length bits.
+        const __m256i bits = _mm256_and_si256(w, _mm256_set1_epi32(0x3F3F3F7F));
+        const __m256i asFour = _mm256_madd_epi16(
+            _mm256_maddubs_epi16(bits, _mm256_set1_epi32(0x01400140)), _mm256_set1_epi32(0x11000));
         const __m256i lead = _mm256_and_si256(w, _mm256_set1_epi32(0xFF));
-        const __m256i c1 = _mm256_and_si256(_mm256_srli_epi32(w, 8), low6);
-        const __m256i c2 = _mm256_and_si256(_mm256_srli_epi32(w, 16), low6);
-        const __m256i c3 = _mm256_and_si256(_mm256_srli_epi32(w, 24), low6);
-        const __m256i two = _mm256_or_si256(
-            _mm256_slli_epi32(_mm256_and_si256(lead, _mm256_set1_epi32(0x1F)), 6), c1);
-        const __m256i three = _mm256_or_si256(
-            _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(lead, _mm256_set1_epi32(0x0F)), 12),
-                            _mm256_slli_epi32(c1, 6)),
-            c2);
-        const __m256i four = _mm256_or_si256(
-            _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(lead, _mm256_set1_epi32(0x07)), 18),
-                            _mm256_slli_epi32(c1, 12)),
-            _mm256_or_si256(_mm256_slli_epi32(c2, 6), c3));
-        __m256i value =
-            _mm256_blendv_epi8(lead, two, _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xBF)));
-        value = _mm256_blendv_epi8(value, three, _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xDF)));
-        value = _mm256_blendv_epi8(value, four, _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xEF)));
+        const __m256i length =
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xBF)),
+                                              _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xDF))),
+                             _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xEF)));
+        const __m256i value =
+            _mm256_and_si256(_mm256_srlv_epi32(asFour, _mm256_permutevar8x32_epi32(shifts, length)),
+                             _mm256_permutevar8x32_epi32(masks, length));
         const __m256i order =
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePack.order[lanes]));
         store256(target + out, ordered32<swap>(_mm256_permutevar8x32_epi32(value, order)));
