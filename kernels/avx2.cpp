@@ -554,51 +554,63 @@ VELTA_AVX2 inline uint32_t storeSixteenShortUnits(__m256i units, unsigned char* 
     return kTwoBytePack.count[first] + kTwoBytePack.count[second];
 }
 
-// Eight units (and the unit after each) as UTF-8 in 32-bit lanes, first byte
-// lowest; masks of the lanes of two or more bytes, of three or more, and of
-// the first and second units of pairs.
+// Eight values as UTF-8, each in its 32-bit lane, first byte lowest, with
+// masks of the lanes of two bytes or more, three or more, and four.
 struct EncodedLanes {
-    __m256i bytes, twoOrMore, threeOrMore, high, low;
+    __m256i bytes, twoOrMore, threeOrMore, four;
 };
 
-template <bool pairs>
-VELTA_AVX2 inline EncodedLanes encodeEightUnits(__m128i units, __m128i nextUnits) {
+// `beyondBmp`: whether a value may be past U+FFFF (none is a surrogate).
+template <bool beyondBmp>
+VELTA_AVX2 inline EncodedLanes encodeEightValues(__m256i c) {
     EncodedLanes lanes;
-    const __m256i c = _mm256_cvtepu16_epi32(units);
     const __m256i low6 = _mm256_set1_epi32(0x3F);
     const __m256i mark = _mm256_set1_epi32(0x80);
     const __m256i last = _mm256_or_si256(_mm256_and_si256(c, low6), mark);
-    const __m256i middle = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 6), low6), mark);
+    const __m256i third = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 6), low6), mark);
     const __m256i two =
         _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 6), _mm256_set1_epi32(0xC0)),
                         _mm256_slli_epi32(last, 8));
     const __m256i three = _mm256_or_si256(
         _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 12), _mm256_set1_epi32(0xE0)),
-                        _mm256_slli_epi32(middle, 8)),
+                        _mm256_slli_epi32(third, 8)),
         _mm256_slli_epi32(last, 16));
     lanes.twoOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7F));
     lanes.threeOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7FF));
     lanes.bytes =
         _mm256_blendv_epi8(_mm256_blendv_epi8(c, two, lanes.twoOrMore), three, lanes.threeOrMore);
-    if (!pairs) return lanes;
+    lanes.four = _mm256_setzero_si256();
+    if (!beyondBmp) return lanes;
+    const __m256i second = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 12), low6), mark);
+    const __m256i four = _mm256_or_si256(
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 18), _mm256_set1_epi32(0xF0)),
+                        _mm256_slli_epi32(second, 8)),
+        _mm256_or_si256(_mm256_slli_epi32(third, 16), _mm256_slli_epi32(last, 24)));
+    lanes.four = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0xFFFF));
+    lanes.bytes = _mm256_blendv_epi8(lanes.bytes, four, lanes.four);
+    return lanes;
+}
+
+// Eight units as UTF-8 in 32-bit lanes, the lane of a high surrogate
+// holding the character it makes with the unit after it (from `nextUnits`);
+// masks name the lanes of first and second units of pairs.
+struct EncodedUnits {
+    EncodedLanes lanes;
+    __m256i high, low;
+};
+
+VELTA_AVX2 inline EncodedUnits encodeEightUnits(__m128i units, __m128i nextUnits) {
+    EncodedUnits encoded;
+    const __m256i c = _mm256_cvtepu16_epi32(units);
     // (high - 0xD800) << 10 + (low - 0xDC00) + 0x10000
-    const __m256i v = _mm256_sub_epi32(
+    const __m256i joined = _mm256_sub_epi32(
         _mm256_add_epi32(_mm256_slli_epi32(c, 10), _mm256_cvtepu16_epi32(nextUnits)),
         _mm256_set1_epi32(0x35FDC00));
-    const __m256i four = _mm256_or_si256(
-        _mm256_or_si256(
-            _mm256_or_si256(_mm256_srli_epi32(v, 18), _mm256_set1_epi32(0xF0)),
-            _mm256_slli_epi32(
-                _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(v, 12), low6), mark), 8)),
-        _mm256_or_si256(
-            _mm256_slli_epi32(
-                _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(v, 6), low6), mark), 16),
-            _mm256_slli_epi32(_mm256_or_si256(_mm256_and_si256(v, low6), mark), 24)));
     const __m256i surrogateBits = _mm256_and_si256(c, _mm256_set1_epi32(0xFC00));
-    lanes.high = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xD800));
-    lanes.low = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xDC00));
-    lanes.bytes = _mm256_blendv_epi8(lanes.bytes, four, lanes.high);
-    return lanes;
+    encoded.high = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xD800));
+    encoded.low = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xDC00));
+    encoded.lanes = encodeEightValues<true>(_mm256_blendv_epi8(c, joined, encoded.high));
+    return encoded;
 }
 
 VELTA_AVX2 inline uint32_t laneBits(__m256i mask) {
@@ -608,7 +620,7 @@ VELTA_AVX2 inline uint32_t laneBits(__m256i mask) {
 // Stores eight units without surrogates; returns the bytes written (at most
 // 24, in two stores of 16).
 VELTA_AVX2 inline uint32_t storeEightUnits(__m128i units, unsigned char* target) {
-    const EncodedLanes lanes = encodeEightUnits<false>(units, units);
+    const EncodedLanes lanes = encodeEightValues<false>(_mm256_cvtepu16_epi32(units));
     const uint32_t two = laneBits(lanes.twoOrMore), three = laneBits(lanes.threeOrMore);
     const uint32_t first = (two & 15) | (three & 15) << 4, second = two >> 4 | (three >> 4) << 4;
     const __m256i packed = _mm256_shuffle_epi8(
@@ -648,13 +660,14 @@ constexpr uint8_t kSpreadNibble[16] = {0x00, 0x01, 0x04, 0x05, 0x10, 0x11, 0x14,
 // returns the bytes written.
 VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint32_t count,
                                                unsigned char* target) {
-    const EncodedLanes lanes = encodeEightUnits<true>(units, next);
-    const uint32_t keep = ~laneBits(lanes.low) & ((1u << count) - 1);
+    const EncodedUnits encoded = encodeEightUnits(units, next);
+    const EncodedLanes& lanes = encoded.lanes;
+    const uint32_t keep = ~laneBits(encoded.low) & ((1u << count) - 1);
     // The length of each lane less one: a lane mask is -1 where it holds.
     const __m256i lengthLessOne =
         _mm256_sub_epi32(_mm256_sub_epi32(_mm256_sub_epi32(_mm256_setzero_si256(), lanes.twoOrMore),
                                           lanes.threeOrMore),
-                         lanes.high);
+                         lanes.four);
     const __m256i order =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePack.order[keep]));
     const __m256i bytes = _mm256_permutevar8x32_epi32(lanes.bytes, order);
@@ -671,7 +684,7 @@ VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint
     store128(target + kSequencePack.count[first], _mm256_extracti128_si256(packed, 1));
     const uint32_t two = laneBits(lanes.twoOrMore) & keep;
     const uint32_t three = laneBits(lanes.threeOrMore) & keep;
-    const uint32_t pairs = laneBits(lanes.high) & keep;
+    const uint32_t pairs = laneBits(lanes.four) & keep;
     return static_cast<uint32_t>(__builtin_popcount(keep) + __builtin_popcount(two) +
                                  __builtin_popcount(three) + __builtin_popcount(pairs));
 }
@@ -814,37 +827,16 @@ VELTA_AVX2 inline bool eightCharacters(__m256i values) {
 // one to four bytes in its lane, first byte lowest, then the lanes packed by
 // their lengths. Stores at most 32 bytes and returns the bytes written.
 VELTA_AVX2 inline uint32_t storeEightCharacters(__m256i c, unsigned char* target) {
-    const __m256i low6 = _mm256_set1_epi32(0x3F);
-    const __m256i mark = _mm256_set1_epi32(0x80);
-    const __m256i last = _mm256_or_si256(_mm256_and_si256(c, low6), mark);
-    const __m256i third = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 6), low6), mark);
-    const __m256i second = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 12), low6), mark);
-    const __m256i two =
-        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 6), _mm256_set1_epi32(0xC0)),
-                        _mm256_slli_epi32(last, 8));
-    const __m256i three = _mm256_or_si256(
-        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 12), _mm256_set1_epi32(0xE0)),
-                        _mm256_slli_epi32(third, 8)),
-        _mm256_slli_epi32(last, 16));
-    const __m256i four = _mm256_or_si256(
-        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 18), _mm256_set1_epi32(0xF0)),
-                        _mm256_slli_epi32(second, 8)),
-        _mm256_or_si256(_mm256_slli_epi32(third, 16), _mm256_slli_epi32(last, 24)));
-    const __m256i twoOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7F));
-    const __m256i threeOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7FF));
-    const __m256i fourBytes = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0xFFFF));
-    const __m256i bytes = _mm256_blendv_epi8(
-        _mm256_blendv_epi8(_mm256_blendv_epi8(c, two, twoOrMore), three, threeOrMore), four,
-        fourBytes);
-    const uint32_t two1 = laneBits(twoOrMore), three1 = laneBits(threeOrMore),
-                   four1 = laneBits(fourBytes);
+    const EncodedLanes lanes = encodeEightValues<true>(c);
+    const uint32_t two1 = laneBits(lanes.twoOrMore), three1 = laneBits(lanes.threeOrMore),
+                   four1 = laneBits(lanes.four);
     // Two bits a lane, the length less one: (two ^ three) | four is its low
     // bit, three its high bit.
     const uint32_t low = (two1 ^ three1) | four1, high = three1;
     const uint32_t first = kSpreadNibble[low & 15] | kSpreadNibble[high & 15] << 1;
     const uint32_t next = kSpreadNibble[low >> 4] | kSpreadNibble[high >> 4] << 1;
     const __m256i packed = _mm256_shuffle_epi8(
-        bytes,
+        lanes.bytes,
         _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kSequencePack.pattern[first])),
                                 load128(kSequencePack.pattern[next]), 1));
     store128(target, _mm256_castsi256_si128(packed));
