@@ -496,6 +496,18 @@ struct BytePackTable {
     unsigned char count[256];
 };
 
+// Stores the bytes that the patterns `first` and `second` keep of the two
+// 128-bit halves of `bytes`, one after the other; returns their number.
+VELTA_AVX2 inline uint32_t storePacked(__m256i bytes, const BytePackTable& table, uint32_t first,
+                                       uint32_t second, unsigned char* target) {
+    const __m256i packed = _mm256_shuffle_epi8(
+        bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load128(table.pattern[first])),
+                                       load128(table.pattern[second]), 1));
+    store128(target, _mm256_castsi256_si128(packed));
+    store128(target + table.count[first], _mm256_extracti128_si256(packed, 1));
+    return table.count[first] + table.count[second];
+}
+
 constexpr BytePackTable makeBytePackTable() {
     BytePackTable table{};
     for (int index = 0; index < 256; ++index) {
@@ -546,12 +558,7 @@ VELTA_AVX2 inline uint32_t storeSixteenShortUnits(__m256i units, unsigned char* 
     const uint32_t lanes =
         static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(isTwo, isTwo)));
     const uint32_t first = lanes & 0xFF, second = lanes >> 16 & 0xFF;
-    const __m256i packed = _mm256_shuffle_epi8(
-        bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kTwoBytePack.pattern[first])),
-                                       load128(kTwoBytePack.pattern[second]), 1));
-    store128(target, _mm256_castsi256_si128(packed));
-    store128(target + kTwoBytePack.count[first], _mm256_extracti128_si256(packed, 1));
-    return kTwoBytePack.count[first] + kTwoBytePack.count[second];
+    return storePacked(bytes, kTwoBytePack, first, second, target);
 }
 
 // Eight values as UTF-8, each in its 32-bit lane, first byte lowest, with
@@ -623,13 +630,7 @@ VELTA_AVX2 inline uint32_t storeEightUnits(__m128i units, unsigned char* target)
     const EncodedLanes lanes = encodeEightValues<false>(_mm256_cvtepu16_epi32(units));
     const uint32_t two = laneBits(lanes.twoOrMore), three = laneBits(lanes.threeOrMore);
     const uint32_t first = (two & 15) | (three & 15) << 4, second = two >> 4 | (three >> 4) << 4;
-    const __m256i packed = _mm256_shuffle_epi8(
-        lanes.bytes,
-        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kBytePack.pattern[first])),
-                                load128(kBytePack.pattern[second]), 1));
-    store128(target, _mm256_castsi256_si128(packed));
-    store128(target + kBytePack.count[first], _mm256_extracti128_si256(packed, 1));
-    return kBytePack.count[first] + kBytePack.count[second];
+    return storePacked(lanes.bytes, kBytePack, first, second, target);
 }
 
 // pshufb patterns that keep the first 1 to 4 bytes of each of four 32-bit
@@ -676,12 +677,7 @@ VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint
     const uint32_t high = laneBits(_mm256_slli_epi32(codes, 30));
     const uint32_t first = kSpreadNibble[low & 15] | kSpreadNibble[high & 15] << 1;
     const uint32_t second = kSpreadNibble[low >> 4] | kSpreadNibble[high >> 4] << 1;
-    const __m256i packed = _mm256_shuffle_epi8(
-        bytes,
-        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kSequencePack.pattern[first])),
-                                load128(kSequencePack.pattern[second]), 1));
-    store128(target, _mm256_castsi256_si128(packed));
-    store128(target + kSequencePack.count[first], _mm256_extracti128_si256(packed, 1));
+    storePacked(bytes, kSequencePack, first, second, target);
     const uint32_t two = laneBits(lanes.twoOrMore) & keep;
     const uint32_t three = laneBits(lanes.threeOrMore) & keep;
     const uint32_t pairs = laneBits(lanes.four) & keep;
@@ -835,13 +831,7 @@ VELTA_AVX2 inline uint32_t storeEightCharacters(__m256i c, unsigned char* target
     const uint32_t low = (two1 ^ three1) | four1, high = three1;
     const uint32_t first = kSpreadNibble[low & 15] | kSpreadNibble[high & 15] << 1;
     const uint32_t next = kSpreadNibble[low >> 4] | kSpreadNibble[high >> 4] << 1;
-    const __m256i packed = _mm256_shuffle_epi8(
-        lanes.bytes,
-        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kSequencePack.pattern[first])),
-                                load128(kSequencePack.pattern[next]), 1));
-    store128(target, _mm256_castsi256_si128(packed));
-    store128(target + kSequencePack.count[first], _mm256_extracti128_si256(packed, 1));
-    return kSequencePack.count[first] + kSequencePack.count[next];
+    return storePacked(lanes.bytes, kSequencePack, first, next, target);
 }
 
 // UCS-4 values, in the machine's order or swapped, to UTF-8: sixteen at a
