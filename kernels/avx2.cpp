@@ -752,6 +752,84 @@ VELTA_AVX2 inline bool allThreeByteUnits(__m256i block) {
     return _mm256_testz_si256(_mm256_or_si256(shorter, surrogate), _mm256_set1_epi8(-1)) != 0;
 }
 
+VELTA_AVX2 inline __m256i asciiUnits(__m256i units) {
+    return _mm256_cmpeq_epi16(
+        _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xFF80))),
+        _mm256_setzero_si256());
+}
+
+// Whether every unit of the block takes one byte or three: CJK text with its
+// ASCII newlines, spaces and digits.
+VELTA_AVX2 inline bool asciiOrThreeByteUnits(__m256i block) {
+    const __m256i top = _mm256_and_si256(block, _mm256_set1_epi16(static_cast<short>(0xF800)));
+    const __m256i twoBytes =
+        _mm256_andnot_si256(asciiUnits(block), _mm256_cmpeq_epi16(top, _mm256_setzero_si256()));
+    const __m256i surrogate =
+        _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800)));
+    return _mm256_testz_si256(_mm256_or_si256(twoBytes, surrogate), _mm256_set1_epi8(-1)) != 0;
+}
+
+// pshufb patterns that keep one byte or three of each of four 32-bit lanes,
+// indexed by a bit a lane for "one".
+struct OneOrThreePackTable {
+    unsigned char pattern[16][16];
+    unsigned char count[16];
+};
+
+constexpr OneOrThreePackTable makeOneOrThreePackTable() {
+    OneOrThreePackTable table{};
+    for (int index = 0; index < 16; ++index) {
+        int kept = 0;
+        for (int lane = 0; lane < 4; ++lane)
+            for (int byte = 0; byte < (index >> lane & 1 ? 1 : 3); ++byte)
+                table.pattern[index][kept++] = static_cast<unsigned char>(4 * lane + byte);
+        table.count[index] = static_cast<unsigned char>(kept);
+        for (int byte = kept; byte < 16; ++byte) table.pattern[index][byte] = 0x80;
+    }
+    return table;
+}
+
+constexpr OneOrThreePackTable kOneOrThreePack = makeOneOrThreePackTable();
+
+VELTA_AVX2 inline __m256i oneOrThreePatterns(uint32_t low, uint32_t high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kOneOrThreePack.pattern[low])),
+                                   load128(kOneOrThreePack.pattern[high]), 1);
+}
+
+// Sixteen units of one byte or three, spread as storeSixteenThreeByteUnits
+// spreads them with ASCII in the first byte of its lane, then each group of
+// four packed by its pattern. Stores at most 52 bytes and returns the bytes
+// written.
+VELTA_AVX2 inline uint32_t storeSixteenAsciiOrThreeByteUnits(__m256i units, unsigned char* target) {
+    const __m256i low6 = _mm256_set1_epi16(0x3F);
+    const __m256i mark = _mm256_set1_epi16(static_cast<short>(0x80));
+    const __m256i ascii = asciiUnits(units);
+    const __m256i lead = _mm256_or_si256(_mm256_srli_epi16(units, 12), _mm256_set1_epi16(0xE0));
+    const __m256i middle =
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(units, 6), low6), mark);
+    const __m256i firstTwo =
+        _mm256_blendv_epi8(_mm256_or_si256(lead, _mm256_slli_epi16(middle, 8)), units, ascii);
+    const __m256i last = _mm256_or_si256(_mm256_and_si256(units, low6), mark);
+    // One mask byte a unit, units 0-7 in bits 0-7 and 8-15 in bits 16-23.
+    const uint32_t ones =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(ascii, ascii)));
+    const uint32_t groups[4] = {ones & 15, ones >> 4 & 15, ones >> 16 & 15, ones >> 20 & 15};
+    // Units 0-3 and 8-11 in one register, 4-7 and 12-15 in the other.
+    const __m256i outer = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(firstTwo, last),
+                                              oneOrThreePatterns(groups[0], groups[2]));
+    const __m256i inner = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(firstTwo, last),
+                                              oneOrThreePatterns(groups[1], groups[3]));
+    uint32_t out = 0;
+    store128(target, _mm256_castsi256_si128(outer));
+    out += kOneOrThreePack.count[groups[0]];
+    store128(target + out, _mm256_castsi256_si128(inner));
+    out += kOneOrThreePack.count[groups[1]];
+    store128(target + out, _mm256_extracti128_si256(outer, 1));
+    out += kOneOrThreePack.count[groups[2]];
+    store128(target + out, _mm256_extracti128_si256(inner, 1));
+    return out + kOneOrThreePack.count[groups[3]];
+}
+
 template <bool swap>
 VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units,
                                      unsigned char* target, uint32_t room, uint32_t* written) {
@@ -785,6 +863,11 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
             storeSixteenThreeByteUnits(block, target + out);
             in += 16;
             out += 48;
+            continue;
+        }
+        if (asciiOrThreeByteUnits(block)) {
+            out += storeSixteenAsciiOrThreeByteUnits(block, target + out);
+            in += 16;
             continue;
         }
         uint32_t bytes = 0;
@@ -868,6 +951,8 @@ VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t valu
         } else if (allThreeByteUnits(units)) {
             storeSixteenThreeByteUnits(units, target + out);
             out += 48;
+        } else if (asciiOrThreeByteUnits(units)) {
+            out += storeSixteenAsciiOrThreeByteUnits(units, target + out);
         } else {
             out += storeEightUnits(_mm256_castsi256_si128(units), target + out);
             out += storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
