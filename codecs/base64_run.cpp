@@ -342,13 +342,15 @@ private:
 #endif
 };
 
-// The low bytes of `count` units, eight at a time where SSE2 is: input and
-// room hold the units and bytes up to the next multiple of eight.
+// The low bytes of `count` units, sixteen at a time where SSE2 is: input
+// and room hold the units and bytes up to the next multiple of sixteen.
 void narrowUnits(const unsigned char* source, uint32_t count, unsigned char* target) {
 #if defined(__SSE2__)
-    for (uint32_t i = 0; i < count; i += kBlockUnits) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(target + i), _mm_packus_epi16(units, units));
+    for (uint32_t i = 0; i < count; i += 2 * kBlockUnits) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i));
+        const __m128i second =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), _mm_packus_epi16(first, second));
     }
 #else
     for (uint32_t i = 0; i < count; ++i)
@@ -399,8 +401,8 @@ uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm&
     uint32_t in = 0;
     uint32_t written = 0;
     // Windows of units classified at once, walked a stretch at a time; a
-    // direct stretch narrowed by eight reads up to a block past its window.
-    while (units - in >= kWindowUnits + kBlockUnits) {
+    // direct stretch narrowed by sixteen reads up to sixteen past its window.
+    while (units - in >= kWindowUnits + 2 * kBlockUnits) {
         const unsigned char* const window = source + 2 * in;
         uint32_t joining;
         const uint64_t direct = classes.classifyWindow(window, &joining);
@@ -408,7 +410,7 @@ uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm&
         bool stopped = false;
         while (at < kWindowUnits) {
             const uint32_t directUnits = static_cast<uint32_t>(__builtin_ctzll(~(direct >> at)));
-            if (room - written < directUnits + kBlockUnits) {
+            if (room - written < directUnits + 2 * kBlockUnits) {
                 stopped = true;
                 break;
             }
