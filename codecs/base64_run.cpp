@@ -268,14 +268,14 @@ public:
     // The direct units of the kWindowUnits at `source`; `joining` gets
     // those that travel in a run.
     uint32_t classifyWindow(const unsigned char* source, uint32_t* joining) const {
-        uint32_t direct = 0;
+        uint32_t directUnits = 0;
         *joining = 0;
         for (uint32_t i = 0; i < kWindowUnits; i += 2 * kBlockUnits) {
             uint32_t joiningHere;
-            direct |= classifySixteen(source + 2 * i, &joiningHere) << i;
+            directUnits |= classifySixteen(source + 2 * i, &joiningHere) << i;
             *joining |= joiningHere << i;
         }
-        return direct;
+        return directUnits;
     }
     // Those of the eight at `source` that travel in a run.
     uint32_t joinEight(const unsigned char* source) const {
@@ -297,12 +297,12 @@ private:
 #if defined(__SSE2__)
         const __m128i first = load(source);
         const __m128i second = load(source + 2 * kBlockUnits);
-        const __m128i direct = _mm_packs_epi16(directOf(first), directOf(second));
+        const __m128i directUnits = _mm_packs_epi16(directOf(first), directOf(second));
         const __m128i outside = _mm_packs_epi16(_mm_cmpeq_epi16(first, fOutsideRunsLanes),
                                                 _mm_cmpeq_epi16(second, fOutsideRunsLanes));
         *joining =
-            ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(direct, outside))) & 0xFFFF;
-        return static_cast<uint32_t>(_mm_movemask_epi8(direct));
+            ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(directUnits, outside))) & 0xFFFF;
+        return static_cast<uint32_t>(_mm_movemask_epi8(directUnits));
 #else
         uint32_t directUnits = 0;
         *joining = 0;
@@ -393,7 +393,8 @@ void encodeRunDigits(const Base64Alphabet& alphabet, Kernel kernel, const unsign
 
 uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm& form,
                           const unsigned char* source, uint32_t units, ByteOutput& out) {
-    unsigned char* const target = out.full() ? nullptr : out.space(0);
+    enum : uint32_t { kLeastUnits = kWindowUnits + 2 * kBlockUnits };
+    unsigned char* const target = out.full() || units < kLeastUnits ? nullptr : out.space(0);
     if (target == nullptr) return 0;
     const uint32_t room = out.room();
     const UnitClasses classes(form);
@@ -402,7 +403,7 @@ uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm&
     uint32_t written = 0;
     // Windows of units classified at once, walked a stretch at a time; a
     // direct stretch narrowed by sixteen reads up to sixteen past its window.
-    while (units - in >= kWindowUnits + 2 * kBlockUnits) {
+    while (units - in >= kLeastUnits) {
         const unsigned char* const window = source + 2 * in;
         uint32_t joining;
         const uint64_t direct = classes.classifyWindow(window, &joining);
