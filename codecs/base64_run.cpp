@@ -227,7 +227,10 @@ StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7R
 
 namespace {
 
-enum : uint32_t { kBlockUnits = 8, kWindowUnits = 32 };
+// A run from kLongRun units up is left to the unit-at-a-time path, which
+// writes it as it goes without looking for its end first.
+enum : uint32_t { kBlockUnits = 8, kWindowUnits = 32, kLongRun = 256 };
+const uint64_t kWholeWindow = 0xFFFFFFFF;
 
 // Sorts units of a form: those that stand for themselves and those that
 // travel in a run, by eight where SSE2 is (a bit a unit, the first lowest).
@@ -242,7 +245,8 @@ public:
           fTab(form.lineEndsDirect ? '\t' : ' '),
           fLineFeed(form.lineEndsDirect ? '\n' : ' '),
           fReturn(form.lineEndsDirect ? '\r' : ' '),
-          fOutsideRuns(form.shiftJoinsRun ? ' ' : form.shift)
+          fOutsideRuns(form.shiftJoinsRun ? ' ' : form.shift),
+          fShiftOutsideRuns(!form.shiftJoinsRun)
 #if defined(__SSE2__)
           ,
           fBelowFirstLanes(_mm_set1_epi16(0x1F)),
@@ -265,14 +269,16 @@ public:
         return !direct(unit) && unit != fOutsideRuns;
     }
 
-    // The direct units of the kWindowUnits at `source`; `joining` gets
-    // those that travel in a run.
-    uint32_t classifyWindow(const unsigned char* source, uint32_t* joining) const {
+    // The direct units of the kWindowUnits at `source`, whose low bytes go
+    // to the kWindowUnits bytes at `target`; `joining` gets those that travel
+    // in a run.
+    uint32_t classifyWindow(const unsigned char* source, unsigned char* target,
+                            uint32_t* joining) const {
         uint32_t directUnits = 0;
         *joining = 0;
         for (uint32_t i = 0; i < kWindowUnits; i += 2 * kBlockUnits) {
             uint32_t joiningHere;
-            directUnits |= classifySixteen(source + 2 * i, &joiningHere) << i;
+            directUnits |= classifySixteen(source + 2 * i, target + i, &joiningHere) << i;
             *joining |= joiningHere << i;
         }
         return directUnits;
@@ -293,21 +299,26 @@ public:
     }
 
 private:
-    uint32_t classifySixteen(const unsigned char* source, uint32_t* joining) const {
+    uint32_t classifySixteen(const unsigned char* source, unsigned char* target,
+                             uint32_t* joining) const {
 #if defined(__SSE2__)
         const __m128i first = load(source);
         const __m128i second = load(source + 2 * kBlockUnits);
-        const __m128i directUnits = _mm_packs_epi16(directOf(first), directOf(second));
-        const __m128i outside = _mm_packs_epi16(_mm_cmpeq_epi16(first, fOutsideRunsLanes),
-                                                _mm_cmpeq_epi16(second, fOutsideRunsLanes));
-        *joining =
-            ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(directUnits, outside))) & 0xFFFF;
-        return static_cast<uint32_t>(_mm_movemask_epi8(directUnits));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_packus_epi16(first, second));
+        __m128i outside = _mm_packs_epi16(directOf(first), directOf(second));
+        const uint32_t directUnits = static_cast<uint32_t>(_mm_movemask_epi8(outside));
+        if (fShiftOutsideRuns)
+            outside =
+                _mm_or_si128(outside, _mm_packs_epi16(_mm_cmpeq_epi16(first, fOutsideRunsLanes),
+                                                      _mm_cmpeq_epi16(second, fOutsideRunsLanes)));
+        *joining = ~static_cast<uint32_t>(_mm_movemask_epi8(outside)) & 0xFFFF;
+        return directUnits;
 #else
         uint32_t directUnits = 0;
         *joining = 0;
         for (uint32_t i = 0; i < 2 * kBlockUnits; ++i) {
             const uint16_t unit = loadUnit(source + 2 * i);
+            target[i] = static_cast<unsigned char>(unit);
             directUnits |= (direct(unit) ? 1u : 0u) << i;
             *joining |= (joins(unit) ? 1u : 0u) << i;
         }
@@ -336,6 +347,7 @@ private:
 #endif
 
     uint16_t fLast, fShifted, fAlsoShifted, fTab, fLineFeed, fReturn, fOutsideRuns;
+    bool fShiftOutsideRuns;
 #if defined(__SSE2__)
     __m128i fBelowFirstLanes, fPastLastLanes, fShiftedLanes, fAlsoShiftedLanes, fTabLanes,
         fLineFeedLanes, fReturnLanes, fOutsideRunsLanes;
@@ -358,17 +370,17 @@ void narrowUnits(const unsigned char* source, uint32_t count, unsigned char* tar
 #endif
 }
 
-// A run known to go on for `run` units, followed up to its end or the end of
-// the input.
+// A run known to go on for `run` units, followed up to its end, the end of
+// the input or kLongRun units (at least), whichever comes first.
 uint32_t followRun(const UnitClasses& classes, uint32_t run, const unsigned char* source,
                    uint32_t units) {
-    while (units - run >= kBlockUnits) {
+    while (units - run >= kBlockUnits && run < kLongRun) {
         const uint32_t more = static_cast<uint32_t>(
             __builtin_ctz(~classes.joinEight(source + 2 * run) | 1u << kBlockUnits));
         run += more;
         if (more < kBlockUnits) return run;
     }
-    while (run < units && classes.joins(loadUnit(source + 2 * run))) ++run;
+    while (run < units && run < kLongRun && classes.joins(loadUnit(source + 2 * run))) ++run;
     return run;
 }
 
@@ -401,24 +413,24 @@ uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm&
     const auto kernel = textKernels().encodeBase64Units;
     uint32_t in = 0;
     uint32_t written = 0;
-    // Windows of units classified at once, walked a stretch at a time; a
-    // direct stretch narrowed by sixteen reads up to sixteen past its window.
-    while (units - in >= kLeastUnits) {
+    // Windows of units classified (and narrowed) at once, walked a stretch at
+    // a time; a later direct stretch narrowed by sixteen reads up to sixteen
+    // units past its window.
+    while (units - in >= kLeastUnits && room - written >= kWindowUnits) {
         const unsigned char* const window = source + 2 * in;
         uint32_t joining;
-        const uint64_t direct = classes.classifyWindow(window, &joining);
-        uint32_t at = 0;
+        const uint64_t direct = classes.classifyWindow(window, target + written, &joining);
+        // A branch, not the count below, so that the next window's loads
+        // need not wait for this one's classes.
+        if (direct == kWholeWindow) {
+            in += kWindowUnits;
+            written += kWindowUnits;
+            continue;
+        }
+        uint32_t at = static_cast<uint32_t>(__builtin_ctzll(~direct));
+        written += at;
         bool stopped = false;
         while (at < kWindowUnits) {
-            const uint32_t directUnits = static_cast<uint32_t>(__builtin_ctzll(~(direct >> at)));
-            if (room - written < directUnits + 2 * kBlockUnits) {
-                stopped = true;
-                break;
-            }
-            narrowUnits(window + 2 * at, directUnits, target + written);
-            written += directUnits;
-            at += directUnits;
-            if (at == kWindowUnits) break;
             if (loadUnit(window + 2 * at) == form.shift) {
                 // "&-" of modified UTF-7 wants a byte to spare after it.
                 if (room - written < 3) {
@@ -429,25 +441,36 @@ uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm&
                 target[written + 1] = '-';
                 written += 2;
                 ++at;
-                continue;
+            } else {
+                uint32_t run = static_cast<uint32_t>(__builtin_ctzll(~(uint64_t{joining} >> at)));
+                if (at + run == kWindowUnits)
+                    run = followRun(classes, run, window + 2 * at, units - in - at);
+                const uint32_t groups = (run + kGroupUnits - 1) / kGroupUnits;
+                // A run that reaches the end of the input may go on in the
+                // next call.
+                if (run == units - in - at || run >= kLongRun ||
+                    room - written < 2 + groups * kGroupDigits) {
+                    stopped = true;
+                    break;
+                }
+                target[written++] = form.shift;
+                encodeRunDigits(alphabet, kernel, window + 2 * at, run, target + written,
+                                room - written);
+                written += (16 * run + 5) / 6;
+                at += run;
+                const uint16_t next = loadUnit(window + 2 * at);
+                if (form.hyphenAlways || next == '-' || (next < 128 && alphabet.index[next] >= 0))
+                    target[written++] = '-';
+                if (at >= kWindowUnits) break;
             }
-            uint32_t run = static_cast<uint32_t>(__builtin_ctzll(~(uint64_t{joining} >> at)));
-            if (at + run == kWindowUnits)
-                run = followRun(classes, run, window + 2 * at, units - in - at);
-            const uint32_t groups = (run + kGroupUnits - 1) / kGroupUnits;
-            // A run that reaches the end of the input may go on in the next call.
-            if (run == units - in - at || room - written < 2 + groups * kGroupDigits) {
+            const uint32_t directUnits = static_cast<uint32_t>(__builtin_ctzll(~(direct >> at)));
+            if (room - written < directUnits + 2 * kBlockUnits) {
                 stopped = true;
                 break;
             }
-            target[written++] = form.shift;
-            encodeRunDigits(alphabet, kernel, window + 2 * at, run, target + written,
-                            room - written);
-            written += (16 * run + 5) / 6;
-            at += run;
-            const uint16_t next = loadUnit(window + 2 * at);
-            if (form.hyphenAlways || next == '-' || (next < 128 && alphabet.index[next] >= 0))
-                target[written++] = '-';
+            narrowUnits(window + 2 * at, directUnits, target + written);
+            written += directUnits;
+            at += directUnits;
         }
         in += at;
         if (stopped) break;

@@ -187,7 +187,8 @@ TEST_P(Utf7Forms, ResumeExactlyWhenTheOutputFillsInsideARun) {
 
 // Texts long enough for the encoders' windows of classified units, of the
 // pieces that meet at their edges: words, accented letters and emoji between
-// spaces and line ends, runs longer than a window, and the form's specials.
+// spaces and line ends, runs longer than a window (some of hundreds of
+// units), and the form's specials.
 std::u16string piecedText(const Form& form, std::mt19937& random, size_t pieces) {
     static const std::u16string kPieces[] = {
         u"word",
@@ -205,9 +206,11 @@ std::u16string piecedText(const Form& form, std::mt19937& random, size_t pieces)
     const size_t specials = std::char_traits<char16_t>::length(form.special);
     std::u16string text;
     for (size_t i = 0; i < pieces; ++i) {
-        const size_t pick = random() % (std::size(kPieces) + 2);
+        const size_t pick = random() % (std::size(kPieces) + 3);
         if (pick < std::size(kPieces))
             text += kPieces[pick];
+        else if (pick == std::size(kPieces))  // a run of hundreds of units
+            for (int repeat = 0; repeat < 9; ++repeat) text += kPieces[std::size(kPieces) - 1];
         else
             text += form.special[random() % specials];
     }
