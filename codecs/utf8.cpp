@@ -202,37 +202,12 @@ inline uint32_t encodeThreeByteRun(const unsigned char* __restrict s, uint32_t u
     return in;
 }
 
-// The bytes of one value, 1 to 4 of them; returns how many.
-inline uint32_t writeSequence(uint32_t value, unsigned char* p) {
-    if (value < 0x80) {
-        p[0] = static_cast<unsigned char>(value);
-        return 1;
-    }
-    if (value < 0x800) {  // 110xxxxx 10xxxxxx
-        p[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
-        p[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-        return 2;
-    }
-    if (value < 0x10000) {  // 1110xxxx 10xxxxxx 10xxxxxx
-        p[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
-        p[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-        p[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-        return 3;
-    }
-    // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx
-    p[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
-    p[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
-    p[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-    p[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-    return 4;
-}
-
 inline uint32_t encodePairRun(const unsigned char* __restrict s, uint32_t units,
                               unsigned char* __restrict target, uint32_t room, uint32_t* written) {
     uint32_t in = 0, out = 0, high, low;
     while (units - in >= 2 && room - out >= 4 && isHighSurrogate(high = loadUnit(s + 2 * in)) &&
            isLowSurrogate(low = loadUnit(s + 2 * in + 2))) {
-        out += writeSequence(((high - 0xD800) << 10) + (low - 0xDC00) + 0x10000, target + out);
+        out += writeUtf8Sequence(((high - 0xD800) << 10) + (low - 0xDC00) + 0x10000, target + out);
         in += 2;
     }
     *written = out;
@@ -366,7 +341,7 @@ inline StepResult encodeCharacter(bool strictUnicode, const unsigned char* sourc
     }
     const uint32_t length = value < 0x80 ? 1 : value < 0x800 ? 2 : value < 0x10000 ? 3 : 4;
     if (room < length) return outputFull(2 * *position, *out);
-    *out += writeSequence(value, target + *out);
+    *out += writeUtf8Sequence(value, target + *out);
     *position += count;
     return inputUsed(2 * *position, *out);
 }

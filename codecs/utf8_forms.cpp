@@ -451,6 +451,52 @@ uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char*
     return out;
 }
 
+// The bytes of the first `characters` characters of well-formed UTF-8, eight
+// bytes a test: a character starts at each byte that is no continuation
+// byte (10xxxxxx).
+uint32_t bytesOfCharacters(const unsigned char* source, uint32_t characters) {
+    const uint64_t highBits = 0x8080808080808080u;
+    for (uint32_t at = 0;; at += 8) {
+        uint64_t word;
+        memcpy(&word, source + at, 8);
+        if (bigEndianHost()) word = __builtin_bswap64(word);
+        // Bit 7 of each byte that starts a character.
+        uint64_t starts = ~(word & ~(word << 1)) & highBits;
+        const uint32_t count = static_cast<uint32_t>(__builtin_popcountll(starts));
+        if (count <= characters) {
+            characters -= count;
+            continue;
+        }
+        for (; characters != 0; --characters) starts &= starts - 1;
+        return at + static_cast<uint32_t>(__builtin_ctzll(starts)) / 8;
+    }
+}
+
+// The kernel decodes a block of 32 bytes where the room holds 128 bytes of
+// values. Where less is left (the end of each piece of a stream), a block
+// decoded aside fills it: the values that fit, and the bytes that made
+// them, a character for each byte that is no continuation byte. Returns the
+// bytes taken and sets *written.
+uint32_t fillRoomFromBlockAside(decltype(TextKernels::decodeUtf8ToUtf32) decode,
+                                const unsigned char* source, uint32_t length, unsigned char* target,
+                                uint32_t room, bool swapped, uint32_t* written) {
+    enum : uint32_t { kBlockBytes = 32, kBlockRoom = 4 * kBlockBytes };
+    *written = 0;
+    if (room >= kBlockRoom || room < 4 || length < kBlockBytes + 2) return 0;
+    unsigned char aside[kBlockRoom];
+    uint32_t produced = 0;
+    const uint32_t taken = decode(source, kBlockBytes + 2, aside, kBlockRoom, &produced, swapped);
+    const uint32_t values = (produced < room ? produced : room) / 4;
+    if (values == produced / 4) {
+        memcpy(target, aside, produced);
+        *written = produced;
+        return taken;
+    }
+    memcpy(target, aside, 4 * values);
+    *written = 4 * values;
+    return bytesOfCharacters(source, values);
+}
+
 struct FromUtf8ToUtf32 : OrderedForm {
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4 };
     static TConverterIdentity identity(ByteOrder order) {
@@ -497,15 +543,21 @@ struct FromUtf8ToUtf32 : OrderedForm {
         unsigned char units[kSwapBlock];
         uint32_t in = 0, out = 0;
         for (;;) {
-            // Text the kernel takes nothing of (emoji, which it leaves to the
-            // codec) goes through whole blocks.
+            // Text the kernel takes nothing of (malformed or irregular
+            // forms) goes through whole blocks.
             uint32_t block = kSwapBlock;
             if (decodeDirect != nullptr) {
                 uint32_t produced = 0;
-                const uint32_t taken = decodeDirect(source + in, length - in, target + out,
-                                                    capacity - out, &produced, swapped);
+                uint32_t taken = decodeDirect(source + in, length - in, target + out,
+                                              capacity - out, &produced, swapped);
                 in += taken;
                 out += produced;
+                const uint32_t aside =
+                    fillRoomFromBlockAside(decodeDirect, source + in, length - in, target + out,
+                                           capacity - out, swapped, &produced);
+                in += aside;
+                out += produced;
+                taken += aside;
                 if (taken != 0) block = kIrregularBlock;
             }
             const uint32_t room = capacity - out;
@@ -560,8 +612,8 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
 
     // A block of values is narrowed and encoded; the values the encoder
     // took are its units less the second halves of pairs. Where a kernel
-    // reads the values itself, it takes the text of the BMP and the blocks
-    // are only what it stops at (whole blocks where it takes nothing).
+    // reads the values itself, it takes the characters and the blocks are
+    // only what it stops at (whole blocks where it takes nothing).
     static StepResult step(ByteOrder, bool swapped, bool, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
@@ -634,6 +686,7 @@ struct SingleByteEncoderForm {
 struct SingleByteDecoderForm {
     TSingleByteToUnicodeConverter decoder;
     uint32_t index;
+    uint32_t utf8[256];  // as makeUtf8OfBytes gives them
 };
 
 struct Utf8ToSingleByte {
@@ -704,6 +757,64 @@ struct Utf8ToSingleByte {
     }
 };
 
+// Each byte's character as UTF-8, first byte lowest, with its length in the
+// top byte; 0 for a byte without a character. Empty where bytes may pair.
+void makeUtf8OfBytes(const TSingleByteToUnicodeConverter& decoder, uint32_t* utf8) {
+    for (uint32_t byte = 0; byte < 256; ++byte) {
+        const uint16_t unit = decoder.table().units[byte];
+        unsigned char bytes[4] = {};
+        const bool character = decoder.unitPerByte() && unit < 0xFFFD && !isSurrogate(unit);
+        const uint32_t length = character ? writeUtf8Sequence(unit, bytes) : 0;
+        utf8[byte] = length == 0 ? 0 : (bytes[0] | bytes[1] << 8 | bytes[2] << 16 | length << 24);
+    }
+}
+
+// Bytes of one character each straight to UTF-8, in one pass over the text:
+// sixteen ASCII bytes are copied, other blocks of sixteen each written a
+// byte at a time as four bytes of which only the character's count (no
+// branch for its length: Cyrillic or Greek prose changes length every few
+// bytes). Stops before a byte without a character, which the steps read.
+void decodeSingleBytesToUtf8(const SingleByteDecoderForm& form, const unsigned char* source,
+                             uint32_t length, uint32_t* in, unsigned char* target,
+                             uint32_t capacity, uint32_t* out) {
+    const uint32_t* utf8 = form.utf8;
+    const bool keepsAscii = form.decoder.table().keepsAscii;
+    uint32_t i = *in, o = *out;
+    // A block of sixteen makes 48 bytes at most, and the last store writes
+    // four.
+    while (length - i >= 16 && capacity - o >= 49) {
+        uint64_t words[2];
+        memcpy(words, source + i, sizeof words);
+        if (keepsAscii && ((words[0] | words[1]) & 0x8080808080808080u) == 0) {
+            memcpy(target + o, words, sizeof words);
+            i += 16;
+            o += 16;
+            continue;
+        }
+        for (uint32_t k = 0; k < 16; ++k) {
+            const uint32_t sequence = utf8[source[i]];
+            if (sequence == 0) {
+                *in = i;
+                *out = o;
+                return;
+            }
+            storeUnit32Ordered(target + o, sequence, false);
+            o += sequence >> 24;
+            ++i;
+        }
+    }
+    for (; i < length; ++i) {
+        const uint32_t sequence = utf8[source[i]];
+        const uint32_t bytes = sequence >> 24;
+        if (sequence == 0 || capacity - o < bytes) break;
+        for (uint32_t b = 0; b < bytes; ++b)
+            target[o + b] = static_cast<unsigned char>(sequence >> 8 * b);
+        o += bytes;
+    }
+    *in = i;
+    *out = o;
+}
+
 struct SingleByteToUtf8 {
     using Form = SingleByteDecoderForm;
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4, kTerminatorWidth = 1 };
@@ -735,11 +846,17 @@ struct SingleByteToUtf8 {
                            bool*) {
         unsigned char block[2 * kFusedBlockUnits];
         uint32_t in = 0, out = 0;
+        const bool direct = form.decoder.unitPerByte();
         for (;;) {
+            if (direct) decodeSingleBytesToUtf8(form, source, length, &in, target, capacity, &out);
             if (in == length) return inputUsed(in, out);
             if (out == capacity) return outputFull(in, out);
             const uint32_t room = capacity - out;
-            const uint32_t units = room < kFusedBlockUnits ? room : kFusedBlockUnits;
+            // Where bytes go straight to UTF-8, the blocks take only what
+            // stopped them: the end of the room, or a byte without a
+            // character.
+            const uint32_t most = direct ? kIrregularBlock : kFusedBlockUnits;
+            const uint32_t units = room < most ? room : most;
             const StepResult decoded =
                 form.decoder.step(source + in, length - in, block, 2 * units, textEnds);
             const StepResult encoded = encodeUtf8Units({false, nullptr, strict}, block,
@@ -804,8 +921,9 @@ TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* sec
         if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
         auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);
         const uint32_t index = static_cast<uint32_t>(&decoder->table() - kSingleByteTables);
-        fused =
-            newStepConverter<TFormDirect<SingleByteToUtf8>>(SingleByteDecoderForm{*decoder, index});
+        SingleByteDecoderForm form{*decoder, index, {}};
+        makeUtf8OfBytes(*decoder, form.utf8);
+        fused = newStepConverter<TFormDirect<SingleByteToUtf8>>(form);
     }
     if (fused == nullptr) return nullptr;
     first->ReleaseEncodingConverter();

@@ -31,6 +31,31 @@ StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* 
 bool isUtf8Decoder(const TEncodingConverter* converter);
 bool isUtf8Encoder(const TEncodingConverter* converter);
 
+// The bytes of one value, 1 to 4 of them; returns how many.
+inline uint32_t writeUtf8Sequence(uint32_t value, unsigned char* p) {
+    if (value < 0x80) {
+        p[0] = static_cast<unsigned char>(value);
+        return 1;
+    }
+    if (value < 0x800) {  // 110xxxxx 10xxxxxx
+        p[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
+        p[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+        return 2;
+    }
+    if (value < 0x10000) {  // 1110xxxx 10xxxxxx 10xxxxxx
+        p[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
+        p[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+        p[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+        return 3;
+    }
+    // 11110xxx 10xxxxxx 10xxxxxx 10xxxxxx
+    p[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
+    p[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
+    p[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+    p[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+    return 4;
+}
+
 // UTF-16 units to UTF-8.
 StepResult encodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);

@@ -239,6 +239,7 @@ public:
         while (position < units) {
             const uint32_t runStart = position;
             twoByteRun(source, units, &position, target, targetCapacity, &out);
+            pairRun(source, units, &position, target, targetCapacity, &out);
             if (position != runStart) continue;
             const uint16_t unit = velta::loadUnit(source + 2 * position);
             if (unit < 0x80) {
@@ -290,6 +291,34 @@ private:
                 p = denseChunk(codes, source, p, end, target, &o, &ascii);
             if (p != end) break;
             spaced = ascii * 8 > end - start;
+        }
+        *position = p;
+        *out = o;
+    }
+
+    // Runs of surrogate pairs (emoji) and the single ASCII units between
+    // them, while the room left holds four bytes: each character without
+    // the general loop's calls. Stops at anything else, a longer run of
+    // ASCII among it, and a character the encoding lacks.
+    void pairRun(const unsigned char* source, uint32_t units, uint32_t* position,
+                 unsigned char* target, uint32_t targetCapacity, uint32_t* out) const {
+        uint32_t p = *position, o = *out;
+        while (units - p >= 2 && targetCapacity - o >= 4) {
+            const uint16_t unit = velta::loadUnit(source + 2 * p);
+            const uint16_t next = velta::loadUnit(source + 2 * p + 2);
+            if (unit < 0x80) {
+                if (!velta::isHighSurrogate(next)) break;
+                target[o++] = static_cast<unsigned char>(unit);
+                ++p;
+                continue;
+            }
+            if (!velta::isHighSurrogate(unit) || !velta::isLowSurrogate(next)) break;
+            unsigned char bytes[4];
+            const uint32_t length = fCodec.encode(velta::joinSurrogates(unit, next), bytes);
+            if (length == 0) break;
+            for (uint32_t k = 0; k < length; ++k) target[o + k] = bytes[k];
+            o += length;
+            p += 2;
         }
         *position = p;
         *out = o;

@@ -56,14 +56,14 @@ struct TextKernels {
     // encodeUtf8 reading units in the other order than the machine's.
     uint32_t (*encodeUtf8Swapped)(const unsigned char* source, uint32_t units,
                                   unsigned char* target, uint32_t room, uint32_t* written);
-    // UTF-8 of one to three bytes (as decodeUtf8 reads them) to UCS-4
-    // values in the machine's order, or swapped; returns bytes taken and sets
+    // UTF-8 (as decodeUtf8 reads it) to UCS-4 values in the machine's
+    // order, or swapped; returns bytes taken and sets
     // *produced to output bytes. Null where the set has none.
     uint32_t (*decodeUtf8ToUtf32)(const unsigned char* source, uint32_t length,
                                   unsigned char* target, uint32_t room, uint32_t* produced,
                                   bool swapped);
-    // UCS-4 values below U+10000 but surrogates, in the machine's order or
-    // swapped, to UTF-8; returns values taken and sets *written to output
+    // UCS-4 characters (up to U+10FFFF, no surrogates), in the machine's
+    // order or swapped, to UTF-8; returns values taken and sets *written to output
     // bytes. Null where the set has none.
     uint32_t (*encodeUtf32ToUtf8)(const unsigned char* source, uint32_t values,
                                   unsigned char* target, uint32_t room, uint32_t* written,

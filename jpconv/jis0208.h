@@ -14,6 +14,24 @@ namespace jis {
 extern const uint16_t* const kWholeJis0208Index;
 extern const uint32_t kWholeJis0208IndexLength;
 
+// The parts of a Shift_JIS pointer (188 a lead) that its lead and its trail
+// give, each found with one load: kanji make the branches of the arithmetic
+// unpredictable. kNone for a byte that is no lead, or no trail.
+struct ShiftJisPointers {
+    static const uint16_t kNone = 0xFFFF;
+    uint16_t ofLead[256];
+    uint16_t ofTrail[256];
+    constexpr ShiftJisPointers() : ofLead(), ofTrail() {
+        for (uint32_t b = 0; b < 256; ++b) {
+            const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+            const bool trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+            ofLead[b] = lead ? static_cast<uint16_t>((b - (b < 0xA0 ? 0x81 : 0xC1)) * 188) : kNone;
+            ofTrail[b] = trail ? static_cast<uint16_t>(b - (b < 0x7F ? 0x40 : 0x41)) : kNone;
+        }
+    }
+};
+inline constexpr ShiftJisPointers kShiftJisPointers;
+
 class Jis0208 {
 public:
     static const uint32_t kCellsPerRow = 94;

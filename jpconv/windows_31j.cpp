@@ -17,11 +17,9 @@ const uint32_t kLastPrivateUsePointer = 10715;
 
 struct Windows31jDecoding {
     static uint32_t pair(uint32_t lead, uint32_t trail) {
-        if ((!between(lead, 0x81, 0x9F) && !between(lead, 0xE0, 0xFC)) ||
-            (!between(trail, 0x40, 0x7E) && !between(trail, 0x80, 0xFC)))
-            return 0;
-        const uint32_t pointer = (lead - (lead < 0xA0 ? 0x81 : 0xC1)) * kPointersPerLead + trail -
-                                 (trail < 0x7F ? 0x40 : 0x41);
+        const uint32_t pointer =
+            uint32_t{jis::kShiftJisPointers.ofLead[lead]} + jis::kShiftJisPointers.ofTrail[trail];
+        if (pointer >= jis::ShiftJisPointers::kNone) return 0;  // no lead, or no trail
         return between(pointer, kFirstPrivateUsePointer, kLastPrivateUsePointer)
                    ? 0xE000 + pointer - kFirstPrivateUsePointer
                    : jis::kWholeJis0208Index[pointer];

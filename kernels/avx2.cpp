@@ -45,6 +45,24 @@ constexpr WordPackTable makeWordPackTable() {
 
 constexpr WordPackTable kWordPack = makeWordPackTable();
 
+// The lanes of eight 32-bit lanes to keep, moved to the front, by the mask of
+// lanes kept (for _mm256_permutevar8x32_epi32).
+struct LanePackTable {
+    int32_t order[256][8];
+};
+
+constexpr LanePackTable makeLanePackTable() {
+    LanePackTable table{};
+    for (int mask = 0; mask < 256; ++mask) {
+        int kept = 0;
+        for (int lane = 0; lane < 8; ++lane)
+            if (mask >> lane & 1) table.order[mask][kept++] = lane;
+    }
+    return table;
+}
+
+constexpr LanePackTable kLanePack = makeLanePackTable();
+
 VELTA_AVX2 inline __m128i load128(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
@@ -69,16 +87,19 @@ VELTA_AVX2 inline __m256i lanesOf(uint32_t mask) {
     return _mm256_cmpeq_epi16(_mm256_and_si256(spread, bits), bits);
 }
 
-// Bit i set where byte i is at least `least`.
-VELTA_AVX2 inline uint64_t atLeast32(__m256i bytes, unsigned char least) {
+// All ones in each byte that is at least `least`.
+VELTA_AVX2 inline __m256i atLeastBytes(__m256i bytes, unsigned char least) {
     const __m256i floor = _mm256_set1_epi8(static_cast<char>(least));
-    return static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(bytes, floor), bytes)));
+    return _mm256_cmpeq_epi8(_mm256_max_epu8(bytes, floor), bytes);
 }
 
-VELTA_AVX2 inline uint64_t equalTo32(__m256i bytes, unsigned char value) {
-    return static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)))));
+VELTA_AVX2 inline __m256i equalBytes(__m256i bytes, unsigned char value) {
+    return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(value)));
+}
+
+// Bit i set where byte i is at least `least`.
+VELTA_AVX2 inline uint64_t atLeast32(__m256i bytes, unsigned char least) {
+    return static_cast<uint32_t>(_mm256_movemask_epi8(atLeastBytes(bytes, least)));
 }
 
 // Sixteen units in the order asked for: the machine's, or each lane's bytes
@@ -165,6 +186,55 @@ VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned
     return 2 * (lowCount + highCount);
 }
 
+// The 32-bit values of the characters that start at the kept positions of
+// p[0..31] (of any length, each ending by p[31]), eight positions at a time:
+// each lane gathers the four bytes from its position on, as if a four-byte
+// character started there, and shifts that value right by six bits for each
+// byte the character lacks. Reads p[0..31]; stores at most 128 bytes and
+// returns the bytes written.
+template <bool swap>
+VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t kept,
+                                               unsigned char* target) {
+    const __m256i gather = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6,
+                                            7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
+    // By the length less one, negated (a sum of compare masks), whose low
+    // three bits index them: 0 for one byte, 7, 6 and 5 for two to four.
+    const __m256i shifts = _mm256_setr_epi32(18, 0, 0, 0, 0, 0, 6, 12);
+    const __m256i masks = _mm256_setr_epi32(0x7F, 0, 0, 0, 0, 0x1FFFFF, 0xFFFF, 0x7FF);
+    uint32_t out = 0;
+    for (int group = 0; group < 4; ++group) {
+        const uint32_t lanes = static_cast<uint32_t>(kept >> (8 * group)) & 0xFF;
+        if (lanes == 0) continue;
+        // The last group reads from p + 16, eight further into the window,
+        // so as not to read past p[31]: pshufb takes an index's low four
+        // bits, so bytes past the window are garbage only for characters
+        // that would end past p[31], which are not kept.
+        const __m256i window =
+            _mm256_broadcastsi128_si256(load128(p + (group < 3 ? 8 * group : 16)));
+        const __m256i w = _mm256_shuffle_epi8(
+            window, group < 3 ? gather : _mm256_add_epi8(gather, _mm256_set1_epi8(8)));
+        // The lead's low seven bits and the others' low six, joined as
+        // lead << 18 | b1 << 12 | b2 << 6 | b3; the mask drops the lead's
+        // length bits.
+        const __m256i bits = _mm256_and_si256(w, _mm256_set1_epi32(0x3F3F3F7F));
+        const __m256i asFour = _mm256_madd_epi16(
+            _mm256_maddubs_epi16(bits, _mm256_set1_epi32(0x01400140)), _mm256_set1_epi32(0x11000));
+        const __m256i lead = _mm256_and_si256(w, _mm256_set1_epi32(0xFF));
+        const __m256i length =
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xBF)),
+                                              _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xDF))),
+                             _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xEF)));
+        const __m256i value =
+            _mm256_and_si256(_mm256_srlv_epi32(asFour, _mm256_permutevar8x32_epi32(shifts, length)),
+                             _mm256_permutevar8x32_epi32(masks, length));
+        const __m256i order =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePack.order[lanes]));
+        store256(target + out, ordered32<swap>(_mm256_permutevar8x32_epi32(value, order)));
+        out += 4 * static_cast<uint32_t>(__builtin_popcount(lanes));
+    }
+    return out;
+}
+
 template <int longest, bool swap, bool ucs4>
 VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uint64_t kept,
                                          uint64_t lowLanes, unsigned char* target) {
@@ -183,7 +253,7 @@ VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uin
 // Decodes the whole regular characters that start in p[0..31]; reads
 // p[0..33]. Returns the bytes taken (0 when the first character is
 // irregular) and sets *written to the output bytes, of which it stores at
-// most 64 (128 as UCS-4, which leaves four-byte characters to the codec).
+// most 64 (128 as UCS-4).
 template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* target,
                                          uint32_t* written) {
@@ -200,12 +270,20 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     // Overlong forms, encoded surrogates, values past U+10FFFF and the old
     // five- and six-byte forms (RFC 3629, section 4) are the codec's.
     uint64_t irregular = leadC0 & ~atLeast32(x0, 0xC2);
-    if (ucs4) irregular |= leadF0;
     if (leadE0 != 0) {
-        const uint64_t secondA0 = atLeast32(x1, 0xA0), second90 = atLeast32(x1, 0x90);
-        irregular |= atLeast32(x0, 0xF5) | (equalTo32(x0, 0xE0) & ~secondA0) |
-                     (equalTo32(x0, 0xED) & secondA0) | (equalTo32(x0, 0xF0) & ~second90) |
-                     (equalTo32(x0, 0xF4) & second90);
+        // Tested byte by byte and gathered once: Korean and Thai text has
+        // three-byte characters in every block, emoji seldom.
+        const __m256i secondA0 = atLeastBytes(x1, 0xA0);
+        __m256i wrong = _mm256_or_si256(_mm256_andnot_si256(secondA0, equalBytes(x0, 0xE0)),
+                                        _mm256_and_si256(secondA0, equalBytes(x0, 0xED)));
+        if (leadF0 != 0) {
+            const __m256i second90 = atLeastBytes(x1, 0x90);
+            wrong =
+                _mm256_or_si256(_mm256_or_si256(wrong, atLeastBytes(x0, 0xF5)),
+                                _mm256_or_si256(_mm256_andnot_si256(second90, equalBytes(x0, 0xF0)),
+                                                _mm256_and_si256(second90, equalBytes(x0, 0xF4))));
+        }
+        irregular |= static_cast<uint32_t>(_mm256_movemask_epi8(wrong));
     }
     // A mismatch is a missing or stray continuation byte, or a character
     // running past the block: end before the character it falls in.
@@ -218,6 +296,10 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     }
     if (end == 0) return 0;
     const uint64_t inside = (uint64_t{1} << end) - 1;
+    if (ucs4 && (leadF0 & inside) != 0) {
+        *written = packThirtyTwoValues<swap>(p, starts & inside, target);
+        return end;
+    }
     const uint64_t kept = (starts | leadF0 << 1) & inside;
     if (!ucs4 && (leadF0 & inside) != 0)
         *written = packThirtyTwo<4, swap, ucs4>(x0, x1, x2, kept, leadF0 << 1, target);
@@ -349,8 +431,8 @@ VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t len
     return in;
 }
 
-// UTF-8 to units (or, `ucs4`, to 32-bit values, leaving four-byte
-// characters to the codec), in the machine's order or swapped.
+// UTF-8 to units (or, `ucs4`, to 32-bit values), in the machine's order or
+// swapped.
 template <bool swap, bool ucs4>
 VELTA_AVX2 uint32_t decodeUtf8Blocks(const unsigned char* source, uint32_t length,
                                      unsigned char* target, uint32_t room, uint32_t* produced) {
@@ -538,24 +620,6 @@ VELTA_AVX2 inline uint32_t storeEightUnits(__m128i units, unsigned char* target)
     return kBytePack.count[first] + kBytePack.count[second];
 }
 
-// The lanes of eight 32-bit lanes to keep, moved to the front, by the mask of
-// lanes kept (for _mm256_permutevar8x32_epi32).
-struct LanePackTable {
-    int32_t order[256][8];
-};
-
-constexpr LanePackTable makeLanePackTable() {
-    LanePackTable table{};
-    for (int mask = 0; mask < 256; ++mask) {
-        int kept = 0;
-        for (int lane = 0; lane < 8; ++lane)
-            if (mask >> lane & 1) table.order[mask][kept++] = lane;
-    }
-    return table;
-}
-
-constexpr LanePackTable kLanePack = makeLanePackTable();
-
 // pshufb patterns that keep the first 1 to 4 bytes of each of four 32-bit
 // lanes, indexed by two bits a lane (the length less one).
 constexpr BytePackTable makeSequencePackTable() {
@@ -653,22 +717,21 @@ VELTA_AVX2 inline void storeSixteenThreeByteUnits(__m256i units, unsigned char* 
     const __m256i keepThree =
         _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6,
                          8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    const __m256i low6 = _mm256_set1_epi32(0x3F);
-    const __m256i mark = _mm256_set1_epi32(0x80);
-    for (int half = 0; half < 2; ++half) {
-        const __m256i c = _mm256_cvtepu16_epi32(half == 0 ? _mm256_castsi256_si128(units)
-                                                          : _mm256_extracti128_si256(units, 1));
-        const __m256i last = _mm256_or_si256(_mm256_and_si256(c, low6), mark);
-        const __m256i middle =
-            _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 6), low6), mark);
-        const __m256i three = _mm256_or_si256(
-            _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 12), _mm256_set1_epi32(0xE0)),
-                            _mm256_slli_epi32(middle, 8)),
-            _mm256_slli_epi32(last, 16));
-        const __m256i packed = _mm256_shuffle_epi8(three, keepThree);
-        store128(target + 24 * half, _mm256_castsi256_si128(packed));
-        store128(target + 24 * half + 12, _mm256_extracti128_si256(packed, 1));
-    }
+    const __m256i low6 = _mm256_set1_epi16(0x3F);
+    const __m256i mark = _mm256_set1_epi16(static_cast<short>(0x80));
+    const __m256i lead = _mm256_or_si256(_mm256_srli_epi16(units, 12), _mm256_set1_epi16(0xE0));
+    const __m256i middle =
+        _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(units, 6), low6), mark);
+    const __m256i firstTwo = _mm256_or_si256(lead, _mm256_slli_epi16(middle, 8));
+    const __m256i last = _mm256_or_si256(_mm256_and_si256(units, low6), mark);
+    // Each 32-bit lane holds one unit's three bytes: units 0-3 and 8-11 in
+    // one register, 4-7 and 12-15 in the other.
+    const __m256i outer = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(firstTwo, last), keepThree);
+    const __m256i inner = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(firstTwo, last), keepThree);
+    store128(target, _mm256_castsi256_si128(outer));
+    store128(target + 12, _mm256_castsi256_si128(inner));
+    store128(target + 24, _mm256_extracti128_si256(outer, 1));
+    store128(target + 36, _mm256_extracti128_si256(inner, 1));
 }
 
 // Whether every unit of the block takes three bytes.
@@ -687,11 +750,16 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
     const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
     while (units - in >= 17 && room - out >= 64) {
         const __m256i block = loadUnits<swap>(source + 2 * in);
-        if (_mm256_testz_si256(block, nonAscii)) {
-            // A short run (Latin text) is narrowed here; a long one by the
-            // ASCII kernel.
-            if (units - in >= 33 &&
-                _mm256_testz_si256(loadUnits<swap>(source + 2 * in + 32), nonAscii)) {
+        if (_mm256_testz_si256(block, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
+            // A run of ASCII as long as three blocks goes to the ASCII
+            // kernel; a shorter one (Latin text) is packed with the letters
+            // around it, without a branch on each block's ASCII that the
+            // processor could not predict.
+            if (units - in >= 49 &&
+                _mm256_testz_si256(
+                    _mm256_or_si256(_mm256_or_si256(block, loadUnits<swap>(source + 2 * in + 32)),
+                                    loadUnits<swap>(source + 2 * in + 64)),
+                    nonAscii)) {
                 const uint32_t run =
                     swap ? narrowAsciiBlocks<true>(source + 2 * in, units - in, target + out,
                                                    room - out)
@@ -700,13 +768,6 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
                 out += run;
                 continue;
             }
-            const __m256i bytes = _mm256_packus_epi16(block, block);
-            store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
-            in += 16;
-            out += 16;
-            continue;
-        }
-        if (_mm256_testz_si256(block, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
             out += storeSixteenShortUnits(block, target + out);
             in += 16;
             continue;
@@ -737,9 +798,64 @@ VELTA_AVX2 uint32_t encodeUtf8SwappedAvx2(const unsigned char* source, uint32_t 
     return encodeUtf8Blocks<true>(source, units, target, room, written);
 }
 
-// UCS-4 values below U+10000 and no surrogate, in the machine's order or
-// swapped, to UTF-8, sixteen at a time while input and room hold a block;
-// the codec takes everything else. Returns the values taken.
+// Whether eight UCS-4 values are all characters: none past U+10FFFF, no
+// surrogate.
+VELTA_AVX2 inline bool eightCharacters(__m256i values) {
+    const __m256i last = _mm256_set1_epi32(0x10FFFF);
+    const __m256i beyond = _mm256_xor_si256(
+        _mm256_cmpeq_epi32(_mm256_max_epu32(values, last), last), _mm256_set1_epi32(-1));
+    const __m256i surrogate = _mm256_cmpeq_epi32(
+        _mm256_and_si256(values, _mm256_set1_epi32(static_cast<int>(0xFFFFF800u))),
+        _mm256_set1_epi32(0xD800));
+    return _mm256_testz_si256(_mm256_or_si256(beyond, surrogate), _mm256_set1_epi32(-1)) != 0;
+}
+
+// Eight characters of any length (emoji among them) as UTF-8: each value's
+// one to four bytes in its lane, first byte lowest, then the lanes packed by
+// their lengths. Stores at most 32 bytes and returns the bytes written.
+VELTA_AVX2 inline uint32_t storeEightCharacters(__m256i c, unsigned char* target) {
+    const __m256i low6 = _mm256_set1_epi32(0x3F);
+    const __m256i mark = _mm256_set1_epi32(0x80);
+    const __m256i last = _mm256_or_si256(_mm256_and_si256(c, low6), mark);
+    const __m256i third = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 6), low6), mark);
+    const __m256i second = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(c, 12), low6), mark);
+    const __m256i two =
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 6), _mm256_set1_epi32(0xC0)),
+                        _mm256_slli_epi32(last, 8));
+    const __m256i three = _mm256_or_si256(
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 12), _mm256_set1_epi32(0xE0)),
+                        _mm256_slli_epi32(third, 8)),
+        _mm256_slli_epi32(last, 16));
+    const __m256i four = _mm256_or_si256(
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(c, 18), _mm256_set1_epi32(0xF0)),
+                        _mm256_slli_epi32(second, 8)),
+        _mm256_or_si256(_mm256_slli_epi32(third, 16), _mm256_slli_epi32(last, 24)));
+    const __m256i twoOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7F));
+    const __m256i threeOrMore = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7FF));
+    const __m256i fourBytes = _mm256_cmpgt_epi32(c, _mm256_set1_epi32(0xFFFF));
+    const __m256i bytes = _mm256_blendv_epi8(
+        _mm256_blendv_epi8(_mm256_blendv_epi8(c, two, twoOrMore), three, threeOrMore), four,
+        fourBytes);
+    const uint32_t two1 = laneBits(twoOrMore), three1 = laneBits(threeOrMore),
+                   four1 = laneBits(fourBytes);
+    // Two bits a lane, the length less one: (two ^ three) | four is its low
+    // bit, three its high bit.
+    const uint32_t low = (two1 ^ three1) | four1, high = three1;
+    const uint32_t first = kSpreadNibble[low & 15] | kSpreadNibble[high & 15] << 1;
+    const uint32_t next = kSpreadNibble[low >> 4] | kSpreadNibble[high >> 4] << 1;
+    const __m256i packed = _mm256_shuffle_epi8(
+        bytes,
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kSequencePack.pattern[first])),
+                                load128(kSequencePack.pattern[next]), 1));
+    store128(target, _mm256_castsi256_si128(packed));
+    store128(target + kSequencePack.count[first], _mm256_extracti128_si256(packed, 1));
+    return kSequencePack.count[first] + kSequencePack.count[next];
+}
+
+// UCS-4 values, in the machine's order or swapped, to UTF-8: sixteen at a
+// time while they are in the BMP, eight at a time where characters beyond
+// it come, while input and room hold a block; the codec takes a block with
+// a value that is no character. Returns the values taken.
 template <bool swap>
 VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t values,
                                       unsigned char* target, uint32_t room, uint32_t* written) {
@@ -748,7 +864,12 @@ VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t valu
     while (values - in >= 16 && room - out >= 64) {
         const __m256i a = ordered32<swap>(load256(source + 4 * in));
         const __m256i b = ordered32<swap>(load256(source + 4 * in + 32));
-        if (!_mm256_testz_si256(_mm256_or_si256(a, b), beyondBmp)) break;
+        if (!_mm256_testz_si256(_mm256_or_si256(a, b), beyondBmp)) {
+            if (!eightCharacters(a)) break;
+            out += storeEightCharacters(a, target + out);
+            in += 8;
+            continue;
+        }
         // packus works within 128-bit halves: put the quarters back in order.
         const __m256i units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
         const __m256i top = _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)));
