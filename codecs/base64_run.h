@@ -400,10 +400,11 @@ struct Utf7EncoderForm {
 };
 
 // While no run is open and nothing is kept: direct units and whole runs
-// (shift, digits, "-" where the form wants it), eight units classified at
-// once, as long as the output has room for all a run writes and the input
-// holds the unit after it. Returns the units taken; the unit-at-a-time path
-// takes over where it stops, writing what it would have written.
+// (shift, digits, "-" where the form wants it) of windows of 32 units
+// classified at once, as long as the output has room for all a run writes
+// and the input holds the unit after it. Returns the units taken; the
+// unit-at-a-time path takes over where it stops (a run of hundreds of units
+// too), writing what it would have written.
 uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm& form,
                           const unsigned char* source, uint32_t units, ByteOutput& out);
 
