@@ -225,6 +225,260 @@ StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7R
     }
 }
 
+namespace {
+
+// A run from kLongRun units up is left to the unit-at-a-time path, which
+// writes it as it goes without looking for its end first.
+enum : uint32_t { kBlockUnits = 8, kWindowUnits = 32, kLongRun = 256 };
+const uint64_t kWholeWindow = 0xFFFFFFFF;
+
+// Sorts units of a form: those that stand for themselves and those that
+// travel in a run, by eight where SSE2 is (a bit a unit, the first lowest).
+class UnitClasses {
+public:
+    explicit UnitClasses(const Utf7EncoderForm& form)
+        : fLast(form.printables.last),
+          fShifted(form.printables.shifted),
+          fAlsoShifted(form.printables.alsoShifted),
+          // A space stands for itself in both forms: comparing with it
+          // adds nothing where a form has no such unit.
+          fTab(form.lineEndsDirect ? '\t' : ' '),
+          fLineFeed(form.lineEndsDirect ? '\n' : ' '),
+          fReturn(form.lineEndsDirect ? '\r' : ' '),
+          fOutsideRuns(form.shiftJoinsRun ? ' ' : form.shift),
+          fShiftOutsideRuns(!form.shiftJoinsRun)
+#if defined(__SSE2__)
+          ,
+          fBelowFirstLanes(_mm_set1_epi16(0x1F)),
+          fPastLastLanes(lanesOf(static_cast<uint16_t>(fLast + 1))),
+          fShiftedLanes(lanesOf(fShifted)),
+          fAlsoShiftedLanes(lanesOf(fAlsoShifted)),
+          fTabLanes(lanesOf(fTab)),
+          fLineFeedLanes(lanesOf(fLineFeed)),
+          fReturnLanes(lanesOf(fReturn)),
+          fOutsideRunsLanes(lanesOf(fOutsideRuns))
+#endif
+    {
+    }
+
+    bool direct(uint16_t unit) const {
+        return (unit >= 0x20 && unit <= fLast && unit != fShifted && unit != fAlsoShifted) ||
+               unit == fTab || unit == fLineFeed || unit == fReturn;
+    }
+    bool joins(uint16_t unit) const {
+        return !direct(unit) && unit != fOutsideRuns;
+    }
+
+    // The direct units of the kWindowUnits at `source`, whose low bytes go
+    // to the kWindowUnits bytes at `target`; `joining` gets those that travel
+    // in a run.
+    uint32_t classifyWindow(const unsigned char* source, unsigned char* target,
+                            uint32_t* joining) const {
+        uint32_t directUnits = 0;
+        *joining = 0;
+        for (uint32_t i = 0; i < kWindowUnits; i += 2 * kBlockUnits) {
+            uint32_t joiningHere;
+            directUnits |= classifySixteen(source + 2 * i, target + i, &joiningHere) << i;
+            *joining |= joiningHere << i;
+        }
+        return directUnits;
+    }
+    // Those of the eight at `source` that travel in a run.
+    uint32_t joinEight(const unsigned char* source) const {
+#if defined(__SSE2__)
+        const __m128i units = load(source);
+        const __m128i outside =
+            _mm_or_si128(directOf(units), _mm_cmpeq_epi16(units, fOutsideRunsLanes));
+        return ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(outside, outside))) & 0xFF;
+#else
+        uint32_t joining = 0;
+        for (uint32_t i = 0; i < kBlockUnits; ++i)
+            joining |= (joins(loadUnit(source + 2 * i)) ? 1u : 0u) << i;
+        return joining;
+#endif
+    }
+
+private:
+    uint32_t classifySixteen(const unsigned char* source, unsigned char* target,
+                             uint32_t* joining) const {
+#if defined(__SSE2__)
+        const __m128i first = load(source);
+        const __m128i second = load(source + 2 * kBlockUnits);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_packus_epi16(first, second));
+        __m128i outside = _mm_packs_epi16(directOf(first), directOf(second));
+        const uint32_t directUnits = static_cast<uint32_t>(_mm_movemask_epi8(outside));
+        if (fShiftOutsideRuns)
+            outside =
+                _mm_or_si128(outside, _mm_packs_epi16(_mm_cmpeq_epi16(first, fOutsideRunsLanes),
+                                                      _mm_cmpeq_epi16(second, fOutsideRunsLanes)));
+        *joining = ~static_cast<uint32_t>(_mm_movemask_epi8(outside)) & 0xFFFF;
+        return directUnits;
+#else
+        uint32_t directUnits = 0;
+        *joining = 0;
+        for (uint32_t i = 0; i < 2 * kBlockUnits; ++i) {
+            const uint16_t unit = loadUnit(source + 2 * i);
+            target[i] = static_cast<unsigned char>(unit);
+            directUnits |= (direct(unit) ? 1u : 0u) << i;
+            *joining |= (joins(unit) ? 1u : 0u) << i;
+        }
+        return directUnits;
+#endif
+    }
+
+#if defined(__SSE2__)
+    static __m128i lanesOf(uint16_t unit) {
+        return _mm_set1_epi16(static_cast<short>(unit));
+    }
+    static __m128i load(const unsigned char* source) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    }
+    __m128i directOf(__m128i units) const {
+        // Signed compares: units from 0x8000 up are below 0x20 to them.
+        const __m128i printable = _mm_and_si128(_mm_cmpgt_epi16(units, fBelowFirstLanes),
+                                                _mm_cmplt_epi16(units, fPastLastLanes));
+        const __m128i shifted = _mm_or_si128(_mm_cmpeq_epi16(units, fShiftedLanes),
+                                             _mm_cmpeq_epi16(units, fAlsoShiftedLanes));
+        const __m128i lineEnds = _mm_or_si128(_mm_cmpeq_epi16(units, fTabLanes),
+                                              _mm_or_si128(_mm_cmpeq_epi16(units, fLineFeedLanes),
+                                                           _mm_cmpeq_epi16(units, fReturnLanes)));
+        return _mm_or_si128(_mm_andnot_si128(shifted, printable), lineEnds);
+    }
+#endif
+
+    uint16_t fLast, fShifted, fAlsoShifted, fTab, fLineFeed, fReturn, fOutsideRuns;
+    bool fShiftOutsideRuns;
+#if defined(__SSE2__)
+    __m128i fBelowFirstLanes, fPastLastLanes, fShiftedLanes, fAlsoShiftedLanes, fTabLanes,
+        fLineFeedLanes, fReturnLanes, fOutsideRunsLanes;
+#endif
+};
+
+// The low bytes of `count` units, sixteen at a time where SSE2 is: input
+// and room hold the units and bytes up to the next multiple of sixteen.
+void narrowUnits(const unsigned char* source, uint32_t count, unsigned char* target) {
+#if defined(__SSE2__)
+    for (uint32_t i = 0; i < count; i += 2 * kBlockUnits) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i));
+        const __m128i second =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), _mm_packus_epi16(first, second));
+    }
+#else
+    for (uint32_t i = 0; i < count; ++i)
+        target[i] = static_cast<unsigned char>(loadUnit(source + 2 * i));
+#endif
+}
+
+// A run known to go on for `run` units, followed up to its end, the end of
+// the input or kLongRun units (at least), whichever comes first.
+uint32_t followRun(const UnitClasses& classes, uint32_t run, const unsigned char* source,
+                   uint32_t units) {
+    while (units - run >= kBlockUnits && run < kLongRun) {
+        const uint32_t more = static_cast<uint32_t>(
+            __builtin_ctz(~classes.joinEight(source + 2 * run) | 1u << kBlockUnits));
+        run += more;
+        if (more < kBlockUnits) return run;
+    }
+    while (run < units && run < kLongRun && classes.joins(loadUnit(source + 2 * run))) ++run;
+    return run;
+}
+
+// The digits of `run` units, the last padded with zero bits; the last group
+// is stored whole (eight bytes), which `target` has room for.
+template <typename Kernel>
+void encodeRunDigits(const Base64Alphabet& alphabet, Kernel kernel, const unsigned char* source,
+                     uint32_t run, unsigned char* target, uint32_t room) {
+    uint32_t done = 0;
+    if (kernel != nullptr && run >= 4 * kGroupUnits)
+        done = kernel(source, run, target, room, alphabet.digits[63]);
+    target += done / kGroupUnits * kGroupDigits;
+    for (; run - done >= kGroupUnits; done += kGroupUnits, target += kGroupDigits)
+        encodeUnitGroup(alphabet, loadUnit(source + 2 * done), loadUnit(source + 2 * done + 2),
+                        loadUnit(source + 2 * done + 4), target);
+    if (done == run) return;
+    const uint16_t second = run - done == 2 ? loadUnit(source + 2 * done + 2) : 0;
+    encodeUnitGroup(alphabet, loadUnit(source + 2 * done), second, 0, target);
+}
+
+}  // namespace
+
+uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm& form,
+                          const unsigned char* source, uint32_t units, ByteOutput& out) {
+    enum : uint32_t { kLeastUnits = kWindowUnits + 2 * kBlockUnits };
+    unsigned char* const target = out.full() || units < kLeastUnits ? nullptr : out.space(0);
+    if (target == nullptr) return 0;
+    const uint32_t room = out.room();
+    const UnitClasses classes(form);
+    const auto kernel = textKernels().encodeBase64Units;
+    uint32_t in = 0;
+    uint32_t written = 0;
+    // Windows of units classified (and narrowed) at once, walked a stretch at
+    // a time; a later direct stretch narrowed by sixteen reads up to sixteen
+    // units past its window.
+    while (units - in >= kLeastUnits && room - written >= kWindowUnits) {
+        const unsigned char* const window = source + 2 * in;
+        uint32_t joining;
+        const uint64_t direct = classes.classifyWindow(window, target + written, &joining);
+        // A branch, not the count below, so that the next window's loads
+        // need not wait for this one's classes.
+        if (direct == kWholeWindow) {
+            in += kWindowUnits;
+            written += kWindowUnits;
+            continue;
+        }
+        uint32_t at = static_cast<uint32_t>(__builtin_ctzll(~direct));
+        written += at;
+        bool stopped = false;
+        while (at < kWindowUnits) {
+            if (loadUnit(window + 2 * at) == form.shift) {
+                // "&-" of modified UTF-7 wants a byte to spare after it.
+                if (room - written < 3) {
+                    stopped = true;
+                    break;
+                }
+                target[written] = form.shift;
+                target[written + 1] = '-';
+                written += 2;
+                ++at;
+            } else {
+                uint32_t run = static_cast<uint32_t>(__builtin_ctzll(~(uint64_t{joining} >> at)));
+                if (at + run == kWindowUnits)
+                    run = followRun(classes, run, window + 2 * at, units - in - at);
+                const uint32_t groups = (run + kGroupUnits - 1) / kGroupUnits;
+                // A run that reaches the end of the input may go on in the
+                // next call.
+                if (run == units - in - at || run >= kLongRun ||
+                    room - written < 2 + groups * kGroupDigits) {
+                    stopped = true;
+                    break;
+                }
+                target[written++] = form.shift;
+                encodeRunDigits(alphabet, kernel, window + 2 * at, run, target + written,
+                                room - written);
+                written += (16 * run + 5) / 6;
+                at += run;
+                const uint16_t next = loadUnit(window + 2 * at);
+                if (form.hyphenAlways || next == '-' || (next < 128 && alphabet.index[next] >= 0))
+                    target[written++] = '-';
+                if (at >= kWindowUnits) break;
+            }
+            const uint32_t directUnits = static_cast<uint32_t>(__builtin_ctzll(~(direct >> at)));
+            if (room - written < directUnits + 2 * kBlockUnits) {
+                stopped = true;
+                break;
+            }
+            narrowUnits(window + 2 * at, directUnits, target + written);
+            written += directUnits;
+            at += directUnits;
+        }
+        in += at;
+        if (stopped) break;
+    }
+    out.advance(written);
+    return in;
+}
+
 bool olderUtf7Replacement(const StepResult& result, ChosenText* text) {
     if (isSurrogate(result.character)) return false;  // read strictly: U+FFFD
     text->count = 0;

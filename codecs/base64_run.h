@@ -390,22 +390,44 @@ uint32_t encodeShortRun(const Base64Alphabet& alphabet, unsigned char shift,
     return n;
 }
 
-// The encoders' loop over UCS-2 units from `position`: direct runs copied
-// while no run is open, short runs written whole (`shortRun`: units taken,
-// 0 for none), aligned groups of an open run written whole, and every other
-// unit given to `encodeOne` (which opens and closes runs in `state`; false
-// stops before its unit). Returns false when the output filled or
-// `encodeOne` stopped; `position` is then the unit not taken.
+// What an encoder's loop over closed runs needs of its form.
+struct Utf7EncoderForm {
+    DirectPrintables printables;
+    bool lineEndsDirect;  // tab, CR and LF stand for themselves too (RFC 2152)
+    unsigned char shift;  // the shift unit alone opens no run: shift and "-"
+    bool shiftJoinsRun;   // inside a run the shift unit travels in it (RFC 2152)
+    bool hyphenAlways;    // a run always ends in "-" (RFC 3501)
+};
+
+// While no run is open and nothing is kept: direct units and whole runs
+// (shift, digits, "-" where the form wants it) of windows of 32 units
+// classified at once, as long as the output has room for all a run writes
+// and the input holds the unit after it. Returns the units taken; the
+// unit-at-a-time path takes over where it stops (a run of hundreds of units
+// too), writing what it would have written.
+uint32_t encodeClosedRuns(const Base64Alphabet& alphabet, const Utf7EncoderForm& form,
+                          const unsigned char* source, uint32_t units, ByteOutput& out);
+
+// The encoders' loop over UCS-2 units from `position`: closed runs written
+// whole while the output has room to spare, direct runs copied while no run
+// is open, short runs written whole (`shortRun`: units taken, 0 for none),
+// aligned groups of an open run written whole, and every other unit given to
+// `encodeOne` (which opens and closes runs in `state`; false stops before its
+// unit). Returns false when the output filled or `encodeOne` stopped;
+// `position` is then the unit not taken.
 template <typename MustShift, typename JoinsGroup, typename ShortRun, typename EncodeOne>
 bool encodeUnits(const Base64Alphabet& alphabet, const Utf7EncoderState& state,
                  const unsigned char* source, uint32_t units, uint32_t& position, ByteOutput& out,
-                 MustShift mustShift, const DirectPrintables& printables, JoinsGroup joinsGroup,
+                 MustShift mustShift, const Utf7EncoderForm& form, JoinsGroup joinsGroup,
                  ShortRun shortRun, EncodeOne encodeOne) {
     for (; position < units; ++position) {
         if (out.full()) return false;
         if (!state.shifted) {
             position +=
-                copyDirectRun(source + 2 * position, units - position, out, mustShift, printables);
+                encodeClosedRuns(alphabet, form, source + 2 * position, units - position, out);
+            if (position == units) break;
+            position += copyDirectRun(source + 2 * position, units - position, out, mustShift,
+                                      form.printables);
             if (position == units) break;
             const uint32_t taken = shortRun(source + 2 * position, units - position);
             if (taken != 0) {

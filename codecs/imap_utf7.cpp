@@ -112,9 +112,9 @@ StepResult TUnicodeToModifiedUTF7Converter::step(const unsigned char* source, ui
             [](uint16_t) { return true; });
     };
     // Every printable but "&" stands for itself (RFC 3501, section 5.1.3).
-    const DirectPrintables printables = {'~', '&', '&'};
+    const Utf7EncoderForm form = {{'~', '&', '&'}, false, '&', false, true};
     if (!out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out,
-                                            mustShift, printables, joinsGroup, shortRun, encodeOne))
+                                            mustShift, form, joinsGroup, shortRun, encodeOne))
         return outputFull(2 * position, out.written());
     if (fState.shifted && textEnds) {
         closeRun(out);

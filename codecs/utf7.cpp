@@ -127,9 +127,9 @@ StepResult TUnicodeToUTF7Converter::step(const unsigned char* source, uint32_t s
             [&alphabet](uint16_t unit) { return isBase64DigitOrHyphen(alphabet, unit); });
     };
     // Every printable but "+", "\\" and "~" stands for itself (RFC 2152 sets D and O).
-    const DirectPrintables printables = {'}', '+', '\\'};
+    const Utf7EncoderForm form = {{'}', '+', '\\'}, true, '+', true, false};
     if (!out.flushPending() || !encodeUnits(alphabet, fState, source, units, position, out, shifts,
-                                            printables, shifts, shortRun, encodeOne))
+                                            form, shifts, shortRun, encodeOne))
         return outputFull(2 * position, out.written());
     if (fState.shifted && textEnds) {
         fState.buffer.padToSextet();

@@ -3,6 +3,7 @@
 // that fills inside a run; and ICU as the oracle both ways.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 
 #include "converter_calls.h"
@@ -184,6 +185,59 @@ TEST_P(Utf7Forms, ResumeExactlyWhenTheOutputFillsInsideARun) {
     }
 }
 
+// Texts long enough for the encoders' windows of classified units, of the
+// pieces that meet at their edges: words, accented letters and emoji between
+// spaces and line ends, runs longer than a window (some of hundreds of
+// units), and the form's specials.
+std::u16string piecedText(const Form& form, std::mt19937& random, size_t pieces) {
+    static const std::u16string kPieces[] = {
+        u"word",
+        u" ",
+        u"\n",
+        u"-",
+        u"\u00E9",
+        u"\u00E9\u00FC",
+        u"\U0001F600",
+        u"\U0001F600\U0001F389\U0001F600",
+        u"Z9/",
+        u"\u65E5\u672C\u8A9E\u306E\u6587\u5B57\u65E5\u672C\u8A9E\u306E\u6587\u5B57\u65E5\u672C"
+        u"\u8A9E\u306E\u6587\u5B57\u65E5\u672C\u8A9E\u306E\u6587\u5B57\u65E5\u672C\u8A9E\u306E"
+        u"\u6587\u5B57\u65E5\u672C\u8A9E\u306E\u6587\u5B57"};
+    const size_t specials = std::char_traits<char16_t>::length(form.special);
+    std::u16string text;
+    for (size_t i = 0; i < pieces; ++i) {
+        const size_t pick = random() % (std::size(kPieces) + 3);
+        if (pick < std::size(kPieces))
+            text += kPieces[pick];
+        else if (pick == std::size(kPieces))  // a run of hundreds of units
+            for (int repeat = 0; repeat < 9; ++repeat) text += kPieces[std::size(kPieces) - 1];
+        else
+            text += form.special[random() % specials];
+    }
+    return text;
+}
+
+// Small outputs take the encoders unit by unit; a large one takes them a
+// window at a time.
+TEST_P(Utf7Forms, LongTextsEncodeAsInSmallOutputs) {
+    const Form& form = *GetParam();
+    std::mt19937 random(3501);
+    ConverterPtr encoder(form.encoder());
+    ConverterPtr decoder(form.decoder());
+    for (int round = 0; round < 40; ++round) {
+        const Bytes text = ucs2(piecedText(form, random, 10 + random() % 150));
+        const CallResult whole =
+            callConvert(encoder.get(), text, static_cast<uint32_t>(4 * text.size() + 8));
+        ASSERT_EQ(whole.status, NLS_SUCCESS);
+        EXPECT_TRUE(whole.guardIntact);
+        EXPECT_EQ(convertInSteps(encoder.get(), text, 7).output, whole.output);
+        encoder->Reset();
+        EXPECT_EQ(
+            callConvert(decoder.get(), whole.output, static_cast<uint32_t>(text.size() + 2)).output,
+            text);
+    }
+}
+
 #ifdef VELTA_HAVE_ICU
 std::u16string icuDecode(const char* name, const Bytes& input) {
     UErrorCode error = U_ZERO_ERROR;
@@ -214,7 +268,7 @@ TEST_P(Utf7Forms, IcuReadsWhatWeWriteAndWeReadWhatIcuWrites) {
     const Form& form = *GetParam();
     std::mt19937 random(1642);
     for (int round = 0; round < 300; ++round) {
-        const std::u16string text = randomText(form, random, random() % 60, true);
+        const std::u16string text = randomText(form, random, random() % 120, true);
         const Conversion ours = convertOneShot("ISO-10646-UCS-2", form.name, ucs2(text));
         EXPECT_EQ(icuDecode(form.icuName, ours.output), text);
         const Bytes theirs = icuEncode(form.icuName, text);
