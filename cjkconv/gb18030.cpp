@@ -31,6 +31,27 @@ const Gb18030Range* movedByCodePoint(uint32_t codePoint) {
     return nullptr;
 }
 
+uint32_t codePointOfBmpPointer(uint32_t pointer) {
+    if (const Gb18030Range* moved = movedByPointer(pointer)) return moved->codePoint;
+    uint32_t low = 0, high = kGb18030RangesLength;  // the last range at or before pointer
+    while (high - low > 1) {
+        const uint32_t middle = (low + high) / 2;
+        (kGb18030Ranges[middle].pointer <= pointer ? low : high) = middle;
+    }
+    return kGb18030Ranges[low].codePoint + pointer - kGb18030Ranges[low].pointer;
+}
+
+// The code point of every four-byte pointer of the BMP, laid out once, when
+// a text first needs one, so that a character (an accented letter of Latin
+// text) takes one load in place of the searches above.
+struct BmpCodePoints {
+    uint16_t codePointOf[kLastBmpPointer + 1];
+    BmpCodePoints() : codePointOf() {
+        for (uint32_t pointer = 0; pointer <= kLastBmpPointer; ++pointer)
+            codePointOf[pointer] = static_cast<uint16_t>(codePointOfBmpPointer(pointer));
+    }
+};
+
 uint32_t codePointOfFourByte(uint32_t pointer) {
     if ((pointer > kLastBmpPointer && pointer < kFirstSupplementaryPointer) ||
         pointer > kLastPointer)
@@ -39,13 +60,8 @@ uint32_t codePointOfFourByte(uint32_t pointer) {
     // none of the moved codes is in.
     if (pointer >= kFirstSupplementaryPointer)
         return 0x10000 + pointer - kFirstSupplementaryPointer;
-    if (const Gb18030Range* moved = movedByPointer(pointer)) return moved->codePoint;
-    uint32_t low = 0, high = kGb18030RangesLength;  // the last range at or before pointer
-    while (high - low > 1) {
-        const uint32_t middle = (low + high) / 2;
-        (kGb18030Ranges[middle].pointer <= pointer ? low : high) = middle;
-    }
-    return kGb18030Ranges[low].codePoint + pointer - kGb18030Ranges[low].pointer;
+    static const BmpCodePoints codePoints;
+    return codePoints.codePointOf[pointer];
 }
 
 uint32_t fourBytePointerOf(uint32_t codePoint) {
