@@ -332,18 +332,25 @@ uint32_t decodeSingleBytes(const uint16_t* units, const unsigned char* source, u
                            unsigned char* target) {
     const uint16_t ascii = units[kAsciiIsItself];
     uint32_t p = 0;
-    for (; p < count; ++p) {
+    while (p < count) {
         if (ascii != 0 && startsLongAsciiRun(source + p, count - p)) {
             const uint32_t span = asciiSpan(ascii, count - p);
             const uint32_t run =
                 textKernels().widenAscii(source + p, span, target + 2 * p, 2 * span);
-            p += runBeforeDelete(ascii, source + p, run);
+            const uint32_t taken = runBeforeDelete(ascii, source + p, run);
+            p += taken;
             if (p == count) break;
+            if (taken == span) continue;  // a piece of a longer run
         }
-        const unsigned char b = source[p];
-        const uint16_t unit = b < 0x20 ? b : units[b];
-        if (unit == kNoMapping) break;
-        storeUnit(target + 2 * p, unit);
+        // Where no long run starts, the table takes the next kLongRun bytes
+        // before the next look.
+        const uint32_t end = count - p < kLongRun ? count : p + kLongRun;
+        for (; p < end; ++p) {
+            const unsigned char b = source[p];
+            const uint16_t unit = b < 0x20 ? b : units[b];
+            if (unit == kNoMapping) return p;
+            storeUnit(target + 2 * p, unit);
+        }
     }
     return p;
 }
