@@ -102,10 +102,11 @@ StepResult TUnicodeToUCS4Converter::step(const unsigned char* source, uint32_t s
     while (position < units) {
         if (targetCapacity - out <= 4) return outputFull(2 * position, out);
         if (kernels.widenToUcs4 != nullptr && position >= kernelFrom) {
+            uint32_t produced = 0;
             const uint32_t run = kernels.widenToUcs4(source + 2 * position, units - position,
-                                                     target + out, targetCapacity - out);
+                                                     target + out, targetCapacity - out, &produced);
             position += run;
-            out += 4 * run;
+            out += produced;
             kernelFrom = position + 16;
             if (position == units) break;
             if (targetCapacity - out <= 4) return outputFull(2 * position, out);

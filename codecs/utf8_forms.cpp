@@ -424,20 +424,11 @@ void swapValues(unsigned char* p, uint32_t bytes) {
 uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char* target,
                       uint32_t room, bool bigEndian) {
     const TextKernels& kernels = textKernels();
-    // Where the kernel took only a few units (text of pairs, emoji), the
-    // next units go one at a time before it is tried again.
-    enum : uint32_t { kShortRun = 16, kUnitsBeforeRetry = 32 };
-    uint32_t in = 0, out = 0, kernelFrom = 0;
+    uint32_t in = 0, out = 0;
+    // The kernel takes all but the last units and the end of the room.
+    if (kernels.widenToUcs4 != nullptr && bytes >= 64)
+        in = 2 * kernels.widenToUcs4(units, bytes / 2, target, room, &out);
     while (in < bytes) {
-        if (kernels.widenToUcs4 != nullptr && bytes - in >= 64 && in >= kernelFrom &&
-            !isSurrogate(loadUnit(units + in))) {
-            const uint32_t run =
-                kernels.widenToUcs4(units + in, (bytes - in) / 2, target + out, room - out);
-            in += 2 * run;
-            out += 4 * run;
-            if (in == bytes) break;
-            if (run < kShortRun) kernelFrom = in + 2 * kUnitsBeforeRetry;
-        }
         uint32_t value = loadUnit(units + in);
         in += 2;
         if (isHighSurrogate(value)) {

@@ -33,10 +33,11 @@ struct TextKernels {
     // units taken and sets *produced to output bytes. Null where none.
     uint32_t (*narrowUcs4)(const unsigned char* source, uint32_t units, unsigned char* target,
                            uint32_t room, uint32_t* produced);
-    // UCS-2 units without surrogates to UCS-4; returns units taken (each
-    // four bytes of output). Null where none.
+    // UCS-2 units to UCS-4, surrogate pairs joined, up to a lone
+    // surrogate; returns units taken and sets *produced to output bytes.
+    // Null where none.
     uint32_t (*widenToUcs4)(const unsigned char* source, uint32_t units, unsigned char* target,
-                            uint32_t room);
+                            uint32_t room, uint32_t* produced);
     // UTF-16 in the machine's order copied up to its first lone surrogate
     // (or a high surrogate whose pair is not in the input or the room);
     // lengths and the return value in bytes.

@@ -606,18 +606,30 @@ struct EncodedUnits {
     __m256i high, low;
 };
 
-VELTA_AVX2 inline EncodedUnits encodeEightUnits(__m128i units, __m128i nextUnits) {
-    EncodedUnits encoded;
+// Eight units widened to 32-bit lanes, the lane of a high surrogate holding
+// the character it makes with the unit after it (from `nextUnits`), with
+// masks of the lanes of high and of low surrogates.
+struct JoinedUnits {
+    __m256i values, high, low;
+};
+
+VELTA_AVX2 inline JoinedUnits joinPairs(__m128i units, __m128i nextUnits) {
+    JoinedUnits joined;
     const __m256i c = _mm256_cvtepu16_epi32(units);
     // (high - 0xD800) << 10 + (low - 0xDC00) + 0x10000
-    const __m256i joined = _mm256_sub_epi32(
+    const __m256i pair = _mm256_sub_epi32(
         _mm256_add_epi32(_mm256_slli_epi32(c, 10), _mm256_cvtepu16_epi32(nextUnits)),
         _mm256_set1_epi32(0x35FDC00));
     const __m256i surrogateBits = _mm256_and_si256(c, _mm256_set1_epi32(0xFC00));
-    encoded.high = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xD800));
-    encoded.low = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xDC00));
-    encoded.lanes = encodeEightValues<true>(_mm256_blendv_epi8(c, joined, encoded.high));
-    return encoded;
+    joined.high = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xD800));
+    joined.low = _mm256_cmpeq_epi32(surrogateBits, _mm256_set1_epi32(0xDC00));
+    joined.values = _mm256_blendv_epi8(c, pair, joined.high);
+    return joined;
+}
+
+VELTA_AVX2 inline EncodedUnits encodeEightUnits(__m128i units, __m128i nextUnits) {
+    const JoinedUnits joined = joinPairs(units, nextUnits);
+    return {encodeEightValues<true>(joined.values), joined.high, joined.low};
 }
 
 VELTA_AVX2 inline uint32_t laneBits(__m256i mask) {
@@ -685,6 +697,17 @@ VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint
                                  __builtin_popcount(three) + __builtin_popcount(pairs));
 }
 
+// Of sixteen units, by their masks of high and low surrogates (two bits a
+// unit), how many come before the first lone surrogate; a high surrogate
+// in the last lane waits for the next block.
+inline uint32_t unitsOfWholePairs(uint64_t high, uint64_t low) {
+    const uint64_t mismatch = low ^ (high << 2);
+    uint32_t end = mismatch == 0 ? 16 : static_cast<uint32_t>(__builtin_ctzll(mismatch)) / 2;
+    if (end > 16) end = 16;
+    if (end != 0 && (high >> (2 * (end - 1)) & 1) != 0) --end;
+    return end;
+}
+
 // Encodes units p[0..15] up to the first lone surrogate (a high surrogate in
 // the last lane waits for the next block); reads p[0..16] and stores at most
 // 64 bytes. Returns the units taken and sets *written.
@@ -704,10 +727,7 @@ VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* ta
         *written = out + storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
         return 16;
     }
-    const uint64_t mismatch = low ^ (high << 2);
-    uint32_t end = mismatch == 0 ? 16 : static_cast<uint32_t>(__builtin_ctzll(mismatch)) / 2;
-    if (end > 16) end = 16;
-    if (end != 0 && (high >> (2 * (end - 1)) & 1) != 0) --end;
+    const uint32_t end = unitsOfWholePairs(high, low);
     if (end == 0) return 0;
     const __m256i next = loadUnits<swap>(p + 2);
     uint32_t out = storeUnitsWithPairs(_mm256_castsi256_si128(units), _mm256_castsi256_si128(next),
@@ -1034,23 +1054,52 @@ VELTA_AVX2 uint32_t narrowUcs4Avx2(const unsigned char* source, uint32_t units,
     return in;
 }
 
-// Sixteen UCS-2 units at a time, up to a block holding a surrogate, while
-// more than four bytes of room would be left before each unit, as the codec
-// requires.
+// The first `count` of eight units as UCS-4, each pair joined into the lane
+// of its high surrogate and the lanes of low surrogates dropped; stores 32
+// bytes and returns the bytes written.
+VELTA_AVX2 inline uint32_t widenEightWithPairs(__m128i units, __m128i nextUnits, uint32_t count,
+                                               unsigned char* target) {
+    const JoinedUnits joined = joinPairs(units, nextUnits);
+    const uint32_t keep = ~laneBits(joined.low) & ((1u << count) - 1);
+    const __m256i order =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePack.order[keep]));
+    store256(target, _mm256_permutevar8x32_epi32(joined.values, order));
+    return 4 * static_cast<uint32_t>(__builtin_popcount(keep));
+}
+
+// Sixteen UCS-2 units at a time, surrogate pairs joined, up to a lone
+// surrogate, while more than four bytes of room would be left before each
+// unit, as the codec requires.
 VELTA_AVX2 uint32_t widenToUcs4Avx2(const unsigned char* source, uint32_t units,
-                                    unsigned char* target, uint32_t room) {
-    uint32_t in = 0;
-    const __m256i surrogateBits = _mm256_set1_epi16(static_cast<short>(0xF800));
-    const __m256i surrogate = _mm256_set1_epi16(static_cast<short>(0xD800));
-    while (units - in >= 16 && room - 4 * in > 64) {
+                                    unsigned char* target, uint32_t room, uint32_t* produced) {
+    uint32_t in = 0, out = 0;
+    const __m256i surrogateBits = _mm256_set1_epi16(static_cast<short>(0xFC00));
+    while (units - in >= 17 && room - out > 64) {
         const __m256i v = load256(source + 2 * in);
-        const __m256i isSurrogate =
-            _mm256_cmpeq_epi16(_mm256_and_si256(v, surrogateBits), surrogate);
-        if (!_mm256_testz_si256(isSurrogate, isSurrogate)) break;
-        store256(target + 4 * in, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
-        store256(target + 4 * in + 32, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
-        in += 16;
+        const __m256i kind = _mm256_and_si256(v, surrogateBits);
+        // Two mask bits a unit.
+        const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_cmpeq_epi16(kind, _mm256_set1_epi16(static_cast<short>(0xD800)))));
+        const uint64_t low = static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_cmpeq_epi16(kind, _mm256_set1_epi16(static_cast<short>(0xDC00)))));
+        if ((high | low) == 0) {
+            store256(target + out, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
+            store256(target + out + 32, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
+            in += 16;
+            out += 64;
+            continue;
+        }
+        const uint32_t end = unitsOfWholePairs(high, low);
+        if (end == 0) break;
+        const __m256i next = load256(source + 2 * in + 2);
+        out += widenEightWithPairs(_mm256_castsi256_si128(v), _mm256_castsi256_si128(next),
+                                   end < 8 ? end : 8, target + out);
+        if (end > 8)
+            out += widenEightWithPairs(_mm256_extracti128_si256(v, 1),
+                                       _mm256_extracti128_si256(next, 1), end - 8, target + out);
+        in += end;
     }
+    *produced = out;
     return in;
 }
 
