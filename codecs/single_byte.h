@@ -68,6 +68,8 @@ public:
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                     uint32_t targetCapacity, bool textEnds);
     const SingleByteTable& table() const { return *fTable; }
+    // Each unit's byte, 0 for none (and for U+0000 where that is byte 0).
+    const uint8_t* bytes() const { return fBytes; }
 
 private:
     void encodePlain(const unsigned char* source, uint32_t units, uint32_t* position,

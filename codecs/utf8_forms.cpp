@@ -672,7 +672,34 @@ struct SingleByteEncoderForm {
     TUnicodeToSingleByteConverter encoder;
     uint32_t index;
     unsigned char questionMark;  // "?" in the encoding's own byte
+    Utf8Window window;           // as threeByteWindowOf chose it
 };
+
+// The block of 128 three-byte characters with the most bytes in the
+// encoding, where it holds half of them or more (the letters of a script,
+// as Thai in windows-874) and ASCII is its own bytes; else no window. Text
+// of such a script goes from UTF-8 straight to its bytes.
+Utf8Window threeByteWindowOf(const TUnicodeToSingleByteConverter& encoder) {
+    Utf8Window window{};
+    const uint8_t* bytes = encoder.bytes();
+    if (encoder.table().units[0] != 0) return window;
+    for (uint32_t unit = 1; unit < 0x80; ++unit)
+        if (bytes[unit] != unit) return window;
+    uint32_t best = 0, most = 63;
+    for (uint32_t base = 0x800; base < 0x10000; base += 128) {
+        uint32_t count = 0;
+        for (uint32_t unit = base; unit < base + 128; ++unit) count += bytes[unit] != 0;
+        if (count > most) {
+            best = base;
+            most = count;
+        }
+    }
+    if (best == 0) return window;
+    window.lead = static_cast<unsigned char>(0xE0 | best >> 12);
+    window.second = static_cast<unsigned char>(0x80 | (best >> 6 & 0x3F));
+    for (uint32_t k = 0; k < 128; ++k) window.bytes[k] = bytes[best + k];
+    return window;
+}
 
 struct SingleByteDecoderForm {
     TSingleByteToUnicodeConverter decoder;
@@ -720,11 +747,20 @@ struct Utf8ToSingleByte {
                            bool* atSurrogate) {
         unsigned char block[2 * kFusedBlockUnits];
         uint32_t in = 0, out = 0;
+        const bool window = form.window.lead != 0;
         for (;;) {
+            if (window) {
+                uint32_t written = 0;
+                in += textKernels().narrowUtf8Window(source + in, length - in, form.window,
+                                                     target + out, capacity - out, &written);
+                out += written;
+            }
             if (in == length) return inputUsed(in, out);
             if (out == capacity) return outputFull(in, out);
             const uint32_t room = capacity - out;
-            const uint32_t units = room < kFusedBlockUnits ? room + 1 : kFusedBlockUnits;
+            // With a window, the blocks take only what stopped it.
+            const uint32_t most = window ? kIrregularBlock : kFusedBlockUnits;
+            const uint32_t units = room < most ? room + 1 : most;
             const StepResult decoded = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                        length - in, block, 2 * units);
             const StepResult encoded =
@@ -907,7 +943,7 @@ TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* sec
         encoder->step(bytes, 2, &mark, 1, false);
         const uint32_t index = static_cast<uint32_t>(&encoder->table() - kSingleByteTables);
         fused = newStepConverter<TFormDirect<Utf8ToSingleByte>>(
-            SingleByteEncoderForm{*encoder, index, mark});
+            SingleByteEncoderForm{*encoder, index, mark, threeByteWindowOf(*encoder)});
     } else if (isUtf8Encoder(second)) {
         if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
         auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);

@@ -12,6 +12,16 @@
 
 namespace velta {
 
+// The three-byte UTF-8 characters of one block of 128 (U+0E00-U+0E7F, Thai,
+// is lead E0, second byte B8 or B9) and their bytes in a single-byte
+// encoding, 0 for none: one script's letters that a single-byte encoding
+// holds all of.
+struct Utf8Window {
+    unsigned char lead;    // 0: no window
+    unsigned char second;  // even; the block's second half has the one after it
+    unsigned char bytes[128];
+};
+
 struct TextKernels {
     const char* name;
     // ASCII bytes widened to UCS-2 units while room lasts; returns bytes taken.
@@ -69,6 +79,13 @@ struct TextKernels {
     uint32_t (*encodeUtf32ToUtf8)(const unsigned char* source, uint32_t values,
                                   unsigned char* target, uint32_t room, uint32_t* written,
                                   bool swapped);
+    // UTF-8 of ASCII (kept as its bytes) and of the window's characters
+    // (written as their bytes) to a single-byte encoding, up to anything
+    // else or the end of the room; returns bytes taken and sets *written to
+    // output bytes.
+    uint32_t (*narrowUtf8Window)(const unsigned char* source, uint32_t length,
+                                 const Utf8Window& window, unsigned char* target, uint32_t room,
+                                 uint32_t* written);
 };
 
 // The set in use: the best the CPU has, unless one was forced.
@@ -79,6 +96,10 @@ const TextKernels& textKernels();
 bool useTextKernels(const char* name);
 
 extern const TextKernels kScalarKernels;
+// The portable narrowUtf8Window, which the vector sets end with.
+uint32_t narrowUtf8WindowPortable(const unsigned char* source, uint32_t length,
+                                  const Utf8Window& window, unsigned char* target, uint32_t room,
+                                  uint32_t* written);
 // The AVX2 set; null where the build or the CPU has none.
 const TextKernels* avx2Kernels();
 

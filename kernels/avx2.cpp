@@ -1169,6 +1169,128 @@ VELTA_AVX2 uint32_t encodeBase64UnitsAvx2(const unsigned char* source, uint32_t 
     return in;
 }
 
+// pshufb patterns that move the kept bytes of eight to the front, by the
+// mask of bytes kept.
+struct BytesOfEightTable {
+    unsigned char pattern[256][8];
+};
+
+constexpr BytesOfEightTable makeBytesOfEightTable() {
+    BytesOfEightTable table{};
+    for (int mask = 0; mask < 256; ++mask) {
+        int kept = 0;
+        for (int byte = 0; byte < 8; ++byte)
+            if (mask >> byte & 1) table.pattern[mask][kept++] = static_cast<unsigned char>(byte);
+        for (int byte = kept; byte < 8; ++byte) table.pattern[mask][byte] = 0x80;
+    }
+    return table;
+}
+
+constexpr BytesOfEightTable kBytesOfEight = makeBytesOfEightTable();
+
+// Stores the bytes of sixteen that `kept` has a bit for, in order; stores
+// at most sixteen and returns how many are kept.
+VELTA_AVX2 inline uint32_t storeKeptBytes(__m128i bytes, uint32_t kept, unsigned char* target) {
+    const uint32_t low = kept & 0xFF, high = kept >> 8 & 0xFF;
+    const __m128i pattern = _mm_add_epi8(
+        _mm_unpacklo_epi64(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kBytesOfEight.pattern[low])),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kBytesOfEight.pattern[high]))),
+        _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8));
+    const __m128i packed = _mm_shuffle_epi8(bytes, pattern);
+    const uint32_t lowCount = static_cast<uint32_t>(__builtin_popcount(low));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(target), packed);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(target + lowCount),
+                     _mm_unpackhi_epi64(packed, packed));
+    return lowCount + static_cast<uint32_t>(__builtin_popcount(high));
+}
+
+// The window's bytes as eight tables whose XOR up to table k is the window's
+// k-th sixteen: pshufb by (index - 16 k) gives table k's entry from index
+// 16 k on and 0 below it (the top bit set), so the XOR of all eight
+// lookups is the index's byte.
+struct WindowLookup {
+    __m256i steps[8];
+};
+
+VELTA_AVX2 inline WindowLookup windowLookupOf(const Utf8Window& window) {
+    WindowLookup lookup;
+    __m128i previous = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) {
+        const __m128i sixteen = load128(window.bytes + 16 * k);
+        lookup.steps[k] = _mm256_broadcastsi128_si256(_mm_xor_si128(sixteen, previous));
+        previous = sixteen;
+    }
+    return lookup;
+}
+
+VELTA_AVX2 inline __m256i lookUp(const WindowLookup& lookup, __m256i index) {
+    __m256i bytes = _mm256_shuffle_epi8(lookup.steps[0], index);
+    for (int k = 1; k < 8; ++k)
+        bytes = _mm256_xor_si256(
+            bytes, _mm256_shuffle_epi8(
+                       lookup.steps[k],
+                       _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * k)))));
+    return bytes;
+}
+
+// 32 bytes at a time: the window's characters are found where a lead, its
+// second byte and a continuation byte line up, every other byte above 0x7F
+// must be one of theirs, and the bytes kept (ASCII and the looked-up ones
+// at the leads) are packed eight at a time. A block is taken up to its
+// first other character; the portable loop ends the text.
+VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t length,
+                                         const Utf8Window& window, unsigned char* target,
+                                         uint32_t room, uint32_t* written) {
+    const WindowLookup lookup = windowLookupOf(window);
+    const __m256i lead = _mm256_set1_epi8(static_cast<char>(window.lead));
+    const __m256i second = _mm256_set1_epi8(static_cast<char>(window.second));
+    uint32_t in = 0, out = 0;
+    while (length - in >= 34 && room - out >= 32) {
+        const __m256i x0 = load256(source + in);
+        const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(x0));
+        if (nonAscii == 0) {
+            store256(target + out, x0);
+            in += 32;
+            out += 32;
+            continue;
+        }
+        const __m256i x1 = load256(source + in + 1);
+        const __m256i x2 = load256(source + in + 2);
+        const __m256i starts = _mm256_and_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(x0, lead),
+                             _mm256_cmpeq_epi8(_mm256_and_si256(x1, _mm256_set1_epi8(-2)), second)),
+            _mm256_cmpeq_epi8(_mm256_and_si256(x2, _mm256_set1_epi8(static_cast<char>(0xC0))),
+                              _mm256_set1_epi8(static_cast<char>(0x80))));
+        const __m256i index =
+            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(x1, 6), _mm256_set1_epi8(0x40)),
+                            _mm256_and_si256(x2, _mm256_set1_epi8(0x3F)));
+        const __m256i mapped = lookUp(lookup, index);
+        const uint64_t leads = static_cast<uint32_t>(_mm256_movemask_epi8(starts));
+        const uint64_t covered = leads | leads << 1 | leads << 2;
+        const uint32_t stray = nonAscii & ~static_cast<uint32_t>(covered);
+        const uint32_t unmapped =
+            static_cast<uint32_t>(leads) & static_cast<uint32_t>(_mm256_movemask_epi8(
+                                               _mm256_cmpeq_epi8(mapped, _mm256_setzero_si256())));
+        // A character at byte 30 or 31 ends in the next block.
+        uint32_t end =
+            covered >> 32 != 0 ? 64 - static_cast<uint32_t>(__builtin_clzll(covered)) : 32;
+        if ((stray | unmapped) != 0) end = static_cast<uint32_t>(__builtin_ctz(stray | unmapped));
+        const uint32_t kept = (~nonAscii | static_cast<uint32_t>(leads)) &
+                              (end >= 32 ? 0xFFFFFFFFu : (uint32_t{1} << end) - 1);
+        const __m256i bytes = _mm256_blendv_epi8(x0, mapped, starts);
+        out += storeKeptBytes(_mm256_castsi256_si128(bytes), kept & 0xFFFF, target + out);
+        out += storeKeptBytes(_mm256_extracti128_si256(bytes, 1), kept >> 16, target + out);
+        in += end;
+        if (end < 32) break;
+    }
+    uint32_t rest = 0;
+    in +=
+        narrowUtf8WindowPortable(source + in, length - in, window, target + out, room - out, &rest);
+    *written = out + rest;
+    return in;
+}
+
 const TextKernels kAvx2Kernels = {"avx2",
                                   widenAsciiAvx2,
                                   narrowAsciiAvx2,
@@ -1181,7 +1303,8 @@ const TextKernels kAvx2Kernels = {"avx2",
                                   decodeUtf8SwappedAvx2,
                                   encodeUtf8SwappedAvx2,
                                   decodeUtf8ToUtf32Avx2,
-                                  encodeUtf32ToUtf8Avx2};
+                                  encodeUtf32ToUtf8Avx2,
+                                  narrowUtf8WindowAvx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

@@ -17,15 +17,43 @@ namespace velta {
 namespace {
 
 // A set whose only kernels of its own widen and narrow ASCII runs; it has no
-// UTF-8 or UCS-4 kernels and copies UTF-16 like every set.
+// UTF-8 or UCS-4 kernels, and copies UTF-16 and takes UTF-8 straight to
+// single bytes as every set does.
 constexpr TextKernels asciiRunKernels(const char* name, decltype(TextKernels::widenAscii) widen,
                                       decltype(TextKernels::narrowAscii) narrow) {
-    return {
-        name,    widen,   narrow,  nullptr, nullptr, nullptr, nullptr, copyUnitsWithoutSurrogates,
-        nullptr, nullptr, nullptr, nullptr, nullptr};
+    TextKernels set{};
+    set.name = name;
+    set.widenAscii = widen;
+    set.narrowAscii = narrow;
+    set.copyUtf16 = copyUnitsWithoutSurrogates;
+    set.narrowUtf8Window = narrowUtf8WindowPortable;
+    return set;
 }
 
 }  // namespace
+
+uint32_t narrowUtf8WindowPortable(const unsigned char* source, uint32_t length,
+                                  const Utf8Window& window, unsigned char* target, uint32_t room,
+                                  uint32_t* written) {
+    uint32_t in = 0, out = 0;
+    while (in < length && out < room) {
+        const unsigned char lead = source[in];
+        if (lead < 0x80) {
+            target[out++] = lead;
+            ++in;
+            continue;
+        }
+        if (lead != window.lead || length - in < 3) break;
+        const unsigned char second = source[in + 1], third = source[in + 2];
+        if ((second & 0xFE) != window.second || (third & 0xC0) != 0x80) break;
+        const unsigned char byte = window.bytes[(second & 1) << 6 | (third & 0x3F)];
+        if (byte == 0) break;
+        target[out++] = byte;
+        in += 3;
+    }
+    *written = out;
+    return in;
+}
 
 const TextKernels kScalarKernels =
     asciiRunKernels("scalar", widenAsciiRunScalar, narrowAsciiRunScalar);
