@@ -24,6 +24,7 @@
 
 #include "common/ascii_runs.h"
 #include "common/step_shell.h"
+#include "common/two_byte_codes.h"
 #include "common/units.h"
 #include "velta/velta.h"
 
@@ -236,9 +237,11 @@ public:
                            unsigned char* target, uint32_t targetCapacity, bool) {
         const uint32_t units = sourceLength / 2;
         uint32_t position = 0, out = 0;
+        velta::EncodeTwoByteCodes kernel = nullptr;
+        if constexpr (HasUnitCodes<Codec>::value) kernel = velta::twoByteCodesKernel();
         while (position < units) {
             const uint32_t runStart = position;
-            twoByteRun(source, units, &position, target, targetCapacity, &out);
+            twoByteRun(source, units, &position, target, targetCapacity, &out, kernel);
             pairRun(source, units, &position, target, targetCapacity, &out);
             if (position != runStart) continue;
             const uint16_t unit = velta::loadUnit(source + 2 * position);
@@ -270,8 +273,10 @@ private:
     // ASCII runs between them (spaces, punctuation), while the room left
     // holds two bytes for every unit left, so that no character checks it.
     // Stops at anything else, and where eight ASCII units come next.
+    // The kernel, where there is one, takes what it can before each chunk.
     void twoByteRun(const unsigned char* source, uint32_t units, uint32_t* position,
-                    unsigned char* target, uint32_t targetCapacity, uint32_t* out) const {
+                    unsigned char* target, uint32_t targetCapacity, uint32_t* out,
+                    velta::EncodeTwoByteCodes kernel) const {
         enum : uint32_t { kChunk = 256 };
         // Taken once: the stores below could alias the codec's members.
         const uint16_t* codes = nullptr;
@@ -279,6 +284,12 @@ private:
         uint32_t p = *position, o = *out;
         bool spaced = false;  // text with a space every few characters (Korean)
         for (;;) {
+            if (kernel != nullptr) {
+                uint32_t written = 0;
+                p += kernel(source + 2 * p, units - p, codes, target + o, targetCapacity - o,
+                            &written);
+                o += written;
+            }
             const uint32_t room = (targetCapacity - o) / 2;
             const uint32_t left = units - p < room ? units - p : room;
             const uint32_t end = p + (left < kChunk ? left : kChunk);

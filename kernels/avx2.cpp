@@ -16,8 +16,7 @@
 #include <string.h>
 
 #include "common/ascii_runs.h"
-
-#define VELTA_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+#include "kernels/avx2_packing.h"
 
 namespace velta {
 namespace {
@@ -62,22 +61,6 @@ constexpr LanePackTable makeLanePackTable() {
 }
 
 constexpr LanePackTable kLanePack = makeLanePackTable();
-
-VELTA_AVX2 inline __m128i load128(const unsigned char* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-VELTA_AVX2 inline __m256i load256(const unsigned char* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-VELTA_AVX2 inline void store128(unsigned char* p, __m128i v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
-
-VELTA_AVX2 inline void store256(unsigned char* p, __m256i v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
 
 // A 16-bit lane of all ones for each set bit of `mask`.
 VELTA_AVX2 inline __m256i lanesOf(uint32_t mask) {
@@ -491,23 +474,6 @@ VELTA_AVX2 uint32_t decodeUtf8ToUtf32Avx2(const unsigned char* source, uint32_t 
 // pshufb patterns that keep the first one, two or three bytes of each of
 // four 32-bit lanes, indexed by a bit a lane for "two or more" (low four
 // bits) and "three" (high four bits), with the bytes kept.
-struct BytePackTable {
-    unsigned char pattern[256][16];
-    unsigned char count[256];
-};
-
-// Stores the bytes that the patterns `first` and `second` keep of the two
-// 128-bit halves of `bytes`, one after the other; returns their number.
-VELTA_AVX2 inline uint32_t storePacked(__m256i bytes, const BytePackTable& table, uint32_t first,
-                                       uint32_t second, unsigned char* target) {
-    const __m256i packed = _mm256_shuffle_epi8(
-        bytes, _mm256_inserti128_si256(_mm256_castsi128_si256(load128(table.pattern[first])),
-                                       load128(table.pattern[second]), 1));
-    store128(target, _mm256_castsi256_si128(packed));
-    store128(target + table.count[first], _mm256_extracti128_si256(packed, 1));
-    return table.count[first] + table.count[second];
-}
-
 constexpr BytePackTable makeBytePackTable() {
     BytePackTable table{};
     for (int index = 0; index < 256; ++index) {
@@ -524,25 +490,6 @@ constexpr BytePackTable makeBytePackTable() {
 }
 
 constexpr BytePackTable kBytePack = makeBytePackTable();
-
-// pshufb patterns for eight 16-bit lanes holding one byte (ASCII) or two
-// (first byte lowest), indexed by a bit a lane for "two", with the bytes kept.
-constexpr BytePackTable makeTwoBytePackTable() {
-    BytePackTable table{};
-    for (int index = 0; index < 256; ++index) {
-        int kept = 0;
-        for (int lane = 0; lane < 8; ++lane) {
-            table.pattern[index][kept++] = static_cast<unsigned char>(2 * lane);
-            if (index >> lane & 1)
-                table.pattern[index][kept++] = static_cast<unsigned char>(2 * lane + 1);
-        }
-        table.count[index] = static_cast<unsigned char>(kept);
-        for (int byte = kept; byte < 16; ++byte) table.pattern[index][byte] = 0x80;
-    }
-    return table;
-}
-
-constexpr BytePackTable kTwoBytePack = makeTwoBytePackTable();
 
 // Sixteen units below U+0800 (Latin, Greek, Cyrillic, Hebrew, Arabic text):
 // stores at most 32 bytes and returns their number.

@@ -301,6 +301,43 @@ TEST_P(Kernels, ThaiStraightToItsBytesAsThePortableCodeDoes) {
     }
 }
 
+// The two-byte encoders of the converter libraries, whose kernel looks each
+// unit's code up: characters each encoding has and lacks, ASCII, NUL,
+// surrogates, the ends of the table.
+TEST_P(Kernels, TwoByteEncodersAsThePortableCodeDoes) {
+    const uint16_t kUnits[][2] = {{0xAC00, 0}, {0xD55C, 0}, {0xAC03, 0},     {0x4E2D, 0},
+                                  {0x6587, 0}, {0x3042, 0}, {0x65E5, 0},     {0xFF21, 0},
+                                  {0x80, 0},   {0xFFFF, 0}, {0xE9, 0},       {0x20, 0},
+                                  {0, 0},      {0xDC00, 0}, {0xD83D, 0xDE00}};
+    std::mt19937 random(15);
+    for (const char* encoding : {"EUC-KR", "Big5", "GBK", "GB18030", "windows-31j"}) {
+        for (int text = 0; text < 16; ++text) {
+            std::u16string units;
+            const uint32_t size = random() % 300;
+            while (units.size() < size) {
+                const uint32_t kinds = text % 2 == 0 ? 8 : sizeof kUnits / sizeof kUnits[0];
+                const uint16_t* piece = kUnits[random() % kinds];
+                for (uint32_t i = 0, repeat = 1 + random() % 12; i < repeat; ++i) {
+                    units.push_back(piece[0]);
+                    if (piece[1] != 0) units.push_back(piece[1]);
+                }
+            }
+            const Bytes input = ucs2(units);
+            for (uint32_t first = 0; first <= 80; first += 5) {
+                ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+                const Conversion expected =
+                    convertDrained("ISO-10646-UCS-2", encoding, input, first, 40);
+                ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+                const Conversion result =
+                    convertDrained("ISO-10646-UCS-2", encoding, input, first, 40);
+                EXPECT_EQ(result.status, expected.status) << encoding;
+                EXPECT_EQ(result.output, expected.output)
+                    << encoding << " " << hex(input) << " first output " << first;
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryVectorSet, Kernels, ::testing::Values("sse2", "avx2"),
                          [](const ::testing::TestParamInfo<const char*>& param) {
                              return std::string(param.param);
