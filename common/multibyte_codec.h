@@ -237,8 +237,9 @@ public:
                            unsigned char* target, uint32_t targetCapacity, bool) {
         const uint32_t units = sourceLength / 2;
         uint32_t position = 0, out = 0;
+        const velta::TwoByteKernels kernels = velta::twoByteKernels();
         velta::EncodeTwoByteCodes kernel = nullptr;
-        if constexpr (HasUnitCodes<Codec>::value) kernel = velta::twoByteCodesKernel();
+        if constexpr (HasUnitCodes<Codec>::value) kernel = kernels.encode;
         while (position < units) {
             const uint32_t runStart = position;
             twoByteRun(source, units, &position, target, targetCapacity, &out, kernel);
@@ -246,8 +247,9 @@ public:
             if (position != runStart) continue;
             const uint16_t unit = velta::loadUnit(source + 2 * position);
             if (unit < 0x80) {
-                const uint32_t run = velta::narrowAsciiRun(source + 2 * position, units - position,
-                                                           target + out, targetCapacity - out);
+                const uint32_t run = (kernels.narrowAscii != nullptr ? kernels.narrowAscii
+                                                                     : velta::narrowAsciiRun)(
+                    source + 2 * position, units - position, target + out, targetCapacity - out);
                 position += run;
                 out += run;
                 if (run != 0) continue;
@@ -273,7 +275,8 @@ private:
     // ASCII runs between them (spaces, punctuation), while the room left
     // holds two bytes for every unit left, so that no character checks it.
     // Stops at anything else, and where eight ASCII units come next.
-    // The kernel, where there is one, takes what it can before each chunk.
+    // The kernel, where there is one, takes what it can before each chunk
+    // that starts with a character of two bytes.
     void twoByteRun(const unsigned char* source, uint32_t units, uint32_t* position,
                     unsigned char* target, uint32_t targetCapacity, uint32_t* out,
                     velta::EncodeTwoByteCodes kernel) const {
@@ -284,7 +287,7 @@ private:
         uint32_t p = *position, o = *out;
         bool spaced = false;  // text with a space every few characters (Korean)
         for (;;) {
-            if (kernel != nullptr) {
+            if (kernel != nullptr && units - p >= 16 && velta::loadUnit(source + 2 * p) >= 0x80) {
                 uint32_t written = 0;
                 p += kernel(source + 2 * p, units - p, codes, target + o, targetCapacity - o,
                             &written);

@@ -1,6 +1,6 @@
-// The vector step of the converter libraries' two-byte encoders (EUC-KR,
+// The vector steps of the converter libraries' two-byte encoders (EUC-KR,
 // GBK, GB18030, Big5, windows-31j): units to the codes of their table,
-// sixteen at a time.
+// sixteen at a time, and ASCII runs.
 #ifndef VELTA_COMMON_TWO_BYTE_CODES_H
 #define VELTA_COMMON_TWO_BYTE_CODES_H
 
@@ -17,9 +17,18 @@ using EncodeTwoByteCodes = uint32_t (*)(const unsigned char* source, uint32_t un
                                         const uint16_t* codes, unsigned char* target, uint32_t room,
                                         uint32_t* written);
 
-// The AVX2 step where the library runs its AVX2 kernel set (NLS_KernelInUse),
-// else null: the codec's loop does it all.
-EncodeTwoByteCodes twoByteCodesKernel();
+// ASCII units narrowed to bytes while room lasts; returns units taken.
+using NarrowAsciiUnits = uint32_t (*)(const unsigned char* source, uint32_t units,
+                                      unsigned char* target, uint32_t room);
+
+// The AVX2 steps where the library runs its AVX2 kernel set
+// (NLS_KernelInUse), else null: the codec's loop and the SSE2 ASCII runs do
+// it all.
+struct TwoByteKernels {
+    EncodeTwoByteCodes encode;
+    NarrowAsciiUnits narrowAscii;
+};
+TwoByteKernels twoByteKernels();
 
 }  // namespace velta
 

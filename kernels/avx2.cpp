@@ -16,7 +16,7 @@
 #include <string.h>
 
 #include "common/ascii_runs.h"
-#include "kernels/avx2_packing.h"
+#include "kernels/avx2_shared.h"
 
 namespace velta {
 namespace {
@@ -83,16 +83,6 @@ VELTA_AVX2 inline __m256i equalBytes(__m256i bytes, unsigned char value) {
 // Bit i set where byte i is at least `least`.
 VELTA_AVX2 inline uint64_t atLeast32(__m256i bytes, unsigned char least) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(atLeastBytes(bytes, least)));
-}
-
-// Sixteen units in the order asked for: the machine's, or each lane's bytes
-// swapped (UTF-16 of the other order).
-template <bool swap>
-VELTA_AVX2 inline __m256i ordered(__m256i units) {
-    if (!swap) return units;
-    return _mm256_shuffle_epi8(
-        units, _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
-                                4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
 }
 
 // Eight UCS-4 values in the order asked for.
@@ -332,45 +322,6 @@ VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
     if (done < length && source[done] >= 0x80) return done;
     return done +
            widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
-}
-
-template <bool swap>
-VELTA_AVX2 inline __m256i loadUnits(const unsigned char* p) {
-    return ordered<swap>(load256(p));
-}
-
-// ASCII units narrowed 32 at a time while input and room hold a block;
-// returns the units taken.
-template <bool swap>
-VELTA_AVX2 uint32_t narrowAsciiBlocks(const unsigned char* source, uint32_t units,
-                                      unsigned char* target, uint32_t room) {
-    uint32_t done = 0;
-    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
-    const __m256i zero = _mm256_setzero_si256();
-    while (units - done >= 32 && room - done >= 32) {
-        const __m256i a = loadUnits<swap>(source + 2 * done);
-        const __m256i b = loadUnits<swap>(source + 2 * done + 32);
-        // packus works within 128-bit halves: put the quarters back in order.
-        store256(target + done, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
-        if (_mm256_testz_si256(_mm256_or_si256(a, b), high)) {
-            done += 32;
-            continue;
-        }
-        // The run ends in this block: count its units.
-        const __m256i asciiA = _mm256_cmpeq_epi16(_mm256_and_si256(a, high), zero);
-        const __m256i asciiB = _mm256_cmpeq_epi16(_mm256_and_si256(b, high), zero);
-        const uint32_t ascii = static_cast<uint32_t>(_mm256_movemask_epi8(
-            _mm256_permute4x64_epi64(_mm256_packs_epi16(asciiA, asciiB), 0xD8)));
-        return done + static_cast<uint32_t>(__builtin_ctz(~ascii));
-    }
-    return done;
-}
-
-VELTA_AVX2 uint32_t narrowAsciiAvx2(const unsigned char* source, uint32_t units,
-                                    unsigned char* target, uint32_t room) {
-    const uint32_t done = narrowAsciiBlocks<false>(source, units, target, room);
-    if (done < units && (source[2 * done] | source[2 * done + 1] << 8) >= 0x80) return done;
-    return done + narrowAsciiRunVector(source + 2 * done, units - done, target + done, room - done);
 }
 
 // Runs of three-byte characters (CJK text) eight at a time: 24 bytes are

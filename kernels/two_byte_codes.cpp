@@ -10,7 +10,8 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
-#include "kernels/avx2_packing.h"
+#include "common/units.h"
+#include "kernels/avx2_shared.h"
 
 namespace velta {
 namespace {
@@ -43,6 +44,12 @@ VELTA_AVX2 uint32_t encodeTwoByteCodesAvx2(const unsigned char* source, uint32_t
         const __m256i ascii =
             _mm256_cmpeq_epi16(_mm256_and_si256(unit, highBits), _mm256_setzero_si256());
         const __m256i nonAscii = _mm256_xor_si256(ascii, _mm256_set1_epi32(-1));
+        const uint32_t two = laneBits(nonAscii);
+        // ASCII alone goes to the ASCII runs' kernel, and text whose first
+        // character of two bytes has none (Latin in GB18030) to the loop.
+        if (two == 0 ||
+            codes[loadUnit(source + 2 * (in + static_cast<uint32_t>(__builtin_ctz(two))))] == 0)
+            break;
         const __m256i found = _mm256_permute4x64_epi64(
             _mm256_packus_epi32(
                 gatherCodes(codes, _mm256_castsi256_si128(unit), _mm256_castsi256_si128(nonAscii)),
@@ -57,7 +64,6 @@ VELTA_AVX2 uint32_t encodeTwoByteCodesAvx2(const unsigned char* source, uint32_t
             value, _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3,
                                     2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
         const __m256i bytes = _mm256_blendv_epi8(leadFirst, value, ascii);
-        const uint32_t two = laneBits(nonAscii);
         storePacked(bytes, kTwoBytePack, two & 0xFF, two >> 8, target + out);
         const uint32_t lanes = taken == 16 ? 0xFFFFu : (1u << taken) - 1;
         out += taken + static_cast<uint32_t>(__builtin_popcount(two & lanes));
@@ -70,8 +76,9 @@ VELTA_AVX2 uint32_t encodeTwoByteCodesAvx2(const unsigned char* source, uint32_t
 
 }  // namespace
 
-EncodeTwoByteCodes twoByteCodesKernel() {
-    return strcmp(NLS_KernelInUse(), "avx2") == 0 ? encodeTwoByteCodesAvx2 : nullptr;
+TwoByteKernels twoByteKernels() {
+    if (strcmp(NLS_KernelInUse(), "avx2") != 0) return {nullptr, nullptr};
+    return {encodeTwoByteCodesAvx2, narrowAsciiAvx2};
 }
 
 }  // namespace velta
@@ -80,8 +87,8 @@ EncodeTwoByteCodes twoByteCodesKernel() {
 
 namespace velta {
 
-EncodeTwoByteCodes twoByteCodesKernel() {
-    return nullptr;
+TwoByteKernels twoByteKernels() {
+    return {nullptr, nullptr};
 }
 
 }  // namespace velta
