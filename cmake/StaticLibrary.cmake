@@ -9,6 +9,7 @@ add_library(velta3230_static STATIC
   $<TARGET_OBJECTS:velta_objects>
   ${VELTA_RESOURCE_SOURCES}
   linker/linked_libraries_static.cpp
+  kernels/two_byte_codes.cpp
   jpconv/jpconv.cpp
   jpconv/iso2022_jp2.cpp
   jpconv/jis0208.cpp
