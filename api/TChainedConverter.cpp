@@ -751,6 +751,17 @@ NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLen
             fPendingOutcome = NLS_SUCCESS;
             break;
         }
+        // Text left waiting keeps its refill's input, copied, for a stop or
+        // a substitution in it to be placed: where the output takes a few
+        // KiB, a refill of a unit for each byte of room (a unit makes a byte
+        // or more; one a policy drops is made up by another refill) leaves
+        // none waiting in single-byte text, and little elsewhere. Smaller
+        // outputs keep whole pieces: a refill a call would cost more.
+        if (fUndelivered == Undelivered::kWaitsInStream && targetCapacity >= kSizedRefillFrom &&
+            targetCapacity < kPieceCapacity / 4) {
+            const uint32_t room = 2 * (targetCapacity - written);
+            fRefillRoom = room < kLeastRefillRoom ? kLeastRefillRoom : room;
+        }
         uint32_t taken = 0;
         const NLS_Status status =
             refill(source + consumed, sourceLength - consumed, consumed, &taken);

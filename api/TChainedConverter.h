@@ -56,7 +56,12 @@ public:
                        uint32_t* sourceConsumed) override;
 
 private:
-    enum : uint32_t { kPieceCapacity = 32 * 1024, kHeldCapacity = 64 };
+    enum : uint32_t {
+        kPieceCapacity = 32 * 1024,
+        kHeldCapacity = 64,
+        kSizedRefillFrom = 1024,
+        kLeastRefillRoom = 64
+    };
 
     void findStageInterfaces();
     bool ensureIntermediateCapacity(uint32_t capacity);

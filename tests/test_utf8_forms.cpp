@@ -75,12 +75,13 @@ struct Piece {
 };
 
 // Every cut and output size 1 to 12 (and a large one) for a short input; for
-// a long one, which crosses the blocks of the kernels and of the swap, a few.
+// a long one, which crosses the blocks of the kernels and of the swap, a few
+// (outputs of a few KiB among them, for which a chain sizes its refills).
 std::vector<Piece> runs(const Bytes& input) {
     std::vector<Piece> all;
     if (input.size() > 64) {
         for (const size_t cut : {size_t{0}, input.size() / 3, input.size() / 2 + 1, input.size()})
-            for (const uint32_t size : {4096u, 1u << 20}) all.push_back({cut, size});
+            for (const uint32_t size : {1024u, 1501u, 4096u, 1u << 20}) all.push_back({cut, size});
         return all;
     }
     for (size_t cut = 0; cut <= input.size(); ++cut)
