@@ -170,8 +170,11 @@ VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t 
                                                unsigned char* target) {
     const __m256i gather = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6,
                                             7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
-    // By the length less one, negated (a sum of compare masks), whose low
-    // three bits index them: 0 for one byte, 7, 6 and 5 for two to four.
+    // By the lead's top four bits: the length less one, negated, whose low
+    // three bits index the shifts and masks (0 for one byte, 7, 6 and 5 for
+    // two to four).
+    const __m256i lengthOfNibble = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 7, 6, 5,
+                                                    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 7, 6, 5);
     const __m256i shifts = _mm256_setr_epi32(18, 0, 0, 0, 0, 0, 6, 12);
     const __m256i masks = _mm256_setr_epi32(0x7F, 0, 0, 0, 0, 0x1FFFFF, 0xFFFF, 0x7FF);
     uint32_t out = 0;
@@ -192,11 +195,8 @@ VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t 
         const __m256i bits = _mm256_and_si256(w, _mm256_set1_epi32(0x3F3F3F7F));
         const __m256i asFour = _mm256_madd_epi16(
             _mm256_maddubs_epi16(bits, _mm256_set1_epi32(0x01400140)), _mm256_set1_epi32(0x11000));
-        const __m256i lead = _mm256_and_si256(w, _mm256_set1_epi32(0xFF));
-        const __m256i length =
-            _mm256_add_epi32(_mm256_add_epi32(_mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xBF)),
-                                              _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xDF))),
-                             _mm256_cmpgt_epi32(lead, _mm256_set1_epi32(0xEF)));
+        const __m256i length = _mm256_shuffle_epi8(
+            lengthOfNibble, _mm256_srli_epi32(_mm256_and_si256(w, _mm256_set1_epi32(0xF0)), 4));
         const __m256i value =
             _mm256_and_si256(_mm256_srlv_epi32(asFour, _mm256_permutevar8x32_epi32(shifts, length)),
                              _mm256_permutevar8x32_epi32(masks, length));
