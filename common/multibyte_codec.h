@@ -287,7 +287,8 @@ private:
         uint32_t p = *position, o = *out;
         bool spaced = false;  // text with a space every few characters (Korean)
         for (;;) {
-            if (kernel != nullptr && units - p >= 16 && velta::loadUnit(source + 2 * p) >= 0x80) {
+            if (kernel != nullptr && units - p >= 16 &&
+                startsTwoByteCharacter(codes, velta::loadUnit(source + 2 * p))) {
                 uint32_t written = 0;
                 p += kernel(source + 2 * p, units - p, codes, target + o, targetCapacity - o,
                             &written);
@@ -308,6 +309,12 @@ private:
         }
         *position = p;
         *out = o;
+    }
+
+    // Whether a unit is a character of two bytes (not ASCII, not one of
+    // four bytes or none).
+    static bool startsTwoByteCharacter(const uint16_t* codes, uint16_t unit) {
+        return unit >= 0x80 && codes[unit] != 0;
     }
 
     // Runs of surrogate pairs (emoji) and the single ASCII units between
