@@ -21,28 +21,31 @@
 namespace velta {
 namespace {
 
-// pshufb patterns that move the kept 16-bit lanes of eight to the front,
-// indexed by the mask of kept lanes.
-struct WordPackTable {
-    unsigned char pattern[256][16];
+// pshufb patterns that move the kept lanes of eight (of `laneBytes` bytes
+// each) to the front, indexed by the mask of kept lanes.
+template <int laneBytes>
+struct KeptLanesTable {
+    unsigned char pattern[256][8 * laneBytes];
 };
 
-constexpr WordPackTable makeWordPackTable() {
-    WordPackTable table{};
+template <int laneBytes>
+constexpr KeptLanesTable<laneBytes> makeKeptLanesTable() {
+    KeptLanesTable<laneBytes> table{};
     for (int mask = 0; mask < 256; ++mask) {
         int kept = 0;
         for (int lane = 0; lane < 8; ++lane) {
             if ((mask >> lane & 1) == 0) continue;
-            table.pattern[mask][2 * kept] = static_cast<unsigned char>(2 * lane);
-            table.pattern[mask][2 * kept + 1] = static_cast<unsigned char>(2 * lane + 1);
-            ++kept;
+            for (int byte = 0; byte < laneBytes; ++byte)
+                table.pattern[mask][kept++] = static_cast<unsigned char>(laneBytes * lane + byte);
         }
-        for (int byte = 2 * kept; byte < 16; ++byte) table.pattern[mask][byte] = 0x80;
+        for (int byte = kept; byte < 8 * laneBytes; ++byte) table.pattern[mask][byte] = 0x80;
     }
     return table;
 }
 
-constexpr WordPackTable kWordPack = makeWordPackTable();
+// Of 16-bit lanes (units) and of bytes.
+constexpr KeptLanesTable<2> kWordPack = makeKeptLanesTable<2>();
+constexpr KeptLanesTable<1> kBytesOfEight = makeKeptLanesTable<1>();
 
 // The lanes of eight 32-bit lanes to keep, moved to the front, by the mask of
 // lanes kept (for _mm256_permutevar8x32_epi32).
@@ -1066,25 +1069,6 @@ VELTA_AVX2 uint32_t encodeBase64UnitsAvx2(const unsigned char* source, uint32_t 
     }
     return in;
 }
-
-// pshufb patterns that move the kept bytes of eight to the front, by the
-// mask of bytes kept.
-struct BytesOfEightTable {
-    unsigned char pattern[256][8];
-};
-
-constexpr BytesOfEightTable makeBytesOfEightTable() {
-    BytesOfEightTable table{};
-    for (int mask = 0; mask < 256; ++mask) {
-        int kept = 0;
-        for (int byte = 0; byte < 8; ++byte)
-            if (mask >> byte & 1) table.pattern[mask][kept++] = static_cast<unsigned char>(byte);
-        for (int byte = kept; byte < 8; ++byte) table.pattern[mask][byte] = 0x80;
-    }
-    return table;
-}
-
-constexpr BytesOfEightTable kBytesOfEight = makeBytesOfEightTable();
 
 // Stores the bytes of sixteen that `kept` has a bit for, in order; stores
 // at most sixteen and returns how many are kept.
