@@ -182,8 +182,9 @@ VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t 
     const __m256i masks = _mm256_setr_epi32(0x7F, 0, 0, 0, 0, 0x1FFFFF, 0xFFFF, 0x7FF);
     uint32_t out = 0;
     for (int group = 0; group < 4; ++group) {
+        // Empty groups too, without a branch (it missed on emoji text, whose
+        // groups hold one to three characters): they store nothing kept.
         const uint32_t lanes = static_cast<uint32_t>(kept >> (8 * group)) & 0xFF;
-        if (lanes == 0) continue;
         // The last group reads from p + 16, eight further into the window,
         // so as not to read past p[31]: pshufb takes an index's low four
         // bits, so bytes past the window are garbage only for characters
