@@ -442,79 +442,6 @@ uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char*
     return out;
 }
 
-// The bytes of the first `characters` characters of well-formed UTF-8, eight
-// bytes a test: a character starts at each byte that is no continuation
-// byte (10xxxxxx).
-uint32_t bytesOfCharacters(const unsigned char* source, uint32_t characters) {
-    const uint64_t highBits = 0x8080808080808080u;
-    for (uint32_t at = 0;; at += 8) {
-        uint64_t word;
-        memcpy(&word, source + at, 8);
-        if (bigEndianHost()) word = __builtin_bswap64(word);
-        // Bit 7 of each byte that starts a character.
-        uint64_t starts = ~(word & ~(word << 1)) & highBits;
-        // A bit a byte, counted by one multiply (the baseline has no popcnt).
-        const uint32_t count = static_cast<uint32_t>(((starts >> 7) * 0x0101010101010101u) >> 56);
-        if (count <= characters) {
-            characters -= count;
-            continue;
-        }
-        for (; characters != 0; --characters) starts &= starts - 1;
-        return at + static_cast<uint32_t>(__builtin_ctzll(starts)) / 8;
-    }
-}
-
-// Copies `bytes` (at least `size`, at most twice it) as two copies of
-// `size` that overlap.
-template <uint32_t size>
-void copyTwoOverlapping(unsigned char* target, const unsigned char* source, uint32_t bytes) {
-    unsigned char first[size], last[size];
-    memcpy(first, source, size);
-    memcpy(last, source + bytes - size, size);
-    memcpy(target, first, size);
-    memcpy(target + bytes - size, last, size);
-}
-
-// Values decoded aside (at most 128 bytes): compilers make a copy of
-// unknown length a rep movs, whose start costs more than it moves here.
-void copyValuesAside(unsigned char* target, const unsigned char* aside, uint32_t bytes) {
-    if (bytes >= 64)
-        copyTwoOverlapping<64>(target, aside, bytes);
-    else if (bytes >= 32)
-        copyTwoOverlapping<32>(target, aside, bytes);
-    else if (bytes >= 16)
-        copyTwoOverlapping<16>(target, aside, bytes);
-    else if (bytes >= 8)
-        copyTwoOverlapping<8>(target, aside, bytes);
-    else if (bytes >= 4)
-        copyTwoOverlapping<4>(target, aside, bytes);
-}
-
-// The kernel decodes a block of 32 bytes where the room holds 128 bytes of
-// values. Where less is left (the end of each piece of a stream), a block
-// decoded aside fills it: the values that fit, and the bytes that made
-// them, a character for each byte that is no continuation byte. Returns the
-// bytes taken and sets *written.
-uint32_t fillRoomFromBlockAside(decltype(TextKernels::decodeUtf8ToUtf32) decode,
-                                const unsigned char* source, uint32_t length, unsigned char* target,
-                                uint32_t room, bool swapped, uint32_t* written) {
-    enum : uint32_t { kBlockBytes = 32, kBlockRoom = 4 * kBlockBytes };
-    *written = 0;
-    if (room >= kBlockRoom || room < 4 || length < kBlockBytes + 2) return 0;
-    unsigned char aside[kBlockRoom];
-    uint32_t produced = 0;
-    const uint32_t taken = decode(source, kBlockBytes + 2, aside, kBlockRoom, &produced, swapped);
-    const uint32_t values = (produced < room ? produced : room) / 4;
-    if (values == produced / 4) {
-        copyValuesAside(target, aside, produced);
-        *written = produced;
-        return taken;
-    }
-    copyValuesAside(target, aside, 4 * values);
-    *written = 4 * values;
-    return bytesOfCharacters(source, values);
-}
-
 struct FromUtf8ToUtf32 : OrderedForm {
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4 };
     static TConverterIdentity identity(ByteOrder order) {
@@ -566,16 +493,10 @@ struct FromUtf8ToUtf32 : OrderedForm {
             uint32_t block = kSwapBlock;
             if (decodeDirect != nullptr) {
                 uint32_t produced = 0;
-                uint32_t taken = decodeDirect(source + in, length - in, target + out,
-                                              capacity - out, &produced, swapped);
+                const uint32_t taken = decodeDirect(source + in, length - in, target + out,
+                                                    capacity - out, &produced, swapped);
                 in += taken;
                 out += produced;
-                const uint32_t aside =
-                    fillRoomFromBlockAside(decodeDirect, source + in, length - in, target + out,
-                                           capacity - out, swapped, &produced);
-                in += aside;
-                out += produced;
-                taken += aside;
                 if (taken != 0) block = kIrregularBlock;
             }
             const uint32_t room = capacity - out;

@@ -68,8 +68,8 @@ struct TextKernels {
     uint32_t (*encodeUtf8Swapped)(const unsigned char* source, uint32_t units,
                                   unsigned char* target, uint32_t room, uint32_t* written);
     // UTF-8 (as decodeUtf8 reads it) to UCS-4 values in the machine's
-    // order, or swapped; returns bytes taken and sets
-    // *produced to output bytes. Null where the set has none.
+    // order, or swapped, up to the last value the room holds; returns bytes
+    // taken and sets *produced to output bytes. Null where the set has none.
     uint32_t (*decodeUtf8ToUtf32)(const unsigned char* source, uint32_t length,
                                   unsigned char* target, uint32_t room, uint32_t* produced,
                                   bool swapped);

@@ -139,10 +139,29 @@ VELTA_AVX2 inline __m256i valuesAt(__m128i x0, __m128i x1, __m128i x2, uint32_t 
     return _mm256_blendv_epi8(value, lowSurrogate, lanesOf(lowLanes));
 }
 
+// Stores eight 32-bit values at target + at; `bounded`, only those that
+// end within `room` bytes of target (the end of a piece of a stream, where
+// less is left than a block may make), else all (the room holds them).
+template <bool bounded>
+VELTA_AVX2 inline void storeEightValues(unsigned char* target, uint32_t at, __m256i values,
+                                        uint32_t room) {
+    if (!bounded) {
+        store256(target + at, values);
+        return;
+    }
+    if (room < at + 4) return;
+    const int fit = static_cast<int>((room - at) / 4);
+    const __m256i kept =
+        _mm256_cmpgt_epi32(_mm256_set1_epi32(fit), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(target + at), kept, values);
+}
+
 // Stores the kept lanes of sixteen values as units (or, `ucs4`, as 32-bit
-// values); returns the output bytes.
-template <bool swap, bool ucs4>
-VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned char* target) {
+// values, `bounded` as storeEightValues) at target + at; returns the output
+// bytes.
+template <bool swap, bool ucs4, bool bounded>
+VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned char* target,
+                                         uint32_t at, uint32_t room) {
     const uint32_t keptLow = kept & 0xFF, keptHigh = kept >> 8 & 0xFF;
     const __m256i pattern =
         _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kWordPack.pattern[keptLow])),
@@ -151,14 +170,17 @@ VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned
     const uint32_t lowCount = static_cast<uint32_t>(__builtin_popcount(keptLow));
     const uint32_t highCount = static_cast<uint32_t>(__builtin_popcount(keptHigh));
     if (ucs4) {
-        store256(target, ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(packed))));
-        store256(target + 4 * lowCount,
-                 ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(packed, 1))));
+        storeEightValues<bounded>(
+            target, at, ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(packed))),
+            room);
+        storeEightValues<bounded>(
+            target, at + 4 * lowCount,
+            ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(packed, 1))), room);
         return 4 * (lowCount + highCount);
     }
     const __m256i units = ordered<swap>(packed);
-    store128(target, _mm256_castsi256_si128(units));
-    store128(target + 2 * lowCount, _mm256_extracti128_si256(units, 1));
+    store128(target + at, _mm256_castsi256_si128(units));
+    store128(target + at + 2 * lowCount, _mm256_extracti128_si256(units, 1));
     return 2 * (lowCount + highCount);
 }
 
@@ -166,11 +188,11 @@ VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned
 // p[0..31] (of any length, each ending by p[31]), eight positions at a time:
 // each lane gathers the four bytes from its position on, as if a four-byte
 // character started there, and shifts that value right by six bits for each
-// byte the character lacks. Reads p[0..31]; stores at most 128 bytes and
-// returns the bytes written.
-template <bool swap>
+// byte the character lacks. Reads p[0..31]; stores at most 128 bytes
+// (`bounded` as storeEightValues) and returns the bytes made.
+template <bool swap, bool bounded>
 VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t kept,
-                                               unsigned char* target) {
+                                               unsigned char* target, uint32_t room) {
     const __m256i gather = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6, 4, 5, 6,
                                             7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
     // By the lead's top four bits: the length less one, negated, whose low
@@ -206,34 +228,36 @@ VELTA_AVX2 inline uint32_t packThirtyTwoValues(const unsigned char* p, uint64_t 
                              _mm256_permutevar8x32_epi32(masks, length));
         const __m256i order =
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePack.order[lanes]));
-        store256(target + out, ordered32<swap>(_mm256_permutevar8x32_epi32(value, order)));
+        storeEightValues<bounded>(target, out,
+                                  ordered32<swap>(_mm256_permutevar8x32_epi32(value, order)), room);
         out += 4 * static_cast<uint32_t>(__builtin_popcount(lanes));
     }
     return out;
 }
 
-template <int longest, bool swap, bool ucs4>
+template <int longest, bool swap, bool ucs4, bool bounded>
 VELTA_AVX2 inline uint32_t packThirtyTwo(__m256i x0, __m256i x1, __m256i x2, uint64_t kept,
-                                         uint64_t lowLanes, unsigned char* target) {
-    uint32_t out = packKeptLanes<swap, ucs4>(
+                                         uint64_t lowLanes, unsigned char* target, uint32_t room) {
+    uint32_t out = packKeptLanes<swap, ucs4, bounded>(
         valuesAt<longest>(_mm256_castsi256_si128(x0), _mm256_castsi256_si128(x1),
                           _mm256_castsi256_si128(x2), static_cast<uint32_t>(lowLanes)),
-        static_cast<uint32_t>(kept), target);
+        static_cast<uint32_t>(kept), target, 0, room);
     if ((kept >> 16) == 0) return out;
-    out += packKeptLanes<swap, ucs4>(
+    out += packKeptLanes<swap, ucs4, bounded>(
         valuesAt<longest>(_mm256_extracti128_si256(x0, 1), _mm256_extracti128_si256(x1, 1),
                           _mm256_extracti128_si256(x2, 1), static_cast<uint32_t>(lowLanes >> 16)),
-        static_cast<uint32_t>(kept >> 16), target + out);
+        static_cast<uint32_t>(kept >> 16), target, out, room);
     return out;
 }
 
 // Decodes the whole regular characters that start in p[0..31]; reads
 // p[0..33]. Returns the bytes taken (0 when the first character is
 // irregular) and sets *written to the output bytes, of which it stores at
-// most 64 (128 as UCS-4).
-template <bool swap, bool ucs4>
-VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* target,
-                                         uint32_t* written) {
+// most 64 (128 as UCS-4; `bounded`, those that end within `room`, as
+// storeEightValues).
+template <bool swap, bool ucs4, bool bounded = false>
+VELTA_AVX2 inline uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* target,
+                                                uint32_t* written, uint32_t room = 0) {
     const __m256i x0 = load256(p);
     const __m256i x1 = load256(p + 1);
     const __m256i x2 = load256(p + 2);
@@ -274,16 +298,17 @@ VELTA_AVX2 uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned char* 
     if (end == 0) return 0;
     const uint64_t inside = (uint64_t{1} << end) - 1;
     if (ucs4 && (leadF0 & inside) != 0) {
-        *written = packThirtyTwoValues<swap>(p, starts & inside, target);
+        *written = packThirtyTwoValues<swap, bounded>(p, starts & inside, target, room);
         return end;
     }
     const uint64_t kept = (starts | leadF0 << 1) & inside;
     if (!ucs4 && (leadF0 & inside) != 0)
-        *written = packThirtyTwo<4, swap, ucs4>(x0, x1, x2, kept, leadF0 << 1, target);
+        *written =
+            packThirtyTwo<4, swap, ucs4, bounded>(x0, x1, x2, kept, leadF0 << 1, target, room);
     else if ((leadE0 & inside) != 0)
-        *written = packThirtyTwo<3, swap, ucs4>(x0, x1, x2, kept, 0, target);
+        *written = packThirtyTwo<3, swap, ucs4, bounded>(x0, x1, x2, kept, 0, target, room);
     else
-        *written = packThirtyTwo<2, swap, ucs4>(x0, x1, x2, kept, 0, target);
+        *written = packThirtyTwo<2, swap, ucs4, bounded>(x0, x1, x2, kept, 0, target, room);
     return end;
 }
 
@@ -369,6 +394,43 @@ VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t len
     return in;
 }
 
+// The bytes of the first `characters` characters starting in a block of 32
+// (fewer than start there): a character starts at each byte that is no
+// continuation byte (10xxxxxx).
+VELTA_AVX2 inline uint32_t bytesOfFirstCharacters(const unsigned char* p, uint32_t characters) {
+    const uint32_t starts = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpgt_epi8(load256(p), _mm256_set1_epi8(-0x41))));
+    return static_cast<uint32_t>(__builtin_ctz(_pdep_u32(1u << characters, starts)));
+}
+
+// Where the room left holds less than a block may make (the end of each
+// piece of a stream), each block stores the values that fit; where some do
+// not, the bytes taken are those of the characters stored.
+template <bool swap>
+VELTA_AVX2 __attribute__((noinline)) uint32_t fillRoomFromBlocks(const unsigned char* source,
+                                                                 uint32_t length,
+                                                                 unsigned char* target,
+                                                                 uint32_t room,
+                                                                 uint32_t* produced) {
+    uint32_t in = 0, out = 0;
+    while (length - in >= 34 && room - out >= 4) {
+        uint32_t made = 0;
+        const uint32_t taken =
+            decodeThirtyTwoBytes<swap, true, true>(source + in, target + out, &made, room - out);
+        if (taken == 0) break;
+        if (made > room - out) {
+            const uint32_t values = (room - out) / 4;
+            out += 4 * values;
+            in += bytesOfFirstCharacters(source + in, values);
+            break;
+        }
+        in += taken;
+        out += made;
+    }
+    *produced = out;
+    return in;
+}
+
 // UTF-8 to units (or, `ucs4`, to 32-bit values), in the machine's order or
 // swapped.
 template <bool swap, bool ucs4>
@@ -400,8 +462,17 @@ VELTA_AVX2 uint32_t decodeUtf8Blocks(const unsigned char* source, uint32_t lengt
         uint32_t written = 0;
         const uint32_t taken =
             decodeThirtyTwoBytes<swap, ucs4>(source + in, target + out, &written);
-        if (taken == 0) break;
+        if (taken == 0) {
+            *produced = out;
+            return in;
+        }
         in += taken;
+        out += written;
+    }
+    if (ucs4 && room - out < 32 * width) {
+        uint32_t written = 0;
+        in +=
+            fillRoomFromBlocks<swap>(source + in, length - in, target + out, room - out, &written);
         out += written;
     }
     *produced = out;
