@@ -620,8 +620,19 @@ struct SingleByteEncoderForm {
     TUnicodeToSingleByteConverter encoder;
     uint32_t index;
     unsigned char questionMark;  // "?" in the encoding's own byte
+    bool keepsAscii;             // as keepsAsciiBytes says
     Utf8Window window;           // as threeByteWindowOf chose it
 };
+
+// Whether ASCII is its own bytes in the encoding: then UTF-8 ASCII goes
+// straight to them.
+bool keepsAsciiBytes(const TUnicodeToSingleByteConverter& encoder) {
+    const uint8_t* bytes = encoder.bytes();
+    if (encoder.table().units[0] != 0) return false;
+    for (uint32_t unit = 1; unit < 0x80; ++unit)
+        if (bytes[unit] != unit) return false;
+    return true;
+}
 
 // The block of 128 three-byte characters with the most bytes in the
 // encoding, where it holds half of them or more (the letters of a script,
@@ -630,9 +641,7 @@ struct SingleByteEncoderForm {
 Utf8Window threeByteWindowOf(const TUnicodeToSingleByteConverter& encoder) {
     Utf8Window window{};
     const uint8_t* bytes = encoder.bytes();
-    if (encoder.table().units[0] != 0) return window;
-    for (uint32_t unit = 1; unit < 0x80; ++unit)
-        if (bytes[unit] != unit) return window;
+    if (!keepsAsciiBytes(encoder)) return window;
     uint32_t best = 0, most = 63;
     for (uint32_t base = 0x800; base < 0x10000; base += 128) {
         uint32_t count = 0;
@@ -690,6 +699,10 @@ struct Utf8ToSingleByte {
 
     // A unit makes a byte or two: a block of one unit more than the room
     // left (two at least, for a pair) fills the output or ends the input.
+    // Where ASCII is its own bytes, it goes straight to them (with the
+    // window's characters, where there is one), and the blocks take only
+    // what stopped that: a few characters where a window or a long ASCII run
+    // shows the text is mostly those, else a block of Latin text.
     static StepResult step(Form& form, bool, bool strict, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
@@ -697,17 +710,18 @@ struct Utf8ToSingleByte {
         uint32_t in = 0, out = 0;
         const bool window = form.window.lead != 0;
         for (;;) {
-            if (window) {
-                uint32_t written = 0;
-                in += textKernels().narrowUtf8Window(source + in, length - in, form.window,
-                                                     target + out, capacity - out, &written);
+            uint32_t direct = 0, written = 0;
+            if (form.keepsAscii) {
+                direct = textKernels().narrowUtf8Window(source + in, length - in, form.window,
+                                                        target + out, capacity - out, &written);
+                in += direct;
                 out += written;
             }
             if (in == length) return inputUsed(in, out);
             if (out == capacity) return outputFull(in, out);
             const uint32_t room = capacity - out;
-            // With a window, the blocks take only what stopped it.
-            const uint32_t most = window ? kIrregularBlock : kFusedBlockUnits;
+            const uint32_t most =
+                window || direct >= kIrregularBlock ? kIrregularBlock : kFusedBlockUnits;
             const uint32_t units = room < most ? room + 1 : most;
             const StepResult decoded = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                        length - in, block, 2 * units);
@@ -890,8 +904,8 @@ TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* sec
         unsigned char mark = '?';
         encoder->step(bytes, 2, &mark, 1, false);
         const uint32_t index = static_cast<uint32_t>(&encoder->table() - kSingleByteTables);
-        fused = newStepConverter<TFormDirect<Utf8ToSingleByte>>(
-            SingleByteEncoderForm{*encoder, index, mark, threeByteWindowOf(*encoder)});
+        fused = newStepConverter<TFormDirect<Utf8ToSingleByte>>(SingleByteEncoderForm{
+            *encoder, index, mark, keepsAsciiBytes(*encoder), threeByteWindowOf(*encoder)});
     } else if (isUtf8Encoder(second)) {
         if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
         auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);

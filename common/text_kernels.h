@@ -17,7 +17,7 @@ namespace velta {
 // encoding, 0 for none: one script's letters that a single-byte encoding
 // holds all of.
 struct Utf8Window {
-    unsigned char lead;    // 0: no window
+    unsigned char lead;    // 0: none (ASCII alone)
     unsigned char second;  // even; the block's second half has the one after it
     unsigned char bytes[128];
 };

@@ -1188,6 +1188,30 @@ VELTA_AVX2 inline __m256i lookUp(const WindowLookup& lookup, __m256i index) {
     return bytes;
 }
 
+// Copies ASCII from a block of 32 that is (and the room holds) up to the
+// next block that is not, 128 bytes a test while there are; returns the
+// bytes copied.
+VELTA_AVX2 inline uint32_t copyAsciiRun(const unsigned char* source, uint32_t length,
+                                        unsigned char* target, uint32_t room) {
+    uint32_t done = 0;
+    for (; length - done >= 128 && room - done >= 128; done += 128) {
+        const __m256i a = load256(source + done), b = load256(source + done + 32);
+        const __m256i c = load256(source + done + 64), d = load256(source + done + 96);
+        if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d))))
+            break;
+        store256(target + done, a);
+        store256(target + done + 32, b);
+        store256(target + done + 64, c);
+        store256(target + done + 96, d);
+    }
+    for (; length - done >= 32 && room - done >= 32; done += 32) {
+        const __m256i a = load256(source + done);
+        if (_mm256_movemask_epi8(a) != 0) break;
+        store256(target + done, a);
+    }
+    return done;
+}
+
 // 32 bytes at a time: the window's characters are found where a lead, its
 // second byte and a continuation byte line up, every other byte above 0x7F
 // must be one of theirs, and the bytes kept (ASCII and the looked-up ones
@@ -1204,9 +1228,9 @@ VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t l
         const __m256i x0 = load256(source + in);
         const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(x0));
         if (nonAscii == 0) {
-            store256(target + out, x0);
-            in += 32;
-            out += 32;
+            const uint32_t run = copyAsciiRun(source + in, length - in, target + out, room - out);
+            in += run;
+            out += run;
             continue;
         }
         const __m256i x1 = load256(source + in + 1);

@@ -40,12 +40,13 @@ const uint16_t kUnitPieces[][2] = {{0x41, 0},   {0x7F, 0},   {0x80, 0},        {
                                    {0xD800, 0}, {0xDC00, 0}, {0xE9, 0},        {0x65E5, 0},
                                    {0xD7FF, 0}, {0xE000, 0}};
 
-Bytes randomUtf8(std::mt19937& random, bool hostile) {
+// `longestRun`: the longest ASCII run between pieces.
+Bytes randomUtf8(std::mt19937& random, bool hostile, uint32_t longestRun = 40) {
     Bytes text;
-    const uint32_t target = random() % 400;
+    const uint32_t target = random() % (400 + 2 * longestRun);
     const uint32_t kinds = hostile ? sizeof kUtf8Pieces / sizeof kUtf8Pieces[0] : 11;
     while (text.size() < target) {
-        const uint32_t asciiRun = random() % 3 == 0 ? random() % 40 : 0;
+        const uint32_t asciiRun = random() % 3 == 0 ? random() % longestRun : 0;
         for (uint32_t i = 0; i < asciiRun; ++i) text.push_back(0x20 + random() % 0x5F);
         const Bytes piece = hexBytes(kUtf8Pieces[random() % kinds]);
         const uint32_t repeat = 1 + random() % 24;
@@ -250,12 +251,14 @@ TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
     }
 }
 
+// Through UCS-2, and straight from UTF-8 in pieces, with ASCII runs that
+// cross the kernels' blocks of 32 and 128 bytes.
 TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
     std::mt19937 random(9);
     for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman",
                                  "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7"}) {
         for (int text = 0; text < 40; ++text) {
-            const Bytes latin = randomUtf8(random, false);
+            const Bytes latin = randomUtf8(random, false, text % 2 == 0 ? 40 : 400);
             ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
             const Conversion decoded = convertOneShot(encoding, "ISO-10646-UCS-2", latin);
             const Conversion encoded = convertOneShot("ISO-10646-UCS-2", encoding, decoded.output);
@@ -267,6 +270,14 @@ TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
                 convertOneShot("ISO-10646-UCS-2", encoding, decoded.output);
             EXPECT_EQ(encodedAgain.status, encoded.status);
             EXPECT_EQ(encodedAgain.output, encoded.output);
+            for (uint32_t first : {1u, 31u, 127u, 129u, 300u}) {
+                ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+                const Conversion expected = convertDrained("UTF-8", encoding, latin, first, 100);
+                ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+                const Conversion result = convertDrained("UTF-8", encoding, latin, first, 100);
+                EXPECT_EQ(result.status, expected.status);
+                EXPECT_EQ(result.output, expected.output) << encoding << " first output " << first;
+            }
         }
     }
 }
