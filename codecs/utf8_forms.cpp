@@ -697,8 +697,10 @@ struct Utf8ToSingleByte {
         return result.stop == Stop::kOutputFull ? Written::kNoRoom : Written::kNotInTarget;
     }
 
-    // A unit makes a byte or two: a block of one unit more than the room
-    // left (two at least, for a pair) fills the output or ends the input.
+    // A unit makes a byte or two: a block of as many units as the room left
+    // (two at least, for a pair) fills the output or ends the input, and
+    // the encoder takes it whole where each makes one byte (a block it
+    // stopped in has its UTF-8 counted again, a character at a time).
     // Where ASCII is its own bytes, it goes straight to them (with the
     // window's characters, where there is one), and the blocks take only
     // what stopped that: a few characters where a window or a long ASCII run
@@ -722,7 +724,7 @@ struct Utf8ToSingleByte {
             const uint32_t room = capacity - out;
             const uint32_t most =
                 window || direct >= kIrregularBlock ? kIrregularBlock : kFusedBlockUnits;
-            const uint32_t units = room < most ? room + 1 : most;
+            const uint32_t units = room < most ? (room < 2 ? 2 : room) : most;
             const StepResult decoded = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                        length - in, block, 2 * units);
             const StepResult encoded =
