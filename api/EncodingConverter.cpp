@@ -507,23 +507,27 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
     const bool direct = room >= kHeldCapacity;
     unsigned char* target = direct ? dst + *written : fHeld;
     const uint32_t capacity = direct ? room : static_cast<uint32_t>(kHeldCapacity);
-    StreamStep step = {NLS_SUCCESS, 0, 0, velta::Stop::kInputUsed};
-    step.status = fConverter->Convert(target, &step.produced, capacity,
-                                      length != 0 ? input : nullptr, length, &step.consumed);
-    if (step.consumed > length) step.consumed = length;
+    // The counts come back through locals and the result is made of them at
+    // the end: a result that the converter wrote into field by field was
+    // read back whole, a stalled load on every call.
+    uint32_t produced = 0, consumed = 0;
+    const NLS_Status status = fConverter->Convert(target, &produced, capacity,
+                                                  length != 0 ? input : nullptr, length, &consumed);
+    if (consumed > length) consumed = length;
     collectReport(fStreamOffset);
-    fStreamOffset += step.consumed;
-    if (step.produced > capacity) step.produced = capacity;
-    if (step.consumed < length)
-        step.stop = velta::stopShortOfInput(fStepped, step.status, capacity, step.produced);
+    fStreamOffset += consumed;
+    if (produced > capacity) produced = capacity;
+    const velta::Stop stop = consumed < length
+                                 ? velta::stopShortOfInput(fStepped, status, capacity, produced)
+                                 : velta::Stop::kInputUsed;
     if (direct) {
-        *written += step.produced;
+        *written += produced;
     } else {
         fHeldStart = 0;
-        fHeldSize = step.produced;
+        fHeldSize = produced;
         deliverHeld(dst, dstLen, written);
     }
-    return step;
+    return {status, consumed, produced, stop};
 }
 
 // The text ends inside a character: its bytes from `fStreamOffset` on (or,
