@@ -120,6 +120,12 @@ bool decodeDigit(Base64DecoderState& state, bool strict, int sextet, uint32_t in
     return true;
 }
 
+bool groupHasSurrogate(const unsigned char* units) {
+    for (uint32_t i = 0; i < kGroupUnits; ++i)
+        if (isSurrogate(loadUnit(units + 2 * i))) return true;
+    return false;
+}
+
 // Eight digits while a run is aligned to them (not while a high surrogate
 // waits for its pair); read strictly, a group with a surrogate goes digit
 // by digit.
@@ -129,12 +135,57 @@ bool decodeGroup(const Utf7Form& form, Base64DecoderState& state, bool strict,
     if (state.buffer.count != 0 || state.heldHigh != 0 || length < kGroupDigits ||
         capacity < 2 * kGroupUnits || !decodeDigitGroup(form.alphabet, source, target))
         return false;
-    if (strict)
-        for (uint32_t i = 0; i < kGroupUnits; ++i)
-            if (isSurrogate(loadUnit(target + 2 * i))) return false;
+    if (strict && groupHasSurrogate(target)) return false;
     state.first = false;
     state.wroteOne = true;
     return true;
+}
+
+// A whole run, from the shift byte at source[0] to the byte after its last
+// digit, where the input holds that byte and the run is well formed: it has
+// a unit, leaves fewer than six bits and all of them zero, and (read
+// strictly) pairs every surrogate. Its units go out at once where the output
+// has room for all of them. Returns the bytes taken (a closing "-" among
+// them) and sets *written, or 0 for anything else, which the byte-by-byte
+// path reads as it always has.
+uint32_t decodeClosedRun(const Utf7Form& form, bool strict, const unsigned char* source,
+                         uint32_t length, unsigned char* target, uint32_t capacity,
+                         uint32_t* written) {
+    uint32_t in = 1, out = 0;
+    uint32_t bits = 0, count = 0;  // the bits not yet in a unit, lowest
+    bool highWaits = false;
+    for (;;) {
+        // A run of one unit (three digits, an accented letter in Latin
+        // text) does not try a group.
+        if (count == 0 && !highWaits && length - in > kGroupDigits &&
+            capacity - out >= 2 * kGroupUnits &&
+            (in > 1 || base64Index(form.alphabet, source[in + 3]) >= 0) &&
+            decodeDigitGroup(form.alphabet, source + in, target + out) &&
+            !(strict && groupHasSurrogate(target + out))) {
+            in += kGroupDigits;
+            out += 2 * kGroupUnits;
+            continue;
+        }
+        const int sextet = in < length ? base64Index(form.alphabet, source[in]) : -1;
+        if (sextet < 0) break;
+        ++in;
+        bits = bits << 6 | static_cast<uint32_t>(sextet);
+        count += 6;
+        if (count < 16) continue;
+        count -= 16;
+        const uint32_t unit = bits >> count;
+        bits &= (1u << count) - 1;
+        if (strict && (isLowSurrogate(unit) != highWaits)) return 0;
+        highWaits = strict && isHighSurrogate(unit);
+        if (capacity - out < 2) return 0;
+        storeUnit(target + out, static_cast<uint16_t>(unit));
+        out += 2;
+    }
+    if (in == length || out == 0 || count >= 6 || bits != 0 || highWaits) return 0;
+    const unsigned char end = source[in];
+    if (end > 0x7F || (form.shiftClosesRun && end == form.shift)) return 0;
+    *written = out;
+    return end == '-' ? in + 1 : in;
 }
 
 }  // namespace
@@ -201,6 +252,16 @@ StepResult decodeUtf7Step(const Utf7Form& form, Base64DecoderState& state, Utf7R
             continue;
         }
         if (c == form.shift) {
+            uint32_t written = 0;
+            const uint32_t taken = decodeClosedRun(form, strict, source + in, sourceLength - in,
+                                                   target + out, targetCapacity - out, &written);
+            if (taken != 0) {
+                in += taken;
+                out += written;
+                state.first = false;
+                state.wroteOne = true;
+                continue;
+            }
             state.shifted = true;
             state.first = true;
             state.wroteOne = false;

@@ -3,6 +3,7 @@
 // that fills inside a run; and ICU as the oracle both ways.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <random>
 
@@ -235,6 +236,81 @@ TEST_P(Utf7Forms, LongTextsEncodeAsInSmallOutputs) {
         EXPECT_EQ(
             callConvert(decoder.get(), whole.output, static_cast<uint32_t>(text.size() + 2)).output,
             text);
+    }
+}
+
+// One text through a conversion object in pieces of `piece` bytes (all at
+// once for 0), under a policy and a reading, up to the end or the first stop.
+struct Streamed {
+    Bytes output;
+    NLS_Status status = NLS_SUCCESS;
+    uint32_t read = 0;
+    NLS_ConversionReport report{};
+};
+
+Streamed decodeStreamed(const char* name, const Bytes& input, size_t piece, int32_t policy,
+                        int32_t strict) {
+    Streamed result;
+    EncodingConverter* object = nullptr;
+    EXPECT_EQ(NLS_NewEncodingConverter(name, NLS_UCS2_NAME, &object), NLS_SUCCESS);
+    NLS_SetConversionPolicy(object, policy);
+    NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, strict);
+    const size_t step = piece == 0 ? input.size() : piece;
+    for (size_t start = 0; result.status >= 0;) {
+        const size_t length = std::min(step, input.size() - start);
+        const bool last = start + length == input.size();
+        unsigned char buffer[1024];
+        uint32_t read = 0, written = 0;
+        result.status =
+            NLS_ConvertStream(object, input.data() + start, static_cast<uint32_t>(length), buffer,
+                              sizeof buffer, last, &read, &written);
+        result.output.insert(result.output.end(), buffer, buffer + written);
+        start += read;
+        result.read = static_cast<uint32_t>(start);
+        if (last && result.status == NLS_SUCCESS) break;
+    }
+    NLS_GetConversionReport(object, &result.report);
+    NLS_DeleteEncodingConverter(object);
+    return result;
+}
+
+// Encoded text of whole runs among malformed ones: runs of one unit, of
+// pairs and of lone surrogates, runs that leave bits or a whole digit over,
+// that end in a byte above 0x7F or in the shift byte, and long runs.
+Bytes randomEncoded(const Form& form, std::mt19937& random) {
+    static const char* const kPieces[] = {"AOk",  "AOkA/A", "2D3eAA",
+                                          "2D0",  "3gA",    "AEHcAABC",
+                                          "AGEA", "AOl",    "ZeVnLIqeZeVnLIqeZeVnLIqe",
+                                          "-",    " ",      "word",
+                                          "\xE9", ".",      "\n"};
+    std::string text;
+    for (int i = 0, n = 1 + random() % 12; i < n; ++i) {
+        // The form's specials start with its shift byte.
+        if (random() % 3 == 0) text += static_cast<char>(form.special[0]);
+        text += kPieces[random() % std::size(kPieces)];
+    }
+    return bytes(text);
+}
+
+// Runs that the input holds whole are read at once: the same text, status,
+// stop and report as when each byte comes in a call of its own.
+TEST_P(Utf7Forms, WholeRunsDecodeAsByteByByte) {
+    const Form& form = *GetParam();
+    std::mt19937 random(2060);
+    for (int round = 0; round < 400; ++round) {
+        const Bytes input = randomEncoded(form, random);
+        const std::string where(input.begin(), input.end());
+        for (int32_t policy : {NLS_POLICY_REPLACE, NLS_POLICY_SKIP, NLS_POLICY_STOP}) {
+            for (int32_t strict : {0, 1}) {
+                const Streamed whole = decodeStreamed(form.name, input, 0, policy, strict);
+                const Streamed bytewise = decodeStreamed(form.name, input, 1, policy, strict);
+                EXPECT_EQ(hex(whole.output), hex(bytewise.output)) << where;
+                EXPECT_EQ(whole.status, bytewise.status) << where;
+                EXPECT_EQ(whole.read, bytewise.read) << where;
+                EXPECT_EQ(whole.report.substituted, bytewise.report.substituted) << where;
+                EXPECT_EQ(whole.report.firstOffset, bytewise.report.firstOffset) << where;
+            }
+        }
     }
 }
 
