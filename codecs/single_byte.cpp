@@ -152,7 +152,9 @@ const uint8_t* bytesOfUnits(uint32_t index) {
     static std::atomic<const uint8_t*> built[kMaxSingleByteTables];
     const uint8_t* bytes = built[index].load(std::memory_order_acquire);
     if (bytes != nullptr) return bytes;
-    uint8_t* fresh = new (std::nothrow) uint8_t[0x10000]();
+    // Three bytes past the end for a kernel that reads each unit's byte as
+    // the 32-bit value at its offset.
+    uint8_t* fresh = new (std::nothrow) uint8_t[0x10000 + 3]();
     if (fresh == nullptr) return nullptr;
     const SingleByteTable& table = kSingleByteTables[index];
     const uint32_t lowest = table.keepsAscii ? 0x80 : 0;
@@ -270,6 +272,7 @@ void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uin
     const uint8_t* bytes = fBytes;
     const uint32_t unitOfByteZero = fUnitOfByteZero;
     const uint32_t sameFrom = fSameFrom;
+    const auto table = textKernels().narrowThroughTable;
     uint32_t p = *position;
     uint32_t o = *out;
     for (;;) {
@@ -287,6 +290,7 @@ void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uin
         }
         uint32_t k =
             sameFrom < 0x100 ? narrowSameBytes(source + 2 * p, block, target + o, sameFrom) : 0;
+        if (table != nullptr) k += table(bytes, source + 2 * (p + k), block - k, target + o + k);
         k += encodeByTable(bytes, unitOfByteZero, source + 2 * (p + k), block - k, target + o + k);
         p += k;
         o += k;

@@ -86,6 +86,12 @@ struct TextKernels {
     uint32_t (*narrowUtf8Window)(const unsigned char* source, uint32_t length,
                                  const Utf8Window& window, unsigned char* target, uint32_t room,
                                  uint32_t* written);
+    // UCS-2 units to their bytes in a single-byte encoding, sixteen at a
+    // time through `bytes` (each unit's byte, 0 for none; readable three
+    // bytes past its 0x10000), up to the first unit whose byte is 0; the
+    // target has room for all `units`. Returns units taken. Null where none.
+    uint32_t (*narrowThroughTable)(const uint8_t* bytes, const unsigned char* source,
+                                   uint32_t units, unsigned char* target);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

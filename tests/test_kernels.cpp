@@ -312,22 +312,32 @@ TEST_P(Kernels, ThaiStraightToItsBytesAsThePortableCodeDoes) {
     }
 }
 
-// The two-byte encoders of the converter libraries, whose kernel looks each
-// unit's code up: characters each encoding has and lacks, ASCII, NUL,
-// surrogates, the ends of the table.
-TEST_P(Kernels, TwoByteEncodersAsThePortableCodeDoes) {
-    const uint16_t kUnits[][2] = {{0xAC00, 0}, {0xD55C, 0}, {0xAC03, 0},     {0x4E2D, 0},
-                                  {0x6587, 0}, {0x3042, 0}, {0x65E5, 0},     {0xFF21, 0},
-                                  {0x80, 0},   {0xFFFF, 0}, {0xE9, 0},       {0x20, 0},
-                                  {0, 0},      {0xDC00, 0}, {0xD83D, 0xDE00}};
+// The table encoders whose kernels look each unit's byte or code up: the
+// single-byte encodings and the two-byte ones of the converter libraries;
+// characters each encoding has and lacks (Latin letters of Latin-1 and past
+// it, CJK), ASCII, NUL, surrogates, the ends of the table.
+TEST_P(Kernels, TableEncodersAsThePortableCodeDoes) {
+    const uint16_t kUnits[][2] = {{0xAC00, 0}, {0xD55C, 0}, {0xAC03, 0}, {0x4E2D, 0},
+                                  {0x6587, 0}, {0x3042, 0}, {0x65E5, 0}, {0xFF21, 0},
+                                  {0xE9, 0},   {0x175, 0},  {0x153, 0},  {0x2019, 0},
+                                  {0x20AC, 0}, {0x41, 0},   {0x80, 0},   {0xFFFF, 0},
+                                  {0x20, 0},   {0, 0},      {0xDC00, 0}, {0xD83D, 0xDE00}};
     std::mt19937 random(15);
-    for (const char* encoding : {"EUC-KR", "Big5", "GBK", "GB18030", "windows-31j"}) {
+    // Each encoding with the first of the eight units its text mostly has.
+    const struct {
+        const char* name;
+        uint32_t common;
+    } kEncodings[] = {{"EUC-KR", 0},      {"Big5", 0},        {"GBK", 0},
+                      {"GB18030", 0},     {"windows-31j", 0}, {"windows-1252", 8},
+                      {"ISO-8859-14", 8}, {"KOI8-U", 8},      {"IBM037", 8}};
+    for (const auto& [encoding, common] : kEncodings) {
         for (int text = 0; text < 16; ++text) {
             std::u16string units;
             const uint32_t size = random() % 300;
             while (units.size() < size) {
-                const uint32_t kinds = text % 2 == 0 ? 8 : sizeof kUnits / sizeof kUnits[0];
-                const uint16_t* piece = kUnits[random() % kinds];
+                const uint16_t* piece = text % 2 == 0
+                                            ? kUnits[common + random() % 8]
+                                            : kUnits[random() % (sizeof kUnits / sizeof kUnits[0])];
                 for (uint32_t i = 0, repeat = 1 + random() % 12; i < repeat; ++i) {
                     units.push_back(piece[0]);
                     if (piece[1] != 0) units.push_back(piece[1]);
