@@ -272,7 +272,7 @@ void TUnicodeToSingleByteConverter::encodePlain(const unsigned char* source, uin
     const uint8_t* bytes = fBytes;
     const uint32_t unitOfByteZero = fUnitOfByteZero;
     const uint32_t sameFrom = fSameFrom;
-    const auto table = textKernels().narrowThroughTable;
+    const auto table = textKernels().narrowThroughBytes;
     uint32_t p = *position;
     uint32_t o = *out;
     for (;;) {

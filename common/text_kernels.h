@@ -90,7 +90,12 @@ struct TextKernels {
     // time through `bytes` (each unit's byte, 0 for none; readable three
     // bytes past its 0x10000), up to the first unit whose byte is 0; the
     // target has room for all `units`. Returns units taken. Null where none.
-    uint32_t (*narrowThroughTable)(const uint8_t* bytes, const unsigned char* source,
+    uint32_t (*narrowThroughBytes)(const uint8_t* bytes, const unsigned char* source,
+                                   uint32_t units, unsigned char* target);
+    // The same through `codes` (each unit's byte, or 0xFFFD for none;
+    // readable two bytes past its 0x10000 entries), up to the first unit
+    // whose code is 0 or 0xFFFD.
+    uint32_t (*narrowThroughCodes)(const uint16_t* codes, const unsigned char* source,
                                    uint32_t units, unsigned char* target);
 };
 

@@ -377,6 +377,7 @@ inline bool encodeFourMapped(const uint16_t* codes, const unsigned char* source,
 uint32_t encodeSingleBytes(const uint16_t* codes, const unsigned char* source, uint32_t count,
                            unsigned char* target) {
     const uint16_t ascii = codes[kAsciiIsItself];
+    const auto narrow = textKernels().narrowThroughCodes;
     uint32_t i = 0;
     while (i < count) {
         if (ascii != 0 && startsLongAsciiRunOfUnits(source + 2 * i, count - i)) {
@@ -388,12 +389,14 @@ uint32_t encodeSingleBytes(const uint16_t* codes, const unsigned char* source, u
             if (mapped != 0) continue;
         }
         // A bounded stretch, so that a long ASCII run after it finds the kernel.
-        uint32_t fours = 0;
-        for (; fours < kLongUnitRun / 4 && count - i >= 4 &&
-               encodeFourMapped(codes, source + 2 * i, target + i);
-             ++fours)
-            i += 4;
-        if (fours != 0) continue;
+        const uint32_t stretch = count - i < kLongUnitRun ? count - i : kLongUnitRun;
+        uint32_t mapped =
+            narrow != nullptr ? narrow(codes, source + 2 * i, stretch, target + i) : 0;
+        while (stretch - mapped >= 4 &&
+               encodeFourMapped(codes, source + 2 * (i + mapped), target + i + mapped))
+            mapped += 4;
+        i += mapped;
+        if (mapped != 0) continue;
         const uint16_t x = loadUnit(source + 2 * i);
         if (isHighSurrogate(x)) break;  // a character of two units
         const uint16_t code = codes[x];

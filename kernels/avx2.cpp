@@ -1269,35 +1269,46 @@ VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t l
     return in;
 }
 
-// Each unit's byte gathered as the 32-bit value at its offset in the table
-// (the byte lowest), sixteen at a time: one load a unit, without the branch
-// on its range that Latin text (ASCII, Latin-1 and Latin Extended-A mixed)
-// would mispredict.
-VELTA_AVX2 uint32_t narrowThroughTableAvx2(const uint8_t* bytes, const unsigned char* source,
-                                           uint32_t units, unsigned char* target) {
-    const int* table = reinterpret_cast<const int*>(bytes);
-    const __m256i lowByte = _mm256_set1_epi32(0xFF);
+// Each unit's byte gathered as the 32-bit value at its entry in a table of
+// `Entry` (the entry lowest), sixteen at a time: one load a unit, without
+// the branch on its range that Latin text (ASCII, Latin-1 and Latin
+// Extended-A mixed) would mispredict. An entry of none (0, or a code of
+// 0xFFFD, which the signed packing makes 0) stops it.
+template <typename Entry>
+VELTA_AVX2 uint32_t narrowThroughTable(const Entry* entries, const unsigned char* source,
+                                       uint32_t units, unsigned char* target) {
+    const int* table = reinterpret_cast<const int*>(entries);
+    const __m256i entryBits = _mm256_set1_epi32(sizeof(Entry) == 1 ? 0xFF : 0xFFFF);
     uint32_t done = 0;
     for (; units - done >= 16; done += 16) {
         const __m256i unitsHere = load256(source + 2 * done);
-        const __m256i first = _mm256_and_si256(
-            _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(unitsHere)),
-                                   1),
-            lowByte);
-        const __m256i second = _mm256_and_si256(
-            _mm256_i32gather_epi32(
-                table, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(unitsHere, 1)), 1),
-            lowByte);
+        const __m256i first = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(unitsHere));
+        const __m256i second = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(unitsHere, 1));
+        const __m256i firstEntries = _mm256_and_si256(
+            _mm256_i32gather_epi32(table, first, static_cast<int>(sizeof(Entry))), entryBits);
+        const __m256i secondEntries = _mm256_and_si256(
+            _mm256_i32gather_epi32(table, second, static_cast<int>(sizeof(Entry))), entryBits);
         // packus works within 128-bit halves: put the quarters back in order.
-        const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(first, second), 0xD8);
-        const __m128i packed =
+        const __m256i words =
+            _mm256_permute4x64_epi64(_mm256_packus_epi32(firstEntries, secondEntries), 0xD8);
+        const __m128i bytes =
             _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
-        store128(target + done, packed);
-        const uint32_t none = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(packed, _mm_setzero_si128())));
-        if (none != 0) return done + static_cast<uint32_t>(__builtin_ctz(none));
+        store128(target + done, bytes);
+        const uint32_t stops =
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+        if (stops != 0) return done + static_cast<uint32_t>(__builtin_ctz(stops));
     }
     return done;
+}
+
+VELTA_AVX2 uint32_t narrowThroughBytesAvx2(const uint8_t* bytes, const unsigned char* source,
+                                           uint32_t units, unsigned char* target) {
+    return narrowThroughTable(bytes, source, units, target);
+}
+
+VELTA_AVX2 uint32_t narrowThroughCodesAvx2(const uint16_t* codes, const unsigned char* source,
+                                           uint32_t units, unsigned char* target) {
+    return narrowThroughTable(codes, source, units, target);
 }
 
 const TextKernels kAvx2Kernels = {"avx2",
@@ -1314,7 +1325,8 @@ const TextKernels kAvx2Kernels = {"avx2",
                                   decodeUtf8ToUtf32Avx2,
                                   encodeUtf32ToUtf8Avx2,
                                   narrowUtf8WindowAvx2,
-                                  narrowThroughTableAvx2};
+                                  narrowThroughBytesAvx2,
+                                  narrowThroughCodesAvx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

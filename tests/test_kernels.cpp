@@ -313,7 +313,8 @@ TEST_P(Kernels, ThaiStraightToItsBytesAsThePortableCodeDoes) {
 }
 
 // The table encoders whose kernels look each unit's byte or code up: the
-// single-byte encodings and the two-byte ones of the converter libraries;
+// single-byte encodings (x-mac-roman's table engine among them) and the
+// two-byte ones of the converter libraries;
 // characters each encoding has and lacks (Latin letters of Latin-1 and past
 // it, CJK), ASCII, NUL, surrogates, the ends of the table.
 TEST_P(Kernels, TableEncodersAsThePortableCodeDoes) {
@@ -327,9 +328,9 @@ TEST_P(Kernels, TableEncodersAsThePortableCodeDoes) {
     const struct {
         const char* name;
         uint32_t common;
-    } kEncodings[] = {{"EUC-KR", 0},      {"Big5", 0},        {"GBK", 0},
-                      {"GB18030", 0},     {"windows-31j", 0}, {"windows-1252", 8},
-                      {"ISO-8859-14", 8}, {"KOI8-U", 8},      {"IBM037", 8}};
+    } kEncodings[] = {{"EUC-KR", 0},      {"Big5", 0},         {"GBK", 0},         {"GB18030", 0},
+                      {"windows-31j", 0}, {"windows-1252", 8}, {"ISO-8859-14", 8}, {"KOI8-U", 8},
+                      {"IBM037", 8},      {"x-mac-roman", 8}};
     for (const auto& [encoding, common] : kEncodings) {
         for (int text = 0; text < 16; ++text) {
             std::u16string units;
