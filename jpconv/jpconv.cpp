@@ -278,6 +278,13 @@ public:
                 in += escape.length;
                 continue;
             }
+            if (fMode == kJis0208) {
+                const uint32_t run = decodeJis0208Run(source + in, sourceLength - in, target + out,
+                                                      targetCapacity - out);
+                in += 2 * run;
+                out += 2 * run;
+                if (run != 0) continue;
+            }
             const Read read = readCharacter(source + in, sourceLength - in);
             if (read.length == 0) return cutAtEnd(in, out);
             if (read.unit == 0xFFFD) return malformedAt(in, out, read.length);
@@ -290,6 +297,23 @@ public:
     }
 
 private:
+    // The JIS X 0208 characters from `s` on while the room holds them, up to
+    // a byte that is no lead or trail (a control, a space, an ESC), a code
+    // without a character or the end of the input: the bulk of Japanese
+    // text, without the mode's choice at every character. Returns them.
+    uint32_t decodeJis0208Run(const unsigned char* s, uint32_t n, unsigned char* target,
+                              uint32_t room) const {
+        uint32_t k = 0;
+        for (; n - 2 * k >= 2 && room - 2 * k >= 2; ++k) {
+            const unsigned char lead = s[2 * k], trail = s[2 * k + 1];
+            if (!between(lead, 0x21, 0x7E) || !between(trail, 0x21, 0x7E)) break;
+            const uint16_t unit = fJis0208->characterOfCode(lead, trail);
+            if (unit == Jis0208::kNone) break;
+            storeUnit(target + 2 * k, unit);
+        }
+        return k;
+    }
+
     // The character at the start of the input in the present mode: its
     // bytes (0 where the input ends inside it) and its unit (0xFFFD: none).
     struct Read {

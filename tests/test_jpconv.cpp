@@ -270,6 +270,52 @@ TEST_F(Jpconv, Iso2022JpWritesWhatStandsForALackedCharacterInItsMode) {
     }
 }
 
+// ISO-2022-JP's runs of JIS X 0208 are read a run at a time: a pair with a
+// byte past 0x7E or without a character stops them where reading character
+// by character stops (under the stop policy: the offset and the text before
+// it), and a run longer than the output fills it to its last byte and no
+// further.
+TEST_F(Jpconv, Iso2022JpKanjiRunsStopWhereEachCharacterDoes) {
+    const struct {
+        const char* bytes;
+        uint32_t stop;
+    } cases[] = {{"\x1B$B0!0!0\xA1\x1B(B", 7},      // a trail past 0x7E
+                 {"\x1B$B0!0!\xB0!\x1B(B", 7},      // a lead past 0x7E
+                 {"\x1B$B0!0!\x22\x2F\x1B(B", 7}};  // no character (row 2, cell 15)
+    for (const auto& c : cases) {
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter(kIso2022Jp, NLS_UCS2_NAME, &object), NLS_SUCCESS);
+        NLS_SetConversionPolicy(object, NLS_POLICY_STOP);
+        const Bytes input = bytes(c.bytes);
+        unsigned char out[64];
+        uint32_t read = 0, written = 0;
+        EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()), out,
+                                    sizeof out, 1, &read, &written),
+                  NLS_INVALID_INPUT)
+            << hex(input);
+        EXPECT_EQ(read, c.stop) << hex(input);
+        EXPECT_EQ(hex(Bytes(out, out + written)), "9C 4E 9C 4E") << hex(input);
+        NLS_DeleteEncodingConverter(object);
+    }
+    std::string run = "\x1B$B";
+    for (int i = 0; i < 60; ++i) run += "0!";
+    const Bytes input = bytes(run + "\x1B(B");
+    const std::string whole = convert(kIso2022Jp, NLS_UCS2_NAME, run + "\x1B(B");
+    EncodingConverter* object = nullptr;
+    ASSERT_EQ(NLS_NewEncodingConverter(kIso2022Jp, NLS_UCS2_NAME, &object), NLS_SUCCESS);
+    for (uint32_t size = 64; size <= 100; ++size) {
+        GuardedBuffer buffer(size);
+        uint32_t read = 0, written = 0;
+        EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()),
+                                    buffer.data(), size, 1, &read, &written),
+                  NLS_RESULT_TRUNCATED);
+        EXPECT_TRUE(buffer.guardIntact()) << "output of " << size;
+        EXPECT_EQ(std::string(buffer.data(), buffer.data() + written), whole.substr(0, written));
+        NLS_ResetEncodingConverter(object);
+    }
+    NLS_DeleteEncodingConverter(object);
+}
+
 TEST_F(Jpconv, CutAndInvalidInput) {
     NLS_Status status = 0;
     EXPECT_EQ(convert(kShiftJis, "UTF-8", "A\x82", &status), "A");
