@@ -360,6 +360,33 @@ TEST_P(Kernels, TableEncodersAsThePortableCodeDoes) {
     }
 }
 
+// Every encoder the library and its converter libraries have, given every
+// character of the BMP at once: the same bytes and status as the portable
+// code (the table kernels meet every table entry).
+TEST_P(Kernels, EveryEncoderWritesTheBmpAsThePortableCodeDoes) {
+    std::u16string bmp;
+    for (uint32_t unit = 1; unit < 0x10000; ++unit)
+        if (unit < 0xD800 || unit > 0xDFFF) bmp += static_cast<char16_t>(unit);
+    const Bytes input = ucs2(bmp);
+    std::vector<std::string> encodings;
+    NLS_ListEncodingNames(
+        [](const char* encoding, const char* alias, void* names) {
+            if (alias == nullptr)
+                static_cast<std::vector<std::string>*>(names)->push_back(encoding);
+        },
+        &encodings);
+    ASSERT_GT(encodings.size(), 100u);
+    for (const std::string& encoding : encodings) {
+        if (!NLS_EncodingConverterExists(NLS_UCS2_NAME, encoding.c_str())) continue;
+        ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+        const Conversion expected = convertOneShot(NLS_UCS2_NAME, encoding.c_str(), input);
+        ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+        const Conversion result = convertOneShot(NLS_UCS2_NAME, encoding.c_str(), input);
+        EXPECT_EQ(result.status, expected.status) << encoding;
+        EXPECT_TRUE(result.output == expected.output) << encoding;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryVectorSet, Kernels, ::testing::Values("sse2", "avx2"),
                          [](const ::testing::TestParamInfo<const char*>& param) {
                              return std::string(param.param);
