@@ -12,6 +12,7 @@
 // pass, in place of the chain of the two (fuseChain).
 #include <string.h>
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "api/TChainedConverter.h"
@@ -602,6 +603,9 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
 // Blocks of 8 KB stay in the first-level cache and cost two calls per 4,096
 // characters; blocks of 1 KB ran 10 % behind the chain on Latin text.
 const uint32_t kFusedBlockUnits = 4096;
+// The first block of each step: a step comes again after each character the
+// encoding lacks.
+const uint32_t kFirstFusedBlock = 32;
 
 // The bytes of the first `units` units that the UTF-8 step made of
 // `source` (well-formed there; four bytes make a pair of units).
@@ -703,14 +707,17 @@ struct Utf8ToSingleByte {
     // stopped in has its UTF-8 counted again, a character at a time).
     // Where ASCII is its own bytes, it goes straight to them (with the
     // window's characters, where there is one), and the blocks take only
-    // what stopped that: a few characters where a window or a long ASCII run
-    // shows the text is mostly those, else a block of Latin text.
+    // what stopped that: a few characters where a long run of those shows
+    // the text is mostly them, else a block of Latin text. Blocks start
+    // small in each step and double while they go through whole: a step
+    // comes again after each character the encoding lacks, and text with
+    // many of them (French in ISO-8859-2) decoded a whole block for each.
     static StepResult step(Form& form, bool, bool strict, const unsigned char* source,
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
         unsigned char block[2 * kFusedBlockUnits];
         uint32_t in = 0, out = 0;
-        const bool window = form.window.lead != 0;
+        uint32_t grown = kFirstFusedBlock;
         for (;;) {
             uint32_t direct = 0, written = 0;
             if (form.keepsAscii) {
@@ -723,7 +730,7 @@ struct Utf8ToSingleByte {
             if (out == capacity) return outputFull(in, out);
             const uint32_t room = capacity - out;
             const uint32_t most =
-                window || direct >= kIrregularBlock ? kIrregularBlock : kFusedBlockUnits;
+                direct >= kIrregularBlock ? std::min(grown, kIrregularBlock) : grown;
             const uint32_t units = room < most ? (room < 2 ? 2 : room) : most;
             const StepResult decoded = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                        length - in, block, 2 * units);
@@ -739,7 +746,10 @@ struct Utf8ToSingleByte {
             }
             in += decoded.read;
             out += encoded.written;
-            if (decoded.stop == Stop::kOutputFull) continue;  // the block was full
+            if (decoded.stop == Stop::kOutputFull) {  // the block was full
+                if (grown < kFusedBlockUnits) grown *= 2;
+                continue;
+            }
             StepResult result = decoded;  // the input used, or what stopped the UTF-8 step
             result.read = in;
             result.written = out;
