@@ -625,7 +625,7 @@ struct SingleByteEncoderForm {
     uint32_t index;
     unsigned char questionMark;  // "?" in the encoding's own byte
     bool keepsAscii;             // as keepsAsciiBytes says
-    Utf8Window window;           // as threeByteWindowOf chose it
+    Utf8Window window;           // as windowOf chose it
 };
 
 // Whether ASCII is its own bytes in the encoding: then UTF-8 ASCII goes
@@ -640,9 +640,12 @@ bool keepsAsciiBytes(const TUnicodeToSingleByteConverter& encoder) {
 
 // The block of 128 three-byte characters with the most bytes in the
 // encoding, where it holds half of them or more (the letters of a script,
-// as Thai in windows-874) and ASCII is its own bytes; else no window. Text
-// of such a script goes from UTF-8 straight to its bytes.
-Utf8Window threeByteWindowOf(const TUnicodeToSingleByteConverter& encoder) {
+// as Thai in windows-874); else, where the encoding has every letter of
+// U+00C0-U+00FF (windows-1252, ISO-8859-15, IBM850: French, German, Spanish
+// text), the two-byte characters U+0080-U+00FF; else no window. ASCII must
+// be its own bytes. Text of the window's script goes from UTF-8 straight
+// to its bytes.
+Utf8Window windowOf(const TUnicodeToSingleByteConverter& encoder) {
     Utf8Window window{};
     const uint8_t* bytes = encoder.bytes();
     if (!keepsAsciiBytes(encoder)) return window;
@@ -655,9 +658,15 @@ Utf8Window threeByteWindowOf(const TUnicodeToSingleByteConverter& encoder) {
             most = count;
         }
     }
-    if (best == 0) return window;
-    window.lead = static_cast<unsigned char>(0xE0 | best >> 12);
-    window.second = static_cast<unsigned char>(0x80 | (best >> 6 & 0x3F));
+    if (best != 0) {
+        window.lead = static_cast<unsigned char>(0xE0 | best >> 12);
+        window.second = static_cast<unsigned char>(0x80 | (best >> 6 & 0x3F));
+    } else {
+        for (uint32_t unit = 0xC0; unit <= 0xFF; ++unit)
+            if (bytes[unit] == 0 && unit != 0xD7 && unit != 0xF7) return window;  // but signs
+        best = 0x80;
+        window.lead = 0xC2;
+    }
     for (uint32_t k = 0; k < 128; ++k) window.bytes[k] = bytes[best + k];
     return window;
 }
@@ -917,7 +926,7 @@ TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* sec
         encoder->step(bytes, 2, &mark, 1, false);
         const uint32_t index = static_cast<uint32_t>(&encoder->table() - kSingleByteTables);
         fused = newStepConverter<TFormDirect<Utf8ToSingleByte>>(SingleByteEncoderForm{
-            *encoder, index, mark, keepsAsciiBytes(*encoder), threeByteWindowOf(*encoder)});
+            *encoder, index, mark, keepsAsciiBytes(*encoder), windowOf(*encoder)});
     } else if (isUtf8Encoder(second)) {
         if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
         auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);

@@ -12,15 +12,20 @@
 
 namespace velta {
 
-// The three-byte UTF-8 characters of one block of 128 (U+0E00-U+0E7F, Thai,
-// is lead E0, second byte B8 or B9) and their bytes in a single-byte
+// The UTF-8 characters of one block of 128 and their bytes in a single-byte
 // encoding, 0 for none: one script's letters that a single-byte encoding
-// holds all of.
+// holds all of. Three-byte characters (U+0E00-U+0E7F, Thai, is lead E0,
+// second byte B8 or B9), or two-byte ones under two leads (U+0080-U+00FF,
+// the Latin-1 letters, is lead C2 or C3).
 struct Utf8Window {
-    unsigned char lead;    // 0: none (ASCII alone)
-    unsigned char second;  // even; the block's second half has the one after it
+    unsigned char lead;    // 0: none (ASCII alone); a two-byte window's is even
+    unsigned char second;  // of a three-byte window: even, the next for the second half
     unsigned char bytes[128];
 };
+
+inline bool isTwoByteWindow(const Utf8Window& window) {
+    return window.lead != 0 && window.lead < 0xE0;
+}
 
 struct TextKernels {
     const char* name;

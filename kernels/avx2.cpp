@@ -1217,12 +1217,46 @@ VELTA_AVX2 inline uint32_t copyAsciiRun(const unsigned char* source, uint32_t le
 // must be one of theirs, and the bytes kept (ASCII and the looked-up ones
 // at the leads) are packed eight at a time. A block is taken up to its
 // first other character; the portable loop ends the text.
-VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t length,
-                                         const Utf8Window& window, unsigned char* target,
-                                         uint32_t room, uint32_t* written) {
+// Where each character of the window starts in 32 bytes (x0 from the
+// block's first byte, x1 and x2 from the next two), with the index of its
+// byte in the window, for a window of two-byte characters or of three.
+struct WindowStarts {
+    __m256i starts, index;
+};
+
+template <bool twoBytes>
+VELTA_AVX2 inline WindowStarts windowStartsOf(const Utf8Window& window, __m256i x0, __m256i x1,
+                                              __m256i x2) {
+    const __m256i continuation = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i topTwo = _mm256_set1_epi8(static_cast<char>(0xC0));
+    const __m256i lowBit = _mm256_set1_epi8(-2);
+    WindowStarts found;
+    if (twoBytes) {
+        found.starts =
+            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(x0, lowBit),
+                                               _mm256_set1_epi8(static_cast<char>(window.lead))),
+                             _mm256_cmpeq_epi8(_mm256_and_si256(x1, topTwo), continuation));
+        found.index =
+            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(x0, 6), _mm256_set1_epi8(0x40)),
+                            _mm256_and_si256(x1, _mm256_set1_epi8(0x3F)));
+        return found;
+    }
+    found.starts = _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpeq_epi8(x0, _mm256_set1_epi8(static_cast<char>(window.lead))),
+                         _mm256_cmpeq_epi8(_mm256_and_si256(x1, lowBit),
+                                           _mm256_set1_epi8(static_cast<char>(window.second)))),
+        _mm256_cmpeq_epi8(_mm256_and_si256(x2, topTwo), continuation));
+    found.index =
+        _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(x1, 6), _mm256_set1_epi8(0x40)),
+                        _mm256_and_si256(x2, _mm256_set1_epi8(0x3F)));
+    return found;
+}
+
+template <bool twoBytes>
+VELTA_AVX2 uint32_t narrowUtf8WindowBlocks(const unsigned char* source, uint32_t length,
+                                           const Utf8Window& window, unsigned char* target,
+                                           uint32_t room, uint32_t* written) {
     const WindowLookup lookup = windowLookupOf(window);
-    const __m256i lead = _mm256_set1_epi8(static_cast<char>(window.lead));
-    const __m256i second = _mm256_set1_epi8(static_cast<char>(window.second));
     uint32_t in = 0, out = 0;
     while (length - in >= 34 && room - out >= 32) {
         const __m256i x0 = load256(source + in);
@@ -1233,19 +1267,11 @@ VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t l
             out += run;
             continue;
         }
-        const __m256i x1 = load256(source + in + 1);
-        const __m256i x2 = load256(source + in + 2);
-        const __m256i starts = _mm256_and_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(x0, lead),
-                             _mm256_cmpeq_epi8(_mm256_and_si256(x1, _mm256_set1_epi8(-2)), second)),
-            _mm256_cmpeq_epi8(_mm256_and_si256(x2, _mm256_set1_epi8(static_cast<char>(0xC0))),
-                              _mm256_set1_epi8(static_cast<char>(0x80))));
-        const __m256i index =
-            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(x1, 6), _mm256_set1_epi8(0x40)),
-                            _mm256_and_si256(x2, _mm256_set1_epi8(0x3F)));
-        const __m256i mapped = lookUp(lookup, index);
-        const uint64_t leads = static_cast<uint32_t>(_mm256_movemask_epi8(starts));
-        const uint64_t covered = leads | leads << 1 | leads << 2;
+        const WindowStarts found = windowStartsOf<twoBytes>(window, x0, load256(source + in + 1),
+                                                            load256(source + in + 2));
+        const __m256i mapped = lookUp(lookup, found.index);
+        const uint64_t leads = static_cast<uint32_t>(_mm256_movemask_epi8(found.starts));
+        const uint64_t covered = leads | leads << 1 | (twoBytes ? 0 : leads << 2);
         const uint32_t stray = nonAscii & ~static_cast<uint32_t>(covered);
         const uint32_t unmapped =
             static_cast<uint32_t>(leads) & static_cast<uint32_t>(_mm256_movemask_epi8(
@@ -1256,7 +1282,7 @@ VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t l
         if ((stray | unmapped) != 0) end = static_cast<uint32_t>(__builtin_ctz(stray | unmapped));
         const uint32_t kept = (~nonAscii | static_cast<uint32_t>(leads)) &
                               (end >= 32 ? 0xFFFFFFFFu : (uint32_t{1} << end) - 1);
-        const __m256i bytes = _mm256_blendv_epi8(x0, mapped, starts);
+        const __m256i bytes = _mm256_blendv_epi8(x0, mapped, found.starts);
         out += storeKeptBytes(_mm256_castsi256_si128(bytes), kept & 0xFFFF, target + out);
         out += storeKeptBytes(_mm256_extracti128_si256(bytes, 1), kept >> 16, target + out);
         in += end;
@@ -1267,6 +1293,14 @@ VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t l
         narrowUtf8WindowPortable(source + in, length - in, window, target + out, room - out, &rest);
     *written = out + rest;
     return in;
+}
+
+VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t length,
+                                         const Utf8Window& window, unsigned char* target,
+                                         uint32_t room, uint32_t* written) {
+    return isTwoByteWindow(window)
+               ? narrowUtf8WindowBlocks<true>(source, length, window, target, room, written)
+               : narrowUtf8WindowBlocks<false>(source, length, window, target, room, written);
 }
 
 // Each unit's byte gathered as the 32-bit value at its entry in a table of

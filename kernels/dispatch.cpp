@@ -43,6 +43,16 @@ uint32_t narrowUtf8WindowPortable(const unsigned char* source, uint32_t length,
             ++in;
             continue;
         }
+        if (isTwoByteWindow(window)) {
+            if ((lead & 0xFE) != window.lead || length - in < 2) break;
+            const unsigned char second = source[in + 1];
+            if ((second & 0xC0) != 0x80) break;
+            const unsigned char byte = window.bytes[(lead & 1) << 6 | (second & 0x3F)];
+            if (byte == 0) break;
+            target[out++] = byte;
+            in += 2;
+            continue;
+        }
         if (lead != window.lead || length - in < 3) break;
         const unsigned char second = source[in + 1], third = source[in + 2];
         if ((second & 0xFE) != window.second || (third & 0xC0) != 0x80) break;

@@ -282,32 +282,47 @@ TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
     }
 }
 
-// UTF-8 to windows-874, whose Thai letters go straight to their bytes:
-// letters it has and lacks, ones of the block beside Thai's, cut and broken
-// ones among ASCII runs that cross the kernel's blocks.
-TEST_P(Kernels, ThaiStraightToItsBytesAsThePortableCodeDoes) {
-    const char* const pieces[] = {"E0 B8 81", "E0 B8 BA", "E0 B9 80", "E0 B9 9B", "E0 B8 BB",
-                                  "E0 B9 9C", "E0 BA 81", "E0 B7 BF", "E2 82 AC", "C3 A9",
-                                  "E0 B8",    "E0 B8 41", "E0 41",    "B8 81",    "E1 B8 81"};
+// UTF-8 to the encodings whose window of letters goes straight to their
+// bytes (Thai in windows-874, the Latin-1 letters in windows-1252 and
+// IBM850): letters each has and lacks, ones of the blocks beside the
+// window, cut and broken ones among ASCII runs that cross the kernel's
+// blocks.
+TEST_P(Kernels, WindowLettersStraightToTheirBytesAsThePortableCodeDoes) {
+    const struct {
+        const char* encoding;
+        std::vector<const char*> pieces;  // the first four in the window
+    } kWindows[] = {
+        {"windows-874",
+         {"E0 B8 81", "E0 B8 BA", "E0 B9 80", "E0 B9 9B", "E0 B8 BB", "E0 B9 9C", "E0 BA 81",
+          "E0 B7 BF", "E2 82 AC", "C3 A9", "E0 B8", "E0 B8 41", "E0 41", "B8 81", "E1 B8 81"}},
+        {"windows-1252",
+         {"C3 A9", "C3 80", "C2 A0", "C3 BF", "C2 81", "C2 80", "C5 93", "E2 82 AC", "C4 80", "C3",
+          "C3 41", "C2 C3", "A9", "C1 A9", "E0 B8 81"}},
+        {"IBM850",
+         {"C3 A9", "C3 9F", "C2 A3", "C3 BF", "C2 80", "C5 93", "E2 82 AC", "C3", "C3 41", "A9"}},
+    };
     std::mt19937 random(14);
-    for (int text = 0; text < 60; ++text) {
-        Bytes thai;
-        const uint32_t size = random() % 300;
-        while (thai.size() < size) {
-            for (uint32_t i = 0, run = random() % 3 == 0 ? random() % 40 : 0; i < run; ++i)
-                thai.push_back(0x20 + random() % 0x5F);
-            const uint32_t kinds = text % 2 == 0 ? 4 : sizeof pieces / sizeof pieces[0];
-            const Bytes piece = hexBytes(pieces[random() % kinds]);
-            for (uint32_t i = 0, repeat = 1 + random() % 16; i < repeat; ++i)
-                thai.insert(thai.end(), piece.begin(), piece.end());
-        }
-        for (uint32_t first = 0; first <= 140; first += 5) {
-            ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
-            const Conversion expected = convertDrained("UTF-8", "windows-874", thai, first, 40);
-            ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
-            const Conversion result = convertDrained("UTF-8", "windows-874", thai, first, 40);
-            EXPECT_EQ(result.status, expected.status);
-            EXPECT_EQ(result.output, expected.output) << hex(thai) << " first output " << first;
+    for (const auto& [encoding, pieces] : kWindows) {
+        for (int text = 0; text < 40; ++text) {
+            Bytes letters;
+            const uint32_t size = random() % 300;
+            while (letters.size() < size) {
+                for (uint32_t i = 0, run = random() % 3 == 0 ? random() % 40 : 0; i < run; ++i)
+                    letters.push_back(0x20 + random() % 0x5F);
+                const size_t kinds = text % 2 == 0 ? 4 : pieces.size();
+                const Bytes piece = hexBytes(pieces[random() % kinds]);
+                for (uint32_t i = 0, repeat = 1 + random() % 16; i < repeat; ++i)
+                    letters.insert(letters.end(), piece.begin(), piece.end());
+            }
+            for (uint32_t first = 0; first <= 140; first += 5) {
+                ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+                const Conversion expected = convertDrained("UTF-8", encoding, letters, first, 40);
+                ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+                const Conversion result = convertDrained("UTF-8", encoding, letters, first, 40);
+                EXPECT_EQ(result.status, expected.status) << encoding;
+                EXPECT_EQ(result.output, expected.output)
+                    << encoding << " " << hex(letters) << " first output " << first;
+            }
         }
     }
 }
