@@ -638,21 +638,29 @@ bool keepsAsciiBytes(const TUnicodeToSingleByteConverter& encoder) {
     return true;
 }
 
-// The block of 128 three-byte characters with the most bytes in the
-// encoding, where it holds half of them or more (the letters of a script,
-// as Thai in windows-874); else, where the encoding has every letter of
-// U+00C0-U+00FF (windows-1252, ISO-8859-15, IBM850: French, German, Spanish
-// text), the two-byte characters U+0080-U+00FF; else no window. ASCII must
-// be its own bytes. Text of the window's script goes from UTF-8 straight
-// to its bytes.
+// The characters of `count` from `first` that the encoding has bytes for,
+// but U+0080-U+00BF (the C1 controls and Latin-1 signs, which every
+// ISO-8859 part has and no script's text is made of).
+uint32_t lettersHeld(const uint8_t* bytes, uint32_t first, uint32_t count) {
+    uint32_t held = 0;
+    for (uint32_t unit = first; unit < first + count; ++unit)
+        held += bytes[unit] != 0 && unit >= 0xC0;
+    return held;
+}
+
+// The window of the encoding's script, whose text goes from UTF-8 straight
+// to its bytes (ASCII must be its own bytes): the block of 128 three-byte
+// characters it has the most of, where it has half of them or more (Thai in
+// windows-874); else the four two-byte leads in a row whose characters it
+// has the most of (the Latin letters of windows-1252 or ISO-8859-2,
+// Cyrillic, Greek, Hebrew, Arabic).
 Utf8Window windowOf(const TUnicodeToSingleByteConverter& encoder) {
     Utf8Window window{};
     const uint8_t* bytes = encoder.bytes();
     if (!keepsAsciiBytes(encoder)) return window;
     uint32_t best = 0, most = 63;
     for (uint32_t base = 0x800; base < 0x10000; base += 128) {
-        uint32_t count = 0;
-        for (uint32_t unit = base; unit < base + 128; ++unit) count += bytes[unit] != 0;
+        const uint32_t count = lettersHeld(bytes, base, 128);
         if (count > most) {
             best = base;
             most = count;
@@ -661,13 +669,21 @@ Utf8Window windowOf(const TUnicodeToSingleByteConverter& encoder) {
     if (best != 0) {
         window.lead = static_cast<unsigned char>(0xE0 | best >> 12);
         window.second = static_cast<unsigned char>(0x80 | (best >> 6 & 0x3F));
-    } else {
-        for (uint32_t unit = 0xC0; unit <= 0xFF; ++unit)
-            if (bytes[unit] == 0 && unit != 0xD7 && unit != 0xF7) return window;  // but signs
-        best = 0x80;
-        window.lead = 0xC2;
+        memcpy(window.bytes, bytes + best, 128);
+        return window;
     }
-    for (uint32_t k = 0; k < 128; ++k) window.bytes[k] = bytes[best + k];
+    most = 0;
+    for (uint32_t lead = 0xC2; lead + 3 <= 0xDF; ++lead) {
+        // Of windows with as many, the one with most under its first two
+        // leads, where the kernel looks up half as much.
+        const uint32_t first = (lead - 0xC0) << 6;
+        const uint32_t count = lettersHeld(bytes, first, 256) << 8 | lettersHeld(bytes, first, 128);
+        if (count > most) {
+            window.lead = static_cast<unsigned char>(lead);
+            most = count;
+        }
+    }
+    if (window.lead != 0) memcpy(window.bytes, bytes + ((window.lead - 0xC0) << 6), 256);
     return window;
 }
 

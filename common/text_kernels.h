@@ -12,15 +12,15 @@
 
 namespace velta {
 
-// The UTF-8 characters of one block of 128 and their bytes in a single-byte
-// encoding, 0 for none: one script's letters that a single-byte encoding
-// holds all of. Three-byte characters (U+0E00-U+0E7F, Thai, is lead E0,
-// second byte B8 or B9), or two-byte ones under two leads (U+0080-U+00FF,
-// the Latin-1 letters, is lead C2 or C3).
+// The UTF-8 characters of one script and their bytes in a single-byte
+// encoding, 0 for none. Three-byte characters, a block of 128 (U+0E00-
+// U+0E7F, Thai, is lead E0, second byte B8 or B9); or two-byte ones under
+// four leads in a row, 256 (from lead C2, U+0080-U+017F: the Latin-1
+// letters and Latin Extended-A; from D0, U+0400-U+04FF: Cyrillic).
 struct Utf8Window {
-    unsigned char lead;    // 0: none (ASCII alone); a two-byte window's is even
+    unsigned char lead;    // 0: none (ASCII alone); a three-byte window's is 0xE0 or more
     unsigned char second;  // of a three-byte window: even, the next for the second half
-    unsigned char bytes[128];
+    unsigned char bytes[256];
 };
 
 inline bool isTwoByteWindow(const Utf8Window& window) {

@@ -1159,7 +1159,7 @@ VELTA_AVX2 inline uint32_t storeKeptBytes(__m128i bytes, uint32_t kept, unsigned
     return lowCount + static_cast<uint32_t>(__builtin_popcount(high));
 }
 
-// The window's bytes as eight tables whose XOR up to table k is the window's
+// 128 of a window's bytes as eight tables whose XOR up to table k is the
 // k-th sixteen: pshufb by (index - 16 k) gives table k's entry from index
 // 16 k on and 0 below it (the top bit set), so the XOR of all eight
 // lookups is the index's byte.
@@ -1167,11 +1167,11 @@ struct WindowLookup {
     __m256i steps[8];
 };
 
-VELTA_AVX2 inline WindowLookup windowLookupOf(const Utf8Window& window) {
+VELTA_AVX2 inline WindowLookup windowLookupOf(const unsigned char* bytes) {
     WindowLookup lookup;
     __m128i previous = _mm_setzero_si128();
     for (int k = 0; k < 8; ++k) {
-        const __m128i sixteen = load128(window.bytes + 16 * k);
+        const __m128i sixteen = load128(bytes + 16 * k);
         lookup.steps[k] = _mm256_broadcastsi128_si256(_mm_xor_si128(sixteen, previous));
         previous = sixteen;
     }
@@ -1186,6 +1186,21 @@ VELTA_AVX2 inline __m256i lookUp(const WindowLookup& lookup, __m256i index) {
                        lookup.steps[k],
                        _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * k)))));
     return bytes;
+}
+
+// An index of 0-255: both halves looked up by its low seven bits, its top
+// bit choosing.
+VELTA_AVX2 inline __m256i lookUpWide(const WindowLookup& low, const WindowLookup& high,
+                                     __m256i index) {
+    const __m256i seven = _mm256_and_si256(index, _mm256_set1_epi8(0x7F));
+    __m256i lowBytes = _mm256_shuffle_epi8(low.steps[0], seven);
+    __m256i highBytes = _mm256_shuffle_epi8(high.steps[0], seven);
+    for (int k = 1; k < 8; ++k) {
+        const __m256i shifted = _mm256_sub_epi8(seven, _mm256_set1_epi8(static_cast<char>(16 * k)));
+        lowBytes = _mm256_xor_si256(lowBytes, _mm256_shuffle_epi8(low.steps[k], shifted));
+        highBytes = _mm256_xor_si256(highBytes, _mm256_shuffle_epi8(high.steps[k], shifted));
+    }
+    return _mm256_blendv_epi8(lowBytes, highBytes, index);
 }
 
 // Copies ASCII from a block of 32 that is (and the room holds) up to the
@@ -1232,13 +1247,16 @@ VELTA_AVX2 inline WindowStarts windowStartsOf(const Utf8Window& window, __m256i 
     const __m256i lowBit = _mm256_set1_epi8(-2);
     WindowStarts found;
     if (twoBytes) {
+        // The lead's offset from the window's first, 0-3 for the window's.
+        const __m256i offset =
+            _mm256_sub_epi8(x0, _mm256_set1_epi8(static_cast<char>(window.lead)));
         found.starts =
-            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(x0, lowBit),
-                                               _mm256_set1_epi8(static_cast<char>(window.lead))),
+            _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(offset, _mm256_set1_epi8(-4)),
+                                               _mm256_setzero_si256()),
                              _mm256_cmpeq_epi8(_mm256_and_si256(x1, topTwo), continuation));
-        found.index =
-            _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(x0, 6), _mm256_set1_epi8(0x40)),
-                            _mm256_and_si256(x1, _mm256_set1_epi8(0x3F)));
+        found.index = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(offset, 6),
+                                                       _mm256_set1_epi8(static_cast<char>(0xC0))),
+                                      _mm256_and_si256(x1, _mm256_set1_epi8(0x3F)));
         return found;
     }
     found.starts = _mm256_and_si256(
@@ -1256,7 +1274,8 @@ template <bool twoBytes>
 VELTA_AVX2 uint32_t narrowUtf8WindowBlocks(const unsigned char* source, uint32_t length,
                                            const Utf8Window& window, unsigned char* target,
                                            uint32_t room, uint32_t* written) {
-    const WindowLookup lookup = windowLookupOf(window);
+    const WindowLookup lookup = windowLookupOf(window.bytes);
+    const WindowLookup highLookup = windowLookupOf(window.bytes + (twoBytes ? 128 : 0));
     uint32_t in = 0, out = 0;
     while (length - in >= 34 && room - out >= 32) {
         const __m256i x0 = load256(source + in);
@@ -1269,7 +1288,12 @@ VELTA_AVX2 uint32_t narrowUtf8WindowBlocks(const unsigned char* source, uint32_t
         }
         const WindowStarts found = windowStartsOf<twoBytes>(window, x0, load256(source + in + 1),
                                                             load256(source + in + 2));
-        const __m256i mapped = lookUp(lookup, found.index);
+        // Where no character of the block is past the first two leads,
+        // half the lookup does (Latin-1 letters in windows-1252).
+        const bool wide =
+            twoBytes && _mm256_movemask_epi8(_mm256_and_si256(found.starts, found.index)) != 0;
+        const __m256i mapped =
+            wide ? lookUpWide(lookup, highLookup, found.index) : lookUp(lookup, found.index);
         const uint64_t leads = static_cast<uint32_t>(_mm256_movemask_epi8(found.starts));
         const uint64_t covered = leads | leads << 1 | (twoBytes ? 0 : leads << 2);
         const uint32_t stray = nonAscii & ~static_cast<uint32_t>(covered);

@@ -44,10 +44,11 @@ uint32_t narrowUtf8WindowPortable(const unsigned char* source, uint32_t length,
             continue;
         }
         if (isTwoByteWindow(window)) {
-            if ((lead & 0xFE) != window.lead || length - in < 2) break;
+            const unsigned offset = static_cast<unsigned char>(lead - window.lead);
+            if (offset > 3 || length - in < 2) break;
             const unsigned char second = source[in + 1];
             if ((second & 0xC0) != 0x80) break;
-            const unsigned char byte = window.bytes[(lead & 1) << 6 | (second & 0x3F)];
+            const unsigned char byte = window.bytes[offset << 6 | (second & 0x3F)];
             if (byte == 0) break;
             target[out++] = byte;
             in += 2;

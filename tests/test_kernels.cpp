@@ -283,10 +283,11 @@ TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
 }
 
 // UTF-8 to the encodings whose window of letters goes straight to their
-// bytes (Thai in windows-874, the Latin-1 letters in windows-1252 and
-// IBM850): letters each has and lacks, ones of the blocks beside the
-// window, cut and broken ones among ASCII runs that cross the kernel's
-// blocks.
+// bytes (Thai in windows-874; two-byte windows of four leads: Latin letters
+// in windows-1252, IBM850 and ISO-8859-14, Cyrillic in KOI8-R, Greek in
+// ISO-8859-7): letters each has and lacks under each lead, ones of the
+// leads beside the window, cut and broken ones among ASCII runs that cross
+// the kernel's blocks.
 TEST_P(Kernels, WindowLettersStraightToTheirBytesAsThePortableCodeDoes) {
     const struct {
         const char* encoding;
@@ -296,10 +297,20 @@ TEST_P(Kernels, WindowLettersStraightToTheirBytesAsThePortableCodeDoes) {
          {"E0 B8 81", "E0 B8 BA", "E0 B9 80", "E0 B9 9B", "E0 B8 BB", "E0 B9 9C", "E0 BA 81",
           "E0 B7 BF", "E2 82 AC", "C3 A9", "E0 B8", "E0 B8 41", "E0 41", "B8 81", "E1 B8 81"}},
         {"windows-1252",
-         {"C3 A9", "C3 80", "C2 A0", "C3 BF", "C2 81", "C2 80", "C5 93", "E2 82 AC", "C4 80", "C3",
-          "C3 41", "C2 C3", "A9", "C1 A9", "E0 B8 81"}},
+         {"C3 A9", "C5 93", "C2 A0", "C3 BF", "C2 81", "C5 B8", "C4 80", "C6 92", "C1 A9",
+          "E2 82 AC", "C3", "C3 41", "C2 C3", "A9", "E0 B8 81"}},
         {"IBM850",
-         {"C3 A9", "C3 9F", "C2 A3", "C3 BF", "C2 80", "C5 93", "E2 82 AC", "C3", "C3 41", "A9"}},
+         {"C3 A9", "C3 9F", "C2 A3", "C3 BF", "C2 80", "C5 93", "C6 92", "E2 82 AC", "C3",
+          "C3 41", "A9"}},
+        {"ISO-8859-14",
+         {"C5 B5", "C3 A2", "C5 B7", "C4 8B", "C3 B0", "C3 97", "C4 80", "C6 80", "E1 B8 82",
+          "C5", "C5 C5"}},
+        {"KOI8-R",
+         {"D0 B0", "D1 8F", "D1 91", "D0 81", "D0 84", "D2 90", "D3 80", "CF 80", "D4 80",
+          "E2 94 80", "D1", "D1 41"}},
+        {"ISO-8859-7",
+         {"CE B1", "CF 89", "CE 86", "CE 91", "CF BF", "D0 80", "D1 81", "CD BE", "C2 A0",
+          "E2 80 95", "CE", "CF 20"}},
     };
     std::mt19937 random(14);
     for (const auto& [encoding, pieces] : kWindows) {

@@ -288,6 +288,20 @@ std::vector<Case> singleByteCases() {
           "41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 5A 61 62 "
           "63 64 E0 B8 81 E0 B9 80 E0 B8 41 E0 B8 82 E0 B8"})
         all.push_back({"UTF-8", "windows-874", hexBytes(input)});
+    // Every two-byte character, in runs and between spaces: each encoding
+    // whose script's window of four leads goes straight to its bytes (the
+    // Latin letters, Cyrillic, Greek, Hebrew, Arabic) writes what the chain
+    // writes for each.
+    Bytes twoByteCharacters;
+    for (uint32_t unit = 0x80; unit < 0x800; ++unit) {
+        twoByteCharacters.push_back(static_cast<unsigned char>(0xC0 | unit >> 6));
+        twoByteCharacters.push_back(static_cast<unsigned char>(0x80 | (unit & 0x3F)));
+        if (unit % 5 == 0) twoByteCharacters.push_back(' ');
+    }
+    for (const char* encoding :
+         {"windows-1252", "windows-1250", "ISO-8859-14", "KOI8-U", "windows-1253", "ISO-8859-8",
+          "windows-1256", "macintosh"})
+        all.push_back({"UTF-8", encoding, twoByteCharacters});
     for (const char* encoding :
          {"windows-1252", "IBM037", "ISO_6937", "TCVN5712-1", "windows-874"}) {
         for (const char* input : kUtf8Inputs) all.push_back({"UTF-8", encoding, hexBytes(input)});
