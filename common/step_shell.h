@@ -303,10 +303,11 @@ private:
     // step that does not take them all leaves the state as it was.
     Written encodeChosenUnits(const uint16_t* units, uint32_t count, unsigned char* out,
                               uint32_t capacity, uint32_t* written) {
-        // At least the 32 bytes that a vector ASCII run reads at once: it
-        // never does for so few units, but GCC cannot tell (-Warray-bounds).
+        // At least the 32 bytes that a vector ASCII run reads at once, and
+        // zeroed: it never does for so few units, but GCC cannot tell
+        // (-Warray-bounds, -Wmaybe-uninitialized).
         enum : uint32_t { kBytes = 2 * kMaxChosenUnits > 32 ? 2 * kMaxChosenUnits : 32 };
-        unsigned char bytes[kBytes];
+        unsigned char bytes[kBytes] = {};
         for (uint32_t i = 0; i < count; ++i) storeUnit(bytes + 2 * i, units[i]);
         StepState saved;
         codec().saveState(&saved);

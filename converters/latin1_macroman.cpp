@@ -1,5 +1,7 @@
 // ISO-8859-1 (a direct byte-to-unit copy) and Mac OS Roman (the table-driven
 // engines over the MACROMAN.UT and MACROMAN.UF resources).
+#include <stdint.h>
+
 #include <new>
 
 #if defined(__SSE2__)
@@ -22,6 +24,32 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 
 enum : unsigned short { kLatin1Csid = 2, kMacRomanCsid = 6, kMacRomanTableId = 6 };
 
+// Units before `target` reaches a multiple of sixteen: a stream's output
+// starts wherever the bytes held from its last call end, and stores that
+// cross cache lines ran this loop at two thirds of its speed.
+uint32_t unitsToAlignment(const unsigned char* target, uint32_t count) {
+    const uint32_t misaligned = reinterpret_cast<uintptr_t>(target) % 16;
+    const uint32_t units = misaligned % 2 != 0 ? 0 : (16 - misaligned) % 16 / 2;
+    return units < count ? units : count;
+}
+
+// The bytes that come next as units, sixteen at a time where SSE2 is (the
+// first few alone, up to an aligned block of the target); returns the bytes
+// taken, the rest for the loop a byte at a time.
+uint32_t widenLatin1Blocks(const unsigned char* source, uint32_t count, unsigned char* target) {
+    uint32_t done = unitsToAlignment(target, count);
+    for (uint32_t i = 0; i < done; ++i) storeUnit(target + 2 * i, source[i]);
+#if defined(__SSE2__)
+    for (; count - done >= 16; done += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + done));
+        __m128i* out = reinterpret_cast<__m128i*>(target + 2 * done);
+        _mm_storeu_si128(out, _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi8(bytes, _mm_setzero_si128()));
+    }
+#endif
+    return done;
+}
+
 // Every byte, 0x00 included, is the unit of the same value.
 class TLatin1Decoder : public TTableRules<TLatin1Decoder> {
 public:
@@ -32,7 +60,8 @@ public:
                                     unsigned char* target, uint32_t targetCapacity) {
         const uint32_t count =
             sourceLength < targetCapacity / 2 ? sourceLength : targetCapacity / 2;
-        for (uint32_t i = 0; i < count; ++i) storeUnit(target + 2 * i, source[i]);
+        for (uint32_t i = widenLatin1Blocks(source, count, target); i < count; ++i)
+            storeUnit(target + 2 * i, source[i]);
         return count == sourceLength ? inputUsed(count, 2 * count) : outputFull(count, 2 * count);
     }
 };
