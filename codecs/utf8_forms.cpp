@@ -690,7 +690,8 @@ Utf8Window windowOf(const TUnicodeToSingleByteConverter& encoder) {
 struct SingleByteDecoderForm {
     TSingleByteToUnicodeConverter decoder;
     uint32_t index;
-    uint32_t utf8[256];  // as makeUtf8OfBytes gives them
+    uint32_t utf8[256];            // as makeUtf8OfBytes gives them
+    unsigned char highUnits[256];  // as makeUtf8OfBytes gives them
 };
 
 struct Utf8ToSingleByte {
@@ -784,28 +785,41 @@ struct Utf8ToSingleByte {
 };
 
 // Each byte's character as UTF-8, first byte lowest, with its length in the
-// top byte; 0 for a byte without a character. Empty where bytes may pair.
-void makeUtf8OfBytes(const TSingleByteToUnicodeConverter& decoder, uint32_t* utf8) {
+// top byte, 0 for a byte without a character; and for bytes 0x80-0xFF the
+// low bytes of their units, then the high bytes (FF FF for none), as the
+// vector kernel reads them. None where bytes may pair.
+void makeUtf8OfBytes(const TSingleByteToUnicodeConverter& decoder, uint32_t* utf8,
+                     unsigned char* highUnits) {
     for (uint32_t byte = 0; byte < 256; ++byte) {
         const uint16_t unit = decoder.table().units[byte];
         unsigned char bytes[4] = {};
         const bool character = decoder.unitPerByte() && unit < 0xFFFD && !isSurrogate(unit);
         const uint32_t length = character ? writeUtf8Sequence(unit, bytes) : 0;
         utf8[byte] = length == 0 ? 0 : (bytes[0] | bytes[1] << 8 | bytes[2] << 16 | length << 24);
+        if (byte < 0x80) continue;
+        highUnits[byte - 0x80] = static_cast<unsigned char>(character ? unit : 0xFF);
+        highUnits[byte] = static_cast<unsigned char>(character ? unit >> 8 : 0xFF);
     }
 }
 
 // Bytes of one character each straight to UTF-8, in one pass over the text:
-// sixteen ASCII bytes are copied, other blocks of sixteen each written a
-// byte at a time as four bytes of which only the character's count (no
-// branch for its length: Cyrillic or Greek prose changes length every few
-// bytes). Stops before a byte without a character, which the steps read.
+// the vector kernel first, where the set has one; then sixteen ASCII bytes
+// are copied, other blocks of sixteen each written a byte at a time as four
+// bytes of which only the character's count (no branch for its length:
+// Cyrillic or Greek prose changes length every few bytes). Stops before a
+// byte without a character, which the steps read.
 void decodeSingleBytesToUtf8(const SingleByteDecoderForm& form, const unsigned char* source,
                              uint32_t length, uint32_t* in, unsigned char* target,
                              uint32_t capacity, uint32_t* out) {
     const uint32_t* utf8 = form.utf8;
     const bool keepsAscii = form.decoder.table().keepsAscii;
     uint32_t i = *in, o = *out;
+    const auto kernel = textKernels().decodeBytesToUtf8;
+    if (kernel != nullptr && keepsAscii) {
+        uint32_t written = 0;
+        i += kernel(form.highUnits, source + i, length - i, target + o, capacity - o, &written);
+        o += written;
+    }
     // A block of sixteen makes 48 bytes at most, and the last store writes
     // four.
     while (length - i >= 16 && capacity - o >= 49) {
@@ -947,8 +961,8 @@ TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* sec
         if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
         auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);
         const uint32_t index = static_cast<uint32_t>(&decoder->table() - kSingleByteTables);
-        SingleByteDecoderForm form{*decoder, index, {}};
-        makeUtf8OfBytes(*decoder, form.utf8);
+        SingleByteDecoderForm form{*decoder, index, {}, {}};
+        makeUtf8OfBytes(*decoder, form.utf8, form.highUnits);
         fused = newStepConverter<TFormDirect<SingleByteToUtf8>>(form);
     }
     if (fused == nullptr) return nullptr;

@@ -910,6 +910,24 @@ VELTA_AVX2 inline uint32_t storeEightCharacters(__m256i c, unsigned char* target
     return storePacked(lanes.bytes, kSequencePack, first, next, target);
 }
 
+// Sixteen units without surrogates as UTF-8, by the widths the block has.
+// Stores at most 64 bytes and returns the bytes written.
+VELTA_AVX2 inline uint32_t storeSixteenBmpUnits(__m256i units, __m256i top, unsigned char* target) {
+    if (_mm256_testz_si256(units, _mm256_set1_epi16(static_cast<short>(0xFF80)))) {
+        const __m256i bytes = _mm256_packus_epi16(units, units);
+        store128(target, _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+        return 16;
+    }
+    if (_mm256_testz_si256(top, top)) return storeSixteenShortUnits(units, target);
+    if (allThreeByteUnits(units)) {
+        storeSixteenThreeByteUnits(units, target);
+        return 48;
+    }
+    if (asciiOrThreeByteUnits(units)) return storeSixteenAsciiOrThreeByteUnits(units, target);
+    const uint32_t out = storeEightUnits(_mm256_castsi256_si128(units), target);
+    return out + storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
+}
+
 // UCS-4 values, in the machine's order or swapped, to UTF-8: sixteen at a
 // time while they are in the BMP, eight at a time where characters beyond
 // it come, while input and room hold a block; the codec takes a block with
@@ -935,21 +953,7 @@ VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t valu
                 _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800))),
                 _mm256_set1_epi8(-1)))
             break;
-        if (_mm256_testz_si256(units, _mm256_set1_epi16(static_cast<short>(0xFF80)))) {
-            const __m256i bytes = _mm256_packus_epi16(units, units);
-            store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
-            out += 16;
-        } else if (_mm256_testz_si256(top, top)) {
-            out += storeSixteenShortUnits(units, target + out);
-        } else if (allThreeByteUnits(units)) {
-            storeSixteenThreeByteUnits(units, target + out);
-            out += 48;
-        } else if (asciiOrThreeByteUnits(units)) {
-            out += storeSixteenAsciiOrThreeByteUnits(units, target + out);
-        } else {
-            out += storeEightUnits(_mm256_castsi256_si128(units), target + out);
-            out += storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
-        }
+        out += storeSixteenBmpUnits(units, top, target + out);
         in += 16;
     }
     *written = out;
@@ -1327,6 +1331,53 @@ VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t l
                : narrowUtf8WindowBlocks<false>(source, length, window, target, room, written);
 }
 
+// 32 bytes at a time: ASCII kept, the others' units looked up (their low
+// and high bytes, each a window of 128), then written as the UCS-4 kernel
+// writes sixteen units; blocks of Latin, Cyrillic or Greek letters and
+// ASCII go through one path, without a branch on which.
+VELTA_AVX2 uint32_t decodeBytesToUtf8Avx2(const unsigned char* highUnits,
+                                          const unsigned char* source, uint32_t length,
+                                          unsigned char* target, uint32_t room, uint32_t* written) {
+    uint32_t in = 0, out = 0;
+    *written = 0;
+    if (length < 32 || room < 128) return 0;
+    const WindowLookup low = windowLookupOf(highUnits), high = windowLookupOf(highUnits + 128);
+    const __m256i none = _mm256_set1_epi8(-1);
+    while (length - in >= 32 && room - out >= 128) {
+        // Quarters 0, 2, 1, 3: unpacking within 128-bit halves then gives
+        // the units of bytes 0-15 and 16-31.
+        const __m256i x = _mm256_permute4x64_epi64(load256(source + in), 0xD8);
+        if (_mm256_movemask_epi8(x) == 0) {
+            const uint32_t run = copyAsciiRun(source + in, length - in, target + out, room - out);
+            in += run;
+            out += run;
+            continue;
+        }
+        const __m256i index = _mm256_and_si256(x, _mm256_set1_epi8(0x7F));
+        const __m256i lowByte = _mm256_blendv_epi8(x, lookUp(low, index), x);
+        const __m256i highByte =
+            _mm256_and_si256(lookUp(high, index), _mm256_cmpgt_epi8(_mm256_setzero_si256(), x));
+        if (_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(lowByte, none),
+                                                  _mm256_cmpeq_epi8(highByte, none))) != 0)
+            break;
+        const __m256i first = _mm256_unpacklo_epi8(lowByte, highByte);
+        const __m256i second = _mm256_unpackhi_epi8(lowByte, highByte);
+        const __m256i wide = _mm256_set1_epi16(static_cast<short>(0xF800));
+        const __m256i firstTop = _mm256_and_si256(first, wide);
+        const __m256i secondTop = _mm256_and_si256(second, wide);
+        if (_mm256_testz_si256(_mm256_or_si256(first, second), wide)) {
+            out += storeSixteenShortUnits(first, target + out);
+            out += storeSixteenShortUnits(second, target + out);
+        } else {
+            out += storeSixteenBmpUnits(first, firstTop, target + out);
+            out += storeSixteenBmpUnits(second, secondTop, target + out);
+        }
+        in += 32;
+    }
+    *written = out;
+    return in;
+}
+
 // Each unit's byte gathered as the 32-bit value at its entry in a table of
 // `Entry` (the entry lowest), sixteen at a time: one load a unit, without
 // the branch on its range that Latin text (ASCII, Latin-1 and Latin
@@ -1383,6 +1434,7 @@ const TextKernels kAvx2Kernels = {"avx2",
                                   decodeUtf8ToUtf32Avx2,
                                   encodeUtf32ToUtf8Avx2,
                                   narrowUtf8WindowAvx2,
+                                  decodeBytesToUtf8Avx2,
                                   narrowThroughBytesAvx2,
                                   narrowThroughCodesAvx2};
 

@@ -300,11 +300,11 @@ TEST_P(Kernels, WindowLettersStraightToTheirBytesAsThePortableCodeDoes) {
          {"C3 A9", "C5 93", "C2 A0", "C3 BF", "C2 81", "C5 B8", "C4 80", "C6 92", "C1 A9",
           "E2 82 AC", "C3", "C3 41", "C2 C3", "A9", "E0 B8 81"}},
         {"IBM850",
-         {"C3 A9", "C3 9F", "C2 A3", "C3 BF", "C2 80", "C5 93", "C6 92", "E2 82 AC", "C3",
-          "C3 41", "A9"}},
+         {"C3 A9", "C3 9F", "C2 A3", "C3 BF", "C2 80", "C5 93", "C6 92", "E2 82 AC", "C3", "C3 41",
+          "A9"}},
         {"ISO-8859-14",
-         {"C5 B5", "C3 A2", "C5 B7", "C4 8B", "C3 B0", "C3 97", "C4 80", "C6 80", "E1 B8 82",
-          "C5", "C5 C5"}},
+         {"C5 B5", "C3 A2", "C5 B7", "C4 8B", "C3 B0", "C3 97", "C4 80", "C6 80", "E1 B8 82", "C5",
+          "C5 C5"}},
         {"KOI8-R",
          {"D0 B0", "D1 8F", "D1 91", "D0 81", "D0 84", "D2 90", "D3 80", "CF 80", "D4 80",
           "E2 94 80", "D1", "D1 41"}},
@@ -333,6 +333,37 @@ TEST_P(Kernels, WindowLettersStraightToTheirBytesAsThePortableCodeDoes) {
                 EXPECT_EQ(result.status, expected.status) << encoding;
                 EXPECT_EQ(result.output, expected.output)
                     << encoding << " " << hex(letters) << " first output " << first;
+            }
+        }
+    }
+}
+
+// Single-byte text to UTF-8 straight from its bytes: letters of two bytes
+// (Latin, Cyrillic, Greek, Hebrew) and of three (Thai, the euro sign, box
+// drawing), bytes without a character, ASCII runs across the kernel's
+// blocks; every first output size around them.
+TEST_P(Kernels, SingleByteTextToUtf8AsThePortableCodeDoes) {
+    std::mt19937 random(16);
+    for (const char* encoding :
+         {"windows-1252", "KOI8-R", "ISO-8859-7", "ISO-8859-8", "windows-874", "IBM437"}) {
+        for (int text = 0; text < 30; ++text) {
+            Bytes bytes;
+            const uint32_t size = random() % 400;
+            while (bytes.size() < size) {
+                for (uint32_t i = 0, run = random() % 3 == 0 ? random() % 70 : 0; i < run; ++i)
+                    bytes.push_back(static_cast<unsigned char>(0x20 + random() % 0x5F));
+                for (uint32_t i = 0, letters = 1 + random() % 40; i < letters; ++i)
+                    bytes.push_back(static_cast<unsigned char>(
+                        text % 3 == 0 ? random() % 0x100 : 0x80 + random() % 0x80));
+            }
+            for (uint32_t first = 0; first <= 140; first += 7) {
+                ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
+                const Conversion expected = convertDrained(encoding, "UTF-8", bytes, first, 40);
+                ASSERT_EQ(NLS_UseKernel(GetParam()), NLS_SUCCESS);
+                const Conversion result = convertDrained(encoding, "UTF-8", bytes, first, 40);
+                EXPECT_EQ(result.status, expected.status) << encoding;
+                EXPECT_EQ(result.output, expected.output)
+                    << encoding << " " << hex(bytes) << " first output " << first;
             }
         }
     }
