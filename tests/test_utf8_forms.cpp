@@ -298,9 +298,8 @@ std::vector<Case> singleByteCases() {
         twoByteCharacters.push_back(static_cast<unsigned char>(0x80 | (unit & 0x3F)));
         if (unit % 5 == 0) twoByteCharacters.push_back(' ');
     }
-    for (const char* encoding :
-         {"windows-1252", "windows-1250", "ISO-8859-14", "KOI8-U", "windows-1253", "ISO-8859-8",
-          "windows-1256", "macintosh"})
+    for (const char* encoding : {"windows-1252", "windows-1250", "ISO-8859-14", "KOI8-U",
+                                 "windows-1253", "ISO-8859-8", "windows-1256", "macintosh"})
         all.push_back({"UTF-8", encoding, twoByteCharacters});
     for (const char* encoding :
          {"windows-1252", "IBM037", "ISO_6937", "TCVN5712-1", "windows-874"}) {
