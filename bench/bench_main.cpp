@@ -62,8 +62,8 @@ bool holdsPartOfUnicode(const char* encoding) {
 }
 
 // The size of the ASCII, Latin, CJK and emoji corpora in UTF-8: 4 MiB, or
-// VELTA_BENCH_CORPUS_BYTES (1048576 measures them in the second-level cache
-// of most machines).
+// VELTA_BENCH_CORPUS_BYTES (1048576 for 1 MiB), so that a size that fits a
+// cache level and one that does not can be compared.
 size_t corpusBytes() {
     const char* bytes = getenv("VELTA_BENCH_CORPUS_BYTES");
     const long long asked = bytes != nullptr ? atoll(bytes) : 0;
