@@ -9,6 +9,7 @@ namespace cjk {
 namespace {
 
 struct EucKrDecoding {
+    static const bool kSpacesWords = true;
     static uint32_t pair(uint32_t lead, uint32_t trail) {
         if (!between(lead, 0x81, 0xFE) || !between(trail, 0x41, 0xFE)) return 0;
         return eucKrCharacter(lead, trail);

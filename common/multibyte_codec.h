@@ -148,6 +148,14 @@ private:
     const TwoByteCodes* fCodes;
 };
 
+// Whether a codec's text has words of two-byte characters with a space
+// between them (Korean): the run of pairs then takes a lone ASCII byte.
+template <typename Codec, typename = void>
+struct SpacesWords : std::false_type {};
+template <typename Codec>
+struct SpacesWords<Codec, std::void_t<decltype(Codec::kSpacesWords)>>
+    : std::integral_constant<bool, Codec::kSpacesWords> {};
+
 // Decoder: `Codec::decode(source, length)` reads the character at the start
 // of `source` (its first byte at least 0x80); `Codec::pair(lead, trail)` is
 // the one BMP unit of a two-byte character, or 0 for anything else (the
@@ -180,6 +188,16 @@ public:
             }
             const uint32_t runStart = in;
             for (uint32_t left = room; left != 0 && sourceLength - in >= 2; --left) {
+                if constexpr (SpacesWords<Codec>::value) {
+                    // One ASCII byte stays in the run; two go to the ASCII
+                    // kernel.
+                    if (source[in] < 0x80) {
+                        if (source[in + 1] < 0x80) break;
+                        velta::storeUnit(target + out, source[in++]);
+                        out += 2;
+                        continue;
+                    }
+                }
                 const uint32_t unit = Codec::pair(source[in], source[in + 1]);
                 if (unit == 0) break;
                 velta::storeUnit(target + out, static_cast<uint16_t>(unit));
