@@ -131,6 +131,8 @@ EncodingConverter::EncodingConverter(const char* from, const char* to)
       fOptionTaker(nullptr),
       fReplacementWriter(nullptr),
       fStepped(nullptr),
+      fFillingToEnd(false),
+      fInputEndsGiven(true),
       fOptionValues{},
       fPolicyChosen(false),
       fConverterPolicy(NLS_POLICY_REPLACE),
@@ -271,13 +273,16 @@ void EncodingConverter::findInterfaces() {
     if (fChain != nullptr) {  // the chain's interfaces, without a cast
         fInPieces = fChain;
         fOptionTaker = fChain;
-        return;
+    } else {
+        const velta::ConverterInterfaces interfaces = velta::interfacesOf(fConverter);
+        fInPieces = interfaces.pieces;
+        fOptionTaker = interfaces.taker;
+        fReplacementWriter = interfaces.replacement;
+        fStepped = interfaces.stepped;
     }
-    const velta::ConverterInterfaces interfaces = velta::interfacesOf(fConverter);
-    fInPieces = interfaces.pieces;
-    fOptionTaker = interfaces.taker;
-    fReplacementWriter = interfaces.replacement;
-    fStepped = interfaces.stepped;
+    fFillingToEnd = false;
+    if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
+    fInputEndsGiven = true;
 }
 
 EncodingConverter::~EncodingConverter() {
@@ -343,7 +348,8 @@ uint32_t EncodingConverter::convert(const unsigned char* src, uint32_t srcLen, u
     uint32_t produced = 0;
     uint32_t consumed = 0;
     givePolicy(fPolicyChosen ? fPolicy : static_cast<int32_t>(velta::kPolicyAsBefore));
-    if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
+    fillOutputToEnd(false);
+    giveInputEnds(true);
     if (fChain != nullptr) fChain->SetUndelivered(TChainedConverter::Undelivered::kWaits);
     NLS_Status status = fConverter->Convert(dst, &produced, dstLen, src, srcLen, &consumed);
     if (consumed > srcLen) consumed = srcLen;
@@ -478,6 +484,18 @@ void EncodingConverter::givePolicy(int32_t policy) {
     fConverterPolicy = policy;
 }
 
+void EncodingConverter::fillOutputToEnd(bool toEnd) {
+    if (fStepped == nullptr || toEnd == fFillingToEnd) return;
+    fStepped->FillOutputToEnd(toEnd);
+    fFillingToEnd = toEnd;
+}
+
+void EncodingConverter::giveInputEnds(bool ends) {
+    if (fInPieces == nullptr || ends == fInputEndsGiven) return;
+    fInPieces->SetInputEnds(ends);
+    fInputEndsGiven = ends;
+}
+
 void EncodingConverter::deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written) {
     uint32_t count = dstLen - *written;
     if (count > fHeldSize) count = fHeldSize;
@@ -495,7 +513,8 @@ EncodingConverter::StreamStep EncodingConverter::streamStep(const unsigned char*
                                                             unsigned char* dst, uint32_t dstLen,
                                                             uint32_t* written) {
     givePolicy(fPolicy);
-    if (fInPieces != nullptr) fInPieces->SetInputEnds(ends);
+    fillOutputToEnd(true);
+    giveInputEnds(ends);
     // Where a stop may come, its input position is owed: a chain then gives
     // back what it could not deliver, so that the stop is met in this call's
     // input. Elsewhere the pivot text waits, its input read.
@@ -586,7 +605,7 @@ uint32_t EncodingConverter::writeReplacement(unsigned char* out, uint32_t capaci
     }
     if (fReplacementWriter != nullptr) return fReplacementWriter->WriteReplacement(out, capacity);
     if (!fReadsUcs2) return 0;
-    if (fInPieces != nullptr) fInPieces->SetInputEnds(false);
+    giveInputEnds(false);
     uint32_t produced = 0;
     uint32_t consumed = 0;
     fConverter->Convert(out, &produced, capacity, unit, 2, &consumed);
@@ -616,7 +635,7 @@ NLS_Status EncodingConverter::endStream(NLS_Status status) {
     fCloseBeforeFailure = false;
     fTextEnded = true;
     fConverter->Reset();
-    if (fInPieces != nullptr) fInPieces->SetInputEnds(true);
+    giveInputEnds(true);
     return fStatus = status;
 }
 

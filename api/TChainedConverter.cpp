@@ -51,6 +51,9 @@ void TChainedConverter::findStageInterfaces() {
     const velta::ConverterInterfaces second = velta::interfacesOf(fSecond);
     fFirstInPieces = first.pieces;
     fFirstStepped = first.stepped;
+    // The first converter writes into the chain's own buffer, which takes
+    // no terminator: it may fill it to the end.
+    if (fFirstStepped != nullptr) fFirstStepped->FillOutputToEnd(true);
     fFirstTaker = first.taker;
     fSecondInPieces = second.pieces;
     fSecondStepped = second.stepped;

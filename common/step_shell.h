@@ -85,6 +85,10 @@ public:
     virtual TStreamConverter* StreamInterface() = 0;
     virtual TOptionTaker* OptionInterface() = 0;
     virtual const TReplacementWriter* ReplacementInterface() const = 0;
+    // Whether calls from now on may fill the output to its last byte: a
+    // stream writes no terminator, so the codecs that keep room for one
+    // (the table engine's published results) need not there.
+    virtual void FillOutputToEnd(bool toEnd) = 0;
 
 protected:
     ~TSteppedConverter() = default;
@@ -122,6 +126,7 @@ public:
         static_cast<const Codec&>(*this).saveState(state);
     }
     void RestoreStepState(const StepState& state) override { codec().restoreState(state); }
+    void FillOutputToEnd(bool toEnd) override { fFillsToEnd = toEnd; }
     TStreamConverter* StreamInterface() override { return this; }
     TOptionTaker* OptionInterface() override { return this; }
     const TReplacementWriter* ReplacementInterface() const override {
@@ -184,6 +189,8 @@ protected:
     // Whether the older flat functions call on an object whose policy was
     // never chosen: some codecs keep the results those always gave.
     bool ReadsAsBefore() const { return replacesAsBefore(Policy()); }
+    // Whether this call writes no terminator (FillOutputToEnd).
+    bool FillsToEnd() const { return fFillsToEnd; }
 
     ConversionOptions fOptions;
 
@@ -330,6 +337,7 @@ private:
     Stop fLastStop = Stop::kInputUsed;
     uint32_t fChosenWritten = 0;
     bool fReplacedMalformed = false;
+    bool fFillsToEnd = false;
 };
 
 // A factory's work: the library's module known, then the converter (null

@@ -39,7 +39,8 @@ StepResult encodeByTables(const uTableSet& set, const TableEngine& engine,
 
 // The call rules the table engines have always kept, and ISO-8859-1 with
 // them: a step leaves room for the terminator (what does not fit with it
-// waits for the next call), a decoder takes no empty input or output
+// waits for the next call; a stream, which writes none, fills the output to
+// its end), a decoder takes no empty input or output
 // (-1009), and an encoder leaves an odd last byte unread with 2, not -1304.
 // A codec derives from TTableRules<Codec> and defines stepBeforeTerminator.
 template <typename Codec>
@@ -83,6 +84,7 @@ protected:
 
 private:
     uint32_t roomBefore(uint32_t capacity) const {
+        if (this->FillsToEnd()) return capacity;
         const uint32_t width = this->terminatorWidth();
         return capacity > width ? capacity - width : 0;
     }

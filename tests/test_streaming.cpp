@@ -136,4 +136,40 @@ TEST_F(Streaming, OlderStreamCallDoesNotJoinACutCharacterToTheNextBuffer) {
     NLS_DeleteEncodingConverter(object);
 }
 
+// A stream fills its output to the last byte (it writes no terminator); the
+// older calls on the same object keep their published room for one.
+TEST_F(Streaming, AStreamLeavesTheOlderCallsTheirRoomForTheTerminator) {
+    const Pair pairs[] = {{"ISO-8859-1", "ISO-10646-UCS-2"},
+                          {"ISO-10646-UCS-2", "ISO-8859-1"},
+                          {"x-mac-roman", "ISO-10646-UCS-2"},
+                          {"ISO-10646-UCS-2", "x-mac-roman"}};
+    for (const Pair& pair : pairs) {
+        const Bytes text = sampleIn(pair.from);
+        const Bytes input(text.begin(), text.begin() + 8);
+        const uint32_t size =
+            static_cast<uint32_t>(convertOneShot(pair.from, pair.to, input).output.size());
+        EncodingConverter* objects[2] = {nullptr, nullptr};
+        for (EncodingConverter*& object : objects)
+            ASSERT_EQ(NLS_NewEncodingConverter(pair.from, pair.to, &object), NLS_SUCCESS);
+        unsigned char out[2][16];
+        uint32_t read = 0, written = 0;
+        EXPECT_EQ(NLS_ConvertStream(objects[0], text.data(), static_cast<uint32_t>(text.size()),
+                                    out[0], size, 1, &read, &written),
+                  NLS_RESULT_TRUNCATED);
+        EXPECT_EQ(written, size) << name(pair);
+        uint32_t lengths[2], remainders[2];
+        NLS_Status statuses[2];
+        for (int i = 0; i < 2; ++i) {
+            statuses[i] =
+                NLS_ConvertStreamBuffer(objects[i], input.data(), 8, out[i], size, &lengths[i]);
+            NLS_GetConversionRemSize(objects[i], &remainders[i]);
+        }
+        EXPECT_LT(lengths[1], size) << name(pair);
+        EXPECT_EQ(lengths[0], lengths[1]) << name(pair);
+        EXPECT_EQ(statuses[0], statuses[1]) << name(pair);
+        EXPECT_EQ(remainders[0], remainders[1]) << name(pair);
+        for (EncodingConverter* object : objects) NLS_DeleteEncodingConverter(object);
+    }
+}
+
 }  // namespace

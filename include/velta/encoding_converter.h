@@ -116,6 +116,11 @@ private:
     void collectReport(uint64_t callStart);
     // Gives the converter the policy that the call in progress applies.
     void givePolicy(int32_t policy);
+    // Tells a step-based converter whether the call in progress writes no
+    // terminator (a stream), so that it may fill the output to its end.
+    void fillOutputToEnd(bool toEnd);
+    // Tells the converter whether the end of a call's input ends the text.
+    void giveInputEnds(bool ends);
     // What the object does at malformed input (a cut character that ends the
     // text): NLS_POLICY_REPLACE, _SKIP or _STOP, by the policy unless
     // NLS_OPTION_MALFORMED_ACTION chose otherwise.
@@ -158,7 +163,9 @@ private:
     bool fWritesUcs2;                   // the converter writes UCS-2 (a decoder)
     velta::TOptionTaker* fOptionTaker;  // the converter's, found when the object is made
     const velta::TReplacementWriter* fReplacementWriter;  // likewise
-    const velta::TSteppedConverter* fStepped;             // likewise: it says why it stopped
+    velta::TSteppedConverter* fStepped;                   // likewise: it says why it stopped
+    bool fFillingToEnd;    // what the converter was last told: fill outputs to their end
+    bool fInputEndsGiven;  // what the converter was last told of the end of its input
     // NLS_SetConversionOption's values, by option number.
     enum { kOptionSlots = 6 };
     int32_t fOptionValues[kOptionSlots];
