@@ -259,19 +259,12 @@ public:
         velta::EncodeTwoByteCodes kernel = nullptr;
         if constexpr (HasUnitCodes<Codec>::value) kernel = kernels.encode;
         while (position < units) {
-            const uint32_t runStart = position;
-            twoByteRun(source, units, &position, target, targetCapacity, &out, kernel);
-            pairRun(source, units, &position, target, targetCapacity, &out);
-            if (position != runStart) continue;
+            // A full output (the end of a stream's piece) goes straight to
+            // the character that stops it.
+            if (out != targetCapacity && tookRun(source, units, &position, target, targetCapacity,
+                                                 &out, kernel, kernels.narrowAscii))
+                continue;
             const uint16_t unit = velta::loadUnit(source + 2 * position);
-            if (unit < 0x80) {
-                const uint32_t run = (kernels.narrowAscii != nullptr ? kernels.narrowAscii
-                                                                     : velta::narrowAsciiRun)(
-                    source + 2 * position, units - position, target + out, targetCapacity - out);
-                position += run;
-                out += run;
-                if (run != 0) continue;
-            }
             const velta::UnitCharacter character = velta::characterAt(source, units, position);
             if (character.cut) return velta::cutAtEnd(2 * position, out);
             const uint32_t codePoint = character.codePoint, taken = character.units;
@@ -289,6 +282,22 @@ public:
     }
 
 private:
+    // The runs below, then a run of ASCII; false where none took anything.
+    bool tookRun(const unsigned char* source, uint32_t units, uint32_t* position,
+                 unsigned char* target, uint32_t targetCapacity, uint32_t* out,
+                 velta::EncodeTwoByteCodes kernel, velta::NarrowAsciiUnits narrowAscii) const {
+        const uint32_t runStart = *position;
+        twoByteRun(source, units, position, target, targetCapacity, out, kernel);
+        pairRun(source, units, position, target, targetCapacity, out);
+        if (*position != runStart) return true;
+        if (velta::loadUnit(source + 2 * runStart) >= 0x80) return false;
+        const uint32_t run = (narrowAscii != nullptr ? narrowAscii : velta::narrowAsciiRun)(
+            source + 2 * runStart, units - runStart, target + *out, targetCapacity - *out);
+        *position += run;
+        *out += run;
+        return run != 0;
+    }
+
     // Runs of characters of two bytes, the bulk of CJK text, and the short
     // ASCII runs between them (spaces, punctuation), while the room left
     // holds two bytes for every unit left, so that no character checks it.

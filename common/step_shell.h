@@ -199,7 +199,9 @@ private:
 
     NLS_Status runSteps(const unsigned char* source, uint32_t length, unsigned char* target,
                         uint32_t capacity, uint32_t* read, uint32_t* written) {
-        const Actions actions = actionsFor(Policy(), fOptions);
+        // Found at the first stop: most calls meet none.
+        Actions actions{};
+        bool actionsFound = false;
         const bool ends = InputEnds();
         fReplacedMalformed = false;
         uint32_t in = 0, out = 0;
@@ -218,6 +220,10 @@ private:
             if (result.stop == Stop::kCutAtEnd) {
                 status = codec().statusOfCut(length - in);
                 break;
+            }
+            if (!actionsFound) {
+                actions = actionsFor(Policy(), fOptions);
+                actionsFound = true;
             }
             if (meet(result, actions, in, target, capacity, &out, &status) == Next::kStopHere)
                 break;

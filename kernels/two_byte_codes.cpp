@@ -6,6 +6,8 @@
 
 #include <string.h>
 
+#include <atomic>
+
 #include "velta/nls.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -76,8 +78,15 @@ VELTA_AVX2 uint32_t encodeTwoByteCodesAvx2(const unsigned char* source, uint32_t
 
 }  // namespace
 
+// Asked at every step: the AVX2 set's name is one constant of the library,
+// so once its address is known a comparison of addresses answers.
 TwoByteKernels twoByteKernels() {
-    if (strcmp(NLS_KernelInUse(), "avx2") != 0) return {nullptr, nullptr};
+    static std::atomic<const char*> avx2Name{nullptr};
+    const char* name = NLS_KernelInUse();
+    if (name != avx2Name.load(std::memory_order_relaxed)) {
+        if (strcmp(name, "avx2") != 0) return {nullptr, nullptr};
+        avx2Name.store(name, std::memory_order_relaxed);
+    }
     return {encodeTwoByteCodesAvx2, narrowAsciiAvx2};
 }
 
