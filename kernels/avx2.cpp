@@ -823,47 +823,107 @@ VELTA_AVX2 inline uint32_t storeSixteenAsciiOrThreeByteUnits(__m256i units, unsi
     return out + kOneOrThreePack.count[groups[3]];
 }
 
+// Blocks of units below U+0800 (Latin, Greek, Cyrillic text), up to a run
+// of ASCII as long as three blocks (for the ASCII kernel) or a block with a
+// unit of three bytes. A loop of its own, not inlined: in the loop below the
+// compiler kept its constants out of registers and made them again in every
+// block. A short run of ASCII is packed with the letters around it, without
+// a branch on each block's ASCII that the processor could not predict.
+template <bool swap>
+VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortUnitBlocks(const unsigned char* source,
+                                                                    uint32_t units,
+                                                                    unsigned char* target,
+                                                                    uint32_t room,
+                                                                    uint32_t* written) {
+    const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
+    const __m256i threeBytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+    uint32_t in = 0, out = 0;
+    // Two blocks at a time, while both are short and the three from the
+    // first are not all ASCII; then one.
+    while (units - in >= 49 && room - out >= 128) {
+        const __m256i first = loadUnits<swap>(source + 2 * in);
+        const __m256i second = loadUnits<swap>(source + 2 * in + 32);
+        const __m256i both = _mm256_or_si256(first, second);
+        if (!_mm256_testz_si256(both, threeBytes) ||
+            _mm256_testz_si256(_mm256_or_si256(both, loadUnits<swap>(source + 2 * in + 64)),
+                               nonAscii))
+            break;
+        out += storeSixteenShortUnits(first, target + out);
+        out += storeSixteenShortUnits(second, target + out);
+        in += 32;
+    }
+    while (units - in >= 17 && room - out >= 64) {
+        const __m256i block = loadUnits<swap>(source + 2 * in);
+        if (!_mm256_testz_si256(block, threeBytes)) break;
+        if (units - in >= 49 &&
+            _mm256_testz_si256(
+                _mm256_or_si256(_mm256_or_si256(block, loadUnits<swap>(source + 2 * in + 32)),
+                                loadUnits<swap>(source + 2 * in + 64)),
+                nonAscii))
+            break;
+        out += storeSixteenShortUnits(block, target + out);
+        in += 16;
+    }
+    *written = out;
+    return in;
+}
+
+// Blocks of units of three bytes (CJK text), alone or with ASCII, up to a
+// block of anything else; a loop of its own for the same reason.
+template <bool swap>
+VELTA_AVX2 __attribute__((noinline)) uint32_t encodeThreeByteBlocks(const unsigned char* source,
+                                                                    uint32_t units,
+                                                                    unsigned char* target,
+                                                                    uint32_t room,
+                                                                    uint32_t* written) {
+    const __m256i threeBytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+    uint32_t in = 0, out = 0;
+    while (units - in >= 17 && room - out >= 64) {
+        const __m256i block = loadUnits<swap>(source + 2 * in);
+        if (_mm256_testz_si256(block, threeBytes)) break;
+        if (allThreeByteUnits(block)) {
+            storeSixteenThreeByteUnits(block, target + out);
+            out += 48;
+        } else if (asciiOrThreeByteUnits(block)) {
+            out += storeSixteenAsciiOrThreeByteUnits(block, target + out);
+        } else {
+            break;
+        }
+        in += 16;
+    }
+    *written = out;
+    return in;
+}
+
 template <bool swap>
 VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units,
                                      unsigned char* target, uint32_t room, uint32_t* written) {
     uint32_t in = 0, out = 0;
-    const __m256i nonAscii = _mm256_set1_epi16(static_cast<short>(0xFF80));
     while (units - in >= 17 && room - out >= 64) {
         const __m256i block = loadUnits<swap>(source + 2 * in);
         if (_mm256_testz_si256(block, _mm256_set1_epi16(static_cast<short>(0xF800)))) {
-            // A run of ASCII as long as three blocks goes to the ASCII
-            // kernel; a shorter one (Latin text) is packed with the letters
-            // around it, without a branch on each block's ASCII that the
-            // processor could not predict.
-            if (units - in >= 49 &&
-                _mm256_testz_si256(
-                    _mm256_or_si256(_mm256_or_si256(block, loadUnits<swap>(source + 2 * in + 32)),
-                                    loadUnits<swap>(source + 2 * in + 64)),
-                    nonAscii)) {
-                const uint32_t run =
-                    swap ? narrowAsciiBlocks<true>(source + 2 * in, units - in, target + out,
-                                                   room - out)
-                         : narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
-                in += run;
-                out += run;
-                continue;
-            }
-            out += storeSixteenShortUnits(block, target + out);
-            in += 16;
-            continue;
-        }
-        if (allThreeByteUnits(block)) {
-            storeSixteenThreeByteUnits(block, target + out);
-            in += 16;
-            out += 48;
-            continue;
-        }
-        if (asciiOrThreeByteUnits(block)) {
-            out += storeSixteenAsciiOrThreeByteUnits(block, target + out);
-            in += 16;
+            uint32_t bytes = 0;
+            const uint32_t taken = encodeShortUnitBlocks<swap>(source + 2 * in, units - in,
+                                                               target + out, room - out, &bytes);
+            in += taken;
+            out += bytes;
+            if (taken != 0) continue;
+            // A run of ASCII as long as three blocks.
+            const uint32_t run =
+                swap
+                    ? narrowAsciiBlocks<true>(source + 2 * in, units - in, target + out, room - out)
+                    : narrowAsciiAvx2(source + 2 * in, units - in, target + out, room - out);
+            in += run;
+            out += run;
             continue;
         }
         uint32_t bytes = 0;
+        if (allThreeByteUnits(block) || asciiOrThreeByteUnits(block)) {
+            in += encodeThreeByteBlocks<swap>(source + 2 * in, units - in, target + out, room - out,
+                                              &bytes);
+            out += bytes;
+            continue;
+        }
         const uint32_t taken = encodeSixteenUnits<swap>(source + 2 * in, target + out, &bytes);
         if (taken == 0) break;
         in += taken;
