@@ -852,7 +852,8 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortUnitBlocks(const unsign
         out += storeSixteenShortUnits(second, target + out);
         in += 32;
     }
-    while (units - in >= 17 && room - out >= 64) {
+    // A block stores at most 32 bytes.
+    while (units - in >= 17 && room - out >= 32) {
         const __m256i block = loadUnits<swap>(source + 2 * in);
         if (!_mm256_testz_si256(block, threeBytes)) break;
         if (units - in >= 49 &&
@@ -863,6 +864,26 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortUnitBlocks(const unsign
             break;
         out += storeSixteenShortUnits(block, target + out);
         in += 16;
+    }
+    // The end of the room (at the end of each piece of a stream): a block
+    // written aside, and of it the characters that fit.
+    if (units - in >= 17 && room - out < 32) {
+        const __m256i block = loadUnits<swap>(source + 2 * in);
+        if (_mm256_testz_si256(block, threeBytes)) {
+            unsigned char aside[32];
+            uint16_t values[16];
+            storeSixteenShortUnits(block, aside);
+            store256(reinterpret_cast<unsigned char*>(values), block);
+            uint32_t taken = 0, bytes = 0;
+            for (; taken < 16; ++taken) {
+                const uint32_t length = values[taken] < 0x80 ? 1 : 2;
+                if (length > room - out - bytes) break;
+                bytes += length;
+            }
+            memcpy(target + out, aside, bytes);
+            in += taken;
+            out += bytes;
+        }
     }
     *written = out;
     return in;

@@ -72,6 +72,17 @@ Bytes randomUcs2(std::mt19937& random) {
     return ucs2(text);
 }
 
+// Units of one and two bytes in UTF-8 only, long enough that the Latin
+// blocks of the UTF-8 encoder run up to the end of the output.
+Bytes randomShortUnits(std::mt19937& random) {
+    std::u16string text;
+    const uint32_t length = 300 + random() % 300;
+    while (text.size() < length)
+        text.push_back(static_cast<char16_t>(random() % 4 == 0 ? 0xA0 + random() % 0x760
+                                                               : 0x20 + random() % 0x5F));
+    return ucs2(text);
+}
+
 Bytes randomUcs4(std::mt19937& random) {
     const char32_t values[] = {0x41,     0xE9,     0xFFFF,     0x10000, 0x1F600,
                                0x10FFFF, 0x110000, 0xFFFFFFFF, 0xD800,  0xDC00};
@@ -173,6 +184,8 @@ TEST_P(Kernels, EncodeUtf8AsThePortableCodeDoes) {
     std::mt19937 random(8);
     for (int text = 0; text < 120; ++text)
         expectSameCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, randomUcs2(random), GetParam());
+    for (int text = 0; text < 20; ++text)
+        expectSameCalls(NEWUNICODETOUTF8ENCODINGCONVERTER, randomShortUnits(random), GetParam());
 }
 
 TEST_P(Kernels, Utf7RunsAsThePortableCodeWritesThem) {
