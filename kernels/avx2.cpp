@@ -517,21 +517,61 @@ constexpr BytePackTable makeBytePackTable() {
 
 constexpr BytePackTable kBytePack = makeBytePackTable();
 
+// Which of the units (below U+0800) take two bytes.
+VELTA_AVX2 inline __m256i twoByteUnits(__m256i units) {
+    return _mm256_cmpgt_epi16(units, _mm256_set1_epi16(0x7F));
+}
+
+// Each unit below U+0800 as its UTF-8 in its 16-bit lane, first byte lowest:
+// ASCII alone, else 110xxxxx from bits 6-10 and 10xxxxxx from bits 0-5.
+VELTA_AVX2 inline __m256i shortUnitBytes(__m256i units, __m256i isTwo) {
+    const __m256i two = _mm256_or_si256(
+        _mm256_and_si256(_mm256_or_si256(_mm256_slli_epi16(units, 8), _mm256_srli_epi16(units, 6)),
+                         _mm256_set1_epi16(0x3FFF)),
+        _mm256_set1_epi16(static_cast<short>(0x80C0)));
+    return _mm256_blendv_epi8(units, two, isTwo);
+}
+
 // Sixteen units below U+0800 (Latin, Greek, Cyrillic, Hebrew, Arabic text):
 // stores at most 32 bytes and returns their number.
 VELTA_AVX2 inline uint32_t storeSixteenShortUnits(__m256i units, unsigned char* target) {
-    const __m256i two = _mm256_or_si256(
-        _mm256_or_si256(_mm256_srli_epi16(units, 6), _mm256_set1_epi16(0xC0)),
-        _mm256_slli_epi16(_mm256_or_si256(_mm256_and_si256(units, _mm256_set1_epi16(0x3F)),
-                                          _mm256_set1_epi16(0x80)),
-                          8));
-    const __m256i isTwo = _mm256_cmpgt_epi16(units, _mm256_set1_epi16(0x7F));
-    const __m256i bytes = _mm256_blendv_epi8(units, two, isTwo);
+    const __m256i isTwo = twoByteUnits(units);
     // One mask byte a lane, lanes 0-7 in bits 0-7 and 8-15 in bits 16-23.
     const uint32_t lanes =
         static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(isTwo, isTwo)));
     const uint32_t first = lanes & 0xFF, second = lanes >> 16 & 0xFF;
-    return storePacked(bytes, kTwoBytePack, first, second, target);
+    return storePacked(shortUnitBytes(units, isTwo), kTwoBytePack, first, second, target);
+}
+
+VELTA_AVX2 inline uint32_t ones(uint32_t bits) {
+    return static_cast<uint32_t>(__builtin_popcount(bits));
+}
+
+// Thirty-two units below U+0800, two blocks of sixteen under one mask, each
+// half's bytes counted from it. Stores at most 64 bytes and returns their
+// number.
+VELTA_AVX2 inline uint32_t storeThirtyTwoShortUnits(__m256i first, __m256i second,
+                                                    unsigned char* target) {
+    const __m256i twoInFirst = twoByteUnits(first), twoInSecond = twoByteUnits(second);
+    // A mask byte a unit: the first block's units 0-7 in bits 0-7 and 8-15
+    // in bits 16-23, the second's in bits 8-15 and 24-31.
+    const uint32_t lanes =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(twoInFirst, twoInSecond)));
+    // Each pattern's offset in the table, sixteen times its mask byte.
+    const unsigned char* patterns = kTwoBytePack.pattern[0];
+    const __m256i a = _mm256_shuffle_epi8(
+        shortUnitBytes(first, twoInFirst),
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(patterns + (lanes << 4 & 0xFF0))),
+                                load128(patterns + (lanes >> 12 & 0xFF0)), 1));
+    const __m256i b = _mm256_shuffle_epi8(
+        shortUnitBytes(second, twoInSecond),
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(patterns + (lanes >> 4 & 0xFF0))),
+                                load128(patterns + (lanes >> 20 & 0xFF0)), 1));
+    store128(target, _mm256_castsi256_si128(a));
+    store128(target + 8 + ones(lanes & 0xFF), _mm256_extracti128_si256(a, 1));
+    store128(target + 16 + ones(lanes & 0xFF00FF), _mm256_castsi256_si128(b));
+    store128(target + 24 + ones(lanes & 0xFFFFFF), _mm256_extracti128_si256(b, 1));
+    return 32 + ones(lanes);
 }
 
 // Eight values as UTF-8, each in its 32-bit lane, first byte lowest, with
@@ -848,8 +888,7 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortUnitBlocks(const unsign
             _mm256_testz_si256(_mm256_or_si256(both, loadUnits<swap>(source + 2 * in + 64)),
                                nonAscii))
             break;
-        out += storeSixteenShortUnits(first, target + out);
-        out += storeSixteenShortUnits(second, target + out);
+        out += storeThirtyTwoShortUnits(first, second, target + out);
         in += 32;
     }
     // A block stores at most 32 bytes.
@@ -1447,8 +1486,7 @@ VELTA_AVX2 uint32_t decodeBytesToUtf8Avx2(const unsigned char* highUnits,
         const __m256i firstTop = _mm256_and_si256(first, wide);
         const __m256i secondTop = _mm256_and_si256(second, wide);
         if (_mm256_testz_si256(_mm256_or_si256(first, second), wide)) {
-            out += storeSixteenShortUnits(first, target + out);
-            out += storeSixteenShortUnits(second, target + out);
+            out += storeThirtyTwoShortUnits(first, second, target + out);
         } else {
             out += storeSixteenBmpUnits(first, firstTop, target + out);
             out += storeSixteenBmpUnits(second, secondTop, target + out);
