@@ -692,6 +692,7 @@ struct SingleByteDecoderForm {
     uint32_t index;
     uint32_t utf8[256];            // as makeUtf8OfBytes gives them
     unsigned char highUnits[256];  // as makeUtf8OfBytes gives them
+    uint32_t firstOwnByte;         // as firstOwnByteOf gives it
 };
 
 struct Utf8ToSingleByte {
@@ -802,6 +803,16 @@ void makeUtf8OfBytes(const TSingleByteToUnicodeConverter& decoder, uint32_t* utf
     }
 }
 
+// The first byte from which on every byte is the unit of its own value (the
+// Latin-1 letters of windows-1252 from 0xA0, of ISO-8859-15 from 0xBF), or
+// 0x100 where byte 0xFF is not.
+uint32_t firstOwnByteOf(const TSingleByteToUnicodeConverter& decoder) {
+    uint32_t first = 0x100;
+    while (first > 0x80 && decoder.unitPerByte() && decoder.table().units[first - 1] == first - 1)
+        --first;
+    return first;
+}
+
 // Bytes of one character each straight to UTF-8, in one pass over the text:
 // the vector kernel first, where the set has one; then sixteen ASCII bytes
 // are copied, other blocks of sixteen each written a byte at a time as four
@@ -817,7 +828,8 @@ void decodeSingleBytesToUtf8(const SingleByteDecoderForm& form, const unsigned c
     const auto kernel = textKernels().decodeBytesToUtf8;
     if (kernel != nullptr && keepsAscii) {
         uint32_t written = 0;
-        i += kernel(form.highUnits, source + i, length - i, target + o, capacity - o, &written);
+        i += kernel(form.highUnits, form.firstOwnByte, source + i, length - i, target + o,
+                    capacity - o, &written);
         o += written;
     }
     // A block of sixteen makes 48 bytes at most, and the last store writes
@@ -855,6 +867,12 @@ void decodeSingleBytesToUtf8(const SingleByteDecoderForm& form, const unsigned c
     *out = o;
 }
 
+// Whether the byte is a character whose UTF-8 is longer than the room.
+bool nextCharacterOverflows(const SingleByteDecoderForm& form, unsigned char byte, uint32_t room) {
+    const uint32_t sequence = form.utf8[byte];
+    return sequence != 0 && sequence >> 24 > room;
+}
+
 struct SingleByteToUtf8 {
     using Form = SingleByteDecoderForm;
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4, kTerminatorWidth = 1 };
@@ -890,7 +908,9 @@ struct SingleByteToUtf8 {
         for (;;) {
             if (direct) decodeSingleBytesToUtf8(form, source, length, &in, target, capacity, &out);
             if (in == length) return inputUsed(in, out);
-            if (out == capacity) return outputFull(in, out);
+            if (out == capacity ||
+                (direct && nextCharacterOverflows(form, source[in], capacity - out)))
+                return outputFull(in, out);
             const uint32_t room = capacity - out;
             // Where bytes go straight to UTF-8, the blocks take only what
             // stopped them: the end of the room, or a byte without a
@@ -961,7 +981,7 @@ TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* sec
         if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
         auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);
         const uint32_t index = static_cast<uint32_t>(&decoder->table() - kSingleByteTables);
-        SingleByteDecoderForm form{*decoder, index, {}, {}};
+        SingleByteDecoderForm form{*decoder, index, {}, {}, firstOwnByteOf(*decoder)};
         makeUtf8OfBytes(*decoder, form.utf8, form.highUnits);
         fused = newStepConverter<TFormDirect<SingleByteToUtf8>>(form);
     }

@@ -1451,19 +1451,47 @@ VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t l
                : narrowUtf8WindowBlocks<false>(source, length, window, target, room, written);
 }
 
+// The bytes of a block of ASCII and bytes of their own units that fit in
+// `room` (below 64), written aside and copied a whole character at a time:
+// at the end of each piece of a stream. Returns the bytes taken.
+VELTA_AVX2 inline uint32_t storeOwnBytesBefore(const unsigned char* source, __m256i x,
+                                               unsigned char* target, uint32_t room,
+                                               uint32_t* written) {
+    const __m256i zero = _mm256_setzero_si256();
+    unsigned char aside[64];
+    storeThirtyTwoShortUnits(_mm256_unpacklo_epi8(x, zero), _mm256_unpackhi_epi8(x, zero), aside);
+    uint32_t taken = 0, bytes = 0;
+    for (; taken < 32; ++taken) {
+        const uint32_t length = source[taken] < 0x80 ? 1 : 2;
+        if (length > room - bytes) break;
+        bytes += length;
+    }
+    memcpy(target, aside, bytes);
+    *written = bytes;
+    return taken;
+}
+
 // 32 bytes at a time: ASCII kept, the others' units looked up (their low
 // and high bytes, each a window of 128), then written as the UCS-4 kernel
 // writes sixteen units; blocks of Latin, Cyrillic or Greek letters and
-// ASCII go through one path, without a branch on which.
-VELTA_AVX2 uint32_t decodeBytesToUtf8Avx2(const unsigned char* highUnits,
+// ASCII go through one path, without a branch on which. A block of ASCII
+// and bytes that are their own units (Latin-1 letters) needs no lookup,
+// and fills the room to its end.
+VELTA_AVX2 uint32_t decodeBytesToUtf8Avx2(const unsigned char* highUnits, uint32_t firstOwnByte,
                                           const unsigned char* source, uint32_t length,
                                           unsigned char* target, uint32_t room, uint32_t* written) {
     uint32_t in = 0, out = 0;
     *written = 0;
-    if (length < 32 || room < 128) return 0;
-    const WindowLookup low = windowLookupOf(highUnits), high = windowLookupOf(highUnits + 128);
+    if (length < 32) return 0;
+    WindowLookup low, high;
+    bool lookupsMade = false;
     const __m256i none = _mm256_set1_epi8(-1);
-    while (length - in >= 32 && room - out >= 128) {
+    // Signed, the bytes 0x80 up to the first of their own value are those
+    // below it; below 0 all of them, where no byte is.
+    const __m256i firstOwn =
+        _mm256_set1_epi8(static_cast<char>(firstOwnByte > 0xFF ? 0 : firstOwnByte));
+    const __m256i zero = _mm256_setzero_si256();
+    while (length - in >= 32 && room - out >= 64) {
         // Quarters 0, 2, 1, 3: unpacking within 128-bit halves then gives
         // the units of bytes 0-15 and 16-31.
         const __m256i x = _mm256_permute4x64_epi64(load256(source + in), 0xD8);
@@ -1473,10 +1501,21 @@ VELTA_AVX2 uint32_t decodeBytesToUtf8Avx2(const unsigned char* highUnits,
             out += run;
             continue;
         }
+        if (_mm256_testz_si256(_mm256_cmpgt_epi8(firstOwn, x), none)) {
+            out += storeThirtyTwoShortUnits(_mm256_unpacklo_epi8(x, zero),
+                                            _mm256_unpackhi_epi8(x, zero), target + out);
+            in += 32;
+            continue;
+        }
+        if (room - out < 128) break;
+        if (!lookupsMade) {
+            low = windowLookupOf(highUnits);
+            high = windowLookupOf(highUnits + 128);
+            lookupsMade = true;
+        }
         const __m256i index = _mm256_and_si256(x, _mm256_set1_epi8(0x7F));
         const __m256i lowByte = _mm256_blendv_epi8(x, lookUp(low, index), x);
-        const __m256i highByte =
-            _mm256_and_si256(lookUp(high, index), _mm256_cmpgt_epi8(_mm256_setzero_si256(), x));
+        const __m256i highByte = _mm256_and_si256(lookUp(high, index), _mm256_cmpgt_epi8(zero, x));
         if (_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(lowByte, none),
                                                   _mm256_cmpeq_epi8(highByte, none))) != 0)
             break;
@@ -1492,6 +1531,16 @@ VELTA_AVX2 uint32_t decodeBytesToUtf8Avx2(const unsigned char* highUnits,
             out += storeSixteenBmpUnits(second, secondTop, target + out);
         }
         in += 32;
+    }
+    while (length - in >= 32 && room - out < 64 && room != out) {
+        const __m256i x = _mm256_permute4x64_epi64(load256(source + in), 0xD8);
+        if (!_mm256_testz_si256(_mm256_cmpgt_epi8(firstOwn, x), none)) break;
+        uint32_t bytes = 0;
+        const uint32_t taken =
+            storeOwnBytesBefore(source + in, x, target + out, room - out, &bytes);
+        in += taken;
+        out += bytes;
+        if (taken < 32) break;
     }
     *written = out;
     return in;
