@@ -33,6 +33,11 @@ TEncodingConverter* newTsciiEncoder();
 // single-byte one, as one converter that runs both steps over a small
 // block (the two released); null where they are not, or without memory.
 TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* second);
+// ISO-8859-1's converters among the fourteen (converters/latin1_macroman.cpp):
+// its name, and whether a converter is one of them.
+extern const char kLatin1Name[];
+bool isLatin1Decoder(const TEncodingConverter* converter);
+bool isLatin1Encoder(const TEncodingConverter* converter);
 
 // Makes the factories above known to the linker's built-in pseudo-library
 // under the names the shipped encreg.txt uses.

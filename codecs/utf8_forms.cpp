@@ -74,8 +74,11 @@ public:
         fFirstKind = NLS_NO_SUBSTITUTION;
         fFirstOffset = 0;
     }
+    // `giveBack`: text the target cannot take yet is given back as unread
+    // input (the fallback of a stream), else it waits in the chain.
     bool start(const TStreamConverter& owner, const ConversionOptions& options, const char* from,
-               const char* to, TEncodingConverter* first, TEncodingConverter* second) {
+               const char* to, TEncodingConverter* first, TEncodingConverter* second,
+               bool giveBack = true) {
         if (first == nullptr || second == nullptr) {
             if (first != nullptr) first->ReleaseEncodingConverter();
             if (second != nullptr) second->ReleaseEncodingConverter();
@@ -87,7 +90,7 @@ public:
             second->ReleaseEncodingConverter();
             return false;
         }
-        fPivot->SetGiveBackUndelivered(true);
+        fPivot->SetGiveBackUndelivered(giveBack);
         fPivot->TakeOptions(options);
         fPivot->SetPolicy(owner.Policy());
         fPivot->SetInputEnds(owner.InputEnds());
@@ -98,6 +101,16 @@ public:
     }
     void setInputEnds(bool ends) {
         if (fPivot != nullptr) fPivot->SetInputEnds(ends);
+    }
+    void takeOptions(const ConversionOptions& options) {
+        if (fPivot != nullptr) fPivot->TakeOptions(options);
+    }
+    // What waits in the chain goes, as a chain's Reset does.
+    void reset() {
+        if (fPivot != nullptr) fPivot->Reset();
+        fCount = 0;
+        fFirstKind = NLS_NO_SUBSTITUTION;
+        fFirstOffset = 0;
     }
     // Converts `offset` bytes into the call's input; the report keeps that.
     NLS_Status convert(uint32_t offset, unsigned char* target, uint32_t* targetLength,
@@ -176,7 +189,10 @@ public:
     TEncodingConverter* CloneConverter() const override {
         return fFallback.active() ? nullptr : CloneByCopy(*this);
     }
-    void Reset() override { fFallback.release(); }
+    void Reset() override {
+        fFallback.release();
+        fOlderCalls.reset();
+    }
     uint32_t WriteReplacement(unsigned char* out, uint32_t capacity) const override {
         unsigned char replacement[4];
         const uint32_t length = Direction::replacement(fForm, replacement);
@@ -187,20 +203,30 @@ public:
     void SetPolicy(int32_t policy) override {
         TStreamConverter::SetPolicy(policy);
         fFallback.setPolicy(policy);
+        fOlderCalls.setPolicy(policy);
     }
     void SetInputEnds(bool ends) override {
         TStreamConverter::SetInputEnds(ends);
         fFallback.setInputEnds(ends);
+        fOlderCalls.setInputEnds(ends);
+    }
+    void TakeOptions(const ConversionOptions& options) override {
+        Shell::TakeOptions(options);
+        fOlderCalls.takeOptions(options);
     }
     void TakeReport(uint32_t* count, int32_t* firstKind, int64_t* firstOffset) override {
         TStreamConverter::TakeReport(count, firstKind, firstOffset);
         fFallback.joinReport(count, firstKind, firstOffset);
+        fOlderCalls.joinReport(count, firstKind, firstOffset);
     }
 
     // The steps until a surrogate, then the pair of converters from there.
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
+        if (!this->FillsToEnd() && Direction::olderCallsRunTheChain(fForm))
+            return convertThroughTheChain(target, targetLength, targetCapacity, source,
+                                          sourceLength, sourceConsumed);
         uint32_t in = 0, out = 0;
         if (!fFallback.active()) {
             fAtSurrogate = false;
@@ -241,6 +267,20 @@ public:
     NLS_Status outputFullStatus() const { return Direction::kOutputFullStatus; }
 
 private:
+    // The older calls of a chain of two of the fourteen built-in converters
+    // keep the chain's own results (its input read whole, the text that
+    // does not fit waiting in it): the chain runs them. Streams, which fill
+    // the output to its end, run in one pass and give the chain's text.
+    NLS_Status convertThroughTheChain(unsigned char* target, uint32_t* targetLength,
+                                      uint32_t capacity, const unsigned char* source,
+                                      uint32_t length, uint32_t* consumed) {
+        if (!fOlderCalls.active() &&
+            !fOlderCalls.start(*this, this->fOptions, Direction::from(fForm), Direction::to(fForm),
+                               Direction::toPivot(fForm), Direction::fromPivot(fForm), false))
+            return NLS_OUT_OF_MEMORY;
+        return fOlderCalls.convert(0, target, targetLength, capacity, source, length, consumed);
+    }
+
     static Stop stopOfPivot(NLS_Status status, bool allRead) {
         switch (status) {
             case NLS_RESULT_TRUNCATED:
@@ -257,6 +297,7 @@ private:
     }
 
     TPivotFallback fFallback;
+    TPivotFallback fOlderCalls;  // where Direction::olderCallsRunTheChain
     Stop fPivotStop = Stop::kInputUsed;
     bool fSwapped;  // the named order is not the machine's
     bool fAtSurrogate = false;
@@ -267,6 +308,8 @@ private:
 struct OrderedForm {
     using Form = ByteOrder;
     static bool swapped(ByteOrder order) { return (order == ByteOrder::kBig) != bigEndianHost(); }
+    // A direct converter of the registry: no chain stands behind it.
+    static bool olderCallsRunTheChain(ByteOrder) { return false; }
 };
 
 struct FromUtf8 : OrderedForm {
@@ -620,6 +663,33 @@ uint32_t utf8BytesOfUnits(const unsigned char* source, uint32_t units) {
     return bytes;
 }
 
+// ISO-8859-1 as a table of the single-byte steps, each byte the code point
+// of its value (the first 256 of ISO/IEC 10646), so that the chains of UTF-8
+// and ISO-8859-1's own converters run in one pass too.
+constexpr SingleByteTable makeLatin1Table() {
+    SingleByteTable table{kLatin1Name, true, {}, nullptr, 0};
+    for (uint32_t byte = 0; byte < 256; ++byte) table.units[byte] = static_cast<uint16_t>(byte);
+    return table;
+}
+
+constexpr SingleByteTable kLatin1Table = makeLatin1Table();
+
+// The form's index for ISO-8859-1, whose converters are built in, not made
+// from a table of kSingleByteTables.
+const uint32_t kLatin1Index = UINT32_MAX;
+
+// Each unit's byte in ISO-8859-1, as bytesOfUnits gives the others' (three
+// bytes past the end, 0 for none): built once, when first needed.
+const uint8_t* latin1BytesOfUnits() {
+    static const uint8_t* const bytes = [] {
+        uint8_t* fresh = new (std::nothrow) uint8_t[0x10000 + 3]();
+        if (fresh != nullptr)
+            for (uint32_t unit = 1; unit < 0x100; ++unit) fresh[unit] = static_cast<uint8_t>(unit);
+        return fresh;
+    }();
+    return bytes;
+}
+
 struct SingleByteEncoderForm {
     TUnicodeToSingleByteConverter encoder;
     uint32_t index;
@@ -707,8 +777,10 @@ struct Utf8ToSingleByte {
     static const char* to(const Form& form) { return form.encoder.table().name; }
     static TEncodingConverter* toPivot(const Form&) { return NEWUTF8TOUNICODEENCODINGCONVERTER(); }
     static TEncodingConverter* fromPivot(const Form& form) {
-        return newSingleByteEncoder(form.index);
+        return form.index == kLatin1Index ? NEWUNICODETOLATIN1ENCODINGCONVERTER()
+                                          : newSingleByteEncoder(form.index);
     }
+    static bool olderCallsRunTheChain(const Form& form) { return form.index == kLatin1Index; }
     // U+FFFD is in no single-byte encoding: its replacement is "?".
     static uint32_t replacement(const Form& form, unsigned char* out) {
         out[0] = form.questionMark;
@@ -884,8 +956,10 @@ struct SingleByteToUtf8 {
     static const char* from(const Form& form) { return form.decoder.table().name; }
     static const char* to(const Form&) { return "UTF-8"; }
     static TEncodingConverter* toPivot(const Form& form) {
-        return newSingleByteDecoder(form.index);
+        return form.index == kLatin1Index ? NEWLATIN1TOUNICODEENCODINGCONVERTER()
+                                          : newSingleByteDecoder(form.index);
     }
+    static bool olderCallsRunTheChain(const Form& form) { return form.index == kLatin1Index; }
     static TEncodingConverter* fromPivot(const Form&) {
         return NEWUNICODETOUTF8ENCODINGCONVERTER();
     }
@@ -964,26 +1038,48 @@ TEncodingConverter* newUtf32ToUtf8(ByteOrder order) {
     return newStepConverter<TFormDirect<FromUtf32ToUtf8>>(order);
 }
 
+namespace {
+
+TEncodingConverter* fuseUtf8ToSingleByte(TUnicodeToSingleByteConverter encoder, uint32_t index) {
+    const uint16_t questionMark = '?';
+    unsigned char bytes[32] = {};
+    storeUnit(bytes, questionMark);
+    unsigned char mark = '?';
+    encoder.step(bytes, 2, &mark, 1, false);
+    return newStepConverter<TFormDirect<Utf8ToSingleByte>>(
+        SingleByteEncoderForm{encoder, index, mark, keepsAsciiBytes(encoder), windowOf(encoder)});
+}
+
+TEncodingConverter* fuseSingleByteToUtf8(const TSingleByteToUnicodeConverter& decoder,
+                                         uint32_t index) {
+    SingleByteDecoderForm form{decoder, index, {}, {}, firstOwnByteOf(decoder)};
+    makeUtf8OfBytes(decoder, form.utf8, form.highUnits);
+    return newStepConverter<TFormDirect<SingleByteToUtf8>>(form);
+}
+
+uint32_t indexOf(const SingleByteTable& table) {
+    return static_cast<uint32_t>(&table - kSingleByteTables);
+}
+
+}  // namespace
+
 TEncodingConverter* fuseChain(TEncodingConverter* first, TEncodingConverter* second) {
     TEncodingConverter* fused = nullptr;
     if (isUtf8Decoder(first)) {
-        if (typeid(*second) != typeid(TUnicodeToSingleByteConverter)) return nullptr;
-        auto* encoder = static_cast<TUnicodeToSingleByteConverter*>(second);
-        const uint16_t questionMark = '?';
-        unsigned char bytes[32] = {};
-        storeUnit(bytes, questionMark);
-        unsigned char mark = '?';
-        encoder->step(bytes, 2, &mark, 1, false);
-        const uint32_t index = static_cast<uint32_t>(&encoder->table() - kSingleByteTables);
-        fused = newStepConverter<TFormDirect<Utf8ToSingleByte>>(SingleByteEncoderForm{
-            *encoder, index, mark, keepsAsciiBytes(*encoder), windowOf(*encoder)});
+        if (typeid(*second) == typeid(TUnicodeToSingleByteConverter)) {
+            const auto* encoder = static_cast<TUnicodeToSingleByteConverter*>(second);
+            fused = fuseUtf8ToSingleByte(*encoder, indexOf(encoder->table()));
+        } else if (isLatin1Encoder(second) && latin1BytesOfUnits() != nullptr) {
+            fused = fuseUtf8ToSingleByte(
+                TUnicodeToSingleByteConverter(kLatin1Table, latin1BytesOfUnits()), kLatin1Index);
+        }
     } else if (isUtf8Encoder(second)) {
-        if (typeid(*first) != typeid(TSingleByteToUnicodeConverter)) return nullptr;
-        auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);
-        const uint32_t index = static_cast<uint32_t>(&decoder->table() - kSingleByteTables);
-        SingleByteDecoderForm form{*decoder, index, {}, {}, firstOwnByteOf(*decoder)};
-        makeUtf8OfBytes(*decoder, form.utf8, form.highUnits);
-        fused = newStepConverter<TFormDirect<SingleByteToUtf8>>(form);
+        if (typeid(*first) == typeid(TSingleByteToUnicodeConverter)) {
+            const auto* decoder = static_cast<TSingleByteToUnicodeConverter*>(first);
+            fused = fuseSingleByteToUtf8(*decoder, indexOf(decoder->table()));
+        } else if (isLatin1Decoder(first)) {
+            fused = fuseSingleByteToUtf8(TSingleByteToUnicodeConverter(kLatin1Table), kLatin1Index);
+        }
     }
     if (fused == nullptr) return nullptr;
     first->ReleaseEncodingConverter();

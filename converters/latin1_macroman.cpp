@@ -3,11 +3,13 @@
 #include <stdint.h>
 
 #include <new>
+#include <typeinfo>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "codecs/library_codecs.h"
 #include "common/step_shell.h"
 #include "common/units.h"
 #include "converters/mapping_tables.h"
@@ -16,9 +18,13 @@
 
 using namespace velta;
 
-namespace {
+namespace velta {
 
 const char kLatin1Name[] = "ISO_8859-1:1987";
+
+}  // namespace velta
+
+namespace {
 const char kMacRomanName[] = "x-mac-roman";
 const char kUcs2Name[] = NLS_UCS2_NAME;
 
@@ -126,6 +132,19 @@ TEncodingConverter* newMacRomanConverter(const char* from, const char* to, unsig
 }
 
 }  // namespace
+
+namespace velta {
+
+// (By their types, which nothing derives from: a comparison, not a search.)
+bool isLatin1Decoder(const TEncodingConverter* converter) {
+    return typeid(*converter) == typeid(TLatin1Decoder);
+}
+
+bool isLatin1Encoder(const TEncodingConverter* converter) {
+    return typeid(*converter) == typeid(TLatin1Encoder);
+}
+
+}  // namespace velta
 
 TEncodingConverter* NEWLATIN1TOUNICODEENCODINGCONVERTER() {
     return newStepConverter<TLatin1Decoder>();

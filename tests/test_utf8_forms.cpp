@@ -298,11 +298,12 @@ std::vector<Case> singleByteCases() {
         twoByteCharacters.push_back(static_cast<unsigned char>(0x80 | (unit & 0x3F)));
         if (unit % 5 == 0) twoByteCharacters.push_back(' ');
     }
-    for (const char* encoding : {"windows-1252", "windows-1250", "ISO-8859-14", "KOI8-U",
-                                 "windows-1253", "ISO-8859-8", "windows-1256", "macintosh"})
+    for (const char* encoding :
+         {"windows-1252", "windows-1250", "ISO-8859-14", "KOI8-U", "windows-1253", "ISO-8859-8",
+          "windows-1256", "macintosh", "ISO-8859-1"})
         all.push_back({"UTF-8", encoding, twoByteCharacters});
     for (const char* encoding :
-         {"windows-1252", "IBM037", "ISO_6937", "TCVN5712-1", "windows-874"}) {
+         {"windows-1252", "IBM037", "ISO_6937", "TCVN5712-1", "windows-874", "ISO-8859-1"}) {
         for (const char* input : kUtf8Inputs) all.push_back({"UTF-8", encoding, hexBytes(input)});
         all.push_back(
             {"UTF-8", encoding, hexBytes("41 C3 A9 C3 BC 20 E2 80 9C D0 96 61 CC 81 5A")});
@@ -321,6 +322,68 @@ TEST_F(Utf8FormsDirect, SingleByteInOnePassGivesTheTextStatusAndReportOfTheChain
     const std::vector<Outcome> throughTheChain = convertAll(all);
     EncodingConverter::setChainFusion(true);
     expectSameOutcomes(all, inOnePass, throughTheChain);
+}
+
+// What the older calls give, output size by output size: NLS_ConvertBuffer,
+// then NLS_ConvertStreamBuffer and the overflow it leaves, drained.
+std::string olderResults(const char* from, const char* to, const Bytes& input, int32_t policy) {
+    std::ostringstream log;
+    for (uint32_t size = 0; size <= 2 * input.size() + 4; ++size) {
+        GuardedBuffer whole(size);
+        uint32_t written = 0;
+        log << NLS_ConvertBuffer(from, to, input.data(), static_cast<uint32_t>(input.size()),
+                                 whole.data(), size, &written)
+            << " " << hex(whole.prefix(written + (written < size ? 1 : 0))) << "\n";
+        EXPECT_TRUE(whole.guardIntact());
+        EncodingConverter* object = nullptr;
+        NLS_NewEncodingConverter(from, to, &object);
+        NLS_SetConversionPolicy(object, policy);
+        GuardedBuffer first(size);
+        const NLS_Status status =
+            NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()),
+                                    first.data(), size, &written);
+        EXPECT_TRUE(first.guardIntact());
+        uint32_t overflow = 0, rest = 0;
+        NLS_GetConversionOverflowSize(object, &overflow);
+        NLS_GetConversionRemSize(object, &rest);
+        log << status << " " << hex(first.prefix(written)) << " overflow " << overflow << " rest "
+            << rest << " |";
+        for (int calls = 0; calls < 64; ++calls) {
+            unsigned char more[64];
+            const NLS_Status drained =
+                NLS_ConverterGetOverflow(object, more, sizeof more, &written);
+            log << " " << drained << " " << hex(Bytes(more, more + written));
+            if (drained != NLS_RESULT_TRUNCATED) break;
+        }
+        NLS_ConversionReport report{};
+        NLS_GetConversionReport(object, &report);
+        log << " report " << report.substituted << "/" << report.firstKind << "@"
+            << report.firstOffset << "\n";
+        NLS_DeleteEncodingConverter(object);
+    }
+    return log.str();
+}
+
+// ISO-8859-1 is one of the library's own converters, and so is UTF-8: their
+// chain keeps, in the older calls, the results of a chain (its input read
+// whole, the text that does not fit waiting in it) while streams run in one
+// pass.
+TEST_F(Utf8FormsDirect, Latin1AndUtf8KeepTheOlderResultsOfTheirChain) {
+    const Case cases[] = {{"UTF-8", "ISO-8859-1", hexBytes("41 42 C3 A9 43 C3 BC")},
+                          {"UTF-8", "ISO-8859-1", hexBytes("61 E4 B8 80 62 C3")},
+                          {"UTF-8", "ISO-8859-1", hexBytes("61 FF 62 C2 80")},
+                          {"UTF-8", "ISO-8859-1", hexBytes("C3 A9 F0 9F 98 80 41 ED A0 80 42")},
+                          {"ISO-8859-1", "UTF-8", hexBytes("41 E9 42 FF 00 43")},
+                          {"ISO-8859-1", "UTF-8", hexBytes("80 9F A0 41 42 43 44 45 46 47 E9")}};
+    for (const int32_t policy : kPolicies)
+        for (const Case& c : cases) {
+            const std::string fused = olderResults(c.from, c.to, c.input, policy);
+            EncodingConverter::setChainFusion(false);
+            const std::string chain = olderResults(c.from, c.to, c.input, policy);
+            EncodingConverter::setChainFusion(true);
+            EXPECT_EQ(fused, chain)
+                << c.from << " -> " << c.to << " " << hex(c.input) << " policy " << policy;
+        }
 }
 
 }  // namespace
