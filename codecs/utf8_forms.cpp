@@ -192,6 +192,7 @@ public:
     void Reset() override {
         fFallback.release();
         fOlderCalls.reset();
+        fChainHolds = false;
     }
     uint32_t WriteReplacement(unsigned char* out, uint32_t capacity) const override {
         unsigned char replacement[4];
@@ -220,13 +221,19 @@ public:
         fOlderCalls.joinReport(count, firstKind, firstOffset);
     }
 
-    // The steps until a surrogate, then the pair of converters from there.
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
         if (!this->FillsToEnd() && Direction::olderCallsRunTheChain(fForm))
-            return convertThroughTheChain(target, targetLength, targetCapacity, source,
-                                          sourceLength, sourceConsumed);
+            return convertAsTheChain(target, targetLength, targetCapacity, source, sourceLength,
+                                     sourceConsumed);
+        return convertInOnePass(target, targetLength, targetCapacity, source, sourceLength,
+                                sourceConsumed);
+    }
+    // The steps until a surrogate, then the pair of converters from there.
+    NLS_Status convertInOnePass(unsigned char* target, uint32_t* targetLength,
+                                uint32_t targetCapacity, const unsigned char* source,
+                                uint32_t sourceLength, uint32_t* sourceConsumed) {
         uint32_t in = 0, out = 0;
         if (!fFallback.active()) {
             fAtSurrogate = false;
@@ -267,18 +274,35 @@ public:
     NLS_Status outputFullStatus() const { return Direction::kOutputFullStatus; }
 
 private:
-    // The older calls of a chain of two of the fourteen built-in converters
-    // keep the chain's own results (its input read whole, the text that
-    // does not fit waiting in it): the chain runs them. Streams, which fill
-    // the output to its end, run in one pass and give the chain's text.
-    NLS_Status convertThroughTheChain(unsigned char* target, uint32_t* targetLength,
-                                      uint32_t capacity, const unsigned char* source,
-                                      uint32_t length, uint32_t* consumed) {
+    // The older calls keep the results of the chain this converter stands
+    // for (its input read whole, the text that does not fit waiting in it
+    // for the next call), which callers may rely on. A call that one pass
+    // converts whole, meeting nothing to replace, gives them as it is;
+    // any other, and any while the chain holds text, runs through the chain
+    // itself from the call's start. (Streams fill the output to its end and
+    // run in one pass: they give the chain's text, status and report.)
+    NLS_Status convertAsTheChain(unsigned char* target, uint32_t* targetLength, uint32_t capacity,
+                                 const unsigned char* source, uint32_t length, uint32_t* consumed) {
+        if (!fChainHolds && !fFallback.active()) {
+            const NLS_Status status =
+                convertInOnePass(target, targetLength, capacity, source, length, consumed);
+            uint32_t count = 0;
+            int32_t kind = NLS_NO_SUBSTITUTION;
+            int64_t first = 0;
+            TStreamConverter::TakeReport(&count, &kind, &first);
+            if (status == NLS_SUCCESS && *consumed == length && count == 0 &&
+                kind == NLS_NO_SUBSTITUTION && !fFallback.active())
+                return status;
+            fFallback.release();
+        }
         if (!fOlderCalls.active() &&
             !fOlderCalls.start(*this, this->fOptions, Direction::from(fForm), Direction::to(fForm),
                                Direction::toPivot(fForm), Direction::fromPivot(fForm), false))
             return NLS_OUT_OF_MEMORY;
-        return fOlderCalls.convert(0, target, targetLength, capacity, source, length, consumed);
+        const NLS_Status status =
+            fOlderCalls.convert(0, target, targetLength, capacity, source, length, consumed);
+        fChainHolds = status != NLS_SUCCESS;
+        return status;
     }
 
     static Stop stopOfPivot(NLS_Status status, bool allRead) {
@@ -299,7 +323,8 @@ private:
     TPivotFallback fFallback;
     TPivotFallback fOlderCalls;  // where Direction::olderCallsRunTheChain
     Stop fPivotStop = Stop::kInputUsed;
-    bool fSwapped;  // the named order is not the machine's
+    bool fChainHolds = false;  // the last older call ran through fOlderCalls, unfinished
+    bool fSwapped;             // the named order is not the machine's
     bool fAtSurrogate = false;
     Form fForm;
 };
@@ -780,7 +805,7 @@ struct Utf8ToSingleByte {
         return form.index == kLatin1Index ? NEWUNICODETOLATIN1ENCODINGCONVERTER()
                                           : newSingleByteEncoder(form.index);
     }
-    static bool olderCallsRunTheChain(const Form& form) { return form.index == kLatin1Index; }
+    static bool olderCallsRunTheChain(const Form&) { return true; }
     // U+FFFD is in no single-byte encoding: its replacement is "?".
     static uint32_t replacement(const Form& form, unsigned char* out) {
         out[0] = form.questionMark;
@@ -959,7 +984,7 @@ struct SingleByteToUtf8 {
         return form.index == kLatin1Index ? NEWLATIN1TOUNICODEENCODINGCONVERTER()
                                           : newSingleByteDecoder(form.index);
     }
-    static bool olderCallsRunTheChain(const Form& form) { return form.index == kLatin1Index; }
+    static bool olderCallsRunTheChain(const Form&) { return true; }
     static TEncodingConverter* fromPivot(const Form&) {
         return NEWUNICODETOUTF8ENCODINGCONVERTER();
     }

@@ -325,7 +325,8 @@ TEST_F(Utf8FormsDirect, SingleByteInOnePassGivesTheTextStatusAndReportOfTheChain
 }
 
 // What the older calls give, output size by output size: NLS_ConvertBuffer,
-// then NLS_ConvertStreamBuffer and the overflow it leaves, drained.
+// then NLS_ConvertStreamBuffer, the overflow it leaves, a call with new
+// input, and the overflow drained.
 std::string olderResults(const char* from, const char* to, const Bytes& input, int32_t policy) {
     std::ostringstream log;
     for (uint32_t size = 0; size <= 2 * input.size() + 4; ++size) {
@@ -348,8 +349,13 @@ std::string olderResults(const char* from, const char* to, const Bytes& input, i
         NLS_GetConversionRemSize(object, &rest);
         log << status << " " << hex(first.prefix(written)) << " overflow " << overflow << " rest "
             << rest << " |";
+        // New input while text may wait: a chain delivers that text first.
+        const unsigned char next[] = {0x5A, 0x5A};
+        unsigned char more[64];
+        log << " "
+            << NLS_ConvertStreamBuffer(object, next, sizeof next, more, sizeof more, &written)
+            << " " << hex(Bytes(more, more + written)) << " |";
         for (int calls = 0; calls < 64; ++calls) {
-            unsigned char more[64];
             const NLS_Status drained =
                 NLS_ConverterGetOverflow(object, more, sizeof more, &written);
             log << " " << drained << " " << hex(Bytes(more, more + written));
@@ -364,17 +370,26 @@ std::string olderResults(const char* from, const char* to, const Bytes& input, i
     return log.str();
 }
 
-// ISO-8859-1 is one of the library's own converters, and so is UTF-8: their
-// chain keeps, in the older calls, the results of a chain (its input read
-// whole, the text that does not fit waiting in it) while streams run in one
-// pass.
-TEST_F(Utf8FormsDirect, Latin1AndUtf8KeepTheOlderResultsOfTheirChain) {
-    const Case cases[] = {{"UTF-8", "ISO-8859-1", hexBytes("41 42 C3 A9 43 C3 BC")},
-                          {"UTF-8", "ISO-8859-1", hexBytes("61 E4 B8 80 62 C3")},
-                          {"UTF-8", "ISO-8859-1", hexBytes("61 FF 62 C2 80")},
-                          {"UTF-8", "ISO-8859-1", hexBytes("C3 A9 F0 9F 98 80 41 ED A0 80 42")},
-                          {"ISO-8859-1", "UTF-8", hexBytes("41 E9 42 FF 00 43")},
-                          {"ISO-8859-1", "UTF-8", hexBytes("80 9F A0 41 42 43 44 45 46 47 E9")}};
+// The older calls keep the results of the chain that a one-pass converter
+// stands for (its input read whole, the text that does not fit waiting in
+// it): ISO-8859-1 and UTF-8 are two of the library's own fourteen
+// converters, the others single-byte encodings of every kind.
+TEST_F(Utf8FormsDirect, OnePassConvertersKeepTheOlderResultsOfTheirChain) {
+    Bytes longText;
+    for (int i = 0; i < 12; ++i) {
+        const Bytes some = hexBytes(i % 4 == 3 ? "C3 A9 E4 B8 80 20" : "61 62 C3 A9 63 C3 BC 20");
+        longText.insert(longText.end(), some.begin(), some.end());
+    }
+    std::vector<Case> cases;
+    for (const char* encoding :
+         {"ISO-8859-1", "windows-1252", "KOI8-R", "ISO-8859-2", "IBM037", "macintosh"}) {
+        for (const char* input : {"41 42 C3 A9 43 C3 BC", "61 E4 B8 80 62 C3", "61 FF 62 C2 80",
+                                  "C3 A9 F0 9F 98 80 41 ED A0 80 42"})
+            cases.push_back({"UTF-8", encoding, hexBytes(input)});
+        cases.push_back({"UTF-8", encoding, longText});
+        for (const char* input : {"41 E9 42 FF 00 43", "80 81 9F A0 41 42 43 44 45 46 47 E9"})
+            cases.push_back({encoding, "UTF-8", hexBytes(input)});
+    }
     for (const int32_t policy : kPolicies)
         for (const Case& c : cases) {
             const std::string fused = olderResults(c.from, c.to, c.input, policy);
