@@ -94,12 +94,12 @@ struct TextKernels {
     // Bytes of a single-byte encoding whose ASCII is its own to UTF-8, the
     // characters of bytes 0x80-0xFF from `highUnits` (128 low bytes of
     // their units, then 128 high bytes; FF FF for none, else a unit below
-    // U+FFFD and no surrogate; each byte from `firstOwnByte` on, 0x80-0x100,
-    // is the unit of its own value), 32 at a time while the input holds a
-    // block, up to a block with a byte of none; with less than 128 bytes of
-    // room, up to a block of other bytes than ASCII and those from
-    // `firstOwnByte`, whose characters are taken while they fit. Returns
-    // bytes taken and sets *written to output bytes. Null where none.
+    // U+FFFD and no surrogate; each byte from `firstOwnByte` on, 0x80 to
+    // 0x100 for none, is the unit of its own value), 32 at a time while the
+    // input holds a block, up to a block with a byte of none; with less than
+    // 128 bytes of room, up to a block of other bytes than ASCII and those
+    // from `firstOwnByte`, whose characters are taken while they fit.
+    // Returns bytes taken and sets *written to output bytes. Null where none.
     uint32_t (*decodeBytesToUtf8)(const unsigned char* highUnits, uint32_t firstOwnByte,
                                   const unsigned char* source, uint32_t length,
                                   unsigned char* target, uint32_t room, uint32_t* written);

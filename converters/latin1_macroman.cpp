@@ -25,6 +25,7 @@ const char kLatin1Name[] = "ISO_8859-1:1987";
 }  // namespace velta
 
 namespace {
+
 const char kMacRomanName[] = "x-mac-roman";
 const char kUcs2Name[] = NLS_UCS2_NAME;
 
