@@ -186,8 +186,10 @@ public:
         const uint64_t bound = Direction::kFromPivotFactor * pivot + 2;
         *size = bound > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bound);
     }
+    // (A copy starts without the pair of converters, nor the text that waits
+    // in the chain of the older calls: none where they are in use.)
     TEncodingConverter* CloneConverter() const override {
-        return fFallback.active() ? nullptr : CloneByCopy(*this);
+        return fFallback.active() || fChainHolds ? nullptr : CloneByCopy(*this);
     }
     void Reset() override {
         fFallback.release();
