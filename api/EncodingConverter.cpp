@@ -654,6 +654,23 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
     if (fConverter == nullptr) return fStatus = NLS_NO_CONVERTER;
     if ((src == nullptr && srcLen != 0) || (dst == nullptr && dstLen != 0))
         return fStatus = NLS_INVALID_PARAMETER;
+    if (goesStraightOn(srcLen, dstLen)) {
+        // Most pieces: one step straight into the caller's buffer reads the
+        // whole piece or fills the buffer, and that decides the call.
+        const StreamStep step = streamStep(src, srcLen, last, dst, dstLen, written);
+        if (!velta::isHardFailure(step.status) && step.consumed < srcLen &&
+            step.stop == velta::Stop::kOutputFull && step.consumed + step.produced != 0 &&
+            *written == dstLen) {
+            *read = step.consumed;
+            fMayHoldOutput = true;
+            return fStatus = NLS_RESULT_TRUNCATED;
+        }
+        if (step.status == NLS_SUCCESS && step.consumed == srcLen && !last && !fMayHoldOutput) {
+            *read = srcLen;
+            return fStatus = NLS_SUCCESS;
+        }
+        return streamSteps(src, srcLen, dst, dstLen, last, read, written, &step);
+    }
     if (fTextEnded) {
         fTextEnded = false;
         fStreamOffset = 0;
@@ -672,28 +689,51 @@ NLS_Status EncodingConverter::stream(const unsigned char* src, uint32_t srcLen, 
         fMayHoldOutput = false;
         return fStatus = failure;
     }
+    return streamSteps(src, srcLen, dst, dstLen, last, read, written, nullptr);
+}
+
+// Nothing carried, held or owed, and room for any character: a piece that
+// goes on with the text, its first step straight into the caller's buffer.
+bool EncodingConverter::goesStraightOn(uint32_t srcLen, uint32_t dstLen) const {
+    return srcLen != 0 && dstLen >= kHeldCapacity && fCarrySize == 0 && fHeldSize == 0 &&
+           !fTextEnded && !fEndingWithCut && fHeldFailure == NLS_SUCCESS;
+}
+
+// The steps of a piece, the first of them `taken` already where not null.
+NLS_Status EncodingConverter::streamSteps(const unsigned char* src, uint32_t srcLen,
+                                          unsigned char* dst, uint32_t dstLen, bool last,
+                                          uint32_t* read, uint32_t* written,
+                                          const StreamStep* taken) {
     bool drain = fMayHoldOutput || last;
     uint32_t position = 0;
-    for (;;) {
-        if (fHeldSize != 0 || (*written == dstLen && position < srcLen)) {
-            *read = position;
-            fMayHoldOutput = true;
-            return fStatus = NLS_RESULT_TRUNCATED;
-        }
-        const bool carried = fCarrySize != 0;
-        if (position == srcLen && !drain && !(last && carried)) break;
+    for (;; taken = nullptr) {
+        bool carried = false;
         uint32_t appended = 0;
-        if (carried) {
-            appended = srcLen - position;
-            if (appended > fCarryCapacity - fCarrySize) appended = fCarryCapacity - fCarrySize;
-            if (appended != 0) memcpy(fCarry + fCarrySize, src + position, appended);
-            fCarrySize += appended;
-            position += appended;
+        uint32_t length = srcLen;
+        bool ends = last;
+        StreamStep step;
+        if (taken != nullptr) {
+            step = *taken;
+        } else {
+            if (fHeldSize != 0 || (*written == dstLen && position < srcLen)) {
+                *read = position;
+                fMayHoldOutput = true;
+                return fStatus = NLS_RESULT_TRUNCATED;
+            }
+            carried = fCarrySize != 0;
+            if (position == srcLen && !drain && !(last && carried)) break;
+            if (carried) {
+                appended = srcLen - position;
+                if (appended > fCarryCapacity - fCarrySize) appended = fCarryCapacity - fCarrySize;
+                if (appended != 0) memcpy(fCarry + fCarrySize, src + position, appended);
+                fCarrySize += appended;
+                position += appended;
+            }
+            const unsigned char* input = carried ? fCarry : src + position;
+            length = carried ? fCarrySize : srcLen - position;
+            ends = last && (!carried || position == srcLen);
+            step = streamStep(input, length, ends, dst, dstLen, written);
         }
-        const unsigned char* input = carried ? fCarry : src + position;
-        const uint32_t length = carried ? fCarrySize : srcLen - position;
-        const bool ends = last && (!carried || position == srcLen);
-        StreamStep step = streamStep(input, length, ends, dst, dstLen, written);
         if (carried) {
             fCarrySize -= step.consumed;
             memmove(fCarry, fCarry + step.consumed, fCarrySize);

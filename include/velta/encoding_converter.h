@@ -105,6 +105,10 @@ private:
     };
     StreamStep streamStep(const unsigned char* input, uint32_t length, bool ends,
                           unsigned char* dst, uint32_t dstLen, uint32_t* written);
+    bool goesStraightOn(uint32_t srcLen, uint32_t dstLen) const;
+    NLS_Status streamSteps(const unsigned char* src, uint32_t srcLen, unsigned char* dst,
+                           uint32_t dstLen, bool last, uint32_t* read, uint32_t* written,
+                           const StreamStep* taken);
     void deliverHeld(unsigned char* dst, uint32_t dstLen, uint32_t* written);
     bool reserveCarry(uint32_t capacity);
     NLS_Status endStream(NLS_Status status);
