@@ -173,11 +173,12 @@ public:
     velta::StepResult step(const unsigned char* source, uint32_t sourceLength,
                            unsigned char* target, uint32_t targetCapacity, bool) {
         uint32_t in = 0, out = 0;
+        const velta::WidenAsciiBytes widenAscii = velta::twoByteKernels().widenAscii;
         while (in < sourceLength) {
             const uint32_t room = (targetCapacity - out) / 2;
             if (source[in] < 0x80) {
-                const uint32_t run = velta::widenAsciiRun(source + in, sourceLength - in,
-                                                          target + out, targetCapacity - out);
+                const uint32_t run = (widenAscii != nullptr ? widenAscii : velta::widenAsciiRun)(
+                    source + in, sourceLength - in, target + out, targetCapacity - out);
                 in += run;
                 out += 2 * run;
                 if (run != 0) continue;

@@ -114,6 +114,10 @@ struct TextKernels {
     // whose code is 0 or 0xFFFD.
     uint32_t (*narrowThroughCodes)(const uint16_t* codes, const unsigned char* source,
                                    uint32_t units, unsigned char* target);
+    // Every byte to the unit of its value (ISO-8859-1), 32 at a time while
+    // `count` bytes hold a block; the target has room for all of them.
+    // Returns bytes taken. Null where the set has none.
+    uint32_t (*widenBytes)(const unsigned char* source, uint32_t count, unsigned char* target);
 };
 
 // The set in use: the best the CPU has, unless one was forced.

@@ -1,6 +1,6 @@
 // The vector steps of the converter libraries' two-byte encoders (EUC-KR,
 // GBK, GB18030, Big5, windows-31j): units to the codes of their table,
-// sixteen at a time, and ASCII runs.
+// sixteen at a time, and ASCII runs both ways.
 #ifndef VELTA_COMMON_TWO_BYTE_CODES_H
 #define VELTA_COMMON_TWO_BYTE_CODES_H
 
@@ -21,12 +21,17 @@ using EncodeTwoByteCodes = uint32_t (*)(const unsigned char* source, uint32_t un
 using NarrowAsciiUnits = uint32_t (*)(const unsigned char* source, uint32_t units,
                                       unsigned char* target, uint32_t room);
 
+// ASCII bytes widened to units while room lasts; returns bytes taken.
+using WidenAsciiBytes = uint32_t (*)(const unsigned char* source, uint32_t length,
+                                     unsigned char* target, uint32_t room);
+
 // The AVX2 steps where the library runs its AVX2 kernel set
 // (NLS_KernelInUse), else null: the codec's loop and the SSE2 ASCII runs do
 // it all.
 struct TwoByteKernels {
     EncodeTwoByteCodes encode;
     NarrowAsciiUnits narrowAscii;
+    WidenAsciiBytes widenAscii;
 };
 TwoByteKernels twoByteKernels();
 

@@ -11,6 +11,7 @@
 
 #include "codecs/library_codecs.h"
 #include "common/step_shell.h"
+#include "common/text_kernels.h"
 #include "common/units.h"
 #include "converters/mapping_tables.h"
 #include "converters/table_engine.h"
@@ -31,21 +32,24 @@ const char kUcs2Name[] = NLS_UCS2_NAME;
 
 enum : unsigned short { kLatin1Csid = 2, kMacRomanCsid = 6, kMacRomanTableId = 6 };
 
-// Units before `target` reaches a multiple of sixteen: a stream's output
-// starts wherever the bytes held from its last call end, and stores that
-// cross cache lines ran this loop at two thirds of its speed.
+// Units before `target` reaches a multiple of 32, the widest store: a
+// stream's output starts wherever the bytes held from its last call end, and
+// stores that cross cache lines ran this loop at two thirds of its speed.
 uint32_t unitsToAlignment(const unsigned char* target, uint32_t count) {
-    const uint32_t misaligned = reinterpret_cast<uintptr_t>(target) % 16;
-    const uint32_t units = misaligned % 2 != 0 ? 0 : (16 - misaligned) % 16 / 2;
+    const uint32_t misaligned = reinterpret_cast<uintptr_t>(target) % 32;
+    const uint32_t units = misaligned % 2 != 0 ? 0 : (32 - misaligned) % 32 / 2;
     return units < count ? units : count;
 }
 
-// The bytes that come next as units, sixteen at a time where SSE2 is (the
-// first few alone, up to an aligned block of the target); returns the bytes
-// taken, the rest for the loop a byte at a time.
+// The bytes that come next as units, by the kernel set's blocks where it has
+// them, then sixteen at a time where SSE2 is (the first few alone, up to an
+// aligned block of the target); returns the bytes taken, the rest for the
+// loop a byte at a time.
 uint32_t widenLatin1Blocks(const unsigned char* source, uint32_t count, unsigned char* target) {
     uint32_t done = unitsToAlignment(target, count);
     for (uint32_t i = 0; i < done; ++i) storeUnit(target + 2 * i, source[i]);
+    const auto widenBytes = textKernels().widenBytes;
+    if (widenBytes != nullptr) done += widenBytes(source + done, count - done, target + 2 * done);
 #if defined(__SSE2__)
     for (; count - done >= 16; done += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + done));

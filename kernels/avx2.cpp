@@ -88,15 +88,6 @@ VELTA_AVX2 inline uint64_t atLeast32(__m256i bytes, unsigned char least) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(atLeastBytes(bytes, least)));
 }
 
-// Eight UCS-4 values in the order asked for.
-template <bool swap>
-VELTA_AVX2 inline __m256i ordered32(__m256i values) {
-    if (!swap) return values;
-    return _mm256_shuffle_epi8(
-        values, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
-                                 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
-}
-
 // The highest set bit of `mask` below `limit`, or 0 when there is none.
 inline uint32_t highestBelow(uint64_t mask, uint32_t limit) {
     mask &= (uint64_t{1} << limit) - 1;
@@ -310,47 +301,6 @@ VELTA_AVX2 inline uint32_t decodeThirtyTwoBytes(const unsigned char* p, unsigned
     else
         *written = packThirtyTwo<2, swap, ucs4, bounded>(x0, x1, x2, kept, 0, target, room);
     return end;
-}
-
-template <bool swap, bool ucs4>
-VELTA_AVX2 inline void widenThirtyTwo(__m256i bytes, unsigned char* target) {
-    if (ucs4) {
-        for (int quarter = 0; quarter < 4; ++quarter) {
-            const __m128i eight =
-                quarter < 2 ? _mm256_castsi256_si128(bytes) : _mm256_extracti128_si256(bytes, 1);
-            store256(target + 32 * quarter,
-                     ordered32<swap>(_mm256_cvtepu8_epi32(
-                         quarter % 2 == 0 ? eight : _mm_srli_si128(eight, 8))));
-        }
-        return;
-    }
-    store256(target, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes))));
-    store256(target + 32, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1))));
-}
-
-// ASCII widened 32 bytes at a time while input and room hold a block;
-// returns the bytes taken.
-template <bool swap, bool ucs4>
-VELTA_AVX2 uint32_t widenAsciiBlocks(const unsigned char* source, uint32_t length,
-                                     unsigned char* target, uint32_t room) {
-    const uint32_t width = ucs4 ? 4 : 2;
-    uint32_t done = 0;
-    while (length - done >= 32 && room / width - done >= 32) {
-        const __m256i bytes = load256(source + done);
-        widenThirtyTwo<swap, ucs4>(bytes, target + width * done);
-        const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
-        if (nonAscii != 0) return done + static_cast<uint32_t>(__builtin_ctz(nonAscii));
-        done += 32;
-    }
-    return done;
-}
-
-VELTA_AVX2 uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
-                                   unsigned char* target, uint32_t room) {
-    const uint32_t done = widenAsciiBlocks<false, false>(source, length, target, room);
-    if (done < length && source[done] >= 0x80) return done;
-    return done +
-           widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
 }
 
 // Runs of three-byte characters (CJK text) eight at a time: 24 bytes are
@@ -1588,6 +1538,14 @@ VELTA_AVX2 uint32_t narrowThroughCodesAvx2(const uint16_t* codes, const unsigned
     return narrowThroughTable(codes, source, units, target);
 }
 
+VELTA_AVX2 uint32_t widenBytesAvx2(const unsigned char* source, uint32_t count,
+                                   unsigned char* target) {
+    uint32_t done = 0;
+    for (; count - done >= 32; done += 32)
+        widenThirtyTwo<false, false>(load256(source + done), target + 2 * done);
+    return done;
+}
+
 const TextKernels kAvx2Kernels = {"avx2",
                                   widenAsciiAvx2,
                                   narrowAsciiAvx2,
@@ -1604,7 +1562,8 @@ const TextKernels kAvx2Kernels = {"avx2",
                                   narrowUtf8WindowAvx2,
                                   decodeBytesToUtf8Avx2,
                                   narrowThroughBytesAvx2,
-                                  narrowThroughCodesAvx2};
+                                  narrowThroughCodesAvx2,
+                                  widenBytesAvx2};
 
 bool cpuRunsAvx2() {
     __builtin_cpu_init();

@@ -1,6 +1,7 @@
 // What the AVX2 kernels of the library and of the converter libraries share:
 // unaligned loads and stores, the pshufb tables that pack the bytes kept of
-// each lane, and the narrowing of ASCII runs. Included only where the compiler targets x86-64.
+// each lane, and the widening and narrowing of ASCII runs. Included only
+// where the compiler targets x86-64.
 #ifndef VELTA_KERNELS_AVX2_SHARED_H
 #define VELTA_KERNELS_AVX2_SHARED_H
 
@@ -80,6 +81,56 @@ VELTA_AVX2 inline __m256i ordered(__m256i units) {
 template <bool swap>
 VELTA_AVX2 inline __m256i loadUnits(const unsigned char* p) {
     return ordered<swap>(load256(p));
+}
+
+// Eight UCS-4 values in the order asked for.
+template <bool swap>
+VELTA_AVX2 inline __m256i ordered32(__m256i values) {
+    if (!swap) return values;
+    return _mm256_shuffle_epi8(
+        values, _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
+                                 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+}
+
+template <bool swap, bool ucs4>
+VELTA_AVX2 inline void widenThirtyTwo(__m256i bytes, unsigned char* target) {
+    if (ucs4) {
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            const __m128i eight =
+                quarter < 2 ? _mm256_castsi256_si128(bytes) : _mm256_extracti128_si256(bytes, 1);
+            store256(target + 32 * quarter,
+                     ordered32<swap>(_mm256_cvtepu8_epi32(
+                         quarter % 2 == 0 ? eight : _mm_srli_si128(eight, 8))));
+        }
+        return;
+    }
+    store256(target, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes))));
+    store256(target + 32, ordered<swap>(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1))));
+}
+
+// ASCII widened 32 bytes at a time while input and room hold a block;
+// returns the bytes taken.
+template <bool swap, bool ucs4>
+VELTA_AVX2 inline uint32_t widenAsciiBlocks(const unsigned char* source, uint32_t length,
+                                            unsigned char* target, uint32_t room) {
+    const uint32_t width = ucs4 ? 4 : 2;
+    uint32_t done = 0;
+    while (length - done >= 32 && room / width - done >= 32) {
+        const __m256i bytes = load256(source + done);
+        widenThirtyTwo<swap, ucs4>(bytes, target + width * done);
+        const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
+        if (nonAscii != 0) return done + static_cast<uint32_t>(__builtin_ctz(nonAscii));
+        done += 32;
+    }
+    return done;
+}
+
+VELTA_AVX2 inline uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
+                                          unsigned char* target, uint32_t room) {
+    const uint32_t done = widenAsciiBlocks<false, false>(source, length, target, room);
+    if (done < length && source[done] >= 0x80) return done;
+    return done +
+           widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
 }
 
 // ASCII units narrowed 32 at a time while input and room hold a block;

@@ -84,10 +84,10 @@ TwoByteKernels twoByteKernels() {
     static std::atomic<const char*> avx2Name{nullptr};
     const char* name = NLS_KernelInUse();
     if (name != avx2Name.load(std::memory_order_relaxed)) {
-        if (strcmp(name, "avx2") != 0) return {nullptr, nullptr};
+        if (strcmp(name, "avx2") != 0) return {nullptr, nullptr, nullptr};
         avx2Name.store(name, std::memory_order_relaxed);
     }
-    return {encodeTwoByteCodesAvx2, narrowAsciiAvx2};
+    return {encodeTwoByteCodesAvx2, narrowAsciiAvx2, widenAsciiAvx2};
 }
 
 }  // namespace velta
@@ -97,7 +97,7 @@ TwoByteKernels twoByteKernels() {
 namespace velta {
 
 TwoByteKernels twoByteKernels() {
-    return {nullptr, nullptr};
+    return {nullptr, nullptr, nullptr};
 }
 
 }  // namespace velta

@@ -268,8 +268,9 @@ TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
 // cross the kernels' blocks of 32 and 128 bytes.
 TEST_P(Kernels, AsciiRunsOfOtherEncodingsAsThePortableCodeDoes) {
     std::mt19937 random(9);
-    for (const char* encoding : {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman",
-                                 "UNICODE-1-1-UTF-7", "IMAP-MODIFIED-UTF-7"}) {
+    for (const char* encoding :
+         {"windows-1252", "ISO_8859-1:1987", "KOI8-U", "x-mac-roman", "UNICODE-1-1-UTF-7",
+          "IMAP-MODIFIED-UTF-7", "Big5", "windows-31j"}) {
         for (int text = 0; text < 40; ++text) {
             const Bytes latin = randomUtf8(random, false, text % 2 == 0 ? 40 : 400);
             ASSERT_EQ(NLS_UseKernel("scalar"), NLS_SUCCESS);
