@@ -141,6 +141,20 @@ VELTA_AVX2 uint32_t narrowAsciiBlocks(const unsigned char* source, uint32_t unit
     uint32_t done = 0;
     const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF80));
     const __m256i zero = _mm256_setzero_si256();
+    // Long runs 64 units a step; the block where one ends goes to the loop
+    // below, which counts its units.
+    while (units - done >= 64 && room - done >= 64) {
+        const __m256i a = loadUnits<swap>(source + 2 * done);
+        const __m256i b = loadUnits<swap>(source + 2 * done + 32);
+        const __m256i c = loadUnits<swap>(source + 2 * done + 64);
+        const __m256i d = loadUnits<swap>(source + 2 * done + 96);
+        if (!_mm256_testz_si256(_mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)),
+                                high))
+            break;
+        store256(target + done, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+        store256(target + done + 32, _mm256_permute4x64_epi64(_mm256_packus_epi16(c, d), 0xD8));
+        done += 64;
+    }
     while (units - done >= 32 && room - done >= 32) {
         const __m256i a = loadUnits<swap>(source + 2 * done);
         const __m256i b = loadUnits<swap>(source + 2 * done + 32);
