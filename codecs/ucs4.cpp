@@ -17,9 +17,10 @@ const unsigned short kUcs4Csid = 801;
 const TConverterIdentity kDecoder = {kUcs4Name, kUcs2Name, kUcs4Csid, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kUcs4Name, kUcs4Csid, 4, 1};
 
-// Two bytes of room always stay free for the terminator; a code point that
-// needs a surrogate pair is written whole or not at all. Trailing bytes that
-// make no whole unit wait unread (result 2, as always).
+// In the older calls two bytes of room always stay free for the terminator
+// (a stream's pieces, which have none, are filled to their end); a code
+// point that needs a surrogate pair is written whole or not at all. Trailing
+// bytes that make no whole unit wait unread (result 2, as always).
 class TUCS4ToUnicodeConverter : public TStepShell<TUCS4ToUnicodeConverter> {
 public:
     TUCS4ToUnicodeConverter() : TStepShell(kDecoder) {}
@@ -29,7 +30,7 @@ public:
     // U+FFFD, too, only with the terminator's room to spare.
     Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
                         uint32_t capacity, uint32_t* written) {
-        if (capacity <= 2 * count) return Written::kNoRoom;
+        if (FillsToEnd() ? capacity < 2 * count : capacity <= 2 * count) return Written::kNoRoom;
         for (uint32_t i = 0; i < count; ++i) storeUnit(out + 2 * i, units[i]);
         *written = 2 * count;
         return Written::kDone;
@@ -37,8 +38,8 @@ public:
     NLS_Status statusOfCut(uint32_t) const { return NLS_RESULT_TRUNCATED; }
 };
 
-// Four bytes of room always stay free for the terminator. A final odd byte
-// waits unread (result 2, as always).
+// In the older calls four bytes of room always stay free for the
+// terminator. A final odd byte waits unread (result 2, as always).
 class TUnicodeToUCS4Converter : public TStepShell<TUnicodeToUCS4Converter, TVirtualConverterBase> {
 public:
     TUnicodeToUCS4Converter() : TEncodingConverter(kEncoder), TStepShell(kEncoder) {}
@@ -48,6 +49,10 @@ public:
     NLS_Status statusOfCut(uint32_t waitingBytes) const {
         return waitingBytes == 1 ? NLS_RESULT_TRUNCATED : NLS_SEQUENCE_INCOMPLETE;
     }
+
+private:
+    // Room for a value, and in the older calls more than the terminator's.
+    bool valueFits(uint32_t room) const { return FillsToEnd() ? room >= 4 : room > 4; }
 };
 
 // A value past U+10FFFF is malformed; so is a surrogate, read strictly (the
@@ -60,11 +65,13 @@ StepResult TUCS4ToUnicodeConverter::step(const unsigned char* source, uint32_t s
     uint32_t count = 0;
     uint32_t out = 0;
     uint32_t kernelFrom = 0;  // after a value past U+10FFFF, the kernel waits a block
+    const uint32_t kept = KeptForTerminator();
     while (count < units) {
-        if (kernels.narrowUcs4 != nullptr && !strict && count >= kernelFrom) {
+        const uint32_t spare = targetCapacity - out;
+        if (kernels.narrowUcs4 != nullptr && !strict && count >= kernelFrom && spare > kept) {
             uint32_t produced = 0;
             count += kernels.narrowUcs4(source + 4 * count, units - count, target + out,
-                                        targetCapacity - out, &produced);
+                                        spare - kept, &produced);
             out += produced;
             kernelFrom = count + 8;
             if (count == units) break;
@@ -74,11 +81,11 @@ StepResult TUCS4ToUnicodeConverter::step(const unsigned char* source, uint32_t s
         if (value > 0x10FFFF || (strict && isSurrogate(value)))
             return malformedAt(4 * count, out, 4);
         if (value <= 0xFFFF) {
-            if (room <= 2) return outputFull(4 * count, out);
+            if (FillsToEnd() ? room < 2 : room <= 2) return outputFull(4 * count, out);
             storeUnit(target + out, static_cast<uint16_t>(value));
             out += 2;
         } else {
-            if (room < 6) return outputFull(4 * count, out);
+            if (room < 4 + kept) return outputFull(4 * count, out);
             value -= 0x10000;
             storeUnit(target + out, static_cast<uint16_t>(0xD800 + (value >> 10)));
             storeUnit(target + out + 2, static_cast<uint16_t>(0xDC00 + (value & 0x3FF)));
@@ -99,17 +106,19 @@ StepResult TUnicodeToUCS4Converter::step(const unsigned char* source, uint32_t s
     uint32_t out = 0;
     const TextKernels& kernels = textKernels();
     uint32_t kernelFrom = 0;  // after a surrogate, the kernel waits a block
+    const uint32_t kept = KeptForTerminator();
     while (position < units) {
-        if (targetCapacity - out <= 4) return outputFull(2 * position, out);
+        if (!valueFits(targetCapacity - out)) return outputFull(2 * position, out);
         if (kernels.widenToUcs4 != nullptr && position >= kernelFrom) {
             uint32_t produced = 0;
-            const uint32_t run = kernels.widenToUcs4(source + 2 * position, units - position,
-                                                     target + out, targetCapacity - out, &produced);
+            const uint32_t run =
+                kernels.widenToUcs4(source + 2 * position, units - position, target + out,
+                                    targetCapacity - out - kept, &produced);
             position += run;
             out += produced;
             kernelFrom = position + 16;
             if (position == units) break;
-            if (targetCapacity - out <= 4) return outputFull(2 * position, out);
+            if (!valueFits(targetCapacity - out)) return outputFull(2 * position, out);
         }
         uint32_t value = loadUnit(source + 2 * position);
         uint32_t taken = 1;

@@ -191,6 +191,9 @@ protected:
     bool ReadsAsBefore() const { return replacesAsBefore(Policy()); }
     // Whether this call writes no terminator (FillOutputToEnd).
     bool FillsToEnd() const { return fFillsToEnd; }
+    // The room the terminator keeps free at the end of the output: none
+    // where the call writes none.
+    uint32_t KeptForTerminator() const { return fFillsToEnd ? 0 : codec().terminatorWidth(); }
 
     ConversionOptions fOptions;
 

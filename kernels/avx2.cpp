@@ -1058,13 +1058,13 @@ constexpr BytePackTable makePairPackTable() {
 constexpr BytePackTable kPairPack = makePairPackTable();
 
 // Eight UCS-4 units at a time (sixteen while all are in the BMP); a block
-// holding a value past U+10FFFF is the codec's. Two bytes of room stay free,
-// as the codec keeps them for the terminator.
+// holding a value past U+10FFFF is the codec's. The codec keeps the room of
+// a terminator out of `room`.
 VELTA_AVX2 uint32_t narrowUcs4Avx2(const unsigned char* source, uint32_t units,
                                    unsigned char* target, uint32_t room, uint32_t* produced) {
     uint32_t in = 0, out = 0;
     const __m256i bmpOnly = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
-    while (units - in >= 16 && room - out >= 34) {
+    while (units - in >= 16 && room - out >= 32) {
         const __m256i a = load256(source + 4 * in);
         const __m256i b = load256(source + 4 * in + 32);
         if (!_mm256_testz_si256(_mm256_or_si256(a, b), bmpOnly)) break;
@@ -1073,7 +1073,7 @@ VELTA_AVX2 uint32_t narrowUcs4Avx2(const unsigned char* source, uint32_t units,
         in += 16;
         out += 32;
     }
-    while (units - in >= 8 && room - out >= 34) {
+    while (units - in >= 8 && room - out >= 32) {
         const __m256i v = load256(source + 4 * in);
         const __m256i last = _mm256_set1_epi32(0x10FFFF);
         const __m256i inRange = _mm256_cmpeq_epi32(_mm256_max_epu32(v, last), last);
@@ -1115,13 +1115,13 @@ VELTA_AVX2 inline uint32_t widenEightWithPairs(__m128i units, __m128i nextUnits,
 }
 
 // Sixteen UCS-2 units at a time, surrogate pairs joined, up to a lone
-// surrogate, while more than four bytes of room would be left before each
-// unit, as the codec requires.
+// surrogate, while `room` holds a block's values (the codec keeps the room
+// of a terminator out of it).
 VELTA_AVX2 uint32_t widenToUcs4Avx2(const unsigned char* source, uint32_t units,
                                     unsigned char* target, uint32_t room, uint32_t* produced) {
     uint32_t in = 0, out = 0;
     const __m256i surrogateBits = _mm256_set1_epi16(static_cast<short>(0xFC00));
-    while (units - in >= 17 && room - out > 64) {
+    while (units - in >= 17 && room - out >= 64) {
         const __m256i v = load256(source + 2 * in);
         const __m256i kind = _mm256_and_si256(v, surrogateBits);
         // Two mask bits a unit.
