@@ -1,4 +1,4 @@
-// The vector steps of the converter libraries' two-byte encoders (EUC-KR,
+// The vector steps of the converter libraries' two-byte codecs (EUC-KR,
 // GBK, GB18030, Big5, windows-31j): units to the codes of their table,
 // sixteen at a time, and ASCII runs both ways.
 #ifndef VELTA_COMMON_TWO_BYTE_CODES_H
