@@ -752,37 +752,38 @@ VELTA_AVX2 inline bool asciiOrThreeByteUnits(__m256i block) {
     return _mm256_testz_si256(_mm256_or_si256(twoBytes, surrogate), _mm256_set1_epi8(-1)) != 0;
 }
 
-// pshufb patterns that keep one byte or three of each of four 32-bit lanes,
-// indexed by a bit a lane for "one".
+// pshufb patterns that keep one byte or three of each 32-bit lane, for both
+// 128-bit halves, indexed by a bit a lane for "one" (low four bits for the
+// low half).
 struct OneOrThreePackTable {
-    unsigned char pattern[16][16];
-    unsigned char count[16];
+    unsigned char pattern[256][32];
 };
 
 constexpr OneOrThreePackTable makeOneOrThreePackTable() {
     OneOrThreePackTable table{};
-    for (int index = 0; index < 16; ++index) {
-        int kept = 0;
-        for (int lane = 0; lane < 4; ++lane)
-            for (int byte = 0; byte < (index >> lane & 1 ? 1 : 3); ++byte)
-                table.pattern[index][kept++] = static_cast<unsigned char>(4 * lane + byte);
-        table.count[index] = static_cast<unsigned char>(kept);
-        for (int byte = kept; byte < 16; ++byte) table.pattern[index][byte] = 0x80;
-    }
+    for (int index = 0; index < 256; ++index)
+        for (int half = 0; half < 2; ++half) {
+            unsigned char* pattern = table.pattern[index] + 16 * half;
+            int kept = 0;
+            for (int lane = 0; lane < 4; ++lane)
+                for (int byte = 0; byte < (index >> (4 * half + lane) & 1 ? 1 : 3); ++byte)
+                    pattern[kept++] = static_cast<unsigned char>(4 * lane + byte);
+            for (int byte = kept; byte < 16; ++byte) pattern[byte] = 0x80;
+        }
     return table;
 }
 
 constexpr OneOrThreePackTable kOneOrThreePack = makeOneOrThreePackTable();
 
-VELTA_AVX2 inline __m256i oneOrThreePatterns(uint32_t low, uint32_t high) {
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kOneOrThreePack.pattern[low])),
-                                   load128(kOneOrThreePack.pattern[high]), 1);
+// The bytes that four lanes of one byte or three keep, by their bits.
+inline uint32_t oneOrThreeBytes(uint32_t ones) {
+    return 12 - 2 * static_cast<uint32_t>(__builtin_popcount(ones));
 }
 
 // Sixteen units of one byte or three, spread as storeSixteenThreeByteUnits
-// spreads them with ASCII in the first byte of its lane, then each group of
-// four packed by its pattern. Stores at most 52 bytes and returns the bytes
-// written.
+// spreads them with ASCII in the first byte of its lane; each register's
+// lanes are marked by the ASCII mask spread alike, whose sign bits index
+// the patterns. Stores at most 52 bytes and returns the bytes written.
 VELTA_AVX2 inline uint32_t storeSixteenAsciiOrThreeByteUnits(__m256i units, unsigned char* target) {
     const __m256i low6 = _mm256_set1_epi16(0x3F);
     const __m256i mark = _mm256_set1_epi16(static_cast<short>(0x80));
@@ -793,24 +794,24 @@ VELTA_AVX2 inline uint32_t storeSixteenAsciiOrThreeByteUnits(__m256i units, unsi
     const __m256i firstTwo =
         _mm256_blendv_epi8(_mm256_or_si256(lead, _mm256_slli_epi16(middle, 8)), units, ascii);
     const __m256i last = _mm256_or_si256(_mm256_and_si256(units, low6), mark);
-    // One mask byte a unit, units 0-7 in bits 0-7 and 8-15 in bits 16-23.
-    const uint32_t ones =
-        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(ascii, ascii)));
-    const uint32_t groups[4] = {ones & 15, ones >> 4 & 15, ones >> 16 & 15, ones >> 20 & 15};
     // Units 0-3 and 8-11 in one register, 4-7 and 12-15 in the other.
-    const __m256i outer = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(firstTwo, last),
-                                              oneOrThreePatterns(groups[0], groups[2]));
-    const __m256i inner = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(firstTwo, last),
-                                              oneOrThreePatterns(groups[1], groups[3]));
+    const uint32_t outerOnes = laneBits(_mm256_unpacklo_epi16(ascii, ascii));
+    const uint32_t innerOnes = laneBits(_mm256_unpackhi_epi16(ascii, ascii));
+    const __m256i outer = _mm256_shuffle_epi8(
+        _mm256_unpacklo_epi16(firstTwo, last),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kOneOrThreePack.pattern[outerOnes])));
+    const __m256i inner = _mm256_shuffle_epi8(
+        _mm256_unpackhi_epi16(firstTwo, last),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kOneOrThreePack.pattern[innerOnes])));
     uint32_t out = 0;
     store128(target, _mm256_castsi256_si128(outer));
-    out += kOneOrThreePack.count[groups[0]];
+    out += oneOrThreeBytes(outerOnes & 15);
     store128(target + out, _mm256_castsi256_si128(inner));
-    out += kOneOrThreePack.count[groups[1]];
+    out += oneOrThreeBytes(innerOnes & 15);
     store128(target + out, _mm256_extracti128_si256(outer, 1));
-    out += kOneOrThreePack.count[groups[2]];
+    out += oneOrThreeBytes(outerOnes >> 4);
     store128(target + out, _mm256_extracti128_si256(inner, 1));
-    return out + kOneOrThreePack.count[groups[3]];
+    return out + oneOrThreeBytes(innerOnes >> 4);
 }
 
 // Blocks of units below U+0800 (Latin, Greek, Cyrillic text), up to a run
