@@ -909,25 +909,44 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortUnitBlocks(const unsign
         out += storeSixteenShortUnits(block, target + out);
         in += 16;
     }
-    // The end of the room (at the end of each piece of a stream): a block
-    // written aside, and of it the characters that fit.
-    if (units - in >= 17 && room - out < 32) {
+    *written = out;
+    return in;
+}
+
+// The end of the room (of each piece of a stream), where a block may not
+// fit: blocks of units below U+0800 written aside, and of the last the
+// characters that fit.
+template <bool swap>
+VELTA_AVX2 __attribute__((noinline)) uint32_t fillRoomWithShortUnits(const unsigned char* source,
+                                                                     uint32_t units,
+                                                                     unsigned char* target,
+                                                                     uint32_t room,
+                                                                     uint32_t* written) {
+    const __m256i threeBytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+    uint32_t in = 0, out = 0;
+    while (units - in >= 17 && room - out != 0) {
         const __m256i block = loadUnits<swap>(source + 2 * in);
-        if (_mm256_testz_si256(block, threeBytes)) {
-            unsigned char aside[32];
-            uint16_t values[16];
-            storeSixteenShortUnits(block, aside);
-            store256(reinterpret_cast<unsigned char*>(values), block);
-            uint32_t taken = 0, bytes = 0;
-            for (; taken < 16; ++taken) {
-                const uint32_t length = values[taken] < 0x80 ? 1 : 2;
-                if (length > room - out - bytes) break;
-                bytes += length;
-            }
-            memcpy(target + out, aside, bytes);
-            in += taken;
-            out += bytes;
+        if (!_mm256_testz_si256(block, threeBytes)) break;
+        unsigned char aside[32];
+        const uint32_t made = storeSixteenShortUnits(block, aside);
+        if (made <= room - out) {
+            memcpy(target + out, aside, made);
+            in += 16;
+            out += made;
+            continue;
         }
+        uint16_t values[16];
+        store256(reinterpret_cast<unsigned char*>(values), block);
+        uint32_t taken = 0, bytes = 0;
+        for (; taken < 16; ++taken) {
+            const uint32_t length = values[taken] < 0x80 ? 1 : 2;
+            if (length > room - out - bytes) break;
+            bytes += length;
+        }
+        memcpy(target + out, aside, bytes);
+        in += taken;
+        out += bytes;
+        break;
     }
     *written = out;
     return in;
@@ -992,6 +1011,12 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
         const uint32_t taken = encodeSixteenUnits<swap>(source + 2 * in, target + out, &bytes);
         if (taken == 0) break;
         in += taken;
+        out += bytes;
+    }
+    if (room - out < 64) {
+        uint32_t bytes = 0;
+        in += fillRoomWithShortUnits<swap>(source + 2 * in, units - in, target + out, room - out,
+                                           &bytes);
         out += bytes;
     }
     *written = out;
