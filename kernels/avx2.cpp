@@ -14,6 +14,7 @@
 
 #include <immintrin.h>
 #include <string.h>
+#include <array>
 
 #include "common/ascii_runs.h"
 #include "kernels/avx2_shared.h"
@@ -505,6 +506,12 @@ constexpr BytePackTable makeBytePackTable() {
 
 constexpr BytePackTable kBytePack = makeBytePackTable();
 
+VELTA_AVX2 inline __m256i asciiUnits(__m256i units) {
+    return _mm256_cmpeq_epi16(
+        _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xFF80))),
+        _mm256_setzero_si256());
+}
+
 // Which of the units (below U+0800) take two bytes.
 VELTA_AVX2 inline __m256i twoByteUnits(__m256i units) {
     return _mm256_cmpgt_epi16(units, _mm256_set1_epi16(0x7F));
@@ -599,14 +606,6 @@ VELTA_AVX2 inline EncodedLanes encodeEightValues(__m256i c) {
     return lanes;
 }
 
-// Eight units as UTF-8 in 32-bit lanes, the lane of a high surrogate
-// holding the character it makes with the unit after it (from `nextUnits`);
-// masks name the lanes of first and second units of pairs.
-struct EncodedUnits {
-    EncodedLanes lanes;
-    __m256i high, low;
-};
-
 // Eight units widened to 32-bit lanes, the lane of a high surrogate holding
 // the character it makes with the unit after it (from `nextUnits`), with
 // masks of the lanes of high and of low surrogates.
@@ -628,22 +627,90 @@ VELTA_AVX2 inline JoinedUnits joinPairs(__m128i units, __m128i nextUnits) {
     return joined;
 }
 
-VELTA_AVX2 inline EncodedUnits encodeEightUnits(__m128i units, __m128i nextUnits) {
-    const JoinedUnits joined = joinPairs(units, nextUnits);
-    return {encodeEightValues<true>(joined.values), joined.high, joined.low};
-}
-
 VELTA_AVX2 inline uint32_t laneBits(__m256i mask) {
     return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(mask)));
 }
 
-// Stores eight units without surrogates; returns the bytes written (at most
-// 24, in two stores of 16).
-VELTA_AVX2 inline uint32_t storeEightUnits(__m128i units, unsigned char* target) {
-    const EncodedLanes lanes = encodeEightValues<false>(_mm256_cvtepu16_epi32(units));
-    const uint32_t two = laneBits(lanes.twoOrMore), three = laneBits(lanes.threeOrMore);
-    const uint32_t first = (two & 15) | (three & 15) << 4, second = two >> 4 | (three >> 4) << 4;
-    return storePacked(lanes.bytes, kBytePack, first, second, target);
+// Of the mask bytes of sixteen units' lengths (a byte for each four units,
+// a bit of each nibble for each unit), the bits of the first n units.
+constexpr std::array<uint32_t, 17> makeBitsOfFirstUnits() {
+    std::array<uint32_t, 17> bits{};
+    for (uint32_t n = 0; n <= 16; ++n)
+        for (uint32_t unit = 0; unit < n; ++unit)
+            bits[n] |= (0x11u << (unit % 4)) << (8 * (unit / 4));
+    return bits;
+}
+
+constexpr std::array<uint32_t, 17> kBitsOfFirstUnits = makeBitsOfFirstUnits();
+
+// Sixteen units as UTF-8, one to three bytes a unit: a pair's four bytes
+// are split two and two, the high surrogate's lane holding the first two
+// and the low's the last two, which take two bits of the high surrogate
+// from the lane before. Each unit's first two bytes are in a 16-bit lane of
+// one register and its third in the other's; spread to 32-bit lanes, each
+// four lanes are packed by their lengths. Of lanes from `end` on, whatever
+// is stored is not counted. Stores at most 52 bytes and returns the bytes
+// of the first `end` units.
+VELTA_AVX2 inline uint32_t storeSixteenUnits(__m256i c, __m256i high, __m256i low, uint32_t end,
+                                             unsigned char* target) {
+    const __m256i low6 = _mm256_set1_epi16(0x3F);
+    const __m256i mark = _mm256_set1_epi16(static_cast<short>(0x80));
+    const __m256i ascii = asciiUnits(c);
+    const __m256i belowThree = _mm256_cmpeq_epi16(
+        _mm256_and_si256(c, _mm256_set1_epi16(static_cast<short>(0xF800))), _mm256_setzero_si256());
+    // 10xxxxxx from bits 6-11 and from bits 0-5; 110xxxxx (bits 6-10 of a
+    // unit below U+0800) is the first of them with 0x40 set.
+    const __m256i middle = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(c, 6), low6), mark);
+    const __m256i lastHigh = _mm256_slli_epi16(_mm256_or_si256(_mm256_and_si256(c, low6), mark), 8);
+    const __m256i x40 = _mm256_set1_epi16(0x40);
+    const __m256i two = _mm256_or_si256(_mm256_or_si256(middle, x40), lastHigh);
+    const __m256i three =
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(c, 12), _mm256_set1_epi16(0xE0)),
+                        _mm256_slli_epi16(middle, 8));
+    // The character's value is (high - 0xD800 + 0x40) << 10 + (low - 0xDC00):
+    // high + 0x40 holds bits 10-20 in its bits 0-10 under 0xD800, whose
+    // 0xD8 above bits 8-10 turns into 11110 by an exclusive or with 0x28.
+    const __m256i top = _mm256_add_epi16(c, x40);
+    const __m256i highBytes = _mm256_or_si256(
+        _mm256_xor_si256(_mm256_srli_epi16(top, 8), _mm256_set1_epi16(0x28)),
+        _mm256_slli_epi16(_mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(top, 2), low6), mark),
+                          8));
+    // Of a low surrogate, bits 6-11 are 11 and four of the value's; the 11
+    // turns into the high surrogate's bits 0-1 (from the lane before).
+    const __m256i before = _mm256_alignr_epi8(c, _mm256_permute2x128_si256(c, c, 0x08), 14);
+    const __m256i lowBytes = _mm256_or_si256(
+        _mm256_xor_si256(
+            middle, _mm256_andnot_si256(_mm256_slli_epi16(before, 4), _mm256_set1_epi16(0x30))),
+        lastHigh);
+    const __m256i last = _mm256_srli_epi16(lastHigh, 8);
+    __m256i firstTwo = _mm256_blendv_epi8(three, two, belowThree);
+    firstTwo = _mm256_blendv_epi8(firstTwo, c, ascii);
+    firstTwo = _mm256_blendv_epi8(firstTwo, highBytes, high);
+    firstTwo = _mm256_blendv_epi8(firstTwo, lowBytes, low);
+    // A byte for each four units, in their order: "two or more" in its low
+    // four bits, "three" in its high four (the index of their pattern), set
+    // where the unit is not ASCII and not below U+0800 or in a pair.
+    const __m256i fewer = _mm256_or_si256(belowThree, _mm256_or_si256(high, low));
+    const uint32_t masks = ~static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_shuffle_epi32(_mm256_packs_epi16(ascii, fewer), 0xD8)));
+    // Units 0-3 and 8-11 in one register, 4-7 and 12-15 in the other.
+    const __m256i outer = _mm256_unpacklo_epi16(firstTwo, last);
+    const __m256i inner = _mm256_unpackhi_epi16(firstTwo, last);
+    const uint32_t groups[4] = {masks & 0xFF, masks >> 8 & 0xFF, masks >> 16 & 0xFF, masks >> 24};
+    const __m256i outerPacked = _mm256_shuffle_epi8(
+        outer,
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kBytePack.pattern[groups[0]])),
+                                load128(kBytePack.pattern[groups[2]]), 1));
+    const __m256i innerPacked = _mm256_shuffle_epi8(
+        inner,
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kBytePack.pattern[groups[1]])),
+                                load128(kBytePack.pattern[groups[3]]), 1));
+    // A unit takes one byte, and one more for each of its two bits.
+    store128(target, _mm256_castsi256_si128(outerPacked));
+    store128(target + 4 + ones(masks & 0xFF), _mm256_castsi256_si128(innerPacked));
+    store128(target + 8 + ones(masks & 0xFFFF), _mm256_extracti128_si256(outerPacked, 1));
+    store128(target + 12 + ones(masks & 0xFFFFFF), _mm256_extracti128_si256(innerPacked, 1));
+    return end + ones(masks & kBitsOfFirstUnits[end]);
 }
 
 // pshufb patterns that keep the first 1 to 4 bytes of each of four 32-bit
@@ -669,35 +736,6 @@ constexpr BytePackTable kSequencePack = makeSequencePackTable();
 constexpr uint8_t kSpreadNibble[16] = {0x00, 0x01, 0x04, 0x05, 0x10, 0x11, 0x14, 0x15,
                                        0x40, 0x41, 0x44, 0x45, 0x50, 0x51, 0x54, 0x55};
 
-// Stores `count` units of eight, pairs among them: the lanes of second units
-// are dropped, then each lane's bytes are packed. Stores at most 32 bytes and
-// returns the bytes written.
-VELTA_AVX2 inline uint32_t storeUnitsWithPairs(__m128i units, __m128i next, uint32_t count,
-                                               unsigned char* target) {
-    const EncodedUnits encoded = encodeEightUnits(units, next);
-    const EncodedLanes& lanes = encoded.lanes;
-    const uint32_t keep = ~laneBits(encoded.low) & ((1u << count) - 1);
-    // The length of each lane less one: a lane mask is -1 where it holds.
-    const __m256i lengthLessOne =
-        _mm256_sub_epi32(_mm256_sub_epi32(_mm256_sub_epi32(_mm256_setzero_si256(), lanes.twoOrMore),
-                                          lanes.threeOrMore),
-                         lanes.four);
-    const __m256i order =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePack.order[keep]));
-    const __m256i bytes = _mm256_permutevar8x32_epi32(lanes.bytes, order);
-    const __m256i codes = _mm256_permutevar8x32_epi32(lengthLessOne, order);
-    const uint32_t low = laneBits(_mm256_slli_epi32(codes, 31));
-    const uint32_t high = laneBits(_mm256_slli_epi32(codes, 30));
-    const uint32_t first = kSpreadNibble[low & 15] | kSpreadNibble[high & 15] << 1;
-    const uint32_t second = kSpreadNibble[low >> 4] | kSpreadNibble[high >> 4] << 1;
-    storePacked(bytes, kSequencePack, first, second, target);
-    const uint32_t two = laneBits(lanes.twoOrMore) & keep;
-    const uint32_t three = laneBits(lanes.threeOrMore) & keep;
-    const uint32_t pairs = laneBits(lanes.four) & keep;
-    return static_cast<uint32_t>(__builtin_popcount(keep) + __builtin_popcount(two) +
-                                 __builtin_popcount(three) + __builtin_popcount(pairs));
-}
-
 // Of sixteen units, by their masks of high and low surrogates (two bits a
 // unit), how many come before the first lone surrogate; a high surrogate
 // in the last lane waits for the next block.
@@ -709,34 +747,24 @@ inline uint32_t unitsOfWholePairs(uint64_t high, uint64_t low) {
     return end;
 }
 
-// Encodes units p[0..15] up to the first lone surrogate (a high surrogate in
-// the last lane waits for the next block); reads p[0..16] and stores at most
-// 64 bytes. Returns the units taken and sets *written.
-template <bool swap>
-VELTA_AVX2 uint32_t encodeSixteenUnits(const unsigned char* p, unsigned char* target,
-                                       uint32_t* written) {
-    const __m256i units = loadUnits<swap>(p);
-    const __m256i surrogateBits =
-        _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xFC00)));
+// Encodes sixteen units up to the first lone surrogate (a high surrogate in
+// the last lane waits for the next block); stores at most 52 bytes. Returns
+// the units taken and sets *written.
+VELTA_AVX2 inline uint32_t encodeSixteenUnits(__m256i units, unsigned char* target,
+                                              uint32_t* written) {
+    const __m256i surrogate =
+        _mm256_cmpeq_epi16(_mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800))),
+                           _mm256_set1_epi16(static_cast<short>(0xD800)));
+    // Bit 10 tells a low surrogate from a high one.
+    const __m256i bit10 = _mm256_srai_epi16(_mm256_slli_epi16(units, 5), 15);
+    const __m256i high = _mm256_andnot_si256(bit10, surrogate);
+    const __m256i low = _mm256_and_si256(bit10, surrogate);
     // Two mask bits a lane.
-    const uint64_t high = static_cast<uint32_t>(_mm256_movemask_epi8(
-        _mm256_cmpeq_epi16(surrogateBits, _mm256_set1_epi16(static_cast<short>(0xD800)))));
-    const uint64_t low = static_cast<uint32_t>(_mm256_movemask_epi8(
-        _mm256_cmpeq_epi16(surrogateBits, _mm256_set1_epi16(static_cast<short>(0xDC00)))));
-    if ((high | low) == 0) {
-        const uint32_t out = storeEightUnits(_mm256_castsi256_si128(units), target);
-        *written = out + storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
-        return 16;
-    }
-    const uint32_t end = unitsOfWholePairs(high, low);
+    const uint64_t highBits = static_cast<uint32_t>(_mm256_movemask_epi8(high));
+    const uint64_t lowBits = static_cast<uint32_t>(_mm256_movemask_epi8(low));
+    const uint32_t end = (highBits | lowBits) == 0 ? 16 : unitsOfWholePairs(highBits, lowBits);
     if (end == 0) return 0;
-    const __m256i next = loadUnits<swap>(p + 2);
-    uint32_t out = storeUnitsWithPairs(_mm256_castsi256_si128(units), _mm256_castsi256_si128(next),
-                                       end < 8 ? end : 8, target);
-    if (end > 8)
-        out += storeUnitsWithPairs(_mm256_extracti128_si256(units, 1),
-                                   _mm256_extracti128_si256(next, 1), end - 8, target + out);
-    *written = out;
+    *written = storeSixteenUnits(units, high, low, end, target);
     return end;
 }
 
@@ -771,12 +799,6 @@ VELTA_AVX2 inline bool allThreeByteUnits(__m256i block) {
     const __m256i surrogate =
         _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800)));
     return _mm256_testz_si256(_mm256_or_si256(shorter, surrogate), _mm256_set1_epi8(-1)) != 0;
-}
-
-VELTA_AVX2 inline __m256i asciiUnits(__m256i units) {
-    return _mm256_cmpeq_epi16(
-        _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xFF80))),
-        _mm256_setzero_si256());
 }
 
 // Whether every unit of the block takes one byte or three: CJK text with its
@@ -979,6 +1001,38 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeThreeByteBlocks(const unsign
     return in;
 }
 
+// Blocks of units of every length, pairs among them (emoji; letters with
+// typographic quotes and dashes), up to a lone surrogate, a block of CJK
+// text or a run of four blocks below U+0800, for which the loops above are
+// faster; a loop of its own for the same reason. A short block alone is
+// taken here: leaving for one costs more than it saves.
+template <bool swap>
+VELTA_AVX2 __attribute__((noinline)) uint32_t encodeMixedBlocks(const unsigned char* source,
+                                                                uint32_t units,
+                                                                unsigned char* target,
+                                                                uint32_t room, uint32_t* written) {
+    const __m256i threeBytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+    uint32_t in = 0, out = 0;
+    while (units - in >= 17 && room - out >= 64) {
+        const __m256i block = loadUnits<swap>(source + 2 * in);
+        if (allThreeByteUnits(block)) break;
+        if (units - in >= 65 &&
+            _mm256_testz_si256(
+                _mm256_or_si256(_mm256_or_si256(block, loadUnits<swap>(source + 2 * in + 32)),
+                                _mm256_or_si256(loadUnits<swap>(source + 2 * in + 64),
+                                                loadUnits<swap>(source + 2 * in + 96))),
+                threeBytes))
+            break;
+        uint32_t bytes = 0;
+        const uint32_t taken = encodeSixteenUnits(block, target + out, &bytes);
+        if (taken == 0) break;
+        in += taken;
+        out += bytes;
+    }
+    *written = out;
+    return in;
+}
+
 template <bool swap>
 VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units,
                                      unsigned char* target, uint32_t room, uint32_t* written) {
@@ -1008,7 +1062,8 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
             out += bytes;
             continue;
         }
-        const uint32_t taken = encodeSixteenUnits<swap>(source + 2 * in, target + out, &bytes);
+        const uint32_t taken =
+            encodeMixedBlocks<swap>(source + 2 * in, units - in, target + out, room - out, &bytes);
         if (taken == 0) break;
         in += taken;
         out += bytes;
@@ -1074,8 +1129,8 @@ VELTA_AVX2 inline uint32_t storeSixteenBmpUnits(__m256i units, __m256i top, unsi
         return 48;
     }
     if (asciiOrThreeByteUnits(units)) return storeSixteenAsciiOrThreeByteUnits(units, target);
-    const uint32_t out = storeEightUnits(_mm256_castsi256_si128(units), target);
-    return out + storeEightUnits(_mm256_extracti128_si256(units, 1), target + out);
+    const __m256i none = _mm256_setzero_si256();
+    return storeSixteenUnits(units, none, none, 16, target);
 }
 
 // UCS-4 values, in the machine's order or swapped, to UTF-8: sixteen at a
