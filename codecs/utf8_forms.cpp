@@ -286,8 +286,13 @@ private:
     NLS_Status convertAsTheChain(unsigned char* target, uint32_t* targetLength, uint32_t capacity,
                                  const unsigned char* source, uint32_t length, uint32_t* consumed) {
         if (!fChainHolds && !fFallback.active()) {
+            // The pass ends at the first thing to replace, whose call the
+            // chain then converts: text with many of them paid for both.
+            const ConversionOptions asked = this->fOptions;
+            this->fOptions.malformed = this->fOptions.unmappable = Action::kStop;
             const NLS_Status status =
                 convertInOnePass(target, targetLength, capacity, source, length, consumed);
+            this->fOptions = asked;
             uint32_t count = 0;
             int32_t kind = NLS_NO_SUBSTITUTION;
             int64_t first = 0;
