@@ -459,7 +459,12 @@ struct ToUtf8 : IntoUtf8 {
                                         capacity - out, &written);
                 out += written;
             }
-            const uint32_t block = length - in > limit ? limit : length - in;
+            // No more units than the room left takes (a byte each at the
+            // least) and two more: the room fills before a pair can be cut
+            // at the block's end, and a pair at its start fits in it. The
+            // end of each piece of a stream comes here.
+            const uint32_t most = std::min(limit, 2 * (capacity - out) + 4);
+            const uint32_t block = length - in > most ? most : length - in;
             swapUnits(source + in, units, block);
             if (block % 2 != 0) units[block - 1] = source[in + block - 1];
             StepResult result = encodeUtf8Units({true, atSurrogate, false}, units, block,
