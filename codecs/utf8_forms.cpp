@@ -651,6 +651,10 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
                 out += written;
                 if (taken != 0) most = kIrregularBlock / 4;
             }
+            // No more values than the room left takes (a byte each at the
+            // least) and one more, to find it full: the end of each piece of
+            // a stream comes here.
+            most = std::min(most, capacity - out + 1);
             const uint32_t available = (length - in) / 4;
             const uint32_t block = available > most ? most : available;
             uint32_t bytes = 0;
