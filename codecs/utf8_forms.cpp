@@ -463,7 +463,8 @@ struct ToUtf8 : IntoUtf8 {
             // least) and two more: the room fills before a pair can be cut
             // at the block's end, and a pair at its start fits in it. The
             // end of each piece of a stream comes here.
-            const uint32_t most = std::min(limit, 2 * (capacity - out) + 4);
+            const uint32_t room = capacity - out;
+            const uint32_t most = room < limit / 2 ? std::min(limit, 2 * room + 4) : limit;
             const uint32_t block = length - in > most ? most : length - in;
             swapUnits(source + in, units, block);
             if (block % 2 != 0) units[block - 1] = source[in + block - 1];
@@ -654,7 +655,7 @@ struct FromUtf32ToUtf8 : IntoUtf8 {
             // No more values than the room left takes (a byte each at the
             // least) and one more, to find it full: the end of each piece of
             // a stream comes here.
-            most = std::min(most, capacity - out + 1);
+            if (capacity - out < most) most = capacity - out + 1;
             const uint32_t available = (length - in) / 4;
             const uint32_t block = available > most ? most : available;
             uint32_t bytes = 0;

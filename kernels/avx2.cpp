@@ -405,13 +405,12 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t fillUnitRoomFromBlocks(const unsig
             out += made;
             continue;
         }
+        // Fewer units than were made: as many characters, where each made one.
+        if ((atLeast32(load256(source + in), 0xF0) & ((uint64_t{1} << taken) - 1)) != 0) break;
         const uint32_t units = (room - out) / 2;
-        const uint32_t bytes = bytesOfFirstCharacters(source + in, units);
-        if ((atLeast32(load256(source + in), 0xF0) & ((uint64_t{1} << bytes) - 1)) == 0) {
-            memcpy(target + out, aside, 2 * units);
-            in += bytes;
-            out += 2 * units;
-        }
+        memcpy(target + out, aside, 2 * units);
+        in += bytesOfFirstCharacters(source + in, units);
+        out += 2 * units;
         break;
     }
     *produced = out;
