@@ -934,55 +934,56 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortUnitBlocks(const unsign
     return in;
 }
 
-// Of sixteen units of the BMP (no surrogates) written aside as UTF-8, the
-// characters that fit in `room`: copies their bytes, sets *bytes and
-// returns how many.
-VELTA_AVX2 inline uint32_t copyCharactersThatFit(__m256i units, const unsigned char* aside,
-                                                 unsigned char* target, uint32_t room,
-                                                 uint32_t* bytes) {
-    uint16_t values[16];
-    store256(reinterpret_cast<unsigned char*>(values), units);
-    uint32_t taken = 0, length = 0;
-    for (; taken < 16; ++taken) {
-        const uint32_t next = values[taken] < 0x80 ? 1 : values[taken] < 0x800 ? 2 : 3;
-        if (next > room - length) break;
-        length += next;
-    }
-    memcpy(target, aside, length);
-    *bytes = length;
-    return taken;
-}
-
 // The end of the room (of each piece of a stream), where a block may not
-// fit: blocks of units below U+0800 written aside, and of the last the
-// characters that fit.
-template <bool swap>
-VELTA_AVX2 __attribute__((noinline)) uint32_t fillRoomWithShortUnits(const unsigned char* source,
-                                                                     uint32_t units,
-                                                                     unsigned char* target,
-                                                                     uint32_t room,
-                                                                     uint32_t* written) {
-    const __m256i threeBytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+// fit: blocks written aside as UTF-8 while they fit, and of the last the
+// characters that fit. `Blocks` says which blocks it takes (sixteen BMP
+// characters, no surrogates: a unit each) and writes them.
+template <typename Blocks>
+VELTA_AVX2 __attribute__((noinline)) uint32_t fillRoomFromAside(const unsigned char* source,
+                                                                uint32_t count,
+                                                                unsigned char* target,
+                                                                uint32_t room, uint32_t* written) {
     uint32_t in = 0, out = 0;
-    while (units - in >= 17 && room - out != 0) {
-        const __m256i block = loadUnits<swap>(source + 2 * in);
-        if (!_mm256_testz_si256(block, threeBytes)) break;
-        unsigned char aside[32];
-        const uint32_t made = storeSixteenShortUnits(block, aside);
+    __m256i units;
+    while (count - in >= Blocks::kLeast && room - out != 0 &&
+           Blocks::take(source + Blocks::kWidth * in, &units)) {
+        unsigned char aside[64];
+        const uint32_t made = Blocks::store(units, aside);
         if (made <= room - out) {
             memcpy(target + out, aside, made);
             in += 16;
             out += made;
             continue;
         }
-        uint32_t bytes = 0;
-        in += copyCharactersThatFit(block, aside, target + out, room - out, &bytes);
+        uint16_t values[16];
+        store256(reinterpret_cast<unsigned char*>(values), units);
+        uint32_t taken = 0, bytes = 0;
+        for (; taken < 16; ++taken) {
+            const uint32_t next = values[taken] < 0x80 ? 1 : values[taken] < 0x800 ? 2 : 3;
+            if (next > room - out - bytes) break;
+            bytes += next;
+        }
+        memcpy(target + out, aside, bytes);
+        in += taken;
         out += bytes;
         break;
     }
     *written = out;
     return in;
 }
+
+// Blocks of sixteen units below U+0800, in the machine's order or swapped.
+template <bool swap>
+struct ShortUnitBlocks {
+    enum : uint32_t { kWidth = 2, kLeast = 17 };
+    VELTA_AVX2 static bool take(const unsigned char* source, __m256i* units) {
+        *units = loadUnits<swap>(source);
+        return _mm256_testz_si256(*units, _mm256_set1_epi16(static_cast<short>(0xF800))) != 0;
+    }
+    VELTA_AVX2 static uint32_t store(__m256i units, unsigned char* aside) {
+        return storeSixteenShortUnits(units, aside);
+    }
+};
 
 // Blocks of units of three bytes (CJK text), alone or with ASCII, up to a
 // block of anything else; a loop of its own for the same reason.
@@ -1080,8 +1081,8 @@ VELTA_AVX2 uint32_t encodeUtf8Blocks(const unsigned char* source, uint32_t units
     }
     if (room - out < 64) {
         uint32_t bytes = 0;
-        in += fillRoomWithShortUnits<swap>(source + 2 * in, units - in, target + out, room - out,
-                                           &bytes);
+        in += fillRoomFromAside<ShortUnitBlocks<swap>>(source + 2 * in, units - in, target + out,
+                                                       room - out, &bytes);
         out += bytes;
     }
     *written = out;
@@ -1143,52 +1144,28 @@ VELTA_AVX2 inline uint32_t storeSixteenBmpUnits(__m256i units, __m256i top, unsi
     return storeSixteenUnits(units, none, none, 16, target);
 }
 
-// Sixteen UCS-4 values as units, where all are in the BMP and none is a
-// surrogate.
+// Blocks of sixteen UCS-4 values, in the machine's order or swapped, all in
+// the BMP and none a surrogate, as units.
 template <bool swap>
-VELTA_AVX2 inline bool bmpUnitsOf(const unsigned char* source, __m256i* units) {
-    const __m256i a = ordered32<swap>(load256(source));
-    const __m256i b = ordered32<swap>(load256(source + 32));
-    if (!_mm256_testz_si256(_mm256_or_si256(a, b),
-                            _mm256_set1_epi32(static_cast<int>(0xFFFF0000u))))
-        return false;
-    // packus works within 128-bit halves: put the quarters back in order.
-    *units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
-    const __m256i top = _mm256_and_si256(*units, _mm256_set1_epi16(static_cast<short>(0xF800)));
-    return _mm256_testz_si256(
-               _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800))),
-               _mm256_set1_epi8(-1)) != 0;
-}
-
-// The end of the room (of each piece of a stream), where a block may not
-// fit: blocks of BMP values written aside, and of the last the characters
-// that fit.
-template <bool swap>
-VELTA_AVX2 __attribute__((noinline)) uint32_t fillRoomWithBmpValues(const unsigned char* source,
-                                                                    uint32_t values,
-                                                                    unsigned char* target,
-                                                                    uint32_t room,
-                                                                    uint32_t* written) {
-    uint32_t in = 0, out = 0;
-    __m256i units;
-    while (values - in >= 16 && room - out != 0 && bmpUnitsOf<swap>(source + 4 * in, &units)) {
-        unsigned char aside[64];
-        const uint32_t made = storeSixteenBmpUnits(
-            units, _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800))), aside);
-        if (made <= room - out) {
-            memcpy(target + out, aside, made);
-            in += 16;
-            out += made;
-            continue;
-        }
-        uint32_t bytes = 0;
-        in += copyCharactersThatFit(units, aside, target + out, room - out, &bytes);
-        out += bytes;
-        break;
+struct BmpValueBlocks {
+    enum : uint32_t { kWidth = 4, kLeast = 16 };
+    VELTA_AVX2 static bool take(const unsigned char* source, __m256i* units) {
+        const __m256i a = ordered32<swap>(load256(source));
+        const __m256i b = ordered32<swap>(load256(source + 32));
+        if (!_mm256_testz_si256(_mm256_or_si256(a, b),
+                                _mm256_set1_epi32(static_cast<int>(0xFFFF0000u))))
+            return false;
+        // packus works within 128-bit halves: put the quarters back in order.
+        *units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        return _mm256_testz_si256(_mm256_cmpeq_epi16(_mm256_and_si256(*units, topFive()),
+                                                     _mm256_set1_epi16(static_cast<short>(0xD800))),
+                                  _mm256_set1_epi8(-1)) != 0;
     }
-    *written = out;
-    return in;
-}
+    VELTA_AVX2 static uint32_t store(__m256i units, unsigned char* aside) {
+        return storeSixteenBmpUnits(units, _mm256_and_si256(units, topFive()), aside);
+    }
+    VELTA_AVX2 static __m256i topFive() { return _mm256_set1_epi16(static_cast<short>(0xF800)); }
+};
 
 // UCS-4 values, in the machine's order or swapped, to UTF-8: sixteen at a
 // time while they are in the BMP, eight at a time where characters beyond
@@ -1220,8 +1197,8 @@ VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t valu
     }
     if (room - out < 64) {
         uint32_t bytes = 0;
-        in += fillRoomWithBmpValues<swap>(source + 4 * in, values - in, target + out, room - out,
-                                          &bytes);
+        in += fillRoomFromAside<BmpValueBlocks<swap>>(source + 4 * in, values - in, target + out,
+                                                      room - out, &bytes);
         out += bytes;
     }
     *written = out;
