@@ -686,9 +686,9 @@ VELTA_AVX2 inline uint32_t storeSixteenUnits(__m256i c, __m256i high, __m256i lo
     firstTwo = _mm256_blendv_epi8(firstTwo, c, ascii);
     firstTwo = _mm256_blendv_epi8(firstTwo, highBytes, high);
     firstTwo = _mm256_blendv_epi8(firstTwo, lowBytes, low);
-    // A byte for each four units, in their order: "two or more" in its low
-    // four bits, "three" in its high four (the index of their pattern), set
-    // where the unit is not ASCII and not below U+0800 or in a pair.
+    // A byte for each four units, in their order, the index of their
+    // pattern: "two or more" (not ASCII) in its low four bits, "three"
+    // (neither below U+0800 nor in a pair) in its high four.
     const __m256i fewer = _mm256_or_si256(belowThree, _mm256_or_si256(high, low));
     const uint32_t masks = ~static_cast<uint32_t>(
         _mm256_movemask_epi8(_mm256_shuffle_epi32(_mm256_packs_epi16(ascii, fewer), 0xD8)));
