@@ -17,7 +17,8 @@ const uint32_t kEscapeLength = 6;  // "\uXXXX"
 const TConverterIdentity kDecoder = {kEscapedName, kUcs2Name, 0, 2, 0};
 const TConverterIdentity kEncoder = {kUcs2Name, kEscapedName, 0, 8, 1};
 
-// Two bytes of room always stay free for the terminator.
+// Two bytes of room stay free for the terminator in the older calls; a
+// stream, which writes none, fills its output to the end.
 class TEUCSToUnicodeConverter : public TStepShell<TEUCSToUnicodeConverter> {
 public:
     TEUCSToUnicodeConverter() : TStepShell(kDecoder) {}
@@ -82,11 +83,16 @@ StepResult TEUCSToUnicodeConverter::step(const unsigned char* source, uint32_t s
                                          unsigned char* target, uint32_t targetCapacity, bool) {
     uint32_t in = 0;
     uint32_t out = 0;
+    // Units fit where a byte is left over, but in a stream: the room is
+    // counted from one byte short of the end (never passed, as no more than
+    // fits is written).
+    const uint32_t usable =
+        FillsToEnd() || targetCapacity == 0 ? targetCapacity : targetCapacity - 1;
     while (in < sourceLength) {
         const Token token = readToken(source + in, sourceLength - in);
         if (token.kind == Token::kCut) return cutAtEnd(in, out);
         const uint32_t units = token.kind == Token::kBackslashPair ? 2 : 1;
-        if (targetCapacity - out <= 2 * units) return outputFull(in, out);
+        if (usable - out < 2 * units) return outputFull(in, out);
         if (token.kind == Token::kBackslashPair) {
             storeUnit(target + out, kBackslash);
             storeUnit(target + out + 2, source[in + 1]);

@@ -139,10 +139,11 @@ TEST_F(Streaming, OlderStreamCallDoesNotJoinACutCharacterToTheNextBuffer) {
 // A stream fills its output to the last byte (it writes no terminator); the
 // older calls on the same object keep their published room for one.
 TEST_F(Streaming, AStreamLeavesTheOlderCallsTheirRoomForTheTerminator) {
-    const Pair pairs[] = {{"ISO-8859-1", "ISO-10646-UCS-2"},
-                          {"ISO-10646-UCS-2", "ISO-8859-1"},
-                          {"x-mac-roman", "ISO-10646-UCS-2"},
-                          {"ISO-10646-UCS-2", "x-mac-roman"}};
+    const Pair pairs[] = {
+        {"ISO-8859-1", "ISO-10646-UCS-2"},      {"ISO-10646-UCS-2", "ISO-8859-1"},
+        {"x-mac-roman", "ISO-10646-UCS-2"},     {"ISO-10646-UCS-2", "x-mac-roman"},
+        {"ISO-10646-UCS-4", "ISO-10646-UCS-2"}, {"ISO-10646-UCS-2", "ISO-10646-UCS-4"},
+        {"ESCAPED_UNICODE", "ISO-10646-UCS-2"}};
     for (const Pair& pair : pairs) {
         const Bytes text = sampleIn(pair.from);
         const Bytes input(text.begin(), text.begin() + 8);
