@@ -326,6 +326,24 @@ StepResult TUnicodeToSingleByteConverter::step(const unsigned char* source, uint
     }
 }
 
+bool TUnicodeToSingleByteConverter::lacks(uint16_t unit) const {
+    return fBytes[unit] == 0 && unit != fUnitOfByteZero && pairOfUnit(*fTable, unit) == 0;
+}
+
+Written TUnicodeToSingleByteConverter::writeChosen(const uint16_t* units, uint32_t count,
+                                                   unsigned char* out, uint32_t capacity,
+                                                   uint32_t* written) {
+    for (uint32_t i = 0; i < count; ++i) {
+        // A unit of two bytes, or of none: as the step says.
+        if (fBytes[units[i]] == 0 && units[i] != fUnitOfByteZero)
+            return TStepShell::writeChosen(units, count, out, capacity, written);
+    }
+    if (capacity < count) return Written::kNoRoom;
+    for (uint32_t i = 0; i < count; ++i) out[i] = fBytes[units[i]];
+    *written = count;
+    return Written::kDone;
+}
+
 TEncodingConverter* newSingleByteDecoder(uint32_t index) {
     if (index >= kSingleByteTableCount) return nullptr;
     return newStepConverter<TSingleByteToUnicodeConverter>(kSingleByteTables[index]);

@@ -70,6 +70,14 @@ public:
     const SingleByteTable& table() const { return *fTable; }
     // Each unit's byte, 0 for none (and for U+0000 where that is byte 0).
     const uint8_t* bytes() const { return fBytes; }
+    // Whether the encoding has neither a byte nor a pair of bytes for a unit
+    // (a surrogate has none).
+    bool lacks(uint16_t unit) const;
+    // The chosen text a byte a unit through the table, as the step writes
+    // it: the encoding has no state, and text with many characters to
+    // replace wrote each replacement through a step of its own.
+    Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
+                        uint32_t capacity, uint32_t* written);
 
 private:
     void encodePlain(const unsigned char* source, uint32_t units, uint32_t* position,

@@ -732,6 +732,24 @@ const uint8_t* latin1BytesOfUnits() {
     return bytes;
 }
 
+// A whole two- or three-byte UTF-8 sequence of a character (not overlong,
+// not an encoded surrogate); length 0 for anything else.
+struct ShortSequence {
+    uint16_t unit;
+    uint32_t length;
+};
+
+ShortSequence shortSequenceAt(const unsigned char* p, uint32_t length) {
+    if (length >= 2 && p[0] >= 0xC2 && p[0] <= 0xDF && (p[1] & 0xC0) == 0x80)
+        return {static_cast<uint16_t>((p[0] & 0x1F) << 6 | (p[1] & 0x3F)), 2};
+    if (length >= 3 && (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+        const uint32_t unit = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+        if (unit >= 0x800 && (unit < 0xD800 || unit > 0xDFFF))
+            return {static_cast<uint16_t>(unit), 3};
+    }
+    return {0, 0};
+}
+
 struct SingleByteEncoderForm {
     TUnicodeToSingleByteConverter encoder;
     uint32_t index;
@@ -830,16 +848,7 @@ struct Utf8ToSingleByte {
     }
     static Written writeUnits(Form& form, const uint16_t* units, uint32_t count, unsigned char* out,
                               uint32_t capacity, uint32_t* written) {
-        // At least the 32 bytes that a vector ASCII run reads at once.
-        enum : uint32_t { kBytes = 2 * kMaxChosenUnits > 32 ? 2 * kMaxChosenUnits : 32 };
-        unsigned char bytes[kBytes];
-        for (uint32_t i = 0; i < count; ++i) storeUnit(bytes + 2 * i, units[i]);
-        const StepResult result = form.encoder.step(bytes, 2 * count, out, capacity, false);
-        if (result.stop == Stop::kInputUsed) {
-            *written = result.written;
-            return Written::kDone;
-        }
-        return result.stop == Stop::kOutputFull ? Written::kNoRoom : Written::kNotInTarget;
+        return form.encoder.writeChosen(units, count, out, capacity, written);
     }
 
     // A unit makes a byte or two: a block of as many units as the room left
@@ -869,6 +878,15 @@ struct Utf8ToSingleByte {
             }
             if (in == length) return inputUsed(in, out);
             if (out == capacity) return outputFull(in, out);
+            if (form.keepsAscii) {
+                // Where the window stopped at a character the encoding lacks
+                // (French in ISO-8859-2 meets one every few words), it is
+                // said without decoding a block for the encoder to find it.
+                const ShortSequence next = shortSequenceAt(source + in, length - in);
+                if (next.length != 0 && form.encoder.bytes()[next.unit] == 0 &&
+                    form.encoder.lacks(next.unit))
+                    return unmappableAt(in, out, next.length, next.unit);
+            }
             const uint32_t room = capacity - out;
             const uint32_t most =
                 direct >= kIrregularBlock ? std::min(grown, kIrregularBlock) : grown;

@@ -27,6 +27,26 @@ inline bool isTwoByteWindow(const Utf8Window& window) {
     return window.lead != 0 && window.lead < 0xE0;
 }
 
+// The byte of the window's character whose UTF-8 starts at `p` (a lead),
+// with how many bytes it takes; none (0) where it is not one of the
+// window's, or the encoding lacks it, or it is cut at `length`.
+struct WindowByte {
+    unsigned char byte;
+    uint32_t length;
+};
+
+inline WindowByte windowByteAt(const Utf8Window& window, const unsigned char* p, uint32_t length) {
+    if (isTwoByteWindow(window)) {
+        const unsigned offset = static_cast<unsigned char>(p[0] - window.lead);
+        if (offset > 3 || length < 2 || (p[1] & 0xC0) != 0x80) return {0, 0};
+        return {window.bytes[offset << 6 | (p[1] & 0x3F)], 2};
+    }
+    if (p[0] != window.lead || length < 3 || (p[1] & 0xFE) != window.second ||
+        (p[2] & 0xC0) != 0x80)
+        return {0, 0};
+    return {window.bytes[(p[1] & 1) << 6 | (p[2] & 0x3F)], 3};
+}
+
 struct TextKernels {
     const char* name;
     // ASCII bytes widened to UCS-2 units while room lasts; returns bytes taken.

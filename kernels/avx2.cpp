@@ -1571,6 +1571,21 @@ VELTA_AVX2 uint32_t narrowUtf8WindowBlocks(const unsigned char* source, uint32_t
 VELTA_AVX2 uint32_t narrowUtf8WindowAvx2(const unsigned char* source, uint32_t length,
                                          const Utf8Window& window, unsigned char* target,
                                          uint32_t room, uint32_t* written) {
+    // Text that leaves the window every few words (French in KOI8-R or
+    // ISO-8859-2) comes here again after each character the encoding lacks:
+    // where the first block's first character past ASCII is not one of the
+    // window's, the ASCII before it is all there is, taken without the
+    // lookups built.
+    if (length >= 34 && room >= 32) {
+        const __m256i x0 = load256(source);
+        const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(x0));
+        const uint32_t first = static_cast<uint32_t>(__builtin_ctz(nonAscii | 1u << 31));
+        if (nonAscii != 0 && windowByteAt(window, source + first, length - first).byte == 0) {
+            store256(target, x0);
+            *written = first;
+            return first;
+        }
+    }
     return isTwoByteWindow(window)
                ? narrowUtf8WindowBlocks<true>(source, length, window, target, room, written)
                : narrowUtf8WindowBlocks<false>(source, length, window, target, room, written);

@@ -43,24 +43,10 @@ uint32_t narrowUtf8WindowPortable(const unsigned char* source, uint32_t length,
             ++in;
             continue;
         }
-        if (isTwoByteWindow(window)) {
-            const unsigned offset = static_cast<unsigned char>(lead - window.lead);
-            if (offset > 3 || length - in < 2) break;
-            const unsigned char second = source[in + 1];
-            if ((second & 0xC0) != 0x80) break;
-            const unsigned char byte = window.bytes[offset << 6 | (second & 0x3F)];
-            if (byte == 0) break;
-            target[out++] = byte;
-            in += 2;
-            continue;
-        }
-        if (lead != window.lead || length - in < 3) break;
-        const unsigned char second = source[in + 1], third = source[in + 2];
-        if ((second & 0xFE) != window.second || (third & 0xC0) != 0x80) break;
-        const unsigned char byte = window.bytes[(second & 1) << 6 | (third & 0x3F)];
-        if (byte == 0) break;
-        target[out++] = byte;
-        in += 3;
+        const WindowByte character = windowByteAt(window, source + in, length - in);
+        if (character.byte == 0) break;
+        target[out++] = character.byte;
+        in += character.length;
     }
     *written = out;
     return in;
