@@ -279,27 +279,21 @@ private:
     // The older calls keep the results of the chain this converter stands
     // for (its input read whole, the text that does not fit waiting in it
     // for the next call), which callers may rely on. A call that one pass
-    // converts whole, meeting nothing to replace, gives them as it is;
-    // any other, and any while the chain holds text, runs through the chain
-    // itself from the call's start. (Streams fill the output to its end and
-    // run in one pass: they give the chain's text, status and report.)
+    // converts whole gives them as it is (what it replaces, it replaces as
+    // the chain does); any other, and any while the chain holds text, runs
+    // through the chain itself from the call's start. (Streams fill the
+    // output to its end and run in one pass: they give the chain's text,
+    // status and report.)
     NLS_Status convertAsTheChain(unsigned char* target, uint32_t* targetLength, uint32_t capacity,
                                  const unsigned char* source, uint32_t length, uint32_t* consumed) {
         if (!fChainHolds && !fFallback.active()) {
-            // The pass ends at the first thing to replace, whose call the
-            // chain then converts: text with many of them paid for both.
-            const ConversionOptions asked = this->fOptions;
-            this->fOptions.malformed = this->fOptions.unmappable = Action::kStop;
             const NLS_Status status =
                 convertInOnePass(target, targetLength, capacity, source, length, consumed);
-            this->fOptions = asked;
-            uint32_t count = 0;
+            if (status == NLS_SUCCESS && *consumed == length && !fFallback.active()) return status;
+            uint32_t count = 0;  // the pass's report goes with its text
             int32_t kind = NLS_NO_SUBSTITUTION;
             int64_t first = 0;
             TStreamConverter::TakeReport(&count, &kind, &first);
-            if (status == NLS_SUCCESS && *consumed == length && count == 0 &&
-                kind == NLS_NO_SUBSTITUTION && !fFallback.active())
-                return status;
             fFallback.release();
         }
         if (!fOlderCalls.active() &&

@@ -383,8 +383,9 @@ TEST_F(Utf8FormsDirect, OnePassConvertersKeepTheOlderResultsOfTheirChain) {
     std::vector<Case> cases;
     for (const char* encoding :
          {"ISO-8859-1", "windows-1252", "KOI8-R", "ISO-8859-2", "IBM037", "macintosh"}) {
-        for (const char* input : {"41 42 C3 A9 43 C3 BC", "61 E4 B8 80 62 C3", "61 FF 62 C2 80",
-                                  "C3 A9 F0 9F 98 80 41 ED A0 80 42"})
+        for (const char* input :
+             {"41 42 C3 A9 43 C3 BC", "61 E4 B8 80 62 C3", "61 FF 62 C2 80",
+              "C3 A9 F0 9F 98 80 41 ED A0 80 42", "E2 80 99 41 EF BF BD C3 A8 42 E2 80 94"})
             cases.push_back({"UTF-8", encoding, hexBytes(input)});
         cases.push_back({"UTF-8", encoding, longText});
         for (const char* input : {"41 E9 42 FF 00 43", "80 81 9F A0 41 42 43 44 45 46 47 E9"})
