@@ -282,7 +282,32 @@ public:
         return velta::inputUsed(2 * position, out);
     }
 
+    // The chosen text a character at a time, as the step writes it: the
+    // encoding has no state, and text with many characters to replace
+    // wrote each replacement through a step of its own.
+    velta::Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
+                               uint32_t capacity, uint32_t* written) {
+        unsigned char bytes[4 * velta::kMaxChosenUnits];
+        uint32_t length = 0;
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint16_t unit = units[i];
+            // A surrogate: the step says what it makes of it.
+            const uint32_t made = unit < 0x80
+                                      ? (bytes[length] = static_cast<unsigned char>(unit), 1)
+                                  : velta::isSurrogate(unit) ? 0
+                                                             : fCodec.encode(unit, bytes + length);
+            if (made == 0) return Shell::writeChosen(units, count, out, capacity, written);
+            length += made;
+        }
+        if (capacity < length) return velta::Written::kNoRoom;
+        for (uint32_t k = 0; k < length; ++k) out[k] = bytes[k];
+        *written = length;
+        return velta::Written::kDone;
+    }
+
 private:
+    using Shell = velta::TStepShell<TMultiByteEncoder<Codec>>;
+
     // The runs below, then a run of ASCII; false where none took anything.
     bool tookRun(const unsigned char* source, uint32_t units, uint32_t* position,
                  unsigned char* target, uint32_t targetCapacity, uint32_t* out,
