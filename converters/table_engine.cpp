@@ -406,6 +406,14 @@ uint32_t encodeSingleBytes(const uint16_t* codes, const unsigned char* source, u
     return i;
 }
 
+// The unit at `i` where one single-byte table lacks it (any unit above 0x20
+// but a surrogate, which may be half a character), else 0.
+uint16_t unitLackedAt(const uint16_t* codes, const unsigned char* source, uint32_t units,
+                      uint32_t i) {
+    const uint16_t x = i < units ? loadUnit(source + 2 * i) : 0;
+    return x > 0x20 && !isSurrogate(x) && codes[x] == kNoMapping ? x : 0;
+}
+
 // The unit of the character at p, kNoMapping where no table maps it.
 uint16_t readByTables(const uTableSet& set, const TableEngine& engine, const unsigned char* p,
                       uint32_t remaining, uint32_t* length) {
@@ -486,8 +494,14 @@ StepResult encodeByTables(const uTableSet& set, const TableEngine& engine,
     uint32_t i = 0;
     uint32_t written = 0;
     if (engine.singleByte != nullptr) {
+        // A unit the table lacks needs no search of it: text of another
+        // script (Chinese into x-mac-roman) comes here at every character.
+        if (const uint16_t lacked = unitLackedAt(engine.singleByte, source, units, 0))
+            return unmappableAt(0, 0, 2, lacked);
         i = encodeSingleBytes(engine.singleByte, source, smaller(units, targetCapacity), target);
         written = i;
+        if (const uint16_t lacked = unitLackedAt(engine.singleByte, source, units, i))
+            return unmappableAt(2 * i, written, 2, lacked);
     }
     while (i < units) {
         i += encodeMappedUnits(set, engine, source + 2 * i, units - i, target, targetCapacity,
@@ -516,6 +530,22 @@ StepResult encodeByTables(const uTableSet& set, const TableEngine& engine,
     }
     if (2 * i != sourceLength) return cutAtEnd(2 * i, written);
     return inputUsed(2 * i, written);
+}
+
+Written TTableStepConverter::writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
+                                         uint32_t capacity, uint32_t* written) {
+    const uint16_t* codes = fEngine.singleByte;
+    bool mapped = fDirection != 0 && codes != nullptr;
+    for (uint32_t i = 0; mapped && i < count; ++i)
+        mapped = !isSurrogate(units[i]) && (codes[units[i]] != kNoMapping || units[i] <= 0x20);
+    if (!mapped) return TTableRules::writeChosen(units, count, out, capacity, written);
+    if (roomBefore(capacity) < count) return Written::kNoRoom;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint16_t code = codes[units[i]];  // units up to 0x20 are themselves
+        out[i] = static_cast<unsigned char>(code == kNoMapping ? units[i] : code);
+    }
+    *written = count;
+    return Written::kDone;
 }
 
 TTableStepConverter::TTableStepConverter(

@@ -82,7 +82,6 @@ public:
 protected:
     using TStepShell<Codec>::TStepShell;
 
-private:
     uint32_t roomBefore(uint32_t capacity) const {
         if (this->FillsToEnd()) return capacity;
         const uint32_t width = this->terminatorWidth();
@@ -109,6 +108,12 @@ public:
                                : decodeByTables(fToUCS2Tables, fEngine, source, sourceLength,
                                                 target, targetCapacity);
     }
+    // Into a set of one single-byte table, chosen text that it maps is
+    // written a unit a byte, as the step writes it (the engine keeps no
+    // state): text with many characters to replace wrote each replacement
+    // through a step of its own.
+    Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
+                        uint32_t capacity, uint32_t* written);
 
 private:
     TableEngine fEngine;
