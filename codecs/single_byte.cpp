@@ -334,9 +334,13 @@ Written TUnicodeToSingleByteConverter::writeChosen(const uint16_t* units, uint32
                                                    unsigned char* out, uint32_t capacity,
                                                    uint32_t* written) {
     for (uint32_t i = 0; i < count; ++i) {
-        // A unit of two bytes, or of none: as the step says.
-        if (fBytes[units[i]] == 0 && units[i] != fUnitOfByteZero)
-            return TStepShell::writeChosen(units, count, out, capacity, written);
+        if (fBytes[units[i]] != 0 || units[i] == fUnitOfByteZero) continue;
+        // The step stops at a first unit of none (U+FFFD, which stands for
+        // malformed input) without writing, where it has room for any.
+        if (i == 0 && lacks(units[0]))
+            return capacity == 0 ? Written::kNoRoom : Written::kNotInTarget;
+        // A unit of two bytes, or one after others: as the step says.
+        return TStepShell::writeChosen(units, count, out, capacity, written);
     }
     if (capacity < count) return Written::kNoRoom;
     for (uint32_t i = 0; i < count; ++i) out[i] = fBytes[units[i]];

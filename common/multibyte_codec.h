@@ -296,6 +296,10 @@ public:
                                       ? (bytes[length] = static_cast<unsigned char>(unit), 1)
                                   : velta::isSurrogate(unit) ? 0
                                                              : fCodec.encode(unit, bytes + length);
+            // The step stops at a first character the encoding lacks (U+FFFD,
+            // which stands for malformed input) without writing.
+            if (made == 0 && i == 0 && !velta::isSurrogate(unit))
+                return velta::Written::kNotInTarget;
             if (made == 0) return Shell::writeChosen(units, count, out, capacity, written);
             length += made;
         }
