@@ -446,13 +446,24 @@ public:
     TUTF8ToUnicodeConverter() : TStepShell(kDecoder) {}
     TEncodingConverter* CloneConverter() const override { return CloneByCopy(*this); }
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
-                    uint32_t targetCapacity, bool) {
-        return decodeUtf8Units({false, nullptr, fOptions.strictUnicode}, source, sourceLength,
-                               target, targetCapacity);
+                    uint32_t targetCapacity, bool textEnds) {
+        const Utf8StepOptions options{false, nullptr, fOptions.strictUnicode};
+        const auto decode = [&options](const unsigned char* in, uint32_t length, unsigned char* out,
+                                       uint32_t capacity, bool) {
+            return decodeUtf8Units(options, in, length, out, capacity);
+        };
+        if (!fPastMalformed) return decode(source, sourceLength, target, targetCapacity, textEnds);
+        fPastMalformed = false;
+        return stepPastMalformed(decode, source, sourceLength, target, targetCapacity, textEnds,
+                                 nullptr);
     }
+    void passedOver(const StepResult& result) { fPastMalformed = result.stop == Stop::kMalformed; }
     // A surrogate pair without room has always given -1303 (a unit without
     // room leaves none for the terminator either).
     NLS_Status outputFullStatus() const { return NLS_OUTPUT_FULL; }
+
+private:
+    bool fPastMalformed = false;  // the next step starts past replaced or skipped input
 };
 
 class TUnicodeToUTF8Converter : public TStepShell<TUnicodeToUTF8Converter, TVirtualConverterBase> {

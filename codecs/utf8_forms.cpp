@@ -265,9 +265,18 @@ public:
 
     StepResult step(const unsigned char* source, uint32_t sourceLength, unsigned char* target,
                     uint32_t targetCapacity, bool textEnds) {
-        return Direction::step(fForm, fSwapped, this->fOptions.strictUnicode, source, sourceLength,
-                               target, targetCapacity, textEnds, &fAtSurrogate);
+        const auto directionStep = [this](const unsigned char* in, uint32_t length,
+                                          unsigned char* out, uint32_t capacity, bool ends) {
+            return Direction::step(fForm, fSwapped, this->fOptions.strictUnicode, in, length, out,
+                                   capacity, ends, &fAtSurrogate);
+        };
+        if (!Direction::kStepsShortPastMalformed || !fPastMalformed)
+            return directionStep(source, sourceLength, target, targetCapacity, textEnds);
+        fPastMalformed = false;
+        return stepPastMalformed(directionStep, source, sourceLength, target, targetCapacity,
+                                 textEnds, &fAtSurrogate);
     }
+    void passedOver(const StepResult& result) { fPastMalformed = result.stop == Stop::kMalformed; }
     Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
                         uint32_t capacity, uint32_t* written) {
         return Direction::writeUnits(fForm, units, count, out, capacity, written);
@@ -327,6 +336,7 @@ private:
     bool fChainHolds = false;  // the last older call ran through fOlderCalls, unfinished
     bool fSwapped;             // the named order is not the machine's
     bool fAtSurrogate = false;
+    bool fPastMalformed = false;  // the next step starts past replaced or skipped input
     Form fForm;
 };
 
@@ -336,10 +346,14 @@ struct OrderedForm {
     static bool swapped(ByteOrder order) { return (order == ByteOrder::kBig) != bigEndianHost(); }
     // A direct converter of the registry: no chain stands behind it.
     static bool olderCallsRunTheChain(ByteOrder) { return false; }
+    // Whether a step past malformed input starts short (stepPastMalformed):
+    // where the UTF-8 decoder's kernels start each step.
+    static const bool kStepsShortPastMalformed = false;
 };
 
 struct FromUtf8 : OrderedForm {
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 2 };
+    static const bool kStepsShortPastMalformed = true;
     static TConverterIdentity identity(ByteOrder order) {
         return {"UTF-8", utf16Name(order), 0, 2, 0};
     }
@@ -520,6 +534,7 @@ uint32_t widenToUtf32(const unsigned char* units, uint32_t bytes, unsigned char*
 
 struct FromUtf8ToUtf32 : OrderedForm {
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4 };
+    static const bool kStepsShortPastMalformed = true;
     static TConverterIdentity identity(ByteOrder order) {
         return {"UTF-8", utf32Name(order), 0, 4, 0};
     }
@@ -821,6 +836,8 @@ struct SingleByteDecoderForm {
 
 struct Utf8ToSingleByte {
     using Form = SingleByteEncoderForm;
+    // The window kernel's first block ends at malformed input at once.
+    static const bool kStepsShortPastMalformed = false;
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 1, kTerminatorWidth = 1 };
     static const NLS_Status kOutputFullStatus = NLS_RESULT_TRUNCATED;
     static bool swapped(const Form&) { return false; }
@@ -1001,6 +1018,7 @@ bool nextCharacterOverflows(const SingleByteDecoderForm& form, unsigned char byt
 
 struct SingleByteToUtf8 {
     using Form = SingleByteDecoderForm;
+    static const bool kStepsShortPastMalformed = false;
     enum : uint32_t { kToPivotFactor = 2, kFromPivotFactor = 4, kTerminatorWidth = 1 };
     static const NLS_Status kOutputFullStatus = NLS_RESULT_TRUNCATED;
     static bool swapped(const Form&) { return false; }

@@ -27,6 +27,28 @@ struct Utf8StepOptions {
 StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);
 
+// A step that starts just past malformed input the shell replaced or left
+// out: text with such a byte every few (Latin-1 read as UTF-8) comes back
+// after each, and the vector kernels would start and stop at the next at
+// once. Its first bytes go through a step too short for them (without the
+// text's end, so that a character they cut waits), the rest through
+// another. `stoppedAtSurrogate` (or null) is the steps' own flag.
+enum : uint32_t { kPastMalformedBytes = 16 };
+template <typename Step>
+StepResult stepPastMalformed(Step step, const unsigned char* source, uint32_t length,
+                             unsigned char* target, uint32_t capacity, bool textEnds,
+                             const bool* stoppedAtSurrogate) {
+    if (length <= kPastMalformedBytes) return step(source, length, target, capacity, textEnds);
+    const StepResult first = step(source, kPastMalformedBytes, target, capacity, false);
+    const bool goesOn = first.stop == Stop::kInputUsed || first.stop == Stop::kCutAtEnd;
+    if (!goesOn || (stoppedAtSurrogate != nullptr && *stoppedAtSurrogate)) return first;
+    StepResult rest = step(source + first.read, length - first.read, target + first.written,
+                           capacity - first.written, textEnds);
+    rest.read += first.read;
+    rest.written += first.written;
+    return rest;
+}
+
 // Whether a converter is the library's UTF-8 converter to UCS-2, or from it.
 bool isUtf8Decoder(const TEncodingConverter* converter);
 bool isUtf8Encoder(const TEncodingConverter* converter);
