@@ -2,6 +2,8 @@
 // UCS-2. No state is kept between calls: every consumed count lies at a
 // character boundary, and a character cut by the end of the input (a high
 // surrogate, for the encoder) is left for the next call.
+#include <string.h>
+
 #include <typeinfo>
 
 #include "codecs/utf8_steps.h"
@@ -20,6 +22,7 @@ const unsigned short kUtf8Csid = 290;
 const uint16_t kReplacement = 0xFFFD;
 // Input (bytes or units) below which the vector kernel is not worth a call.
 const uint32_t kKernelBlock = 64;
+const uint32_t kStrictLookAhead = 4096;
 
 // Trailing bytes announced by a lead byte: 0xC0 110xxxxx 1, 0xE0 1110xxxx 2,
 // 0xF0 11110xxx 3, 0xF8 111110xx 4, 0xFC 1111110x 5; bytes below 0xC0 none.
@@ -307,12 +310,30 @@ StepResult decodeSequence(bool strictUnicode, const unsigned char* source, uint3
     return inputUsed(*in, *out);
 }
 
+// Where `byte` first lies in source[from, end), else `end`. (No memchr for
+// no bytes: the input of an empty step may be null.)
+uint32_t firstByteOf(unsigned char byte, const unsigned char* source, uint32_t from, uint32_t end) {
+    if (end == from) return end;
+    const void* found = memchr(source + from, byte, end - from);
+    return found != nullptr
+               ? static_cast<uint32_t>(static_cast<const unsigned char*>(found) - source)
+               : end;
+}
+
 // Where the next lead byte of a form that only the lenient reading accepts
-// (C0, ED) lies at or after `from`; `length` if none.
+// (C0, ED) lies at or after `from`, looking no further than
+// kStrictLookAhead bytes: else where the look ends (`length` at most). Text
+// with malformed input every few bytes ends a step at each, and a look to
+// the end of the input from every step took time that grew as the square
+// of its length.
 uint32_t strictLeadFrom(const unsigned char* source, uint32_t from, uint32_t length) {
-    for (uint32_t i = from; i < length; ++i)
-        if (source[i] == 0xC0 || source[i] == 0xED) return i;
-    return length;
+    const uint32_t end = length - from > kStrictLookAhead ? from + kStrictLookAhead : length;
+    const uint32_t c0 = firstByteOf(0xC0, source, from, end);
+    return firstByteOf(0xED, source, from, c0);
+}
+
+bool isLenientLead(unsigned char byte) {
+    return byte == 0xC0 || byte == 0xED;
 }
 
 // A surrogate with no partner beside it (a high one that ends the input
@@ -360,7 +381,9 @@ StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* 
     uint32_t fastEnd =
         options.strictUnicode ? strictLeadFrom(source, 0, sourceLength) : sourceLength;
     while (in < sourceLength) {
-        if (in > fastEnd) fastEnd = strictLeadFrom(source, in, sourceLength);
+        // Past a lead the look found, or at the end of a look that found none.
+        if (in > fastEnd || (in == fastEnd && !isLenientLead(source[in])))
+            fastEnd = strictLeadFrom(source, in, sourceLength);
         const uint32_t room = targetCapacity - out;
         uint32_t taken = 0, produced = 0;
         if (kernels.decodeUtf8 != nullptr && in >= kernelFrom && fastEnd - in >= kKernelBlock &&

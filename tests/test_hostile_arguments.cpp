@@ -176,6 +176,31 @@ TEST_F(HostileArguments, ZeroAndTinyOutputsNeverOverrun) {
     }
 }
 
+// UTF-8 read strictly with a byte that is no character every few bytes: each
+// replacement starts a step, and every step looked to the end of the input
+// for the forms only the lenient reading accepts, so that the time grew as
+// the square of the input (16 MiB took about an hour).
+TEST_F(HostileArguments, StrictStepsDoNotLookToTheEndOfTheInputAtEveryMalformedByte) {
+    Bytes input(16u << 20, 'a');
+    for (size_t i = 0; i < input.size(); i += 21) input[i] = 0xFF;
+    const uint32_t length = static_cast<uint32_t>(input.size());
+    for (const char* to : {"ISO-10646-UCS-2", "UTF-16LE"}) {
+        EncodingConverter* object = nullptr;
+        ASSERT_EQ(NLS_NewEncodingConverter("UTF-8", to, &object), NLS_SUCCESS);
+        NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, 1);
+        Bytes output(2 * input.size());
+        uint32_t read = 0, written = 0;
+        EXPECT_EQ(NLS_ConvertStream(object, input.data(), length, output.data(), 2 * length, 1,
+                                    &read, &written),
+                  NLS_SUCCESS);
+        EXPECT_EQ(written, 2 * length) << to;
+        NLS_ConversionReport report{};
+        NLS_GetConversionReport(object, &report);
+        EXPECT_EQ(report.substituted, (length + 20) / 21) << to;
+        NLS_DeleteEncodingConverter(object);
+    }
+}
+
 TEST_F(HostileArguments, HugeLengthsSaturate) {
     EXPECT_EQ(NLS_GetResultBufferSize(nullptr, UINT32_MAX, "UTF-8", "ESCAPED_UNICODE"), UINT32_MAX);
     EXPECT_EQ(
