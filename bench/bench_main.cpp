@@ -559,12 +559,13 @@ void veltaProse(benchmark::State& state, const LegacyEncoding* encoding, bool de
     timeVelta(state, object, input, output);
 }
 
-void icuProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
-    const Bytes& input = proseIn(*encoding, decode);
+// ICU's ucnv_convertEx between two of its converters, its default callback
+// writing its substitution for what it cannot convert.
+void timeIcuPair(benchmark::State& state, const char* from, const char* to, const Bytes& input) {
     Bytes output(input.size() * 4 + 16);
     UErrorCode error = U_ZERO_ERROR;
-    UConverter* in = ucnv_open(decode ? encoding->icu : "UTF-8", &error);
-    UConverter* out = ucnv_open(decode ? "UTF-8" : encoding->icu, &error);
+    UConverter* in = ucnv_open(from, &error);
+    UConverter* out = ucnv_open(to, &error);
     std::vector<UChar> pivot(64 * 1024);
     for (auto _ : state) {
         if (U_FAILURE(error)) break;
@@ -581,6 +582,11 @@ void icuProse(benchmark::State& state, const LegacyEncoding* encoding, bool deco
     ucnv_close(out);
     if (U_FAILURE(error)) state.SkipWithError(u_errorName(error));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void icuProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
+    timeIcuPair(state, decode ? encoding->icu : "UTF-8", decode ? "UTF-8" : encoding->icu,
+                proseIn(*encoding, decode));
 }
 
 void iconvProse(benchmark::State& state, const LegacyEncoding* encoding, bool decode) {
@@ -625,6 +631,63 @@ void registerProseConversions() {
                     ->MinTime(0.05);
 #endif
         }
+    }
+}
+
+// Text with much to replace, under the default policy: prose into an
+// encoding of another script (a character it lacks every few bytes), and
+// French in windows-1252 read as UTF-8 (a malformed byte every few). ICU
+// replaces too; glibc iconv stops at the first, so it has no row.
+struct ReplacedText {
+    const char* to;
+    const char* icuTo;
+    const char* language;
+    bool windows1252Bytes;
+};
+
+const ReplacedText kReplacedTexts[] = {
+    {"ISO-8859-2", "ISO-8859-2", "french", false},
+    {"KOI8-R", "KOI8-R", "french", false},
+    {"GBK", "GBK", "french", false},
+    {"x-mac-roman", "macintosh", "chinese-simplified", false},
+    {"UTF-16LE", "UTF-16LE", "french", true},
+    {"UTF-32LE", "UTF-32LE", "french", true},
+    {"windows-1252", "windows-1252", "french", true},
+};
+
+const Bytes& replacedInput(const ReplacedText& text) {
+    static std::map<std::pair<std::string, bool>, Bytes> cache;
+    Bytes& bytes = cache[{text.language, text.windows1252Bytes}];
+    if (!bytes.empty()) return bytes;
+    const std::string utf8 = makeProse(languageNamed(text.language));
+    bytes.assign(utf8.begin(), utf8.end());
+    if (text.windows1252Bytes) bytes = veltaConvert("UTF-8", "windows-1252", bytes);
+    return bytes;
+}
+
+void veltaReplaced(benchmark::State& state, const ReplacedText* text) {
+    const Bytes& input = replacedInput(*text);
+    Bytes output(input.size() * 4 + 16);
+    EncodingConverter* object = nullptr;
+    if (NLS_NewEncodingConverter("UTF-8", text->to, &object) != NLS_SUCCESS) {
+        state.SkipWithError("no converter");
+        return;
+    }
+    timeVelta(state, object, input, output);
+}
+
+void icuReplaced(benchmark::State& state, const ReplacedText* text) {
+    timeIcuPair(state, "UTF-8", text->icuTo, replacedInput(*text));
+}
+
+// Rows "<engine>/UTF-8->X/replaced-<language>" and ".../replaced-windows-1252-<language>".
+void registerReplacedConversions() {
+    for (const ReplacedText& text : kReplacedTexts) {
+        const std::string name = "UTF-8->" + std::string(text.to) + "/replaced-" +
+                                 (text.windows1252Bytes ? "windows-1252-" : "") + text.language;
+        benchmark::RegisterBenchmark(("velta/" + name).c_str(), veltaReplaced, &text)
+            ->MinTime(0.05);
+        benchmark::RegisterBenchmark(("icu/" + name).c_str(), icuReplaced, &text)->MinTime(0.05);
     }
 }
 
@@ -790,6 +853,7 @@ int main(int argc, char** argv) {
     NLS_EncInitialize(nullptr, nullptr);
     registerConversions();
     registerProseConversions();
+    registerReplacedConversions();
     registerIconvRows();
     benchmark::RegisterBenchmark("velta/names/normalize latin1 after 1000000 unknown names",
                                  normalizeAfterUnknownNames);
