@@ -4,9 +4,11 @@
 // surrogate, for the encoder) is left for the next call.
 #include <string.h>
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "codecs/utf8_steps.h"
+#include "common/ascii_runs.h"
 #include "common/step_shell.h"
 #include "common/text_kernels.h"
 #include "common/units.h"
@@ -23,6 +25,8 @@ const uint16_t kReplacement = 0xFFFD;
 // Input (bytes or units) below which the vector kernel is not worth a call.
 const uint32_t kKernelBlock = 64;
 const uint32_t kStrictLookAhead = 4096;
+// Input decoded a character at a time: the short step past malformed input.
+const uint32_t kFewBytes = kPastMalformedBytes;
 
 // Trailing bytes announced by a lead byte: 0xC0 110xxxxx 1, 0xE0 1110xxxx 2,
 // 0xF0 11110xxx 3, 0xF8 111110xx 4, 0xFC 1111110x 5; bytes below 0xC0 none.
@@ -367,12 +371,46 @@ inline StepResult encodeCharacter(bool strictUnicode, const unsigned char* sourc
     return inputUsed(2 * *position, *out);
 }
 
+// A few bytes a character at a time, where setting up the kernels and the
+// runs would cost more than the text (a step past malformed input).
+StepResult decodeFewUtf8(const Utf8StepOptions& options, const unsigned char* source,
+                         uint32_t length, unsigned char* target, uint32_t capacity) {
+    uint32_t in = 0, out = 0;
+    for (;;) {
+        const uint32_t run = widenAsciiRun(source + in, length - in, target + out, capacity - out);
+        in += run;
+        out += 2 * run;
+        const uint32_t ascii = std::min(length - in, (capacity - out) / 2);
+        for (const uint32_t end = in + ascii; in < end && source[in] < 0x80; ++in, out += 2)
+            storeUnit(target + out, source[in]);
+        if (in == length) return inputUsed(in, out);
+        if (source[in] < 0x80) return outputFull(in, out);
+        if (options.stopAtSurrogate && !options.strictUnicode &&
+            startsEncodedSurrogate(source + in, length - in)) {
+            *options.stoppedAtSurrogate = true;
+            return inputUsed(in, out);
+        }
+        // A byte that no continuation follows is malformed alone, whatever
+        // it is (Latin-1 text read as UTF-8 meets one every few bytes).
+        if (length - in > 1 && !isContinuation(source[in + 1])) return malformedAt(in, out, 1);
+        // (Copies: the counters stay out of memory in the loop above.)
+        uint32_t read = in, written = out;
+        const StepResult result = decodeSequence(options.strictUnicode, source, length, &read,
+                                                 target, capacity - out, &written);
+        if (result.stop != Stop::kInputUsed) return result;
+        in = read;
+        out = written;
+    }
+}
+
 }  // namespace
 
 namespace velta {
 
 StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity) {
+    if (sourceLength <= kFewBytes)
+        return decodeFewUtf8(options, source, sourceLength, target, targetCapacity);
     const TextKernels& kernels = textKernels();
     uint32_t in = 0, out = 0;
     uint32_t kernelFrom = 0;  // after an irregular character, the kernel waits a block

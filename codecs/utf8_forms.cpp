@@ -39,6 +39,12 @@ const uint32_t kSwapBlock = 8192;
 // itself: room for what stopped it, and little more.
 const uint32_t kIrregularBlock = 256;
 
+// Whether such a kernel is worth a call: not for the few bytes of a step past
+// malformed input (stepPastMalformed), of which it would take none.
+inline bool worthAKernel(uint32_t bytes) {
+    return bytes > kPastMalformedBytes;
+}
+
 // Reverses the bytes of each of the `bytes` / 2 units from `source` into
 // `target` (the same buffer, or one that does not overlap it).
 void swapUnits(const unsigned char* source, unsigned char* target, uint32_t bytes) {
@@ -388,7 +394,7 @@ struct FromUtf8 : OrderedForm {
         const uint32_t block = decodeSwapped != nullptr ? kIrregularBlock : kSwapBlock;
         uint32_t in = 0, out = 0;
         for (;;) {
-            if (decodeSwapped != nullptr) {
+            if (decodeSwapped != nullptr && worthAKernel(length - in)) {
                 uint32_t produced = 0;
                 in += decodeSwapped(source + in, length - in, target + out, capacity - out,
                                     &produced);
@@ -582,7 +588,7 @@ struct FromUtf8ToUtf32 : OrderedForm {
             // Text the kernel takes nothing of (malformed or irregular
             // forms) goes through whole blocks.
             uint32_t block = kSwapBlock;
-            if (decodeDirect != nullptr) {
+            if (decodeDirect != nullptr && worthAKernel(length - in)) {
                 uint32_t produced = 0;
                 const uint32_t taken = decodeDirect(source + in, length - in, target + out,
                                                     capacity - out, &produced, swapped);
