@@ -287,6 +287,7 @@ public:
                         uint32_t capacity, uint32_t* written) {
         return Direction::writeUnits(fForm, units, count, out, capacity, written);
     }
+    bool writesChosenAlike() const { return true; }  // every form here writes without state
     uint32_t terminatorWidth() const { return Direction::kTerminatorWidth; }
     NLS_Status outputFullStatus() const { return Direction::kOutputFullStatus; }
 

@@ -8,11 +8,12 @@
 // (common/conversion_step.h says what it returns; `textEnds` is false while
 // more input may follow, so that a run or a shift stays open). A codec with
 // state between steps also hides saveState and restoreState below; a codec
-// whose neither side is UCS-2 hides writeChosen; a target whose units are
-// not one byte (decoders: two) hides terminatorWidth; a codec whose older
-// results give another status than 2 for a full output hides
-// outputFullStatus, and one whose older results give another status than
-// -1304 for bytes that wait at the end of the input hides statusOfCut. The
+// whose neither side is UCS-2 hides writeChosen (and writesChosenAlike, where
+// its target keeps no state); a target whose units are not one byte
+// (decoders: two) hides terminatorWidth; a codec whose older results give
+// another status than 2 for a full output hides outputFullStatus, and one
+// whose older results give another status than -1304 for bytes that wait at
+// the end of the input hides statusOfCut. The
 // encoders that have always held TEncodingConverter as a virtual base
 // (UTF-8, UCS-4, escaped Unicode: their class layout is published) derive
 // from TStepShell<Codec, TVirtualConverterBase> and, as the most-derived
@@ -172,6 +173,10 @@ public:
     // Whether a call that replaced malformed input ends with -1302, as the
     // older results of some codecs do.
     bool keepsInvalidStatus() const { return false; }
+    // Whether the same chosen text always comes out as the same bytes: a
+    // target without state (a decoder's UCS-2 among them). Malformed input
+    // met again in a call then takes the bytes written for the first.
+    bool writesChosenAlike() const { return this->fDirection == 0; }
     // Writes `count` units of UCS-2 as the target does, in its present
     // state: whole (kDone, *written set) or not at all.
     Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
@@ -198,7 +203,9 @@ protected:
     ConversionOptions fOptions;
 
 private:
-    enum class Next : uint8_t { kGoOn, kStopHere };
+    enum class Next : uint8_t { kGoOn, kStopHere, kAsFirst };
+    // More than the room any codec keeps for its terminator.
+    enum : uint32_t { kTerminatorsRoom = 8 };
 
     NLS_Status runSteps(const unsigned char* source, uint32_t length, unsigned char* target,
                         uint32_t capacity, uint32_t* read, uint32_t* written) {
@@ -207,6 +214,7 @@ private:
         bool actionsFound = false;
         const bool ends = InputEnds();
         fReplacedMalformed = false;
+        fRepeat.known = false;
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
         for (;;) {
@@ -224,12 +232,17 @@ private:
                 status = codec().statusOfCut(length - in);
                 break;
             }
-            if (!actionsFound) {
-                actions = actionsFor(Policy(), fOptions);
-                actionsFound = true;
+            const Next repeated = result.stop == Stop::kMalformed && fRepeat.known
+                                      ? repeat(result, in, target, capacity, &out)
+                                      : Next::kAsFirst;
+            if (repeated == Next::kAsFirst) {
+                if (!actionsFound) {
+                    actions = actionsFor(Policy(), fOptions);
+                    actionsFound = true;
+                }
+                if (meet(result, actions, in, target, capacity, &out, &status) == Next::kStopHere)
+                    break;
             }
-            if (meet(result, actions, in, target, capacity, &out, &status) == Next::kStopHere)
-                break;
             in += result.length;
         }
         *read = in;
@@ -254,6 +267,7 @@ private:
         Action action = malformed || replacesReplacement ? actions.malformed : actions.unmappable;
         ChosenText text;
         bool chosen = malformed && ReadsAsBefore() && codec().olderReplacement(result, &text);
+        const bool olderText = chosen;
         if (chosen)
             action = Action::kReplace;
         else
@@ -280,6 +294,34 @@ private:
         }
         if (!replacesReplacement) NoteSubstitution(kind, at, true);
         if (malformed && action == Action::kReplace) fReplacedMalformed = true;
+        if (malformed && !olderText) remember(action, target + *out - fChosenWritten);
+        codec().passedOver(result);
+        return Next::kGoOn;
+    }
+
+    // What malformed input came out as, for the rest of the call (the same
+    // action, the same chosen text: no lookup, no write through the codec).
+    void remember(Action action, const unsigned char* bytes) {
+        // A codec's own older replacement may differ from one input to the next.
+        constexpr bool hasOlderReplacements =
+            !std::is_same<decltype(&Codec::olderReplacement),
+                          decltype(&TStepShell::olderReplacement)>::value;
+        if (hasOlderReplacements && ReadsAsBefore()) return;
+        if (!codec().writesChosenAlike() || fChosenWritten > sizeof fRepeat.bytes) return;
+        fRepeat.known = true;
+        fRepeat.replaces = action == Action::kReplace;
+        fRepeat.length = static_cast<uint8_t>(fChosenWritten);
+        for (uint32_t i = 0; i < fChosenWritten; ++i) fRepeat.bytes[i] = bytes[i];
+    }
+    // Near the end of the output, where a codec may keep room for a
+    // terminator, the chosen text goes the way of the first.
+    Next repeat(const StepResult& result, uint32_t at, unsigned char* target, uint32_t capacity,
+                uint32_t* out) {
+        if (capacity - *out < fRepeat.length + kTerminatorsRoom) return Next::kAsFirst;
+        for (uint32_t i = 0; i < fRepeat.length; ++i) target[*out + i] = fRepeat.bytes[i];
+        *out += fRepeat.length;
+        NoteSubstitution(NLS_MALFORMED_INPUT, at, true);
+        if (fRepeat.replaces) fReplacedMalformed = true;
         codec().passedOver(result);
         return Next::kGoOn;
     }
@@ -343,7 +385,15 @@ private:
         return true;
     }
 
+    struct Repeat {
+        bool known;
+        bool replaces;
+        uint8_t length;
+        unsigned char bytes[8];
+    };
+
     Stop fLastStop = Stop::kInputUsed;
+    Repeat fRepeat{};
     uint32_t fChosenWritten = 0;
     bool fReplacedMalformed = false;
     bool fFillsToEnd = false;

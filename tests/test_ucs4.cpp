@@ -15,6 +15,8 @@ TEST(Ucs4, ReadsUnitsPairsOutOfRangeValuesAndCutUnits) {
         {"00 F6 01 00", 64, "3D D8 00 DE", 4, NLS_SUCCESS},
         {"FF FF 10 00", 64, "FF DB FF DF", 4, NLS_SUCCESS},
         {"00 00 11 00", 64, "FD FF", 4, NLS_SUCCESS},
+        // The second replacement, as the first, leaves the terminator its room.
+        {"00 00 11 00 00 00 11 00", 4, "FD FF", 4, NLS_RESULT_TRUNCATED},
         {"00 D8 00 00", 64, "00 D8", 4, NLS_SUCCESS},
         {"41 00 00 00 42", 64, "41 00", 4, NLS_RESULT_TRUNCATED},
         {"41 00 00", 64, "", 0, NLS_RESULT_TRUNCATED},

@@ -374,6 +374,22 @@ TEST(Utf7, ACallWhoseTerminatorDoesNotFitReturns2) {
     EXPECT_EQ(encoded.consumed, 4u);
 }
 
+// Read strictly, a lone surrogate becomes U+FFFD, while the older calls
+// write each byte outside the set as it is: after the one, the others are
+// still their own.
+TEST(Utf7, StrictOlderCallsWriteMalformedBytesAsTheyAreAfterAReplacedSurrogate) {
+    EncodingConverter* object = nullptr;
+    ASSERT_EQ(NLS_NewEncodingConverter("UTF-7", NLS_UCS2_NAME, &object), NLS_SUCCESS);
+    ASSERT_EQ(NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, 1), NLS_SUCCESS);
+    const Bytes input = bytes("+2AA-\xE9\xE8");
+    unsigned char out[64];
+    uint32_t written = 0;
+    NLS_ConvertStreamBuffer(object, input.data(), static_cast<uint32_t>(input.size()), out,
+                            sizeof out, &written);
+    NLS_DeleteEncodingConverter(object);
+    EXPECT_EQ(fromUcs2(Bytes(out, out + written)), u"\uFFFD\u00E9\u00E8");
+}
+
 TEST(ImapUtf7, AnAmpersandWithoutItsSpareByteIsRefused) {
     ConverterPtr encoder(NEWUNICODETOMODIFIEDUTF7ENCODINGCONVERTER());
     const CallResult result = callConvert(encoder.get(), ucs2(u"&"), 2);
