@@ -78,6 +78,7 @@ public:
     // replace wrote each replacement through a step of its own.
     Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
                         uint32_t capacity, uint32_t* written);
+    bool writesChosenAlike() const { return true; }
 
 private:
     void encodePlain(const unsigned char* source, uint32_t units, uint32_t* position,

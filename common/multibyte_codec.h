@@ -285,6 +285,7 @@ public:
     // The chosen text a character at a time, as the step writes it: the
     // encoding has no state, and text with many characters to replace
     // wrote each replacement through a step of its own.
+    bool writesChosenAlike() const { return true; }
     velta::Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,
                                uint32_t capacity, uint32_t* written) {
         unsigned char bytes[4 * velta::kMaxChosenUnits];

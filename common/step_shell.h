@@ -214,7 +214,7 @@ private:
         bool actionsFound = false;
         const bool ends = InputEnds();
         fReplacedMalformed = false;
-        fRepeat.known = false;
+        fRepeats[0].known = fRepeats[1].known = false;
         uint32_t in = 0, out = 0;
         NLS_Status status = NLS_SUCCESS;
         for (;;) {
@@ -232,9 +232,7 @@ private:
                 status = codec().statusOfCut(length - in);
                 break;
             }
-            const Next repeated = result.stop == Stop::kMalformed && fRepeat.known
-                                      ? repeat(result, in, target, capacity, &out)
-                                      : Next::kAsFirst;
+            const Next repeated = repeat(result, in, target, capacity, &out);
             if (repeated == Next::kAsFirst) {
                 if (!actionsFound) {
                     actions = actionsFor(Policy(), fOptions);
@@ -294,34 +292,51 @@ private:
         }
         if (!replacesReplacement) NoteSubstitution(kind, at, true);
         if (malformed && action == Action::kReplace) fReplacedMalformed = true;
-        if (malformed && !olderText) remember(action, target + *out - fChosenWritten);
+        const bool alike = malformed
+                               ? !olderText
+                               : !replacesReplacement && !dependsOnCharacter(actions.unmappable);
+        if (alike) remember(malformed, action, target + *out - fChosenWritten);
         codec().passedOver(result);
         return Next::kGoOn;
     }
 
-    // What malformed input came out as, for the rest of the call (the same
-    // action, the same chosen text: no lookup, no write through the codec).
-    void remember(Action action, const unsigned char* bytes) {
+    // Whether what `action` writes for a character the target lacks is the
+    // character's own (a stand-in, an escape), not the same for every one.
+    static bool dependsOnCharacter(Action action) {
+        return action != Action::kReplace && action != Action::kSkip &&
+               action != Action::kSubstitute;
+    }
+
+    // What malformed input, or a character the target lacks, came out as,
+    // for the rest of the call: the same action, the same chosen text, so
+    // no lookup and no write through the codec.
+    void remember(bool malformed, Action action, const unsigned char* bytes) {
         // A codec's own older replacement may differ from one input to the next.
         constexpr bool hasOlderReplacements =
             !std::is_same<decltype(&Codec::olderReplacement),
                           decltype(&TStepShell::olderReplacement)>::value;
-        if (hasOlderReplacements && ReadsAsBefore()) return;
-        if (!codec().writesChosenAlike() || fChosenWritten > sizeof fRepeat.bytes) return;
-        fRepeat.known = true;
-        fRepeat.replaces = action == Action::kReplace;
-        fRepeat.length = static_cast<uint8_t>(fChosenWritten);
-        for (uint32_t i = 0; i < fChosenWritten; ++i) fRepeat.bytes[i] = bytes[i];
+        if (malformed && hasOlderReplacements && ReadsAsBefore()) return;
+        Repeat& repeat = fRepeats[malformed ? 0 : 1];
+        if (!codec().writesChosenAlike() || fChosenWritten > sizeof repeat.bytes) return;
+        repeat.known = true;
+        repeat.replaces = malformed && action == Action::kReplace;
+        repeat.length = static_cast<uint8_t>(fChosenWritten);
+        for (uint32_t i = 0; i < fChosenWritten; ++i) repeat.bytes[i] = bytes[i];
     }
     // Near the end of the output, where a codec may keep room for a
-    // terminator, the chosen text goes the way of the first.
+    // terminator, and for U+FFFD the target lacks (written over, not
+    // counted), the chosen text goes the way of the first.
     Next repeat(const StepResult& result, uint32_t at, unsigned char* target, uint32_t capacity,
                 uint32_t* out) {
-        if (capacity - *out < fRepeat.length + kTerminatorsRoom) return Next::kAsFirst;
-        for (uint32_t i = 0; i < fRepeat.length; ++i) target[*out + i] = fRepeat.bytes[i];
-        *out += fRepeat.length;
-        NoteSubstitution(NLS_MALFORMED_INPUT, at, true);
-        if (fRepeat.replaces) fReplacedMalformed = true;
+        const bool malformed = result.stop == Stop::kMalformed;
+        const Repeat& repeat = fRepeats[malformed ? 0 : 1];
+        if (!repeat.known || (!malformed && result.character == 0xFFFD) ||
+            capacity - *out < repeat.length + kTerminatorsRoom)
+            return Next::kAsFirst;
+        for (uint32_t i = 0; i < repeat.length; ++i) target[*out + i] = repeat.bytes[i];
+        *out += repeat.length;
+        NoteSubstitution(malformed ? NLS_MALFORMED_INPUT : NLS_UNMAPPABLE_CHARACTER, at, true);
+        if (repeat.replaces) fReplacedMalformed = true;
         codec().passedOver(result);
         return Next::kGoOn;
     }
@@ -393,7 +408,7 @@ private:
     };
 
     Stop fLastStop = Stop::kInputUsed;
-    Repeat fRepeat{};
+    Repeat fRepeats[2] = {};  // malformed input, a character the target lacks
     uint32_t fChosenWritten = 0;
     bool fReplacedMalformed = false;
     bool fFillsToEnd = false;

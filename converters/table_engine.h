@@ -65,6 +65,7 @@ public:
                                                                roomBefore(targetCapacity));
     }
 
+    bool writesChosenAlike() const { return true; }  // the engines keep no state
     // An encoder's stand-ins go through its step, which keeps the room; its
     // "?" is the byte 0x3F even where no table maps it.
     Written writeChosen(const uint16_t* units, uint32_t count, unsigned char* out,

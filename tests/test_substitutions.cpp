@@ -561,6 +561,24 @@ TEST_F(Substitutions, StrictUnicodeReadsLoneSurrogatesAsMalformed) {
     }
 }
 
+// The "?" a chain's target writes over the U+FFFD of malformed input does
+// not stand for the characters it lacks after it: they take their own action.
+TEST_F(Substitutions, ALackedCharacterAfterAReplacedMalformedOneTakesItsOwnAction) {
+    const Bytes input = hexBytes("41 FF 42 C4 80 43");
+    EncodingConverter* object = nullptr;
+    ASSERT_EQ(NLS_NewEncodingConverter("UTF-8", "x-mac-roman", &object), NLS_SUCCESS);
+    EXPECT_EQ(NLS_SetConversionPolicy(object, NLS_POLICY_SKIP), NLS_SUCCESS);
+    EXPECT_EQ(NLS_SetConversionOption(object, NLS_OPTION_MALFORMED_ACTION, NLS_ACTION_REPLACE),
+              NLS_SUCCESS);
+    unsigned char output[64];
+    uint32_t read = 0, written = 0;
+    EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()), output,
+                                sizeof output, 1, &read, &written),
+              NLS_SUCCESS);
+    NLS_DeleteEncodingConverter(object);
+    EXPECT_EQ(hex(Bytes(output, output + written)), "41 3F 42 43");
+}
+
 // One object, replacing and then skipping: what the skip leaves out adds
 // nothing to the output, direct and through a chain.
 TEST_F(Substitutions, SkipAfterReplaceWritesNothingForWhatItSkips) {
