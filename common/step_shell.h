@@ -8,12 +8,12 @@
 // (common/conversion_step.h says what it returns; `textEnds` is false while
 // more input may follow, so that a run or a shift stays open). A codec with
 // state between steps also hides saveState and restoreState below; a codec
-// whose neither side is UCS-2 hides writeChosen (and writesChosenAlike, where
-// its target keeps no state); a target whose units are not one byte
-// (decoders: two) hides terminatorWidth; a codec whose older results give
-// another status than 2 for a full output hides outputFullStatus, and one
-// whose older results give another status than -1304 for bytes that wait at
-// the end of the input hides statusOfCut. The
+// whose neither side is UCS-2 hides writeChosen; one whose target is not
+// UCS-2 but keeps no state hides writesChosenAlike; a target whose units are
+// not one byte (decoders: two) hides terminatorWidth; a codec whose older
+// results give another status than 2 for a full output hides
+// outputFullStatus, and one whose older results give another status than
+// -1304 for bytes that wait at the end of the input hides statusOfCut. The
 // encoders that have always held TEncodingConverter as a virtual base
 // (UTF-8, UCS-4, escaped Unicode: their class layout is published) derive
 // from TStepShell<Codec, TVirtualConverterBase> and, as the most-derived
@@ -174,8 +174,9 @@ public:
     // older results of some codecs do.
     bool keepsInvalidStatus() const { return false; }
     // Whether the same chosen text always comes out as the same bytes: a
-    // target without state (a decoder's UCS-2 among them). Malformed input
-    // met again in a call then takes the bytes written for the first.
+    // target without state (a decoder's UCS-2 among them). Malformed input,
+    // or a character the target lacks, met again in a call then takes the
+    // bytes written for the first.
     bool writesChosenAlike() const { return this->fDirection == 0; }
     // Writes `count` units of UCS-2 as the target does, in its present
     // state: whole (kDone, *written set) or not at all.
@@ -316,12 +317,12 @@ private:
             !std::is_same<decltype(&Codec::olderReplacement),
                           decltype(&TStepShell::olderReplacement)>::value;
         if (malformed && hasOlderReplacements && ReadsAsBefore()) return;
-        Repeat& repeat = fRepeats[malformed ? 0 : 1];
-        if (!codec().writesChosenAlike() || fChosenWritten > sizeof repeat.bytes) return;
-        repeat.known = true;
-        repeat.replaces = malformed && action == Action::kReplace;
-        repeat.length = static_cast<uint8_t>(fChosenWritten);
-        for (uint32_t i = 0; i < fChosenWritten; ++i) repeat.bytes[i] = bytes[i];
+        Repeat& kept = fRepeats[malformed ? 0 : 1];
+        if (!codec().writesChosenAlike() || fChosenWritten > sizeof kept.bytes) return;
+        kept.known = true;
+        kept.replaces = malformed && action == Action::kReplace;
+        kept.length = static_cast<uint8_t>(fChosenWritten);
+        for (uint32_t i = 0; i < fChosenWritten; ++i) kept.bytes[i] = bytes[i];
     }
     // Near the end of the output, where a codec may keep room for a
     // terminator, and for U+FFFD the target lacks (written over, not
@@ -329,14 +330,14 @@ private:
     Next repeat(const StepResult& result, uint32_t at, unsigned char* target, uint32_t capacity,
                 uint32_t* out) {
         const bool malformed = result.stop == Stop::kMalformed;
-        const Repeat& repeat = fRepeats[malformed ? 0 : 1];
-        if (!repeat.known || (!malformed && result.character == 0xFFFD) ||
-            capacity - *out < repeat.length + kTerminatorsRoom)
+        const Repeat& kept = fRepeats[malformed ? 0 : 1];
+        if (!kept.known || (!malformed && result.character == 0xFFFD) ||
+            capacity - *out < kept.length + kTerminatorsRoom)
             return Next::kAsFirst;
-        for (uint32_t i = 0; i < repeat.length; ++i) target[*out + i] = repeat.bytes[i];
-        *out += repeat.length;
+        for (uint32_t i = 0; i < kept.length; ++i) target[*out + i] = kept.bytes[i];
+        *out += kept.length;
         NoteSubstitution(malformed ? NLS_MALFORMED_INPUT : NLS_UNMAPPABLE_CHARACTER, at, true);
-        if (repeat.replaces) fReplacedMalformed = true;
+        if (kept.replaces) fReplacedMalformed = true;
         codec().passedOver(result);
         return Next::kGoOn;
     }
