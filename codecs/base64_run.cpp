@@ -16,6 +16,10 @@ Base64Alphabet makeAlphabet(const char* digits) {
     for (int c = 0; c < 128; ++c) alphabet.index[c] = -1;
     for (int i = 0; i < 64; ++i)
         alphabet.index[static_cast<unsigned char>(digits[i])] = static_cast<int8_t>(i);
+    for (int bits = 0; bits < 4096; ++bits) {
+        alphabet.pairs[bits][0] = digits[bits >> 6];
+        alphabet.pairs[bits][1] = digits[bits & 0x3F];
+    }
     return alphabet;
 }
 
