@@ -352,6 +352,11 @@ public:
     uint32_t joinEight(const unsigned char* source) const {
 #if defined(__SSE2__)
         const __m128i units = load(source);
+        // No unit from 0x80 up stands for itself: eight of them (CJK text)
+        // all join.
+        const __m128i ascii = _mm_cmpeq_epi16(
+            _mm_and_si128(units, lanesOf(static_cast<uint16_t>(0xFF80))), _mm_setzero_si128());
+        if (_mm_movemask_epi8(ascii) == 0) return 0xFF;
         const __m128i outside =
             _mm_or_si128(directOf(units), _mm_cmpeq_epi16(units, fOutsideRunsLanes));
         return ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(outside, outside))) & 0xFF;
