@@ -23,13 +23,14 @@ namespace velta {
 namespace {
 
 // pshufb patterns that move the kept lanes of eight (of `laneBytes` bytes
-// each) to the front, indexed by the mask of kept lanes.
+// each) to the front, indexed by the mask of kept lanes; `reversed`, each
+// lane's bytes in the other order.
 template <int laneBytes>
 struct KeptLanesTable {
     unsigned char pattern[256][8 * laneBytes];
 };
 
-template <int laneBytes>
+template <int laneBytes, bool reversed = false>
 constexpr KeptLanesTable<laneBytes> makeKeptLanesTable() {
     KeptLanesTable<laneBytes> table{};
     for (int mask = 0; mask < 256; ++mask) {
@@ -37,7 +38,8 @@ constexpr KeptLanesTable<laneBytes> makeKeptLanesTable() {
         for (int lane = 0; lane < 8; ++lane) {
             if ((mask >> lane & 1) == 0) continue;
             for (int byte = 0; byte < laneBytes; ++byte)
-                table.pattern[mask][kept++] = static_cast<unsigned char>(laneBytes * lane + byte);
+                table.pattern[mask][kept++] = static_cast<unsigned char>(
+                    laneBytes * lane + (reversed ? laneBytes - 1 - byte : byte));
         }
         for (int byte = kept; byte < 8 * laneBytes; ++byte) table.pattern[mask][byte] = 0x80;
     }
@@ -46,6 +48,7 @@ constexpr KeptLanesTable<laneBytes> makeKeptLanesTable() {
 
 // Of 16-bit lanes (units) and of bytes.
 constexpr KeptLanesTable<2> kWordPack = makeKeptLanesTable<2>();
+constexpr KeptLanesTable<2> kSwappedWordPack = makeKeptLanesTable<2, true>();
 constexpr KeptLanesTable<1> kBytesOfEight = makeKeptLanesTable<1>();
 
 // The lanes of eight 32-bit lanes to keep, moved to the front, by the mask of
@@ -155,9 +158,11 @@ template <bool swap, bool ucs4, bool bounded>
 VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned char* target,
                                          uint32_t at, uint32_t room) {
     const uint32_t keptLow = kept & 0xFF, keptHigh = kept >> 8 & 0xFF;
+    // Units of the other order are swapped by the packing itself.
+    const KeptLanesTable<2>& patterns = swap && !ucs4 ? kSwappedWordPack : kWordPack;
     const __m256i pattern =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(kWordPack.pattern[keptLow])),
-                                load128(kWordPack.pattern[keptHigh]), 1);
+        _mm256_inserti128_si256(_mm256_castsi128_si256(load128(patterns.pattern[keptLow])),
+                                load128(patterns.pattern[keptHigh]), 1);
     const __m256i packed = _mm256_shuffle_epi8(values, pattern);
     const uint32_t lowCount = static_cast<uint32_t>(__builtin_popcount(keptLow));
     const uint32_t highCount = static_cast<uint32_t>(__builtin_popcount(keptHigh));
@@ -170,9 +175,8 @@ VELTA_AVX2 inline uint32_t packKeptLanes(__m256i values, uint32_t kept, unsigned
             ordered32<swap>(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(packed, 1))), room);
         return 4 * (lowCount + highCount);
     }
-    const __m256i units = ordered<swap>(packed);
-    store128(target + at, _mm256_castsi256_si128(units));
-    store128(target + at + 2 * lowCount, _mm256_extracti128_si256(units, 1));
+    store128(target + at, _mm256_castsi256_si128(packed));
+    store128(target + at + 2 * lowCount, _mm256_extracti128_si256(packed, 1));
     return 2 * (lowCount + highCount);
 }
 
@@ -340,7 +344,14 @@ VELTA_AVX2 uint32_t decodeThreeByteRun(const unsigned char* source, uint32_t len
             out += 32;
             continue;
         }
-        const __m256i packed = ordered<swap>(_mm256_packus_epi32(value, value));
+        // Each lane's low two bytes, in the order asked for, packed by one
+        // shuffle (the values are below 0x10000).
+        const __m256i packed = _mm256_shuffle_epi8(
+            value,
+            swap ? _mm256_setr_epi8(1, 0, 5, 4, 9, 8, 13, 12, -1, -1, -1, -1, -1, -1, -1, -1, 1, 0,
+                                    5, 4, 9, 8, 13, 12, -1, -1, -1, -1, -1, -1, -1, -1)
+                 : _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1,
+                                    4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1));
         store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, 0x08)));
         out += 16;
     }
