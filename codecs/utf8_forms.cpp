@@ -402,6 +402,8 @@ struct FromUtf8 : OrderedForm {
                 out += produced;
             }
             const uint32_t room = capacity - out;
+            // The end of each piece of a stream: the kernel filled the room.
+            if (room < 2 && startsPlainUtf8(source + in, length - in)) return outputFull(in, out);
             const bool limited = swapped && room > block;
             StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                 length - in, target + out, limited ? block : room);
@@ -612,6 +614,8 @@ struct FromUtf8ToUtf32 : OrderedForm {
                 if (taken != 0) block = kIrregularBlock;
             }
             const uint32_t room = capacity - out;
+            // The end of each piece of a stream: the kernel filled the room.
+            if (room < 4 && startsPlainUtf8(source + in, length - in)) return outputFull(in, out);
             uint32_t unitRoom = room / 4 * 2 > block ? block : room / 4 * 2;
             StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                 length - in, units, unitRoom);

@@ -402,4 +402,36 @@ TEST_F(Utf8FormsDirect, OnePassConvertersKeepTheOlderResultsOfTheirChain) {
         }
 }
 
+// The vector kernels fill an output to its end just before input the
+// strict reading finds malformed and the policy leaves out, up to the end
+// of the text: the output holds all the text makes, and the call says so
+// (a step that took the full room for the end of a piece without looking at
+// what follows would answer "output full").
+TEST_F(Utf8FormsDirect, AnOutputFilledBeforeMalformedInputThatIsLeftOutEndsTheText) {
+    for (const char* malformed :
+         {"ED A0 80", "C0 80", "E0 80 80", "80", "F8 88 80 80 80", "C3", "E2 82", "E2 FF 80"})
+        for (const auto& [to, width] : {std::pair<const char*, uint32_t>{"UTF-16LE", 2},
+                                        {"UTF-16BE", 2},
+                                        {"UTF-32LE", 4},
+                                        {"UTF-32BE", 4}}) {
+            Bytes input(1024 / width, 'a');
+            const Bytes after = hexBytes(malformed);
+            while (input.size() < 1024 / width + 48)
+                input.insert(input.end(), after.begin(), after.end());
+            EncodingConverter* object = nullptr;
+            ASSERT_EQ(NLS_NewEncodingConverter("UTF-8", to, &object), NLS_SUCCESS);
+            NLS_SetConversionOption(object, NLS_OPTION_STRICT_UNICODE, 1);
+            NLS_SetConversionPolicy(object, NLS_POLICY_SKIP);
+            Bytes output(1024);
+            uint32_t read = 0, written = 0;
+            EXPECT_EQ(NLS_ConvertStream(object, input.data(), static_cast<uint32_t>(input.size()),
+                                        output.data(), 1024, 1, &read, &written),
+                      NLS_SUCCESS)
+                << to << " " << malformed;
+            EXPECT_EQ(read, input.size()) << to << " " << malformed;
+            EXPECT_EQ(written, 1024u) << to << " " << malformed;
+            NLS_DeleteEncodingConverter(object);
+        }
+}
+
 }  // namespace
