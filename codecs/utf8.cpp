@@ -390,9 +390,7 @@ StepResult decodeFewUtf8(const Utf8StepOptions& options, const unsigned char* so
             *options.stoppedAtSurrogate = true;
             return inputUsed(in, out);
         }
-        // A byte that no continuation follows is malformed alone, whatever
-        // it is (Latin-1 text read as UTF-8 meets one every few bytes).
-        if (length - in > 1 && !isContinuation(source[in + 1])) return malformedAt(in, out, 1);
+        if (startsMalformedAlone(source + in, length - in)) return malformedAt(in, out, 1);
         // (Copies: the counters stay out of memory in the loop above.)
         uint32_t read = in, written = out;
         const StepResult result = decodeSequence(options.strictUnicode, source, length, &read,

@@ -598,9 +598,21 @@ struct FromUtf8ToUtf32 : OrderedForm {
                            uint32_t length, unsigned char* target, uint32_t capacity, bool,
                            bool* atSurrogate) {
         const bool bigEndian = swapped != bigEndianHost();
+        uint32_t in = 0, out = 0;
+        // A step past malformed input the shell replaced: its ASCII and the
+        // next byte malformed alone (Latin-1 text read as UTF-8) need no
+        // units staged.
+        if (length <= kPastMalformedBytes) {
+            const uint32_t toOrder = swapped ? 24 : 0;  // an ASCII value's byte, first or last
+            for (; in < length && source[in] < 0x80; ++in, out += 4) {
+                if (capacity - out < 4) return outputFull(in, out);
+                storeUnit32(target + out, uint32_t{source[in]} << toOrder);
+            }
+            if (in == length) return inputUsed(in, out);
+            if (startsMalformedAlone(source + in, length - in)) return malformedAt(in, out, 1);
+        }
         const auto decodeDirect = textKernels().decodeUtf8ToUtf32;
         unsigned char units[kSwapBlock];
-        uint32_t in = 0, out = 0;
         for (;;) {
             // Text the kernel takes nothing of (malformed or irregular
             // forms) goes through whole blocks.

@@ -39,6 +39,13 @@ inline bool startsPlainUtf8(const unsigned char* s, uint32_t length) {
            continues(s[2]);
 }
 
+// Whether a few bytes start with a byte that is malformed alone in every
+// reading: a lead or continuation byte that no continuation follows
+// (Latin-1 text read as UTF-8 meets one every few bytes).
+inline bool startsMalformedAlone(const unsigned char* s, uint32_t length) {
+    return length > 1 && s[0] >= 0x80 && (s[1] & 0xC0) != 0x80;
+}
+
 // A step that starts just past malformed input the shell replaced or left
 // out: text with such a byte every few (Latin-1 read as UTF-8) comes back
 // after each, and the vector kernels would start and stop at the next at
