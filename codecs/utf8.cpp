@@ -53,10 +53,6 @@ inline bool isOverlong(uint32_t value, uint32_t trailing, const unsigned char* s
     return value < kLeastValues[trailing] && !(sequence[0] == 0xC0 && sequence[1] == 0x80);
 }
 
-inline bool isContinuation(unsigned char b) {
-    return (b & 0xC0) == 0x80;
-}
-
 inline uint32_t load32(const unsigned char* p) {
     uint32_t value;
     memcpy(&value, p, 4);

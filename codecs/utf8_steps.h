@@ -27,23 +27,26 @@ struct Utf8StepOptions {
 StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity);
 
+inline bool isContinuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;  // 10xxxxxx
+}
+
 // Whether the text starts with a character that every reading decodes
 // alike and only the room left can stop: ASCII, or a complete two- or
 // three-byte sequence that is neither overlong nor an encoded surrogate.
 inline bool startsPlainUtf8(const unsigned char* s, uint32_t length) {
     if (length == 0) return false;
     if (s[0] < 0x80) return true;
-    const auto continues = [](unsigned char b) { return (b & 0xC0) == 0x80; };
-    if (s[0] >= 0xC2 && s[0] < 0xE0) return length >= 2 && continues(s[1]);
-    return s[0] > 0xE0 && s[0] < 0xF0 && s[0] != 0xED && length >= 3 && continues(s[1]) &&
-           continues(s[2]);
+    if (s[0] >= 0xC2 && s[0] < 0xE0) return length >= 2 && isContinuation(s[1]);
+    return s[0] > 0xE0 && s[0] < 0xF0 && s[0] != 0xED && length >= 3 && isContinuation(s[1]) &&
+           isContinuation(s[2]);
 }
 
 // Whether a few bytes start with a byte that is malformed alone in every
 // reading: a lead or continuation byte that no continuation follows
 // (Latin-1 text read as UTF-8 meets one every few bytes).
 inline bool startsMalformedAlone(const unsigned char* s, uint32_t length) {
-    return length > 1 && s[0] >= 0x80 && (s[1] & 0xC0) != 0x80;
+    return length > 1 && s[0] >= 0x80 && !isContinuation(s[1]);
 }
 
 // A step that starts just past malformed input the shell replaced or left
