@@ -401,6 +401,14 @@ StepResult decodeFewUtf8(const Utf8StepOptions& options, const unsigned char* so
 
 namespace velta {
 
+bool startsPlainUtf8(const unsigned char* s, uint32_t length) {
+    if (length == 0) return false;
+    if (s[0] < 0x80) return true;
+    if (s[0] >= 0xC2 && s[0] < 0xE0) return length >= 2 && isContinuation(s[1]);
+    return s[0] > 0xE0 && s[0] < 0xF0 && s[0] != 0xED && length >= 3 && isContinuation(s[1]) &&
+           isContinuation(s[2]);
+}
+
 StepResult decodeUtf8Units(const Utf8StepOptions& options, const unsigned char* source,
                            uint32_t sourceLength, unsigned char* target, uint32_t targetCapacity) {
     if (sourceLength <= kFewBytes)

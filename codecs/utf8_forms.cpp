@@ -402,8 +402,6 @@ struct FromUtf8 : OrderedForm {
                 out += produced;
             }
             const uint32_t room = capacity - out;
-            // The end of each piece of a stream: the kernel filled the room.
-            if (room < 2 && startsPlainUtf8(source + in, length - in)) return outputFull(in, out);
             const bool limited = swapped && room > block;
             StepResult result = decodeUtf8Units({true, atSurrogate, strict}, source + in,
                                                 length - in, target + out, limited ? block : room);

@@ -34,13 +34,8 @@ inline bool isContinuation(unsigned char b) {
 // Whether the text starts with a character that every reading decodes
 // alike and only the room left can stop: ASCII, or a complete two- or
 // three-byte sequence that is neither overlong nor an encoded surrogate.
-inline bool startsPlainUtf8(const unsigned char* s, uint32_t length) {
-    if (length == 0) return false;
-    if (s[0] < 0x80) return true;
-    if (s[0] >= 0xC2 && s[0] < 0xE0) return length >= 2 && isContinuation(s[1]);
-    return s[0] > 0xE0 && s[0] < 0xF0 && s[0] != 0xED && length >= 3 && isContinuation(s[1]) &&
-           isContinuation(s[2]);
-}
+// Asked once at the end of each piece of a stream.
+bool startsPlainUtf8(const unsigned char* s, uint32_t length);
 
 // Whether a few bytes start with a byte that is malformed alone in every
 // reading: a lead or continuation byte that no continuation follows
