@@ -110,13 +110,10 @@ public:
             if (source[in] < 0x80) {
                 const uint32_t run = widenAsciiRun(source + in, sourceLength - in, target + out,
                                                    targetCapacity - out);
+                // A run ends only where the ASCII, the input or the room does.
+                if (run == 0) return outputFull(in, out);
                 in += run;
                 out += 2 * run;
-                if (run != 0) continue;
-                // The runs go eight bytes at a time; a shorter one, a byte at a time.
-                if (targetCapacity - out < 2) return outputFull(in, out);
-                storeUnit(target + out, source[in++]);
-                out += 2;
                 continue;
             }
             const Match match = codeOfBytes(source + in, sourceLength - in);

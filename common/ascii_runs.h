@@ -32,8 +32,10 @@ inline bool littleEndianHost() {
 }
 
 // Widens ASCII bytes to units, eight at a time while the input and the room
-// allow; a block that holds other bytes still yields its leading ASCII.
-// Returns the number of bytes taken.
+// allow, then a byte at a time: the run ends where the ASCII, the input or
+// the room does (a caller at the end of a stream's piece would otherwise
+// come back for each of the last few bytes). Returns the number of bytes
+// taken.
 inline uint32_t widenAsciiRunScalar(const unsigned char* source, uint32_t sourceLength,
                                     unsigned char* target, uint32_t targetRoom) {
     uint32_t done = 0;
@@ -44,13 +46,17 @@ inline uint32_t widenAsciiRunScalar(const unsigned char* source, uint32_t source
             littleEndianHost() ? leadingAsciiBytes(block) : ((block & kHighBitsOfBytes) ? 0 : 8);
         for (uint32_t i = 0; i < ascii; ++i) storeUnit(target + 2 * (done + i), source[done + i]);
         done += ascii;
-        if (ascii != 8) break;
+        if (ascii != 8) return done;
     }
+    const uint32_t roomLeft = targetRoom / 2 - done;
+    const uint32_t end = done + (sourceLength - done < roomLeft ? sourceLength - done : roomLeft);
+    for (; done < end && source[done] < 0x80; ++done) storeUnit(target + 2 * done, source[done]);
     return done;
 }
 
-// Narrows ASCII units to bytes, four at a time; a block that holds other
-// units still yields its leading ASCII. Returns the units taken.
+// Narrows ASCII units to bytes, four at a time, then a unit at a time: the
+// run ends where the ASCII, the input or the room does. Returns the units
+// taken.
 inline uint32_t narrowAsciiRunScalar(const unsigned char* source, uint32_t units,
                                      unsigned char* target, uint32_t targetRoom) {
     uint32_t done = 0;
@@ -62,8 +68,12 @@ inline uint32_t narrowAsciiRunScalar(const unsigned char* source, uint32_t units
             ++ascii;
         }
         done += ascii;
-        if (ascii != 4) break;
+        if (ascii != 4) return done;
     }
+    const uint32_t end =
+        done + (units - done < targetRoom - done ? units - done : targetRoom - done);
+    for (; done < end && loadUnit(source + 2 * done) < 0x80; ++done)
+        target[done] = static_cast<unsigned char>(loadUnit(source + 2 * done));
     return done;
 }
 

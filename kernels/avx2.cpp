@@ -1332,6 +1332,23 @@ VELTA_AVX2 uint32_t widenToUcs4Avx2(const unsigned char* source, uint32_t units,
                                        _mm256_extracti128_si256(next, 1), end - 8, target + out);
         in += end;
     }
+    // Where the input or the room ends inside a block (the end of a stream's
+    // piece), a last block without surrogates ends there, over values this
+    // call wrote alike: each of its units before `in` made four bytes.
+    const uint32_t roomUnits = in + (room - out) / 4;
+    const uint32_t end = units < roomUnits ? units : roomUnits;
+    if (in >= 16 && end > in && end - in <= 16) {
+        const __m256i v = load256(source + 2 * (end - 16));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi16(
+                _mm256_and_si256(v, _mm256_set1_epi16(static_cast<short>(0xF800))),
+                _mm256_set1_epi16(static_cast<short>(0xD800)))) == 0) {
+            unsigned char* blockTarget = target + out - 4 * (in - (end - 16));
+            store256(blockTarget, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
+            store256(blockTarget + 32, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
+            out += 4 * (end - in);
+            in = end;
+        }
+    }
     *produced = out;
     return in;
 }

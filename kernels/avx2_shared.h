@@ -171,6 +171,17 @@ VELTA_AVX2 uint32_t narrowAsciiBlocks(const unsigned char* source, uint32_t unit
             _mm256_permute4x64_epi64(_mm256_packs_epi16(asciiA, asciiB), 0xD8)));
         return done + static_cast<uint32_t>(__builtin_ctz(~ascii));
     }
+    // Where the input or the room ends inside a block, a last block ends
+    // there, over bytes this call wrote alike.
+    const uint32_t end = units < room ? units : room;
+    if (done >= 32 && end > done) {
+        const __m256i a = loadUnits<swap>(source + 2 * (end - 32));
+        const __m256i b = loadUnits<swap>(source + 2 * (end - 32) + 32);
+        if (_mm256_testz_si256(_mm256_or_si256(a, b), high)) {
+            store256(target + end - 32, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+            return end;
+        }
+    }
     return done;
 }
 
