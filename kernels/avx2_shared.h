@@ -83,6 +83,15 @@ VELTA_AVX2 inline __m256i loadUnits(const unsigned char* p) {
     return ordered<swap>(load256(p));
 }
 
+// A mask for sixteen units read as they lie, in the order asked for. Tests
+// of bits and of equality need no swap of the units then, and a branch on
+// them does not wait for one.
+template <bool swap>
+VELTA_AVX2 inline __m256i unitMask(uint16_t mask) {
+    const uint16_t lying = swap ? static_cast<uint16_t>(mask >> 8 | mask << 8) : mask;
+    return _mm256_set1_epi16(static_cast<short>(lying));
+}
+
 // Eight UCS-4 values in the order asked for.
 template <bool swap>
 VELTA_AVX2 inline __m256i ordered32(__m256i values) {
