@@ -660,14 +660,18 @@ constexpr std::array<uint32_t, 17> kBitsOfFirstUnits = makeBitsOfFirstUnits();
 // one register and its third in the other's; spread to 32-bit lanes, each
 // four lanes are packed by their lengths. Of lanes from `end` on, whatever
 // is stored is not counted. Stores at most 52 bytes and returns the bytes
-// of the first `end` units.
-VELTA_AVX2 inline uint32_t storeSixteenUnits(__m256i c, __m256i high, __m256i low, uint32_t end,
+// of the first `end` units. The units are read as they lie in the order
+// asked for; the lengths, and so the patterns and the count, do not wait
+// for the swap.
+template <bool swap>
+VELTA_AVX2 inline uint32_t storeSixteenUnits(__m256i lying, __m256i high, __m256i low, uint32_t end,
                                              unsigned char* target) {
+    const __m256i c = ordered<swap>(lying);
     const __m256i low6 = _mm256_set1_epi16(0x3F);
     const __m256i mark = _mm256_set1_epi16(static_cast<short>(0x80));
-    const __m256i ascii = asciiUnits(c);
-    const __m256i belowThree = _mm256_cmpeq_epi16(
-        _mm256_and_si256(c, _mm256_set1_epi16(static_cast<short>(0xF800))), _mm256_setzero_si256());
+    const __m256i ascii = asciiUnits<swap>(lying);
+    const __m256i belowThree =
+        _mm256_cmpeq_epi16(_mm256_and_si256(lying, unitMask<swap>(0xF800)), _mm256_setzero_si256());
     // 10xxxxxx from bits 6-11 and from bits 0-5; 110xxxxx (bits 6-10 of a
     // unit below U+0800) is the first of them with 0x40 set.
     const __m256i middle = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(c, 6), low6), mark);
@@ -757,16 +761,18 @@ inline uint32_t unitsOfWholePairs(uint64_t high, uint64_t low) {
     return end;
 }
 
-// Encodes sixteen units up to the first lone surrogate (a high surrogate in
-// the last lane waits for the next block); stores at most 52 bytes. Returns
-// the units taken and sets *written.
-VELTA_AVX2 inline uint32_t encodeSixteenUnits(__m256i units, unsigned char* target,
+// Encodes sixteen units, read as they lie in the order asked for, up to the
+// first lone surrogate (a high surrogate in the last lane waits for the next
+// block); stores at most 52 bytes. Returns the units taken and sets
+// *written. The units taken do not wait for the swap: the next block's
+// address depends on them.
+template <bool swap>
+VELTA_AVX2 inline uint32_t encodeSixteenUnits(__m256i lying, unsigned char* target,
                                               uint32_t* written) {
     const __m256i surrogate =
-        _mm256_cmpeq_epi16(_mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800))),
-                           _mm256_set1_epi16(static_cast<short>(0xD800)));
-    // Bit 10 tells a low surrogate from a high one.
-    const __m256i bit10 = _mm256_srai_epi16(_mm256_slli_epi16(units, 5), 15);
+        _mm256_cmpeq_epi16(_mm256_and_si256(lying, unitMask<swap>(0xF800)), unitMask<swap>(0xD800));
+    // Bit 10 tells a low surrogate from a high one (bit 2 of a swapped lane).
+    const __m256i bit10 = _mm256_srai_epi16(_mm256_slli_epi16(lying, swap ? 13 : 5), 15);
     const __m256i high = _mm256_andnot_si256(bit10, surrogate);
     const __m256i low = _mm256_and_si256(bit10, surrogate);
     // Two mask bits a lane.
@@ -774,7 +780,7 @@ VELTA_AVX2 inline uint32_t encodeSixteenUnits(__m256i units, unsigned char* targ
     const uint64_t lowBits = static_cast<uint32_t>(_mm256_movemask_epi8(low));
     const uint32_t end = (highBits | lowBits) == 0 ? 16 : unitsOfWholePairs(highBits, lowBits);
     if (end == 0) return 0;
-    *written = storeSixteenUnits(units, high, low, end, target);
+    *written = storeSixteenUnits<swap>(lying, high, low, end, target);
     return end;
 }
 
@@ -1038,20 +1044,20 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeMixedBlocks(const unsigned c
                                                                 uint32_t units,
                                                                 unsigned char* target,
                                                                 uint32_t room, uint32_t* written) {
-    const __m256i threeBytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+    const __m256i threeBytes = unitMask<swap>(0xF800);
     uint32_t in = 0, out = 0;
     while (units - in >= 17 && room - out >= 64) {
-        const __m256i block = loadUnits<swap>(source + 2 * in);
-        if (allThreeByteUnits(block)) break;
+        const __m256i block = load256(source + 2 * in);
+        if (allThreeByteUnits<swap>(block)) break;
         if (units - in >= 65 &&
             _mm256_testz_si256(
-                _mm256_or_si256(_mm256_or_si256(block, loadUnits<swap>(source + 2 * in + 32)),
-                                _mm256_or_si256(loadUnits<swap>(source + 2 * in + 64),
-                                                loadUnits<swap>(source + 2 * in + 96))),
+                _mm256_or_si256(
+                    _mm256_or_si256(block, load256(source + 2 * in + 32)),
+                    _mm256_or_si256(load256(source + 2 * in + 64), load256(source + 2 * in + 96))),
                 threeBytes))
             break;
         uint32_t bytes = 0;
-        const uint32_t taken = encodeSixteenUnits(block, target + out, &bytes);
+        const uint32_t taken = encodeSixteenUnits<swap>(block, target + out, &bytes);
         if (taken == 0) break;
         in += taken;
         out += bytes;
@@ -1157,7 +1163,7 @@ VELTA_AVX2 inline uint32_t storeSixteenBmpUnits(__m256i units, __m256i top, unsi
     }
     if (asciiOrThreeByteUnits(units)) return storeSixteenAsciiOrThreeByteUnits(units, target);
     const __m256i none = _mm256_setzero_si256();
-    return storeSixteenUnits(units, none, none, 16, target);
+    return storeSixteenUnits<false>(units, none, none, 16, target);
 }
 
 // Blocks of sixteen UCS-4 values, in the machine's order or swapped, all in
