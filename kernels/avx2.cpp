@@ -1189,6 +1189,45 @@ struct BmpValueBlocks {
     VELTA_AVX2 static __m256i topFive() { return _mm256_set1_epi16(static_cast<short>(0xF800)); }
 };
 
+// Blocks of sixteen UCS-4 values below U+0800 (ASCII, Latin, Greek,
+// Cyrillic text), in the machine's order or swapped. A short run of ASCII
+// is packed with the letters around it, without a branch on each block's
+// ASCII that the processor could not predict; a block of ASCII with
+// another after it is packed as ASCII. A loop of its own, as the UTF-16
+// encoder's.
+template <bool swap>
+VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortValueBlocks(const unsigned char* source,
+                                                                     uint32_t values,
+                                                                     unsigned char* target,
+                                                                     uint32_t room,
+                                                                     uint32_t* written) {
+    const __m256i twoOrMore = _mm256_set1_epi32(static_cast<int>(0xFFFFFF80u));
+    const __m256i threeOrMore = _mm256_set1_epi32(static_cast<int>(0xFFFFF800u));
+    uint32_t in = 0, out = 0;
+    while (values - in >= 16 && room - out >= 32) {
+        const __m256i a = ordered32<swap>(load256(source + 4 * in));
+        const __m256i b = ordered32<swap>(load256(source + 4 * in + 32));
+        const __m256i both = _mm256_or_si256(a, b);
+        if (!_mm256_testz_si256(both, threeOrMore)) break;
+        // packus works within 128-bit halves: put the quarters back in order.
+        const __m256i units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        if (values - in >= 32 &&
+            _mm256_testz_si256(_mm256_or_si256(both, ordered32<swap>(_mm256_or_si256(
+                                                         load256(source + 4 * in + 64),
+                                                         load256(source + 4 * in + 96)))),
+                               twoOrMore)) {
+            const __m256i bytes = _mm256_packus_epi16(units, units);
+            store128(target + out, _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+            out += 16;
+        } else {
+            out += storeSixteenShortUnits(units, target + out);
+        }
+        in += 16;
+    }
+    *written = out;
+    return in;
+}
+
 // UCS-4 values, in the machine's order or swapped, to UTF-8: sixteen at a
 // time while they are in the BMP, eight at a time where characters beyond
 // it come, while input and room hold a block; the codec takes a block with
@@ -1210,10 +1249,16 @@ VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t valu
         // packus works within 128-bit halves: put the quarters back in order.
         const __m256i units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
         const __m256i top = _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)));
-        if (!_mm256_testz_si256(
-                _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800))),
-                _mm256_set1_epi8(-1)))
-            break;
+        const __m256i surrogates =
+            _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800)));
+        if (!_mm256_testz_si256(surrogates, surrogates)) break;
+        if (_mm256_testz_si256(top, top)) {
+            uint32_t bytes = 0;
+            in += encodeShortValueBlocks<swap>(source + 4 * in, values - in, target + out,
+                                               room - out, &bytes);
+            out += bytes;
+            continue;
+        }
         out += storeSixteenBmpUnits(units, top, target + out);
         in += 16;
     }

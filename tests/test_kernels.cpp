@@ -82,15 +82,19 @@ Bytes randomHalves(std::mt19937& random) {
     return ucs2(text);
 }
 
-// Units of one and two bytes in UTF-8 only, long enough that the Latin
-// blocks of the UTF-8 encoder run up to the end of the output.
-Bytes randomShortUnits(std::mt19937& random) {
-    std::u16string text;
+// Characters of one and two bytes in UTF-8 only, long enough that the
+// Latin blocks of the UTF-8 encoders run up to the end of the output.
+std::u32string shortCharacters(std::mt19937& random) {
+    std::u32string text;
     const uint32_t length = 300 + random() % 300;
     while (text.size() < length)
-        text.push_back(static_cast<char16_t>(random() % 4 == 0 ? 0xA0 + random() % 0x760
-                                                               : 0x20 + random() % 0x5F));
-    return ucs2(text);
+        text.push_back(random() % 4 == 0 ? 0xA0 + random() % 0x760 : 0x20 + random() % 0x5F);
+    return text;
+}
+
+Bytes randomShortUnits(std::mt19937& random) {
+    const std::u32string text = shortCharacters(random);
+    return ucs2(std::u16string(text.begin(), text.end()));
 }
 
 Bytes randomUcs4(std::mt19937& random) {
@@ -245,7 +249,7 @@ TEST_P(Kernels, UnicodeFormsAsThePortableCodeDoes) {
         const Bytes utf8 = randomUtf8(random, text % 2 == 1);
         Bytes units = text % 2 == 1 ? randomHalves(random) : randomUcs2(random);
         for (size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);
-        const Bytes values = randomUcs4(random);
+        const Bytes values = text % 2 == 1 ? ucs4(shortCharacters(random)) : randomUcs4(random);
         Bytes swappedValues = values;
         for (size_t i = 0; i + 3 < values.size(); i += 4)
             std::reverse(swappedValues.begin() + i, swappedValues.begin() + i + 4);
