@@ -1228,6 +1228,42 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeShortValueBlocks(const unsig
     return in;
 }
 
+// Blocks of sixteen UCS-4 values in the BMP, none a surrogate, with one of
+// U+0800 or above in each (CJK text), in the machine's order or swapped; a
+// loop of its own for the same reason.
+template <bool swap>
+VELTA_AVX2 __attribute__((noinline)) uint32_t encodeBmpValueBlocks(const unsigned char* source,
+                                                                   uint32_t values,
+                                                                   unsigned char* target,
+                                                                   uint32_t room,
+                                                                   uint32_t* written) {
+    const __m256i beyondBmp = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
+    uint32_t in = 0, out = 0;
+    while (values - in >= 16 && room - out >= 64) {
+        const __m256i a = ordered32<swap>(load256(source + 4 * in));
+        const __m256i b = ordered32<swap>(load256(source + 4 * in + 32));
+        if (!_mm256_testz_si256(_mm256_or_si256(a, b), beyondBmp)) break;
+        // packus works within 128-bit halves: put the quarters back in order.
+        const __m256i units = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        const __m256i top = _mm256_and_si256(units, _mm256_set1_epi16(static_cast<short>(0xF800)));
+        const __m256i surrogates =
+            _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800)));
+        if (_mm256_testz_si256(top, top) || !_mm256_testz_si256(surrogates, surrogates)) break;
+        if (allThreeByteUnits(units)) {
+            storeSixteenThreeByteUnits(units, target + out);
+            out += 48;
+        } else if (asciiOrThreeByteUnits(units)) {
+            out += storeSixteenAsciiOrThreeByteUnits(units, target + out);
+        } else {
+            const __m256i none = _mm256_setzero_si256();
+            out += storeSixteenUnits<false>(units, none, none, 16, target + out);
+        }
+        in += 16;
+    }
+    *written = out;
+    return in;
+}
+
 // UCS-4 values, in the machine's order or swapped, to UTF-8: sixteen at a
 // time while they are in the BMP, eight at a time where characters beyond
 // it come, while input and room hold a block; the codec takes a block with
@@ -1252,15 +1288,13 @@ VELTA_AVX2 uint32_t encodeUtf32Blocks(const unsigned char* source, uint32_t valu
         const __m256i surrogates =
             _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800)));
         if (!_mm256_testz_si256(surrogates, surrogates)) break;
-        if (_mm256_testz_si256(top, top)) {
-            uint32_t bytes = 0;
-            in += encodeShortValueBlocks<swap>(source + 4 * in, values - in, target + out,
+        uint32_t bytes = 0;
+        in += _mm256_testz_si256(top, top)
+                  ? encodeShortValueBlocks<swap>(source + 4 * in, values - in, target + out,
+                                                 room - out, &bytes)
+                  : encodeBmpValueBlocks<swap>(source + 4 * in, values - in, target + out,
                                                room - out, &bytes);
-            out += bytes;
-            continue;
-        }
-        out += storeSixteenBmpUnits(units, top, target + out);
-        in += 16;
+        out += bytes;
     }
     if (room - out < 64) {
         uint32_t bytes = 0;
