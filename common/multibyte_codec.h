@@ -177,12 +177,14 @@ public:
         while (in < sourceLength) {
             const uint32_t room = (targetCapacity - out) / 2;
             if (source[in] < 0x80) {
+                // A full output (the end of a stream's piece) stops here,
+                // without a call that finds no room.
+                if (room == 0) return velta::outputFull(in, out);
                 const uint32_t run = (widenAscii != nullptr ? widenAscii : velta::widenAsciiRun)(
                     source + in, sourceLength - in, target + out, targetCapacity - out);
                 in += run;
                 out += 2 * run;
                 if (run != 0) continue;
-                if (room == 0) return velta::outputFull(in, out);
                 velta::storeUnit(target + out, source[in++]);
                 out += 2;
                 continue;

@@ -7,6 +7,7 @@
 
 #include <immintrin.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "common/ascii_runs.h"
 
@@ -14,6 +15,20 @@
 
 namespace velta {
 namespace {
+
+VELTA_AVX2 inline __m128i load32(const unsigned char* p) {
+    int32_t bytes;
+    memcpy(&bytes, p, sizeof bytes);
+    return _mm_cvtsi32_si128(bytes);
+}
+
+VELTA_AVX2 inline __m128i load64(const unsigned char* p) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+VELTA_AVX2 inline void store64(unsigned char* p, __m128i v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+}
 
 VELTA_AVX2 inline __m128i load128(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -134,10 +149,43 @@ VELTA_AVX2 inline uint32_t widenAsciiBlocks(const unsigned char* source, uint32_
     return done;
 }
 
+// Widens the first `count` bytes of `source` (at most 31, all ASCII): two
+// stores of a width each, the second ending at the last unit, so that
+// nothing is written past it.
+VELTA_AVX2 inline void widenAsciiShort(const unsigned char* source, uint32_t count,
+                                       unsigned char* target) {
+    if (count >= 16) {
+        store256(target, _mm256_cvtepu8_epi16(load128(source)));
+        store256(target + 2 * (count - 16), _mm256_cvtepu8_epi16(load128(source + count - 16)));
+    } else if (count >= 8) {
+        store128(target, _mm_cvtepu8_epi16(load64(source)));
+        store128(target + 2 * (count - 8), _mm_cvtepu8_epi16(load64(source + count - 8)));
+    } else if (count >= 4) {
+        store64(target, _mm_cvtepu8_epi16(load32(source)));
+        store64(target + 2 * (count - 4), _mm_cvtepu8_epi16(load32(source + count - 4)));
+    } else {
+        for (uint32_t i = 0; i < count; ++i) storeUnit(target + 2 * i, source[i]);
+    }
+}
+
+// The ASCII at the start of a block of 32 readable bytes, widened into room
+// for `units` (fewer than 32) units: where a stream's piece ends inside a
+// run, without a loop over its last bytes.
+VELTA_AVX2 inline uint32_t widenAsciiIntoShortRoom(const unsigned char* source, uint32_t units,
+                                                   unsigned char* target) {
+    const uint32_t nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(load256(source)));
+    const uint32_t ascii = nonAscii == 0 ? 32 : static_cast<uint32_t>(__builtin_ctz(nonAscii));
+    const uint32_t taken = ascii < units ? ascii : units;
+    widenAsciiShort(source, taken, target);
+    return taken;
+}
+
 VELTA_AVX2 inline uint32_t widenAsciiAvx2(const unsigned char* source, uint32_t length,
                                           unsigned char* target, uint32_t room) {
     const uint32_t done = widenAsciiBlocks<false, false>(source, length, target, room);
     if (done < length && source[done] >= 0x80) return done;
+    if (length - done >= 32)
+        return done + widenAsciiIntoShortRoom(source + done, room / 2 - done, target + 2 * done);
     return done +
            widenAsciiRunVector(source + done, length - done, target + 2 * done, room - 2 * done);
 }
