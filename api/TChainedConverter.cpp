@@ -702,8 +702,8 @@ void TChainedConverter::consumeWaiting(uint32_t delivered) {
 NLS_Status TChainedConverter::Convert(unsigned char* target, uint32_t* targetLength,
                                       uint32_t targetCapacity, const unsigned char* source,
                                       uint32_t sourceLength, uint32_t* sourceConsumed) {
-    if (InvalidConvertArguments(target, targetLength, targetCapacity, source, sourceLength,
-                                sourceConsumed))
+    if (velta::convertArgumentsInvalid(target, targetLength, targetCapacity, source, sourceLength,
+                                       sourceConsumed))
         return NLS_INVALID_PARAMETER;
     uint32_t consumed = 0;
     uint32_t written = 0;

@@ -35,6 +35,15 @@
 
 namespace velta {
 
+// Whether Convert's pointers cannot be used as given: a null out-count, a
+// null buffer with a non-zero length. Inline: a stream's every piece asks.
+inline bool convertArgumentsInvalid(const unsigned char* target, const uint32_t* targetLength,
+                                    uint32_t targetCapacity, const unsigned char* source,
+                                    uint32_t sourceLength, const uint32_t* sourceConsumed) {
+    return targetLength == nullptr || sourceConsumed == nullptr ||
+           (target == nullptr && targetCapacity != 0) || (source == nullptr && sourceLength != 0);
+}
+
 // The actions in force for one call.
 struct Actions {
     Action malformed;
@@ -139,8 +148,8 @@ public:
     NLS_Status Convert(unsigned char* target, uint32_t* targetLength, uint32_t targetCapacity,
                        const unsigned char* source, uint32_t sourceLength,
                        uint32_t* sourceConsumed) override {
-        if (TEncodingConverter::InvalidConvertArguments(target, targetLength, targetCapacity,
-                                                        source, sourceLength, sourceConsumed))
+        if (convertArgumentsInvalid(target, targetLength, targetCapacity, source, sourceLength,
+                                    sourceConsumed))
             return NLS_INVALID_PARAMETER;
         uint32_t read = 0, written = 0;
         const NLS_Status status =

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "common/step_shell.h"
 #include "linker/platform.h"
 #include "velta/converter.h"
 
@@ -119,6 +120,6 @@ bool TEncodingConverter::InvalidConvertArguments(const unsigned char* target,
                                                  uint32_t targetCapacity,
                                                  const unsigned char* source, uint32_t sourceLength,
                                                  const uint32_t* sourceConsumed) {
-    return targetLength == nullptr || sourceConsumed == nullptr ||
-           (target == nullptr && targetCapacity != 0) || (source == nullptr && sourceLength != 0);
+    return velta::convertArgumentsInvalid(target, targetLength, targetCapacity, source,
+                                          sourceLength, sourceConsumed);
 }
