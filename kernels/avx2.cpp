@@ -784,6 +784,23 @@ VELTA_AVX2 inline uint32_t encodeSixteenUnits(__m256i lying, unsigned char* targ
     return end;
 }
 
+// A constant a loop keeps in a register: the compiler cannot see through
+// the empty asm, so it does not make the value again in every iteration (as
+// GCC 12 did in the CJK encoding loop, three instructions a block, where it
+// judged registers short).
+VELTA_AVX2 inline __m256i keptInRegister(__m256i value) {
+    __asm__("" : "+x"(value));
+    return value;
+}
+
+// The 10xxxxxx mark of a unit's last byte, in the low byte of each lane:
+// the high byte is never stored, so the ASCII test's mask serves, and the
+// loops keep one constant fewer (the compiler made the 0x80 again in every
+// block).
+VELTA_AVX2 inline __m256i lastByteMark() {
+    return _mm256_set1_epi16(static_cast<short>(0xFF80));
+}
+
 // The first two of each unit's three bytes (U+0800-U+FFFF), first lowest:
 // 1110xxxx from bits 12-15, 10xxxxxx from bits 6-11.
 VELTA_AVX2 inline __m256i leadAndMiddleBytes(__m256i units) {
@@ -801,7 +818,7 @@ VELTA_AVX2 inline void storeSixteenThreeByteUnits(__m256i units, unsigned char* 
         _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6,
                          8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m256i low6 = _mm256_set1_epi16(0x3F);
-    const __m256i mark = _mm256_set1_epi16(static_cast<short>(0x80));
+    const __m256i mark = lastByteMark();
     const __m256i firstTwo = leadAndMiddleBytes(units);
     const __m256i last = _mm256_or_si256(_mm256_and_si256(units, low6), mark);
     // Each 32-bit lane holds one unit's three bytes: units 0-3 and 8-11 in
@@ -816,10 +833,11 @@ VELTA_AVX2 inline void storeSixteenThreeByteUnits(__m256i units, unsigned char* 
 
 // Whether every unit of the block takes three bytes.
 template <bool swap = false>
-VELTA_AVX2 inline bool allThreeByteUnits(__m256i block) {
+VELTA_AVX2 inline bool allThreeByteUnits(__m256i block,
+                                         __m256i surrogateTop = unitMask<swap>(0xD800)) {
     const __m256i top = _mm256_and_si256(block, unitMask<swap>(0xF800));
     const __m256i shorter = _mm256_cmpeq_epi16(top, _mm256_setzero_si256());
-    const __m256i surrogate = _mm256_cmpeq_epi16(top, unitMask<swap>(0xD800));
+    const __m256i surrogate = _mm256_cmpeq_epi16(top, surrogateTop);
     const __m256i other = _mm256_or_si256(shorter, surrogate);
     return _mm256_testz_si256(other, other) != 0;
 }
@@ -827,11 +845,12 @@ VELTA_AVX2 inline bool allThreeByteUnits(__m256i block) {
 // Whether every unit of the block takes one byte or three: CJK text with its
 // ASCII newlines, spaces and digits.
 template <bool swap = false>
-VELTA_AVX2 inline bool asciiOrThreeByteUnits(__m256i block) {
+VELTA_AVX2 inline bool asciiOrThreeByteUnits(__m256i block,
+                                             __m256i surrogateTop = unitMask<swap>(0xD800)) {
     const __m256i top = _mm256_and_si256(block, unitMask<swap>(0xF800));
     const __m256i twoBytes = _mm256_andnot_si256(asciiUnits<swap>(block),
                                                  _mm256_cmpeq_epi16(top, _mm256_setzero_si256()));
-    const __m256i surrogate = _mm256_cmpeq_epi16(top, unitMask<swap>(0xD800));
+    const __m256i surrogate = _mm256_cmpeq_epi16(top, surrogateTop);
     const __m256i other = _mm256_or_si256(twoBytes, surrogate);
     return _mm256_testz_si256(other, other) != 0;
 }
@@ -870,7 +889,7 @@ inline uint32_t oneOrThreeBytes(uint32_t ones) {
 // the patterns. Stores at most 52 bytes and returns the bytes written.
 VELTA_AVX2 inline uint32_t storeSixteenAsciiOrThreeByteUnits(__m256i units, unsigned char* target) {
     const __m256i low6 = _mm256_set1_epi16(0x3F);
-    const __m256i mark = _mm256_set1_epi16(static_cast<short>(0x80));
+    const __m256i mark = lastByteMark();
     const __m256i ascii = asciiUnits(units);
     const __m256i firstTwo = _mm256_blendv_epi8(leadAndMiddleBytes(units), units, ascii);
     const __m256i last = _mm256_or_si256(_mm256_and_si256(units, low6), mark);
@@ -1016,14 +1035,15 @@ VELTA_AVX2 __attribute__((noinline)) uint32_t encodeThreeByteBlocks(const unsign
                                                                     uint32_t room,
                                                                     uint32_t* written) {
     const __m256i threeBytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+    const __m256i surrogateTop = keptInRegister(unitMask<false>(0xD800));
     uint32_t in = 0, out = 0;
     while (units - in >= 17 && room - out >= 64) {
         const __m256i block = loadUnits<swap>(source + 2 * in);
         if (_mm256_testz_si256(block, threeBytes)) break;
-        if (allThreeByteUnits(block)) {
+        if (allThreeByteUnits(block, surrogateTop)) {
             storeSixteenThreeByteUnits(block, target + out);
             out += 48;
-        } else if (asciiOrThreeByteUnits(block)) {
+        } else if (asciiOrThreeByteUnits(block, surrogateTop)) {
             out += storeSixteenAsciiOrThreeByteUnits(block, target + out);
         } else {
             break;
